@@ -1,0 +1,54 @@
+# Thin front over CMake. `make run` and `make test` are the two set-up commands.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+export QT_QPA_PLATFORM ?= offscreen
+
+.PHONY: all deps configure build test run run-lumora bench fuzz test-asan test-tsan screenshots clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+
+run: build
+	@scripts/run-sim
+
+run-lumora: build
+	@scripts/run-sim --lumora
+
+test-asan: deps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE="address;undefined"
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 900
+
+test-tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L threaded -j $(JOBS) --timeout 900
+
+bench: deps
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVT_BUILD_BENCH=ON -DVT_WERROR=OFF
+	cmake --build build-bench -j $(JOBS)
+	@bench/run-all build-bench
+
+fuzz: deps
+	@fuzz/run-all
+
+screenshots: build
+	@scripts/screenshots docs/screenshots
+
+clean:
+	rm -rf $(BUILD) build-asan build-tsan build-bench build-fuzz

@@ -1,0 +1,70 @@
+/* hidpipe: the HID transport both programs load.
+ *
+ * One device at a time per process. Every call returns non-zero for success.
+ * Backends: hidapi over hidraw (default), or the tpcsim simulator when the
+ * environment variable HIDPIPE_SIM names its Unix socket.
+ */
+#ifndef HIDPIPE_H
+#define HIDPIPE_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define HIDPIPE_REPORT_SIZE 64
+
+/* Device notice events (the numbers are those of a device arrival and of a
+ * completed device removal). */
+#define HIDPIPE_ARRIVAL 0x8000
+#define HIDPIPE_REMOVAL 0x8004
+
+/* A notice callback receives the event and the device path. The path text
+ * carries "VID_xxxx", "PID_xxxx" and "MI_xx" (hexadecimal, upper case). It is
+ * called on a thread of the library; the callee hands it to its own thread. */
+typedef void (*HidNoticeFn)(int event, const char* path, void* user);
+
+/* Starts the library (the host handle is kept only for the caller's sake). */
+int hidOpen(void* host);
+
+/* Opens the first device whose vendor, product and interface number match.
+ * Vendor 0 or product 0 never matches. Closes a device opened before. */
+int hidOpenMyDevice(uint32_t vid, uint32_t pid, uint32_t iface);
+
+/* Turns reception on (1) or off (0) for the open device. */
+int hidEnableRecv(int on);
+
+/* Takes one 64-byte input report into buf (at least 64 bytes). Waits up to
+ * timeoutMs milliseconds for one when none is waiting (0 = do not wait).
+ * Returns 0 when no report came. */
+int hidRecv(uint8_t* buf, int timeoutMs);
+
+/* Sends one output report: the frame at the start of buf followed by zeros.
+ * The frame's length comes from its own header (type 0x02: byte 2 + 3;
+ * F1, F3: 8; F2, F4: 64) and nothing past it is read. A frame that claims
+ * more than 64 bytes, or of an unknown type, is refused (returns 0). */
+int hidSend(const uint8_t* buf);
+
+/* Closes the open device; succeeds also when none was open. */
+int hidCloseMyDevice(void);
+
+/* Releases the library; the notice registration stays. */
+int hidClose(void);
+
+/* Registers (or with fn = NULL removes) the device notice callback. Notices
+ * start flowing at registration, whether or not a device is open. */
+int hidSetNoticeCallback(HidNoticeFn fn, void* user);
+
+/* Input reports the library had to drop since the device was opened. */
+uint64_t hidDroppedReports(void);
+
+/* Drain ring on (1, default) or off (0): with it off, hidRecv reads the
+ * device's own queue directly (as a plain reader would). For benchmarks. */
+int hidSetDrainRing(int on);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* HIDPIPE_H */

@@ -1,0 +1,121 @@
+// The one place through which the engineering program talks to the controller.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "CTransIFBase.h"
+#include "TransTypes.h"
+
+// A window (or test) that takes delivered frames. bytes are valid only during the call.
+class ITransListener {
+ public:
+  virtual ~ITransListener() = default;
+  virtual int OnTransCallback(int len, const uint8_t* bytes) = 0;
+};
+
+// Hands work from the receive thread to the user-interface thread and waits for it.
+class ITransDeliverer {
+ public:
+  virtual ~ITransDeliverer() = default;
+  // Runs fn on the user-interface thread and returns once it has run. Returns false
+  // when it was not run because the deliverer is shutting down.
+  virtual bool RunSync(const std::function<void()>& fn) = 0;
+  // Called on the user-interface thread while it waits for the receive thread:
+  // runs a hand-over that is waiting right now, so the two threads never wait on
+  // each other.
+  virtual void RunPending() = 0;
+};
+
+// Runs everything on the calling thread (tests, benchmarks, tools without a UI).
+class CDirectDeliverer : public ITransDeliverer {
+ public:
+  bool RunSync(const std::function<void()>& fn) override {
+    fn();
+    return true;
+  }
+  void RunPending() override {}
+};
+
+// What the controller needs of the application. Called on the user-interface thread
+// (through the deliverer).
+class ITransHost {
+ public:
+  virtual ~ITransHost() = default;
+  // X_Count, Y_Count and XY_Coord_Resolution of the settings record.
+  virtual PanelInfo ConfiguredPanel() = 0;
+  // Writes the counts and resolution into the settings record and updates the open views.
+  virtual void ApplyPanelInfo(const PanelInfo& info) = 0;
+  // Shows "Fail to read the panel information" and returns when it was dismissed.
+  virtual void ShowPanelInfoFailure() = 0;
+};
+
+class CTransCtrl {
+ public:
+  static constexpr int kSlotCount = 10;
+  static constexpr int kRecvBufferSize = 4096;
+
+  CTransCtrl();
+  virtual ~CTransCtrl();
+  CTransCtrl(const CTransCtrl&) = delete;
+  CTransCtrl& operator=(const CTransCtrl&) = delete;
+
+  // Wiring, done once before Open. Without a deliverer, deliveries run on the receive thread.
+  void SetDeliverer(ITransDeliverer* deliverer);
+  void SetHost(ITransHost* host);
+  // Creates the link object for a link type; tests hand in fake links.
+  using LinkFactory = std::function<std::unique_ptr<CTransIFBase>(int linkType)>;
+  void SetLinkFactory(LinkFactory factory);
+
+  // 1 = link open; otherwise the link's Open result, or 0 for an unknown link type.
+  int Open(int linkType, const SerialLineSettings* serialSettings);
+  // The link's Write result, or -1 when refused, failed or queued.
+  int SendCmd(const char* cmd, int len, int kind, int queueIfBusy);
+  int SendCmdDirect(const char* cmd, int len, int kind);
+  void Close();
+
+  int32_t GetLinkState();
+  void SetLinkState(int32_t state);
+
+  // The slot, or -1 if the slot is above 9.
+  int RegisterListener(uint16_t slot, int mode, ITransListener* listener);
+  int UnregisterListener(uint16_t slot);
+  bool IsListenerActive(uint16_t slot) const;
+
+  virtual int GetOSType();
+  virtual int ReservedQuery1();
+  virtual int ReservedQuery2();
+
+  // Identity table: entry 0 from the first identity, entries 1 and 2 from the second.
+  void SetIdentity(int entry, uint16_t vid, uint16_t pid, uint16_t osType);
+  uint16_t VendorId(int entry) const;
+  uint16_t ProductId(int entry) const;
+  uint16_t OSType(int entry) const;
+
+  // State the windows read.
+  int CommandSent() const;
+  const DataRecord& GetDataRecord() const;              // valid during a delivery
+  const CoordinateRecord& GetCoordinateRecord() const;  // valid during a delivery
+  std::string FirmwareVersion() const;
+  PanelInfo Panel() const;
+  // Replaces counts and resolution (settings record edits, start-up).
+  void SetPanelCounts(int xCount, int yCount, int resolution);
+  bool IsReceiving() const;
+  int GetLinkType() const;
+  int ReportTarget() const;
+  int ReportPermission() const;
+
+  // The process-wide queue of commands that met a busy link.
+  static size_t PendingCount();
+  static void ClearPending();
+
+  // Benchmarks: the plain poll loop (sleeps 10 ms per empty poll after 20, never waits
+  // on the device) instead of waiting on the link.
+  void SetPlainPolling(bool on);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d;
+};

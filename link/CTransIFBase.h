@@ -1,0 +1,31 @@
+// The interface every link implements, with its base behaviour.
+#pragma once
+
+#include <cstdint>
+
+#include "TransTypes.h"
+
+class CTransIFBase {
+ public:
+  virtual ~CTransIFBase() = default;
+
+  // settings: the link's open settings (SerialLineSettings for a serial link), may be null.
+  virtual int Open(const void* /*settings*/) { return 1; }
+  virtual void Close() {}
+  virtual int32_t GetState() { return 0; }
+  virtual void SetState(int32_t /*state*/) {}
+  virtual int BytesWaiting() { return 0; }
+  // Fills buf (at least 4096 bytes) with one frame; returns its length, 0 = nothing received.
+  virtual int Read(uint8_t* /*buf*/) { return 0; }
+  // Returns -1 on failure.
+  virtual int Write(const uint8_t* /*data*/, int /*len*/) { return 0; }
+  virtual int GetOSType() { return 0; }
+  virtual int ReservedQuery1() { return 0; }
+  virtual int ReservedQuery2() { return 0; }
+  virtual void SetVendorIds(const uint16_t* /*ids*/) {}
+  virtual void SetProductIds(const uint16_t* /*ids*/) {}
+  virtual void SetOSTypes(const uint16_t* /*types*/) {}
+  // Waits up to ms milliseconds for input to arrive; returns at once when some is waiting.
+  // A link that cannot wait returns at once; the caller then sleeps instead.
+  virtual bool WaitForInput(int /*ms*/) { return false; }
+};
