@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "link/TransTypes.h"
 
+class CProfileFile;
 class CTransCtrl;
 
 // Which tool windows were open when the program last ended (section "STARTUP").
@@ -24,14 +26,14 @@ class CSettingsRecord {
  public:
   static constexpr const char* kFileName = "ZUZIvor.ini";
 
-  int usbCom = 0;               // 0 USB, 1 serial
-  int portNum = 1;              // controller COM port
+  int usbCom = 0;   // 0 USB, 1 serial
+  int portNum = 1;  // controller COM port
   int xCount = 38;
   int yCount = 22;
   int resolution = 256;
   uint8_t fingerCount = 1;
   int zValue = 0;
-  SerialLineSettings comPort;   // controller line; portNum mirrors the field above
+  SerialLineSettings comPort;  // controller line; portNum mirrors the field above
   int barcodePortNum = 10;
   SerialLineSettings barcodePort{10, 9600, 8, 0, 0, {}};
   int receiveTimer = 1000;
@@ -49,7 +51,10 @@ class CSettingsRecord {
   static std::string DefaultFilePath();  // beside the running program
 
   // Reads every key from path (missing file or keys give defaults) and fills the
-  // controller's identity table when ctrl is given.
+  // controller's identity table and panel counts when ctrl is given. X and Y counts
+  // outside 1..255, a resolution outside 1..65535 and a finger count outside 1..12
+  // take their defaults. "PortPath" of "SERIAL_PORT", when present, names the
+  // controller's serial device directly (comPort.devicePath).
   void LoadSettings(const std::string& path, CTransCtrl* ctrl);
   // Both return false and set LastError() when the file could not be written;
   // the file on disk is then unchanged.
@@ -58,6 +63,9 @@ class CSettingsRecord {
   const std::string& LastError() const { return lastError_; }
 
  private:
+  // Reads the file, applies edit, writes it back whole; keeps LastError().
+  bool Rewrite(const std::function<void(CProfileFile&)>& edit);
+
   std::string filePath_ = DefaultFilePath();
   std::string lastError_;
 };
