@@ -1,0 +1,49 @@
+// Builds the data reports (group 0x4B) of one running stream: each scan is the X
+// row and/or the Y row, each row split into frames with start point and direction.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "sim/SimHex.h"
+
+namespace tpcsim {
+
+class DataStream {
+ public:
+  static constexpr int kMaxValuesPerFrame = 28;  // N + 3 must fit a 64-byte report
+
+  // Data code of the stream a data-stream sub-command starts, if it starts one.
+  static std::optional<uint8_t> CodeForSubCommand(uint8_t sub);
+  // Whether a stream of this data code covers the X axis, the Y axis or both.
+  static bool HasXAxis(uint8_t code);
+  static bool HasYAxis(uint8_t code);
+
+  // Value offset of electrode `index` on an axis from touching fingers (signal data).
+  using BumpFn = std::function<int(bool xAxis, int index)>;
+
+  DataStream(uint8_t code, int xCount, int yCount, int valuesPerFrame);
+
+  uint8_t Code() const { return code_; }
+  uint32_t Sequence() const { return seq_; }
+  int FramesPerScan() const;
+
+  // Next frame of the stream. With `seqStampUs`, values 0..3 carry the sequence
+  // number and the low 32 bits of the given time (both as low/high 16-bit halves).
+  Bytes Next(std::optional<int64_t> seqStampUs, const BumpFn& bump, bool openFault);
+
+ private:
+  uint16_t Value(bool xAxis, int index, const BumpFn& bump, bool openFault);
+
+  uint8_t code_;
+  int xCount_;
+  int yCount_;
+  int perFrame_;
+  int frameInScan_ = 0;
+  uint32_t seq_ = 0;
+  uint32_t scan_ = 0;
+  uint32_t noise_ = 12345;
+};
+
+}  // namespace tpcsim

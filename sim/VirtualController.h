@@ -1,0 +1,132 @@
+// The firmware of a touch panel controller: takes host frames, answers them, and
+// produces data streams and coordinate reports on the clock it is given.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "sim/ControllerConfig.h"
+#include "sim/DataStream.h"
+#include "sim/FaultInjector.h"
+#include "sim/OutFrame.h"
+#include "sim/SimClock.h"
+#include "sim/TouchScript.h"
+
+namespace tpcsim {
+
+class VirtualController {
+ public:
+  static constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+
+  struct Stats {
+    uint64_t hostFrames = 0;
+    uint64_t replies = 0;
+    uint64_t naks = 0;
+    uint64_t dataFrames = 0;
+    uint64_t touchReports = 0;
+    uint64_t garbage = 0;
+    uint64_t suppressed = 0;  // frames silence kept back
+    uint64_t ignored = 0;     // host frames not understood
+    uint64_t rebases = 0;     // stream schedule restarted after falling behind
+  };
+
+  VirtualController(const SimClock& clock, ControllerConfig config);
+
+  // One frame from the host (frame bytes only; a USB report is cut to its length
+  // first). Returns what the controller sends at once.
+  std::vector<OutFrame> HandleHostFrame(std::span<const uint8_t> frame);
+
+  // Everything due by now: delayed acknowledgements, data reports, coordinate
+  // reports. At most `maxFrames` data reports per call.
+  std::vector<OutFrame> Poll(size_t maxFrames = 64);
+
+  // Absolute time (clock microseconds) of the next scheduled output, kNever if none.
+  // At or before now when output is due (always, while a stream runs at "max").
+  int64_t NextWakeUs() const;
+
+  // --- run-time control
+  const ControllerConfig& Config() const { return config_; }
+  FaultInjector& Faults() { return faults_; }
+  const FaultInjector& Faults() const { return faults_; }
+
+  void SetStreamRate(double hz);  // <= 0 means as fast as possible
+  void SetTouchRate(double hz);
+  void SetStreamSeq(bool on) { config_.streamSeq = on; }
+  void SetCalibrateDelayMs(int ms) { config_.calibrateDelayMs = ms < 0 ? 0 : ms; }
+  void SetCalibrateResult(CalibrateResult r) { config_.calibrateResult = r; }
+  void SetDetailForm(int bytes) { config_.detailForm = bytes == 8 ? 8 : 17; }
+  bool SetVersionText(std::string_view text);  // false when it does not fit a report
+  void SetOpenFault(bool on) { openFault_ = on; }
+  bool OpenFault() const { return openFault_; }
+  // Identity served after the next plug (the transport applies it).
+  void SetIdentity(uint16_t pid, uint8_t iface);
+
+  void StartStream(uint8_t code);
+  void StopStream();
+  std::optional<uint8_t> StreamCode() const;
+
+  void StartTouch(int finger, const FingerPath& path);
+  void LiftTouch(int finger);
+  void LiftAllTouches();
+
+  // Device text frame (0xF5, 64 bytes) and a one-off garbage burst.
+  std::vector<OutFrame> DeviceText(std::string_view text);
+  std::vector<OutFrame> Garbage();
+
+  // Unplug/replug: the firmware restarts and forgets what the host set.
+  void PowerCycle();
+
+  // A set-boot-select command asked the device to restart in the other mode; the
+  // transport unplugs and plugs it with the identity Config() now holds.
+  bool TakeReenumerateRequest();
+
+  uint8_t ReportTarget() const { return target_; }
+  uint8_t ReportPermission() const { return permission_; }
+  bool CalibrationPending() const { return calibrateDueUs_ != kNever || calibrateNever_; }
+  const Stats& GetStats() const { return stats_; }
+
+ private:
+  struct Schedule {
+    int64_t baseUs = 0;
+    uint64_t k = 0;
+    double hz = 100;
+    int64_t Due() const;
+    void Restart(int64_t nowUs);
+  };
+
+  void HandleControl(std::span<const uint8_t> f, std::vector<OutFrame>& out);
+  void HandleDataControl(std::span<const uint8_t> f, std::vector<OutFrame>& out);
+  void HandleBootLoader(std::span<const uint8_t> f, std::vector<OutFrame>& out);
+  void Reply(uint8_t group, uint8_t sub, std::span<const uint8_t> payload,
+             std::vector<OutFrame>& out);
+  void Ack(uint8_t group, uint8_t sub, bool ok, std::vector<OutFrame>& out);
+  void Emit(Bytes frame, std::vector<OutFrame>& out);
+  void EmitTouches(int64_t now, std::vector<OutFrame>& out);
+  Bytes VersionReply() const;
+  Bytes DetailReply() const;
+  int SignalBump(bool xAxis, int index) const;
+  bool TouchesAllowed() const;
+
+  const SimClock& clock_;
+  ControllerConfig config_;
+  FaultInjector faults_;
+  TouchScript touches_;
+  std::optional<DataStream> stream_;
+  Schedule streamSched_;
+  Schedule touchSched_;
+  bool touchTicking_ = false;
+  uint8_t target_ = 0;
+  uint8_t permission_ = 0;
+  int64_t calibrateDueUs_ = kNever;
+  bool calibrateOk_ = true;
+  bool calibrateNever_ = false;
+  bool openFault_ = false;
+  bool reenumerate_ = false;
+  Stats stats_;
+};
+
+}  // namespace tpcsim
