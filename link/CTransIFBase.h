@@ -28,4 +28,6 @@ class CTransIFBase {
   // Waits up to ms milliseconds for input to arrive; returns at once when some is waiting.
   // A link that cannot wait returns at once; the caller then sleeps instead.
   virtual bool WaitForInput(int /*ms*/) { return false; }
+  // True when WaitForInput really waits on the device (the caller need not sleep).
+  virtual bool CanWaitForInput() const { return false; }
 };

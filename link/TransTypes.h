@@ -27,12 +27,12 @@ enum Encoding : int {
 
 // Serial line parameters of one COM port (settings record and serial link).
 struct SerialLineSettings {
-  int portNum = 1;             // COM number, 1 to 20 in the dialog
-  uint32_t baudRate = 38400;   // bits per second
-  uint8_t byteSize = 8;        // 5 to 8
-  uint8_t parity = 0;          // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  uint8_t stopBits = 0;        // 0 one, 1 one and a half, 2 two
-  std::string devicePath;      // when not empty, opened instead of the COM number's path
+  int portNum = 1;            // COM number, 1 to 20 in the dialog
+  uint32_t baudRate = 38400;  // bits per second
+  uint8_t byteSize = 8;       // 5 to 8
+  uint8_t parity = 0;         // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  uint8_t stopBits = 0;       // 0 one, 1 one and a half, 2 two
+  std::string devicePath;     // when not empty, opened instead of the COM number's path
 };
 
 // Panel information reported by GetFirmwareDetail.
@@ -46,14 +46,14 @@ struct PanelInfo {
 
 // Last decoded data report or short reply.
 struct DataRecord {
-  uint8_t kind = 0;         // 2 once a frame of type 0x02 has been decoded
-  uint32_t time = 0;        // process clock in ms at decoding
+  uint8_t kind = 0;   // 2 once a frame of type 0x02 has been decoded
+  uint32_t time = 0;  // process clock in ms at decoding
   uint8_t group = 0;
-  uint8_t code = 0;         // sub-command or data code; a short reply stores its bytes from here on
+  uint8_t code = 0;  // sub-command or data code; a short reply stores its bytes from here on
   uint8_t startX = 0;
   uint8_t startY = 0;
-  uint8_t direction = 0;    // 1 = X axis, 0 = Y axis
-  uint8_t count = 0;        // number of values
+  uint8_t direction = 0;  // 1 = X axis, 0 = Y axis
+  uint8_t count = 0;      // number of values
   const int32_t* values = nullptr;
 };
 

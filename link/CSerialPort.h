@@ -1,0 +1,51 @@
+// A serial port over POSIX termios: raw, non-blocking reads, exclusive, whole writes.
+// One thread may write while another reads.
+//
+// Line settings: any standard termios speed; an unknown rate takes the nearest lower
+// standard one (below 50 baud: 50). Data bits 5 to 8; parity 0 none, 1 odd, 2 even,
+// 3 mark, 4 space; stop bits 0 one, 2 two, and 1 (one and a half, which termios does
+// not offer) gives two. Other data bit or parity values refuse the open.
+#pragma once
+
+#include <termios.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "TransTypes.h"
+
+class CSerialPort {
+ public:
+  CSerialPort() = default;
+  ~CSerialPort();
+  CSerialPort(const CSerialPort&) = delete;
+  CSerialPort& operator=(const CSerialPort&) = delete;
+
+  // Opens the device exclusively and applies the line settings. False (port closed)
+  // when it cannot be opened, is in use, or its settings cannot be read or applied.
+  bool Open(const std::string& path, const SerialLineSettings& line);
+  void Close();
+  bool IsOpen() const { return fd_.load() >= 0; }
+
+  // Bytes in the input queue, 0 when closed or unknown.
+  int BytesWaiting() const;
+  // Reads up to max bytes already queued; 0 when none, -1 on error.
+  int Read(uint8_t* buf, int max);
+  // Writes all len bytes (waiting up to timeoutMs for room); len or -1.
+  int Write(const uint8_t* data, int len, int timeoutMs = 2000);
+  // Waits up to ms for input; true when some is waiting.
+  bool WaitForInput(int ms) const;
+
+  // The port's current line settings as read back from the device.
+  bool ReadLineSettings(SerialLineSettings& line) const;
+
+  // Standard speed used for a requested baud rate, and its termios constant.
+  static uint32_t StandardBaud(uint32_t requested);
+  static speed_t SpeedConstant(uint32_t standardBaud);
+
+ private:
+  std::atomic<int> fd_{-1};
+  std::mutex writeMutex_;
+};

@@ -1,0 +1,56 @@
+#include "CTransCOM.h"
+
+#include "LinkTrace.h"
+#include "SerialPortMap.h"
+
+CTransCOM::~CTransCOM() {
+  port_.Close();
+}
+
+int CTransCOM::Open(const void* settings) {
+  if (settings == nullptr) return 0;
+  const auto& requested = *static_cast<const SerialLineSettings*>(settings);
+  portNum_ = requested.portNum;
+  line_ = requested;
+  if (portNum_ <= 0) return 0;
+  if (!port_.Open(ComDevicePath(requested), requested)) return 0;
+  if (!port_.ReadLineSettings(line_)) return 0;
+  assembler_.Reset();
+  state_.store(kLinkIdle);
+  return 1;
+}
+
+void CTransCOM::Close() {
+  port_.Close();
+  state_.store(kLinkClosed);
+}
+
+int CTransCOM::Read(uint8_t* buf) {
+  if (!assembler_.HasRaw()) {
+    int waiting = port_.BytesWaiting();
+    if (waiting <= 0) return 0;
+    int got = port_.Read(assembler_.RawBuffer(), CSerialFrameAssembler::ReadSize(waiting));
+    assembler_.SetRawCount(got);
+  }
+  int len = assembler_.Scan(buf);
+  if (len > 0 && LinkTraceEnabled()) {
+    LinkTrace("++CTransCOM::Read() Received: \n");
+    for (int i = 0; i < len; ++i) LinkTrace("0x%02x,", buf[i]);
+    LinkTrace("\n");
+  }
+  return len;
+}
+
+int CTransCOM::Write(const uint8_t* data, int len) {
+  int written = port_.Write(data, len);
+  if (written < 0) {
+    LinkTrace("CTransCOM::Write() can't write \n");
+    return -1;
+  }
+  return written;
+}
+
+bool CTransCOM::WaitForInput(int ms) {
+  if (assembler_.HasRaw()) return true;
+  return port_.WaitForInput(ms);
+}

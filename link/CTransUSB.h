@@ -1,0 +1,55 @@
+// The link over USB HID, through the hidpipe library.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "CTransIFBase.h"
+
+// The hidpipe calls the link uses; tests hand in their own.
+struct HidPipeApi {
+  int (*open)(void* host);
+  int (*openMyDevice)(uint32_t vid, uint32_t pid, uint32_t iface);
+  int (*enableRecv)(int on);
+  int (*recv)(uint8_t* buf, int timeoutMs);
+  int (*send)(const uint8_t* buf);
+  int (*closeMyDevice)();
+  int (*close)();
+
+  // The real library.
+  static const HidPipeApi& Default();
+};
+
+class CTransUSB : public CTransIFBase {
+ public:
+  static constexpr int kEntries = 3;
+  static constexpr uint32_t kInterface = 1;
+
+  explicit CTransUSB(const HidPipeApi& api = HidPipeApi::Default(), void* host = nullptr);
+  ~CTransUSB() override = default;  // the owner closes first
+
+  int Open(const void* settings) override;
+  void Close() override;
+  int32_t GetState() override { return state_.load(); }
+  void SetState(int32_t state) override { state_.store(state); }
+  int Read(uint8_t* buf) override;
+  int Write(const uint8_t* data, int len) override;
+  int GetOSType() override { return openedOSType_; }
+  int ReservedQuery1() override { return 1; }
+  int ReservedQuery2() override { return 1; }
+  void SetVendorIds(const uint16_t* ids) override;
+  void SetProductIds(const uint16_t* ids) override;
+  void SetOSTypes(const uint16_t* types) override;
+  bool WaitForInput(int ms) override;
+  bool CanWaitForInput() const override { return true; }
+
+ private:
+  HidPipeApi api_;
+  std::atomic<int32_t> state_{kLinkClosed};
+  uint16_t vids_[kEntries] = {};
+  uint16_t pids_[kEntries] = {};
+  uint16_t osTypes_[kEntries] = {};
+  std::atomic<uint16_t> openedOSType_{0};
+  uint8_t report_[64] = {};
+  bool reportKept_ = false;  // a report taken by WaitForInput awaits the next Read
+};
