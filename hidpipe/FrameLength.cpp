@@ -1,0 +1,33 @@
+#include "FrameLength.h"
+
+#include <cstring>
+
+namespace hidpipe {
+
+size_t outputFrameLength(const uint8_t* frame) {
+  if (frame == nullptr) return 0;
+  switch (frame[0]) {
+    case 0x02: {
+      const size_t len = size_t{frame[2]} + 3;
+      return len <= kReportSize ? len : 0;
+    }
+    case 0xF1:
+    case 0xF3:
+      return 8;
+    case 0xF2:
+    case 0xF4:
+      return 64;
+    default:
+      return 0;
+  }
+}
+
+bool buildOutputReport(const uint8_t* frame, uint8_t* report) {
+  const size_t len = outputFrameLength(frame);
+  if (len == 0) return false;
+  std::memcpy(report, frame, len);
+  std::memset(report + len, 0, kReportSize - len);
+  return true;
+}
+
+}  // namespace hidpipe

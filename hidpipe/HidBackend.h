@@ -1,0 +1,35 @@
+// What the library needs from a device backend (hidraw or the simulator socket).
+#pragma once
+
+#include <cstdint>
+
+namespace hidpipe {
+
+class NoticeHub;
+
+class HidBackend {
+ public:
+  virtual ~HidBackend() = default;
+
+  // Makes the backend usable (connects lazily where it can). False when it cannot work.
+  virtual bool start() = 0;
+  // Opens the device with this identity; a device open before is already closed.
+  virtual bool open(uint32_t vid, uint32_t pid, uint32_t iface) = 0;
+  // Closes the open device, if any.
+  virtual void close() = 0;
+  // Sends one 64-byte output report; false when nothing went out.
+  virtual bool write(const uint8_t* report) = 0;
+  // Reads one 64-byte input report from the device's own queue, waiting up to timeoutMs
+  // (negative: until a report, an interrupt or the device's end). Returns 1 for a report,
+  // 0 for none (timeout or interrupt), -1 when no device is open or it is gone.
+  virtual int read(uint8_t* report, int timeoutMs) = 0;
+  // Makes waiting reads return 0 until clearInterrupt().
+  virtual void interrupt() = 0;
+  virtual void clearInterrupt() = 0;
+  // True when the drain thread is taking reports; lets the backend ease bursts.
+  virtual void setDraining(bool on) = 0;
+  // Starts (true) or stops device notices into the hub; false when they cannot start.
+  virtual bool setNotices(bool on) = 0;
+};
+
+}  // namespace hidpipe

@@ -1,0 +1,152 @@
+#include "HidPipe.h"
+
+#include <cstdlib>
+
+#include "FrameLength.h"
+#include "HidrawBackend.h"
+#include "SimBackend.h"
+
+namespace hidpipe {
+
+HidPipe::HidPipe(const std::string& simSocket) {
+  if (simSocket.empty())
+    backend_ = std::make_unique<HidrawBackend>(hub_);
+  else
+    backend_ = std::make_unique<SimBackend>(simSocket, hub_);
+}
+
+HidPipe::~HidPipe() {
+  {
+    std::lock_guard lk(ctl_);
+    closeDeviceLocked();
+  }
+  hub_.setCallback(nullptr, nullptr);
+  backend_->setNotices(false);
+  backend_.reset();
+}
+
+HidPipe& HidPipe::instance() {
+  static HidPipe lib([] {
+    const char* sim = std::getenv("HIDPIPE_SIM");
+    return std::string(sim != nullptr ? sim : "");
+  }());
+  return lib;
+}
+
+int HidPipe::open() {
+  std::lock_guard lk(ctl_);
+  return backend_->start() ? 1 : 0;
+}
+
+int HidPipe::openDevice(uint32_t vid, uint32_t pid, uint32_t iface) {
+  std::lock_guard lk(ctl_);
+  closeDeviceLocked();
+  if (vid == 0 || pid == 0) return 0;
+  if (!backend_->open(vid, pid, iface)) return 0;
+  ring_.reset();
+  devOpen_ = true;
+  updateDrainLocked();
+  return 1;
+}
+
+int HidPipe::enableRecv(int on) {
+  std::lock_guard lk(ctl_);
+  recvOn_ = on != 0;
+  updateDrainLocked();
+  return devOpen_ ? 1 : 0;
+}
+
+int HidPipe::setDrainRing(int on) {
+  std::lock_guard lk(ctl_);
+  ringOn_ = on != 0;
+  updateDrainLocked();
+  return 1;
+}
+
+int HidPipe::recv(uint8_t* buf, int timeoutMs) {
+  if (buf == nullptr) return 0;
+  if (timeoutMs < 0) timeoutMs = 0;
+  if (ringOn_) return ring_.pop(buf, timeoutMs) == 1 ? 1 : 0;
+  // Ring off: what the ring still holds first, then the device's own queue.
+  if (ring_.pop(buf, 0) == 1) return 1;
+  if (devOpen_ && recvOn_) {
+    const int r = backend_->read(buf, timeoutMs);
+    if (r >= 0) return r;
+  }
+  return ring_.pop(buf, timeoutMs) == 1 ? 1 : 0;  // nothing to read: wait out the timeout
+}
+
+int HidPipe::send(const uint8_t* frame) {
+  uint8_t report[HIDPIPE_REPORT_SIZE];
+  if (!buildOutputReport(frame, report)) return 0;
+  if (!devOpen_) return 0;
+  return backend_->write(report) ? 1 : 0;
+}
+
+int HidPipe::closeDevice() {
+  std::lock_guard lk(ctl_);
+  closeDeviceLocked();
+  return 1;
+}
+
+int HidPipe::close() {
+  std::lock_guard lk(ctl_);
+  closeDeviceLocked();
+  recvOn_ = false;
+  return 1;
+}
+
+int HidPipe::setNoticeCallback(HidNoticeFn fn, void* user) {
+  if (fn == nullptr) {
+    {
+      std::lock_guard lk(noticeCtl_);
+      backend_->setNotices(false);
+    }
+    // Waits for a callback in flight; not under noticeCtl_, so that callback may call us.
+    hub_.setCallback(nullptr, nullptr);
+    return 1;
+  }
+  hub_.setCallback(fn, user);
+  std::lock_guard lk(noticeCtl_);
+  return backend_->setNotices(true) ? 1 : 0;
+}
+
+void HidPipe::closeDeviceLocked() {
+  stopDrainLocked();
+  if (devOpen_) {
+    devOpen_ = false;
+    backend_->close();
+  }
+  ring_.reset();
+}
+
+void HidPipe::updateDrainLocked() {
+  const bool want = devOpen_ && recvOn_ && ringOn_;
+  if (!want) {
+    stopDrainLocked();
+  } else if (!drain_.joinable()) {
+    stopDrain_ = false;
+    backend_->setDraining(true);
+    drain_ = std::thread([this] { drainLoop(); });
+  }
+}
+
+void HidPipe::stopDrainLocked() {
+  if (!drain_.joinable()) return;
+  stopDrain_ = true;
+  backend_->setDraining(false);
+  backend_->interrupt();
+  drain_.join();
+  backend_->clearInterrupt();
+}
+
+void HidPipe::drainLoop() {
+  uint8_t report[HIDPIPE_REPORT_SIZE];
+  while (!stopDrain_) {
+    const int r = backend_->read(report, -1);
+    if (r < 0) return;  // device closed or gone; what the ring holds stays readable
+    if (r == 1) ring_.push(report);
+  }
+}
+
+}  // namespace hidpipe

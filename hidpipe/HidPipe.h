@@ -1,0 +1,61 @@
+// The library's process-wide state: the backend, the open device, the drain ring and the
+// device notices.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "HidBackend.h"
+#include "NoticeHub.h"
+#include "ReportQueue.h"
+#include "hidpipe/hidpipe.h"
+
+namespace hidpipe {
+
+class HidPipe {
+ public:
+  static constexpr size_t kRingSize = 4096;
+
+  // simSocket empty: hidraw devices; otherwise the simulator listening there.
+  explicit HidPipe(const std::string& simSocket);
+  ~HidPipe();
+  HidPipe(const HidPipe&) = delete;
+  HidPipe& operator=(const HidPipe&) = delete;
+
+  // The instance behind the C API; the backend is chosen from HIDPIPE_SIM at first use.
+  static HidPipe& instance();
+
+  int open();
+  int openDevice(uint32_t vid, uint32_t pid, uint32_t iface);
+  int enableRecv(int on);
+  int recv(uint8_t* buf, int timeoutMs);
+  int send(const uint8_t* frame);
+  int closeDevice();
+  int close();
+  int setNoticeCallback(HidNoticeFn fn, void* user);
+  uint64_t droppedReports() const { return ring_.dropped(); }
+  int setDrainRing(int on);
+
+ private:
+  void closeDeviceLocked();
+  void updateDrainLocked();
+  void stopDrainLocked();
+  void drainLoop();
+
+  NoticeHub hub_;  // first: outlives the backend that posts to it
+  std::unique_ptr<HidBackend> backend_;
+  ReportQueue ring_{kRingSize};
+  std::mutex ctl_;        // open, close, reception and ring switches
+  std::mutex noticeCtl_;  // notice registration
+  std::atomic<bool> devOpen_{false};
+  std::atomic<bool> recvOn_{false};
+  std::atomic<bool> ringOn_{true};
+  std::atomic<bool> stopDrain_{false};
+  std::thread drain_;
+};
+
+}  // namespace hidpipe

@@ -1,0 +1,91 @@
+#include "ReportQueue.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace hidpipe {
+
+ReportQueue::ReportQueue(size_t capacity) : slots_(capacity == 0 ? 1 : capacity) {}
+
+bool ReportQueue::push(const uint8_t* report, int roomWaitMs) {
+  std::unique_lock lk(m_);
+  if (closed_) return true;
+  if (count_ == slots_.size() && roomWaitMs > 0) {
+    notFull_.wait_for(lk, std::chrono::milliseconds(roomWaitMs),
+                      [&] { return count_ < slots_.size() || closed_; });
+  }
+  if (closed_) return true;
+  bool kept = true;
+  if (count_ == slots_.size()) {
+    head_ = (head_ + 1) % slots_.size();
+    --count_;
+    ++dropped_;
+    kept = false;
+  }
+  std::memcpy(slots_[(head_ + count_) % slots_.size()].data(), report, sizeof(Report));
+  ++count_;
+  lk.unlock();
+  notEmpty_.notify_one();
+  return kept;
+}
+
+int ReportQueue::pop(uint8_t* out, int timeoutMs) {
+  std::unique_lock lk(m_);
+  auto ready = [&] { return count_ > 0 || closed_ || interrupted_; };
+  if (timeoutMs < 0)
+    notEmpty_.wait(lk, ready);
+  else if (timeoutMs > 0)
+    notEmpty_.wait_for(lk, std::chrono::milliseconds(timeoutMs), ready);
+  if (count_ == 0) return closed_ ? -1 : 0;
+  std::memcpy(out, slots_[head_].data(), sizeof(Report));
+  head_ = (head_ + 1) % slots_.size();
+  --count_;
+  lk.unlock();
+  notFull_.notify_one();
+  return 1;
+}
+
+void ReportQueue::interrupt() {
+  {
+    std::lock_guard lk(m_);
+    interrupted_ = true;
+  }
+  notEmpty_.notify_all();
+}
+
+void ReportQueue::clearInterrupt() {
+  std::lock_guard lk(m_);
+  interrupted_ = false;
+}
+
+void ReportQueue::close() {
+  {
+    std::lock_guard lk(m_);
+    closed_ = true;
+  }
+  notEmpty_.notify_all();
+  notFull_.notify_all();
+}
+
+void ReportQueue::reset() {
+  {
+    std::lock_guard lk(m_);
+    head_ = 0;
+    count_ = 0;
+    dropped_ = 0;
+    closed_ = false;
+  }
+  notFull_.notify_all();
+}
+
+uint64_t ReportQueue::dropped() const {
+  std::lock_guard lk(m_);
+  return dropped_;
+}
+
+size_t ReportQueue::size() const {
+  std::lock_guard lk(m_);
+  return count_;
+}
+
+}  // namespace hidpipe

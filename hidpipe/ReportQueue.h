@@ -1,0 +1,54 @@
+// A bounded queue of 64-byte reports that drops the oldest report when full.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace hidpipe {
+
+class ReportQueue {
+ public:
+  using Report = std::array<uint8_t, 64>;
+
+  explicit ReportQueue(size_t capacity);
+
+  // Adds a report (ignored while the queue is closed). When the queue is full, waits up to
+  // roomWaitMs for a reader to make room, then drops the oldest report (counted). Returns false
+  // when a report was dropped.
+  bool push(const uint8_t* report, int roomWaitMs = 0);
+
+  // Takes the oldest report into out (64 bytes). Waits up to timeoutMs (negative: without
+  // limit) when the queue is empty. Returns 1 for a report; 0 when none came in time or the
+  // wait was interrupted; -1 when the queue is closed and empty.
+  int pop(uint8_t* out, int timeoutMs);
+
+  // Makes waiting and future pops on an empty queue return 0 until clearInterrupt().
+  void interrupt();
+  void clearInterrupt();
+
+  // No more reports will come: pops return what is left, then -1.
+  void close();
+  // Empties the queue, opens it and resets the drop count.
+  void reset();
+
+  uint64_t dropped() const;
+  size_t size() const;
+  size_t capacity() const { return slots_.size(); }
+
+ private:
+  mutable std::mutex m_;
+  std::condition_variable notEmpty_;
+  std::condition_variable notFull_;
+  std::vector<Report> slots_;
+  size_t head_ = 0;
+  size_t count_ = 0;
+  uint64_t dropped_ = 0;
+  bool closed_ = false;
+  bool interrupted_ = false;
+};
+
+}  // namespace hidpipe

@@ -1,0 +1,74 @@
+// Backend over the simulator's Unix socket (see README.md for the protocol).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <span>
+#include <string>
+#include <thread>
+
+#include "HidBackend.h"
+#include "NoticePath.h"
+#include "ReportQueue.h"
+#include "SimMessage.h"
+#include "WakeEvent.h"
+
+namespace hidpipe {
+
+class NoticeHub;
+
+class SimBackend : public HidBackend {
+ public:
+  SimBackend(std::string socketPath, NoticeHub& hub);
+  ~SimBackend() override;
+
+  bool start() override;
+  bool open(uint32_t vid, uint32_t pid, uint32_t iface) override;
+  void close() override;
+  bool write(const uint8_t* report) override;
+  int read(uint8_t* report, int timeoutMs) override;
+  void interrupt() override { devQueue_.interrupt(); }
+  void clearInterrupt() override { devQueue_.clearInterrupt(); }
+  void setDraining(bool on) override { draining_ = on; }
+  bool setNotices(bool on) override;
+
+  // Device queue size of the simulated hidraw node.
+  static constexpr size_t kDeviceQueue = 64;
+
+ private:
+  enum class OpenOutcome { Opened, Refused, ConnectionLost };
+
+  bool ensureConnected();
+  int connectSocket() const;
+  OpenOutcome openOnce(uint32_t vid, uint32_t pid, uint32_t iface);
+  bool sendMessage(uint8_t type, std::span<const uint8_t> payload);
+  void run();
+  void readSocket(int fd, SimStreamParser& parser);
+  void handle(const SimMessage& msg);
+  void handleNotice(const SimMessage& msg);
+  void disconnect(int fd);
+
+  const std::string path_;
+  NoticeHub& hub_;
+  WakeEvent wake_;
+  std::mutex writeMutex_;  // serialises socket writes and connecting; taken before m_
+  std::mutex m_;
+  std::condition_variable cv_;
+  int fd_ = -1;
+  uint64_t connection_ = 0;  // counts connections made
+  bool stop_ = false;
+  bool wantNotices_ = false;
+  bool opening_ = false;
+  int openResult_ = -1;
+  bool devOpen_ = false;
+  DeviceIdentity openId_;
+  std::set<std::string> plugged_;  // devices announced on this connection
+  std::atomic<bool> draining_{false};
+  ReportQueue devQueue_{kDeviceQueue};
+  std::thread thread_;
+};
+
+}  // namespace hidpipe

@@ -1,0 +1,50 @@
+// The C entry points of libhidpipe.
+#include "hidpipe/hidpipe.h"
+
+#include "HidPipe.h"
+
+using hidpipe::HidPipe;
+
+extern "C" {
+
+int hidOpen(void* /*host*/) {
+  return HidPipe::instance().open();
+}
+
+int hidOpenMyDevice(uint32_t vid, uint32_t pid, uint32_t iface) {
+  return HidPipe::instance().openDevice(vid, pid, iface);
+}
+
+int hidEnableRecv(int on) {
+  return HidPipe::instance().enableRecv(on);
+}
+
+int hidRecv(uint8_t* buf, int timeoutMs) {
+  return HidPipe::instance().recv(buf, timeoutMs);
+}
+
+int hidSend(const uint8_t* buf) {
+  return HidPipe::instance().send(buf);
+}
+
+int hidCloseMyDevice(void) {
+  return HidPipe::instance().closeDevice();
+}
+
+int hidClose(void) {
+  return HidPipe::instance().close();
+}
+
+int hidSetNoticeCallback(HidNoticeFn fn, void* user) {
+  return HidPipe::instance().setNoticeCallback(fn, user);
+}
+
+uint64_t hidDroppedReports(void) {
+  return HidPipe::instance().droppedReports();
+}
+
+int hidSetDrainRing(int on) {
+  return HidPipe::instance().setDrainRing(on);
+}
+
+}  // extern "C"
