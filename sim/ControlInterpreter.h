@@ -1,0 +1,32 @@
+// The line-based control channel: one command per line, answered by one line,
+// "ok" (possibly followed by details) or "error: ...".
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/SimDevice.h"
+
+namespace tpcsim {
+
+class ControlInterpreter {
+ public:
+  explicit ControlInterpreter(std::vector<SimDevice*> devices) : devices_(std::move(devices)) {}
+
+  std::string Execute(std::string_view line);
+  bool QuitRequested() const { return quit_; }
+
+  // Command summary for --help and the "help" command.
+  static const char* Usage();
+
+ private:
+  std::string Touch(const std::vector<std::string>& args);
+  std::string Status();
+  std::string Stats();
+
+  std::vector<SimDevice*> devices_;
+  bool quit_ = false;
+};
+
+}  // namespace tpcsim

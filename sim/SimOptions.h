@@ -1,0 +1,33 @@
+// Command line of the tpcsim program.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/ControllerConfig.h"
+
+namespace tpcsim {
+
+struct SimOptions {
+  bool usb = false;
+  bool serial = false;
+  std::string socketPath;
+  std::string linkPath;
+  std::string controlPath;
+  std::string tracePath;
+  bool readStdin = true;
+  bool help = false;
+  bool version = false;
+  ControllerConfig config;
+};
+
+// Parses argv; on a bad option returns nullopt and fills `error`.
+std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, std::string& error);
+const char* SimOptionsUsage();
+
+// $XDG_RUNTIME_DIR/tpcsim or /tmp/tpcsim-<uid>, created with mode 0700 and
+// checked to belong to this user alone.
+std::optional<std::string> PrivateSimDir(std::string& error);
+
+}  // namespace tpcsim
