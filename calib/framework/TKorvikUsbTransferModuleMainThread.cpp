@@ -1,0 +1,46 @@
+#include "TKorvikUsbTransferModuleMainThread.h"
+
+#include <QMetaObject>
+#include <QThread>
+
+TKorvikUsbTransferModuleMainThread::TKorvikUsbTransferModuleMainThread()
+    : FTarget(std::make_unique<QObject>()) {}
+
+TKorvikUsbTransferModuleMainThread::~TKorvikUsbTransferModuleMainThread() {
+  Cancel();
+}
+
+bool TKorvikUsbTransferModuleMainThread::IsMainThread() const {
+  return QThread::currentThread() == FTarget->thread();
+}
+
+bool TKorvikUsbTransferModuleMainThread::Run(const std::function<void()>& step) {
+  if (FCancelled.load()) return false;
+  if (IsMainThread()) {
+    step();
+    return true;
+  }
+  // The call lives on the worker's stack; the posted call touches it only while the
+  // worker still waits, which Cancel (main thread, so never during the call) ends.
+  auto done = std::make_shared<bool>(false);
+  const std::function<void()>* stepPtr = &step;
+  QMetaObject::invokeMethod(
+      FTarget.get(),
+      [this, done, stepPtr] {
+        if (FCancelled.load()) return;
+        (*stepPtr)();
+        std::lock_guard<std::mutex> lock(FMutex);
+        *done = true;
+        FDone.notify_all();
+      },
+      Qt::QueuedConnection);
+  std::unique_lock<std::mutex> lock(FMutex);
+  FDone.wait(lock, [&] { return *done || FCancelled.load(); });
+  return *done;
+}
+
+void TKorvikUsbTransferModuleMainThread::Cancel() {
+  std::lock_guard<std::mutex> lock(FMutex);
+  FCancelled.store(true);
+  FDone.notify_all();
+}

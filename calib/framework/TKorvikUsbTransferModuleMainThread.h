@@ -1,0 +1,34 @@
+// Runs a step of the worker on the main thread and waits for it.
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class TKorvikUsbTransferModuleMainThread {
+ public:
+  // The thread that constructs the object is the main thread.
+  TKorvikUsbTransferModuleMainThread();
+  ~TKorvikUsbTransferModuleMainThread();
+  TKorvikUsbTransferModuleMainThread(const TKorvikUsbTransferModuleMainThread&) = delete;
+  TKorvikUsbTransferModuleMainThread& operator=(const TKorvikUsbTransferModuleMainThread&) = delete;
+
+  // Runs step on the main thread (inline when already there) and waits until it ran.
+  // Gives false, without running it, once Cancel was called.
+  bool Run(const std::function<void()>& step);
+
+  // Main thread only: hand-overs waiting now and later give up, so a join never deadlocks.
+  void Cancel();
+
+  bool IsMainThread() const;
+  QObject* Target() const { return FTarget.get(); }
+
+ private:
+  std::unique_ptr<QObject> FTarget;
+  std::mutex FMutex;
+  std::condition_variable FDone;
+  std::atomic<bool> FCancelled{false};
+};
