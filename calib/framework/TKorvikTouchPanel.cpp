@@ -1,0 +1,263 @@
+#include "calib/framework/TKorvikTouchPanel.h"
+
+#include <algorithm>
+
+#include "calib/framework/TKorvikClock.h"
+#include "calib/framework/TKorvikCommandTable.h"
+#include "calib/framework/TKorvikMcuTable.h"
+#include "calib/framework/TKorvikUsbDfuCommand.h"
+#include "calib/framework/TKorvikUsbDfuResponse.h"
+#include "calib/framework/TKorvikUsbReport.h"
+#include "calib/framework/TKorvikUsbResponse.h"
+
+namespace {
+
+constexpr std::uint32_t LongTimeoutMs = 60000;
+constexpr std::uint32_t ShortTimeoutMs = 3000;
+
+bool Contains(const std::vector<TKorvikUsbTransaction*>& list, const TKorvikUsbTransaction* t) {
+  return std::find(list.begin(), list.end(), t) != list.end();
+}
+
+}  // namespace
+
+TKorvikTouchPanel::TKorvikTouchPanel(TKorvikObj* control, const std::string& name, bool active,
+                                     std::uint16_t vid, std::uint16_t pid)
+    : TKorvikObj(control),
+      FActive(active),
+      FFactory(std::make_unique<TKorvikUsbMessageFactory>(this)),
+      FPidText(KorvikFormat("%04X", pid)),
+      FVidText(KorvikFormat("%04X", vid)) {
+  SetName(name);
+  FMode = ModeFor(vid, pid, &FClock);
+}
+
+TKorvikTouchPanel::~TKorvikTouchPanel() {
+  FTransactions.clear();
+  FScenarios.clear();
+  if (!FPending.empty() && FOnTransactionsChanged) FOnTransactionsChanged(this);
+  FOnTransactionsChanged = nullptr;
+  FOnSendCommand = nullptr;
+  FPending.clear();
+  FCompleted.clear();
+  FFactory.reset();
+}
+
+std::uint8_t TKorvikTouchPanel::ModeFor(std::uint16_t vid, std::uint16_t pid, std::string* clock) {
+  std::string speed;
+  std::uint8_t mode = ModeUnknown;
+  if (vid == KorvikVid) {
+    if (pid == 0x0102 || pid == 0x0103) {
+      mode = ModeApplication;
+    } else if (pid >= 0x0104 && pid <= 0x0107) {
+      mode = ModeDfu;
+      speed = (pid == 0x0104 || pid == 0x0106) ? "16MHz" : "12MHz";
+    } else if (pid >= 0x0109) {
+      mode = ModeApplication;
+    }
+  }
+  if (clock) *clock = speed;
+  return mode;
+}
+
+bool TKorvikTouchPanel::ResponseMatchesRow(const TKorvikUsbMessage& response, std::uint8_t row) {
+  if (row >= KorvikCommandTable.size() || response.Length() < 4) return false;
+  const TKorvikCommandRow& r = KorvikCommandTable[row];
+  const TKorvikBytes& d = response.Data();
+  if (d[0] == 0x02) return r.b0 == d[0] && r.b1 == d[1] && r.b3 == d[3];
+  if (d[0] == 0xF3 || d[0] == 0xF4) return r.b1 == d[1];
+  return false;
+}
+
+bool TKorvikTouchPanel::HandleMessage(std::unique_ptr<TKorvikUsbMessage> message) {
+  ReleaseFinished();
+  bool taken = false;
+  if (message) {
+    UpdateFrom(*message);
+    if (dynamic_cast<TKorvikUsbResponse*>(message.get()))
+      taken = TakeResponse(message);
+    else if (dynamic_cast<TKorvikUsbCommand*>(message.get()) ||
+             dynamic_cast<TKorvikUsbReport*>(message.get()))
+      taken = TakeCommandOrReport(message);
+  }
+  FireTransactionsChanged(this);
+  return taken;
+}
+
+void TKorvikTouchPanel::UpdateFrom(const TKorvikUsbMessage& message) {
+  if (const auto* boot = dynamic_cast<const TKorvikUsbDfuResGetBootSelect*>(&message)) {
+    FLoaderState = boot->LoaderState();
+    FMode = boot->BootSelect();
+    const int mcu = KorvikFindMcu(boot->McuId());
+    if (mcu >= 0) FMcuIndex = static_cast<std::uint8_t>(mcu);
+  } else if (const auto* detail = dynamic_cast<const TKorvikUsbResponseType5*>(&message)) {
+    FXCount = detail->DetailXCount();
+    FYCount = detail->DetailYCount();
+    FDetailByte8 = detail->DetailByte8();
+    FXRange = detail->DetailXRange();
+    FYRange = detail->DetailYRange();
+  }
+}
+
+bool TKorvikTouchPanel::TakeResponse(std::unique_ptr<TKorvikUsbMessage>& message) {
+  for (auto it = FPending.begin(); it != FPending.end(); ++it) {
+    const auto* command = dynamic_cast<const TKorvikUsbCommand*>((*it)->FirstMessage());
+    if (!command || !ResponseMatchesRow(*message, command->CommandIndex())) continue;
+    TKorvikUsbTransaction* transaction = *it;
+    if (!transaction->AddMessage(std::move(message))) return false;
+    FPending.erase(it);
+    FCompleted.push_back(transaction);
+    return true;
+  }
+  return false;
+}
+
+bool TKorvikTouchPanel::TakeCommandOrReport(std::unique_ptr<TKorvikUsbMessage>& message) {
+  auto transaction = std::make_unique<TKorvikUsbTransaction>(this, std::move(message));
+  TKorvikUsbTransaction* raw = transaction.get();
+  FTransactions.push_back(std::move(transaction));
+  if (raw->State() > TKorvikUsbTransaction::StateSent)
+    FCompleted.push_back(raw);
+  else
+    FPending.push_back(raw);
+  return true;
+}
+
+TKorvikUsbCommand* TKorvikTouchPanel::NextTransaction() {
+  ReleaseFinished();
+  if (FPending.empty()) return nullptr;
+  TKorvikUsbTransaction* chosen = nullptr;
+  if (FParallel) {
+    for (TKorvikUsbTransaction* t : FPending) {
+      if (t->State() == TKorvikUsbTransaction::StateQueued) {
+        chosen = t;
+        break;
+      }
+    }
+  } else if (FCompleted.empty() &&
+             FPending.front()->State() == TKorvikUsbTransaction::StateQueued) {
+    chosen = FPending.front();
+  }
+  if (!chosen) return nullptr;
+  return dynamic_cast<TKorvikUsbCommand*>(chosen->TakeForSending());
+}
+
+std::uint32_t TKorvikTouchPanel::TimeoutFor(const TKorvikUsbTransaction& transaction) {
+  const auto* command = dynamic_cast<const TKorvikUsbCommand*>(transaction.FirstMessage());
+  if (command && (command->CommandIndex() == KorvikCmd::Calibrate ||
+                  command->CommandIndex() == KorvikCmd::DfuSetBootSelect))
+    return LongTimeoutMs;
+  return ShortTimeoutMs;
+}
+
+void TKorvikTouchPanel::CheckTimeouts() {
+  for (std::size_t i = FPending.size(); i-- > 0;) {
+    if (i >= FPending.size()) continue;
+    TKorvikUsbTransaction* transaction = FPending[i];
+    if (transaction->State() != TKorvikUsbTransaction::StateSent) continue;
+    const std::uint32_t elapsed = KorvikTickCount() - transaction->SendTick();
+    if (elapsed > TimeoutFor(*transaction))
+      transaction->SetState(TKorvikUsbTransaction::StateTimedOut);
+  }
+  ReleaseFinished();
+}
+
+void TKorvikTouchPanel::CompleteSetBootSelect() {
+  for (std::size_t i = FPending.size(); i-- > 0;) {
+    TKorvikUsbTransaction* transaction = FPending[i];
+    if (!dynamic_cast<const TKorvikUsbDfuCmdSetBootSelect*>(transaction->FirstMessage())) continue;
+    transaction->SetState(TKorvikUsbTransaction::StateComplete);
+    FPending.erase(FPending.begin() + static_cast<std::ptrdiff_t>(i));
+    FCompleted.push_back(transaction);
+  }
+}
+
+void TKorvikTouchPanel::ReleaseFinished() {
+  std::erase_if(FTransactions, [this](const std::unique_ptr<TKorvikUsbTransaction>& t) {
+    return t->Finished() && !Contains(FPending, t.get()) && !Contains(FCompleted, t.get());
+  });
+}
+
+TKorvikUsbTransaction* TKorvikTouchPanel::TakeFirstCompleted() {
+  if (FCompleted.empty()) return nullptr;
+  TKorvikUsbTransaction* first = FCompleted.front();
+  FCompleted.erase(FCompleted.begin());
+  return first;
+}
+
+std::size_t TKorvikTouchPanel::DispatchCompleted(const TKorvikMessageEvent& onMessage) {
+  if (!onMessage) return 0;
+  std::size_t count = 0;
+  while (TKorvikUsbTransaction* transaction = TakeFirstCompleted()) {
+    onMessage(transaction->LastMessage());
+    transaction->SetState(TKorvikUsbTransaction::StateDispatched);
+    ++count;
+  }
+  return count;
+}
+
+bool TKorvikTouchPanel::RemoveFromPending(TKorvikUsbTransaction* transaction) {
+  auto it = std::find(FPending.begin(), FPending.end(), transaction);
+  if (it == FPending.end()) return false;
+  FPending.erase(it);
+  FireTransactionsChanged(transaction);
+  return true;
+}
+
+void TKorvikTouchPanel::FireTransactionsChanged(TKorvikObj* sender) {
+  if (FOnTransactionsChanged) FOnTransactionsChanged(sender);
+}
+
+void TKorvikTouchPanel::FireSendCommand(TKorvikUsbMessage* message) {
+  if (FOnSendCommand) FOnSendCommand(message);
+}
+
+void TKorvikTouchPanel::AddScenario(std::unique_ptr<TKorvikUsbScenario> scenario) {
+  if (scenario) FScenarios.push_back(std::move(scenario));
+}
+
+bool TKorvikTouchPanel::HasDfuScenario() const {
+  return std::any_of(FScenarios.begin(), FScenarios.end(),
+                     [](const auto& scenario) { return scenario->IsDfu(); });
+}
+
+void TKorvikTouchPanel::RunScenarios() {
+  if (FScenarios.empty()) return;
+  TKorvikUsbScenario* scenario = FScenarios.front().get();
+  if (!StepScenario(*scenario)) return;
+  auto it = std::find_if(FScenarios.begin(), FScenarios.end(),
+                         [scenario](const auto& s) { return s.get() == scenario; });
+  if (it != FScenarios.end()) FScenarios.erase(it);
+}
+
+// Steps every unit, last to first; true when the scenario has ended (completed or failed).
+bool TKorvikTouchPanel::StepScenario(TKorvikUsbScenario& scenario) {
+  auto& units = scenario.Units();
+  for (std::size_t i = units.size(); i-- > 0;) {
+    TKorvikUsbScenarioUnit& unit = *units[i];
+    if (unit.State() == TKorvikUsbScenarioUnit::StateNew) {
+      unit.Start();
+      unit.SetState(TKorvikUsbScenarioUnit::StateCompleted);
+    }
+    unit.Step();
+    if (unit.State() == TKorvikUsbScenarioUnit::StateCompleted) {
+      Log("TKorvikUsbScenarioUnit completed.", 0);
+      if (!unit.Keep()) units.erase(units.begin() + static_cast<std::ptrdiff_t>(i));
+    } else if (unit.State() == TKorvikUsbScenarioUnit::StateFailed) {
+      Log("TKorvikUsbScenarioUnit failed.", 5);
+    }
+  }
+  switch (scenario.State()) {
+    case TKorvikUsbScenario::StateCompleted:
+      Log(scenario.IsDfu() ? "DFU scenario completed." : "Scenario completed.", 0);
+      return true;
+    case TKorvikUsbScenario::StateFailed:
+      if (scenario.IsDfu())
+        Log("DFU scenario failed.", 0);
+      else
+        Log("Scenario failed.", 5);
+      return true;
+    default:
+      return false;
+  }
+}
