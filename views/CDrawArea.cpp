@@ -1,0 +1,45 @@
+#include "CDrawArea.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+CDrawArea::CDrawArea(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+QImage& CDrawArea::Image() {
+  const QSize s = size().expandedTo(QSize(1, 1));
+  if (image_.size() != s) {
+    image_ = QImage(s, QImage::Format_RGB32);
+    image_.fill(Qt::white);
+    stale_ = true;
+  }
+  return image_;
+}
+
+void CDrawArea::Invalidate() {
+  stale_ = true;
+  update();
+}
+
+void CDrawArea::RepaintIfStale() {
+  QImage& img = Image();
+  if (!stale_) return;
+  stale_ = false;
+  if (onRepaint) onRepaint(img);
+}
+
+void CDrawArea::paintEvent(QPaintEvent*) {
+  RepaintIfStale();
+  QPainter p(this);
+  p.drawImage(0, 0, image_);
+}
+
+void CDrawArea::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  Invalidate();
+}
+
+void CDrawArea::mouseDoubleClickEvent(QMouseEvent* e) {
+  if (onDoubleClick) onDoubleClick(e->position().toPoint(), e->buttons(), e->modifiers());
+}

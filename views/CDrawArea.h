@@ -1,0 +1,33 @@
+// A drawing surface that keeps its picture in an image: windows draw into Image() as
+// data arrives and the widget only copies the image to the screen.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <functional>
+
+class CDrawArea : public QWidget {
+ public:
+  explicit CDrawArea(QWidget* parent = nullptr);
+
+  // The picture, sized to the widget.
+  QImage& Image();
+  // Marks the picture stale: onRepaint redraws it before the next copy to the screen.
+  void Invalidate();
+  bool IsStale() const { return stale_; }
+  // Redraws now if the picture is stale (what a paint does).
+  void RepaintIfStale();
+
+  std::function<void(QImage&)> onRepaint;
+  std::function<void(QPoint pos, Qt::MouseButtons buttons, Qt::KeyboardModifiers mods)>
+      onDoubleClick;
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
+
+ private:
+  QImage image_;
+  bool stale_ = true;
+};

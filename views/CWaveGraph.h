@@ -1,0 +1,65 @@
+// State and drawing of the Wave Window's two bar graphs. Coordinates are relative to
+// the top-left corner of each graph frame; labels lie outside the frame (below the X
+// graph, above the Y graph), so the painter must reach that far.
+#pragma once
+
+#include <QColor>
+#include <array>
+#include <cstdint>
+#include <string>
+
+class QPainter;
+
+class CWaveGraph {
+ public:
+  static constexpr int kMaxValues = 255;
+  static constexpr int kZero = 1000;
+  static constexpr int kLabelHeight = 64;  // value label box
+  static constexpr int kIndexOffset = 72;  // index labels at H + 72 below the X graph
+  static constexpr int kIndexHeight = 20;
+
+  enum Axis { kAxisX = 0, kAxisY = 1 };
+
+  CWaveGraph();
+
+  // Counts above 255 are taken as 255, negative ones as 0.
+  void SetCounts(int xCount, int yCount);
+  int Count(Axis a) const { return count_[a]; }
+  // Size (W, H) of one graph frame; both frames share it.
+  void SetFrameSize(int width, int height);
+  int FrameWidth() const { return width_; }
+  int FrameHeight() const { return height_; }
+  void SetFaceColour(const QColor& c) { face_ = c; }
+
+  // Bar width w = W / max(X count, Y count) - 1; 0 when both counts are 0.
+  int BarWidth() const;
+  int BarLeft(int i) const { return 2 + i * (BarWidth() + 1); }
+  int ZeroLine() const { return height_ / 2; }
+  // Bar length b for a value (1000 = zero): positive upward.
+  int BarLength(int value) const;
+  // The four rows of a value label: sign, hundreds, tens, units.
+  static std::array<std::string, 4> LabelRows(int value);
+
+  // Stores count values from a frame at index start; values past the arrays are dropped.
+  // Returns the number stored.
+  int Store(Axis a, int start, const int32_t* values, int count);
+  const std::array<int32_t, kMaxValues>& Values(Axis a) const { return values_[a]; }
+  void ResetValues();
+
+  // Outlined frame, zero line segments and, for the X graph, the index labels.
+  void DrawWaveFrame(QPainter& p, Axis a);
+  // Bars and value labels of one axis from its stored values.
+  void DrawWaveBars(QPainter& p, Axis a);
+  QColor BarColour(Axis a) const { return a == kAxisX ? QColor(0, 0, 255) : QColor(255, 0, 0); }
+
+ private:
+  int LabelTop(Axis a) const { return a == kAxisX ? 2 * (height_ / 2) : -kLabelHeight; }
+
+  std::array<int, 2> count_{0, 0};
+  std::array<std::array<int32_t, kMaxValues>, 2> values_{};
+  std::array<int, 2> lastLabelCount_{-1, -1};
+  int width_ = 0;
+  int height_ = 0;
+  QColor background_{255, 255, 255};
+  QColor face_{240, 240, 240};
+};

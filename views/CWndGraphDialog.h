@@ -1,0 +1,80 @@
+// Wave Window: one bar per electrode of the X and Y axes from the controller's data
+// frames, redrawn every 100 ms, with a CSV log of the frames.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <functional>
+
+#include "CCsvLog.h"
+#include "CViewPrompts.h"
+#include "CWaveGraph.h"
+#include "link/CTransCtrl.h"
+
+class CDrawArea;
+class CSettingsRecord;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+class CWndGraphDialog : public QDialog, public ITransListener {
+ public:
+  static constexpr int kSlot = 3;
+  static constexpr int kTimerMs = 100;
+
+  CWndGraphDialog(CTransCtrl& ctrl, CSettingsRecord& settings, QWidget* parent);
+  ~CWndGraphDialog() override;
+
+  // Electrode counts from the settings or the panel; redraws the window.
+  void SetCounts(int xCount, int yCount);
+
+  int OnTransCallback(int len, const uint8_t* bytes) override;
+  void OnTimer();
+  void OnPaint();
+  void OnBnClickedLogFile();
+
+  bool IsRegistered() const { return registered_; }
+  bool IsLogging() const { return logging_; }
+  int LogLineNumber() const { return logLine_; }
+  int MaxLogLines() const { return maxLogLines_; }
+  const std::string& LogPath() const { return log_.Path(); }
+  const CWaveGraph& Graph() const { return graph_; }
+  CDrawArea* Canvas() const { return canvas_; }
+
+  // Dialogs shown to the user; tests answer them.
+  CViewPrompts prompts;
+  // Process clock in milliseconds (log times).
+  std::function<long long()> clock;
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+  void changeEvent(QEvent* e) override;
+  void reject() override;  // Escape: leaves slot 3 until the next paint
+  void accept() override;  // Enter: nothing
+
+ private:
+  void BuildControls();
+  void Register();
+  void RedrawAll(QImage& img);
+  void StartWaveLog();
+  void StopWaveLog();
+  void WriteWaveLogLine(int count, int startX, int startY, int direction, const int32_t* values);
+  void OnMaxLinesEdited(const QString& text);
+  QPoint FrameOrigin(CWaveGraph::Axis a) const;
+
+  CTransCtrl& ctrl_;
+  CSettingsRecord& settings_;
+  CWaveGraph graph_;
+  CDrawArea* canvas_ = nullptr;
+  QPushButton* logButton_ = nullptr;
+  QLineEdit* pathEdit_ = nullptr;
+  QLineEdit* maxLinesEdit_ = nullptr;
+  QTimer* timer_ = nullptr;
+  CCsvLog log_;
+  bool registered_ = false;
+  bool logging_ = false;
+  int logLine_ = 1;
+  int maxLogLines_ = 10;
+  long long logStart_ = 0;
+};

@@ -1,0 +1,116 @@
+#include "CXYFrameHandler.h"
+
+#include <QPainter>
+
+#include "link/CTransCtrl.h"
+
+namespace {
+
+enum DrawMode { kNoDraw = 0, kFixed = 1, kScaled = 2 };
+
+uint16_t U16(const uint8_t* b) {
+  return static_cast<uint16_t>(b[0] | (b[1] << 8));
+}
+
+constexpr int kMultiTouchEntry = 6;
+constexpr int kValuesCapacity = 128;  // values array of the controller's data record
+
+}  // namespace
+
+int CXYFrameHandler::DrawMode() {
+  const int type = ctrl_.GetLinkType();
+  if (type == kLinkCom) return kFixed;
+  if (type != kLinkUsb) return kNoDraw;
+  const int os = ctrl_.GetOSType();
+  if (os == 1) return kFixed;
+  if (os == 2) return kScaled;
+  return kNoDraw;
+}
+
+void CXYFrameHandler::DrawStored(const TouchPoint& pt, QPainter* p) {
+  const int mode = DrawMode();
+  if (mode == kFixed) draw_.PlotPoint(pt.x, pt.y, pt.finger, pt.status, p);
+  if (mode == kScaled) draw_.PlotPointScaled(pt.x, pt.y, pt.finger, pt.status, p);
+}
+
+void CXYFrameHandler::Replay(QPainter* p) {
+  const int mode = DrawMode();
+  if (mode == kNoDraw) return;
+  store_.ForEach([&](const TouchPoint& pt) {
+    if (mode == kFixed) {
+      draw_.PlotPoint(pt.x, pt.y, pt.finger, pt.status, p);
+    } else {
+      draw_.PlotPointScaled(pt.x, pt.y, pt.finger, pt.status, p);
+    }
+  });
+}
+
+bool CXYFrameHandler::Handle(int len, const uint8_t* bytes, QPainter* p, bool printValues,
+                             const PointFn& onPoint) {
+  if (bytes == nullptr || len < 4) return false;
+  const int type = ctrl_.GetLinkType();
+  if (type == kLinkCom) {
+    if (bytes[0] == 0x01) return HandleSerialPoint(len, bytes, p, onPoint);
+    if (bytes[0] == 0x02 && bytes[1] == 0x4B) return HandleDataFrame(p, printValues);
+    return false;
+  }
+  if (type == kLinkUsb) {
+    if (bytes[1] == 0x4D) return HandleMultiPoint(len, bytes, p, onPoint);
+    if (bytes[1] == 0x4B) return HandleDataFrame(p, printValues);
+  }
+  return false;
+}
+
+bool CXYFrameHandler::HandleSerialPoint(int len, const uint8_t* bytes, QPainter* p,
+                                        const PointFn& onPoint) {
+  if (len < 6) return false;
+  TouchPoint pt;
+  pt.status = bytes[1] & 0x01;
+  pt.finger = (bytes[1] >> 2) & 0x01;
+  pt.x = U16(bytes + 2);
+  pt.y = U16(bytes + 4);
+  pt.z = len >= 8 ? U16(bytes + 6) : 0;
+  store_.Add(pt);
+  draw_.PlotPoint(pt.x, pt.y, pt.finger, pt.status, p);
+  if (onPoint) onPoint(pt, 0, true);
+  return true;
+}
+
+bool CXYFrameHandler::HandleMultiPoint(int len, const uint8_t* bytes, QPainter* p,
+                                       const PointFn& onPoint) {
+  if (draw_.SkipNextReport()) {
+    draw_.SetSkipNextReport(false);
+    return false;
+  }
+  const int n = bytes[3];
+  const int mode = DrawMode();
+  uint8_t status = 0;
+  for (int k = 0; k < n; ++k) {
+    const int at = 4 + kMultiTouchEntry * k;
+    if (at + kMultiTouchEntry > len) break;  // never read past the frame
+    const uint8_t code = bytes[at];
+    if (code == 7) status = 1;
+    if (code == 4) status = 2;
+    if (code == 0) status = 0;
+    TouchPoint pt;
+    pt.status = status;
+    pt.finger = bytes[at + 1];
+    pt.x = U16(bytes + at + 2);
+    pt.y = U16(bytes + at + 4);
+    store_.Add(pt);
+    if (mode == kFixed) draw_.PlotPoint(pt.x, pt.y, pt.finger, pt.status, p);
+    if (mode == kScaled) draw_.PlotPointScaled(pt.x, pt.y, pt.finger, pt.status, p);
+    if (onPoint) onPoint(pt, k, false);
+  }
+  return true;
+}
+
+bool CXYFrameHandler::HandleDataFrame(QPainter* p, bool printValues) {
+  const DataRecord& rec = ctrl_.GetDataRecord();
+  store_.Clear();
+  if (ctrl_.CommandSent() && p != nullptr && rec.values != nullptr) {
+    const int count = std::min<int>(rec.count, kValuesCapacity);
+    draw_.DrawValueMap(rec.startX, rec.startY, rec.direction, rec.values, count, *p, printValues);
+  }
+  return true;
+}

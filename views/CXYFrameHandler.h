@@ -1,0 +1,41 @@
+// Turns the frames delivered to the XY views into stored and drawn points and value
+// maps. The XY Window and the full-screen window share it with their own options.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "CPointStore.h"
+#include "CXYCoordDraw.h"
+
+class CTransCtrl;
+class QPainter;
+
+class CXYFrameHandler {
+ public:
+  CXYFrameHandler(CTransCtrl& ctrl, CXYCoordDraw& draw, CPointStore& store)
+      : ctrl_(ctrl), draw_(draw), store_(store) {}
+
+  // Called for every point stored from a report: its position k in the report and
+  // whether it came from a serial single-touch report.
+  using PointFn = std::function<void(const TouchPoint& pt, int k, bool serial)>;
+
+  // Handles one frame. printValues prints values in the value map. Returns true when
+  // the drawing may have changed.
+  bool Handle(int len, const uint8_t* bytes, QPainter* p, bool printValues, const PointFn& onPoint);
+  // Draws one stored point as the current link draws it (serial and OSType 1: fixed
+  // scale; OSType 2: panel scale; otherwise not at all).
+  void DrawStored(const TouchPoint& pt, QPainter* p);
+  // Draws the whole store, oldest first.
+  void Replay(QPainter* p);
+
+ private:
+  int DrawMode();
+  bool HandleSerialPoint(int len, const uint8_t* bytes, QPainter* p, const PointFn& onPoint);
+  bool HandleMultiPoint(int len, const uint8_t* bytes, QPainter* p, const PointFn& onPoint);
+  bool HandleDataFrame(QPainter* p, bool printValues);
+
+  CTransCtrl& ctrl_;
+  CXYCoordDraw& draw_;
+  CPointStore& store_;
+};
