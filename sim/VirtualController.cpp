@@ -28,9 +28,9 @@ int64_t VirtualController::Schedule::Due() const {
   return baseUs + static_cast<int64_t>(std::llround(static_cast<double>(k) * 1e6 / hz));
 }
 
-void VirtualController::Schedule::Restart(int64_t nowUs) {
+void VirtualController::Schedule::Restart(int64_t nowUs, uint64_t first) {
   baseUs = nowUs;
-  k = 0;
+  k = first;
 }
 
 VirtualController::VirtualController(const SimClock& clock, ControllerConfig config)
@@ -71,19 +71,19 @@ void VirtualController::SetStreamRate(double hz) {
     config_.streamRateHz = hz;
     streamSched_.hz = hz;
   }
-  streamSched_.Restart(clock_.NowUs());
+  streamSched_.Restart(clock_.NowUs(), 1);  // first report one period later
 }
 
 void VirtualController::SetTouchRate(double hz) {
   if (hz <= 0) return;
   config_.touchRateHz = hz;
   touchSched_.hz = hz;
-  touchSched_.Restart(clock_.NowUs());
+  touchSched_.Restart(clock_.NowUs(), 0);
 }
 
 void VirtualController::StartStream(uint8_t code) {
   stream_.emplace(code, config_.xCount, config_.yCount, config_.valuesPerFrame);
-  streamSched_.Restart(clock_.NowUs());
+  streamSched_.Restart(clock_.NowUs(), 1);  // first report one period later
 }
 
 void VirtualController::StopStream() {
@@ -99,7 +99,7 @@ void VirtualController::StartTouch(int finger, const FingerPath& path) {
   int64_t now = clock_.NowUs();
   if (!touchTicking_) {
     touchTicking_ = true;
-    touchSched_.Restart(now);
+    touchSched_.Restart(now, 0);
   }
   touches_.Start(finger, path, now);
 }
@@ -460,7 +460,7 @@ std::vector<OutFrame> VirtualController::Poll(size_t maxFrames) {
 
   if (stream_) {
     if (!config_.streamRateMax && now - streamSched_.Due() > kMaxLagUs) {
-      streamSched_.Restart(now);
+      streamSched_.Restart(now, 1);
       ++stats_.rebases;
     }
     DataStream::BumpFn bump = [this](bool xAxis, int i) { return SignalBump(xAxis, i); };

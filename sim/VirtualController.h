@@ -95,7 +95,7 @@ class VirtualController {
     uint64_t k = 0;
     double hz = 100;
     int64_t Due() const;
-    void Restart(int64_t nowUs);
+    void Restart(int64_t nowUs, uint64_t first);
   };
 
   void HandleControl(std::span<const uint8_t> f, std::vector<OutFrame>& out);
