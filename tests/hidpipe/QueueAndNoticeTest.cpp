@@ -1,0 +1,182 @@
+// The report queue, the notice hub, and the library without a device.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "SimPeer.h"
+#include "hidpipe/HidPipe.h"
+#include "hidpipe/NoticeHub.h"
+#include "hidpipe/ReportQueue.h"
+
+namespace hidpipe {
+namespace {
+
+ReportQueue::Report numbered(uint32_t n) {
+  ReportQueue::Report r{};
+  std::memcpy(r.data(), &n, sizeof n);
+  return r;
+}
+
+uint32_t number(const uint8_t* r) {
+  uint32_t n;
+  std::memcpy(&n, r, sizeof n);
+  return n;
+}
+
+TEST(ReportQueue, FullQueueDropsOldestAndCountsIt) {
+  ReportQueue q(4);
+  for (uint32_t i = 0; i < 4; ++i) EXPECT_TRUE(q.push(numbered(i).data()));
+  EXPECT_FALSE(q.push(numbered(4).data()));
+  EXPECT_FALSE(q.push(numbered(5).data()));
+  EXPECT_EQ(q.dropped(), 2u);
+  uint8_t out[64];
+  for (uint32_t i = 2; i < 6; ++i) {
+    ASSERT_EQ(q.pop(out, 0), 1);
+    EXPECT_EQ(number(out), i);
+  }
+  EXPECT_EQ(q.pop(out, 0), 0);
+  EXPECT_EQ(q.pop(out, 5), 0);
+  q.reset();
+  EXPECT_EQ(q.dropped(), 0u);
+}
+
+TEST(ReportQueue, ClosedQueueHandsOutTheRestThenEnds) {
+  ReportQueue q(8);
+  q.push(numbered(1).data());
+  q.close();
+  q.push(numbered(2).data());  // ignored once closed
+  uint8_t out[64];
+  ASSERT_EQ(q.pop(out, -1), 1);
+  EXPECT_EQ(number(out), 1u);
+  EXPECT_EQ(q.pop(out, -1), -1);
+  q.reset();
+  EXPECT_EQ(q.pop(out, 0), 0);
+}
+
+TEST(ReportQueue, WaitingReaderWakesForReportInterruptAndClose) {
+  ReportQueue q(8);
+  uint8_t out[64];
+  std::thread pusher([&] { q.push(numbered(9).data()); });
+  ASSERT_EQ(q.pop(out, -1), 1);
+  EXPECT_EQ(number(out), 9u);
+  pusher.join();
+
+  std::thread interrupter([&] { q.interrupt(); });
+  EXPECT_EQ(q.pop(out, -1), 0);
+  interrupter.join();
+  EXPECT_EQ(q.pop(out, -1), 0);  // stays interrupted until cleared
+  q.clearInterrupt();
+
+  std::thread closer([&] { q.close(); });
+  EXPECT_EQ(q.pop(out, -1), -1);
+  closer.join();
+}
+
+TEST(ReportQueue, WriterGivenTimeWaitsForRoomInsteadOfDropping) {
+  ReportQueue q(2);
+  q.push(numbered(0).data());
+  q.push(numbered(1).data());
+  std::atomic<bool> pushed{false};
+  std::thread writer([&] {
+    q.push(numbered(2).data(), 60000);
+    pushed = true;
+  });
+  uint8_t out[64];
+  ASSERT_EQ(q.pop(out, 0), 1);
+  writer.join();
+  EXPECT_TRUE(pushed);
+  EXPECT_EQ(q.dropped(), 0u);
+  ASSERT_EQ(q.pop(out, 0), 1);
+  EXPECT_EQ(number(out), 1u);
+  ASSERT_EQ(q.pop(out, 0), 1);
+  EXPECT_EQ(number(out), 2u);
+}
+
+std::atomic<bool> gRemoved{false};
+std::atomic<int> gLate{0};
+std::atomic<int> gSeen{0};
+void slowCallback(int, const char*, void*) {
+  ++gSeen;
+  for (int i = 0; i < 100; ++i) std::this_thread::yield();
+  if (gRemoved) ++gLate;
+}
+
+TEST(NoticeHub, CallbackNeverRunsAfterRemovalReturned) {
+  NoticeHub hub;
+  hub.setCallback(&slowCallback, nullptr);
+  std::atomic<bool> stop{false};
+  std::thread poster([&] {
+    while (!stop) hub.post(HIDPIPE_ARRIVAL, "/dev/hidraw0");
+  });
+  ASSERT_TRUE(waitUntil([] { return gSeen >= 20; }));
+  hub.setCallback(nullptr, nullptr);
+  gRemoved = true;
+  const int seen = gSeen;
+  stop = true;
+  poster.join();
+  hub.post(HIDPIPE_REMOVAL, "/dev/hidraw0");
+  EXPECT_EQ(gLate, 0);
+  EXPECT_EQ(gSeen, seen);
+}
+
+struct SelfRemover {
+  NoticeHub* hub;
+  std::atomic<int> calls{0};
+  static void callback(int, const char*, void* user) {
+    auto* self = static_cast<SelfRemover*>(user);
+    ++self->calls;
+    self->hub->setCallback(nullptr, nullptr);  // must not wait for itself
+  }
+};
+
+TEST(NoticeHub, CallbackMayRemoveItselfAndPathArrivesIntact) {
+  NoticeHub hub;
+  SelfRemover remover{&hub};
+  hub.setCallback(&SelfRemover::callback, &remover);
+  hub.post(HIDPIPE_ARRIVAL, "one");
+  hub.post(HIDPIPE_ARRIVAL, "two");
+  ASSERT_TRUE(waitUntil([&] { return remover.calls >= 1; }));
+  // The hub is usable again afterwards.
+  struct Got {
+    std::mutex m;
+    int event = 0;
+    std::string path;
+  } got;
+  hub.setCallback(
+      [](int event, const char* path, void* user) {
+        auto* g = static_cast<Got*>(user);
+        std::lock_guard lk(g->m);
+        g->event = event;
+        g->path = path;
+      },
+      &got);
+  hub.post(HIDPIPE_REMOVAL, "/dev/hidraw7#VID_227D&PID_0102&MI_01");
+  ASSERT_TRUE(waitUntil([&] {
+    std::lock_guard lk(got.m);
+    return got.event != 0;
+  }));
+  hub.setCallback(nullptr, nullptr);
+  EXPECT_EQ(remover.calls, 1);
+  EXPECT_EQ(got.event, HIDPIPE_REMOVAL);
+  EXPECT_EQ(got.path, "/dev/hidraw7#VID_227D&PID_0102&MI_01");
+}
+
+TEST(HidPipeWithoutDevice, CallsFailOrSucceedAsCallersRelyOn) {
+  HidPipe lib("");  // hidraw backend; no controller is attached to a test machine
+  uint8_t buf[64];
+  const uint8_t frame[5] = {0x02, 0x4C, 0x02, 0x04, 0x00};
+  EXPECT_EQ(lib.closeDevice(), 1);
+  EXPECT_EQ(lib.openDevice(0, 0x0102, 1), 0);
+  EXPECT_EQ(lib.openDevice(0x227D, 0, 1), 0);
+  EXPECT_EQ(lib.send(frame), 0);
+  EXPECT_EQ(lib.recv(buf, 0), 0);
+  EXPECT_EQ(lib.recv(nullptr, 0), 0);
+  EXPECT_EQ(lib.setDrainRing(0), 1);
+  EXPECT_EQ(lib.recv(buf, 1), 0);
+  EXPECT_EQ(lib.close(), 1);
+}
+
+}  // namespace
+}  // namespace hidpipe
