@@ -32,6 +32,9 @@ TKorvikUsbTransferModule::TKorvikUsbTransferModule(TKorvikTouchPanelControl* con
   FNoUsb = control ? control->NoUsb() : true;
   OpenUSB();
   ScanDevices();
+  // Notices flow from the end of the scan on: a device already present is the scan's, and
+  // the library's report of what was plugged before must not add it a second time.
+  if (!FNoUsb && FOpened) FNotice->Register(FHid);
 }
 
 TKorvikUsbTransferModule::~TKorvikUsbTransferModule() {
@@ -81,7 +84,6 @@ void TKorvikUsbTransferModule::SleepMs(int ms) {
 
 bool TKorvikUsbTransferModule::OpenUSB() {
   if (FNoUsb) return false;
-  FNotice->Register(FHid);
   FOpened = FHid.Open && FHid.Open(FNotice->Handle()) != 0;
   Pause(kLibraryDelayMs);
   Log(FOpened ? "TKorvikUsbTransferModule.OpenUSB success. hidOpen success."
