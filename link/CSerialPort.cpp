@@ -30,7 +30,9 @@ constexpr BaudEntry kBauds[] = {
     {3500000, B3500000}, {4000000, B4000000},
 };
 
-bool ApplyLine(termios& tio, const SerialLineSettings& line) {
+}  // namespace
+
+bool CSerialPort::ApplyLineSettings(termios& tio, const SerialLineSettings& line) {
   static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
   if (line.byteSize < 5 || line.byteSize > 8 || line.parity > 4 || line.stopBits > 2) {
     return false;
@@ -62,8 +64,6 @@ bool ApplyLine(termios& tio, const SerialLineSettings& line) {
   return cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0;
 }
 
-}  // namespace
-
 CSerialPort::~CSerialPort() {
   Close();
 }
@@ -94,7 +94,7 @@ bool CSerialPort::Open(const std::string& path, const SerialLineSettings& line) 
     LinkTrace("[CTransCOM::f_com_connect]GetCommState error\n");
     ok = false;
   }
-  ok = ok && ApplyLine(tio, line) && ::tcsetattr(fd, TCSANOW, &tio) == 0;
+  ok = ok && ApplyLineSettings(tio, line) && ::tcsetattr(fd, TCSANOW, &tio) == 0;
   if (!ok) {
     ::close(fd);
     return false;
@@ -163,6 +163,11 @@ bool CSerialPort::ReadLineSettings(SerialLineSettings& line) const {
   int fd = fd_.load();
   termios tio{};
   if (fd < 0 || ::tcgetattr(fd, &tio) != 0) return false;
+  DecodeLineSettings(tio, line);
+  return true;
+}
+
+void CSerialPort::DecodeLineSettings(const termios& tio, SerialLineSettings& line) {
   speed_t speed = cfgetospeed(&tio);
   for (const auto& entry : kBauds) {
     if (entry.constant == speed) line.baudRate = entry.baud;
@@ -189,5 +194,4 @@ bool CSerialPort::ReadLineSettings(SerialLineSettings& line) const {
     line.parity = (tio.c_cflag & PARODD) ? 1 : 2;
   }
   line.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
-  return true;
 }

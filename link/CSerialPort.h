@@ -41,6 +41,11 @@ class CSerialPort {
   // The port's current line settings as read back from the device.
   bool ReadLineSettings(SerialLineSettings& line) const;
 
+  // Raw mode, no flow control, non-blocking reads and the given line on a termios record;
+  // false for data bits, parity or stop bits out of range.
+  static bool ApplyLineSettings(termios& tio, const SerialLineSettings& line);
+  static void DecodeLineSettings(const termios& tio, SerialLineSettings& line);
+
   // Standard speed used for a requested baud rate, and its termios constant.
   static uint32_t StandardBaud(uint32_t requested);
   static speed_t SpeedConstant(uint32_t standardBaud);

@@ -1,0 +1,143 @@
+// A scripted link for driving CTransCtrl: frames to hand out, writes recorded, and a
+// hold point that stops the receive thread inside Read so tests can look at a known state.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "link/CTransIFBase.h"
+
+// Survives the link so a test can see when and on which thread it was closed and freed.
+struct FakeLinkProbe {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool closed = false;
+  bool destroyed = false;
+  std::thread::id closedOn;
+};
+
+class FakeLink : public CTransIFBase {
+ public:
+  using Frame = std::vector<uint8_t>;
+
+  explicit FakeLink(std::shared_ptr<FakeLinkProbe> probe = std::make_shared<FakeLinkProbe>())
+      : probe_(std::move(probe)) {}
+  ~FakeLink() override {
+    std::lock_guard<std::mutex> lock(probe_->mutex);
+    probe_->destroyed = true;
+    probe_->changed.notify_all();
+  }
+
+  int openResult = 1;
+  int writeResult = 0;  // 0: the frame length; otherwise this value
+  const void* openSettings = nullptr;
+  std::vector<uint16_t> vids, pids, osTypes;
+
+  int Open(const void* settings) override {
+    openSettings = settings;
+    if (openResult == 1) state_ = kLinkIdle;
+    return openResult;
+  }
+  void Close() override {
+    state_ = kLinkClosed;
+    std::lock_guard<std::mutex> lock(probe_->mutex);
+    probe_->closed = true;
+    probe_->closedOn = std::this_thread::get_id();
+    probe_->changed.notify_all();
+  }
+  int32_t GetState() override { return state_.load(); }
+  void SetState(int32_t s) override { state_ = s; }
+  int GetOSType() override { return 7; }
+  void SetVendorIds(const uint16_t* v) override { vids.assign(v, v + 3); }
+  void SetProductIds(const uint16_t* v) override { pids.assign(v, v + 3); }
+  void SetOSTypes(const uint16_t* v) override { osTypes.assign(v, v + 3); }
+
+  int Read(uint8_t* buf) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (frames_.empty()) {
+      if (emptyReads_ == holdAtEmptyRead_) {
+        ++holds_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return emptyReads_ != holdAtEmptyRead_ || !frames_.empty(); });
+      }
+    }
+    if (frames_.empty()) {
+      ++emptyReads_;
+      drainedAt_ = taken_;
+      changed_.notify_all();
+      return 0;
+    }
+    Frame f = std::move(frames_.front());
+    frames_.pop_front();
+    ++taken_;
+    std::copy(f.begin(), f.end(), buf);
+    return static_cast<int>(f.size());
+  }
+
+  int Write(const uint8_t* data, int len) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writes_.emplace_back(data, data + len);
+    changed_.notify_all();
+    return writeResult != 0 ? writeResult : len;
+  }
+
+  // Script side.
+  void Push(Frame f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frames_.push_back(std::move(f));
+    ++pushed_;
+    changed_.notify_all();
+  }
+  // The receive thread stops in Read when it is about to make empty read number n + 1
+  // (n empty reads done); -1 releases it.
+  void HoldAtEmptyRead(int n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holdAtEmptyRead_ = n;
+    changed_.notify_all();
+  }
+  // Waits until the thread has stopped at a hold point n times in all.
+  bool WaitHolds(int n) {
+    return WaitFor([this, n] { return holds_ >= n; });
+  }
+  // Every pushed frame was taken and fully handled (an empty read followed it).
+  bool WaitDrained() {
+    return WaitFor([this] { return taken_ == pushed_ && drainedAt_ == pushed_; });
+  }
+  bool WaitWrites(size_t n) {
+    return WaitFor([this, n] { return writes_.size() >= n; });
+  }
+  bool WaitEmptyReads(int n) {
+    return WaitFor([this, n] { return emptyReads_ >= n; });
+  }
+  std::vector<Frame> Writes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return writes_;
+  }
+  int EmptyReads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return emptyReads_;
+  }
+
+ private:
+  bool WaitFor(const std::function<bool()>& done) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), done);
+  }
+
+  std::shared_ptr<FakeLinkProbe> probe_;
+  std::atomic<int32_t> state_{kLinkClosed};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Frame> frames_;
+  std::vector<Frame> writes_;
+  int pushed_ = 0, taken_ = 0, drainedAt_ = 0, emptyReads_ = 0;
+  int holdAtEmptyRead_ = -1;
+  int holds_ = 0;
+};
