@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "AnswerPortDialog.h"
 #include "TempDir.h"
 #include "control/CSetSerialPortDlg.h"
 #include "control/CSettingDialog.h"
@@ -302,26 +303,13 @@ TEST_F(SettingDialogTest, IniFileLoadTakesTheChosenFileOnly) {
 
 TEST_F(SettingDialogTest, PortDialogNumberIsCopiedBackEitherWay) {
   Click(1021);
-  // Answers the modal port dialog once it is up: choose COM5, press the given button.
-  auto answer = [](int comIndex, int button) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, comIndex, button] {
-      auto* port = qobject_cast<CSetSerialPortDlg*>(QApplication::activeModalWidget());
-      if (!port) return;
-      timer->stop();
-      timer->deleteLater();
-      port->findChild<QComboBox*>("id1024")->setCurrentIndex(comIndex);
-      port->findChild<QPushButton*>(QString("id%1").arg(button))->click();
-    });
-    timer->start(10);
-  };
-  answer(4, 1);
+  AnswerPortDialog(4, 1);
   Click(1022);
   EXPECT_EQ(record.portNum, 5);
   EXPECT_EQ(record.comPort.portNum, 5);
   EXPECT_EQ(Find<QLabel>(dlg.get(), 1023)->text(), "5");
 
-  answer(8, 2);
+  AnswerPortDialog(8, 2);
   Click(1030);
   EXPECT_EQ(record.barcodePortNum, 10);
   EXPECT_EQ(Find<QLabel>(dlg.get(), 1031)->text(), "10");
