@@ -48,6 +48,7 @@ CWndXYDialog::CWndXYDialog(CTransCtrl& ctrl, CSettingsRecord& settings, CXYCoord
   timer_->start();
   setWindowTitle(QStringLiteral("XY Window"));
   resize(700, 620);
+  LayoutControls(700, 620);
   settings_.startup.XYWindow = 1;
 }
 

@@ -1,0 +1,402 @@
+// The data view windows driven through the real transfer controller with a scripted
+// link: frames, registration, window switches, report counters and CSV logs.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "control/CSettingsRecord.h"
+#include "link/CTransCtrl.h"
+#include "views/CDrawArea.h"
+#include "views/CPointStore.h"
+#include "views/CWndGraphDialog.h"
+#include "views/CWndXYDialog.h"
+#include "views/CWndXYFullDialog.h"
+#include "views/CXYCoordDraw.h"
+
+namespace {
+
+using Frame = std::vector<uint8_t>;
+
+// Hands out pushed frames one per Read.
+class ViewLink : public CTransIFBase {
+ public:
+  int osType = 1;
+  int Open(const void*) override {
+    state_ = kLinkIdle;
+    return 1;
+  }
+  void Close() override { state_ = kLinkClosed; }
+  int32_t GetState() override { return state_; }
+  void SetState(int32_t s) override { state_ = s; }
+  int GetOSType() override { return osType; }
+  int Write(const uint8_t*, int len) override { return len; }
+  int Read(uint8_t* buf) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (frames_.empty()) return 0;
+    const Frame f = frames_.front();
+    frames_.pop_front();
+    std::copy(f.begin(), f.end(), buf);
+    return static_cast<int>(f.size());
+  }
+  void Push(const Frame& f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frames_.push_back(f);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::deque<Frame> frames_;
+  std::atomic<int32_t> state_{kLinkClosed};
+};
+
+// Runs deliveries on the test's (UI) thread and waits for them.
+class UiDeliverer : public ITransDeliverer {
+ public:
+  bool RunSync(const std::function<void()>& fn) override {
+    if (QThread::currentThread() == qApp->thread()) {
+      fn();
+    } else {
+      QMetaObject::invokeMethod(qApp, fn, Qt::BlockingQueuedConnection);
+    }
+    return true;
+  }
+  void RunPending() override { QCoreApplication::processEvents(); }
+};
+
+struct Rig {
+  CSettingsRecord settings;
+  UiDeliverer deliverer;
+  CTransCtrl ctrl;
+  ViewLink* link = nullptr;
+  long long now = 0;
+  QStringList messages;
+  bool overwrite = true;
+  QTemporaryDir dir;
+
+  explicit Rig(int linkType = kLinkUsb, int osType = 1) {
+    ctrl.SetDeliverer(&deliverer);
+    ctrl.SetLinkFactory([this, osType](int) {
+      auto l = std::make_unique<ViewLink>();
+      l->osType = osType;
+      link = l.get();
+      return l;
+    });
+    ctrl.SetPanelCounts(16, 12, 64);
+    EXPECT_EQ(ctrl.Open(linkType, linkType == kLinkCom ? &settings.comPort : nullptr), 1);
+  }
+  ~Rig() { ctrl.Close(); }
+
+  template <typename W>
+  void Answer(W& w, const QString& file) {
+    w.clock = [this] { return now; };
+    w.prompts.chooseFile = [file](const QString&) { return file; };
+    w.prompts.askYesNo = [this](const QString&) { return overwrite; };
+    w.prompts.message = [this](const QString& t) { messages << t; };
+  }
+  QString Path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+};
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  f.open(QIODevice::ReadOnly);
+  return f.readAll();
+}
+
+Frame DataFrame(uint8_t code, uint8_t sx, uint8_t sy, uint8_t dir, std::vector<int> values) {
+  Frame f{0x02, 0x4B, 0, code, sx, sy, dir};
+  for (int v : values) {
+    f.push_back(static_cast<uint8_t>(v & 0xFF));
+    f.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  f[2] = static_cast<uint8_t>(f.size() - 3);
+  return f;
+}
+
+struct Touch {
+  uint8_t code, finger;
+  uint16_t x, y;
+};
+Frame MultiTouch(const std::vector<Touch>& pts) {
+  Frame f{0x02, 0x4D, 0, static_cast<uint8_t>(pts.size())};
+  for (const Touch& t : pts) {
+    f.insert(f.end(),
+             {t.code, t.finger, static_cast<uint8_t>(t.x & 0xFF), static_cast<uint8_t>(t.x >> 8),
+              static_cast<uint8_t>(t.y & 0xFF), static_cast<uint8_t>(t.y >> 8)});
+  }
+  f[2] = static_cast<uint8_t>(f.size() - 3);
+  return f;
+}
+
+bool WaitFor(const std::function<bool()>& cond) {
+  return QTest::qWaitFor(cond, 5000);
+}
+
+}  // namespace
+
+TEST(WaveWindow, StoresFramesAndLogsThemExactly) {
+  Rig rig;
+  CWndGraphDialog w(rig.ctrl, rig.settings, nullptr);
+  EXPECT_EQ(rig.settings.startup.WaveWindow, 1);
+  EXPECT_TRUE(rig.ctrl.IsListenerActive(CWndGraphDialog::kSlot));
+  w.SetCounts(38, 22);
+  rig.Answer(w, rig.Path("wave.csv"));
+
+  rig.now = 1000;
+  w.OnBnClickedLogFile();
+  ASSERT_TRUE(w.IsLogging());
+  rig.now = 2250;
+  rig.link->Push(DataFrame(0x00, 10, 0, 1, {1012, 997, 1000}));
+  ASSERT_TRUE(WaitFor([&] { return w.Graph().Values(CWaveGraph::kAxisX)[10] == 1012; }));
+  EXPECT_EQ(w.Graph().Values(CWaveGraph::kAxisX)[9], 1000);
+  EXPECT_EQ(w.Graph().Values(CWaveGraph::kAxisX)[11], 997);
+
+  // Past the end of the arrays: kept inside, logged whole.
+  rig.now = 12345;
+  std::vector<int> ten(10, 1100);
+  rig.link->Push(DataFrame(0x01, 0, 250, 0, ten));
+  ASSERT_TRUE(WaitFor([&] { return w.Graph().Values(CWaveGraph::kAxisY)[254] == 1100; }));
+
+  const QByteArray want =
+      "\r\nTime, Length, Start Point X, Start Point Y, Direction, Data\r\n"
+      "0001.250,3,10,0,X Axis ,12,-3,0\r\n"
+      "0011.345,10,0,250,Y Axis ,100,100,100,100,100,100,100,100,100,100\r\n";
+  EXPECT_EQ(ReadAll(rig.Path("wave.csv")), want);
+
+  // Close hides the window; it stays registered and keeps logging.
+  w.show();
+  w.close();
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(rig.settings.startup.WaveWindow, 0);
+  EXPECT_TRUE(rig.ctrl.IsListenerActive(CWndGraphDialog::kSlot));
+  rig.link->Push(DataFrame(0x00, 0, 0, 1, {1001}));
+  ASSERT_TRUE(WaitFor([&] { return w.Graph().Values(CWaveGraph::kAxisX)[0] == 1001; }));
+  EXPECT_TRUE(ReadAll(rig.Path("wave.csv")).endsWith(",1,0,0,X Axis ,1\r\n"));
+  EXPECT_TRUE(rig.messages.isEmpty());
+}
+
+TEST(WaveWindow, MaxLinesBoundAndAppendAfterNo) {
+  Rig rig;
+  CWndGraphDialog w(rig.ctrl, rig.settings, nullptr);
+  rig.Answer(w, rig.Path("bound.csv"));
+  auto* edit = w.findChild<QLineEdit*>("id1018");
+  ASSERT_NE(edit, nullptr);
+  edit->selectAll();
+  QTest::keyClicks(edit, "3");
+  EXPECT_EQ(w.MaxLogLines(), 3);
+  QTest::keyClicks(edit, "x");
+  EXPECT_EQ(rig.messages, QStringList{"Please enter an integer."});
+  EXPECT_EQ(w.MaxLogLines(), 3);
+  rig.messages.clear();
+
+  auto logFrames = [&](int n) {
+    for (int i = 0; i < n; ++i) rig.link->Push(DataFrame(0x00, 0, 0, 1, {1000 + i}));
+    return WaitFor([&] { return w.Graph().Values(CWaveGraph::kAxisX)[0] == 1000 + n - 1; });
+  };
+  w.OnBnClickedLogFile();
+  EXPECT_FALSE(edit->isEnabled());
+  ASSERT_TRUE(logFrames(5));
+  const QByteArray first = ReadAll(rig.Path("bound.csv"));
+  EXPECT_EQ(first.count("X Axis"), 3);
+
+  w.OnBnClickedLogFile();  // Stop Log
+  EXPECT_FALSE(w.IsLogging());
+  EXPECT_TRUE(edit->isEnabled());
+  rig.overwrite = false;  // No: append after the old content
+  w.OnBnClickedLogFile();
+  ASSERT_TRUE(w.IsLogging());
+  EXPECT_EQ(w.LogLineNumber(), 1);
+  ASSERT_TRUE(logFrames(4));
+  const QByteArray second = ReadAll(rig.Path("bound.csv"));
+  ASSERT_TRUE(second.startsWith(first));
+  const QByteArray added = second.mid(first.size());
+  EXPECT_TRUE(added.startsWith("\r\nTime, Length,"));
+  EXPECT_EQ(added.count("X Axis"), 3);
+
+  w.OnBnClickedLogFile();
+  rig.overwrite = true;  // Yes: created anew
+  w.OnBnClickedLogFile();
+  EXPECT_EQ(ReadAll(rig.Path("bound.csv")),
+            "\r\nTime, Length, Start Point X, Start Point Y, Direction, Data\r\n");
+  w.OnBnClickedLogFile();
+
+  // A file that cannot be opened is reported and logging stays off.
+  rig.Answer(w, rig.Path("missing/dir/x.csv"));
+  w.OnBnClickedLogFile();
+  EXPECT_FALSE(w.IsLogging());
+  EXPECT_EQ(rig.messages, QStringList{"Could not Open File"});
+  // Cancelling the chooser changes nothing.
+  rig.Answer(w, QString());
+  w.OnBnClickedLogFile();
+  EXPECT_FALSE(w.IsLogging());
+}
+
+TEST(WaveWindow, EscapeUnregistersUntilThePaint) {
+  Rig rig;
+  CWndGraphDialog w(rig.ctrl, rig.settings, nullptr);
+  w.show();
+  QTest::keyClick(&w, Qt::Key_Escape);
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_FALSE(w.IsRegistered());
+  EXPECT_FALSE(rig.ctrl.IsListenerActive(CWndGraphDialog::kSlot));
+  const uint8_t frame[9] = {0x02, 0x4B, 6, 0, 0, 0, 1, 0xE8, 0x03};
+  EXPECT_EQ(w.OnTransCallback(9, frame), 1);
+  w.OnPaint();
+  EXPECT_TRUE(rig.ctrl.IsListenerActive(CWndGraphDialog::kSlot));
+  const uint8_t reply[5] = {0x02, 0x4E, 2, 4, 1};
+  EXPECT_EQ(w.OnTransCallback(5, reply), 0);
+}
+
+TEST(XYWindow, CountsReportsAndLogsPoints) {
+  Rig rig;
+  CXYCoordDraw draw;
+  CPointStore store;
+  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
+  EXPECT_EQ(rig.settings.startup.XYWindow, 1);
+  rig.Answer(xy, rig.Path("xy.csv"));
+  const uint8_t early[4] = {0x02, 0x4D, 1, 0};
+  EXPECT_EQ(xy.OnTransCallback(4, early), 1);  // refused until the first paint
+  xy.OnPaint();
+  ASSERT_TRUE(xy.IsRegistered());
+
+  rig.now = 500;
+  xy.OnBnClickedLogFile();
+  ASSERT_TRUE(xy.IsLogging());
+  rig.link->Push(MultiTouch({{7, 0, 512, 300}, {4, 1, 512, 300}, {0, 2, 10, 20}}));
+  ASSERT_TRUE(WaitFor([&] { return store.Count() == 3; }));
+  EXPECT_EQ(xy.ReportCounter(0), 1);
+  EXPECT_EQ(xy.ReportCounter(2), 1);
+  EXPECT_EQ(xy.ReportCounter(3), 0);
+  EXPECT_EQ(store.Slot(2).status, 2);
+  rig.now = 3000;
+  // Twelve points: counters stop at position 9; an unknown code keeps the last status.
+  std::vector<Touch> twelve(12, Touch{7, 0, 100, 100});
+  twelve[1].code = 9;
+  rig.link->Push(MultiTouch(twelve));
+  ASSERT_TRUE(WaitFor([&] { return store.Count() == 15; }));
+  EXPECT_EQ(xy.ReportCounter(9), 1);
+  EXPECT_EQ(store.Slot(5).status, 1);
+
+  xy.OnTimer();
+  EXPECT_EQ(xy.RateText(0), "02");
+  EXPECT_EQ(xy.RateText(3), "01");
+  EXPECT_EQ(xy.ReportCounter(0), 0);
+  xy.OnTimer();
+  EXPECT_EQ(xy.RateText(0), "00");
+
+  const QByteArray log = ReadAll(rig.Path("xy.csv"));
+  ASSERT_TRUE(
+      log.startsWith("\r\nTime,X1,Y1,Z1,X2,Y2,Z2,Pen,Up/Down\r\n"
+                     "?,512,300,0,,,,0,Down\r\n"
+                     "?,,,,512,300,0,1,Up\r\n"
+                     "?,,,,10,20,0,2,Clear\r\n"
+                     "0002.500,100,100,0,,,,0,Down\r\n"));
+  EXPECT_EQ(log.count("\r\n"), 2 + 3 + 12);
+
+  // Clear and close empty the store; close leaves slot 1.
+  xy.OnBnClickedClear();
+  EXPECT_EQ(store.Size(), 0);
+  store.Add(TouchPoint{});
+  xy.show();
+  xy.close();
+  EXPECT_EQ(store.Size(), 0);
+  EXPECT_FALSE(rig.ctrl.IsListenerActive(CWndXYDialog::kSlot));
+  EXPECT_EQ(rig.settings.startup.XYWindow, 0);
+}
+
+TEST(XYWindow, DataFrameEmptiesStoreAndColoursCells) {
+  Rig rig;
+  CXYCoordDraw draw;
+  CPointStore store;
+  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
+  xy.OnPaint();
+  store.Add(TouchPoint{1, 0, 5, 5, 0});
+  rig.link->Push(DataFrame(0x08, 2, 5, 1, {1255, 745}));
+  ASSERT_TRUE(WaitFor([&] { return store.Size() == 0; }));
+  const QImage& img = xy.DrawArea()->Image();
+  EXPECT_EQ(img.pixelColor(draw.Column(2) + 5, draw.Row(5) + 5), QColor(255, 255, 0));
+  EXPECT_EQ(img.pixelColor(draw.Column(3) + 5, draw.Row(5) + 5), QColor(255, 0, 255));
+  EXPECT_EQ(img.pixelColor(draw.Column(4) + 5, draw.Row(5) + 5), QColor(255, 255, 255));
+}
+
+TEST(XYWindow, ExpandAndBackSwitchSlotsAndSkipOneReport) {
+  Rig rig;
+  CXYCoordDraw draw;
+  CPointStore store;
+  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
+  xy.show();
+  xy.OnPaint();
+  EXPECT_EQ(xy.FullScreen(), nullptr);
+  xy.OnBnClickedExpand();
+  CWndXYFullDialog* full = xy.FullScreen();
+  ASSERT_NE(full, nullptr);
+  EXPECT_TRUE(xy.IsFullScreenVisible());
+  EXPECT_FALSE(xy.isVisible());
+  EXPECT_TRUE(draw.IsSuspended());
+  EXPECT_FALSE(rig.ctrl.IsListenerActive(CWndXYDialog::kSlot));
+  EXPECT_TRUE(rig.ctrl.IsListenerActive(CWndXYFullDialog::kSlot));
+  EXPECT_EQ(full->geometry(), QGuiApplication::primaryScreen()->geometry());
+  full->OnPaint();
+
+  // The first report after the switch is dropped, the next one is drawn.
+  rig.link->Push(MultiTouch({{7, 0, 1, 1}, {7, 1, 2, 2}}));
+  rig.link->Push(MultiTouch({{7, 0, 300, 400}}));
+  ASSERT_TRUE(WaitFor([&] { return store.Count() > 0; }));
+  EXPECT_EQ(store.Count(), 1);
+  EXPECT_EQ(store.Slot(1).x, 300);
+  EXPECT_EQ(xy.ReportCounter(0), 0);  // the full-screen view keeps no counters
+
+  // The heat map of the full-screen window.
+  rig.link->Push(DataFrame(0x08, 0, 0, 0, {1255}));
+  ASSERT_TRUE(WaitFor([&] { return store.Size() == 0; }));
+  EXPECT_EQ(full->DrawArea()->Image().pixelColor(draw.Column(0) + 2, draw.Row(1) - 3),
+            QColor(255, 255, 0));
+
+  // Escape performs Back.
+  QTest::keyClick(full, Qt::Key_Escape);
+  EXPECT_FALSE(full->isVisible());
+  EXPECT_TRUE(xy.isVisible());
+  EXPECT_FALSE(draw.IsSuspended());
+  EXPECT_FALSE(rig.ctrl.IsListenerActive(CWndXYFullDialog::kSlot));
+  EXPECT_TRUE(draw.SkipNextReport());
+  xy.OnPaint();
+  EXPECT_TRUE(rig.ctrl.IsListenerActive(CWndXYDialog::kSlot));
+  rig.link->Push(MultiTouch({{7, 0, 1, 1}}));
+  rig.link->Push(MultiTouch({{7, 0, 500, 500}}));
+  ASSERT_TRUE(WaitFor([&] { return store.Count() > 0; }));
+  EXPECT_EQ(store.Slot(1).x, 500);
+
+  // Expand again reuses the window; the menu's Back ends it.
+  xy.OnBnClickedExpand();
+  EXPECT_EQ(xy.FullScreen(), full);
+  xy.OnBnClickedBack();
+  EXPECT_FALSE(xy.IsFullScreenVisible());
+}
+
+TEST(XYWindow, SerialReportsUseThePenBit) {
+  Rig rig(kLinkCom);
+  CXYCoordDraw draw;
+  CPointStore store;
+  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
+  rig.Answer(xy, rig.Path("serial.csv"));
+  xy.OnPaint();
+  rig.now = 10;
+  xy.OnBnClickedLogFile();
+  rig.now = 1234;
+  rig.link->Push(Frame{0x01, 0x05, 0x00, 0x02, 0x00, 0x01, 0x07, 0x00});
+  rig.link->Push(Frame{0x01, 0x00, 0x10, 0x00, 0x20, 0x00, 0x00, 0x00});
+  ASSERT_TRUE(WaitFor([&] { return store.Count() == 2; }));
+  EXPECT_EQ(store.Slot(1).finger, 1);
+  EXPECT_EQ(store.Slot(1).z, 7);
+  EXPECT_EQ(xy.ReportCounter(0), 0);
+  EXPECT_TRUE(ReadAll(rig.Path("serial.csv"))
+                  .endsWith("0001.224,,,,512,256,0,1,Down\r\n0001.224,16,32,0,,,,0,Up\r\n"))
+      << ReadAll(rig.Path("serial.csv")).toStdString();
+}
