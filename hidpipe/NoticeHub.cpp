@@ -33,7 +33,7 @@ bool NoticeHub::hasCallback() const {
 void NoticeHub::post(int event, std::string path) {
   {
     std::lock_guard lk(m_);
-    if (fn_ == nullptr) return;
+    if (fn_ == nullptr || pending_.size() >= kMaxPending) return;
     pending_.emplace_back(event, std::move(path));
   }
   cv_.notify_one();

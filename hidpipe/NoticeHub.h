@@ -25,6 +25,9 @@ class NoticeHub {
   void setCallback(HidNoticeFn fn, void* user);
   bool hasCallback() const;
 
+  // Notices waiting beyond this are dropped (a stalled callback must not grow memory).
+  static constexpr size_t kMaxPending = 256;
+
   // Queues a notice for the callback; dropped when none is registered.
   void post(int event, std::string path);
 

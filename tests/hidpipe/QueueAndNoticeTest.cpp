@@ -108,17 +108,45 @@ TEST(NoticeHub, CallbackNeverRunsAfterRemovalReturned) {
   hub.setCallback(&slowCallback, nullptr);
   std::atomic<bool> stop{false};
   std::thread poster([&] {
-    while (!stop) hub.post(HIDPIPE_ARRIVAL, "/dev/hidraw0");
+    for (int i = 0; i < 100000 && !stop; ++i) {
+      hub.post(HIDPIPE_ARRIVAL, "/dev/hidraw0");
+      std::this_thread::yield();
+    }
   });
-  ASSERT_TRUE(waitUntil([] { return gSeen >= 20; }));
+  const bool flowing = waitUntil([] { return gSeen >= 20; });
   hub.setCallback(nullptr, nullptr);
   gRemoved = true;
   const int seen = gSeen;
   stop = true;
   poster.join();
   hub.post(HIDPIPE_REMOVAL, "/dev/hidraw0");
+  ASSERT_TRUE(flowing);
   EXPECT_EQ(gLate, 0);
   EXPECT_EQ(gSeen, seen);
+}
+
+TEST(NoticeHub, KeepsAtMostABoundedBacklog) {
+  NoticeHub hub;
+  std::mutex gate;
+  std::unique_lock hold(gate);
+  struct Ctx {
+    std::mutex* gate;
+    std::atomic<int> calls{0};
+  } ctx{&gate};
+  hub.setCallback(
+      [](int, const char*, void* user) {
+        auto* c = static_cast<Ctx*>(user);
+        ++c->calls;
+        std::lock_guard wait(*c->gate);  // the first delivery blocks until released
+      },
+      &ctx);
+  hub.post(HIDPIPE_ARRIVAL, "first");
+  ASSERT_TRUE(waitUntil([&] { return ctx.calls == 1; }));
+  for (size_t i = 0; i < 3 * NoticeHub::kMaxPending; ++i) hub.post(HIDPIPE_ARRIVAL, "more");
+  hold.unlock();
+  ASSERT_TRUE(waitUntil([&] { return ctx.calls == 1 + static_cast<int>(NoticeHub::kMaxPending); }));
+  hub.setCallback(nullptr, nullptr);
+  EXPECT_EQ(ctx.calls, 1 + static_cast<int>(NoticeHub::kMaxPending));
 }
 
 struct SelfRemover {
