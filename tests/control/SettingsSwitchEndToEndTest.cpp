@@ -56,6 +56,11 @@ class StatusLine : public IAppServices {
   std::string text;
 };
 
+// Replies just received count as receiving; settings apply once the line is quiet.
+bool Quiet(CTransCtrl& ctrl) {
+  return QTest::qWaitFor([&] { return !ctrl.IsReceiving(); }, kWaitMs);
+}
+
 bool VersionBecomes(CTransCtrl& ctrl, const std::string& text) {
   return QTest::qWaitFor([&] { return ctrl.FirmwareVersion() == text; }, kWaitMs);
 }
@@ -90,6 +95,7 @@ TEST(SettingsSwitchEndToEnd, UsbToComAndBackSurvivesARestart) {
     AnswerPortDialog(2, 1);  // COM3
     QTest::mouseClick(dlg.findChild<QPushButton*>("id1022"), Qt::LeftButton);
     ASSERT_EQ(record.portNum, 3);
+    ASSERT_TRUE(Quiet(ctrl));
     QTest::mouseClick(dlg.findChild<QPushButton*>("id1017"), Qt::LeftButton);  // Save
     EXPECT_TRUE(messages.empty()) << messages.front().toStdString();
     EXPECT_EQ(status.text, "TPC Port: CONNECTED");
@@ -115,6 +121,7 @@ TEST(SettingsSwitchEndToEnd, UsbToComAndBackSurvivesARestart) {
     };
     dlg.show();
     QTest::mouseClick(dlg.findChild<QRadioButton*>("id1020"), Qt::LeftButton);
+    ASSERT_TRUE(Quiet(ctrl));
     QTest::mouseClick(dlg.findChild<QPushButton*>("id1"), Qt::LeftButton);  // OK
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(status.text, "TPC Port: CONNECTED");
