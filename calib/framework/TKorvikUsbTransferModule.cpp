@@ -216,7 +216,14 @@ void TKorvikUsbTransferModule::SendStep() {
     }
     ++FFailureCounter;
     SleepMs(RetryDelayMs);
-    if (FFailureCounter < RetryLimit) continue;
+    if (FFailureCounter < RetryLimit) {
+      // A command whose panel went away (device removed) is not sent to the next device.
+      bool stillPending = false;
+      OnMain([this, &entry, &stillPending] { stillPending = IsTaken(entry.Command); });
+      if (stillPending) continue;
+      FSendQueue.clear();
+      return;
+    }
     const int retried = FFailureCounter;
     OnMain([retried, this] {
       Log(KorvikFormat("TKorvikUsbTransferModule.SendUsbByDLL send failed. Retried %d times.",
@@ -234,14 +241,17 @@ void TKorvikUsbTransferModule::SendStep() {
   }
 }
 
+bool TKorvikUsbTransferModule::IsTaken(TKorvikUsbCommand* command) const {
+  TKorvikTouchPanelControl* control = Control();
+  if (!control || !command) return false;
+  TKorvikUsbTransaction* transaction = control->FindPendingTransaction(command);
+  return transaction && transaction->State() == TKorvikUsbTransaction::StateTaken;
+}
+
 void TKorvikUsbTransferModule::SetCommandState(TKorvikUsbCommand* command, uint8_t state) {
   // The panel may have gone (device removed) since the command was picked: only a command
   // still pending on a listed panel is touched.
-  TKorvikTouchPanelControl* control = Control();
-  if (!control || !command) return;
-  TKorvikUsbTransaction* transaction = control->FindPendingTransaction(command);
-  if (transaction && transaction->State() == TKorvikUsbTransaction::StateTaken)
-    transaction->SetState(state);
+  if (IsTaken(command)) Control()->FindPendingTransaction(command)->SetState(state);
 }
 
 void TKorvikUsbTransferModule::ReceiveStep() {

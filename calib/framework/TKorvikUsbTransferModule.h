@@ -70,6 +70,7 @@ class TKorvikUsbTransferModule : public TKorvikThread {
   void SendStep();
   void ReceiveStep();
   void DispatchReceived();
+  bool IsTaken(TKorvikUsbCommand* command) const;
   void SetCommandState(TKorvikUsbCommand* command, uint8_t state);
   void AddPendingPanel();
   void DeviceArrival(int row, const std::string& path);
