@@ -1,0 +1,84 @@
+// The main window: a small bar with the menus and the link status.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <map>
+
+class CVantrelToolApp;
+class QAction;
+class QLabel;
+class QMenu;
+class QTimer;
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Command identifiers of the menu items.
+  enum Command {
+    ID_SETTINGS = 32777,
+    ID_APP_EXIT = 57665,
+    ID_XY_WINDOW = 32773,
+    ID_WAVE_WINDOW = 32775,
+    ID_TEST_PANEL = 32783,
+    ID_MECHANICS_WINDOW = 32793,
+    ID_COMMAND_WINDOW = 32790,
+    ID_DEBUG_WINDOW = 32795,
+    ID_SEND_WINDOW = 32796,
+    ID_LOT_ANALYZER = 32799,
+    ID_HELP = 32781,
+    ID_APP_ABOUT = 57664,
+  };
+  static constexpr int kBarWidth = 480;
+  static constexpr int kBarHeight = 80;
+
+  explicit CMainFrame(CVantrelToolApp& app);
+  ~CMainFrame() override;
+
+  void BuildMenus();
+  QAction* Action(int command) const;
+  // Check marks follow the tool windows' visibility.
+  void UpdateMenuChecks();
+
+  void SetStatusText(const QString& text);
+  QString StatusText() const;
+  int StatusIconId() const { return statusIconId_; }
+
+  // Probes the link after a device change; true when it answers.
+  bool Connect();
+  // Device change notice (any kind): restarts timer 112.
+  void OnDeviceChange();
+  void StartStartupTimer();
+  // Restores the 480 x 80 bar at the top-left of the work area.
+  void RestoreBar();
+  QRect WorkArea() const;
+
+  bool IsDeviceTimerActive() const;
+  bool IsCloseTimerActive() const;
+
+ signals:
+  // The closing handshake let the window close.
+  void closed();
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void changeEvent(QEvent* e) override;
+
+ private:
+  // true when the window may close now.
+  bool CloseHandshake();
+  void OnDeviceTimer();
+  void OnCloseTimer();
+
+  CVantrelToolApp& app_;
+  QLabel* statusIcon_ = nullptr;
+  QLabel* statusText_ = nullptr;
+  int statusIconId_ = 0;
+  std::map<int, QAction*> actions_;
+  QTimer* deviceTimer_ = nullptr;   // 112
+  QTimer* startupTimer_ = nullptr;  // 114
+  QTimer* closeTimer_ = nullptr;    // 116
+  int closeChecksAfterQuiet_ = 0;
+  bool closing_ = false;
+};

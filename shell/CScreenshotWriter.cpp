@@ -1,0 +1,108 @@
+#include "CScreenshotWriter.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QPushButton>
+#include <QThread>
+
+#include "control/CSendDialog.h"
+#include "shell/CAboutDlg.h"
+#include "shell/CHelpDialog.h"
+#include "shell/CMainFrame.h"
+#include "shell/CVantrelToolApp.h"
+
+#if __has_include("control/CSettingDialog.h")
+#include "control/CSetSerialPortDlg.h"
+#include "control/CSettingDialog.h"
+#define VT_HAVE_SETTING_DIALOG 1
+#else
+#define VT_HAVE_SETTING_DIALOG 0
+#endif
+#if __has_include("views/CWndXYDialog.h")
+#include "views/CWndGraphDialog.h"
+#include "views/CWndXYDialog.h"
+#include "views/CWndXYFullDialog.h"
+#define VT_HAVE_VIEWS 1
+#else
+#define VT_HAVE_VIEWS 0
+#endif
+
+CScreenshotWriter::CScreenshotWriter(CVantrelToolApp& app, const QString& dir)
+    : app_(app), dir_(dir) {}
+
+template <typename Pred>
+void CScreenshotWriter::Wait(int ms, Pred done) {
+  QDeadlineTimer deadline(ms);
+  while (!deadline.hasExpired() && !done()) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(10);
+  }
+}
+
+void CScreenshotWriter::Grab(QWidget* w, const QString& name) {
+  if (w == nullptr) {
+    errors_ << name + ": window not available";
+    return;
+  }
+  Wait(300, [] { return false; });
+  const QString path = QDir(dir_).filePath(name + ".png");
+  if (w->grab().save(path, "PNG"))
+    written_ << path;
+  else
+    errors_ << path + ": could not be written";
+}
+
+bool CScreenshotWriter::Run() {
+  QDir().mkpath(dir_);
+  CTransCtrl& ctrl = app_.Ctrl();
+  Wait(3000, [&] { return !ctrl.FirmwareVersion().empty(); });
+  CMainFrame* frame = app_.MainFrame();
+  frame->RestoreBar();
+  Grab(frame, "main");
+
+  app_.OpenSendWindow();
+  CSendDialog* send = app_.SendWindow();
+  Wait(1000, [&] { return send->findChild<QWidget*>("id1119") != nullptr; });
+  Grab(send, "firmware-control");
+
+#if VT_HAVE_VIEWS
+  // Coordinates to this program, then a stream for the Wave Window.
+  ctrl.SendCmd("SEND 024C020501 ", 16, 1, 1);
+  app_.OpenWaveWindow();
+  send->OnBnClickedStreamButton(1051);
+  Wait(1500, [] { return false; });
+  Grab(app_.WaveWindow(), "wave");
+  send->OnBnClickedStopData();
+  Wait(500, [&] { return !ctrl.IsReceiving(); });
+
+  app_.OpenXYWindow();
+  Wait(1500, [] { return false; });
+  Grab(app_.XYWindow(), "xy");
+  if (auto* expand = app_.XYWindow()->findChild<QPushButton*>("id1298")) expand->click();
+  Wait(1000, [&] { return app_.XYWindow()->IsFullScreenVisible(); });
+  Grab(app_.XYWindow()->FullScreen(), "xy-fullscreen");
+  if (app_.XYWindow()->IsFullScreenVisible()) app_.XYWindow()->FullScreen()->OnBnClickedBack();
+#endif
+
+  app_.OpenHelpWindow();
+  Grab(app_.HelpWindow(), "help");
+
+  CAboutDlg about(frame);
+  about.show();
+  Grab(&about, "version");
+  about.hide();
+
+#if VT_HAVE_SETTING_DIALOG
+  CSettingDialog settings(app_.Settings(), ctrl, app_, frame);
+  settings.show();
+  Grab(&settings, "settings");
+  settings.hide();
+  SerialLineSettings line = app_.SerialSettings();
+  CSetSerialPortDlg port(line, frame);
+  port.show();
+  Grab(&port, "serial-port");
+  port.hide();
+#endif
+  return errors_.isEmpty();
+}

@@ -1,0 +1,379 @@
+#include "CVantrelToolApp.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <clocale>
+#include <mutex>
+
+#include "control/CSendDialog.h"
+#include "hidpipe/hidpipe.h"
+#include "shell/CAboutDlg.h"
+#include "shell/CHelpDialog.h"
+#include "shell/CMainFrame.h"
+#include "shell/CSingleInstance.h"
+#include "shell/CUiDeliverer.h"
+#include "shell/ProductVersion.h"
+#include "shell/StatusIcons.h"
+
+#if __has_include("control/CSettingDialog.h")
+#include "control/CSetSerialPortDlg.h"
+#include "control/CSettingDialog.h"
+#define VT_HAVE_SETTING_DIALOG 1
+#else
+#define VT_HAVE_SETTING_DIALOG 0
+class CSettingDialog : public QObject {};
+#endif
+
+#if __has_include("views/CWndXYDialog.h")
+#include "views/CPointStore.h"
+#include "views/CWndGraphDialog.h"
+#include "views/CWndXYDialog.h"
+#include "views/CWndXYFullDialog.h"
+#include "views/CXYCoordDraw.h"
+#define VT_HAVE_VIEWS 1
+#else
+// Until the views are built the program runs without them.
+#define VT_HAVE_VIEWS 0
+class CXYCoordDraw {};
+class CPointStore {};
+class CWndGraphDialog : public QWidget {};
+class CWndXYDialog : public QWidget {};
+#endif
+
+namespace {
+
+const char kConnected[] = "TPC Port: CONNECTED";
+const char kDisconnected[] = "TPC Port: DISCONNECTED";
+
+// The device notice callback runs on a library thread; it reaches the main window only
+// while the application is registered.
+std::mutex g_noticeMutex;
+CMainFrame* g_noticeFrame = nullptr;
+
+}  // namespace
+
+CVantrelToolApp::CVantrelToolApp()
+    : deliverer_(std::make_unique<CUiDeliverer>()),
+      ctrl_(std::make_unique<CTransCtrl>()),
+      draw_(std::make_unique<CXYCoordDraw>()),
+      store_(std::make_unique<CPointStore>()) {
+  ctrl_->SetDeliverer(deliverer_.get());
+  ctrl_->SetHost(this);
+}
+
+CVantrelToolApp::~CVantrelToolApp() {
+  ExitInstance();
+  frame_.reset();
+}
+
+SerialLineSettings CVantrelToolApp::SerialSettings() const {
+  SerialLineSettings line = settings_.comPort;
+  line.portNum = settings_.portNum;
+  return line;
+}
+
+QString CVantrelToolApp::PortOpenFailureText() {
+  QString text = QStringLiteral("Port open failure!\n");
+  for (int entry = 0; entry < 2; ++entry) {
+    text += QString::asprintf("VID 0x%04x, PID 0x%04x: Device was not found.\n",
+                              ctrl_->VendorId(entry), ctrl_->ProductId(entry));
+  }
+  return text;
+}
+
+CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options) {
+  options_ = options;
+  std::setlocale(LC_ALL, "");
+  std::setlocale(LC_NUMERIC, "C");
+
+  if (options.singleInstance) {
+    instance_ = std::make_unique<CSingleInstance>(QStringLiteral("VantrelTool"));
+    switch (instance_->Start()) {
+      case CSingleInstance::kAlreadyRunning:
+        return kSecondInstance;
+      case CSingleInstance::kDfuToolRunning:
+        hooks_.messageBox(nullptr, QMessageBox::Critical,
+                          QStringLiteral("Can't open this program while DFU Tool is running."),
+                          QMessageBox::Ok);
+        return kDfuToolRunning;
+      case CSingleInstance::kFirst:
+        break;
+    }
+  }
+
+  frame_ = std::make_unique<CMainFrame>(*this);
+  if (instance_) {
+    connect(instance_.get(), &CSingleInstance::raiseRequested, frame_.get(), [this] {
+      if (frame_->isMinimized()) frame_->showNormal();
+      frame_->raise();
+      frame_->activateWindow();
+    });
+  }
+  frame_->setWindowIcon(QIcon(AppIcon(32)));
+  if (options.showMainWindow) {
+    // A bar across the top of the work area, maximised in width.
+    const QRect wa = frame_->WorkArea();
+    frame_->setGeometry(QRect(wa.topLeft(), QSize(wa.width(), CMainFrame::kBarHeight)));
+    frame_->show();
+  }
+  frame_->BuildMenus();
+  frame_->setWindowTitle(QStringLiteral("VantrelTool version ") + GetProductVersion());
+
+  settings_.SetFilePath(options.configPath.isEmpty() ? CSettingsRecord::DefaultFilePath()
+                                                     : options.configPath.toStdString());
+  settings_.LoadSettings(settings_.FilePath(), ctrl_.get());
+  ctrl_->SetPanelCounts(settings_.xCount, settings_.yCount, settings_.resolution);
+
+  int opened = 0;
+  if (settings_.usbCom != 0) {
+    SerialLineSettings line = SerialSettings();
+    opened = ctrl_->Open(kLinkCom, &line);
+  } else {
+    opened = ctrl_->Open(kLinkUsb, nullptr);
+  }
+  if (opened == 1) {
+    frame_->SetStatusText(QLatin1String(kConnected));
+  } else {
+    frame_->SetStatusText(QLatin1String(kDisconnected));
+    hooks_.messageBox(frame_.get(), QMessageBox::Warning, PortOpenFailureText(), QMessageBox::Ok);
+  }
+  if (options.deviceNotices) RegisterNotices();
+  frame_->StartStartupTimer();
+  return kStarted;
+}
+
+void CVantrelToolApp::ExitInstance() {
+  if (exited_) return;
+  exited_ = true;
+  UnregisterNotices();
+  if (frame_) {
+    if (!settings_.WriteStartup()) qWarning("VantrelTool: %s", settings_.LastError().c_str());
+  }
+  // Stop deliveries before the windows that take them go away.
+  deliverer_->Shutdown();
+  ctrl_->Close();
+  delete settingDlg_;
+  settingDlg_ = nullptr;
+  delete xy_;
+  xy_ = nullptr;
+  delete wave_;
+  wave_ = nullptr;
+  delete send_;
+  send_ = nullptr;
+  delete help_;
+  help_ = nullptr;
+  instance_.reset();
+}
+
+void CVantrelToolApp::RegisterNotices() {
+  {
+    std::lock_guard<std::mutex> lock(g_noticeMutex);
+    g_noticeFrame = frame_.get();
+  }
+  hidSetNoticeCallback(&CVantrelToolApp::NoticeThunk, nullptr);
+  noticesRegistered_ = true;
+}
+
+void CVantrelToolApp::UnregisterNotices() {
+  if (!noticesRegistered_) return;
+  hidSetNoticeCallback(nullptr, nullptr);
+  std::lock_guard<std::mutex> lock(g_noticeMutex);
+  g_noticeFrame = nullptr;
+  noticesRegistered_ = false;
+}
+
+void CVantrelToolApp::NoticeThunk(int /*event*/, const char* /*path*/, void* /*user*/) {
+  std::lock_guard<std::mutex> lock(g_noticeMutex);
+  if (g_noticeFrame != nullptr)
+    QMetaObject::invokeMethod(g_noticeFrame, &CMainFrame::OnDeviceChange, Qt::QueuedConnection);
+}
+
+void CVantrelToolApp::OnCommand(int command) {
+  switch (command) {
+    case CMainFrame::ID_SETTINGS:
+      OpenSettingsDialog();
+      break;
+    case CMainFrame::ID_APP_EXIT:
+      frame_->close();
+      break;
+    case CMainFrame::ID_XY_WINDOW:
+      OpenXYWindow();
+      break;
+    case CMainFrame::ID_WAVE_WINDOW:
+      OpenWaveWindow();
+      break;
+    case CMainFrame::ID_SEND_WINDOW:
+      OpenSendWindow();
+      break;
+    case CMainFrame::ID_HELP:
+      OpenHelpWindow();
+      break;
+    case CMainFrame::ID_APP_ABOUT:
+      ShowVersionWindow();
+      break;
+    default:
+      break;
+  }
+  frame_->UpdateMenuChecks();
+}
+
+void CVantrelToolApp::ShowToolWindow(QWidget* w, int x, int y, const char* focusId, bool restore) {
+  w->move(x, y);
+  if (w->isVisible()) {
+    w->raise();
+    w->activateWindow();
+  } else if (restore) {
+    w->showNormal();
+  } else {
+    w->show();
+  }
+  if (focusId != nullptr) {
+    if (auto* focus = w->findChild<QWidget*>(QString::fromLatin1(focusId))) focus->setFocus();
+  }
+}
+
+void CVantrelToolApp::OpenXYWindow() {
+#if VT_HAVE_VIEWS
+  if (xy_ != nullptr && xy_->IsFullScreenVisible()) {
+    xy_->OnBnClickedBack();
+    return;
+  }
+  const QRect wa = frame_->WorkArea();
+  if (xy_ == nullptr) xy_ = new CWndXYDialog(*ctrl_, settings_, *draw_, *store_, frame_.get());
+  xy_->SetCounts(settings_.xCount, settings_.yCount);
+  ShowToolWindow(xy_, wa.x() + wa.width() - 700, wa.y() + 80, "id1299", false);
+  xy_->SetCounts(settings_.xCount, settings_.yCount);
+#endif
+}
+
+void CVantrelToolApp::OpenWaveWindow() {
+#if VT_HAVE_VIEWS
+  const QRect wa = frame_->WorkArea();
+  if (wave_ == nullptr) wave_ = new CWndGraphDialog(*ctrl_, settings_, frame_.get());
+  wave_->SetCounts(settings_.xCount, settings_.yCount);
+  ShowToolWindow(wave_, wa.x(), wa.y() + 80, "id1023", false);
+  wave_->SetCounts(settings_.xCount, settings_.yCount);
+#endif
+}
+
+void CVantrelToolApp::OpenSendWindow() {
+  const QRect wa = frame_->WorkArea();
+  if (send_ == nullptr) send_ = new CSendDialog(*ctrl_, settings_, frame_.get());
+  ShowToolWindow(send_, wa.x() + wa.width() - 1000, wa.y() + 80, "id1125", true);
+}
+
+void CVantrelToolApp::OpenHelpWindow() {
+  const QRect wa = frame_->WorkArea();
+  if (help_ == nullptr) help_ = new CHelpDialog(frame_.get(), options_.helpPath);
+  ShowToolWindow(help_, 0, wa.y() + 80, nullptr, false);
+  help_->ShowTop();
+}
+
+void CVantrelToolApp::ShowVersionWindow() {
+  CAboutDlg dlg(frame_.get());
+  hooks_.execDialog(dlg);
+}
+
+void CVantrelToolApp::OpenSettingsDialog() {
+#if VT_HAVE_SETTING_DIALOG
+  if (settingDlg_ == nullptr) {
+    settingDlg_ = new CSettingDialog(settings_, *ctrl_, *this, frame_.get());
+    settingDlg_->showMessage = [this](const QString& text, QMessageBox::Icon icon) {
+      hooks_.messageBox(settingDlg_, icon, text, QMessageBox::Ok);
+    };
+  }
+  hooks_.execDialog(*settingDlg_);
+#endif
+}
+
+void CVantrelToolApp::OpenStartupWindows() {
+  if (settings_.startup.WaveWindow != 0) OpenWaveWindow();
+  if (settings_.startup.XYWindow != 0) OpenXYWindow();
+  if (settings_.startup.SendWindow != 0) OpenSendWindow();
+  frame_->UpdateMenuChecks();
+}
+
+bool CVantrelToolApp::IsXYWindowVisible() const {
+  return xy_ != nullptr && xy_->isVisible();
+}
+bool CVantrelToolApp::IsWaveWindowVisible() const {
+  return wave_ != nullptr && wave_->isVisible();
+}
+bool CVantrelToolApp::IsSendWindowVisible() const {
+  return send_ != nullptr && send_->isVisible();
+}
+
+void CVantrelToolApp::OnLinkStatusChanged(bool /*connected*/) {
+  // The Firmware Control Window keeps its controls: a closed link is reported per command.
+}
+
+PanelInfo CVantrelToolApp::ConfiguredPanel() {
+  PanelInfo info;
+  info.xCount = settings_.xCount;
+  info.yCount = settings_.yCount;
+  info.resolution = settings_.resolution;
+  return info;
+}
+
+void CVantrelToolApp::ApplyPanelInfo(const PanelInfo& info) {
+  settings_.xCount = info.xCount;
+  settings_.yCount = info.yCount;
+  settings_.resolution = info.resolution;
+#if VT_HAVE_SETTING_DIALOG
+  if (settingDlg_ != nullptr)
+    settingDlg_->SetPanelFields(info.xCount, info.yCount, info.resolution);
+#endif
+#if VT_HAVE_VIEWS
+  if (wave_ != nullptr && wave_->isVisible()) wave_->SetCounts(info.xCount, info.yCount);
+  if (xy_ != nullptr) {
+    if (xy_->IsFullScreenVisible()) {
+      CWndXYFullDialog* full = xy_->FullScreen();
+      full->SetCounts(info.xCount, info.yCount);
+      draw_->SetResolution(info.resolution);
+      draw_->SetRanges(info.xRange, info.yRange);
+      draw_->SetRecomputeGrid();
+      full->update();
+      draw_->SetSuspended(true);
+    } else if (xy_->isVisible()) {
+      xy_->SetCounts(info.xCount, info.yCount);
+      draw_->SetResolution(info.resolution);
+      draw_->SetRanges(info.xRange, info.yRange);
+      draw_->SetRecomputeGrid();
+      xy_->update();
+    }
+  }
+#endif
+}
+
+void CVantrelToolApp::ShowPanelInfoFailure() {
+  hooks_.messageBox(nullptr, QMessageBox::NoIcon,
+                    QStringLiteral("Fail to read the panel information"), QMessageBox::Ok);
+}
+
+void CVantrelToolApp::SetStatusText(const std::string& text) {
+  if (frame_) frame_->SetStatusText(QString::fromStdString(text));
+}
+
+void CVantrelToolApp::PushViewSettings() {
+#if VT_HAVE_VIEWS
+  if (wave_ != nullptr && wave_->isVisible()) wave_->SetCounts(settings_.xCount, settings_.yCount);
+  if (xy_ != nullptr) {
+    if (xy_->IsFullScreenVisible()) {
+      CWndXYFullDialog* full = xy_->FullScreen();
+      full->SetCounts(settings_.xCount, settings_.yCount);
+      draw_->SetResolution(settings_.resolution);
+      full->update();
+      draw_->SetSuspended(true);
+    } else if (xy_->isVisible()) {
+      xy_->SetCounts(settings_.xCount, settings_.yCount);
+      draw_->SetResolution(settings_.resolution);
+      draw_->SetRecomputeGrid();
+      xy_->update();
+    }
+  }
+#endif
+}

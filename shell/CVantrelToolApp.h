@@ -1,0 +1,114 @@
+// The engineering program's application object: owns the controller, the settings,
+// the drawing object and the tool windows for the whole run.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+#include "control/CSettingsRecord.h"
+#include "control/IAppServices.h"
+#include "link/CTransCtrl.h"
+#include "shell/CUiHooks.h"
+
+class CHelpDialog;
+class CMainFrame;
+class CSendDialog;
+class CSettingDialog;
+class CSingleInstance;
+class CUiDeliverer;
+class CWndGraphDialog;
+class CWndXYDialog;
+class CXYCoordDraw;
+class CPointStore;
+class QDialog;
+class QWidget;
+
+class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
+  Q_OBJECT
+
+ public:
+  struct Options {
+    QString configPath;          // empty: ZUZIvor.ini beside the program
+    QString helpPath;            // empty: HelpFile.txt beside the program
+    bool singleInstance = true;  // refuse a second copy
+    bool deviceNotices = true;   // follow the library's device notices
+    bool showMainWindow = true;
+  };
+  enum InitResult { kStarted, kSecondInstance, kDfuToolRunning };
+
+  CVantrelToolApp();
+  ~CVantrelToolApp() override;
+
+  // Start-up; the hooks must be set before. Anything but kStarted ends the program.
+  InitResult InitInstance(const Options& options);
+  // Program end: records the open windows, stops the link, destroys the windows.
+  void ExitInstance();
+
+  CUiHooks& Hooks() { return hooks_; }
+  CTransCtrl& Ctrl() { return *ctrl_; }
+  CSettingsRecord& Settings() { return settings_; }
+  CMainFrame* MainFrame() const { return frame_.get(); }
+  CUiDeliverer& Deliverer() { return *deliverer_; }
+  // Copy of the configured controller line, port number included.
+  SerialLineSettings SerialSettings() const;
+
+  // Menu commands (command identifiers of CMainFrame).
+  void OnCommand(int command);
+  void OpenXYWindow();
+  void OpenWaveWindow();
+  void OpenSendWindow();
+  void OpenHelpWindow();
+  void ShowVersionWindow();
+  void OpenSettingsDialog();
+  void OpenStartupWindows();
+
+  bool IsXYWindowVisible() const;
+  bool IsWaveWindowVisible() const;
+  bool IsSendWindowVisible() const;
+  CSendDialog* SendWindow() const { return send_; }
+  CHelpDialog* HelpWindow() const { return help_; }
+  CWndGraphDialog* WaveWindow() const { return wave_; }
+  CWndXYDialog* XYWindow() const { return xy_; }
+  CSettingDialog* SettingDialog() const { return settingDlg_; }
+  CXYCoordDraw* Draw() const { return draw_.get(); }
+  CPointStore* Store() const { return store_.get(); }
+
+  // The status line's state reached the Firmware Control Window.
+  void OnLinkStatusChanged(bool connected);
+
+  // ITransHost
+  PanelInfo ConfiguredPanel() override;
+  void ApplyPanelInfo(const PanelInfo& info) override;
+  void ShowPanelInfoFailure() override;
+  // IAppServices
+  void SetStatusText(const std::string& text) override;
+  void PushViewSettings() override;
+
+  // "Port open failure!\n" and the first two identities.
+  QString PortOpenFailureText();
+
+ private:
+  void ShowToolWindow(QWidget* w, int x, int y, const char* focusId, bool restore);
+  void RegisterNotices();
+  void UnregisterNotices();
+  static void NoticeThunk(int event, const char* path, void* user);
+
+  Options options_;
+  CUiHooks hooks_ = CUiHooks::Defaults();
+  CSettingsRecord settings_;
+  std::unique_ptr<CUiDeliverer> deliverer_;
+  std::unique_ptr<CTransCtrl> ctrl_;
+  std::unique_ptr<CXYCoordDraw> draw_;
+  std::unique_ptr<CPointStore> store_;
+  std::unique_ptr<CSingleInstance> instance_;
+  std::unique_ptr<CMainFrame> frame_;
+  // Tool windows: children of the main window, created at first opening.
+  CWndXYDialog* xy_ = nullptr;
+  CWndGraphDialog* wave_ = nullptr;
+  CSendDialog* send_ = nullptr;
+  CHelpDialog* help_ = nullptr;
+  CSettingDialog* settingDlg_ = nullptr;
+  bool noticesRegistered_ = false;
+  bool exited_ = false;
+};

@@ -1,0 +1,103 @@
+// VantrelTool: engineering program for capacitive touch panel controllers.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTimer>
+#include <cstdio>
+
+#include "shell/CMainFrame.h"
+#include "shell/CScreenshotWriter.h"
+#include "shell/CVantrelToolApp.h"
+#include "shell/ProductVersion.h"
+
+namespace {
+
+struct CommandLine {
+  QString configPath;
+  QString screenshotDir;
+};
+
+// Parsed before any window system is touched, so --help and --version work anywhere.
+int ParseCommandLine(int argc, char** argv, CommandLine& out) {
+  QCoreApplication core(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("VantrelTool"));
+  QCoreApplication::setApplicationVersion(GetProductVersion());
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Engineering program for capacitive touch panel controllers (USB HID or serial link).\n"
+      "Settings are read from ZUZIvor.ini beside the program unless --config names a file.\n"
+      "With HIDPIPE_SIM=<socket> the USB link talks to the tpcsim simulator."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  QCommandLineOption config(QStringList{"config"},
+                            QStringLiteral("Read and write the settings in <file>."),
+                            QStringLiteral("file"));
+  QCommandLineOption shots(QStringList{"screenshot"},
+                           QStringLiteral("Open every window, write a PNG of each into <dir>, "
+                                          "then exit."),
+                           QStringLiteral("dir"));
+  parser.addOption(config);
+  parser.addOption(shots);
+  parser.process(core);  // prints help, version or the error and exits for those
+  if (!parser.positionalArguments().isEmpty()) {
+    std::fprintf(stderr, "VantrelTool: unexpected argument '%s' (see --help)\n",
+                 qPrintable(parser.positionalArguments().first()));
+    return 2;
+  }
+  if (parser.isSet(config)) {
+    const QFileInfo info(parser.value(config));
+    if (info.exists() && !info.isFile()) {
+      std::fprintf(stderr, "VantrelTool: --config %s is not a file\n", qPrintable(info.filePath()));
+      return 2;
+    }
+    out.configPath = info.absoluteFilePath();
+  }
+  if (parser.isSet(shots)) out.screenshotDir = parser.value(shots);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CommandLine cmd;
+  if (const int rc = ParseCommandLine(argc, argv, cmd); rc != 0) return rc;
+
+  QApplication qapp(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("VantrelTool"));
+  QApplication::setApplicationVersion(GetProductVersion());
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  CVantrelToolApp::Options options;
+  options.configPath = cmd.configPath;
+  const bool screenshot = !cmd.screenshotDir.isEmpty();
+
+  CVantrelToolApp app;
+  if (screenshot) {
+    // No message box may stop an unattended run.
+    app.Hooks().messageBox = [](QWidget*, QMessageBox::Icon, const QString& text,
+                                QMessageBox::StandardButtons) {
+      std::fprintf(stderr, "VantrelTool: %s\n", qPrintable(text));
+      return QMessageBox::Yes;
+    };
+  }
+  if (app.InitInstance(options) != CVantrelToolApp::kStarted) return 0;
+  QObject::connect(app.MainFrame(), &CMainFrame::closed, &qapp, &QApplication::quit);
+
+  int rc = 0;
+  if (screenshot) {
+    QTimer::singleShot(300, &qapp, [&] {
+      CScreenshotWriter writer(app, cmd.screenshotDir);
+      const bool ok = writer.Run();
+      for (const QString& f : writer.Written()) std::printf("%s\n", qPrintable(f));
+      for (const QString& e : writer.Errors())
+        std::fprintf(stderr, "VantrelTool: %s\n", qPrintable(e));
+      rc = ok ? 0 : 1;
+      app.MainFrame()->close();
+      QApplication::quit();
+    });
+  }
+  const int loop = QApplication::exec();
+  app.ExitInstance();
+  return rc != 0 ? rc : loop;
+}
