@@ -116,6 +116,8 @@ class FakeLink : public CTransIFBase {
   bool WaitEmptyReads(int n) {
     return WaitFor([this, n] { return emptyReads_ >= n; });
   }
+  // Waits for the receive thread to come back to Read: what it did before is finished.
+  bool WaitNextPoll() { return WaitEmptyReads(EmptyReads() + 1); }
   std::vector<Frame> Writes() {
     std::lock_guard<std::mutex> lock(mutex_);
     return writes_;

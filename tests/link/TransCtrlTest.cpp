@@ -107,7 +107,7 @@ class TransCtrlTest : public ::testing::Test {
     SerialLineSettings line;
     ASSERT_EQ(ctrl.Open(type, &line), 1);
     ASSERT_TRUE(link->WaitWrites(type == kLinkUsb ? 4 : 2));
-    ASSERT_TRUE(link->WaitDrained());
+    ASSERT_TRUE(link->WaitNextPoll());
   }
 
   CTransCtrl ctrl;
@@ -184,6 +184,7 @@ TEST_F(TransCtrlTest, BusyLinkQueuesInOrder) {
   EXPECT_EQ(Send("SEND 024E0180 ", 0), 5);
   link->HoldAtEmptyRead(-1);
   ASSERT_TRUE(link->WaitWrites(6));
+  ASSERT_TRUE(link->WaitNextPoll());
   auto w = link->Writes();
   EXPECT_EQ(w[1], UsbFrame("024E018000"));
   EXPECT_EQ(w[2][3], 0x05);
@@ -255,6 +256,7 @@ TEST_F(TransCtrlTest, QueuedCommandThatNoLongerFitsTheLinkIsDropped) {
   SerialLineSettings line;
   ASSERT_EQ(ctrl.Open(kLinkCom, &line), 1);
   ASSERT_TRUE(link->WaitWrites(2));
+  ASSERT_TRUE(link->WaitNextPoll());
   EXPECT_EQ(link->Writes()[0], Packet("024C020400"));
   EXPECT_EQ(CTransCtrl::PendingCount(), 0u);
 }
