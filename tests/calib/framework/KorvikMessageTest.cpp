@@ -239,7 +239,8 @@ TEST_F(FactoryTest, CoordinatesReportsPickTheirEntrySize) {
   // n = 2, 10-byte entries: 24 bytes; the last 4 bytes of an entry are not read.
   Bytes ten = {0x02, 0x4D, 0x15, 0x02, 4,    1,    0x01, 0x02, 0x03, 0x04, 9, 9,
                9,    9,    0,    2,    0x05, 0x06, 0x07, 0x08, 9,    9,    9, 9};
-  auto* r10 = dynamic_cast<TKorvikUsbCoordinatesReport*>(Receive(ten).get());
+  auto tenReport = Receive(ten);
+  auto* r10 = dynamic_cast<TKorvikUsbCoordinatesReport*>(tenReport.get());
   ASSERT_TRUE(r10);
   EXPECT_EQ(r10->EntrySize(), 10u);
   EXPECT_EQ(r10->Coordinates()[1].x, 0x0605);
