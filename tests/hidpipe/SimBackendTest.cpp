@@ -217,9 +217,11 @@ TEST_F(SimBackendTest, DrainRingKeeps4096AndCountsWhatItDrops) {
 }
 
 TEST_F(SimBackendTest, RemovalWhileOpenFailsSendsAndEmptiesReceive) {
-  ASSERT_EQ(hidSetNoticeCallback(&NoticeLog::callback, &log_), 1);
   startPeer();
   openDevice();
+  // Registered after the open, which leaves behind the previous test's connection and
+  // the removal notice its end produced.
+  ASSERT_EQ(hidSetNoticeCallback(&NoticeLog::callback, &log_), 1);
   for (uint32_t i = 0; i < 3; ++i) peer_->sendInput(i);
   peer_->unplug();
   ASSERT_TRUE(log_.waitFor(HIDPIPE_REMOVAL, peer_->devicePath()));
@@ -292,13 +294,16 @@ void countingCallback(int, const char*, void*) {
 TEST_F(SimBackendTest, NoticeCallbackNotCalledAfterUnregistering) {
   startPeer();
   ASSERT_EQ(hidSetNoticeCallback(&countingCallback, nullptr), 1);
+  // The registration reaches this peer once the previous test's connection has ended.
+  ASSERT_TRUE(peer_->waitForClient(10s));
   std::thread flood([&] {
     for (int i = 0; i < 200; ++i) peer_->notice(i % 2 == 0, "flood");
   });
-  ASSERT_TRUE(waitUntil([] { return gCalls >= 10; }));
+  const bool flowing = waitUntil([] { return gCalls >= 10; });
   ASSERT_EQ(hidSetNoticeCallback(nullptr, nullptr), 1);
   gUnregistered = true;
   flood.join();
+  ASSERT_TRUE(flowing);
   // Once the barrier reaches a new registration, every flood notice has been handled.
   ASSERT_EQ(hidSetNoticeCallback(&NoticeLog::callback, &log_), 1);
   barrier("barrier-2");
