@@ -82,7 +82,11 @@ int main(int argc, char** argv) {
     };
   }
   if (app.InitInstance(options) != CVantrelToolApp::kStarted) return 0;
-  QObject::connect(app.MainFrame(), &CMainFrame::closed, &qapp, &QApplication::quit);
+  // Record the open windows before quitting closes them.
+  QObject::connect(app.MainFrame(), &CMainFrame::closed, &qapp, [&app] {
+    app.ExitInstance();
+    QApplication::quit();
+  });
 
   int rc = 0;
   if (screenshot) {
@@ -94,7 +98,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "VantrelTool: %s\n", qPrintable(e));
       rc = ok ? 0 : 1;
       app.MainFrame()->close();
-      QApplication::quit();
     });
   }
   const int loop = QApplication::exec();
