@@ -276,6 +276,11 @@ bool CProfileFile::Save(const std::string& path, std::string* error) const {
 
   struct stat old;
   const bool hadFile = ::stat(target.c_str(), &old) == 0;
+  // A file the user made read-only stays as it is, though the rename could replace it.
+  if (hadFile && ::access(target.c_str(), W_OK) != 0) {
+    if (error) *error = ErrnoText(errno);
+    return false;
+  }
 
   std::string tmp;
   int fd = -1;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -141,6 +142,13 @@ TEST(ProfileFile, FailedWriteLeavesTheOldFile) {
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(TempDir::Read(path), old);
   EXPECT_EQ(dir.EntryCount(), 1u);
+
+  // A file made read-only is not replaced (root may write anything).
+  if (::geteuid() != 0) {
+    ::chmod(path.c_str(), 0444);
+    EXPECT_FALSE(f.Save(path, &error));
+    EXPECT_EQ(TempDir::Read(path), old);
+  }
 
   // A folder that does not exist.
   error.clear();
