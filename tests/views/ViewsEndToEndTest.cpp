@@ -1,0 +1,193 @@
+// The data views fed by the simulated controller over the real USB link.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstring>
+#include <fstream>
+
+#include "control/CSettingsRecord.h"
+#include "link/CTransCtrl.h"
+#include "views/CDrawArea.h"
+#include "views/CWndGraphDialog.h"
+#include "views/CWndXYDialog.h"
+#include "views/CWndXYFullDialog.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+std::string Control(const std::string& path, const std::string& line) {
+  int fd = -1;
+  (void)QTest::qWaitFor(
+      [&] {
+        fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return true;
+        close(fd);
+        fd = -1;
+        return false;
+      },
+      kWaitMs);
+  if (fd < 0) return "no control socket";
+  const std::string cmd = line + "\n";
+  std::string answer;
+  (void)!write(fd, cmd.data(), cmd.size());
+  char c;
+  while (read(fd, &c, 1) == 1 && c != '\n') answer.push_back(c);
+  close(fd);
+  return answer;
+}
+
+class UiDeliverer : public ITransDeliverer {
+ public:
+  bool RunSync(const std::function<void()>& fn) override {
+    if (QThread::currentThread() == qApp->thread()) {
+      fn();
+    } else {
+      QMetaObject::invokeMethod(qApp, fn, Qt::BlockingQueuedConnection);
+    }
+    return true;
+  }
+  void RunPending() override { QCoreApplication::processEvents(); }
+};
+
+class Host : public ITransHost {
+ public:
+  explicit Host(CSettingsRecord& s) : s_(s) {}
+  PanelInfo ConfiguredPanel() override { return {s_.xCount, s_.yCount, s_.resolution, 0, 0}; }
+  void ApplyPanelInfo(const PanelInfo& p) override {
+    s_.xCount = p.xCount;
+    s_.yCount = p.yCount;
+    s_.resolution = p.resolution;
+  }
+  void ShowPanelInfoFailure() override {}
+
+ private:
+  CSettingsRecord& s_;
+};
+
+// Counts data frames and sees the stop acknowledgement (slot 4 gets what slot 3 gets).
+struct FrameCounter : ITransListener {
+  int data = 0;
+  bool stopAck = false;
+  int OnTransCallback(int len, const uint8_t* b) override {
+    if (len >= 8 && b[0] == 0x02 && b[1] == 0x4B) ++data;
+    if (len >= 4 && b[1] == 0x4E && b[3] == 0x80) stopAck = true;
+    return 0;
+  }
+};
+
+int Send(CTransCtrl& ctrl, const char* cmd) {
+  return ctrl.SendCmd(cmd, static_cast<int>(std::strlen(cmd)), 1, 1);
+}
+
+}  // namespace
+
+TEST(ViewsEndToEnd, StreamTouchesAndHeatMapFromTheSimulator) {
+  QTemporaryDir dir;
+  const std::string sock = dir.filePath("sim.sock").toStdString();
+  const std::string control = dir.filePath("ctl").toStdString();
+  std::vector<std::string> args = {TPCSIM_PATH, "--usb", "--socket",  sock,
+                                   "--control", control, "--no-stdin"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, TPCSIM_PATH, nullptr, nullptr, argv.data(), environ), 0);
+  ASSERT_EQ(Control(control, "status").rfind("ok", 0), 0u);
+  setenv("HIDPIPE_SIM", sock.c_str(), 1);
+
+  const std::string ini = dir.filePath("ZUZIvor.ini").toStdString();
+  std::ofstream(ini) << "[HID]\nVID1=8829\nPID1=258\n";
+  CSettingsRecord settings;
+  settings.SetFilePath(ini);
+  UiDeliverer deliverer;
+  Host host(settings);
+  FrameCounter counter;
+  {
+    CTransCtrl ctrl;
+    settings.LoadSettings(ini, &ctrl);
+    ctrl.SetDeliverer(&deliverer);
+    ctrl.SetHost(&host);
+    ctrl.RegisterListener(4, 2, &counter);
+    ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ctrl.FirmwareVersion().empty(); }, kWaitMs));
+
+    // Wave Window: one log line per data frame.
+    CWndGraphDialog wave(ctrl, settings, nullptr);
+    wave.SetCounts(settings.xCount, settings.yCount);
+    wave.show();
+    const QString log = dir.filePath("wave.csv");
+    wave.prompts.chooseFile = [&](const QString&) { return log; };
+    auto* maxLines = wave.findChild<QLineEdit*>("id1018");
+    maxLines->selectAll();
+    QTest::keyClicks(maxLines, "100000");
+    wave.OnBnClickedLogFile();
+    ASSERT_TRUE(wave.IsLogging());
+    Send(ctrl, "SEND 024E020400 ");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return counter.data >= 20; }, kWaitMs));
+    Send(ctrl, "SEND  024E0180 ");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return counter.stopAck; }, kWaitMs));
+    wave.OnBnClickedLogFile();
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    EXPECT_EQ(text.count(" Axis "), counter.data);
+    bool moved = false;
+    for (int i = 0; i < settings.xCount; ++i)
+      moved |= wave.Graph().Values(CWaveGraph::kAxisX)[i] != 1000;
+    EXPECT_TRUE(moved);
+
+    // XY Window: a simulated finger draws a trace.
+    CXYCoordDraw draw;
+    CPointStore store;
+    CWndXYDialog xy(ctrl, settings, draw, store, nullptr);
+    xy.show();
+    xy.OnPaint();
+    ASSERT_EQ(Control(control, "touch line 0 200 200 1500 900 300").rfind("ok", 0), 0u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store.Count() >= 5; }, kWaitMs));
+    const QImage& img = xy.DrawArea()->Image();
+    bool blue = false;
+    for (int y = 0; y < img.height() && !blue; ++y)
+      for (int x = 0; x < img.width() && !blue; ++x) blue = img.pixelColor(x, y) == Qt::blue;
+    EXPECT_TRUE(blue);
+
+    // Full screen: a data stream fills the heat map.
+    xy.OnBnClickedExpand();
+    ASSERT_NE(xy.FullScreen(), nullptr);
+    xy.FullScreen()->OnPaint();
+    const int before = counter.data;
+    Send(ctrl, "SEND 024E020C00 ");  // M1 X raw: routed to the XY views
+    ASSERT_TRUE(QTest::qWaitFor([&] { return counter.data >= before + 10; }, kWaitMs));
+    Send(ctrl, "SEND  024E0180 ");
+    const QImage& full = xy.FullScreen()->DrawArea()->Image();
+    bool coloured = false;
+    for (int i = 0; i < draw.XCount() && !coloured; ++i) {
+      for (int j = 0; j < draw.YCount() && !coloured; ++j) {
+        const QColor c = full.pixelColor(draw.Column(i) + 2, draw.Row(j) + 2);
+        coloured = c != Qt::white && c != QColor(220, 220, 220);
+      }
+    }
+    EXPECT_TRUE(coloured);
+    EXPECT_EQ(store.Size(), 0);
+    xy.OnBnClickedBack();
+    ctrl.Close();
+  }
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
