@@ -33,13 +33,15 @@ TKorvikTouchPanel::TKorvikTouchPanel(TKorvikObj* control, const std::string& nam
 }
 
 TKorvikTouchPanel::~TKorvikTouchPanel() {
-  FTransactions.clear();
-  FScenarios.clear();
-  if (!FPending.empty() && FOnTransactionsChanged) FOnTransactionsChanged(this);
-  FOnTransactionsChanged = nullptr;
-  FOnSendCommand = nullptr;
+  const bool hadPending = !FPending.empty();
+  // The lists only point into FTransactions: empty them first so nothing sees freed entries.
   FPending.clear();
   FCompleted.clear();
+  FTransactions.clear();
+  FScenarios.clear();
+  if (hadPending && FOnTransactionsChanged) FOnTransactionsChanged(this);
+  FOnTransactionsChanged = nullptr;
+  FOnSendCommand = nullptr;
   FFactory.reset();
 }
 

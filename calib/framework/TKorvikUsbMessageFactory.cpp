@@ -1,5 +1,7 @@
 #include "calib/framework/TKorvikUsbMessageFactory.h"
 
+#include <algorithm>
+
 #include "calib/framework/TKorvikCommandTable.h"
 #include "calib/framework/TKorvikUsbCoordinatesReport.h"
 #include "calib/framework/TKorvikUsbDfuCommand.h"
