@@ -79,7 +79,7 @@ int SimBackend::connectSocket() const {
   return fd;
 }
 
-bool SimBackend::ensureConnected() {
+bool SimBackend::ensureConnected(bool announcePresent) {
   std::lock_guard w(writeMutex_);
   {
     std::lock_guard lk(m_);
@@ -97,6 +97,7 @@ bool SimBackend::ensureConnected() {
     fd_ = fd;
     ++connection_;
     plugged_.clear();
+    announcePresent_ = announcePresent;
   }
   wake_.signal();
   return true;
@@ -205,7 +206,7 @@ void SimBackend::run() {
       parser.reset();
       current = fd;
     }
-    if (fd < 0 && want && ensureConnected()) continue;
+    if (fd < 0 && want && ensureConnected(true)) continue;
     pollfd fds[2] = {{wake_.fd(), POLLIN, 0}, {fd, POLLIN, 0}};
     const int timeout = (fd < 0 && want) ? kRetryMs : -1;
     const int r = ::poll(fds, fd >= 0 ? 2 : 1, timeout);
@@ -263,12 +264,18 @@ void SimBackend::handle(const SimMessage& msg) {
 
 void SimBackend::handleNotice(const SimMessage& msg) {
   const uint8_t event = msg.payload[0];
-  if (event > 1) return;
+  if (event > 2) return;
   std::string path(msg.payload.begin() + 1, msg.payload.end());
   bool gone = false;
+  bool announce = true;
   {
     std::lock_guard lk(m_);
-    if (event == 1) {
+    if (event == 2) {
+      // Present when we connected: like a device already attached at start, this is news
+      // only when the simulator came up while we were waiting for it.
+      plugged_.insert(path);
+      announce = announcePresent_;
+    } else if (event == 1) {
       plugged_.insert(path);
     } else {
       plugged_.erase(path);
@@ -279,7 +286,7 @@ void SimBackend::handleNotice(const SimMessage& msg) {
     }
   }
   if (gone) devQueue_.close();
-  hub_.post(event == 1 ? HIDPIPE_ARRIVAL : HIDPIPE_REMOVAL, std::move(path));
+  if (announce) hub_.post(event == 0 ? HIDPIPE_REMOVAL : HIDPIPE_ARRIVAL, std::move(path));
 }
 
 void SimBackend::disconnect(int fd) {

@@ -41,7 +41,8 @@ class SimBackend : public HidBackend {
  private:
   enum class OpenOutcome { Opened, Refused, ConnectionLost };
 
-  bool ensureConnected();
+  // announcePresent: devices present on this connection are reported as arrivals.
+  bool ensureConnected(bool announcePresent = false);
   int connectSocket() const;
   OpenOutcome openOnce(uint32_t vid, uint32_t pid, uint32_t iface);
   bool sendMessage(uint8_t type, std::span<const uint8_t> payload);
@@ -59,6 +60,7 @@ class SimBackend : public HidBackend {
   std::condition_variable cv_;
   int fd_ = -1;
   uint64_t connection_ = 0;  // counts connections made
+  bool announcePresent_ = false;
   bool stop_ = false;
   bool wantNotices_ = false;
   bool opening_ = false;

@@ -144,7 +144,7 @@ void UsbSocketServer::HandleMessage(Client& c, uint8_t type, std::string_view p)
   switch (type) {
     case kHello:
       if (plugged_) {
-        std::string notice(1, '\x01');
+        std::string notice(1, '\x02');  // present
         notice += NoticePath();
         Queue(c, kNotice, notice);
       }

@@ -166,8 +166,13 @@ std::vector<OutFrame> VirtualController::Garbage() {
 }
 
 Bytes VirtualController::VersionReply() const {
-  Bytes f{0x02, kControl, static_cast<uint8_t>(config_.versionText.size() + 1), 0x04};
-  f.insert(f.end(), config_.versionText.begin(), config_.versionText.end());
+  const std::string& text = config_.versionText;
+  Bytes f(4 + text.size());
+  f[0] = 0x02;
+  f[1] = kControl;
+  f[2] = static_cast<uint8_t>(text.size() + 1);
+  f[3] = 0x04;
+  std::copy(text.begin(), text.end(), f.begin() + 4);
   return f;
 }
 

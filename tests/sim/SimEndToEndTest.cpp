@@ -309,7 +309,7 @@ TEST(SimSocketEndToEnd, NoticesOpenCommandsTouchesAndUnplug) {
   auto notice = cl.Next(0x81);
   ASSERT_TRUE(notice.has_value());
   EXPECT_EQ(*notice,
-            "\x01"
+            "\x02"  // present
             "sim:" +
                 sock + "#VID_227D&PID_0102&MI_01");
 
