@@ -24,17 +24,23 @@ bool TKorvikUsbTransferModuleMainThread::Run(const std::function<void()>& step) 
   // worker still waits, which Cancel (main thread, so never during the call) ends.
   auto done = std::make_shared<bool>(false);
   const std::function<void()>* stepPtr = &step;
+  // The worker holds the lock while posting and releases it only by waiting; the call takes
+  // it before the step. So the order of the two threads' work is also visible to tools that
+  // do not see inside the event queue.
+  std::unique_lock<std::mutex> lock(FMutex);
   QMetaObject::invokeMethod(
       FTarget.get(),
       [this, done, stepPtr] {
-        if (FCancelled.load()) return;
+        {
+          std::lock_guard<std::mutex> sync(FMutex);
+          if (FCancelled.load()) return;
+        }
         (*stepPtr)();
-        std::lock_guard<std::mutex> lock(FMutex);
+        std::lock_guard<std::mutex> sync(FMutex);
         *done = true;
         FDone.notify_all();
       },
       Qt::QueuedConnection);
-  std::unique_lock<std::mutex> lock(FMutex);
   FDone.wait(lock, [&] { return *done || FCancelled.load(); });
   return *done;
 }
