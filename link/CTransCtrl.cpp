@@ -221,9 +221,12 @@ void TransCore::SendQueued(int& emptyPolls) {
 void TransCore::Pause(ReceiveSession& s, int ms) {
   if (plainPolling.load() || !s.link->CanWaitForInput()) {
     std::this_thread::sleep_for(milliseconds(ms));
-  } else {
-    s.link->WaitForInput(ms);
+    return;
   }
+  auto until = Clock::now() + milliseconds(ms);
+  // A wait that gives up early without input (device gone, hang-up) must not make the
+  // loop spin: the rest of the time is slept.
+  if (!s.link->WaitForInput(ms)) std::this_thread::sleep_until(until);
 }
 
 // Returns true when the frame counts as received data (resets the quiet count).
