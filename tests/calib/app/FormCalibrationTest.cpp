@@ -158,6 +158,7 @@ TEST_F(FormCalibrationTest, CalibrationAnswersTimeoutAndRemoval) {
   Form.Control()->TimerTick();
   EXPECT_EQ(Button()->text(), "Calibrate");
   EXPECT_TRUE(Button()->isEnabled());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Panel()->PendingCount() > 0; }, 5000));
   EXPECT_EQ(SendNext(), permitOn);
 
   // Unplugging: "Not Ready" and "TP info".
