@@ -24,9 +24,10 @@ Frame UsbFrame(std::string hex) {  // "024C 020400" -> bytes
 }
 
 Frame Packet(const std::string& hex) {
-  Frame f{0x02};
-  f.insert(f.end(), hex.begin(), hex.end());
-  f.push_back(0x0D);
+  Frame f(hex.size() + 2);
+  f.front() = 0x02;
+  std::copy(hex.begin(), hex.end(), f.begin() + 1);
+  f.back() = 0x0D;
   return f;
 }
 
