@@ -165,6 +165,10 @@ TEST(ViewsEndToEnd, StreamTouchesAndHeatMapFromTheSimulator) {
     for (int y = 0; y < img.height() && !blue; ++y)
       for (int x = 0; x < img.width() && !blue; ++x) blue = img.pixelColor(x, y) == Qt::blue;
     EXPECT_TRUE(blue);
+    // Let the stroke end (the last report of a stroke has status 0) so that no touch
+    // report arrives after the data frames below.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return store.Count() > 0 && store.Slot(store.Count()).status == 0; }, kWaitMs));
 
     // Full screen: a data stream fills the heat map.
     xy.OnBnClickedExpand();
