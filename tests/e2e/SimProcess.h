@@ -1,0 +1,132 @@
+// A tpcsim process for one drill: started with a control socket and a trace in a private
+// folder, driven by control commands, ended with SIGTERM.
+#pragma once
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+// Polls cond every millisecond until it holds or the time is up.
+inline bool WaitUntil(const std::function<bool()>& cond, int ms = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+class SimProcess {
+ public:
+  SimProcess() {
+    char tmpl[] = "/tmp/vt-e2e-XXXXXX";
+    const char* made = ::mkdtemp(tmpl);
+    dir_ = made ? made : "";
+    socket_ = dir_ + "/tpcsim.sock";
+    control_ = dir_ + "/control.sock";
+    trace_ = dir_ + "/trace.log";
+    link_ = dir_ + "/tty";
+  }
+  ~SimProcess() {
+    Stop();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+
+  // extra: transport and other options ("--usb" or "--serial" with paths in the private
+  // folder, "--usb=default" for the default socket path, others as they are). Waits until
+  // the control socket answers.
+  bool Start(std::vector<std::string> extra) {
+    std::vector<std::string> args = {TPCSIM_PATH, "--control", control_,
+                                     "--trace",   trace_,      "--no-stdin"};
+    for (auto& e : extra) {
+      if (e == "--usb")
+        args.insert(args.end(), {"--usb", "--socket", socket_});
+      else if (e == "--usb=default")
+        args.push_back("--usb");  // the default socket path
+      else if (e == "--serial")
+        args.insert(args.end(), {"--serial", "--link", link_});
+      else
+        args.push_back(e);
+    }
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, TPCSIM_PATH, nullptr, nullptr, argv.data(), environ) != 0)
+      return false;
+    return WaitUntil([&] { return Command("status").rfind("ok", 0) == 0; });
+  }
+
+  // Ends the simulator; true when it ended cleanly.
+  bool Stop() {
+    if (pid_ <= 0) return true;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+
+  // One control command; the answer line without its end.
+  std::string Command(const std::string& line) const {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, control_.c_str(), sizeof a.sun_path - 1);
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+      const std::string text = line + "\n";
+      if (::write(fd, text.data(), text.size()) == ssize_t(text.size())) {
+        char c;
+        while (::read(fd, &c, 1) == 1 && c != '\n') answer.push_back(c);
+      }
+    }
+    ::close(fd);
+    return answer;
+  }
+  bool Ok(const std::string& line) const { return Command(line).rfind("ok", 0) == 0; }
+
+  // Frames of the trace in one direction ("H>D" or "D>H"), as bytes.
+  std::vector<std::vector<uint8_t>> TraceFrames(const std::string& dir) const {
+    std::vector<std::vector<uint8_t>> out;
+    std::ifstream in(trace_);
+    std::string line;
+    const std::string mark = " " + dir + " ";
+    while (std::getline(in, line)) {
+      const size_t at = line.find(mark);
+      if (at == std::string::npos) continue;
+      std::vector<uint8_t> bytes;
+      for (size_t i = at + mark.size(); i + 1 < line.size(); i += 3) {
+        bytes.push_back(uint8_t(std::strtoul(line.substr(i, 2).c_str(), nullptr, 16)));
+      }
+      out.push_back(std::move(bytes));
+    }
+    return out;
+  }
+
+  pid_t Pid() const { return pid_; }
+  const std::string& Socket() const { return socket_; }
+  const std::string& Link() const { return link_; }
+  const std::string& Dir() const { return dir_; }
+
+ private:
+  std::string dir_, socket_, control_, trace_, link_;
+  pid_t pid_ = -1;
+};
