@@ -1,11 +1,44 @@
 #include "CUiDeliverer.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
 #include <QThread>
 
-CUiDeliverer::CUiDeliverer(QObject* parent) : QObject(parent) {}
+CUiDeliverer::CUiDeliverer(QObject* parent) : QObject(parent) {
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wakeFd_ >= 0) {
+    auto* notifier = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &CUiDeliverer::OnWake);
+  }
+}
 
 CUiDeliverer::~CUiDeliverer() {
   Shutdown();
+  if (wakeFd_ >= 0) close(wakeFd_);
+}
+
+void CUiDeliverer::Wake() {
+  const uint64_t one = 1;
+  if (wakeFd_ >= 0) [[maybe_unused]]
+    const auto n = write(wakeFd_, &one, sizeof one);
+}
+
+void CUiDeliverer::OnWake() {
+  uint64_t count = 0;
+  [[maybe_unused]] const auto n = read(wakeFd_, &count, sizeof count);
+  RunPending();
+  for (;;) {
+    std::function<void()> fn;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (posted_.empty() || shutdown_) return;
+      fn = std::move(posted_.front());
+      posted_.pop_front();
+    }
+    fn();
+  }
 }
 
 bool CUiDeliverer::RunSync(const std::function<void()>& fn) {
@@ -18,14 +51,22 @@ bool CUiDeliverer::RunSync(const std::function<void()>& fn) {
   call->fn = &fn;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (shutdown_) return false;
+    if (shutdown_ || wakeFd_ < 0) return false;
     pending_.push_back(call);
   }
-  QMetaObject::invokeMethod(
-      this, [this] { RunPending(); }, Qt::QueuedConnection);
+  Wake();
   std::unique_lock<std::mutex> lock(mutex_);
   cv_.wait(lock, [&] { return call->done; });
   return call->ran;
+}
+
+void CUiDeliverer::Post(std::function<void()> fn) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shutdown_) return;
+    posted_.push_back(std::move(fn));
+  }
+  Wake();
 }
 
 void CUiDeliverer::RunPending() {
@@ -53,6 +94,7 @@ void CUiDeliverer::Shutdown() {
     shutdown_ = true;
     for (auto& call : pending_) call->done = true;
     pending_.clear();
+    posted_.clear();
   }
   cv_.notify_all();
 }

@@ -19,6 +19,8 @@ class CUiDeliverer : public QObject, public ITransDeliverer {
 
   bool RunSync(const std::function<void()>& fn) override;
   void RunPending() override;
+  // Runs fn on the user-interface thread later, without waiting (any thread).
+  void Post(std::function<void()> fn);
 
   // From now on RunSync returns false at once; calls not yet run are dropped.
   void Shutdown();
@@ -31,7 +33,14 @@ class CUiDeliverer : public QObject, public ITransDeliverer {
     bool ran = false;
   };
 
+  // The other threads only touch our own queues and wake the UI thread through an
+  // event descriptor; no Qt object is used across threads.
+  void Wake();
+  void OnWake();
+
+  int wakeFd_ = -1;
   mutable std::mutex mutex_;
+  std::deque<std::function<void()>> posted_;
   std::condition_variable cv_;
   std::deque<std::shared_ptr<Call>> pending_;
   bool shutdown_ = false;

@@ -52,7 +52,7 @@ const char kDisconnected[] = "TPC Port: DISCONNECTED";
 // The device notice callback runs on a library thread; it reaches the main window only
 // while the application is registered.
 std::mutex g_noticeMutex;
-CMainFrame* g_noticeFrame = nullptr;
+CVantrelToolApp* g_noticeApp = nullptr;
 
 }  // namespace
 
@@ -172,7 +172,7 @@ void CVantrelToolApp::ExitInstance() {
 void CVantrelToolApp::RegisterNotices() {
   {
     std::lock_guard<std::mutex> lock(g_noticeMutex);
-    g_noticeFrame = frame_.get();
+    g_noticeApp = this;
   }
   hidSetNoticeCallback(&CVantrelToolApp::NoticeThunk, nullptr);
   noticesRegistered_ = true;
@@ -182,14 +182,17 @@ void CVantrelToolApp::UnregisterNotices() {
   if (!noticesRegistered_) return;
   hidSetNoticeCallback(nullptr, nullptr);
   std::lock_guard<std::mutex> lock(g_noticeMutex);
-  g_noticeFrame = nullptr;
+  g_noticeApp = nullptr;
   noticesRegistered_ = false;
 }
 
 void CVantrelToolApp::NoticeThunk(int /*event*/, const char* /*path*/, void* /*user*/) {
   std::lock_guard<std::mutex> lock(g_noticeMutex);
-  if (g_noticeFrame != nullptr)
-    QMetaObject::invokeMethod(g_noticeFrame, &CMainFrame::OnDeviceChange, Qt::QueuedConnection);
+  if (g_noticeApp == nullptr) return;
+  CVantrelToolApp* app = g_noticeApp;
+  app->deliverer_->Post([app] {
+    if (app->frame_) app->frame_->OnDeviceChange();
+  });
 }
 
 void CVantrelToolApp::OnCommand(int command) {

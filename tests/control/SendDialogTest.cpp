@@ -131,12 +131,16 @@ TEST_F(SendDialogTest, StreamRepliesDriveTheStatusLine) {
 }
 
 TEST_F(SendDialogTest, VersionReplyFillsVersionAndEnablesM1Buttons) {
+  // The reply is taken by the controller while the window is not listening (the receive
+  // thread would deliver it on its own thread here); the test hands it over itself.
+  ctrl_.UnregisterListener(7);
   {
     std::lock_guard lock(log_.mutex);
     log_.once = {0x02, 0x4C, 0x06, 0x04, 'V', '1', '.', '2', '3'};
   }
   for (int i = 0; i < 500 && ctrl_.FirmwareVersion().empty(); ++i) QTest::qWait(5);
   ASSERT_EQ(ctrl_.FirmwareVersion(), "V1.23");
+  ctrl_.RegisterListener(7, 2, dlg_.get());
   Reply({0x02, 0x4C, 0x02, 0x05, 0x01});  // target 1 after Open: M1 enabled
   ctrl_.SendCmd("SEND 024C020500 ", 16, 1, 1);
   Reply({0x02, 0x4C, 0x02, 0x05, 0x01});
