@@ -121,6 +121,19 @@ class SimProcess {
     return out;
   }
 
+  // The last lines of the trace, for failure messages.
+  std::string TraceTail(size_t lines = 12) const {
+    std::ifstream in(trace_);
+    std::vector<std::string> all;
+    std::string line;
+    while (std::getline(in, line)) all.push_back(line);
+    std::string out;
+    for (size_t i = all.size() > lines ? all.size() - lines : 0; i < all.size(); ++i) {
+      out += all[i] + "\n";
+    }
+    return out;
+  }
+
   pid_t Pid() const { return pid_; }
   const std::string& Socket() const { return socket_; }
   const std::string& Link() const { return link_; }
