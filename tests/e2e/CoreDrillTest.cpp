@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "DrillRecorder.h"
 #include "SimProcess.h"
 #include "hidpipe/hidpipe.h"
 #include "link/CTransCtrl.h"
@@ -40,49 +41,6 @@ struct Notices {
     std::unique_lock<std::mutex> lock(m);
     return cv.wait_for(lock, std::chrono::seconds(10), [&] { return counter >= atLeast; });
   }
-};
-
-// Data reports (slot 3), control replies (slot 7) and the stream stamps seen.
-class Recorder : public ITransListener {
- public:
-  explicit Recorder(CTransCtrl& c) : ctrl_(c) {}
-  int OnTransCallback(int len, const uint8_t* f) override {
-    if (len >= 5 && f[0] == 0x02 && f[1] == 0x4C && f[3] == 0x04 && len > 5) ++versions;
-    if (len == 5 && f[0] == 0x02) {
-      ++shortReplies;
-      lastStatus = f[4];
-    }
-    if (IsValidData(f, len)) {
-      ++dataFrames;
-      // The controller decoded the same frame into the record the views read.
-      const DataRecord& d = ctrl_.GetDataRecord();
-      if (d.values == nullptr || d.values[0] != (f[7] | f[8] << 8)) ++recordMismatches;
-      std::lock_guard<std::mutex> lock(m);
-      seqs.insert(Seq(f));
-    }
-    return 0;
-  }
-  static bool IsValidData(const uint8_t* f, int len) {
-    return len >= 15 && f[0] == 0x02 && f[1] == 0x4B && f[2] == len - 3 && (f[2] - 4) % 2 == 0;
-  }
-  static uint32_t Seq(const uint8_t* f) {
-    return uint32_t(f[7] | f[8] << 8) | uint32_t(f[9] | f[10] << 8) << 16;
-  }
-  std::atomic<int> versions{0}, shortReplies{0}, lastStatus{-1}, dataFrames{0};
-  std::atomic<int> recordMismatches{0};
-  std::mutex m;
-  std::set<uint32_t> seqs;
-
- private:
-  CTransCtrl& ctrl_;
-};
-
-class Host : public ITransHost {
- public:
-  PanelInfo ConfiguredPanel() override { return {38, 22, 256, 0, 0}; }
-  void ApplyPanelInfo(const PanelInfo&) override { ++applied; }
-  void ShowPanelInfoFailure() override { ++failures; }
-  std::atomic<int> applied{0}, failures{0};
 };
 
 int OpenFds() {
@@ -187,50 +145,9 @@ TEST_F(CoreDrill, TwoHundredUnplugReplugCyclesDuringAStream) {
 }
 
 TEST_F(CoreDrill, EveryValidFrameArrivesThroughThirtySecondsOfBadFrames) {
-  ASSERT_TRUE(sim->Ok("stream-seq on"));
-  const size_t mark = sim->TraceFrames("D>H").size();
-  {
-    std::lock_guard<std::mutex> lock(rec.m);
-    rec.seqs.clear();
-  }
-  // About one frame in ten goes wrong: garbage before it, cut short or a lying length.
-  ASSERT_TRUE(sim->Ok("garbage 29"));
-  ASSERT_TRUE(sim->Ok("truncate 31"));
-  ASSERT_TRUE(sim->Ok("badlen 37"));
-  ctrl.SendCmd(kStartM0Raw, Len(kStartM0Raw), 1, 1);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    ASSERT_EQ(ctrl.GetLinkState() == kLinkClosed, false);
-  }
-  ASSERT_TRUE(sim->Ok("stream off"));
-  for (const char* f : {"garbage off", "truncate off", "badlen off", "stream-seq off"}) {
-    ASSERT_TRUE(sim->Ok(f));
-  }
-
-  std::set<uint32_t> expected;
-  size_t bad = 0;
-  auto frames = sim->TraceFrames("D>H");
-  for (size_t i = mark; i < frames.size(); ++i) {
-    const auto& f = frames[i];
-    if (f.size() > 1 && f[1] == 0x4B && Recorder::IsValidData(f.data(), int(f.size()))) {
-      expected.insert(Recorder::Seq(f.data()));
-    } else if (f.size() > 1 && f[1] == 0x4B) {
-      ++bad;
-    }
-  }
-  ASSERT_GT(expected.size(), 5000u);  // 30 s at 400 reports a second, less the bad ones
-  EXPECT_GT(bad, expected.size() / 20);
-  std::vector<uint32_t> missing;
-  ASSERT_TRUE(WaitUntil([&] {
-    std::lock_guard<std::mutex> lock(rec.m);
-    missing.clear();
-    for (uint32_t s : expected) {
-      if (!rec.seqs.count(s)) missing.push_back(s);
-    }
-    return missing.empty();
-  }));
-  EXPECT_EQ(rec.recordMismatches, 0);
+  auto [valid, bad] = RunBadFrameDrill(*sim, ctrl, rec, 30);
+  EXPECT_GT(valid, 5000u);  // 30 s at 400 reports a second, less the spoilt ones
+  EXPECT_GT(bad, valid / 20);
   EXPECT_EQ(hidDroppedReports(), 0u);
 }
 
