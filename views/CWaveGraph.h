@@ -4,9 +4,16 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
+#include <QGlyphRun>
+#include <QPointF>
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "CGlyphTextCache.h"
+#include "CRasterStamps.h"
 
 class QPainter;
 
@@ -54,6 +61,27 @@ class CWaveGraph {
 
  private:
   int LabelTop(Axis a) const { return a == kAxisX ? 2 * (height_ / 2) : -kLabelHeight; }
+  static void LabelChars(int value, char (&rows)[4]);
+  // Glyphs of the label characters for this paint; false when they cannot be drawn
+  // as one run per label (another font for some character, or a row box too small).
+  bool PrepareLabelGlyphs();
+  void DrawLabel(QPainter& p, int tx, int top, int value);
+  void DrawBarsOnImage(QPainter& p, QImage& img, int dx, int dy, Axis a);
+
+  // One label character: its glyphs relative to the row box's top-left corner.
+  struct LabelGlyphs {
+    int n = 0;
+    quint32 index[2] = {};
+    QPointF pos[2];
+  };
+  QFont font_;
+  CGlyphTextCache text_;
+  CRasterStamps stamps_;
+  bool oneRun_ = false;
+  std::array<LabelGlyphs, 128> labelGlyphs_;
+  QGlyphRun labelRun_;
+  std::vector<quint32> runIndex_;
+  std::vector<QPointF> runPos_;
 
   std::array<int, 2> count_{0, 0};
   std::array<std::array<int32_t, kMaxValues>, 2> values_{};

@@ -154,24 +154,37 @@ void CXYCoordDraw::DrawValueMap(int startX, int startY, int direction, const int
   int i = startX, j = startY;
   const bool withText = printValues && showValues_;
   const int fontPt = RoundHalfUp(cellW_) / 3;
-  if (withText && fontPt > 0) {
+  const bool text = withText && fontPt > 0;
+  p.setBackgroundMode(Qt::TransparentMode);
+  int dx = 0, dy = 0;
+  QImage* img = CRasterStamps::PlainImage(p, dx, dy);
+  if (text) {
     QFont font("Arial");
     font.setPointSize(fontPt);
     p.setFont(font);
+    valueText_.Use(p);
+    p.setPen(kValueTextColour);
+    if (img != nullptr) valueStamps_.Use(p, *img);
   }
-  p.setBackgroundMode(Qt::TransparentMode);
   for (int k = 0; k < count; ++k) {
     if (i < 0 || j < 0 || i >= xCount_ || j >= yCount_) continue;
     const int v = values[k] - 1000;
     const QRect cell(columns_[i], rows_[j], columns_[i + 1] - columns_[i] - 1,
                      rows_[j + 1] - rows_[j] - 1);
-    p.fillRect(cell, ValueColour(v));
-    if (withText && fontPt > 0) {
-      p.setPen(kValueTextColour);
+    // Cells, numbers and the painter's pixels are the same whichever way they go.
+    if (img != nullptr && cell.width() > 0 && cell.height() > 0) {
+      CRasterStamps::Fill(*img, cell.x() + dx, cell.y() + dy, cell.width(), cell.height(),
+                          ValueColour(v).rgb());
+    } else {
+      p.fillRect(cell, ValueColour(v));
+    }
+    if (text) {
       const int cx = RoundHalfUp(i * cellW_) + 1;
       const int cy = RoundHalfUp(j * cellH_) + 1;
-      p.drawText(QRect(cx, cy, cell.width() + 200, cell.height() + 200),
-                 Qt::AlignLeft | Qt::AlignTop, QString::number(v));
+      const int tw = cell.width() + 200, th = cell.height() + 200;
+      const CGlyphTextCache::Entry& e = valueText_.Number(v);
+      if (img == nullptr || !valueStamps_.Stamp(*img, cx + dx, cy + dy, tw, th, e))
+        CGlyphTextCache::Draw(p, cx, cy, tw, th, e);
     }
     if (direction == 1) ++i;
     if (direction == 0) ++j;

@@ -9,6 +9,9 @@
 #include <array>
 #include <cstdint>
 
+#include "CGlyphTextCache.h"
+#include "CRasterStamps.h"
+
 class QPainter;
 
 class CXYCoordDraw {
@@ -110,4 +113,6 @@ class CXYCoordDraw {
   std::array<QPen, kFingers> fingerPens_;
   QPen gridPen_;
   QPen axisPen_;
+  CGlyphTextCache valueText_;  // value map numbers, laid out once per font size
+  CRasterStamps valueStamps_;
 };
