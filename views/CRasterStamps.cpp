@@ -15,6 +15,7 @@ int Channel(QRgb c, int ch) {
 }
 
 constexpr size_t kMaxGlyphs = 512;
+constexpr int kMaxTextHeight = 40;
 
 // Glyph positions are whole 64ths of a pixel.
 int Sixtyfourths(double v) {
@@ -41,7 +42,11 @@ void CRasterStamps::Use(const QPainter& p, const QImage& img) {
   glyphs_.clear();
   tables_.clear();
   tableIds_.clear();
-  pad_ = 2 * QFontMetrics(f, &img).height() + 4;
+  // Large text is rare and costly to learn (it comes with few, large cells): the
+  // painter draws it.
+  const int height = QFontMetrics(f, &img).height();
+  if (height > kMaxTextHeight) failed_ = true;
+  pad_ = 2 * height + 4;
 }
 
 bool CRasterStamps::Stamp(QImage& img, int x, int y, int w, int h,
@@ -152,7 +157,7 @@ CRasterStamps::Glyph CRasterStamps::Learn(quint32 index, int fx, int fy) {
   if (box.left() < 1 || box.top() < 1 || box.right() >= size - 1 || box.bottom() >= size - 1)
     return g;
 
-  const int gap = pad_;  // between bands, for anything drawn outside the box
+  constexpr int gap = 8;  // between bands, for anything drawn outside the box
   const int band = box.height() + 2 * gap;
   QImage levels = Surface(box.width(), 256 * band);
   {

@@ -104,11 +104,19 @@ TEST(FastDraw, WaveBarsAndLabelsMatchTheSlowDrawing) {
 TEST(FastDraw, ValueMapWithNumbersMatchesTheSlowDrawing) {
   std::mt19937 rng(23);
   std::uniform_int_distribution<int> value(400, 1600);
-  for (QSize area : {QSize(1280, 800), QSize(700, 560), QSize(300, 200)}) {
+  struct Case {
+    QSize area;
+    int xs, ys;
+  };
+  // Large cells bring large numbers, which the painter draws.
+  for (const Case& k :
+       {Case{QSize(1280, 800), 38, 22}, Case{QSize(700, 560), 38, 22},
+        Case{QSize(300, 200), 38, 22}, Case{QSize(1280, 800), 4, 3}, Case{QSize(300, 200), 4, 3}}) {
+    const QSize area = k.area;
     for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied}) {
       CXYCoordDraw draw;
       draw.SetSize(area.width(), area.height());
-      draw.SetCounts(38, 22);
+      draw.SetCounts(k.xs, k.ys);
       QImage a(area + QSize(10, 10), format);
       a.fill(Qt::white);
       {
@@ -120,16 +128,16 @@ TEST(FastDraw, ValueMapWithNumbersMatchesTheSlowDrawing) {
       QPainter pa(&a), pb(&b);
       pa.translate(3, 5);
       pb.translate(3, 5);
-      const float cw = static_cast<float>(area.width()) / 38,
-                  ch = static_cast<float>(area.height()) / 22;
+      const float cw = static_cast<float>(area.width()) / k.xs,
+                  ch = static_cast<float>(area.height()) / k.ys;
       QFont font("Arial");
       font.setPointSize(static_cast<int>(cw + 0.5f) / 3);
-      for (int j = 0; j < 22; ++j) {
+      for (int j = 0; j < k.ys; ++j) {
         int32_t row[38];
         for (int32_t& v : row) v = value(rng);
-        draw.DrawValueMap(0, j, 1, row, 38, pa, true);
+        draw.DrawValueMap(0, j, 1, row, k.xs, pa, true);
         pb.setFont(font);
-        for (int i = 0; i < 38; ++i) {
+        for (int i = 0; i < k.xs; ++i) {
           const int v = row[i] - 1000;
           const QRect cell(draw.Column(i), draw.Row(j), draw.Column(i + 1) - draw.Column(i) - 1,
                            draw.Row(j + 1) - draw.Row(j) - 1);
@@ -144,7 +152,8 @@ TEST(FastDraw, ValueMapWithNumbersMatchesTheSlowDrawing) {
       }
       pa.end();
       pb.end();
-      ASSERT_TRUE(Same(a, b)) << area.width() << " x " << area.height() << ", format " << format;
+      ASSERT_TRUE(Same(a, b)) << k.xs << " x " << k.ys << " cells on " << area.width() << " x "
+                              << area.height() << ", format " << format;
     }
   }
 }
