@@ -30,7 +30,10 @@ void TKorvikObj::SetOnLog(TKorvikLogEvent handler) {
 }
 
 void TKorvikObj::Log(const std::string& text, std::uint8_t level) const {
-  if (FOnLog) FOnLog(text, level);
+  if (!FOnLog) return;
+  // A copy runs: the handler may replace this object's sink while it runs.
+  const TKorvikLogEvent handler = FOnLog;
+  handler(text, level);
 }
 
 double TKorvikObj::Now() {

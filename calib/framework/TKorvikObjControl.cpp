@@ -47,7 +47,10 @@ bool TKorvikObjControl::Contains(const TKorvikObj* obj) const {
 
 void TKorvikObjControl::Register(TKorvikObj* obj) {
   FObjects.push_back(obj);
-  if (FOnObjectAdded) FOnObjectAdded(obj);
+  // Handlers run from a copy: one that replaces itself must not free the code it runs.
+  if (!FOnObjectAdded) return;
+  const TKorvikObjEvent handler = FOnObjectAdded;
+  handler(obj);
 }
 
 void TKorvikObjControl::Unregister(TKorvikObj* obj) {
@@ -58,5 +61,7 @@ void TKorvikObjControl::Unregister(TKorvikObj* obj) {
       break;
     }
   }
-  if (FOnObjectRemoved) FOnObjectRemoved(obj);
+  if (!FOnObjectRemoved) return;
+  const TKorvikObjEvent handler = FOnObjectRemoved;
+  handler(obj);
 }

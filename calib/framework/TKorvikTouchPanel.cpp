@@ -27,18 +27,26 @@ TKorvikTouchPanel::TKorvikTouchPanel(TKorvikObj* control, const std::string& nam
       FActive(active),
       FFactory(std::make_unique<TKorvikUsbMessageFactory>(this)),
       FPidText(KorvikFormat("%04X", pid)),
-      FVidText(KorvikFormat("%04X", vid)) {
+      FVidText(KorvikFormat("%04X", vid)),
+      FLife(std::make_shared<TKorvikPanelLife>()) {
   SetName(name);
   FMode = ModeFor(vid, pid, &FClock);
 }
 
 TKorvikTouchPanel::~TKorvikTouchPanel() {
+  // Calls still running on this panel (and calls made by the events below) stop here.
+  FLife->Alive = false;
   const bool hadPending = !FPending.empty();
   // The lists only point into FTransactions: empty them first so nothing sees freed entries.
   FPending.clear();
   FCompleted.clear();
+  // Moved out before freeing: handlers of the registry's events see empty lists.
+  auto transactions = std::move(FTransactions);
   FTransactions.clear();
+  transactions.clear();
+  auto scenarios = std::move(FScenarios);
   FScenarios.clear();
+  scenarios.clear();
   if (hadPending && FOnTransactionsChanged) FOnTransactionsChanged(this);
   FOnTransactionsChanged = nullptr;
   FOnSendCommand = nullptr;
@@ -71,8 +79,22 @@ bool TKorvikTouchPanel::ResponseMatchesRow(const TKorvikUsbMessage& response, st
   return false;
 }
 
+TKorvikTouchPanel::EventScope::EventScope(TKorvikTouchPanel& panel) : FLife(panel.FLife) {
+  ++FLife->Depth;
+}
+
+TKorvikTouchPanel::EventScope::~EventScope() {
+  --FLife->Depth;
+}
+
+bool TKorvikTouchPanel::InEvent() const {
+  return FLife->Depth > 0;
+}
+
 bool TKorvikTouchPanel::HandleMessage(std::unique_ptr<TKorvikUsbMessage> message) {
+  if (!FLife->Alive) return false;
   ReleaseFinished();
+  EventScope scope(*this);
   bool taken = false;
   if (message) {
     UpdateFrom(*message);
@@ -82,6 +104,8 @@ bool TKorvikTouchPanel::HandleMessage(std::unique_ptr<TKorvikUsbMessage> message
              dynamic_cast<TKorvikUsbReport*>(message.get()))
       taken = TakeCommandOrReport(message);
   }
+  // Registry handlers run while the transaction is made and may have freed the panel.
+  if (!scope.PanelAlive()) return false;
   FireTransactionsChanged(this);
   return taken;
 }
@@ -116,6 +140,7 @@ bool TKorvikTouchPanel::TakeResponse(std::unique_ptr<TKorvikUsbMessage>& message
 
 bool TKorvikTouchPanel::TakeCommandOrReport(std::unique_ptr<TKorvikUsbMessage>& message) {
   auto transaction = std::make_unique<TKorvikUsbTransaction>(this, std::move(message));
+  if (!FLife->Alive) return false;
   TKorvikUsbTransaction* raw = transaction.get();
   FTransactions.push_back(std::move(transaction));
   if (raw->State() > TKorvikUsbTransaction::StateSent)
@@ -126,8 +151,10 @@ bool TKorvikTouchPanel::TakeCommandOrReport(std::unique_ptr<TKorvikUsbMessage>& 
 }
 
 TKorvikUsbCommand* TKorvikTouchPanel::NextTransaction() {
+  if (!FLife->Alive) return nullptr;
   ReleaseFinished();
   if (FPending.empty()) return nullptr;
+  EventScope scope(*this);
   TKorvikUsbTransaction* chosen = nullptr;
   if (FParallel) {
     for (TKorvikUsbTransaction* t : FPending) {
@@ -141,7 +168,10 @@ TKorvikUsbCommand* TKorvikTouchPanel::NextTransaction() {
     chosen = FPending.front();
   }
   if (!chosen) return nullptr;
-  return dynamic_cast<TKorvikUsbCommand*>(chosen->TakeForSending());
+  TKorvikUsbMessage* first = chosen->TakeForSending();
+  // A handler of the send event that freed the panel freed the command with it.
+  if (!scope.PanelAlive()) return nullptr;
+  return dynamic_cast<TKorvikUsbCommand*>(first);
 }
 
 std::uint32_t TKorvikTouchPanel::TimeoutFor(const TKorvikUsbTransaction& transaction) {
@@ -153,13 +183,18 @@ std::uint32_t TKorvikTouchPanel::TimeoutFor(const TKorvikUsbTransaction& transac
 }
 
 void TKorvikTouchPanel::CheckTimeouts() {
-  for (std::size_t i = FPending.size(); i-- > 0;) {
-    if (i >= FPending.size()) continue;
-    TKorvikUsbTransaction* transaction = FPending[i];
-    if (transaction->State() != TKorvikUsbTransaction::StateSent) continue;
-    const std::uint32_t elapsed = KorvikTickCount() - transaction->SendTick();
-    if (elapsed > TimeoutFor(*transaction))
+  if (!FLife->Alive) return;
+  {
+    EventScope scope(*this);
+    for (std::size_t i = FPending.size(); i-- > 0;) {
+      if (i >= FPending.size()) continue;
+      TKorvikUsbTransaction* transaction = FPending[i];
+      if (transaction->State() != TKorvikUsbTransaction::StateSent) continue;
+      const std::uint32_t elapsed = KorvikTickCount() - transaction->SendTick();
+      if (elapsed <= TimeoutFor(*transaction)) continue;
       transaction->SetState(TKorvikUsbTransaction::StateTimedOut);
+      if (!scope.PanelAlive()) return;
+    }
   }
   ReleaseFinished();
 }
@@ -175,9 +210,20 @@ void TKorvikTouchPanel::CompleteSetBootSelect() {
 }
 
 void TKorvikTouchPanel::ReleaseFinished() {
-  std::erase_if(FTransactions, [this](const std::unique_ptr<TKorvikUsbTransaction>& t) {
-    return t->Finished() && !Contains(FPending, t.get()) && !Contains(FCompleted, t.get());
-  });
+  // A transaction whose event is still running stays until the next call from outside.
+  if (!FLife->Alive || InEvent()) return;
+  EventScope scope(*this);
+  std::vector<std::unique_ptr<TKorvikUsbTransaction>> finished;
+  auto keep = std::stable_partition(FTransactions.begin(), FTransactions.end(),
+                                    [this](const std::unique_ptr<TKorvikUsbTransaction>& t) {
+                                      return !t->Finished() || Contains(FPending, t.get()) ||
+                                             Contains(FCompleted, t.get());
+                                    });
+  finished.insert(finished.end(), std::make_move_iterator(keep),
+                  std::make_move_iterator(FTransactions.end()));
+  FTransactions.erase(keep, FTransactions.end());
+  // Freed outside the list: the registry's handlers may add transactions meanwhile.
+  finished.clear();
 }
 
 TKorvikUsbTransaction* TKorvikTouchPanel::TakeFirstCompleted() {
@@ -188,12 +234,18 @@ TKorvikUsbTransaction* TKorvikTouchPanel::TakeFirstCompleted() {
 }
 
 std::size_t TKorvikTouchPanel::DispatchCompleted(const TKorvikMessageEvent& onMessage) {
-  if (!onMessage) return 0;
+  if (!FLife->Alive) return 0;
+  EventScope scope(*this);
   std::size_t count = 0;
-  while (TKorvikUsbTransaction* transaction = TakeFirstCompleted()) {
-    onMessage(transaction->LastMessage());
-    transaction->SetState(TKorvikUsbTransaction::StateDispatched);
+  // The handler may be replaced or cleared by its own call: look at it before each message,
+  // and run a copy.
+  while (onMessage && HasCompleted()) {
+    TKorvikUsbTransaction* transaction = TakeFirstCompleted();
+    const TKorvikMessageEvent handler = onMessage;
+    handler(transaction->LastMessage());
     ++count;
+    if (!scope.PanelAlive()) return count;
+    transaction->SetState(TKorvikUsbTransaction::StateDispatched);
   }
   return count;
 }
@@ -201,17 +253,23 @@ std::size_t TKorvikTouchPanel::DispatchCompleted(const TKorvikMessageEvent& onMe
 bool TKorvikTouchPanel::RemoveFromPending(TKorvikUsbTransaction* transaction) {
   auto it = std::find(FPending.begin(), FPending.end(), transaction);
   if (it == FPending.end()) return false;
+  EventScope scope(*this);
   FPending.erase(it);
   FireTransactionsChanged(transaction);
   return true;
 }
 
+// Handlers run from a copy: one that replaces itself must not free the code it runs.
 void TKorvikTouchPanel::FireTransactionsChanged(TKorvikObj* sender) {
-  if (FOnTransactionsChanged) FOnTransactionsChanged(sender);
+  if (!FOnTransactionsChanged) return;
+  const TKorvikObjEvent handler = FOnTransactionsChanged;
+  handler(sender);
 }
 
 void TKorvikTouchPanel::FireSendCommand(TKorvikUsbMessage* message) {
-  if (FOnSendCommand) FOnSendCommand(message);
+  if (!FOnSendCommand) return;
+  const TKorvikMessageEvent handler = FOnSendCommand;
+  handler(message);
 }
 
 void TKorvikTouchPanel::AddScenario(std::unique_ptr<TKorvikUsbScenario> scenario) {
@@ -224,42 +282,63 @@ bool TKorvikTouchPanel::HasDfuScenario() const {
 }
 
 void TKorvikTouchPanel::RunScenarios() {
-  if (FScenarios.empty()) return;
+  // A handler that steps again while a step runs would step the same scenario twice.
+  if (!FLife->Alive || FSteppingScenario || FScenarios.empty()) return;
+  EventScope scope(*this);
+  FSteppingScenario = true;
   TKorvikUsbScenario* scenario = FScenarios.front().get();
-  if (!StepScenario(*scenario)) return;
+  const StepResult result = StepScenario(*scenario, scope);
+  if (result == StepResult::PanelGone) return;
+  FSteppingScenario = false;
+  if (result != StepResult::Ended) return;
   auto it = std::find_if(FScenarios.begin(), FScenarios.end(),
                          [scenario](const auto& s) { return s.get() == scenario; });
-  if (it != FScenarios.end()) FScenarios.erase(it);
+  if (it == FScenarios.end()) return;
+  std::unique_ptr<TKorvikUsbScenario> ended = std::move(*it);
+  FScenarios.erase(it);
 }
 
-// Steps every unit, last to first; true when the scenario has ended (completed or failed).
-bool TKorvikTouchPanel::StepScenario(TKorvikUsbScenario& scenario) {
+// Steps every unit, last to first. Units and handlers of the log may free the panel (and with
+// it the scenario): every step looks at the scope before it goes on.
+TKorvikTouchPanel::StepResult TKorvikTouchPanel::StepScenario(TKorvikUsbScenario& scenario,
+                                                              const EventScope& scope) {
   auto& units = scenario.Units();
   for (std::size_t i = units.size(); i-- > 0;) {
-    TKorvikUsbScenarioUnit& unit = *units[i];
-    if (unit.State() == TKorvikUsbScenarioUnit::StateNew) {
-      unit.Start();
-      unit.SetState(TKorvikUsbScenarioUnit::StateCompleted);
+    if (i >= units.size()) continue;
+    TKorvikUsbScenarioUnit* unit = units[i].get();
+    if (unit->State() == TKorvikUsbScenarioUnit::StateNew) {
+      unit->Start();
+      if (!scope.PanelAlive()) return StepResult::PanelGone;
+      unit->SetState(TKorvikUsbScenarioUnit::StateCompleted);
     }
-    unit.Step();
-    if (unit.State() == TKorvikUsbScenarioUnit::StateCompleted) {
+    unit->Step();
+    if (!scope.PanelAlive()) return StepResult::PanelGone;
+    if (unit->State() == TKorvikUsbScenarioUnit::StateCompleted) {
       Log("TKorvikUsbScenarioUnit completed.", 0);
-      if (!unit.Keep()) units.erase(units.begin() + static_cast<std::ptrdiff_t>(i));
-    } else if (unit.State() == TKorvikUsbScenarioUnit::StateFailed) {
+      if (!scope.PanelAlive()) return StepResult::PanelGone;
+      if (i < units.size() && units[i].get() == unit && !unit->Keep()) {
+        std::unique_ptr<TKorvikUsbScenarioUnit> done = std::move(units[i]);
+        units.erase(units.begin() + static_cast<std::ptrdiff_t>(i));
+        done.reset();
+        if (!scope.PanelAlive()) return StepResult::PanelGone;
+      }
+    } else if (unit->State() == TKorvikUsbScenarioUnit::StateFailed) {
       Log("TKorvikUsbScenarioUnit failed.", 5);
+      if (!scope.PanelAlive()) return StepResult::PanelGone;
     }
   }
   switch (scenario.State()) {
     case TKorvikUsbScenario::StateCompleted:
       Log(scenario.IsDfu() ? "DFU scenario completed." : "Scenario completed.", 0);
-      return true;
+      break;
     case TKorvikUsbScenario::StateFailed:
       if (scenario.IsDfu())
         Log("DFU scenario failed.", 0);
       else
         Log("Scenario failed.", 5);
-      return true;
+      break;
     default:
-      return false;
+      return StepResult::Running;
   }
+  return scope.PanelAlive() ? StepResult::Ended : StepResult::PanelGone;
 }

@@ -15,14 +15,40 @@
 
 using TKorvikMessageEvent = std::function<void(TKorvikUsbMessage* message)>;
 
+// Shared between a panel and the calls running on it: outlives the panel while a call that
+// fired an event still has to learn that the panel is gone.
+struct TKorvikPanelLife {
+  int Depth = 0;
+  bool Alive = true;
+};
+
 // One connected controller: pairs commands with their responses in transactions, sends one
 // command at a time, times out unanswered exchanges and records what the controller reported.
 //
 // Lifetime of transactions: a transaction that is dispatched (5), abandoned (6) or timed out (7)
 // is freed, with its messages, at the next HandleMessage, NextTransaction or CheckTimeouts (or
-// ReleaseFinished). Do not keep pointers to such transactions or their messages.
+// ReleaseFinished) made while none of the panel's events is running. Do not keep pointers to
+// such transactions or their messages.
+//
+// Handlers of the panel's events (and of the log and registry events it causes) may call back
+// into the panel, queue commands, or free the panel: the running call then ends without
+// touching it again.
 class TKorvikTouchPanel : public TKorvikObj {
  public:
+  // Held by every call that fires events. While any is held, finished transactions stay;
+  // PanelAlive tells whether a handler freed the panel in the meantime.
+  class EventScope {
+   public:
+    explicit EventScope(TKorvikTouchPanel& panel);
+    ~EventScope();
+    EventScope(const EventScope&) = delete;
+    EventScope& operator=(const EventScope&) = delete;
+    bool PanelAlive() const { return FLife->Alive; }
+
+   private:
+    std::shared_ptr<TKorvikPanelLife> FLife;
+  };
+
   static constexpr std::uint8_t ModeApplication = 0;
   static constexpr std::uint8_t ModeDfu = 1;
   static constexpr std::uint8_t ModeUnknown = 2;
@@ -44,8 +70,11 @@ class TKorvikTouchPanel : public TKorvikObj {
   // Moves pending set-boot-select transactions to completed (the device re-enumerates
   // instead of answering).
   void CompleteSetBootSelect();
-  // Frees transactions in states 5, 6 and 7.
+  // Frees transactions in states 5, 6 and 7 that are in neither list; does nothing while one
+  // of the panel's events is running.
   void ReleaseFinished();
+  // Whether one of the panel's events is running.
+  bool InEvent() const;
 
   // Completed transactions, for the dispatch tick.
   bool HasCompleted() const { return !FCompleted.empty(); }
@@ -104,7 +133,8 @@ class TKorvikTouchPanel : public TKorvikObj {
   void UpdateFrom(const TKorvikUsbMessage& message);
   bool TakeResponse(std::unique_ptr<TKorvikUsbMessage>& message);
   bool TakeCommandOrReport(std::unique_ptr<TKorvikUsbMessage>& message);
-  bool StepScenario(TKorvikUsbScenario& scenario);
+  enum class StepResult { Running, Ended, PanelGone };
+  StepResult StepScenario(TKorvikUsbScenario& scenario, const EventScope& scope);
   static std::uint32_t TimeoutFor(const TKorvikUsbTransaction& transaction);
 
   std::uint8_t FMode = ModeUnknown;
@@ -127,4 +157,6 @@ class TKorvikTouchPanel : public TKorvikObj {
   TKorvikObjEvent FOnTransactionsChanged;
   TKorvikMessageEvent FOnSendCommand;
   std::string FClock;
+  std::shared_ptr<TKorvikPanelLife> FLife;
+  bool FSteppingScenario = false;
 };

@@ -30,8 +30,11 @@ TKorvikUsbMessage* TKorvikUsbTransaction::TakeForSending() {
   if (FState != StateQueued) return nullptr;
   FState = StateTaken;
   TKorvikUsbMessage* first = FirstMessage();
-  if (FPanel) FPanel->FireSendCommand(first);
-  return first;
+  if (!FPanel) return first;
+  TKorvikTouchPanel::EventScope scope(*FPanel);
+  FPanel->FireSendCommand(first);
+  // Freed with its panel by the event's handler: nothing to send.
+  return scope.PanelAlive() ? first : nullptr;
 }
 
 void TKorvikUsbTransaction::SetState(std::uint8_t state) {
@@ -42,19 +45,37 @@ void TKorvikUsbTransaction::SetState(std::uint8_t state) {
       FSendTick = KorvikTickCount();
       break;
     case StateSendFailed:
-      RemoveFromPending();
+      LeavePending();
       break;
     case StateTimedOut: {
-      RemoveFromPending();
-      const std::uint32_t elapsed = KorvikTickCount() - FSendTick;
+      // The log line follows the change event even when a handler freed the panel (and this
+      // transaction with it): take what it needs first.
+      const std::uint32_t sendTick = FSendTick;
       const auto* command = dynamic_cast<const TKorvikUsbCommand*>(FirstMessage());
       const char* name = KorvikCommandName(command ? command->CommandIndex() : 0);
-      Log(KorvikFormat("Transaction timeout!(%dms) Msg: %s", static_cast<int>(elapsed), name), 5);
+      const TKorvikLogEvent sink = OnLog();
+      const bool alive = LeavePending();
+      const std::uint32_t elapsed = KorvikTickCount() - sendTick;
+      const std::string text =
+          KorvikFormat("Transaction timeout!(%dms) Msg: %s", static_cast<int>(elapsed), name);
+      if (alive)
+        Log(text, 5);
+      else if (sink)
+        sink(text, 5);
       break;
     }
     default:
       break;
   }
+}
+
+// Leaves the panel's pending list. The panel keeps this transaction while the change event
+// runs; false when a handler freed the panel (and this transaction) meanwhile.
+bool TKorvikUsbTransaction::LeavePending() {
+  if (!FPanel) return true;
+  TKorvikTouchPanel::EventScope scope(*FPanel);
+  FPanel->RemoveFromPending(this);
+  return scope.PanelAlive();
 }
 
 void TKorvikUsbTransaction::RemoveFromPending() {

@@ -27,7 +27,8 @@ class TKorvikUsbTransaction : public TKorvikObj {
   // Appends a message and sets the state: 4 for a report or any later message, 1 for a first
   // command. False for a null message.
   bool AddMessage(std::unique_ptr<TKorvikUsbMessage> message);
-  // Only in state 1: state 2, fires the panel's send-command event, gives the first message.
+  // Only in state 1: state 2, fires the panel's send-command event, gives the first message
+  // (nullptr when the event's handler freed the panel).
   TKorvikUsbMessage* TakeForSending();
   // 3 takes the send tick; 6 leaves pending; 7 leaves pending and logs the timeout.
   void SetState(std::uint8_t state);
@@ -49,6 +50,8 @@ class TKorvikUsbTransaction : public TKorvikObj {
   bool Finished() const { return FState >= StateDispatched; }
 
  private:
+  bool LeavePending();
+
   std::vector<std::unique_ptr<TKorvikUsbMessage>> FMessages;
   std::uint32_t FSendTick = 0;
   std::uint8_t FState = StateNew;
