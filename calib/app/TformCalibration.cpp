@@ -142,11 +142,7 @@ void TformCalibration::DoTransactionsChanged(TKorvikObj* sender) {
   auto* command = dynamic_cast<TKorvikUsbCommand*>(transaction->FirstMessage());
   if (!command || command->CommandIndex() != kCalibrateRow) return;
   SetCalibrateState(1);
-  // Queued after the panel has finished with the transaction: a new command now would let
-  // the panel free it under its own feet.
-  QTimer::singleShot(0, this, [this] {
-    if (FControl) FControl->CmdChangeCoordinatesReportPermission(true);
-  });
+  FControl->CmdChangeCoordinatesReportPermission(true);
 }
 
 void TformCalibration::btnCalibrateClick() {
