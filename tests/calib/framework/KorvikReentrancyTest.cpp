@@ -319,5 +319,16 @@ TEST_F(ReentrancyTest, HandlersMayReplaceThemselvesWhileRunning) {
   ASSERT_TRUE(panel->NextTransaction());           // send command
   logged->Log("text", 0);
   logged.reset();  // removed
-  EXPECT_EQ(seen, std::vector<std::string>(5, tag));
+
+  // The dispatch handler (the control's field) cleared by its own call: the rest stays
+  // completed, undispatched.
+  TKorvikMessageEvent onMessage = [&, tag](TKorvikUsbMessage*) {
+    onMessage = nullptr;
+    seen.push_back(tag);
+  };
+  ASSERT_TRUE(Deliver(kCoordinates));
+  ASSERT_TRUE(Deliver(kCoordinates));
+  EXPECT_EQ(panel->DispatchCompleted(onMessage), 1u);
+  EXPECT_EQ(panel->CompletedCount(), 1u);
+  EXPECT_EQ(seen, std::vector<std::string>(6, tag));
 }
