@@ -52,9 +52,13 @@ void TKorvikTouchPanelControl::TimerTick() {
   for (size_t i = 0; i < FTouchPanelList.size(); ++i) {
     TKorvikTouchPanel* panel = FTouchPanelList[i].second.get();
     if (!panel || !panel->Active()) continue;
+    auto stillListed = [&] {
+      return i < FTouchPanelList.size() && FTouchPanelList[i].second.get() == panel;
+    };
     if (FOnMessage) panel->DispatchCompleted(FOnMessage);
-    if (i >= FTouchPanelList.size() || FTouchPanelList[i].second.get() != panel) continue;
+    if (!stillListed()) continue;
     panel->CheckTimeouts();
+    if (!stillListed()) continue;
     panel->RunScenarios();
   }
   if (FTimer) FTimer->start(TickMs);

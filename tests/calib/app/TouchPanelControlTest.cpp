@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "calib/framework/TKorvikClock.h"
 #include "calib/framework/TKorvikTouchPanelControl.h"
 #include "calib/framework/TKorvikUsbMessageFactory.h"
 #include "calib/framework/TKorvikUsbTransferModule.h"
@@ -148,3 +149,26 @@ TEST_F(TouchPanelControlTest, LogHandlerReachesTheTransferThreadsLogObject) {
 }
 
 }  // namespace
+
+TEST_F(TouchPanelControlTest, PanelRemovedByItsTimeoutEventIsNotTouchedAgain) {
+  uint32_t now = 1000;
+  KorvikSetTickSource([&] { return now; });
+  TKorvikTouchPanel* panel = AddPanel();
+  ASSERT_TRUE(Control.CmdGetFirmwareVersion(0));
+  TKorvikUsbCommand* command = panel->NextTransaction();
+  ASSERT_TRUE(command);
+  command->Transaction()->SetState(TKorvikUsbTransaction::StateSent);
+  int timeouts = 0;
+  panel->SetOnTransactionsChanged([&](TKorvikObj* sender) {
+    auto* t = dynamic_cast<TKorvikUsbTransaction*>(sender);
+    if (t && t->State() == TKorvikUsbTransaction::StateTimedOut) {
+      ++timeouts;
+      Control.RemoveTouchPanel("DefaultPanel");  // frees the panel inside its own check
+    }
+  });
+  now += 3001;
+  Control.TimerTick();  // must not run the freed panel's scenarios (ASan)
+  EXPECT_EQ(timeouts, 1);
+  EXPECT_EQ(Control.TouchPanelCount(), 0);
+  KorvikSetTickSource(nullptr);
+}
