@@ -14,6 +14,7 @@
 #include <QTest>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 
 #include "control/CSettingsRecord.h"
 #include "link/CTransCtrl.h"
@@ -57,12 +58,25 @@ class UiDeliverer : public ITransDeliverer {
   bool RunSync(const std::function<void()>& fn) override {
     if (QThread::currentThread() == qApp->thread()) {
       fn();
-    } else {
-      QMetaObject::invokeMethod(qApp, fn, Qt::BlockingQueuedConnection);
+      return true;
     }
+    // Qt's blocking call orders the two threads, but inside Qt where the thread sanitizer
+    // cannot see it; passing through order_ on both sides makes that order visible.
+    { std::lock_guard<std::mutex> lock(order_); }
+    QMetaObject::invokeMethod(
+        qApp,
+        [this, &fn] {
+          std::lock_guard<std::mutex> lock(order_);
+          fn();
+        },
+        Qt::BlockingQueuedConnection);
+    { std::lock_guard<std::mutex> lock(order_); }
     return true;
   }
   void RunPending() override { QCoreApplication::processEvents(); }
+
+ private:
+  std::mutex order_;
 };
 
 class Host : public ITransHost {
