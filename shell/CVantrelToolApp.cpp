@@ -151,7 +151,14 @@ void CVantrelToolApp::ExitInstance() {
   exited_ = true;
   UnregisterNotices();
   if (frame_) {
-    if (!settings_.WriteStartup()) qWarning("VantrelTool: %s", settings_.LastError().c_str());
+    if (!settings_.WriteStartup()) {
+      qWarning("VantrelTool: %s", settings_.LastError().c_str());
+      hooks_.messageBox(frame_.get(), QMessageBox::Warning,
+                        QString("The settings could not be saved to %1:\n%2")
+                            .arg(QString::fromStdString(settings_.FilePath()),
+                                 QString::fromStdString(settings_.LastError())),
+                        QMessageBox::Ok);
+    }
   }
   // Stop deliveries before the windows that take them go away.
   deliverer_->Shutdown();

@@ -293,6 +293,15 @@ TEST_F(ShellTest, StartupWindowsReopenAndAreRecordedAtExit) {
   EXPECT_TRUE(ini.contains("TestPanel=1")) << ini.constData();
 }
 
+TEST_F(ShellTest, OpenWindowsThatCannotBeRecordedAtExitAreReported) {
+  Start();
+  app_->Settings().SetFilePath(dir_.filePath("gone/ZUZIvor.ini").toStdString());
+  app_->ExitInstance();
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_TRUE(messages_[0].startsWith("The settings could not be saved to ")) << messages_[0].toStdString();
+  EXPECT_TRUE(messages_[0].contains("gone/ZUZIvor.ini")) << messages_[0].toStdString();
+}
+
 TEST_F(ShellTest, ToolWindowsReopenAsTheSameObjects) {
   Start();
   frame_->Action(CMainFrame::ID_SEND_WINDOW)->trigger();
