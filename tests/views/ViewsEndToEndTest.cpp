@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "control/CSettingsRecord.h"
+#include "TestUiDeliverer.h"
 #include "link/CTransCtrl.h"
 #include "views/CDrawArea.h"
 #include "views/CWndGraphDialog.h"
@@ -53,31 +54,6 @@ std::string Control(const std::string& path, const std::string& line) {
   return answer;
 }
 
-class UiDeliverer : public ITransDeliverer {
- public:
-  bool RunSync(const std::function<void()>& fn) override {
-    if (QThread::currentThread() == qApp->thread()) {
-      fn();
-      return true;
-    }
-    // Qt's blocking call orders the two threads, but inside Qt where the thread sanitizer
-    // cannot see it; passing through order_ on both sides makes that order visible.
-    { std::lock_guard<std::mutex> lock(order_); }
-    QMetaObject::invokeMethod(
-        qApp,
-        [this, &fn] {
-          std::lock_guard<std::mutex> lock(order_);
-          fn();
-        },
-        Qt::BlockingQueuedConnection);
-    { std::lock_guard<std::mutex> lock(order_); }
-    return true;
-  }
-  void RunPending() override { QCoreApplication::processEvents(); }
-
- private:
-  std::mutex order_;
-};
 
 class Host : public ITransHost {
  public:

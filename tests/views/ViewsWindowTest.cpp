@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "control/CSettingsRecord.h"
+#include "TestUiDeliverer.h"
 #include "link/CTransCtrl.h"
 #include "views/CDrawArea.h"
 #include "views/CPointStore.h"
@@ -57,32 +58,6 @@ class ViewLink : public CTransIFBase {
   std::atomic<int32_t> state_{kLinkClosed};
 };
 
-// Runs deliveries on the test's (UI) thread and waits for them.
-class UiDeliverer : public ITransDeliverer {
- public:
-  bool RunSync(const std::function<void()>& fn) override {
-    if (QThread::currentThread() == qApp->thread()) {
-      fn();
-      return true;
-    }
-    // Qt's blocking call orders the two threads, but inside Qt where the thread sanitizer
-    // cannot see it; passing through order_ on both sides makes that order visible.
-    { std::lock_guard<std::mutex> lock(order_); }
-    QMetaObject::invokeMethod(
-        qApp,
-        [this, &fn] {
-          std::lock_guard<std::mutex> lock(order_);
-          fn();
-        },
-        Qt::BlockingQueuedConnection);
-    { std::lock_guard<std::mutex> lock(order_); }
-    return true;
-  }
-  void RunPending() override { QCoreApplication::processEvents(); }
-
- private:
-  std::mutex order_;
-};
 
 struct Rig {
   CSettingsRecord settings;
