@@ -12,7 +12,7 @@
 #include <string>
 
 #include "DrillRecorder.h"
-#include "SimProcess.h"
+#include "common/SimProcess.h"
 #include "hidpipe/hidpipe.h"
 #include "link/CTransCtrl.h"
 

@@ -10,7 +10,7 @@
 #include <set>
 #include <vector>
 
-#include "SimProcess.h"
+#include "common/SimProcess.h"
 #include "link/CTransCtrl.h"
 
 // Data reports (slot 3), control replies (slot 7) and the stream stamps seen.

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <chrono>
 
-#include "SimProcess.h"
+#include "common/SimProcess.h"
 #include "calib/framework/TKorvikClock.h"
 #include "calib/framework/TKorvikCommandTable.h"
 #include "calib/framework/TKorvikObjControl.h"

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "SimProcess.h"
+#include "common/SimProcess.h"
 #include "control/CProfileFile.h"
 #include "control/CSettingsRecord.h"
 #include "views/CCsvLog.h"

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "SimProcess.h"
+#include "common/SimProcess.h"
 #include "hidpipe/hidpipe.h"
 
 namespace {

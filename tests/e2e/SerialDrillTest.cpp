@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "DrillRecorder.h"
-#include "SimProcess.h"
+#include "common/SimProcess.h"
 #include "link/CTransCtrl.h"
 
 namespace {
