@@ -99,6 +99,7 @@ bool CSerialPort::Open(const std::string& path, const SerialLineSettings& line) 
     ::close(fd);
     return false;
   }
+  hungUp_.store(false);
   fd_.store(fd);
   return true;
 }
@@ -123,7 +124,9 @@ int CSerialPort::Read(uint8_t* buf, int max) {
   int fd = fd_.load();
   if (fd < 0 || max <= 0) return fd < 0 ? -1 : 0;
   ssize_t got = ::read(fd, buf, static_cast<size_t>(max));
-  if (got < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+  if (got < 0) hungUp_.store(true);
+  if (got < 0) return -1;
   return static_cast<int>(got);
 }
 
@@ -156,6 +159,7 @@ bool CSerialPort::WaitForInput(int ms) const {
   if (fd < 0) return false;
   pollfd p{fd, POLLIN, 0};
   int r = ::poll(&p, 1, ms < 0 ? 0 : ms);
+  if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hungUp_.store(true);
   return r > 0 && (p.revents & POLLIN) != 0;
 }
 

@@ -37,6 +37,9 @@ class CSerialPort {
   int Write(const uint8_t* data, int len, int timeoutMs = 2000);
   // Waits up to ms for input; true when some is waiting.
   bool WaitForInput(int ms) const;
+  // True once the device hung up or failed (a USB adapter pulled, the other end of a
+  // pseudo-terminal closed); the port stays so until it is opened again.
+  bool HungUp() const { return hungUp_.load(); }
 
   // The port's current line settings as read back from the device.
   bool ReadLineSettings(SerialLineSettings& line) const;
@@ -52,5 +55,6 @@ class CSerialPort {
 
  private:
   std::atomic<int> fd_{-1};
+  mutable std::atomic<bool> hungUp_{false};
   std::mutex writeMutex_;
 };

@@ -48,6 +48,7 @@ struct ReceiveSession {
   std::condition_variable ended;
   bool done = false;
   bool closeLinkOnExit = false;
+  bool lostReported = false;  // receive thread only
   uint8_t buf[CTransCtrl::kRecvBufferSize + 16] = {};
 };
 
@@ -122,6 +123,7 @@ struct TransCore {
   void ParseReport(ReceiveSession& s, int len);
   void RouteToViews(ReceiveSession& s, int len);
   void FinishSession(ReceiveSession& s);
+  void ReportLinkLost(ReceiveSession& s);
 };
 
 struct CTransCtrl::Impl {
@@ -186,6 +188,11 @@ void TransCore::ReceiveLoop(ReceiveSession& s) {
       len = s.link->Read(s.buf);
     }
     if (!s.running.load()) break;
+    if (len < 1 && s.link->IsGone()) {
+      ReportLinkLost(s);
+      std::this_thread::sleep_for(milliseconds(kNoLinkPollMs));
+      continue;
+    }
     if (len >= 1 && len <= kMaxFrame) {
       if (HandleFrame(s, len)) {
         emptyPolls = 0;
@@ -374,6 +381,17 @@ void TransCore::ApplyPanelInfo() {
 void TransCore::ParseReport(ReceiveSession& s, int len) {
   auto result = FrameCodec::DecodeReport(s.buf, len, ProcessClockMs(), data, coord, values);
   if (result.replyOk) s.link->SetState(kLinkIdle);
+}
+
+// Once per session: the link reads as closed and the host hears of it without the receive
+// thread waiting for the user-interface thread.
+void TransCore::ReportLinkLost(ReceiveSession& s) {
+  if (s.lostReported) return;
+  s.lostReported = true;
+  s.link->SetState(kLinkClosed);
+  receiving.store(0);
+  LinkTrace("[CTransCtrl] the device went away\n");
+  if (ITransHost* h = host.load()) Deliverer()->Post([h] { h->OnLinkLost(); });
 }
 
 void TransCore::FinishSession(ReceiveSession& s) {

@@ -27,6 +27,9 @@ class ITransDeliverer {
   // runs a hand-over that is waiting right now, so the two threads never wait on
   // each other.
   virtual void RunPending() = 0;
+  // Runs fn on the user-interface thread later, without waiting (any thread). Deliverers
+  // that cannot queue work run it as a hand-over.
+  virtual void Post(std::function<void()> fn) { RunSync(fn); }
 };
 
 // Runs everything on the calling thread (tests, benchmarks, tools without a UI).
@@ -37,6 +40,7 @@ class CDirectDeliverer : public ITransDeliverer {
     return true;
   }
   void RunPending() override {}
+  void Post(std::function<void()> fn) override { fn(); }
 };
 
 // What the controller needs of the application. Called on the user-interface thread
@@ -50,6 +54,8 @@ class ITransHost {
   virtual void ApplyPanelInfo(const PanelInfo& info) = 0;
   // Shows "Fail to read the panel information" and returns when it was dismissed.
   virtual void ShowPanelInfoFailure() = 0;
+  // The device under the open link went away (a serial port hung up).
+  virtual void OnLinkLost() {}
 };
 
 class CTransCtrl {

@@ -25,6 +25,7 @@ const char kTargetCursor[] = "SEND 024C020500 ";
 constexpr int kDeviceTimerMs = 200;   // 112
 constexpr int kStartupTimerMs = 100;  // 114
 constexpr int kCloseTimerMs = 200;    // 116
+constexpr int kSerialRetryMs = 500;
 // Re-checks after the data stopped, while queued commands still wait to be written.
 constexpr int kMaxChecksAfterQuiet = 10;
 
@@ -74,6 +75,8 @@ CMainFrame::CMainFrame(CVantrelToolApp& app) : app_(app) {
   connect(deviceTimer_, &QTimer::timeout, this, &CMainFrame::OnDeviceTimer);
   connect(startupTimer_, &QTimer::timeout, this, [this] { app_.OpenStartupWindows(); });
   connect(closeTimer_, &QTimer::timeout, this, &CMainFrame::OnCloseTimer);
+  serialRetryTimer_ = SingleShot(this, kSerialRetryMs, "serialRetry");
+  connect(serialRetryTimer_, &QTimer::timeout, this, &CMainFrame::OnDeviceTimer);
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -170,7 +173,10 @@ void CMainFrame::OnDeviceChange() {
 }
 
 void CMainFrame::OnDeviceTimer() {
-  SetStatusText(QLatin1String(Connect() ? kConnected : kDisconnected));
+  if (closing_) return;
+  const bool connected = Connect();
+  SetStatusText(QLatin1String(connected ? kConnected : kDisconnected));
+  if (!connected && app_.Ctrl().GetLinkType() == kLinkCom) serialRetryTimer_->start();
 }
 
 void CMainFrame::StartStartupTimer() {

@@ -79,6 +79,9 @@ class CMainFrame : public QMainWindow {
   QTimer* deviceTimer_ = nullptr;   // 112
   QTimer* startupTimer_ = nullptr;  // 114
   QTimer* closeTimer_ = nullptr;    // 116
+  // A serial device sends no notice when it comes back (a pseudo-terminal never does):
+  // while the serial link is down it is tried again on this timer.
+  QTimer* serialRetryTimer_ = nullptr;
   int closeChecksAfterQuiet_ = 0;
   bool closing_ = false;
 };

@@ -128,6 +128,9 @@ CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options
   settings_.LoadSettings(settings_.FilePath(), ctrl_.get());
   ctrl_->SetPanelCounts(settings_.xCount, settings_.yCount, settings_.resolution);
 
+  // Device notices are followed from here on, so a controller that appears while the
+  // port-open failure box is up is not missed.
+  if (options.deviceNotices) RegisterNotices();
   int opened = 0;
   if (settings_.usbCom != 0) {
     SerialLineSettings line = SerialSettings();
@@ -140,8 +143,9 @@ CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options
   } else {
     frame_->SetStatusText(QLatin1String(kDisconnected));
     hooks_.messageBox(frame_.get(), QMessageBox::Warning, PortOpenFailureText(), QMessageBox::Ok);
+    // A controller already present when the notices began sends none: probe once.
+    if (options.deviceNotices) frame_->OnDeviceChange();
   }
-  if (options.deviceNotices) RegisterNotices();
   frame_->StartStartupTimer();
   return kStarted;
 }
@@ -362,6 +366,10 @@ void CVantrelToolApp::ApplyPanelInfo(const PanelInfo& info) {
 void CVantrelToolApp::ShowPanelInfoFailure() {
   hooks_.messageBox(nullptr, QMessageBox::NoIcon,
                     QStringLiteral("Fail to read the panel information"), QMessageBox::Ok);
+}
+
+void CVantrelToolApp::OnLinkLost() {
+  if (frame_) frame_->OnDeviceChange();
 }
 
 void CVantrelToolApp::SetStatusText(const std::string& text) {

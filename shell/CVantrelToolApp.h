@@ -81,6 +81,7 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
   PanelInfo ConfiguredPanel() override;
   void ApplyPanelInfo(const PanelInfo& info) override;
   void ShowPanelInfoFailure() override;
+  void OnLinkLost() override;
   // IAppServices
   void SetStatusText(const std::string& text) override;
   void PushViewSettings() override;
