@@ -131,8 +131,9 @@ struct CTransCtrl::Impl {
   std::shared_ptr<ReceiveSession> session;
   std::thread thread;
 
-  // Stops the receive thread; false when it did not end in time (it then owns the link).
-  bool StopThread();
+  // Stops the receive thread; false when it did not end in time. The thread then closes
+  // its link when it ends, unless closeAtOnce: the caller closes it now.
+  bool StopThread(bool closeAtOnce);
 };
 
 // ---------------------------------------------------------------- sending
@@ -324,6 +325,7 @@ void TransCore::RouteToViews(ReceiveSession& s, int len) {
 // ---------------------------------------------------------------- decoding
 
 void TransCore::ParseVersion(ReceiveSession& s, int len) {
+  if (!s.running.load()) return;  // a thread left behind by Close touches nothing shared
   bool parsed;
   {
     std::lock_guard<std::mutex> lock(versionMutex);
@@ -333,6 +335,7 @@ void TransCore::ParseVersion(ReceiveSession& s, int len) {
 }
 
 void TransCore::ParsePanelInfo(ReceiveSession& s, int len) {
+  if (!s.running.load()) return;
   PanelInfo info = Panel();
   switch (FrameCodec::ParsePanelInfo(s.buf, len, info)) {
     case FrameCodec::PanelResult::kValid:
@@ -379,6 +382,7 @@ void TransCore::ApplyPanelInfo() {
 }
 
 void TransCore::ParseReport(ReceiveSession& s, int len) {
+  if (!s.running.load()) return;
   auto result = FrameCodec::DecodeReport(s.buf, len, ProcessClockMs(), data, coord, values);
   if (result.replyOk) s.link->SetState(kLinkIdle);
 }
@@ -407,7 +411,7 @@ void TransCore::FinishSession(ReceiveSession& s) {
 
 // ---------------------------------------------------------------- thread control
 
-bool CTransCtrl::Impl::StopThread() {
+bool CTransCtrl::Impl::StopThread(bool closeAtOnce) {
   if (!thread.joinable()) return true;
   session->running.store(false);
   if (thread.get_id() == std::this_thread::get_id()) {
@@ -423,7 +427,7 @@ bool CTransCtrl::Impl::StopThread() {
     session->ended.wait_for(lock, milliseconds(1), [this] { return session->done; });
   }
   bool ended = session->done;
-  if (!ended) session->closeLinkOnExit = true;
+  if (!ended && !closeAtOnce) session->closeLinkOnExit = true;
   lock.unlock();
   if (ended) {
     thread.join();
@@ -548,7 +552,11 @@ int CTransCtrl::SendCmdDirect(const char* cmd, int len, int /*kind*/) {
 void CTransCtrl::Close() {
   LinkTrace("++[CTransCtrl::Close]\n");
   TransCore& c = *d->core;
-  bool threadEnded = d->StopThread();
+  // hidpipe has one device per process: a USB link closed later by a thread left behind
+  // would close whatever device the next Open opened. It is closed now; its thread then
+  // only sees a closed device.
+  const bool usb = c.linkType.load() == kLinkUsb;
+  bool threadEnded = d->StopThread(usb);
   c.linkType.store(kLinkNone);
   c.encoding.store(kEncodingNone);
   std::shared_ptr<CTransIFBase> link;
@@ -556,8 +564,8 @@ void CTransCtrl::Close() {
     std::lock_guard<std::mutex> lock(c.linkMutex);
     link.swap(c.link);
   }
-  // A thread that is still running closes its link when it ends.
-  if (link && threadEnded) link->Close();
+  // A serial thread that is still running closes its link (its own port) when it ends.
+  if (link && (threadEnded || usb)) link->Close();
   d->session.reset();
   LinkTrace("--[CTransCtrl::Close]\n");
 }

@@ -521,4 +521,36 @@ TEST_F(TransCtrlTest, LinkOutlivesAReceiveThreadThatDidNotEndInTime) {
   EXPECT_TRUE(log.Take().empty());
 }
 
+// hidpipe has one device per process: a USB link whose thread outlived Close must not
+// close it later, when it is the next link's device, nor decode into the shared records.
+TEST_F(TransCtrlTest, UsbLinkLeftBehindNeitherClosesTheNextDeviceNorDecodes) {
+  UiDeliverer ui;
+  ui.SetServing(false);
+  ctrl.SetDeliverer(&ui);
+  Recorder r(log, 5);
+  ctrl.RegisterListener(5, 2, &r);
+  ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
+  link->Push(UsbFrame("024B08000102 01E803E903"));  // a data report, delivered before decoding
+  ASSERT_TRUE(ui.WaitPending());
+  ctrl.Close();  // gives up after its wait
+  auto first = probe;
+  probe = std::make_shared<FakeLinkProbe>();
+  ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
+  int closesBefore;
+  {
+    std::lock_guard<std::mutex> lock(first->mutex);
+    closesBefore = first->closes;
+  }
+  ui.Refuse();  // the old thread runs on and ends
+  std::unique_lock<std::mutex> lock(first->mutex);
+  ASSERT_TRUE(
+      first->changed.wait_for(lock, std::chrono::seconds(10), [&] { return first->destroyed; }));
+  EXPECT_EQ(first->closes, closesBefore) << "closed after the next link was opened";
+  EXPECT_EQ(closesBefore, 1) << "the device stayed open after Close";
+  EXPECT_NE(ctrl.GetDataRecord().count, 2) << "decoded after Close";
+  EXPECT_TRUE(log.Take().empty());
+  lock.unlock();
+  ctrl.Close();
+}
+
 }  // namespace
