@@ -356,7 +356,8 @@ void TransCore::ParsePanelInfo(ReceiveSession& s, int len) {
       break;
   }
   LinkTrace("Fail to read the panel information\n");
-  if (ITransHost* h = host.load()) Deliverer()->RunSync([h] { h->ShowPanelInfoFailure(); });
+  // Shown without waiting: the link is read on while the box is up.
+  if (ITransHost* h = host.load()) Deliverer()->Post([h] { h->ShowPanelInfoFailure(); });
 }
 
 void TransCore::RestoreConfiguredPanel() {

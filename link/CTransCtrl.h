@@ -52,7 +52,7 @@ class ITransHost {
   virtual PanelInfo ConfiguredPanel() = 0;
   // Writes the counts and resolution into the settings record and updates the open views.
   virtual void ApplyPanelInfo(const PanelInfo& info) = 0;
-  // Shows "Fail to read the panel information" and returns when it was dismissed.
+  // Shows "Fail to read the panel information" (posted: the receive thread does not wait).
   virtual void ShowPanelInfoFailure() = 0;
   // The device under the open link went away (a serial port hung up).
   virtual void OnLinkLost() {}

@@ -148,4 +148,23 @@ TEST_F(ShellDrill, SerialControllerUnpluggedAndReplugged) {
   EXPECT_TRUE(ConnectedAndRead(versions, panels)) << Status().toStdString();
 }
 
+// The panel information box must not hold the receive thread: replies keep being read
+// while it is up.
+TEST_F(ShellDrill, PanelInformationBoxLeavesTheLinkRunning) {
+  ASSERT_TRUE(StartSim(false));
+  ASSERT_TRUE(sim_->Ok("badlen on"));  // the replies claim more bytes than they carry
+  bool readWhileUp = false;
+  StartApp(false, [&](const QString& text) {
+    if (text != "Fail to read the panel information") return;
+    EXPECT_TRUE(sim_->Ok("badlen off"));
+    EXPECT_TRUE(sim_->Ok("version-text WHILE BOX"));
+    const char cmd[] = "SEND 024C020400 ";
+    app_->Ctrl().SendCmd(cmd, int(sizeof cmd - 1), 1, 1);
+    readWhileUp = WaitFor([&] { return app_->Ctrl().FirmwareVersion() == "WHILE BOX"; }, 3000);
+  });
+  ASSERT_TRUE(WaitFor([&] { return messages_.contains("Fail to read the panel information"); }));
+  EXPECT_TRUE(readWhileUp);
+  EXPECT_EQ(Status(), kConnected);
+}
+
 }  // namespace
