@@ -130,6 +130,12 @@ struct CTransCtrl::Impl {
   std::shared_ptr<TransCore> core = std::make_shared<TransCore>();
   std::shared_ptr<ReceiveSession> session;
   std::thread thread;
+  // Set while Open or Close runs. Close lets pending hand-overs run while it waits, and
+  // one of them may run an event loop in which a timer calls Open or Close again: such
+  // a nested call is refused, the outer one finishes on a consistent controller.
+  std::atomic<bool> changing{false};
+
+  void CloseLink();
 
   // Stops the receive thread; false when it did not end in time. The thread then closes
   // its link when it ends, unless closeAtOnce: the caller closes it now.
@@ -457,10 +463,31 @@ void CTransCtrl::SetLinkFactory(LinkFactory factory) {
   d->core->factory = std::move(factory);
 }
 
+namespace {
+// Marks an Open or Close in progress; false when one already was.
+class ChangeGuard {
+ public:
+  explicit ChangeGuard(std::atomic<bool>& flag) : flag_(flag), owner_(!flag.exchange(true)) {}
+  ~ChangeGuard() {
+    if (owner_) flag_.store(false);
+  }
+  bool Owner() const { return owner_; }
+
+ private:
+  std::atomic<bool>& flag_;
+  bool owner_;
+};
+}  // namespace
+
 int CTransCtrl::Open(int linkType, const SerialLineSettings* serialSettings) {
   LinkTrace("++[CTransCtrl::Open]\n");
+  ChangeGuard guard(d->changing);
+  if (!guard.Owner()) {
+    LinkTrace("--[CTransCtrl::Open] refused within another Open or Close\n");
+    return 0;
+  }
   TransCore& c = *d->core;
-  if (d->thread.joinable()) Close();  // never replace a link under a running thread
+  if (d->thread.joinable()) d->CloseLink();  // never replace a link under a running thread
   if (auto old = c.CurrentLink()) {
     old->Close();
     std::lock_guard<std::mutex> lock(c.linkMutex);
@@ -552,12 +579,18 @@ int CTransCtrl::SendCmdDirect(const char* cmd, int len, int /*kind*/) {
 
 void CTransCtrl::Close() {
   LinkTrace("++[CTransCtrl::Close]\n");
-  TransCore& c = *d->core;
+  ChangeGuard guard(d->changing);
+  if (guard.Owner()) d->CloseLink();
+  LinkTrace("--[CTransCtrl::Close]\n");
+}
+
+void CTransCtrl::Impl::CloseLink() {
+  TransCore& c = *core;
   // hidpipe has one device per process: a USB link closed later by a thread left behind
   // would close whatever device the next Open opened. It is closed now; its thread then
   // only sees a closed device.
   const bool usb = c.linkType.load() == kLinkUsb;
-  bool threadEnded = d->StopThread(usb);
+  bool threadEnded = StopThread(usb);
   c.linkType.store(kLinkNone);
   c.encoding.store(kEncodingNone);
   std::shared_ptr<CTransIFBase> link;
@@ -567,8 +600,9 @@ void CTransCtrl::Close() {
   }
   // A serial thread that is still running closes its link (its own port) when it ends.
   if (link && (threadEnded || usb)) link->Close();
-  d->session.reset();
-  LinkTrace("--[CTransCtrl::Close]\n");
+  session.reset();
+  // Commands queued on this link are not sent on the next one, ahead of its opening.
+  CPendingQueue::Instance().Clear();
 }
 
 int32_t CTransCtrl::GetLinkState() {
