@@ -540,13 +540,15 @@ int CTransCtrl::Open(int linkType, const SerialLineSettings* serialSettings) {
   return 1;
 }
 
-int CTransCtrl::SendCmd(const char* cmd, int len, int /*kind*/, int queueIfBusy) {
+int CTransCtrl::SendCmd(const char* cmd, int len, int /*kind*/, int queueIfBusy, bool* queued) {
   LinkTrace("++[CTransCtrl::SendCmd]\n");
   int result = -1;
+  SendOutcome outcome = SendOutcome::kRefused;
   if (cmd != nullptr && len >= 0 && len <= CommandString::kMaxLength) {
     std::string_view text(cmd, strnlen(cmd, static_cast<size_t>(len)));
-    d->core->Send(text, queueIfBusy, result);
+    outcome = d->core->Send(text, queueIfBusy, result);
   }
+  if (queued != nullptr) *queued = outcome == SendOutcome::kQueued;
   LinkTrace("--[CTransCtrl::SendCmd]\n");
   return result;
 }

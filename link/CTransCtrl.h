@@ -77,8 +77,9 @@ class CTransCtrl {
 
   // 1 = link open; otherwise the link's Open result, or 0 for an unknown link type.
   int Open(int linkType, const SerialLineSettings* serialSettings);
-  // The link's Write result, or -1 when refused, failed or queued.
-  int SendCmd(const char* cmd, int len, int kind, int queueIfBusy);
+  // The link's Write result, or -1 when refused, failed or queued; *queued (when given)
+  // tells whether it was queued to go out once the link is free.
+  int SendCmd(const char* cmd, int len, int kind, int queueIfBusy, bool* queued = nullptr);
   int SendCmdDirect(const char* cmd, int len, int kind);
   void Close();
 

@@ -321,8 +321,10 @@ bool CVantrelToolApp::IsSendWindowVisible() const {
   return send_ != nullptr && send_->isVisible();
 }
 
-void CVantrelToolApp::OnLinkStatusChanged(bool /*connected*/) {
-  // The Firmware Control Window keeps its controls: a closed link is reported per command.
+void CVantrelToolApp::OnLinkStatusChanged(bool connected) {
+  // The Firmware Control Window keeps its controls: a closed link is reported per command,
+  // and a calibration that waits for a controller that went away ends.
+  if (send_ != nullptr) send_->OnLinkStatusChanged(connected);
 }
 
 PanelInfo CVantrelToolApp::ConfiguredPanel() {

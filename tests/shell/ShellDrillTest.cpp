@@ -167,4 +167,42 @@ TEST_F(ShellDrill, PanelInformationBoxLeavesTheLinkRunning) {
   EXPECT_EQ(Status(), kConnected);
 }
 
+// Unplugged during a calibration and during a stream, then plugged again; then closed
+// while the stream runs: the coordinates are handed back to the cursor on the way out.
+TEST_F(ShellDrill, UnplugDuringCalibrationAndStreamThenCloseWhileStreaming) {
+  ASSERT_TRUE(StartSim(false, {"--calibrate-delay", "60000"}));
+  StartApp(false);
+  ASSERT_TRUE(ConnectedAndRead());
+  app_->OpenSendWindow();
+  CSendDialog* send = app_->SendWindow();
+  auto button = [&](int id) { return send->findChild<QPushButton*>(QString("id%1").arg(id)); };
+  ASSERT_TRUE(WaitFor([&] { return !app_->Ctrl().IsReceiving(); }));  // the opening's replies
+  QTest::mouseClick(button(1053), Qt::LeftButton);
+  ASSERT_FALSE(button(1053)->isEnabled()) << send->StatusText().toStdString();
+  ASSERT_TRUE(sim_->Ok("unplug"));
+  EXPECT_TRUE(WaitFor([&] { return Status() == kDisconnected && button(1053)->isEnabled(); }));
+
+  int versions = Replies(0x04), panels = Replies(0x06);
+  ASSERT_TRUE(sim_->Ok("plug"));
+  ASSERT_TRUE(ConnectedAndRead(versions, panels));
+  QTest::mouseClick(button(1051), Qt::LeftButton);  // M0 raw data
+  ASSERT_TRUE(WaitFor([&] { return app_->Ctrl().IsReceiving(); }));
+  ASSERT_TRUE(sim_->Ok("unplug"));
+  EXPECT_TRUE(WaitFor([&] { return Status() == kDisconnected; }));
+  versions = Replies(0x04), panels = Replies(0x06);
+  ASSERT_TRUE(sim_->Ok("plug"));
+  ASSERT_TRUE(ConnectedAndRead(versions, panels));
+
+  QTest::mouseClick(button(1051), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return app_->Ctrl().IsReceiving(); }));
+  bool closed = false;
+  QObject::connect(app_->MainFrame(), &CMainFrame::closed, [&] { closed = true; });
+  app_->MainFrame()->close();  // "Do you really want to close?" is answered Yes
+  ASSERT_TRUE(WaitFor([&] { return closed; }));
+  EXPECT_TRUE(WaitFor([&] {
+    const auto in = sim_->TraceFrames("H>D");
+    return !in.empty() && in.back() == kTargetCursor;
+  })) << sim_->TraceTail();
+}
+
 }  // namespace
