@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <iterator>
 
 #include "LinkTrace.h"
@@ -60,7 +61,14 @@ bool CSerialPort::ApplyLineSettings(termios& tio, const SerialLineSettings& line
   if (line.stopBits != 0) tio.c_cflag |= CSTOPB;
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
-  speed_t speed = CSerialPort::SpeedConstant(CSerialPort::StandardBaud(line.baudRate));
+  // A rate the port cannot run at is refused, not rounded to another one.
+  if (CSerialPort::StandardBaud(line.baudRate) != line.baudRate) {
+    LinkTrace("[CSerialPort] %u baud is not a rate this port can run at\n", line.baudRate);
+    std::fprintf(stderr, "serial port: %u baud is not a rate this port can run at\n",
+                 line.baudRate);
+    return false;
+  }
+  speed_t speed = CSerialPort::SpeedConstant(line.baudRate);
   return cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0;
 }
 
