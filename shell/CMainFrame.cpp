@@ -16,8 +16,6 @@
 
 namespace {
 
-const char kConnected[] = "TPC Port: CONNECTED";
-const char kDisconnected[] = "TPC Port: DISCONNECTED";
 const char kGetVersion[] = "SEND 024C020400 ";
 const char kStopStreams[] = "SEND  024E0180 ";
 const char kTargetCursor[] = "SEND 024C020500 ";
@@ -140,11 +138,12 @@ void CMainFrame::UpdateMenuChecks() {
   if (QAction* a = Action(ID_SEND_WINDOW)) a->setChecked(app_.IsSendWindowVisible());
 }
 
-void CMainFrame::SetStatusText(const QString& text) {
-  statusIconId_ = text == QLatin1String(kConnected) ? kIconConnected : kIconDisconnected;
+void CMainFrame::SetLinkStatus(LinkStatus status) {
+  status_ = status;
+  statusIconId_ = status == LinkStatus::kConnected ? kIconConnected : kIconDisconnected;
   statusIcon_->setPixmap(StatusIcon(statusIconId_));
-  statusText_->setText(text);
-  app_.OnLinkStatusChanged(statusIconId_ == kIconConnected);
+  statusText_->setText(QString::fromLatin1(LinkStatusText(status)));
+  app_.OnLinkStatusChanged(status == LinkStatus::kConnected);
 }
 
 QString CMainFrame::StatusText() const {
@@ -175,7 +174,7 @@ void CMainFrame::OnDeviceChange() {
 void CMainFrame::OnDeviceTimer() {
   if (closing_) return;
   const bool connected = Connect();
-  SetStatusText(QLatin1String(connected ? kConnected : kDisconnected));
+  SetLinkStatus(connected ? LinkStatus::kConnected : LinkStatus::kDisconnected);
   if (!connected && app_.Ctrl().GetLinkType() == kLinkCom) serialRetryTimer_->start();
 }
 

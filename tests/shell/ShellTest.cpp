@@ -179,7 +179,7 @@ TEST_F(ShellTest, ConnectProbesUsbAndClosesOnFailure) {
 
   // Device back: a device change opens the link again and the status line follows.
   log_.writeResult = 0;
-  frame_->SetStatusText("TPC Port: DISCONNECTED");
+  frame_->SetLinkStatus(LinkStatus::kDisconnected);
   frame_->OnDeviceChange();
   EXPECT_TRUE(frame_->IsDeviceTimerActive());
   ASSERT_TRUE(WaitFor([&] { return frame_->StatusText() == "TPC Port: CONNECTED"; }));
