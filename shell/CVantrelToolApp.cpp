@@ -13,6 +13,7 @@
 #include "control/CSetSerialPortDlg.h"
 #include "control/CSettingDialog.h"
 #include "hidpipe/hidpipe.h"
+#include "link/CSerialDeviceWatch.h"
 #include "shell/CAboutDlg.h"
 #include "shell/CHelpDialog.h"
 #include "shell/CMainFrame.h"
@@ -166,11 +167,15 @@ void CVantrelToolApp::RegisterNotices() {
     g_noticeApp = this;
   }
   hidSetNoticeCallback(&CVantrelToolApp::NoticeThunk, nullptr);
+  // Serial devices come and go too; they start the same probe.
+  serialWatch_ = std::make_unique<CSerialDeviceWatch>([] { NoticeThunk(0, nullptr, nullptr); });
+  serialWatch_->Start();
   noticesRegistered_ = true;
 }
 
 void CVantrelToolApp::UnregisterNotices() {
   if (!noticesRegistered_) return;
+  serialWatch_.reset();
   hidSetNoticeCallback(nullptr, nullptr);
   std::lock_guard<std::mutex> lock(g_noticeMutex);
   g_noticeApp = nullptr;

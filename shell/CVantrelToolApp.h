@@ -14,6 +14,7 @@
 class CHelpDialog;
 class CMainFrame;
 class CSendDialog;
+class CSerialDeviceWatch;
 class CSettingDialog;
 class CSingleInstance;
 class CUiDeliverer;
@@ -103,6 +104,7 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
   std::unique_ptr<CXYCoordDraw> draw_;
   std::unique_ptr<CPointStore> store_;
   std::unique_ptr<CSingleInstance> instance_;
+  std::unique_ptr<CSerialDeviceWatch> serialWatch_;
   std::unique_ptr<CMainFrame> frame_;
   // Tool windows: children of the main window, created at first opening.
   CWndXYDialog* xy_ = nullptr;
