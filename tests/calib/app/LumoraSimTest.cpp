@@ -190,24 +190,24 @@ TEST_F(LumoraSimTest, OpenCalibrateReplugAndClose) {
   ASSERT_TRUE(Sim->WaitHostFrames(mark + kOpening.size()));
   EXPECT_EQ(Simulator::Text(FramesFrom(mark)), Simulator::Text(kOpening));
 
-  // No answer: after 60 s (skipped on the clock) the button comes back.
+  // No answer: after 60 s (skipped on the clock) "Not Ready", as for a failure.
   ASSERT_TRUE(Sim->Command("calibrate-result never"));
   mark = Sim->HostFrames().size();
   QTest::mouseClick(Button(), Qt::LeftButton);
   ASSERT_TRUE(Sim->WaitHostFrames(mark + 1));
   QTest::qWait(0);
   gSkipMs += 61000;
-  ASSERT_TRUE(WaitCaption("Calibrate"));
+  ASSERT_TRUE(WaitCaption("Not Ready"));
   ASSERT_TRUE(Sim->WaitHostFrames(mark + 2));
   EXPECT_EQ(Simulator::Text(FramesFrom(mark)), "02 4C 01 01 | 02 4C 02 08 00");
 
-  // Closing hands the coordinates back to the cursor.
+  // Closing hands the coordinates back to the cursor and permits reporting.
   mark = Sim->HostFrames().size();
   EXPECT_FALSE(Form.close());
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Form.isVisible(); }, 10000));
   EXPECT_EQ(Form.Control(), nullptr);
-  ASSERT_TRUE(Sim->WaitHostFrames(mark + 1));
-  EXPECT_EQ(Simulator::Text(FramesFrom(mark)), "02 4C 02 05 00");
+  ASSERT_TRUE(Sim->WaitHostFrames(mark + 2));
+  EXPECT_EQ(Simulator::Text(FramesFrom(mark)), "02 4C 02 05 00 | 02 4C 02 08 00");
 }
 
 #else
