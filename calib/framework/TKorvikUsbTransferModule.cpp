@@ -14,8 +14,6 @@ namespace {
 
 constexpr const char* kDefaultPanelKey = "DefaultPanel";
 constexpr int kLibraryDelayMs = 20;
-constexpr uint8_t kStateSent = 3;
-constexpr uint8_t kStateSendFailed = 6;
 
 void Pause(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -211,7 +209,7 @@ void TKorvikUsbTransferModule::SendStep() {
   while (!Terminated()) {
     if (FHid.Send(entry.Frame.data()) != 0) {
       FInFlight = entry.Command;
-      OnMain([this, &entry] { SetCommandState(entry.Command, kStateSent); });
+      OnMain([this, &entry] { SetCommandState(entry.Command, TKorvikUsbTransaction::StateSent); });
       return;
     }
     ++FFailureCounter;
@@ -232,7 +230,7 @@ void TKorvikUsbTransferModule::SendStep() {
     });
     FFailedCommand = entry.Command;
     OnMain([this] {
-      SetCommandState(FFailedCommand, kStateSendFailed);
+      SetCommandState(FFailedCommand, TKorvikUsbTransaction::StateSendFailed);
       FFailedCommand = nullptr;
     });
     FSendQueue.clear();
