@@ -1,5 +1,7 @@
 #include "CTransCOM.h"
 
+#include <cstdio>
+
 #include "LinkTrace.h"
 #include "SerialPortMap.h"
 
@@ -53,4 +55,15 @@ int CTransCOM::Write(const uint8_t* data, int len) {
 bool CTransCOM::WaitForInput(int ms) {
   if (assembler_.HasRaw()) return true;
   return port_.WaitForInput(ms);
+}
+
+std::string CTransCOM::Describe() const {
+  static const char kParity[] = "NOEMS";
+  static const char* const kStop[] = {"1", "1.5", "2"};
+  char text[200];
+  std::snprintf(text, sizeof text, "%u %u%c%s port=%d path=%s", line_.baudRate,
+                unsigned{line_.byteSize}, line_.parity < 5 ? kParity[line_.parity] : '?',
+                line_.stopBits < 3 ? kStop[line_.stopBits] : "?", portNum_,
+                ComDevicePath(line_).c_str());
+  return text;
 }

@@ -26,6 +26,7 @@ class CTransCOM : public CTransIFBase {
   bool WaitForInput(int ms) override;
   bool CanWaitForInput() const override { return port_.IsOpen(); }
   bool IsGone() override { return port_.HungUp(); }
+  std::string Describe() const override;
 
   // The line settings read back from the port after opening.
   const SerialLineSettings& LineSettings() const { return line_; }

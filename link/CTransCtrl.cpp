@@ -69,6 +69,7 @@ struct TransCore {
   std::atomic<int> reportTarget{0};
   std::atomic<int> reportPermission{0};
   std::atomic<bool> plainPolling{false};
+  std::atomic<std::shared_ptr<IFrameRecorder>> recorder;
 
   DataRecord data;
   CoordinateRecord coord;
@@ -124,6 +125,7 @@ struct TransCore {
   void RouteToViews(ReceiveSession& s, int len);
   void FinishSession(ReceiveSession& s);
   void ReportLinkLost(ReceiveSession& s);
+  int WriteFrame(CTransIFBase& link, const uint8_t* frame, int len);
 };
 
 struct CTransCtrl::Impl {
@@ -170,13 +172,22 @@ SendOutcome TransCore::Send(std::string_view cmd, int queueIfBusy, int& result) 
     return SendOutcome::kQueued;
   }
   current->SetState(kLinkBusy);
-  result = current->Write(frame, frameLen);
+  result = WriteFrame(*current, frame, frameLen);
   if (result != -1 && frameLen >= 5 && frame[1] == 0x4C) {
     if (frame[3] == 0x05) reportTarget.store(frame[4]);
     if (frame[3] == 0x08) reportPermission.store(frame[4]);
   }
   commandSent.store(1);
   return result == -1 ? SendOutcome::kWriteFailed : SendOutcome::kWritten;
+}
+
+int TransCore::WriteFrame(CTransIFBase& link, const uint8_t* frame, int len) {
+  const int64_t at = RecorderClockUs();
+  const int result = link.Write(frame, len);
+  if (result != -1) {
+    if (auto rec = recorder.load()) rec->OnLinkFrame(linkType.load(), true, at, frame, len);
+  }
+  return result;
 }
 
 // ---------------------------------------------------------------- receive loop
@@ -195,6 +206,11 @@ void TransCore::ReceiveLoop(ReceiveSession& s) {
       len = s.link->Read(s.buf);
     }
     if (!s.running.load()) break;
+    if (len >= 1 && len <= kMaxFrame) {
+      if (auto rec = recorder.load()) {
+        rec->OnLinkFrame(linkType.load(), false, RecorderClockUs(), s.buf, len);
+      }
+    }
     if (len < 1 && s.link->IsGone()) {
       ReportLinkLost(s);
       std::this_thread::sleep_for(milliseconds(kNoLinkPollMs));
@@ -462,6 +478,9 @@ void CTransCtrl::SetHost(ITransHost* host) {
 void CTransCtrl::SetLinkFactory(LinkFactory factory) {
   d->core->factory = std::move(factory);
 }
+void CTransCtrl::SetRecorder(std::shared_ptr<IFrameRecorder> recorder) {
+  d->core->recorder.store(std::move(recorder));
+}
 
 namespace {
 // Marks an Open or Close in progress; false when one already was.
@@ -572,7 +591,7 @@ int CTransCtrl::SendCmdDirect(const char* cmd, int len, int /*kind*/) {
   }
   auto link = c.CurrentLink();
   if (frameLen >= 0 && link) {
-    result = link->Write(frame, frameLen);
+    result = c.WriteFrame(*link, frame, frameLen);
     c.commandSent.store(1);
   }
   LinkTrace("--[CTransCtrl::SendCmdDirect]\n");
@@ -715,6 +734,10 @@ bool CTransCtrl::IsReceiving() const {
 }
 int CTransCtrl::GetLinkType() const {
   return d->core->linkType.load();
+}
+std::string CTransCtrl::LinkDescription() const {
+  auto link = d->core->CurrentLink();
+  return link ? link->Describe() : std::string();
 }
 int CTransCtrl::ReportTarget() const {
   return d->core->reportTarget.load();

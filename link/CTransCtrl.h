@@ -7,6 +7,7 @@
 #include <string>
 
 #include "CTransIFBase.h"
+#include "IFrameRecorder.h"
 #include "TransTypes.h"
 
 // A window (or test) that takes delivered frames. bytes are valid only during the call.
@@ -74,6 +75,8 @@ class CTransCtrl {
   // Creates the link object for a link type; tests hand in fake links.
   using LinkFactory = std::function<std::unique_ptr<CTransIFBase>(int linkType)>;
   void SetLinkFactory(LinkFactory factory);
+  // Every frame written and read goes to the recorder too (null: none). Any thread.
+  void SetRecorder(std::shared_ptr<IFrameRecorder> recorder);
 
   // 1 = link open; otherwise the link's Open result, or 0 for an unknown link type.
   int Open(int linkType, const SerialLineSettings* serialSettings);
@@ -111,6 +114,8 @@ class CTransCtrl {
   void SetPanelCounts(int xCount, int yCount, int resolution);
   bool IsReceiving() const;
   int GetLinkType() const;
+  // The open link's identity or line settings ("" when none is open).
+  std::string LinkDescription() const;
   int ReportTarget() const;
   int ReportPermission() const;
 

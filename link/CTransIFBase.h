@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "TransTypes.h"
 
@@ -32,4 +33,6 @@ class CTransIFBase {
   virtual bool CanWaitForInput() const { return false; }
   // True once the device under an open link went away (hang-up or I/O error).
   virtual bool IsGone() { return false; }
+  // Identity or line settings of the open link, for session recordings.
+  virtual std::string Describe() const { return {}; }
 };

@@ -1,5 +1,6 @@
 #include "CTransUSB.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "CommandString.h"
@@ -31,6 +32,7 @@ int CTransUSB::Open(const void* /*settings*/) {
     if (api_.openMyDevice(vids_[k], pids_[k], kInterface) != 0) {
       state_.store(kLinkIdle);
       openedOSType_.store(osTypes_[k]);
+      openedEntry_.store(k);
       api_.enableRecv(1);
       LinkTrace("[CTransUSB::Open] entry %d opened\n", k);
       return 1;
@@ -84,4 +86,13 @@ void CTransUSB::SetProductIds(const uint16_t* ids) {
 }
 void CTransUSB::SetOSTypes(const uint16_t* types) {
   std::memcpy(osTypes_, types, sizeof(osTypes_));
+}
+
+std::string CTransUSB::Describe() const {
+  const int k = openedEntry_.load();
+  if (k < 0) return {};
+  char text[80];
+  std::snprintf(text, sizeof text, "vid=%04X pid=%04X iface=%u ostype=%u", vids_[k], pids_[k],
+                kInterface, unsigned{openedOSType_.load()});
+  return text;
 }

@@ -42,6 +42,7 @@ class CTransUSB : public CTransIFBase {
   void SetOSTypes(const uint16_t* types) override;
   bool WaitForInput(int ms) override;
   bool CanWaitForInput() const override { return true; }
+  std::string Describe() const override;
 
  private:
   HidPipeApi api_;
@@ -50,6 +51,7 @@ class CTransUSB : public CTransIFBase {
   uint16_t pids_[kEntries] = {};
   uint16_t osTypes_[kEntries] = {};
   std::atomic<uint16_t> openedOSType_{0};
+  std::atomic<int> openedEntry_{-1};
   uint8_t report_[64] = {};
   bool reportKept_ = false;  // a report taken by WaitForInput awaits the next Read
 };

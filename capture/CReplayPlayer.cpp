@@ -1,0 +1,218 @@
+#include "capture/CReplayPlayer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace capture {
+
+namespace {
+int64_t SteadyUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+}  // namespace
+
+CReplayPlayer::CReplayPlayer(Header header, std::vector<Frame> frames, Clock clock)
+    : header_(std::move(header)),
+      frames_(std::move(frames)),
+      replies_(frames_),
+      clock_(clock ? std::move(clock) : Clock(SteadyUs)) {
+  for (size_t i = 0; i < frames_.size(); ++i) {
+    if (frames_[i].dir == Direction::kDeviceToHost && !replies_.IsReply(i)) {
+      timeline_.push_back({i, frames_[i].us});
+    }
+  }
+  anchorClock_ = clock_();
+}
+
+int64_t CReplayPlayer::PositionLocked() const {
+  if (!playing_ || speed_ <= 0) return anchorPos_;
+  const double moved = static_cast<double>(clock_() - anchorClock_) * speed_;
+  return std::min(anchorPos_ + static_cast<int64_t>(moved), Duration());
+}
+
+void CReplayPlayer::Rebase(int64_t pos) {
+  anchorPos_ = pos;
+  anchorClock_ = clock_();
+}
+
+void CReplayPlayer::Play() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (next_ >= timeline_.size()) {
+    next_ = 0;
+    sent_ = 0;
+    Rebase(0);
+  } else {
+    Rebase(anchorPos_);
+  }
+  playing_ = true;
+  changed_.notify_all();
+}
+
+void CReplayPlayer::Pause() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Rebase(PositionLocked());
+  playing_ = false;
+  changed_.notify_all();
+}
+
+bool CReplayPlayer::IsPlaying() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return playing_;
+}
+
+void CReplayPlayer::SetSpeed(double speed) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Rebase(PositionLocked());
+  speed_ = speed > 0 ? speed : kAsFastAsPossible;
+  changed_.notify_all();
+}
+
+double CReplayPlayer::Speed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return speed_;
+}
+
+void CReplayPlayer::Seek(int64_t us) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  us = std::clamp<int64_t>(us, 0, Duration());
+  next_ = static_cast<size_t>(
+      std::lower_bound(timeline_.begin(), timeline_.end(), us,
+                       [](const Entry& e, int64_t t) { return e.us < t; }) -
+      timeline_.begin());
+  if (us == 0) sent_ = 0;
+  stepPending_ = false;
+  Rebase(us);
+  changed_.notify_all();
+}
+
+void CReplayPlayer::Step() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Rebase(PositionLocked());
+  playing_ = false;
+  stepPending_ = next_ < timeline_.size();
+  changed_.notify_all();
+}
+
+void CReplayPlayer::SetLoop(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  loop_ = on;
+}
+
+int64_t CReplayPlayer::Position() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return PositionLocked();
+}
+
+int64_t CReplayPlayer::Duration() const {
+  return frames_.empty() ? 0 : frames_.back().us;
+}
+
+bool CReplayPlayer::AtEnd() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return next_ >= timeline_.size();
+}
+
+size_t CReplayPlayer::SentCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sent_;
+}
+
+int64_t CReplayPlayer::UsUntilNextLocked() const {
+  if (!answers_.empty() || stepPending_) return 0;
+  if (!playing_ || next_ >= timeline_.size()) return -1;
+  if (speed_ <= 0) return 0;
+  const int64_t ahead = timeline_[next_].us - PositionLocked();
+  return ahead <= 0 ? 0 : static_cast<int64_t>(static_cast<double>(ahead) / speed_) + 1;
+}
+
+int64_t CReplayPlayer::UsUntilNext() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return UsUntilNextLocked();
+}
+
+int CReplayPlayer::Next(uint8_t* buf, int cap) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Bytes* out = nullptr;
+  Bytes answer;
+  if (!answers_.empty()) {
+    answer = std::move(answers_.front());
+    answers_.pop_front();
+    out = &answer;
+  } else if (UsUntilNextLocked() == 0 && next_ < timeline_.size()) {
+    const Entry& e = timeline_[next_++];
+    ++sent_;
+    out = &frames_[e.frameIndex].bytes;
+    // Without timing (as fast as possible, a step) the position follows the frames.
+    if (speed_ <= 0 || stepPending_ || !playing_) Rebase(e.us);
+    stepPending_ = false;
+    if (next_ >= timeline_.size() && playing_) {
+      if (loop_) {
+        next_ = 0;
+        Rebase(0);
+      } else {
+        Rebase(Duration());
+        playing_ = false;
+      }
+    }
+  }
+  if (out == nullptr) return 0;
+  const int len = std::min(cap, static_cast<int>(out->size()));
+  std::memcpy(buf, out->data(), static_cast<size_t>(len));
+  return len;
+}
+
+bool CReplayPlayer::WaitForInput(int ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    const int64_t until = UsUntilNextLocked();
+    if (until == 0) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    auto wait = deadline - now;
+    if (until > 0) wait = std::min<std::chrono::steady_clock::duration>(
+                       wait, std::chrono::microseconds(until));
+    changed_.wait_for(lock, wait);
+  }
+}
+
+bool CReplayPlayer::HostFrame(const uint8_t* bytes, int len) {
+  const Bytes key = CommandKey(bytes, len);
+  if (key.empty()) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const size_t at = next_ < timeline_.size() ? timeline_[next_].frameIndex : frames_.size();
+  if (const Bytes* reply = replies_.Find(key, at)) {
+    answers_.push_back(*reply);
+    ++answered_;
+    changed_.notify_all();
+    return true;
+  }
+  Bytes nak = NegativeAck(key);
+  if (!nak.empty()) answers_.push_back(std::move(nak));
+  ++negative_;
+  if (unanswered_.size() < kMaxUnanswered) unanswered_.push_back(key);
+  changed_.notify_all();
+  return false;
+}
+
+std::vector<Bytes> CReplayPlayer::TakeUnanswered() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Bytes> out;
+  out.swap(unanswered_);
+  return out;
+}
+
+uint64_t CReplayPlayer::AnsweredCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return answered_;
+}
+
+uint64_t CReplayPlayer::UnansweredCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return negative_;
+}
+
+}  // namespace capture

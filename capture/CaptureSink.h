@@ -1,0 +1,52 @@
+// Where a capture's text goes: a plain file, or a zstd stream when the name ends in ".zst".
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+typedef struct ZSTD_CCtx_s ZSTD_CCtx;
+
+namespace capture {
+
+// True for names ending in ".zst".
+bool IsCompressedName(const std::string& path);
+
+class CaptureSink {
+ public:
+  CaptureSink() = default;
+  ~CaptureSink();
+  CaptureSink(const CaptureSink&) = delete;
+  CaptureSink& operator=(const CaptureSink&) = delete;
+
+  // Creates (or empties) the file. false with Error() set when it cannot.
+  bool Open(const std::string& path);
+  bool IsOpen() const { return file_ != nullptr; }
+  // Each returns false once writing failed; Error() names the file and the reason.
+  bool Write(std::string_view text);
+  // Everything written so far reaches the file (a compressed stream is flushed to a
+  // block boundary, so a reader can decompress it up to here).
+  bool Flush();
+  // Ends the compressed stream and closes the file.
+  bool Close();
+
+  uint64_t BytesOnDisk() const { return bytesOnDisk_; }
+  const std::string& Error() const { return error_; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  bool Compress(std::string_view text, int mode);
+  bool Put(const void* data, size_t len);
+  bool Fail(const char* what, int err);
+
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  ZSTD_CCtx* zstd_ = nullptr;
+  std::vector<char> out_;
+  uint64_t bytesOnDisk_ = 0;
+  std::string error_;
+};
+
+}  // namespace capture
