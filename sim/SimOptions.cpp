@@ -56,7 +56,14 @@ const char* SimOptionsUsage() {
          "  --calibrate-result ok|fail|never\n"
          "\n"
          "Observation and control:\n"
-         "  --trace FILE              one line per frame: ms, H>D or D>H, bytes in hex\n"
+         "  --trace FILE              capture of every frame (docs/CAPTURE.md; FILE.zst:\n"
+         "                            compressed)\n"
+         "  --replay FILE             serve a capture: host commands are answered from it,\n"
+         "                            its device frames sent with their timing from the\n"
+         "                            first host frame on (USB identity from the capture\n"
+         "                            unless --vid/--pid/--iface are given)\n"
+         "  --speed X                 replay speed factor, 0.01 to 1000 (default 1)\n"
+         "  --loop                    replay again from the start at the end\n"
          "  --control PATH            control socket (same commands as standard input)\n"
          "  --no-stdin                do not read commands from standard input\n"
          "  --help, --version\n"
@@ -103,16 +110,29 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
       o.serial = true;
     } else if (a == "--no-stdin") {
       o.readStdin = false;
+    } else if (a == "--loop") {
+      o.replayLoop = true;
     } else if (a == "--stream-seq") {
       o.config.streamSeq = true;
     } else if (a == "--socket" || a == "--link" || a == "--control" || a == "--trace" ||
-               a == "--version-text" || a == "--calibrate-result" || a == "--rate") {
+               a == "--version-text" || a == "--calibrate-result" || a == "--rate" ||
+               a == "--replay" || a == "--speed") {
       auto v = value();
       if (!v) return std::nullopt;
       if (a == "--socket") o.socketPath = *v;
       if (a == "--link") o.linkPath = *v;
       if (a == "--control") o.controlPath = *v;
       if (a == "--trace") o.tracePath = *v;
+      if (a == "--replay") o.replayPath = *v;
+      if (a == "--speed") {
+        char* end = nullptr;
+        const double x = std::strtod(v->c_str(), &end);
+        if (end == v->c_str() || *end || !(x >= 0.01) || x > 1000) {
+          error = "--speed: a factor from 0.01 to 1000";
+          return std::nullopt;
+        }
+        o.replaySpeed = x;
+      }
       if (a == "--version-text") {
         if (v->size() > 60) {
           error = "--version-text: at most 60 characters";
@@ -147,11 +167,14 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
       }
     } else if (a == "--vid") {
       TPC_NUM(o.config.vid, 0, 0xFFFF, uint16_t);
+      o.identityGiven = true;
     } else if (a == "--pid") {
       TPC_NUM(o.config.pid, 0, 0xFFFF, uint16_t);
+      o.identityGiven = true;
     } else if (a == "--iface") {
       TPC_NUM(o.config.iface, 0, 0xFF, uint8_t);
       ifaceGiven = true;
+      o.identityGiven = true;
     } else if (a == "--detail") {
       TPC_NUM(o.config.detailForm, 8, 17, int);
       if (o.config.detailForm != 8 && o.config.detailForm != 17) {

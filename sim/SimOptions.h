@@ -16,6 +16,10 @@ struct SimOptions {
   std::string linkPath;
   std::string controlPath;
   std::string tracePath;
+  std::string replayPath;    // serve this capture instead of the firmware
+  double replaySpeed = 1.0;  // factor of the recorded timing
+  bool replayLoop = false;
+  bool identityGiven = false;  // --vid, --pid or --iface on the command line
   bool readStdin = true;
   bool help = false;
   bool version = false;

@@ -1,11 +1,13 @@
-// Frame trace: one line per frame, "<ms since start> H>D|D>H <bytes in hex>",
-// flushed line by line.
+// Frame trace: a capture file (docs/CAPTURE.md) of every frame in and out, flushed line
+// by line so that a reader sees each frame at once.
 #pragma once
 
 #include <cstdio>
 #include <span>
 #include <string>
 
+#include "capture/CaptureFormat.h"
+#include "capture/CaptureSink.h"
 #include "sim/SimClock.h"
 
 namespace tpcsim {
@@ -13,22 +15,28 @@ namespace tpcsim {
 class Trace {
  public:
   explicit Trace(const SimClock& clock) : clock_(clock), startUs_(clock.NowUs()) {}
-  ~Trace();
   Trace(const Trace&) = delete;
   Trace& operator=(const Trace&) = delete;
 
-  bool Open(const std::string& path, std::string& error);
-  bool IsOpen() const { return file_ != nullptr; }
+  // Creates the file (".zst": compressed) and writes the header.
+  bool Open(const std::string& path, capture::Header header, std::string& error);
+  bool IsOpen() const { return sink_.IsOpen(); }
 
-  void HostToDevice(std::span<const uint8_t> bytes) { Write("H>D", bytes); }
-  void DeviceToHost(std::span<const uint8_t> bytes) { Write("D>H", bytes); }
+  void HostToDevice(std::span<const uint8_t> bytes) {
+    Write(capture::Direction::kHostToDevice, bytes);
+  }
+  void DeviceToHost(std::span<const uint8_t> bytes) {
+    Write(capture::Direction::kDeviceToHost, bytes);
+  }
 
  private:
-  void Write(const char* dir, std::span<const uint8_t> bytes);
+  void Write(capture::Direction dir, std::span<const uint8_t> bytes);
 
   const SimClock& clock_;
   int64_t startUs_;
-  std::FILE* file_ = nullptr;
+  capture::LinkKind link_ = capture::LinkKind::kUnknown;
+  capture::CaptureSink sink_;
+  std::string line_;
 };
 
 }  // namespace tpcsim

@@ -43,6 +43,7 @@ VirtualController::VirtualController(const SimClock& clock, ControllerConfig con
 }
 
 void VirtualController::PowerCycle() {
+  if (replay_) replay_->Restart();
   stream_.reset();
   calibrateDueUs_ = kNever;
   calibrateNever_ = false;
@@ -214,6 +215,7 @@ std::vector<OutFrame> VirtualController::HandleHostFrame(std::span<const uint8_t
   std::vector<OutFrame> out;
   ++stats_.hostFrames;
   if (faults_.Silence() || f.empty()) return out;  // a silent controller hears nothing
+  if (replay_) return replay_->HandleHostFrame(f);
   if (f[0] == 0xF1 || f[0] == 0xF2) {
     HandleBootLoader(f, out);
   } else if (config_.IsDfu()) {
@@ -446,6 +448,7 @@ void VirtualController::EmitTouches(int64_t now, std::vector<OutFrame>& out) {
 }
 
 std::vector<OutFrame> VirtualController::Poll(size_t maxFrames) {
+  if (replay_) return replay_->Poll(maxFrames);
   std::vector<OutFrame> out;
   int64_t now = clock_.NowUs();
 
@@ -484,6 +487,7 @@ std::vector<OutFrame> VirtualController::Poll(size_t maxFrames) {
 }
 
 int64_t VirtualController::NextWakeUs() const {
+  if (replay_) return replay_->NextWakeUs();
   int64_t next = calibrateDueUs_;
   if (touchTicking_) next = std::min(next, touchSched_.Due());
   if (stream_) next = std::min(next, config_.streamRateMax ? clock_.NowUs() : streamSched_.Due());

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include "sim/ControllerConfig.h"
 #include "sim/DataStream.h"
 #include "sim/FaultInjector.h"
+#include "sim/ReplaySource.h"
 #include "sim/OutFrame.h"
 #include "sim/SimClock.h"
 #include "sim/TouchScript.h"
@@ -77,6 +79,9 @@ class VirtualController {
   std::vector<OutFrame> DeviceText(std::string_view text);
   std::vector<OutFrame> Garbage();
 
+  // Serves a capture instead of the firmware (tpcsim --replay).
+  void SetReplay(std::shared_ptr<ReplaySource> replay) { replay_ = std::move(replay); }
+
   // Unplug/replug: the firmware restarts and forgets what the host set.
   void PowerCycle();
 
@@ -127,6 +132,7 @@ class VirtualController {
   bool openFault_ = false;
   bool reenumerate_ = false;
   Stats stats_;
+  std::shared_ptr<ReplaySource> replay_;
 };
 
 }  // namespace tpcsim

@@ -3,8 +3,12 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <type_traits>
 
+#include "capture/CaptureFile.h"
 #include "sim/ControlChannel.h"
 #include "sim/ControlInterpreter.h"
 #include "sim/SerialPtyPort.h"
@@ -18,6 +22,46 @@
 #endif
 
 using namespace tpcsim;
+
+namespace {
+
+// The capture's own header: what this simulator is and serves.
+capture::Header TraceHeader(const SimOptions& o) {
+  const ControllerConfig& c = o.config;
+  capture::Header h;
+  h.program = std::string("tpcsim ") + TPCSIM_VERSION;
+  char text[160];
+  if (o.usb) {
+    h.link = capture::LinkKind::kUsb;
+    std::snprintf(text, sizeof text, "vid=%04X pid=%04X iface=%u", c.vid, c.pid,
+                  unsigned{c.iface});
+  } else {
+    h.link = capture::LinkKind::kSerial;
+    std::snprintf(text, sizeof text, "pty path=%s", o.linkPath.c_str());
+  }
+  h.linkDetail = text;
+  h.firmware = c.versionText;
+  std::snprintf(text, sizeof text, "x=%u y=%u resolution=%u xrange=%u yrange=%u",
+                unsigned{c.xCount}, unsigned{c.yCount}, unsigned{c.resolution},
+                unsigned{c.XRange()}, unsigned{c.YRange()});
+  h.panel = text;
+  return h;
+}
+
+// "vid=227D pid=0102 iface=1" of a USB capture becomes the identity served.
+void TakeIdentity(const std::string& detail, ControllerConfig& c) {
+  auto hex = [&](const char* key, auto& field, int base) {
+    const size_t at = detail.find(key);
+    if (at == std::string::npos) return;
+    field = static_cast<std::remove_reference_t<decltype(field)>>(
+        std::strtoul(detail.c_str() + at + std::strlen(key), nullptr, base));
+  };
+  hex("vid=", c.vid, 16);
+  hex("pid=", c.pid, 16);
+  hex("iface=", c.iface, 10);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -38,13 +82,34 @@ int main(int argc, char** argv) {
   }
   signal(SIGPIPE, SIG_IGN);
 
+  capture::ParseResult replay;
+  if (!opts->replayPath.empty()) {
+    replay = capture::LoadCapture(opts->replayPath);
+    for (const std::string& w : replay.warnings)
+      std::fprintf(stderr, "tpcsim: %s: %s\n", opts->replayPath.c_str(), w.c_str());
+    if (!replay.Ok()) {
+      std::fprintf(stderr, "tpcsim: %s: %s\n", opts->replayPath.c_str(), replay.error.c_str());
+      if (replay.frames.empty()) return 1;
+      std::fprintf(stderr, "tpcsim: serving the %zu frames before it\n", replay.frames.size());
+    }
+    if (replay.header.link == capture::LinkKind::kUsb && !opts->identityGiven)
+      TakeIdentity(replay.header.linkDetail, opts->config);
+    if (!replay.header.firmware.empty()) opts->config.versionText = replay.header.firmware;
+  }
+
   MonotonicClock clock;
   SimLoop loop(clock);
   Trace trace(clock);
-  if (!opts->tracePath.empty() && !trace.Open(opts->tracePath, error)) {
+  if (!opts->tracePath.empty() && !trace.Open(opts->tracePath, TraceHeader(*opts), error)) {
     std::fprintf(stderr, "tpcsim: %s\n", error.c_str());
     return 1;
   }
+  // Each transport serves the capture from a player of its own.
+  auto serveReplay = [&](SimDevice& device) {
+    if (opts->replayPath.empty()) return;
+    device.Controller().SetReplay(std::make_shared<ReplaySource>(
+        clock, replay.header, replay.frames, opts->replaySpeed, opts->replayLoop));
+  };
 
   std::vector<SimDevice*> devices;
   std::unique_ptr<UsbSocketServer> usb;
@@ -65,6 +130,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::fprintf(stderr, "tpcsim: USB device %s\n", usb->NoticePath().c_str());
+    serveReplay(*usb);
     devices.push_back(usb.get());
   }
   if (opts->serial) {
@@ -75,6 +141,7 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "tpcsim: serial port %s linked at %s\n", serial->SlavePath().c_str(),
                  opts->linkPath.c_str());
+    serveReplay(*serial);
     devices.push_back(serial.get());
   }
 

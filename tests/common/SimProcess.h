@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,18 +104,22 @@ class SimProcess {
   }
   bool Ok(const std::string& line) const { return Command(line).rfind("ok", 0) == 0; }
 
-  // Frames of the trace in one direction ("H>D" or "D>H"), as bytes.
+  // Frames of the trace in one direction ("H>D" or "D>H"), as bytes. The trace is a
+  // capture: "#" header lines, then "<us> <dir> <count> <hex>" a frame; a line still
+  // being written is left out.
   std::vector<std::vector<uint8_t>> TraceFrames(const std::string& dir) const {
     std::vector<std::vector<uint8_t>> out;
     std::ifstream in(trace_);
     std::string line;
-    const std::string mark = " " + dir + " ";
     while (std::getline(in, line)) {
-      const size_t at = line.find(mark);
-      if (at == std::string::npos) continue;
+      if (line.empty() || line[0] == '#') continue;
+      std::istringstream words(line);
+      std::string us, d, hex;
+      size_t count = 0;
+      if (!(words >> us >> d >> count >> hex) || d != dir || hex.size() != 2 * count) continue;
       std::vector<uint8_t> bytes;
-      for (size_t i = at + mark.size(); i + 1 < line.size(); i += 3) {
-        bytes.push_back(uint8_t(std::strtoul(line.substr(i, 2).c_str(), nullptr, 16)));
+      for (size_t i = 0; i < hex.size(); i += 2) {
+        bytes.push_back(uint8_t(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
       }
       out.push_back(std::move(bytes));
     }

@@ -139,18 +139,21 @@ struct TracedFrame {
   Bytes bytes;
 };
 
-// tpcsim's trace file: "ms H>D|D>H hex bytes", one frame a line.
+// tpcsim's trace file, a capture: "#" header lines, then "us H>D|D>H count hex" a frame.
 std::vector<TracedFrame> ReadTrace(const std::string& path) {
   std::vector<TracedFrame> frames;
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
     std::istringstream words(line);
-    std::string ms, dir, hex;
-    if (!(words >> ms >> dir)) continue;
+    std::string us, dir, hex;
+    size_t count = 0;
+    if (!(words >> us >> dir >> count >> hex) || hex.size() != 2 * count) continue;
     TracedFrame f;
     f.toDevice = dir == "H>D";
-    while (words >> hex) f.bytes.push_back(static_cast<uint8_t>(std::stoul(hex, nullptr, 16)));
+    for (size_t i = 0; i < hex.size(); i += 2)
+      f.bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
     frames.push_back(std::move(f));
   }
   return frames;

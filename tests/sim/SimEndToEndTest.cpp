@@ -183,11 +183,14 @@ TEST(SimSerialEndToEnd, VersionReplyStreamAndTrace) {
   EXPECT_EQ(std::string(v->begin() + 4, v->end()), "TPCSIM 1.0.0");
   EXPECT_EQ((*v)[2], v->size() - 3);
 
-  // The trace holds both frames, one line each: ms, direction, upper-case hex.
+  // The trace is a capture holding both frames, one line each: microseconds, direction,
+  // byte count, upper-case hex.
   ASSERT_TRUE(WaitFor([&] {
     std::string t = ReadFile(trace);
-    return t.find(" H>D 02 4C 02 04 00\n") != std::string::npos &&
-           t.find(" D>H 02 4C 0D 04 54 50 43") != std::string::npos;
+    return t.rfind("# vantrel-capture 1\n", 0) == 0 &&
+           t.find("# link: serial pty path=" + link + "\n") != std::string::npos &&
+           t.find(" H>D 5 024C020400\n") != std::string::npos &&
+           t.find(" D>H 16 024C0D0454504353") != std::string::npos;
   }));
 
   // A data stream starts and stops (lower-case hex is accepted).
