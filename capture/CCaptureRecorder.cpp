@@ -91,14 +91,28 @@ void CCaptureRecorder::OnLinkFrame(int linkType, bool toDevice, int64_t timeUs,
       ++stats_.dropped;
       return;
     }
-    queue_.push_back({timeUs, linkType, toDevice, std::vector<uint8_t>(bytes, bytes + len)});
+    queue_.push_back({timeUs, linkType, toDevice, std::vector<uint8_t>(bytes, bytes + len), {}, {}});
     queuedBytes_ += size_t(len);
     wake = queue_.size() == capacity_ / 2;
   }
   if (wake) wake_.notify_one();
 }
 
+void CCaptureRecorder::Note(const std::string& key, const std::string& value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (accepting_) queue_.push_back({0, kLinkNone, false, {}, key, value});
+}
+
 void CCaptureRecorder::Format(const Queued& q, std::string& out) {
+  if (!q.noteKey.empty()) {
+    out += HeaderLine(q.noteKey, q.noteValue);
+    if (q.noteKey == "link") {
+      const std::string kind = q.noteValue.substr(0, q.noteValue.find(' '));
+      written_.link = kind == "usb" ? LinkKind::kUsb : kind == "serial" ? LinkKind::kSerial
+                                                                        : LinkKind::kUnknown;
+    }
+    return;
+  }
   const LinkKind kind = KindOf(q.linkType);
   if (kind != written_.link && kind != LinkKind::kUnknown) {
     written_.link = kind;

@@ -47,6 +47,9 @@ class CCaptureRecorder : public IFrameRecorder {
 
   void OnLinkFrame(int linkType, bool toDevice, int64_t timeUs, const uint8_t* bytes,
                    int len) override;
+  // A "# key: value" line between the frames queued so far and the next ones (what
+  // became known while recording, such as the link's identity once it opened).
+  void Note(const std::string& key, const std::string& value);
 
   static LinkKind KindOf(int linkType);
   static std::string PanelText(const PanelInfo& panel);
@@ -57,6 +60,8 @@ class CCaptureRecorder : public IFrameRecorder {
     int linkType;
     bool toDevice;
     std::vector<uint8_t> bytes;
+    std::string noteKey;  // a header line instead of a frame
+    std::string noteValue;
   };
   void WriterLoop();
   void Format(const Queued& q, std::string& out);

@@ -139,7 +139,9 @@ class Parser {
     } else if (key == "link") {
       auto words = Words(value);
       h.link = words.empty() ? LinkKind::kUnknown : KindFromWord(words[0]);
-      if (h.link == LinkKind::kUnknown) Warn("unknown link kind " + Quoted(value));
+      if (h.link == LinkKind::kUnknown && !words.empty() && words[0] != "unknown") {
+        Warn("unknown link kind " + Quoted(value));
+      }
       h.linkDetail = words.empty() ? "" : std::string(Trim(value.substr(words[0].size())));
     } else if (key == "firmware") {
       if (h.firmware.empty()) h.firmware = value;

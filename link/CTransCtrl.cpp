@@ -182,12 +182,12 @@ SendOutcome TransCore::Send(std::string_view cmd, int queueIfBusy, int& result) 
 }
 
 int TransCore::WriteFrame(CTransIFBase& link, const uint8_t* frame, int len) {
-  const int64_t at = RecorderClockUs();
-  const int result = link.Write(frame, len);
-  if (result != -1) {
-    if (auto rec = recorder.load()) rec->OnLinkFrame(linkType.load(), true, at, frame, len);
+  // Recorded before it goes out, so that its reply, read on the receive thread, can never
+  // be recorded ahead of it.
+  if (auto rec = recorder.load()) {
+    rec->OnLinkFrame(linkType.load(), true, RecorderClockUs(), frame, len);
   }
-  return result;
+  return link.Write(frame, len);
 }
 
 // ---------------------------------------------------------------- receive loop

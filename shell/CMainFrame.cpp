@@ -63,6 +63,8 @@ CMainFrame::CMainFrame(CVantrelToolApp& app) : app_(app) {
   row->addWidget(statusText_, 1);
   auto* pane2 = new QLabel(this);
   pane2->setFixedWidth(250);
+  pane2->setObjectName(QStringLiteral("recordStatus"));
+  recordText_ = pane2;
   statusBar()->addWidget(pane0);
   statusBar()->addWidget(pane1);
   statusBar()->addWidget(pane2);
@@ -94,7 +96,10 @@ void CMainFrame::BuildMenus() {
   };
   const Popup popups[] = {
       {"File(&F)",
-       {{ID_SETTINGS, "Settings (&S)", true, false}, {ID_APP_EXIT, "Exit (&X)", true, false}}},
+       {{ID_SETTINGS, "Settings (&S)", true, false},
+        {ID_RECORD_SESSION, "Record session...", true, true},
+        {ID_OPEN_CAPTURE, "Open capture...", true, false},
+        {ID_APP_EXIT, "Exit (&X)", true, false}}},
       {"Windows(&W)",
        {{ID_XY_WINDOW, "XY Window (&Z)", true, true},
         {ID_WAVE_WINDOW, "Wave Window (&W)", true, true},
@@ -136,6 +141,7 @@ void CMainFrame::UpdateMenuChecks() {
   if (QAction* a = Action(ID_XY_WINDOW)) a->setChecked(app_.IsXYWindowVisible());
   if (QAction* a = Action(ID_WAVE_WINDOW)) a->setChecked(app_.IsWaveWindowVisible());
   if (QAction* a = Action(ID_SEND_WINDOW)) a->setChecked(app_.IsSendWindowVisible());
+  if (QAction* a = Action(ID_RECORD_SESSION)) a->setChecked(app_.IsRecording());
 }
 
 void CMainFrame::SetLinkStatus(LinkStatus status) {
@@ -148,6 +154,14 @@ void CMainFrame::SetLinkStatus(LinkStatus status) {
 
 QString CMainFrame::StatusText() const {
   return statusText_->text();
+}
+
+void CMainFrame::SetRecordText(const QString& text) {
+  recordText_->setText(text);
+}
+
+QString CMainFrame::RecordText() const {
+  return recordText_->text();
 }
 
 bool CMainFrame::Connect() {

@@ -20,6 +20,8 @@ class CMainFrame : public QMainWindow {
   // Command identifiers of the menu items.
   enum Command {
     ID_SETTINGS = 32777,
+    ID_RECORD_SESSION = 32801,
+    ID_OPEN_CAPTURE = 32802,
     ID_APP_EXIT = 57665,
     ID_XY_WINDOW = 32773,
     ID_WAVE_WINDOW = 32775,
@@ -46,6 +48,9 @@ class CMainFrame : public QMainWindow {
   void SetLinkStatus(LinkStatus status);
   LinkStatus GetLinkStatus() const { return status_; }
   QString StatusText() const;
+  // The recording's pane of the status line ("REC ..." or empty).
+  void SetRecordText(const QString& text);
+  QString RecordText() const;
   int StatusIconId() const { return statusIconId_; }
 
   // Probes the link after a device change; true when it answers.
@@ -77,6 +82,7 @@ class CMainFrame : public QMainWindow {
   CVantrelToolApp& app_;
   QLabel* statusIcon_ = nullptr;
   QLabel* statusText_ = nullptr;
+  QLabel* recordText_ = nullptr;
   int statusIconId_ = 0;
   LinkStatus status_ = LinkStatus::kDisconnected;
   std::map<int, QAction*> actions_;

@@ -1,6 +1,7 @@
 #include "CUiHooks.h"
 
 #include <QDialog>
+#include <QFileDialog>
 
 CUiHooks CUiHooks::Defaults() {
   CUiHooks h;
@@ -10,5 +11,9 @@ CUiHooks CUiHooks::Defaults() {
     return static_cast<QMessageBox::StandardButton>(box.exec());
   };
   h.execDialog = [](QDialog& dialog) { return dialog.exec(); };
+  h.chooseFile = [](QWidget* owner, bool save, const QString& caption, const QString& filter) {
+    return save ? QFileDialog::getSaveFileName(owner, caption, QString(), filter)
+                : QFileDialog::getOpenFileName(owner, caption, QString(), filter);
+  };
   return h;
 }

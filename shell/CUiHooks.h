@@ -11,10 +11,15 @@ struct CUiHooks {
       QWidget* owner, QMessageBox::Icon icon, const QString& text,
       QMessageBox::StandardButtons buttons)>;
   using ExecFn = std::function<int(QDialog& dialog)>;
+  // A file to save to (save) or open; empty when cancelled. filter: "Name (*.ext);;...".
+  using ChooseFileFn = std::function<QString(QWidget* owner, bool save, const QString& caption,
+                                             const QString& filter)>;
 
   MessageFn messageBox;
   ExecFn execDialog;
+  ChooseFileFn chooseFile;
 
-  // Real message boxes (caption "VantrelTool Test Program") and QDialog::exec.
+  // Real message boxes (caption "VantrelTool Test Program"), QDialog::exec and file
+  // dialogs.
   static CUiHooks Defaults();
 };

@@ -15,6 +15,7 @@
 #include "hidpipe/hidpipe.h"
 #include "link/CSerialDeviceWatch.h"
 #include "shell/CAboutDlg.h"
+#include "shell/CCaptureControl.h"
 #include "shell/CHelpDialog.h"
 #include "shell/CMainFrame.h"
 #include "shell/CSingleInstance.h"
@@ -112,6 +113,18 @@ CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options
   // Device notices are followed from here on, so a controller that appears while the
   // port-open failure box is up is not missed.
   if (options.deviceNotices) RegisterNotices();
+  captures_ = std::make_unique<CCaptureControl>(*this);
+  // Recording from the start sees the link's first frames.
+  if (!options.recordPath.isEmpty()) captures_->StartRecording(options.recordPath);
+  if (options.replayPath.isEmpty() || !captures_->OpenReplay(options.replayPath)) {
+    OpenConfiguredLink();
+  }
+  if (captures_->IsRecording()) captures_->NoteLink();
+  frame_->StartStartupTimer();
+  return kStarted;
+}
+
+bool CVantrelToolApp::OpenConfiguredLink() {
   int opened = 0;
   if (settings_.usbCom != 0) {
     SerialLineSettings line = SerialSettings();
@@ -121,14 +134,17 @@ CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options
   }
   if (opened == 1) {
     frame_->SetLinkStatus(LinkStatus::kConnected);
-  } else {
-    frame_->SetLinkStatus(LinkStatus::kDisconnected);
-    hooks_.messageBox(frame_.get(), QMessageBox::Warning, PortOpenFailureText(), QMessageBox::Ok);
-    // A controller already present when the notices began sends none: probe once.
-    if (options.deviceNotices) frame_->OnDeviceChange();
+    return true;
   }
-  frame_->StartStartupTimer();
-  return kStarted;
+  frame_->SetLinkStatus(LinkStatus::kDisconnected);
+  hooks_.messageBox(frame_.get(), QMessageBox::Warning, PortOpenFailureText(), QMessageBox::Ok);
+  // A controller already present when the notices began sends none: probe once.
+  if (options_.deviceNotices) frame_->OnDeviceChange();
+  return false;
+}
+
+bool CVantrelToolApp::IsRecording() const {
+  return captures_ && captures_->IsRecording();
 }
 
 void CVantrelToolApp::ExitInstance() {
@@ -148,6 +164,7 @@ void CVantrelToolApp::ExitInstance() {
   // Stop deliveries before the windows that take them go away.
   deliverer_->Shutdown();
   ctrl_->Close();
+  captures_.reset();  // ends a recording after the link's last frames
   delete settingDlg_;
   settingDlg_ = nullptr;
   delete xy_;
@@ -195,6 +212,12 @@ void CVantrelToolApp::OnCommand(int command) {
   switch (command) {
     case CMainFrame::ID_SETTINGS:
       OpenSettingsDialog();
+      break;
+    case CMainFrame::ID_RECORD_SESSION:
+      captures_->OnRecordCommand();
+      break;
+    case CMainFrame::ID_OPEN_CAPTURE:
+      captures_->OnOpenCaptureCommand();
       break;
     case CMainFrame::ID_APP_EXIT:
       frame_->close();

@@ -11,6 +11,7 @@
 #include "link/CTransCtrl.h"
 #include "shell/CUiHooks.h"
 
+class CCaptureControl;
 class CHelpDialog;
 class CMainFrame;
 class CSendDialog;
@@ -35,6 +36,8 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
     bool singleInstance = true;  // refuse a second copy
     bool deviceNotices = true;   // follow the library's device notices
     bool showMainWindow = true;
+    QString recordPath;  // record the session from the start
+    QString replayPath;  // play this capture instead of opening the controller
   };
   enum InitResult { kStarted, kSecondInstance, kDfuToolRunning };
 
@@ -51,6 +54,10 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
   CSettingsRecord& Settings() { return settings_; }
   CMainFrame* MainFrame() const { return frame_.get(); }
   CUiDeliverer& Deliverer() { return *deliverer_; }
+  CCaptureControl& Captures() { return *captures_; }
+  bool IsRecording() const;
+  // Opens the link the settings name and shows its state; false when it did not open.
+  bool OpenConfiguredLink();
   // Copy of the configured controller line, port number included.
   SerialLineSettings SerialSettings() const;
 
@@ -106,6 +113,7 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
   std::unique_ptr<CSingleInstance> instance_;
   std::unique_ptr<CSerialDeviceWatch> serialWatch_;
   std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<CCaptureControl> captures_;
   // Tool windows: children of the main window, created at first opening.
   CWndXYDialog* xy_ = nullptr;
   CWndGraphDialog* wave_ = nullptr;

@@ -16,6 +16,8 @@ namespace {
 struct CommandLine {
   QString configPath;
   QString screenshotDir;
+  QString recordPath;
+  QString replayPath;
 };
 
 // Parsed before any window system is touched, so --help and --version work anywhere.
@@ -37,8 +39,18 @@ int ParseCommandLine(int argc, char** argv, CommandLine& out) {
                            QStringLiteral("Open every window, write a PNG of each into <dir>, "
                                           "then exit."),
                            QStringLiteral("dir"));
+  QCommandLineOption record(QStringList{"record"},
+                            QStringLiteral("Record the session into <file> from the start "
+                                           "(a name ending in .zst is compressed)."),
+                            QStringLiteral("file"));
+  QCommandLineOption replay(QStringList{"replay"},
+                            QStringLiteral("Play the capture <file> instead of talking to "
+                                           "the controller."),
+                            QStringLiteral("file"));
   parser.addOption(config);
   parser.addOption(shots);
+  parser.addOption(record);
+  parser.addOption(replay);
   parser.process(core);  // prints help, version or the error and exits for those
   if (!parser.positionalArguments().isEmpty()) {
     std::fprintf(stderr, "VantrelTool: unexpected argument '%s' (see --help)\n",
@@ -54,6 +66,15 @@ int ParseCommandLine(int argc, char** argv, CommandLine& out) {
     out.configPath = info.absoluteFilePath();
   }
   if (parser.isSet(shots)) out.screenshotDir = parser.value(shots);
+  if (parser.isSet(record)) out.recordPath = parser.value(record);
+  if (parser.isSet(replay)) {
+    const QFileInfo info(parser.value(replay));
+    if (!info.isFile()) {
+      std::fprintf(stderr, "VantrelTool: --replay %s: no such file\n", qPrintable(info.filePath()));
+      return 2;
+    }
+    out.replayPath = info.absoluteFilePath();
+  }
   return 0;
 }
 
@@ -70,6 +91,8 @@ int main(int argc, char** argv) {
 
   CVantrelToolApp::Options options;
   options.configPath = cmd.configPath;
+  options.recordPath = cmd.recordPath;
+  options.replayPath = cmd.replayPath;
   const bool screenshot = !cmd.screenshotDir.isEmpty();
 
   CVantrelToolApp app;

@@ -1,0 +1,201 @@
+#include "CCaptureControl.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+#include "capture/CReplayLink.h"
+#include "capture/CaptureFile.h"
+#include "capture/FrameRules.h"
+#include "shell/CMainFrame.h"
+#include "shell/CReplayBar.h"
+#include "shell/CVantrelToolApp.h"
+#include "shell/ProductVersion.h"
+
+namespace {
+
+constexpr int kStatusMs = 250;
+const char kFilter[] = "Capture (*.capture *.capture.zst *.zst);;All files (*)";
+
+QString SizeText(uint64_t bytes) {
+  if (bytes < 1024) return QStringLiteral("%1 B").arg(bytes);
+  if (bytes < 1024 * 1024) return QStringLiteral("%1 KB").arg(double(bytes) / 1024, 0, 'f', 1);
+  return QStringLiteral("%1 MB").arg(double(bytes) / (1024 * 1024), 0, 'f', 1);
+}
+
+QString HexText(const capture::Bytes& bytes) {
+  QString out;
+  for (uint8_t b : bytes) out += QStringLiteral("%1 ").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+  return out.trimmed();
+}
+
+}  // namespace
+
+CCaptureControl::CCaptureControl(CVantrelToolApp& app)
+    : app_(app), recorder_(std::make_shared<capture::CCaptureRecorder>()) {
+  app_.Ctrl().SetRecorder(recorder_);
+  statusTimer_ = new QTimer(this);
+  statusTimer_->setInterval(kStatusMs);
+  connect(statusTimer_, &QTimer::timeout, this, &CCaptureControl::UpdateRecordStatus);
+}
+
+CCaptureControl::~CCaptureControl() {
+  app_.Ctrl().SetRecorder(nullptr);
+  recorder_->Stop();
+  delete bar_;
+}
+
+void CCaptureControl::Message(int icon, const QString& text) {
+  app_.Hooks().messageBox(app_.MainFrame(), static_cast<QMessageBox::Icon>(icon), text,
+                          QMessageBox::Ok);
+}
+
+// ---------------------------------------------------------------- recording
+
+void CCaptureControl::OnRecordCommand() {
+  if (IsRecording()) {
+    StopRecording();
+    return;
+  }
+  const QString path = app_.Hooks().chooseFile(
+      app_.MainFrame(), true, QStringLiteral("Record session"), QString::fromLatin1(kFilter));
+  if (!path.isEmpty()) StartRecording(path);
+}
+
+bool CCaptureControl::StartRecording(const QString& path) {
+  CTransCtrl& ctrl = app_.Ctrl();
+  capture::Header h;
+  h.program = QStringLiteral("VantrelTool %1").arg(GetProductVersion()).toStdString();
+  h.link = capture::CCaptureRecorder::KindOf(ctrl.GetLinkType());
+  h.linkDetail = ctrl.LinkDescription();
+  h.firmware = ctrl.FirmwareVersion();
+  if (!h.firmware.empty()) h.panel = capture::CCaptureRecorder::PanelText(ctrl.Panel());
+  std::string error;
+  if (!recorder_->Start(path.toStdString(), h, error)) {
+    Message(QMessageBox::Warning, QStringLiteral("Cannot record the session:\n%1")
+                                      .arg(QString::fromStdString(error)));
+    return false;
+  }
+  notedLink_ = std::string(capture::LinkKindName(h.link)) + " " + h.linkDetail;
+  statusTimer_->start();
+  UpdateRecordStatus();
+  return true;
+}
+
+void CCaptureControl::NoteLink() {
+  CTransCtrl& ctrl = app_.Ctrl();
+  const std::string detail = ctrl.LinkDescription();
+  if (detail.empty()) return;
+  const std::string link = std::string(capture::LinkKindName(
+                               capture::CCaptureRecorder::KindOf(ctrl.GetLinkType()))) +
+                           " " + detail;
+  if (link == notedLink_) return;
+  notedLink_ = link;
+  recorder_->Note("link", link);
+}
+
+void CCaptureControl::StopRecording() {
+  const bool ok = recorder_->Stop();
+  statusTimer_->stop();
+  const auto stats = recorder_->GetStats();
+  if (app_.MainFrame()) app_.MainFrame()->SetRecordText(QString());
+  if (!ok) {
+    Message(QMessageBox::Warning, QStringLiteral("Recording stopped:\n%1")
+                                      .arg(QString::fromStdString(stats.error)));
+  } else if (stats.dropped > 0) {
+    Message(QMessageBox::Warning,
+            QStringLiteral("%1 frames could not be recorded in %2: the disk was too slow.")
+                .arg(stats.dropped)
+                .arg(QString::fromStdString(stats.path)));
+  }
+}
+
+bool CCaptureControl::IsRecording() const {
+  return recorder_->IsActive();
+}
+
+QString CCaptureControl::RecordText() const {
+  const auto s = recorder_->GetStats();
+  if (!s.active) return QString();
+  QString text = QStringLiteral("REC %1 frames, %2").arg(s.frames).arg(SizeText(s.bytesOnDisk));
+  if (s.dropped > 0) text += QStringLiteral(", %1 dropped").arg(s.dropped);
+  return text;
+}
+
+void CCaptureControl::UpdateRecordStatus() {
+  if (!recorder_->IsActive()) {
+    StopRecording();  // a write error ended it: the message names the file
+    return;
+  }
+  NoteLink();
+  if (app_.MainFrame()) app_.MainFrame()->SetRecordText(RecordText());
+}
+
+// ---------------------------------------------------------------- replay
+
+void CCaptureControl::OnOpenCaptureCommand() {
+  const QString path = app_.Hooks().chooseFile(
+      app_.MainFrame(), false, QStringLiteral("Open capture"), QString::fromLatin1(kFilter));
+  if (!path.isEmpty()) OpenReplay(path);
+}
+
+bool CCaptureControl::OpenReplay(const QString& path) {
+  capture::ParseResult r = capture::LoadCapture(path.toStdString());
+  const QString name = QFileInfo(path).fileName();
+  if (r.frames.empty()) {
+    const QString why = r.Ok() ? QStringLiteral("it holds no frames")
+                               : QString::fromStdString(r.error);
+    Message(QMessageBox::Warning, QStringLiteral("Cannot replay %1:\n%2").arg(path, why));
+    return false;
+  }
+  if (!r.Ok()) {
+    Message(QMessageBox::Warning,
+            QStringLiteral("%1: %2\nThe %3 frames before it are replayed.")
+                .arg(path, QString::fromStdString(r.error))
+                .arg(r.frames.size()));
+  }
+  if (IsReplaying()) CloseReplay();
+  player_ = std::make_shared<capture::CReplayPlayer>(r.header, std::move(r.frames));
+  CTransCtrl& ctrl = app_.Ctrl();
+  ctrl.Close();
+  ctrl.SetLinkFactory([player = player_](int) { return std::make_unique<capture::CReplayLink>(player); });
+  const bool opened = ctrl.Open(capture::CReplayLink::LinkTypeOf(r.header), nullptr) == 1;
+  app_.SetLinkStatus(opened ? LinkStatus::kConnected : LinkStatus::kDisconnected);
+
+  bar_ = new CReplayBar(player_, name, app_.MainFrame());
+  connect(bar_, &CReplayBar::closed, this, [this] { QTimer::singleShot(0, this, &CCaptureControl::CloseReplay); });
+  for (const std::string& w : r.warnings) bar_->SetMessage(QString::fromStdString(w));
+  bar_->show();
+  replayTimer_ = new QTimer(this);
+  replayTimer_->setInterval(kStatusMs);
+  connect(replayTimer_, &QTimer::timeout, this, &CCaptureControl::ShowUnanswered);
+  replayTimer_->start();
+  return true;
+}
+
+void CCaptureControl::ShowUnanswered() {
+  if (!player_ || !bar_) return;
+  const auto unanswered = player_->TakeUnanswered();
+  if (unanswered.empty()) return;
+  bar_->SetMessage(QStringLiteral("Not in the capture, answered negatively: %1")
+                       .arg(HexText(unanswered.back())));
+}
+
+void CCaptureControl::CloseReplay() {
+  if (!player_) return;
+  delete replayTimer_;
+  replayTimer_ = nullptr;
+  if (bar_) {
+    bar_->hide();
+    bar_->deleteLater();
+    bar_ = nullptr;
+  }
+  CTransCtrl& ctrl = app_.Ctrl();
+  ctrl.Close();
+  ctrl.SetLinkFactory(nullptr);
+  player_.reset();
+  app_.OpenConfiguredLink();
+}
+
+CReplayBar* CCaptureControl::Bar() const {
+  return bar_;
+}

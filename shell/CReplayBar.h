@@ -1,0 +1,49 @@
+// The replay bar: play/pause, speed, position with time, one frame at a time, and what
+// the capture could not answer.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "capture/CReplayPlayer.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QTimer;
+
+class CReplayBar : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Speeds offered; the last entry is "as fast as possible".
+  static constexpr double kSpeeds[] = {0.25, 0.5, 1, 2, 4, 8, 16, 0};
+
+  CReplayBar(std::shared_ptr<capture::CReplayPlayer> player, const QString& fileName,
+             QWidget* parent);
+
+  // Shows the player's state (also run by a timer while visible).
+  void Refresh();
+  void SetMessage(const QString& text);
+  QString Message() const;
+  // "01:02.345".
+  static QString TimeText(int64_t us);
+
+ signals:
+  // The user closed the bar: the replay ends.
+  void closed();
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  std::shared_ptr<capture::CReplayPlayer> player_;
+  QPushButton* play_ = nullptr;
+  QPushButton* step_ = nullptr;
+  QComboBox* speed_ = nullptr;
+  QSlider* position_ = nullptr;
+  QLabel* time_ = nullptr;
+  QLabel* message_ = nullptr;
+  QTimer* timer_ = nullptr;
+};

@@ -1,0 +1,251 @@
+// A session of the whole program against tpcsim (a data stream and two fingers drawing)
+// recorded with --record, then played back twice: inside the program (--replay) and by
+// tpcsim --replay over the USB socket. The Wave and XY logs of both replays equal the
+// live ones apart from their time columns.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "capture/CaptureFile.h"
+#include "common/SimProcess.h"
+#include "shell/CCaptureControl.h"
+#include "shell/CMainFrame.h"
+#include "shell/CReplayBar.h"
+#include "shell/CVantrelToolApp.h"
+#include "views/CWndGraphDialog.h"
+#include "views/CWndXYDialog.h"
+
+namespace {
+
+template <typename Pred>
+bool WaitFor(Pred done, int ms = 15000) {
+  for (int waited = 0; waited < ms; waited += 10) {
+    if (done()) return true;
+    QTest::qWait(10);
+  }
+  return done();
+}
+
+const char kStartM0[] = "SEND 024E020400 ";
+const char kStopStreams[] = "SEND  024E0180 ";
+const char kCalibrate[] = "SEND 024C020100 ";
+
+int Send(CTransCtrl& ctrl, const char* cmd) {
+  return ctrl.SendCmd(cmd, static_cast<int>(std::strlen(cmd)), 1, 1);
+}
+
+// Short replies (slot 7), in order.
+struct Replies : ITransListener {
+  std::vector<std::vector<uint8_t>> got;
+  int OnTransCallback(int len, const uint8_t* b) override {
+    got.emplace_back(b, b + len);
+    return 0;
+  }
+  bool Has(const std::vector<uint8_t>& f) const {
+    return std::find(got.begin(), got.end(), f) != got.end();
+  }
+};
+
+// A log's lines without their first (time) column.
+QStringList WithoutTime(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return {QStringLiteral("cannot read ") + path};
+  QStringList out;
+  for (const QByteArray& line : f.readAll().split('\n')) {
+    const int comma = line.indexOf(',');
+    out << QString::fromLatin1(comma < 0 ? line : line.mid(comma));
+  }
+  return out;
+}
+
+// True when the last multi-touch report of the trace says every finger is gone.
+bool TouchesEnded(const SimProcess& sim) {
+  const auto frames = sim.TraceFrames("D>H");
+  for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+    if (it->size() < 4 || (*it)[1] != 0x4D) continue;
+    for (size_t e = 4; e + 6 <= it->size(); e += 6) {
+      if ((*it)[e] != 0) return false;
+    }
+    return true;
+  }
+  return false;
+}
+
+class CaptureReplay : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    sim_ = new SimProcess;
+    ::setenv("HIDPIPE_SIM", sim_->Socket().c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    delete sim_;
+    sim_ = nullptr;
+  }
+  void TearDown() override {
+    app_.reset();
+    CTransCtrl::ClearPending();
+    sim_->Stop();
+  }
+
+  void StartApp(const QString& record, const QString& replay) {
+    const QString ini = dir_.filePath("ZUZIvor.ini");
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[HID]\nVID1=8829\nPID1=258\nOSType1=2\n");
+    f.close();
+    app_ = std::make_unique<CVantrelToolApp>();
+    app_->Hooks().messageBox = [this](QWidget*, QMessageBox::Icon, const QString& text,
+                                      QMessageBox::StandardButtons) {
+      messages_ << text;
+      return QMessageBox::Ok;
+    };
+    CVantrelToolApp::Options options;
+    options.configPath = ini;
+    options.singleInstance = false;
+    options.recordPath = record;
+    options.replayPath = replay;
+    ASSERT_EQ(app_->InitInstance(options), CVantrelToolApp::kStarted);
+    replies_ = Replies{};
+    app_->Ctrl().RegisterListener(7, 2, &replies_);
+  }
+
+  // Opens the Wave and XY windows and starts their logs into <prefix>wave.csv, xy.csv.
+  void StartLogs(const QString& prefix) {
+    app_->OpenWaveWindow();
+    app_->OpenXYWindow();
+    CWndGraphDialog* wave = app_->WaveWindow();
+    CWndXYDialog* xy = app_->XYWindow();
+    xy->OnPaint();  // the XY window takes points once it has drawn itself
+    const QString wavePath = dir_.filePath(prefix + "wave.csv");
+    const QString xyPath = dir_.filePath(prefix + "xy.csv");
+    wave->prompts.chooseFile = [wavePath](const QString&) { return wavePath; };
+    xy->prompts.chooseFile = [xyPath](const QString&) { return xyPath; };
+    auto* maxLines = wave->findChild<QLineEdit*>("id1018");
+    maxLines->selectAll();
+    QTest::keyClicks(maxLines, "100000");
+    wave->OnBnClickedLogFile();
+    xy->OnBnClickedLogFile();
+    ASSERT_TRUE(wave->IsLogging() && xy->IsLogging());
+  }
+  void StopLogs() {
+    app_->WaveWindow()->OnBnClickedLogFile();
+    app_->XYWindow()->OnBnClickedLogFile();
+  }
+  int Lines(const QString& name) const { return int(WithoutTime(dir_.filePath(name)).size()); }
+
+  static SimProcess* sim_;
+  QTemporaryDir dir_;
+  std::unique_ptr<CVantrelToolApp> app_;
+  QStringList messages_;
+  Replies replies_;
+};
+
+SimProcess* CaptureReplay::sim_ = nullptr;
+
+TEST_F(CaptureReplay, RecordedSessionReplaysIntoTheSameLogsBothWays) {
+  const QString capture = dir_.filePath("session.capture.zst");
+
+  // ---- live session, recorded from the start
+  ASSERT_TRUE(sim_->Start({"--usb", "--rate", "300"}));
+  StartApp(capture, QString());
+  ASSERT_TRUE(WaitFor([&] { return !app_->Ctrl().FirmwareVersion().empty(); }));
+  EXPECT_TRUE(app_->MainFrame()->RecordText().startsWith("REC ")) << messages_.join("|").toStdString();
+  StartLogs("live-");
+  Send(app_->Ctrl(), kStartM0);
+  ASSERT_TRUE(WaitFor([&] { return Lines("live-wave.csv") > 60; }));
+  ASSERT_TRUE(sim_->Ok("touch line 0 200 200 1500 900 400"));
+  ASSERT_TRUE(sim_->Ok("touch line 1 2000 1200 600 300 400"));
+  ASSERT_TRUE(WaitFor([&] { return TouchesEnded(*sim_); }));
+  Send(app_->Ctrl(), kStopStreams);
+  // The acknowledgement comes after every frame before it: all of them are logged.
+  ASSERT_TRUE(WaitFor([&] { return replies_.Has({0x02, 0x4E, 0x02, 0x80, 0x01}); }));
+  StopLogs();
+  app_->OnCommand(CMainFrame::ID_RECORD_SESSION);  // the same item stops the recording
+  EXPECT_FALSE(app_->IsRecording());
+  EXPECT_TRUE(app_->MainFrame()->RecordText().isEmpty());
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+  app_.reset();
+  ASSERT_TRUE(sim_->Stop());
+
+  const capture::ParseResult rec = capture::LoadCapture(capture.toStdString());
+  ASSERT_TRUE(rec.Ok()) << rec.error;
+  EXPECT_EQ(rec.header.firmware, "TPCSIM 1.0.0");
+  EXPECT_EQ(rec.header.link, capture::LinkKind::kUsb);
+  EXPECT_NE(rec.header.linkDetail.find("vid=227D pid=0102"), std::string::npos);
+  const QStringList liveWave = WithoutTime(dir_.filePath("live-wave.csv"));
+  const QStringList liveXY = WithoutTime(dir_.filePath("live-xy.csv"));
+  ASSERT_GT(liveXY.size(), 20);
+
+  // ---- replay inside the program, as fast as possible
+  StartApp(QString(), capture);
+  capture::CReplayPlayer* player = app_->Captures().Player();
+  ASSERT_NE(player, nullptr);
+  ASSERT_NE(app_->Captures().Bar(), nullptr);
+  ASSERT_TRUE(WaitFor([&] { return app_->Ctrl().FirmwareVersion() == "TPCSIM 1.0.0"; }));
+  StartLogs("replay-");
+  player->SetSpeed(capture::CReplayPlayer::kAsFastAsPossible);
+  app_->Captures().Bar()->findChild<QPushButton*>("replayPlay")->click();
+  ASSERT_TRUE(WaitFor([&] {
+    return player->AtEnd() && Lines("replay-wave.csv") >= liveWave.size() &&
+           Lines("replay-xy.csv") >= liveXY.size();
+  })) << player->AtEnd() << " " << player->SentCount() << "/" << player->DeviceFrameCount() << " "
+      << Lines("replay-wave.csv") << "/" << liveWave.size() << " " << Lines("replay-xy.csv")
+      << "/" << liveXY.size() << " playing " << player->IsPlaying();
+  // A command the capture does not hold is acknowledged negatively and shown.
+  Send(app_->Ctrl(), kCalibrate);
+  EXPECT_TRUE(WaitFor([&] { return replies_.Has({0x02, 0x4C, 0x02, 0x01, 0x00}); }));
+  EXPECT_TRUE(WaitFor([&] {
+    return app_->Captures().Bar()->Message().contains("answered negatively: 02 4C 02 01 00");
+  }));
+  StopLogs();
+  EXPECT_EQ(WithoutTime(dir_.filePath("replay-wave.csv")), liveWave);
+  EXPECT_EQ(WithoutTime(dir_.filePath("replay-xy.csv")), liveXY);
+  app_.reset();
+
+  // ---- replay by tpcsim: the program connects to it as to a controller
+  StartApp(QString(), QString());  // no controller yet
+  StartLogs("sim-");
+  ASSERT_TRUE(sim_->Start({"--usb", "--replay", capture.toStdString(), "--speed", "4"}));
+  ASSERT_TRUE(WaitFor([&] {
+    return Lines("sim-wave.csv") >= liveWave.size() && Lines("sim-xy.csv") >= liveXY.size();
+  }, 30000));
+  StopLogs();
+  EXPECT_EQ(app_->Ctrl().FirmwareVersion(), "TPCSIM 1.0.0");
+  EXPECT_EQ(WithoutTime(dir_.filePath("sim-wave.csv")), liveWave);
+  EXPECT_EQ(WithoutTime(dir_.filePath("sim-xy.csv")), liveXY);
+}
+
+TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) {
+  const QString path = dir_.filePath("bad.capture");
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("# vantrel-capture 1\n# link: usb\n0 H>D 5 024C020400\n5 D>H 5 024C020441\n"
+          "10 D>H 8 024B0500000001E8\n20 D>H 8 024B05000001\n");
+  f.close();
+  StartApp(QString(), path);
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_TRUE(messages_[0].contains("line 6: 8 bytes announced, 12 hex digits found"))
+      << messages_[0].toStdString();
+  EXPECT_TRUE(messages_[0].contains("The 3 frames before it are replayed."));
+  ASSERT_NE(app_->Captures().Player(), nullptr);
+  EXPECT_EQ(app_->Captures().Player()->DeviceFrameCount(), 1u);
+  EXPECT_TRUE(WaitFor([&] { return app_->Ctrl().FirmwareVersion() == "A"; }));
+
+  // Not a capture at all: nothing to play, the configured link is opened instead.
+  app_.reset();
+  messages_.clear();
+  QFile g(dir_.filePath("empty.capture"));
+  ASSERT_TRUE(g.open(QIODevice::WriteOnly));
+  g.close();
+  StartApp(QString(), g.fileName());
+  ASSERT_GE(messages_.size(), 1);
+  EXPECT_TRUE(messages_[0].startsWith("Cannot replay")) << messages_[0].toStdString();
+  EXPECT_EQ(app_->Captures().Player(), nullptr);
+}
+
+}  // namespace
