@@ -11,7 +11,9 @@
 #include "control/CSettingDialog.h"
 #include "shell/CAboutDlg.h"
 #include "shell/CHelpDialog.h"
+#include "shell/CCaptureControl.h"
 #include "shell/CMainFrame.h"
+#include "shell/CReplayBar.h"
 #include "shell/CVantrelToolApp.h"
 #include "views/CWndGraphDialog.h"
 #include "views/CWndXYDialog.h"
@@ -89,5 +91,13 @@ bool CScreenshotWriter::Run() {
   port.show();
   Grab(&port, "serial-port");
   port.hide();
+
+  // Replaying a capture: the replay bar a while into playing it.
+  if (CCaptureControl& captures = app_.Captures(); captures.IsReplaying()) {
+    captures.Player()->Play();
+    Wait(2000, [] { return false; });
+    captures.Player()->Pause();
+    Grab(captures.Bar(), "replay-bar");
+  }
   return errors_.isEmpty();
 }
