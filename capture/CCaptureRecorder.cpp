@@ -91,7 +91,8 @@ void CCaptureRecorder::OnLinkFrame(int linkType, bool toDevice, int64_t timeUs,
       ++stats_.dropped;
       return;
     }
-    queue_.push_back({timeUs, linkType, toDevice, std::vector<uint8_t>(bytes, bytes + len), {}, {}});
+    queue_.push_back(
+        {timeUs, linkType, toDevice, std::vector<uint8_t>(bytes, bytes + len), {}, {}});
     queuedBytes_ += size_t(len);
     wake = queue_.size() == capacity_ / 2;
   }
@@ -108,8 +109,9 @@ void CCaptureRecorder::Format(const Queued& q, std::string& out) {
     out += HeaderLine(q.noteKey, q.noteValue);
     if (q.noteKey == "link") {
       const std::string kind = q.noteValue.substr(0, q.noteValue.find(' '));
-      written_.link = kind == "usb" ? LinkKind::kUsb : kind == "serial" ? LinkKind::kSerial
-                                                                        : LinkKind::kUnknown;
+      written_.link = kind == "usb"      ? LinkKind::kUsb
+                      : kind == "serial" ? LinkKind::kSerial
+                                         : LinkKind::kUnknown;
     }
     return;
   }

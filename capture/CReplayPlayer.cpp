@@ -78,10 +78,9 @@ double CReplayPlayer::Speed() const {
 void CReplayPlayer::Seek(int64_t us) {
   std::lock_guard<std::mutex> lock(mutex_);
   us = std::clamp<int64_t>(us, 0, Duration());
-  next_ = static_cast<size_t>(
-      std::lower_bound(timeline_.begin(), timeline_.end(), us,
-                       [](const Entry& e, int64_t t) { return e.us < t; }) -
-      timeline_.begin());
+  next_ = static_cast<size_t>(std::lower_bound(timeline_.begin(), timeline_.end(), us,
+                                               [](const Entry& e, int64_t t) { return e.us < t; }) -
+                              timeline_.begin());
   if (us == 0) sent_ = 0;
   stepPending_ = false;
   Rebase(us);
@@ -173,8 +172,8 @@ bool CReplayPlayer::WaitForInput(int ms) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return false;
     auto wait = deadline - now;
-    if (until > 0) wait = std::min<std::chrono::steady_clock::duration>(
-                       wait, std::chrono::microseconds(until));
+    if (until > 0)
+      wait = std::min<std::chrono::steady_clock::duration>(wait, std::chrono::microseconds(until));
     changed_.wait_for(lock, wait);
   }
 }

@@ -17,8 +17,8 @@ CReplyIndex::CReplyIndex(const std::vector<Frame>& frames) : isReply_(frames.siz
       Bytes key = CommandKey(f.bytes.data(), len);
       // A command sent again before its answer came: the first one got none.
       std::erase_if(open, [&](const Open& o) {
-        return o.key.size() >= 4 && key.size() >= 4 && o.key[0] == key[0] &&
-               o.key[1] == key[1] && o.key[3] == key[3];
+        return o.key.size() >= 4 && key.size() >= 4 && o.key[0] == key[0] && o.key[1] == key[1] &&
+               o.key[3] == key[3];
       });
       open.push_back({i, std::move(key)});
       continue;

@@ -45,8 +45,8 @@ bool Decompress(std::FILE* f, std::string& text, std::string& problem) {
       ZSTD_outBuffer ob{out.data(), out.size(), 0};
       pending = ZSTD_decompressStream(d.get(), &ob, &ib);
       if (ZSTD_isError(pending)) {
-        problem = std::string("the compressed data is damaged (") + ZSTD_getErrorName(pending) +
-                  ")";
+        problem =
+            std::string("the compressed data is damaged (") + ZSTD_getErrorName(pending) + ")";
         return false;
       }
       text.append(out.data(), ob.pos);

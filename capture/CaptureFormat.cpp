@@ -121,9 +121,9 @@ class Parser {
       return true;
     }
     size_t keyEnd = 0;
-    while (keyEnd < body.size() && (std::islower(static_cast<unsigned char>(body[keyEnd])) ||
-                                    std::isdigit(static_cast<unsigned char>(body[keyEnd])) ||
-                                    body[keyEnd] == '-')) {
+    while (keyEnd < body.size() &&
+           (std::islower(static_cast<unsigned char>(body[keyEnd])) ||
+            std::isdigit(static_cast<unsigned char>(body[keyEnd])) || body[keyEnd] == '-')) {
       ++keyEnd;
     }
     if (keyEnd == 0 || keyEnd >= body.size() || body[keyEnd] != ':') return true;  // a comment

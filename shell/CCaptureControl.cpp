@@ -71,8 +71,8 @@ bool CCaptureControl::StartRecording(const QString& path) {
   if (!h.firmware.empty()) h.panel = capture::CCaptureRecorder::PanelText(ctrl.Panel());
   std::string error;
   if (!recorder_->Start(path.toStdString(), h, error)) {
-    Message(QMessageBox::Warning, QStringLiteral("Cannot record the session:\n%1")
-                                      .arg(QString::fromStdString(error)));
+    Message(QMessageBox::Warning,
+            QStringLiteral("Cannot record the session:\n%1").arg(QString::fromStdString(error)));
     return false;
   }
   notedLink_ = std::string(capture::LinkKindName(h.link)) + " " + h.linkDetail;
@@ -85,9 +85,9 @@ void CCaptureControl::NoteLink() {
   CTransCtrl& ctrl = app_.Ctrl();
   const std::string detail = ctrl.LinkDescription();
   if (detail.empty()) return;
-  const std::string link = std::string(capture::LinkKindName(
-                               capture::CCaptureRecorder::KindOf(ctrl.GetLinkType()))) +
-                           " " + detail;
+  const std::string link =
+      std::string(capture::LinkKindName(capture::CCaptureRecorder::KindOf(ctrl.GetLinkType()))) +
+      " " + detail;
   if (link == notedLink_) return;
   notedLink_ = link;
   recorder_->Note("link", link);
@@ -99,8 +99,8 @@ void CCaptureControl::StopRecording() {
   const auto stats = recorder_->GetStats();
   if (app_.MainFrame()) app_.MainFrame()->SetRecordText(QString());
   if (!ok) {
-    Message(QMessageBox::Warning, QStringLiteral("Recording stopped:\n%1")
-                                      .arg(QString::fromStdString(stats.error)));
+    Message(QMessageBox::Warning,
+            QStringLiteral("Recording stopped:\n%1").arg(QString::fromStdString(stats.error)));
   } else if (stats.dropped > 0) {
     Message(QMessageBox::Warning,
             QStringLiteral("%1 frames could not be recorded in %2: the disk was too slow.")
@@ -142,27 +142,28 @@ bool CCaptureControl::OpenReplay(const QString& path) {
   capture::ParseResult r = capture::LoadCapture(path.toStdString());
   const QString name = QFileInfo(path).fileName();
   if (r.frames.empty()) {
-    const QString why = r.Ok() ? QStringLiteral("it holds no frames")
-                               : QString::fromStdString(r.error);
+    const QString why =
+        r.Ok() ? QStringLiteral("it holds no frames") : QString::fromStdString(r.error);
     Message(QMessageBox::Warning, QStringLiteral("Cannot replay %1:\n%2").arg(path, why));
     return false;
   }
   if (!r.Ok()) {
-    Message(QMessageBox::Warning,
-            QStringLiteral("%1: %2\nThe %3 frames before it are replayed.")
-                .arg(path, QString::fromStdString(r.error))
-                .arg(r.frames.size()));
+    Message(QMessageBox::Warning, QStringLiteral("%1: %2\nThe %3 frames before it are replayed.")
+                                      .arg(path, QString::fromStdString(r.error))
+                                      .arg(r.frames.size()));
   }
   if (IsReplaying()) CloseReplay();
   player_ = std::make_shared<capture::CReplayPlayer>(r.header, std::move(r.frames));
   CTransCtrl& ctrl = app_.Ctrl();
   ctrl.Close();
-  ctrl.SetLinkFactory([player = player_](int) { return std::make_unique<capture::CReplayLink>(player); });
+  ctrl.SetLinkFactory(
+      [player = player_](int) { return std::make_unique<capture::CReplayLink>(player); });
   const bool opened = ctrl.Open(capture::CReplayLink::LinkTypeOf(r.header), nullptr) == 1;
   app_.SetLinkStatus(opened ? LinkStatus::kConnected : LinkStatus::kDisconnected);
 
   bar_ = new CReplayBar(player_, name, app_.MainFrame());
-  connect(bar_, &CReplayBar::closed, this, [this] { QTimer::singleShot(0, this, &CCaptureControl::CloseReplay); });
+  connect(bar_, &CReplayBar::closed, this,
+          [this] { QTimer::singleShot(0, this, &CCaptureControl::CloseReplay); });
   for (const std::string& w : r.warnings) bar_->SetMessage(QString::fromStdString(w));
   bar_->show();
   replayTimer_ = new QTimer(this);

@@ -13,8 +13,8 @@
 #include "sim/ControllerConfig.h"
 #include "sim/DataStream.h"
 #include "sim/FaultInjector.h"
-#include "sim/ReplaySource.h"
 #include "sim/OutFrame.h"
+#include "sim/ReplaySource.h"
 #include "sim/SimClock.h"
 #include "sim/TouchScript.h"
 

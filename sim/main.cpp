@@ -33,8 +33,7 @@ capture::Header TraceHeader(const SimOptions& o) {
   char text[160];
   if (o.usb) {
     h.link = capture::LinkKind::kUsb;
-    std::snprintf(text, sizeof text, "vid=%04X pid=%04X iface=%u", c.vid, c.pid,
-                  unsigned{c.iface});
+    std::snprintf(text, sizeof text, "vid=%04X pid=%04X iface=%u", c.vid, c.pid, unsigned{c.iface});
   } else {
     h.link = capture::LinkKind::kSerial;
     std::snprintf(text, sizeof text, "pty path=%s", o.linkPath.c_str());

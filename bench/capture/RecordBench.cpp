@@ -117,8 +117,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
-      std::puts("Usage: bench_capture [--quick] [--tpcsim PATH]\n"
-                "Recording at 8000 frames/s for 10 s (2 s with --quick): loss and CPU cost.");
+      std::puts(
+          "Usage: bench_capture [--quick] [--tpcsim PATH]\n"
+          "Recording at 8000 frames/s for 10 s (2 s with --quick): loss and CPU cost.");
       return 0;
     }
     if (a == "--version") {
@@ -168,8 +169,8 @@ int main(int argc, char** argv) {
   getloadavg(loadavg, 3);
   std::printf("\nload average %.2f %.2f %.2f, %ld cores\n", loadavg[0], loadavg[1], loadavg[2],
               sysconf(_SC_NPROCESSORS_ONLN));
-  std::printf("%-16s %6s %9s %9s %8s %8s %7s\n", "config", "s", "received", "in file",
-              "dropped", "file MB", "cpu %");
+  std::printf("%-16s %6s %9s %9s %8s %8s %7s\n", "config", "s", "received", "in file", "dropped",
+              "file MB", "cpu %");
   for (const Row& r : rows) {
     std::printf("%-16s %6.1f %9lld %9s %8lld %8.2f %7.2f\n", r.config.c_str(), r.seconds,
                 static_cast<long long>(r.received),

@@ -169,9 +169,9 @@ TEST(CaptureFormat, BadInputNamesTheLineAndKeepsWhatCameBefore) {
   // A last line without its line end that is whole is read.
   EXPECT_TRUE(ParseCapture(head + "20 D>H 1 00").Ok());
   // A serial link carries longer frames.
-  EXPECT_TRUE(ParseCapture("# vantrel-capture 1\n# link: serial 38400 8N1\n0 D>H 65 " + longHex +
-                           "\n")
-                  .Ok());
+  EXPECT_TRUE(
+      ParseCapture("# vantrel-capture 1\n# link: serial 38400 8N1\n0 D>H 65 " + longHex + "\n")
+          .Ok());
   // Unknown keys are reported once, with their line, and skipped.
   const ParseResult r = ParseCapture(head + "# colour: red\n# colour: blue\n20 D>H 1 00\n");
   ASSERT_TRUE(r.Ok());

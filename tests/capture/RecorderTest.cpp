@@ -48,8 +48,8 @@ TEST(CaptureRecorder, FramesOfBothThreadsArriveInOrderPlainAndCompressed) {
     constexpr int kEach = 20000;
     auto run = [&](bool toDevice) {
       for (int i = 0; i < kEach; ++i) {
-        const uint8_t frame[] = {0x02, toDevice ? uint8_t(0x4E) : uint8_t(0x4B), 0x02,
-                                 uint8_t(i), uint8_t(i >> 8)};
+        const uint8_t frame[] = {0x02, toDevice ? uint8_t(0x4E) : uint8_t(0x4B), 0x02, uint8_t(i),
+                                 uint8_t(i >> 8)};
         rec.OnLinkFrame(kLinkUsb, toDevice, RecorderClockUs(), frame, 5);
       }
     };
@@ -86,7 +86,9 @@ TEST(CaptureRecorder, SerialPacketsAreRecordedAsFrames) {
   Header h;
   h.link = LinkKind::kSerial;
   ASSERT_TRUE(rec.Start(dir / "s.capture", h, error));
-  const std::string packet = "\x02" "024c020400\r";
+  const std::string packet =
+      "\x02"
+      "024c020400\r";
   rec.OnLinkFrame(kLinkCom, true, RecorderClockUs(),
                   reinterpret_cast<const uint8_t*>(packet.data()), int(packet.size()));
   const uint8_t touch[] = {0x01, 0x01, 0x10, 0x00, 0x20, 0x00, 0xC8, 0x00};

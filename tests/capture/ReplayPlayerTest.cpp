@@ -130,8 +130,8 @@ TEST(ReplayPlayer, StepSeekAndLoop) {
   p.Play();
   std::vector<Bytes> got;
   for (int i = 0; i < 7; ++i) got.push_back(NextFrame(p));
-  EXPECT_EQ(got, (std::vector<Bytes>{Data(1), Data(2), Data(3), Data(1), Data(2), Data(3),
-                                     Data(1)}));
+  EXPECT_EQ(got,
+            (std::vector<Bytes>{Data(1), Data(2), Data(3), Data(1), Data(2), Data(3), Data(1)}));
   EXPECT_TRUE(p.IsPlaying());
 }
 
@@ -143,7 +143,9 @@ TEST(ReplayPlayer, SerialLinkDecodesPacketsAndWaitsForFrames) {
   EXPECT_EQ(CReplayLink::LinkTypeOf(h), kLinkCom);
   EXPECT_EQ(link.Write(kGetVersion.data(), 5), -1) << "closed";
   ASSERT_EQ(link.Open(nullptr), 1);
-  const std::string packet = "\x02" "024C020400\r";
+  const std::string packet =
+      "\x02"
+      "024C020400\r";
   EXPECT_FALSE(link.WaitForInput(0));
   EXPECT_EQ(link.Write(reinterpret_cast<const uint8_t*>(packet.data()), int(packet.size())),
             int(packet.size()));

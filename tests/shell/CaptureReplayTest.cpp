@@ -154,7 +154,8 @@ TEST_F(CaptureReplay, RecordedSessionReplaysIntoTheSameLogsBothWays) {
   ASSERT_TRUE(sim_->Start({"--usb", "--rate", "300"}));
   StartApp(capture, QString());
   ASSERT_TRUE(WaitFor([&] { return !app_->Ctrl().FirmwareVersion().empty(); }));
-  EXPECT_TRUE(app_->MainFrame()->RecordText().startsWith("REC ")) << messages_.join("|").toStdString();
+  EXPECT_TRUE(app_->MainFrame()->RecordText().startsWith("REC "))
+      << messages_.join("|").toStdString();
   StartLogs("live-");
   Send(app_->Ctrl(), kStartM0);
   ASSERT_TRUE(WaitFor([&] { return Lines("live-wave.csv") > 60; }));
@@ -193,9 +194,10 @@ TEST_F(CaptureReplay, RecordedSessionReplaysIntoTheSameLogsBothWays) {
   ASSERT_TRUE(WaitFor([&] {
     return player->AtEnd() && Lines("replay-wave.csv") >= liveWave.size() &&
            Lines("replay-xy.csv") >= liveXY.size();
-  })) << player->AtEnd() << " " << player->SentCount() << "/" << player->DeviceFrameCount() << " "
-      << Lines("replay-wave.csv") << "/" << liveWave.size() << " " << Lines("replay-xy.csv")
-      << "/" << liveXY.size() << " playing " << player->IsPlaying();
+  })) << player->AtEnd()
+      << " " << player->SentCount() << "/" << player->DeviceFrameCount() << " "
+      << Lines("replay-wave.csv") << "/" << liveWave.size() << " " << Lines("replay-xy.csv") << "/"
+      << liveXY.size() << " playing " << player->IsPlaying();
   // A command the capture does not hold is acknowledged negatively and shown.
   Send(app_->Ctrl(), kCalibrate);
   EXPECT_TRUE(WaitFor([&] { return replies_.Has({0x02, 0x4C, 0x02, 0x01, 0x00}); }));
@@ -211,9 +213,11 @@ TEST_F(CaptureReplay, RecordedSessionReplaysIntoTheSameLogsBothWays) {
   StartApp(QString(), QString());  // no controller yet
   StartLogs("sim-");
   ASSERT_TRUE(sim_->Start({"--usb", "--replay", capture.toStdString(), "--speed", "4"}));
-  ASSERT_TRUE(WaitFor([&] {
-    return Lines("sim-wave.csv") >= liveWave.size() && Lines("sim-xy.csv") >= liveXY.size();
-  }, 30000));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return Lines("sim-wave.csv") >= liveWave.size() && Lines("sim-xy.csv") >= liveXY.size();
+      },
+      30000));
   StopLogs();
   EXPECT_EQ(app_->Ctrl().FirmwareVersion(), "TPCSIM 1.0.0");
   EXPECT_EQ(WithoutTime(dir_.filePath("sim-wave.csv")), liveWave);
@@ -224,8 +228,9 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
   const QString path = dir_.filePath("bad.capture");
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write("# vantrel-capture 1\n# link: usb\n0 H>D 5 024C020400\n5 D>H 5 024C020441\n"
-          "10 D>H 8 024B0500000001E8\n20 D>H 8 024B05000001\n");
+  f.write(
+      "# vantrel-capture 1\n# link: usb\n0 H>D 5 024C020400\n5 D>H 5 024C020441\n"
+      "10 D>H 8 024B0500000001E8\n20 D>H 8 024B05000001\n");
   f.close();
   StartApp(QString(), path);
   ASSERT_EQ(messages_.size(), 1);
@@ -246,6 +251,14 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
   ASSERT_GE(messages_.size(), 1);
   EXPECT_TRUE(messages_[0].startsWith("Cannot replay")) << messages_[0].toStdString();
   EXPECT_EQ(app_->Captures().Player(), nullptr);
+
+  // A recording that cannot be written is refused with a message naming the file.
+  messages_.clear();
+  EXPECT_FALSE(app_->Captures().StartRecording("/dev/full"));
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_TRUE(messages_[0].contains("cannot write /dev/full")) << messages_[0].toStdString();
+  EXPECT_FALSE(app_->IsRecording());
+  EXPECT_TRUE(app_->MainFrame()->RecordText().isEmpty());
 }
 
 }  // namespace
