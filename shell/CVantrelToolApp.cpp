@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "control/CSendDialog.h"
+#include "control/CSettingsLocation.h"
 #include "hidpipe/hidpipe.h"
 #include "shell/CAboutDlg.h"
 #include "shell/CHelpDialog.h"
@@ -123,8 +124,7 @@ CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options
   frame_->BuildMenus();
   frame_->setWindowTitle(QStringLiteral("VantrelTool version ") + GetProductVersion());
 
-  settings_.SetFilePath(options.configPath.isEmpty() ? CSettingsRecord::DefaultFilePath()
-                                                     : options.configPath.toStdString());
+  settings_.SetFilePath(CSettingsLocation::Resolve(options.configPath.toStdString()));
   settings_.LoadSettings(settings_.FilePath(), ctrl_.get());
   ctrl_->SetPanelCounts(settings_.xCount, settings_.yCount, settings_.resolution);
 
