@@ -47,8 +47,12 @@ Result Shell(const std::string& command) {
   return r;
 }
 
-std::string Installed(const std::string& path) { return gRoot + path; }
-std::string Bin(const std::string& name) { return Installed(VT_BINDIR "/" + name); }
+std::string Installed(const std::string& path) {
+  return gRoot + path;
+}
+std::string Bin(const std::string& name) {
+  return Installed(VT_BINDIR "/" + name);
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -112,8 +116,7 @@ TEST_F(InstallTest, EveryPartLandsInItsFolder) {
 
 TEST_F(InstallTest, ProgramsFindTheInstalledLibraryByItsSoname) {
   const Result soname = Shell("readelf -d '" + Installed(VT_LIBDIR "/libhidpipe.so.1") + "'");
-  EXPECT_NE(soname.out.find("Library soname: [libhidpipe.so.1]"), std::string::npos)
-      << soname.out;
+  EXPECT_NE(soname.out.find("Library soname: [libhidpipe.so.1]"), std::string::npos) << soname.out;
   // Relative to the program, never into the build tree.
   const Result dyn = Shell("readelf -d '" + Bin("VantrelTool") + "'");
   EXPECT_NE(dyn.out.find("[$ORIGIN/"), std::string::npos) << dyn.out;
@@ -164,7 +167,8 @@ TEST_F(InstallTest, InstalledLibraryTalksToInstalledSimulator) {
   const uint8_t getVersion[64] = {0x02, 0x4C, 0x02, 0x04, 0x00};
   ASSERT_NE(send(getVersion), 0);
   uint8_t in[64] = {};
-  const bool answered = WaitUntil([&] { return recv(in, 50) != 0 && in[1] == 0x4C && in[3] == 0x04; });
+  const bool answered =
+      WaitUntil([&] { return recv(in, 50) != 0 && in[1] == 0x4C && in[3] == 0x04; });
   closeDev();
   close();
   ::dlclose(lib);
