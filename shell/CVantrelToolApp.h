@@ -85,7 +85,8 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
   void SetStatusText(const std::string& text) override;
   void PushViewSettings() override;
 
-  // "Port open failure!\n" and the first two identities.
+  // "Port open failure!\n" and the first two identities, then the devices found but
+  // refused, with the reason.
   QString PortOpenFailureText();
 
  private:
