@@ -64,8 +64,12 @@ void debugBytes(bool debug, const std::vector<uint8_t>& bytes) {
 
 bool readDescriptor(int fd, std::vector<uint8_t>& bytes, std::string& problem) {
   int size = 0;
-  if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0 || size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) {
+  if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0) {
     problem = std::string("cannot read the report descriptor: ") + std::strerror(errno);
+    return false;
+  }
+  if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) {
+    problem = "cannot read the report descriptor: size " + std::to_string(size);
     return false;
   }
   hidraw_report_descriptor desc{};
