@@ -282,7 +282,8 @@ void CSettingDialog::ApplySettings() {
   } else {
     app_.SetLinkStatus(LinkStatus::kDisconnected);
     showMessage("Port open failure!\n" + Identity(ctrl_.VendorId(0), ctrl_.ProductId(0)) +
-                    Identity(ctrl_.VendorId(1), ctrl_.ProductId(1)),
+                    Identity(ctrl_.VendorId(1), ctrl_.ProductId(1)) +
+                    QString::fromStdString(ctrl_.OpenFailureText()),
                 QMessageBox::Warning);
   }
   PushViewSettings();

@@ -111,6 +111,8 @@ class CTransCtrl {
   void SetPanelCounts(int xCount, int yCount, int resolution);
   bool IsReceiving() const;
   int GetLinkType() const;
+  // The current link's account of why its last Open failed (see CTransIFBase).
+  std::string OpenFailureText() const;
   int ReportTarget() const;
   int ReportPermission() const;
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "TransTypes.h"
 
@@ -32,4 +33,7 @@ class CTransIFBase {
   virtual bool CanWaitForInput() const { return false; }
   // True once the device under an open link went away (hang-up or I/O error).
   virtual bool IsGone() { return false; }
+  // Why the last Open failed, beyond "not found": one line per device that was found but
+  // refused. Empty when there is nothing more to say.
+  virtual std::string OpenFailureText() const { return {}; }
 };

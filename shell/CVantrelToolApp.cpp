@@ -63,7 +63,7 @@ QString CVantrelToolApp::PortOpenFailureText() {
     text += QString::asprintf("VID 0x%04x, PID 0x%04x: Device was not found.\n",
                               ctrl_->VendorId(entry), ctrl_->ProductId(entry));
   }
-  return text;
+  return text + QString::fromStdString(ctrl_->OpenFailureText());
 }
 
 CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options) {

@@ -87,7 +87,8 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
   void SetLinkStatus(LinkStatus status) override;
   void PushViewSettings() override;
 
-  // "Port open failure!\n" and the first two identities.
+  // "Port open failure!\n" and the first two identities, then the devices found but
+  // refused, with the reason.
   QString PortOpenFailureText();
 
  private:
