@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "analysis/LimitsCheck.h"
+
 namespace analysis {
 
 std::string LimitsError::Text() const {
@@ -178,8 +180,8 @@ bool Reader::Entry(const toml::node& n, const std::string& key, StreamLimits& s)
   if (e.values.meanMin && e.values.meanMax && *e.values.meanMin > *e.values.meanMax) {
     const toml::node* at = n.as_table()->get("mean_min");
     return Fail(*at, key + ".mean_min",
-                "mean_min " + std::to_string(*e.values.meanMin) + " is above mean_max " +
-                    std::to_string(*e.values.meanMax));
+                "mean_min " + FormatNumber(*e.values.meanMin) + " is above mean_max " +
+                    FormatNumber(*e.values.meanMax));
   }
   s.entries.push_back(std::move(e));
   return true;

@@ -8,18 +8,20 @@ ScanAssembler::ScanAssembler(uint8_t dataCode, ScanLayout layout)
     : code_(dataCode), layout_(layout), scan_(static_cast<size_t>(layout.Size())) {
   count_[0] = layout.xCount;
   count_[1] = layout.yCount;
+  first_ = count_[0] > 0 ? 0 : 1;
 }
 
 void ScanAssembler::Reset() {
-  next_[0] = next_[1] = -1;
+  axis_ = -1;
   aligned_ = orphan_ = false;
   complete_ = incomplete_ = ignored_ = 0;
 }
 
 void ScanAssembler::Abandon() {
-  // A broken scan counts once, however many of its reports follow.
+  // A broken scan counts once, however many of its reports follow. Reports before the
+  // first scan start (listening began mid-scan) do not count.
   if (InProgress() || (aligned_ && !orphan_)) ++incomplete_;
-  next_[0] = next_[1] = -1;
+  axis_ = -1;
   orphan_ = true;
 }
 
@@ -29,37 +31,34 @@ bool ScanAssembler::Add(uint8_t code, uint8_t startX, uint8_t startY, uint8_t di
     ++ignored_;
     return false;
   }
-  if (direction > 1 || count <= 0) {
-    Abandon();
-    return false;
-  }
   const int axis = direction == 1 ? 0 : 1;
-  const int other = 1 - axis;
   const int start = axis == 0 ? startX : startY;
-  if (count_[axis] == 0 || start + count > count_[axis]) {
+  if (direction > 1 || count <= 0 || count_[axis] == 0 || start + count > count_[axis]) {
     Abandon();  // an axis this stream does not cover, or past the axis's end
     return false;
   }
-  if (start == 0) {
-    // A new axis begins: a restart when this axis already began, a gap when the other
-    // axis stopped short.
-    if (next_[axis] >= 0 || (next_[other] >= 0 && next_[other] < count_[other])) {
-      Abandon();
-    }
+  if (start == 0 && axis == first_) {
+    if (InProgress()) Abandon();  // a restart
     aligned_ = true;
     orphan_ = false;
-    next_[axis] = 0;
-  } else if (next_[axis] != start) {
-    if (!orphan_) Abandon();
+  } else if (start == 0) {
+    // The Y row follows a complete X row only.
+    if (axis_ != first_ || next_ != count_[first_]) {
+      Abandon();
+      return false;
+    }
+  } else if (axis_ != axis || next_ != start) {
+    if (!orphan_) Abandon();  // a gap
     return false;
   }
   const int offset = axis == 0 ? 0 : count_[0];
   std::copy(values, values + count, scan_.begin() + offset + start);
-  next_[axis] = start + count;
-  for (int a = 0; a < 2; ++a)
-    if (count_[a] > 0 && next_[a] != count_[a]) return false;
+  axis_ = axis;
+  next_ = start + count;
+  const bool last = axis == 1 || count_[1] == 0;
+  if (!last || next_ != count_[axis]) return false;
   ++complete_;
-  next_[0] = next_[1] = -1;
+  axis_ = -1;
   return true;
 }
 

@@ -1,7 +1,7 @@
 // Assembles complete scans of one data stream from its data reports. Each report carries
 // a start index, a direction (1 = X axis, 0 = Y axis) and a run of values; a scan is
-// complete when every electrode of its layout arrived, each axis from index 0 upwards with
-// no gap. A scan with a gap, a restart or a report that runs past the axis is counted as
+// complete when every electrode of its layout arrived: the X row from index 0 upwards with
+// no gap, then the Y row the same way (a stream of one axis has only that row). A scan with a gap, a restart or a report that runs past the axis is counted as
 // incomplete and dropped: values of two scans are never mixed.
 #pragma once
 
@@ -37,13 +37,15 @@ class ScanAssembler {
 
  private:
   void Abandon();
-  bool InProgress() const { return next_[0] >= 0 || next_[1] >= 0; }
+  bool InProgress() const { return axis_ >= 0; }
 
   uint8_t code_;
   ScanLayout layout_;
   std::vector<int32_t> scan_;
-  int count_[2];  // electrodes per axis: 0 = X, 1 = Y
-  int next_[2] = {-1, -1};  // next expected index per axis, -1 = axis not begun
+  int count_[2];   // electrodes per axis: 0 = X, 1 = Y
+  int first_ = 0;  // the axis a scan begins with
+  int axis_ = -1;  // axis being filled, -1 = no scan in progress
+  int next_ = 0;   // next expected index on it
   bool aligned_ = false;    // a scan start was seen since Reset
   bool orphan_ = false;     // reports of a broken scan are being skipped
   uint64_t complete_ = 0;

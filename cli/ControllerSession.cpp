@@ -98,15 +98,11 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
       ctrl_.SetIdentity(entry, settings_.vid[from], settings_.pid[from], settings_.osType[from]);
     }
     opened = ctrl_.Open(kLinkUsb, nullptr);
-    if (opened != 1) {
-      return Fail(Result::kNotSent, "no controller found: USB " + Hex4(settings_.vid[0]) + ":" +
-                                        Hex4(settings_.pid[0]) + " and " + Hex4(settings_.vid[1]) +
-                                        ":" + Hex4(settings_.pid[1]) + " are not present");
-    }
-    // Which entry opened is not reported; the first present one is what Open took.
-    linkText_ = "USB " + Hex4(settings_.vid[0]) + ":" + Hex4(settings_.pid[0]);
+    std::string ids = Hex4(settings_.vid[0]) + ":" + Hex4(settings_.pid[0]);
     if (settings_.vid[1] != settings_.vid[0] || settings_.pid[1] != settings_.pid[0])
-      linkText_ += " (or " + Hex4(settings_.vid[1]) + ":" + Hex4(settings_.pid[1]) + ")";
+      ids += " or " + Hex4(settings_.vid[1]) + ":" + Hex4(settings_.pid[1]);
+    linkText_ = "USB " + ids;
+    if (opened != 1) return Fail(Result::kNotSent, "no controller found: USB " + ids + " not present");
   }
   open_ = true;
   // Open sends GetVersion, the coordinate settings (USB) and GetFirmwareDetail; the

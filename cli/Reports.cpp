@@ -107,19 +107,29 @@ nlohmann::json StatsJson(const ElectrodeStats& stats) {
 
 void WriteChecksTable(std::ostream& out, const std::vector<CheckResult>& checks,
                       const std::map<std::string, std::string>& errors) {
-  std::string group;
+  // Per group: its count, then every check of the controller and every failing check of
+  // an electrode (marked FAIL); passing electrode checks are many and only counted.
+  std::vector<std::string> groups;
+  for (const CheckResult& c : checks)
+    if (groups.empty() || groups.back() != c.group) groups.push_back(c.group);
   char line[256];
-  for (const CheckResult& c : checks) {
-    if (c.group != group) {
-      group = c.group;
-      out << "\n[" << group << "]\n";
+  for (const std::string& g : groups) {
+    int total = 0, failed = 0;
+    for (const CheckResult& c : checks) {
+      if (c.group != g) continue;
+      ++total;
+      failed += c.pass ? 0 : 1;
     }
-    std::snprintf(line, sizeof line, "  %-4s %-22s %-24s limit %s\n", c.pass ? "ok" : "FAIL",
-                  c.name.c_str(), c.value.c_str(), c.limit.c_str());
-    // Passing electrode checks are many; the failing ones and the controller's are shown.
-    if (!c.pass || c.electrode.empty()) out << line;
+    out << g << ": " << total << " checks, " << (failed ? std::to_string(failed) + " FAILED" : "all passed")
+        << "\n";
+    for (const CheckResult& c : checks) {
+      if (c.group != g || (c.pass && !c.electrode.empty())) continue;
+      std::snprintf(line, sizeof line, "  %-4s %-20s %-22s limit %s\n", c.pass ? "ok" : "FAIL",
+                    c.name.c_str(), c.value.c_str(), c.limit.c_str());
+      out << line;
+    }
   }
-  for (const auto& [g, message] : errors) out << "\n[" << g << "]\n  ERROR " << message << "\n";
+  for (const auto& [g, message] : errors) out << g << ": NOT MEASURED: " << message << "\n";
 }
 
 void WriteChecksCsv(std::ostream& out, const std::vector<CheckResult>& checks) {
