@@ -120,7 +120,7 @@ void WriteChecksTable(std::ostream& out, const std::vector<CheckResult>& checks,
       ++total;
       failed += c.pass ? 0 : 1;
     }
-    out << g << ": " << total << " checks, " << (failed ? std::to_string(failed) + " FAILED" : "all passed")
+    out << g << ": " << total << (total == 1 ? " check, " : " checks, ") << (failed ? std::to_string(failed) + " FAILED" : "all passed")
         << "\n";
     for (const CheckResult& c : checks) {
       if (c.group != g || (c.pass && !c.electrode.empty())) continue;
