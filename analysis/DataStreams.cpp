@@ -19,8 +19,16 @@ constexpr StreamInfo kStreams[] = {
      StreamKind::kOpenShort,
      2,
      {{0x1C, 0x1C, true, false}, {0x1D, 0x1D, false, true}}},
-    {"open-short-x", "Open/Short X data", StreamKind::kOpenShort, 1, {{0x1C, 0x1C, true, false}, {}}},
-    {"open-short-y", "Open/Short Y data", StreamKind::kOpenShort, 1, {{0x1D, 0x1D, false, true}, {}}},
+    {"open-short-x",
+     "Open/Short X data",
+     StreamKind::kOpenShort,
+     1,
+     {{0x1C, 0x1C, true, false}, {}}},
+    {"open-short-y",
+     "Open/Short Y data",
+     StreamKind::kOpenShort,
+     1,
+     {{0x1D, 0x1D, false, true}, {}}},
 };
 
 }  // namespace

@@ -23,16 +23,16 @@ struct ElectrodeSummary {
   // standard deviation of its untouched scans. NaN when it was never touched or no
   // untouched scan was seen; infinity when the untouched scans did not vary.
   double snr = std::numeric_limits<double>::quiet_NaN();
-  bool open = false;   // open/short data: mean below the open threshold
+  bool open = false;     // open/short data: mean below the open threshold
   bool shorted = false;  // open/short data: mean above the short threshold
 };
 
 // Settings of the signal-to-noise ratio and of the open/short flags.
 struct StatsOptions {
-  int zeroLine = 1000;        // the value of "no signal"
-  int touchThreshold = 50;    // signal above the zero line that counts as touched
-  double openBelow = 500;     // open/short data: a mean below this is an open electrode
-  double shortAbove = 1500;   // open/short data: a mean above this is a short
+  int zeroLine = 1000;       // the value of "no signal"
+  int touchThreshold = 50;   // signal above the zero line that counts as touched
+  double openBelow = 500;    // open/short data: a mean below this is an open electrode
+  double shortAbove = 1500;  // open/short data: a mean above this is a short
 };
 
 class ElectrodeStats {

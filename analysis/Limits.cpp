@@ -41,8 +41,7 @@ class Reader {
     return Fail(Pos(n.source()), key, message);
   }
 
-  bool Integer(const toml::node& n, const std::string& key, int64_t lo, int64_t hi,
-               int64_t& out) {
+  bool Integer(const toml::node& n, const std::string& key, int64_t lo, int64_t hi, int64_t& out) {
     if (!n.is_integer()) return Fail(n, key, "must be a whole number");
     out = *n.value<int64_t>();
     if (out < lo || out > hi)
@@ -287,9 +286,9 @@ bool ResolveLimits(Limits& limits, int xCount, int yCount, LimitsError& err) {
           }
           const int last = sel.last < 0 ? count - 1 : sel.last;
           if (last >= count)
-            return fail(std::string(1, axis) + std::to_string(last) +
-                        " is outside the panel (" + std::to_string(count) + " " + axis +
-                        " electrodes, " + axis + "0 to " + axis + std::to_string(count - 1) + ")");
+            return fail(std::string(1, axis) + std::to_string(last) + " is outside the panel (" +
+                        std::to_string(count) + " " + axis + " electrodes, " + axis + "0 to " +
+                        axis + std::to_string(count - 1) + ")");
           const int offset = axis == 'X' ? 0 : s.layout.xCount;
           for (int i = sel.first; i <= last; ++i) {
             LimitValues& v = s.perElectrode[static_cast<size_t>(offset + i)];

@@ -62,8 +62,8 @@ void CheckStream(const StreamLimits& limits, const ElectrodeStats& stats,
       out.push_back({group, e + " mean", e, FormatNumber(s.mean), Range(v.meanMin, v.meanMax), ok});
     }
     if (v.p2pMax)
-      out.push_back({group, e + " p2p", e, FormatNumber(s.p2p), Range({}, v.p2pMax),
-                     s.p2p <= *v.p2pMax});
+      out.push_back(
+          {group, e + " p2p", e, FormatNumber(s.p2p), Range({}, v.p2pMax), s.p2p <= *v.p2pMax});
     if (v.stddevMax)
       out.push_back({group, e + " stddev", e, FormatNumber(s.stddev), Range({}, v.stddevMax),
                      s.stddev <= *v.stddevMax});

@@ -12,9 +12,15 @@ namespace analysis {
 
 namespace {
 // Rounded outwards, to a tenth for spreads so that small figures keep their meaning.
-double Down(double v) { return std::floor(v); }
-double Up(double v) { return std::ceil(v); }
-double UpTenth(double v) { return std::ceil(v * 10 - 1e-9) / 10; }
+double Down(double v) {
+  return std::floor(v);
+}
+double Up(double v) {
+  return std::ceil(v);
+}
+double UpTenth(double v) {
+  return std::ceil(v * 10 - 1e-9) / 10;
+}
 
 std::string Quoted(const std::string& text) {
   std::ostringstream os;

@@ -1,8 +1,9 @@
 // Assembles complete scans of one data stream from its data reports. Each report carries
 // a start index, a direction (1 = X axis, 0 = Y axis) and a run of values; a scan is
 // complete when every electrode of its layout arrived: the X row from index 0 upwards with
-// no gap, then the Y row the same way (a stream of one axis has only that row). A scan with a gap, a restart or a report that runs past the axis is counted as
-// incomplete and dropped: values of two scans are never mixed.
+// no gap, then the Y row the same way (a stream of one axis has only that row). A scan with a gap,
+// a restart or a report that runs past the axis is counted as incomplete and dropped: values of two
+// scans are never mixed.
 #pragma once
 
 #include <cstdint>
@@ -20,8 +21,8 @@ class ScanAssembler {
 
   // One data report. Reports of another data code are ignored. True when this report
   // completed a scan; Scan() holds it until the next call.
-  bool Add(uint8_t code, uint8_t startX, uint8_t startY, uint8_t direction,
-           const int32_t* values, int count);
+  bool Add(uint8_t code, uint8_t startX, uint8_t startY, uint8_t direction, const int32_t* values,
+           int count);
   bool Add(const DataRecord& r) {
     return Add(r.code, r.startX, r.startY, r.direction, r.values, r.count);
   }
@@ -42,12 +43,12 @@ class ScanAssembler {
   uint8_t code_;
   ScanLayout layout_;
   std::vector<int32_t> scan_;
-  int count_[2];   // electrodes per axis: 0 = X, 1 = Y
-  int first_ = 0;  // the axis a scan begins with
-  int axis_ = -1;  // axis being filled, -1 = no scan in progress
-  int next_ = 0;   // next expected index on it
-  bool aligned_ = false;    // a scan start was seen since Reset
-  bool orphan_ = false;     // reports of a broken scan are being skipped
+  int count_[2];          // electrodes per axis: 0 = X, 1 = Y
+  int first_ = 0;         // the axis a scan begins with
+  int axis_ = -1;         // axis being filled, -1 = no scan in progress
+  int next_ = 0;          // next expected index on it
+  bool aligned_ = false;  // a scan start was seen since Reset
+  bool orphan_ = false;   // reports of a broken scan are being skipped
   uint64_t complete_ = 0;
   uint64_t incomplete_ = 0;
   uint64_t ignored_ = 0;

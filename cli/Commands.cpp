@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -65,7 +66,9 @@ std::unique_ptr<ControllerSession> Connect(const GlobalOptions& g, int& code) {
 
 const StreamInfo* Stream(const std::string& name) {
   const StreamInfo* s = analysis::FindStream(name);
-  if (!s) std::cerr << "vantrel: unknown stream \"" << name << "\" (known: " << analysis::StreamNames() << ")\n";
+  if (!s)
+    std::cerr << "vantrel: unknown stream \"" << name << "\" (known: " << analysis::StreamNames()
+              << ")\n";
   return s;
 }
 
@@ -76,21 +79,22 @@ Result Measure(ControllerSession& s, const StreamInfo& stream, int scans,
   if (stream.partCount == 1) return s.Capture(stream.parts[0], stream.name, scans, onScan, counts);
   const PanelInfo p = s.Panel();
   std::vector<std::vector<int32_t>> first;
-  Result r = s.Capture(stream.parts[0], std::string(stream.name) + " X", scans,
-                       [&](std::span<const int32_t> v) { first.emplace_back(v.begin(), v.end()); },
-                       counts);
+  Result r = s.Capture(
+      stream.parts[0], std::string(stream.name) + " X", scans,
+      [&](std::span<const int32_t> v) { first.emplace_back(v.begin(), v.end()); }, counts);
   if (r != Result::kOk) return r;
   const ScanLayout layout = ScanLayout::For(stream, p.xCount, p.yCount);
   std::vector<int32_t> joined(static_cast<size_t>(layout.Size()));
   size_t k = 0;
-  return s.Capture(stream.parts[1], std::string(stream.name) + " Y", scans,
-                   [&](std::span<const int32_t> v) {
-                     std::copy(first[k].begin(), first[k].end(), joined.begin());
-                     std::copy(v.begin(), v.end(), joined.begin() + static_cast<long>(first[k].size()));
-                     ++k;
-                     onScan(joined);
-                   },
-                   counts);
+  return s.Capture(
+      stream.parts[1], std::string(stream.name) + " Y", scans,
+      [&](std::span<const int32_t> v) {
+        std::copy(first[k].begin(), first[k].end(), joined.begin());
+        std::copy(v.begin(), v.end(), joined.begin() + static_cast<long>(first[k].size()));
+        ++k;
+        onScan(joined);
+      },
+      counts);
 }
 
 void ReportIncomplete(const std::string& stream, const ControllerSession::CaptureCounts& c) {
@@ -221,12 +225,13 @@ int RunCapture(const GlobalOptions& g, const std::string& name, int scans, const
   WriteScanHeader(out, ScanLayout::For(*stream, p.xCount, p.yCount));
   long row = 0;
   ControllerSession::CaptureCounts counts;
-  const Result r = Measure(*s, *stream, scans,
-                           [&](std::span<const int32_t> v) {
-                             WriteScanRow(out, ++row, v);
-                             out.flush();  // nothing captured is lost if the run ends early
-                           },
-                           counts);
+  const Result r = Measure(
+      *s, *stream, scans,
+      [&](std::span<const int32_t> v) {
+        WriteScanRow(out, ++row, v);
+        out.flush();  // nothing captured is lost if the run ends early
+      },
+      counts);
   ReportIncomplete(name, counts);
   if (!out) return Complain("cannot write " + (csv.empty() ? std::string("the output") : csv));
   if (r != Result::kOk) return Complain(s->Error(), ExitFor(r));
@@ -243,8 +248,8 @@ int RunStats(const GlobalOptions& g, const std::string& name, int scans, bool js
   const PanelInfo p = s->Panel();
   ElectrodeStats stats(ScanLayout::For(*stream, p.xCount, p.yCount), stream->kind);
   ControllerSession::CaptureCounts counts;
-  const Result r =
-      Measure(*s, *stream, scans, [&](std::span<const int32_t> v) { stats.Add(v); }, counts);
+  const Result r = Measure(
+      *s, *stream, scans, [&](std::span<const int32_t> v) { stats.Add(v); }, counts);
   ReportIncomplete(name, counts);
   if (r != Result::kOk) return Complain(s->Error(), ExitFor(r));
   if (!csv.empty()) {
@@ -272,7 +277,8 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
   const auto started = std::chrono::steady_clock::now();
   analysis::Limits limits;
   analysis::LimitsError err;
-  if (!analysis::LoadLimits(t.limits, limits, err)) return Complain("bad limits file: " + err.Text());
+  if (!analysis::LoadLimits(t.limits, limits, err))
+    return Complain("bad limits file: " + err.Text());
   int code = 0;
   auto s = Connect(g, code);
   if (!s) return code;
@@ -290,8 +296,9 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
     if (sl.shortAbove) options.shortAbove = *sl.shortAbove;
     ElectrodeStats stats(sl.layout, sl.stream->kind, options);
     ControllerSession::CaptureCounts counts;
-    const Result r = Measure(*s, *sl.stream, sl.scans > 0 ? sl.scans : t.scans,
-                             [&](std::span<const int32_t> v) { stats.Add(v); }, counts);
+    const Result r = Measure(
+        *s, *sl.stream, sl.scans > 0 ? sl.scans : t.scans,
+        [&](std::span<const int32_t> v) { stats.Add(v); }, counts);
     ReportIncomplete(sl.stream->name, counts);
     if (r != Result::kOk) {
       errors[sl.stream->name] = s->Error();
@@ -337,7 +344,7 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
   for (const std::string& name : l.streams) {
     const StreamInfo* s = Stream(name);
     if (!s) return kExitCannotRun;
-    streams.push_back(s);
+    if (std::find(streams.begin(), streams.end(), s) == streams.end()) streams.push_back(s);
   }
   int code = 0;
   auto s = Connect(g, code);
@@ -353,8 +360,8 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
   for (const StreamInfo* stream : streams) {
     ElectrodeStats stats(ScanLayout::For(*stream, p.xCount, p.yCount), stream->kind);
     ControllerSession::CaptureCounts counts;
-    const Result r =
-        Measure(*s, *stream, l.scans, [&](std::span<const int32_t> v) { stats.Add(v); }, counts);
+    const Result r = Measure(
+        *s, *stream, l.scans, [&](std::span<const int32_t> v) { stats.Add(v); }, counts);
     ReportIncomplete(stream->name, counts);
     if (r != Result::kOk) return Complain(s->Error(), ExitFor(r));
     limits.streams.push_back(analysis::LearnStream(*stream, stats, l.scans, l.margins));
@@ -364,15 +371,15 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
   const std::time_t now = std::time(nullptr);
   std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
   std::ostringstream comment;
-  comment << "Limits learnt by vantrel " << VANTREL_VERSION << " on " << date << " from "
-          << l.scans << " scans per stream\n"
-          << "of a known-good panel (" << s->LinkText() << ", firmware \"" << s->Version()
-          << "\").\n"
-          << "Margins: mean +- max(" << analysis::FormatNumber(l.margins.sigmas)
-          << " x stddev, " << analysis::FormatNumber(l.margins.floor) << "), p2p_max and stddev_max "
-          << analysis::FormatNumber(l.margins.factor) << " x the learnt value (at least +"
-          << analysis::FormatNumber(l.margins.floor) << ").\n"
-          << "Edit freely: entries may name ranges (\"X0-X37\", \"Y\", \"all\"); later entries win.";
+  comment
+      << "Limits learnt by vantrel " << VANTREL_VERSION << " on " << date << " from " << l.scans
+      << " scans per stream\n"
+      << "of a known-good panel (" << s->LinkText() << ", firmware \"" << s->Version() << "\").\n"
+      << "Margins: mean +- max(" << analysis::FormatNumber(l.margins.sigmas) << " x stddev, "
+      << analysis::FormatNumber(l.margins.floor) << "), p2p_max and stddev_max "
+      << analysis::FormatNumber(l.margins.factor) << " x the learnt value (at least +"
+      << analysis::FormatNumber(l.margins.floor) << ").\n"
+      << "Edit freely: entries may name ranges (\"X0-X37\", \"Y\", \"all\"); later entries win.";
   std::ostringstream os;
   analysis::WriteLimits(limits, comment.str(), os);
   std::string error;

@@ -9,8 +9,8 @@
 
 enum ExitCode : int {
   kExitPass = 0,
-  kExitFail = 1,        // a check failed, a reply was negative
-  kExitCannotRun = 2,   // no controller, no answer, bad input
+  kExitFail = 1,       // a check failed, a reply was negative
+  kExitCannotRun = 2,  // no controller, no answer, bad input
   kExitInterrupted = 130,
 };
 

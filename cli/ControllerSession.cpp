@@ -71,6 +71,9 @@ ControllerSession::ControllerSession(int timeoutMs) : timeoutMs_(timeoutMs) {
 
 ControllerSession::~ControllerSession() {
   Leave();
+  // The receive thread must be gone before the frame queue it fills.
+  ctrl_.UnregisterListener(kListenerSlot);
+  ctrl_.Close();
 }
 
 ControllerSession::Result ControllerSession::Fail(Result r, const std::string& message) {
@@ -88,8 +91,8 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
     SerialLineSettings line = settings_.comPort;
     line.portNum = settings_.portNum;
     const std::string device = ComDevicePath(line);
-    linkText_ = "serial " + (device.empty() ? "COM" + std::to_string(line.portNum) : device) +
-                " " + std::to_string(line.baudRate) + " baud";
+    linkText_ = "serial " + (device.empty() ? "COM" + std::to_string(line.portNum) : device) + " " +
+                std::to_string(line.baudRate) + " baud";
     opened = ctrl_.Open(kLinkCom, &line);
     if (opened != 1) return Fail(Result::kNotSent, "cannot open the serial port: " + linkText_);
   } else {
@@ -102,7 +105,8 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
     if (settings_.vid[1] != settings_.vid[0] || settings_.pid[1] != settings_.pid[0])
       ids += " or " + Hex4(settings_.vid[1]) + ":" + Hex4(settings_.pid[1]);
     linkText_ = "USB " + ids;
-    if (opened != 1) return Fail(Result::kNotSent, "no controller found: USB " + ids + " not present");
+    if (opened != 1)
+      return Fail(Result::kNotSent, "no controller found: USB " + ids + " not present");
   }
   open_ = true;
   // Open sends GetVersion, the coordinate settings (USB) and GetFirmwareDetail; the
@@ -144,7 +148,8 @@ void ControllerSession::ApplyPanelInfo(const PanelInfo&) {
 }
 
 void ControllerSession::ShowPanelInfoFailure() {
-  std::fprintf(stderr, "vantrel: Fail to read the panel information; using the configured counts\n");
+  std::fprintf(stderr,
+               "vantrel: Fail to read the panel information; using the configured counts\n");
 }
 
 std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_point deadline,
@@ -183,8 +188,8 @@ ControllerSession::Result ControllerSession::Exchange(const std::string& cmd, in
     auto f = Next(deadline, interruptible);
     if (!f) {
       if (interruptible && Interrupted()) return Fail(Result::kInterrupted, "interrupted");
-      return Fail(Result::kTimeout, "no reply to \"" + cmd + "\" within " +
-                                        std::to_string(timeoutMs) + " ms");
+      return Fail(Result::kTimeout,
+                  "no reply to \"" + cmd + "\" within " + std::to_string(timeoutMs) + " ms");
     }
     if (!IsReplyTo(*f, frame, n)) continue;
     if (reply) *reply = *f;
@@ -196,8 +201,7 @@ ControllerSession::Result ControllerSession::Exchange(const std::string& cmd, in
 
 ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart& part,
                                                      const std::string& label, int scans,
-                                                     const ScanFn& onScan,
-                                                     CaptureCounts& counts) {
+                                                     const ScanFn& onScan, CaptureCounts& counts) {
   const PanelInfo panel = Panel();
   analysis::ScanAssembler assembler(part.dataCode,
                                     analysis::ScanLayout::For(part, panel.xCount, panel.yCount));
@@ -221,9 +225,9 @@ ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart&
                                                      std::to_string(timeoutMs_) + " ms");
       break;
     }
-    const auto kind = FrameCodec::DecodeReport(f->data(), static_cast<int>(f->size()), 0,
-                                               record, coord, values)
-                          .kind;
+    const auto kind =
+        FrameCodec::DecodeReport(f->data(), static_cast<int>(f->size()), 0, record, coord, values)
+            .kind;
     if (kind != FrameCodec::Decoded::kData || record.group != 0x4B) continue;
     if (!assembler.Add(record)) continue;
     onScan(assembler.Scan());

@@ -1,12 +1,11 @@
 #include "cli/Reports.h"
 
-#include <pugixml.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <pugixml.hpp>
 #include <sstream>
 #include <system_error>
 
@@ -120,8 +119,8 @@ void WriteChecksTable(std::ostream& out, const std::vector<CheckResult>& checks,
       ++total;
       failed += c.pass ? 0 : 1;
     }
-    out << g << ": " << total << (total == 1 ? " check, " : " checks, ") << (failed ? std::to_string(failed) + " FAILED" : "all passed")
-        << "\n";
+    out << g << ": " << total << (total == 1 ? " check, " : " checks, ")
+        << (failed ? std::to_string(failed) + " FAILED" : "all passed") << "\n";
     for (const CheckResult& c : checks) {
       if (c.group != g || (c.pass && !c.electrode.empty())) continue;
       std::snprintf(line, sizeof line, "  %-4s %-20s %-22s limit %s\n", c.pass ? "ok" : "FAIL",

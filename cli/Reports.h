@@ -2,9 +2,8 @@
 // of a self test (text, CSV, JUnit XML) and captured scans (CSV).
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <map>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <span>
 #include <string>

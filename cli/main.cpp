@@ -1,6 +1,5 @@
 // vantrel: the command line for scripts and production lines.
 #include <CLI/CLI.hpp>
-
 #include <clocale>
 #include <cstdio>
 #include <iostream>
@@ -67,8 +66,9 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.1, 3600.0));
   (void)config;
 
-  auto* list = app.add_subcommand("list", "controllers reachable now: configured USB identities "
-                                          "that are present, serial ports");
+  auto* list = app.add_subcommand("list",
+                                  "controllers reachable now: configured USB identities "
+                                  "that are present, serial ports");
   bool json = false, raw = false;
   auto* info = app.add_subcommand("info", "link, firmware version, panel information");
   info->add_flag("--json", json, "as JSON");
@@ -80,24 +80,29 @@ int main(int argc, char** argv) {
 
   std::string stream, csv, record;
   int scans = 50;
-  auto* capture = app.add_subcommand("capture", "N complete scans of a stream as CSV (one row "
-                                                "per scan, one column per electrode)");
+  auto* capture = app.add_subcommand("capture",
+                                     "N complete scans of a stream as CSV (one row "
+                                     "per scan, one column per electrode)");
   capture->add_option("stream", stream, kStreamHelp)->required();
-  capture->add_option("--scans", scans, "complete scans (default 50)")->check(CLI::Range(1, 10000000));
+  capture->add_option("--scans", scans, "complete scans (default 50)")
+      ->check(CLI::Range(1, 10000000));
   capture->add_option("--csv", csv, "CSV file (default: standard output)");
   capture->add_option("--record", record, "capture file (not available yet)");
 
-  auto* stats = app.add_subcommand("stats", "per-electrode statistics of N scans: min, max, "
-                                            "mean, stddev, p2p (SNR for signal data, open/short "
-                                            "state)");
+  auto* stats = app.add_subcommand("stats",
+                                   "per-electrode statistics of N scans: min, max, "
+                                   "mean, stddev, p2p (SNR for signal data, open/short "
+                                   "state)");
   stats->add_option("stream", stream, kStreamHelp)->required();
-  stats->add_option("--scans", scans, "complete scans (default 50)")->check(CLI::Range(1, 10000000));
+  stats->add_option("--scans", scans, "complete scans (default 50)")
+      ->check(CLI::Range(1, 10000000));
   auto* statsJson = stats->add_flag("--json", json, "as JSON on standard output");
   stats->add_option("--csv", csv, "write the table as CSV to this file")->excludes(statsJson);
 
   TestOptions t;
-  auto* test = app.add_subcommand("test", "self test against a limits file; exit 0 pass, "
-                                          "1 fail, 2 could not run");
+  auto* test = app.add_subcommand("test",
+                                  "self test against a limits file; exit 0 pass, "
+                                  "1 fail, 2 could not run");
   test->add_option("--limits", t.limits, "limits file (TOML)")->required();
   test->add_option("--junit", t.junit, "write a JUnit XML report");
   test->add_option("--csv", t.csv, "write every check as CSV");
@@ -105,19 +110,23 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 10000000));
 
   LearnOptions l;
-  auto* learn = app.add_subcommand("learn", "learn limits from a known-good panel and write "
-                                            "them as a limits file");
+  auto* learn = app.add_subcommand("learn",
+                                   "learn limits from a known-good panel and write "
+                                   "them as a limits file");
   learn->add_option("streams", l.streams, kStreamHelp)->required();
   learn->add_option("--scans", l.scans, "scans per stream (default 50)")
       ->check(CLI::Range(1, 10000000));
-  learn->add_option("--margin-sigma", l.margins.sigmas,
-                    "mean limits: learnt mean +- this many standard deviations (default 6)")
+  learn
+      ->add_option("--margin-sigma", l.margins.sigmas,
+                   "mean limits: learnt mean +- this many standard deviations (default 6)")
       ->check(CLI::Range(0.0, 1000.0));
-  learn->add_option("--margin-factor", l.margins.factor,
-                    "p2p_max and stddev_max: this times the learnt value (default 2)")
+  learn
+      ->add_option("--margin-factor", l.margins.factor,
+                   "p2p_max and stddev_max: this times the learnt value (default 2)")
       ->check(CLI::Range(1.0, 1000.0));
-  learn->add_option("--margin-floor", l.margins.floor,
-                    "every margin is at least this many counts (default 2)")
+  learn
+      ->add_option("--margin-floor", l.margins.floor,
+                   "every margin is at least this many counts (default 2)")
       ->check(CLI::Range(0.0, 100000.0));
   learn->add_option("--version-pattern", l.versionPattern,
                     "expect firmware versions matching this pattern (* ? [..]) instead of "
@@ -125,8 +134,9 @@ int main(int argc, char** argv) {
   learn->add_option("-o,--output", l.output, "limits file to write")->required();
 
   double calTimeout = 60;
-  auto* calibrate = app.add_subcommand("calibrate", "calibrate the controller (do not touch "
-                                                    "the glass); exit 0 finished, 1 refused");
+  auto* calibrate = app.add_subcommand("calibrate",
+                                       "calibrate the controller (do not touch "
+                                       "the glass); exit 0 finished, 1 refused");
   calibrate->add_option("--timeout", calTimeout, "seconds to wait for the end (default 60)")
       ->check(CLI::Range(1.0, 3600.0));
 

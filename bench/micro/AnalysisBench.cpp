@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
                      {"statistics of one 38 x 22 scan", "items_per_second", 500e3, 0, "scans"});
   reporter.AddTarget("BM_StatsPerScanSignal", {"statistics of one 38 x 22 scan, signal (SNR)",
                                                "items_per_second", 500e3, 0, "scans"});
-  reporter.AddInfo("BM_ReportsToStats", {"4 reports decoded, assembled, statistics",
-                                         "items_per_second", 0, 0, "scans"});
+  reporter.AddInfo("BM_ReportsToStats",
+                   {"4 reports decoded, assembled, statistics", "items_per_second", 0, 0, "scans"});
   return RunBenchmarks(argc, argv, reporter);
 }

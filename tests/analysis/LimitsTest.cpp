@@ -104,7 +104,8 @@ TEST(Limits, ElectrodesOutsideThePanelAreFoundWhenItIsKnown) {
 TEST(Limits, LearntLimitsWriteReadBackAndCatchABadElectrode) {
   const StreamInfo& raw = *FindStream("m1x-raw");
   ElectrodeStats good(ScanLayout{4, 0}, raw.kind);
-  for (int i = 0; i < 20; ++i) good.Add(std::vector<int32_t>{1000 + i % 3, 990, 1010, 1005 - i % 2});
+  for (int i = 0; i < 20; ++i)
+    good.Add(std::vector<int32_t>{1000 + i % 3, 990, 1010, 1005 - i % 2});
   Limits learnt;
   learnt.xCount = 4;
   learnt.yCount = 2;

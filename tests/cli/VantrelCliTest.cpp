@@ -36,8 +36,10 @@ class Vantrel {
   // Starts vantrel with the simulator's socket; the link options come first.
   pid_t Start(const std::vector<std::string>& args) {
     std::vector<std::string> argv{VANTREL_PATH};
-    if (!serial_) argv.insert(argv.end(), {"--usb", "227D:0102", "--timeout", "2"});
-    else argv.insert(argv.end(), {"--serial", sim_.Link(), "--timeout", "2"});
+    if (!serial_)
+      argv.insert(argv.end(), {"--usb", "227D:0102", "--timeout", "2"});
+    else
+      argv.insert(argv.end(), {"--serial", sim_.Link(), "--timeout", "2"});
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
     for (auto& a : argv) cargv.push_back(a.data());
@@ -220,7 +222,8 @@ TEST_F(VantrelCli, BadLimitsFilesAndASilentControllerCannotRun) {
   // Silent in the middle of a stream.
   ASSERT_TRUE(sim.Ok("silence off"));
   const pid_t pid = vantrel.Start({"stats", "m0-raw", "--scans", "100000"});
-  ASSERT_TRUE(WaitUntil([&] { return sim.Command("status").find("stream=00") != std::string::npos; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return sim.Command("status").find("stream=00") != std::string::npos; }));
   ASSERT_TRUE(sim.Ok("silence on"));
   Outcome stalled = vantrel.Finish(pid, 15000);
   EXPECT_EQ(stalled.code, 2);
