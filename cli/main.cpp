@@ -140,6 +140,10 @@ int main(int argc, char** argv) {
   calibrate->add_option("--timeout", calTimeout, "seconds to wait for the end (default 60)")
       ->check(CLI::Range(1.0, 3600.0));
 
+  for (CLI::App* sub : app.get_subcommands({}))
+    sub->footer("The link and time-out options (--config, --usb, --serial, --baud, --timeout) "
+                "may also follow the subcommand: see vantrel --help.");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
