@@ -27,13 +27,13 @@ void ScanAssembler::Abandon() {
 
 bool ScanAssembler::Add(uint8_t code, uint8_t startX, uint8_t startY, uint8_t direction,
                         const int32_t* values, int count) {
-  if (code != code_) {
+  if (code != code_ || count == 0) {
     ++ignored_;
     return false;
   }
   const int axis = direction == 1 ? 0 : 1;
   const int start = axis == 0 ? startX : startY;
-  if (direction > 1 || count <= 0 || count_[axis] == 0 || start + count > count_[axis]) {
+  if (direction > 1 || count < 0 || count_[axis] == 0 || start + count > count_[axis]) {
     Abandon();  // an axis this stream does not cover, or past the axis's end
     return false;
   }

@@ -23,7 +23,13 @@ class ScanAssembler {
   // completed a scan; Scan() holds it until the next call.
   bool Add(uint8_t code, uint8_t startX, uint8_t startY, uint8_t direction, const int32_t* values,
            int count);
+  // The transfer controller's record of the frame being delivered: records of replies
+  // (no values) and of other groups are ignored, so every delivery may be passed in.
   bool Add(const DataRecord& r) {
+    if (r.group != 0x4B || r.values == nullptr || r.count == 0) {
+      ++ignored_;
+      return false;
+    }
     return Add(r.code, r.startX, r.startY, r.direction, r.values, r.count);
   }
 
@@ -31,7 +37,7 @@ class ScanAssembler {
   const ScanLayout& Layout() const { return layout_; }
   uint64_t Complete() const { return complete_; }
   uint64_t Incomplete() const { return incomplete_; }
-  uint64_t Ignored() const { return ignored_; }  // reports of other data codes
+  uint64_t Ignored() const { return ignored_; }  // other data codes, no values, no reports
 
   // Forgets the scan in progress and the counts (a new stream starts).
   void Reset();

@@ -103,3 +103,32 @@ TEST(ScanAssembler, OneAxisStreamRefusesTheOtherAxis) {
   EXPECT_EQ(a.Scan()[0], 1038);
   EXPECT_EQ(a.Incomplete(), 1u);
 }
+
+TEST(ScanAssembler, RecordsOfRepliesBetweenReportsAreIgnored) {
+  // A view passes the transfer controller's record of every delivery: acknowledgements
+  // (no values) arrive between the reports of a scan.
+  ScanAssembler a(0x1C, ScanLayout{38, 0});
+  auto scan = Scan(1, 0x1C);
+  DataRecord ack;
+  ack.kind = 2;
+  ack.group = 0x4E;
+  ack.code = 0x1C;  // the reply to the stream command carries its sub-command here
+  ack.startX = 1;   // and its status
+  EXPECT_FALSE(a.Add(ack));
+  for (int i = 0; i < 2; ++i) {
+    DataRecord r;
+    r.group = 0x4B;
+    r.code = 0x1C;
+    r.startX = scan[i].startX;
+    r.direction = 1;
+    r.values = scan[i].values.data();
+    r.count = static_cast<uint8_t>(scan[i].values.size());
+    const bool done = a.Add(r);
+    EXPECT_EQ(done, i == 1);
+    if (i == 0) {
+      EXPECT_FALSE(a.Add(ack));
+    }
+  }
+  EXPECT_EQ(a.Complete(), 1u);
+  EXPECT_EQ(a.Incomplete(), 0u);
+}
