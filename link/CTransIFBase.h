@@ -30,4 +30,6 @@ class CTransIFBase {
   virtual bool WaitForInput(int /*ms*/) { return false; }
   // True when WaitForInput really waits on the device (the caller need not sleep).
   virtual bool CanWaitForInput() const { return false; }
+  // True once the device under an open link went away (hang-up or I/O error).
+  virtual bool IsGone() { return false; }
 };

@@ -81,8 +81,9 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
   PanelInfo ConfiguredPanel() override;
   void ApplyPanelInfo(const PanelInfo& info) override;
   void ShowPanelInfoFailure() override;
+  void OnLinkLost() override;
   // IAppServices
-  void SetStatusText(const std::string& text) override;
+  void SetLinkStatus(LinkStatus status) override;
   void PushViewSettings() override;
 
   // "Port open failure!\n" and the first two identities.
