@@ -77,7 +77,8 @@ ControllerSession::~ControllerSession() {
 }
 
 ControllerSession::Result ControllerSession::Fail(Result r, const std::string& message) {
-  error_ = message;
+  error_ =
+      linkLost_ && r == Result::kTimeout ? "the controller went away (" + linkText_ + ")" : message;
   if (r == Result::kTimeout) silent_ = true;
   return r;
 }
@@ -152,11 +153,16 @@ void ControllerSession::ShowPanelInfoFailure() {
                "vantrel: Fail to read the panel information; using the configured counts\n");
 }
 
+void ControllerSession::OnLinkLost() {
+  linkLost_ = true;
+  cv_.notify_all();
+}
+
 std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_point deadline,
                                                                 bool interruptible) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (frames_.empty()) {
-    if (interruptible && Interrupted()) return std::nullopt;
+    if ((interruptible && Interrupted()) || linkLost_) return std::nullopt;
     // Short waits so that Ctrl+C is seen soon.
     const auto step = std::min(deadline, Clock::now() + std::chrono::milliseconds(50));
     cv_.wait_until(lock, step);

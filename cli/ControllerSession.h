@@ -81,6 +81,7 @@ class ControllerSession : private ITransListener, private ITransHost {
   PanelInfo ConfiguredPanel() override;
   void ApplyPanelInfo(const PanelInfo& info) override;
   void ShowPanelInfoFailure() override;
+  void OnLinkLost() override;
 
   std::optional<Frame> Next(std::chrono::steady_clock::time_point deadline, bool interruptible);
   void Drop();  // forgets frames received so far
@@ -95,6 +96,7 @@ class ControllerSession : private ITransListener, private ITransHost {
   bool streamStarted_ = false;
   bool silent_ = false;  // a wait for an answer ran out
   std::atomic<bool> panelReported_{false};
+  std::atomic<bool> linkLost_{false};
 
   std::mutex mutex_;
   std::condition_variable cv_;
