@@ -115,6 +115,11 @@ void CSettingDialog::BuildControls() {
   top->addWidget(barcode);
   top->addWidget(sensor);
   top->addWidget(xy);
+  settingsFile_ = new QLabel(this);
+  settingsFile_->setObjectName("idSettingsFile");
+  settingsFile_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  settingsFile_->setWordWrap(true);
+  top->addWidget(settingsFile_);
   top->addLayout(buttons);
 
   connect(iniLoad, &QPushButton::clicked, this, &CSettingDialog::OnIniFileLoad);
@@ -146,6 +151,8 @@ void CSettingDialog::ShowRecord() {
 
 void CSettingDialog::showEvent(QShowEvent* event) {
   ShowRecord();
+  settingsFile_->setText(QStringLiteral("Settings file: ") +
+                         QString::fromStdString(record_.FilePath()));
   property_->setEnabled(record_.usbCom != 0);
   const bool receiving = ctrl_.IsReceiving();
   xCount_->setEnabled(!receiving);
@@ -282,7 +289,8 @@ void CSettingDialog::ApplySettings() {
   } else {
     app_.SetLinkStatus(LinkStatus::kDisconnected);
     showMessage("Port open failure!\n" + Identity(ctrl_.VendorId(0), ctrl_.ProductId(0)) +
-                    Identity(ctrl_.VendorId(1), ctrl_.ProductId(1)),
+                    Identity(ctrl_.VendorId(1), ctrl_.ProductId(1)) +
+                    QString::fromStdString(ctrl_.OpenFailureText()),
                 QMessageBox::Warning);
   }
   PushViewSettings();

@@ -732,6 +732,11 @@ void CTransCtrl::SetPanelCounts(int xCount, int yCount, int resolution) {
 bool CTransCtrl::IsReceiving() const {
   return d->core->receiving.load() != 0;
 }
+std::string CTransCtrl::OpenFailureText() const {
+  auto link = d->core->CurrentLink();
+  return link ? link->OpenFailureText() : std::string();
+}
+
 int CTransCtrl::GetLinkType() const {
   return d->core->linkType.load();
 }

@@ -114,6 +114,8 @@ class CTransCtrl {
   void SetPanelCounts(int xCount, int yCount, int resolution);
   bool IsReceiving() const;
   int GetLinkType() const;
+  // The current link's account of why its last Open failed (see CTransIFBase).
+  std::string OpenFailureText() const;
   // The open link's identity or line settings ("" when none is open).
   std::string LinkDescription() const;
   int ReportTarget() const;

@@ -33,6 +33,9 @@ class CTransIFBase {
   virtual bool CanWaitForInput() const { return false; }
   // True once the device under an open link went away (hang-up or I/O error).
   virtual bool IsGone() { return false; }
+  // Why the last Open failed, beyond "not found": one line per device that was found but
+  // refused. Empty when there is nothing more to say.
+  virtual std::string OpenFailureText() const { return {}; }
   // Identity or line settings of the open link, for session recordings.
   virtual std::string Describe() const { return {}; }
 };

@@ -31,8 +31,8 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
 
  public:
   struct Options {
-    QString configPath;          // empty: ZUZIvor.ini beside the program
-    QString helpPath;            // empty: HelpFile.txt beside the program
+    QString configPath;          // empty: as CSettingsLocation decides
+    QString helpPath;            // empty: as CHelpDialog::DefaultHelpPath finds it
     bool singleInstance = true;  // refuse a second copy
     bool deviceNotices = true;   // follow the library's device notices
     bool showMainWindow = true;
@@ -94,7 +94,8 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
   void SetLinkStatus(LinkStatus status) override;
   void PushViewSettings() override;
 
-  // "Port open failure!\n" and the first two identities.
+  // "Port open failure!\n" and the first two identities, then the devices found but
+  // refused, with the reason.
   QString PortOpenFailureText();
 
  private:

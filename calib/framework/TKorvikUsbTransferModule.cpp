@@ -101,12 +101,15 @@ bool TKorvikUsbTransferModule::OpenDevice(int row) {
     return false;
   }
   const bool opened = FHid.OpenMyDevice(device->Vid, device->Pid, device->Interface) != 0;
+  const char* reason = !opened && FHid.LastError ? FHid.LastError() : nullptr;
+  const std::string why = reason != nullptr ? reason : "";
   Pause(kLibraryDelayMs);
   if (!opened) {
     Log(KorvikFormat("TKorvikTouchPanelControl.Open failed. hidOpenMyDevice failed. PID: "
                      "0x%4.4x, VID: 0x%4.4x",
                      device->Pid, device->Vid),
         5);
+    if (!why.empty()) Log("hidOpenMyDevice: " + why, 5);
     return false;
   }
   FHid.EnableRecv(1);

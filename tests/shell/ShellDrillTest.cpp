@@ -205,4 +205,23 @@ TEST_F(ShellDrill, UnplugDuringCalibrationAndStreamThenCloseWhileStreaming) {
   })) << sim_->TraceTail();
 }
 
+// Closed while a calibration waits for its answer: the hand-back queued behind it must
+// still go out before the program ends.
+TEST_F(ShellDrill, CloseDuringCalibrationStillHandsTheCoordinatesBack) {
+  ASSERT_TRUE(StartSim(false, {"--calibrate-delay", "60000"}));
+  StartApp(false);
+  ASSERT_TRUE(ConnectedAndRead());
+  app_->OpenSendWindow();
+  ASSERT_TRUE(WaitFor([&] { return !app_->Ctrl().IsReceiving(); }));
+  QTest::mouseClick(app_->SendWindow()->findChild<QPushButton*>("id1053"), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return sim_->Command("status").find("calibrating=1") != std::string::npos; }));
+  bool closed = false;
+  QObject::connect(app_->MainFrame(), &CMainFrame::closed, [&] { closed = true; });
+  app_->MainFrame()->close();
+  ASSERT_TRUE(WaitFor([&] { return closed; }));
+  app_.reset();
+  EXPECT_TRUE(WaitFor([&] { return sim_->Command("status").find("target=0") != std::string::npos; }))
+      << sim_->TraceTail();
+}
+
 }  // namespace
