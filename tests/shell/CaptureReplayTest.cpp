@@ -4,7 +4,9 @@
 // live ones apart from their time columns.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -229,8 +231,8 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write(
-      "# vantrel-capture 1\n# link: usb\n0 H>D 5 024C020400\n5 D>H 5 024C020441\n"
-      "10 D>H 8 024B0500000001E8\n20 D>H 8 024B05000001\n");
+      "# vantrel-capture 1\n# link: usb\n0 H>D 5 024C020400\n5000 D>H 5 024C020441\n"
+      "10000 D>H 8 024B0500000001E8\n20000 D>H 8 024B05000001\n");
   f.close();
   StartApp(QString(), path);
   ASSERT_EQ(messages_.size(), 1);
@@ -240,6 +242,22 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
   ASSERT_NE(app_->Captures().Player(), nullptr);
   EXPECT_EQ(app_->Captures().Player()->DeviceFrameCount(), 1u);
   EXPECT_TRUE(WaitFor([&] { return app_->Ctrl().FirmwareVersion() == "A"; }));
+
+  // The bar: time, speed, one frame at a time.
+  CReplayBar* bar = app_->Captures().Bar();
+  capture::CReplayPlayer* player = app_->Captures().Player();
+  EXPECT_EQ(bar->findChild<QLabel*>("replayTime")->text(), "00:00.000 / 00:00.010");
+  auto* speed = bar->findChild<QComboBox*>("replaySpeed");
+  speed->setCurrentIndex(speed->count() - 1);
+  EXPECT_EQ(speed->currentText(), "As fast as possible");
+  EXPECT_EQ(player->Speed(), capture::CReplayPlayer::kAsFastAsPossible);
+  speed->setCurrentIndex(0);
+  EXPECT_EQ(player->Speed(), 0.25);
+  bar->findChild<QPushButton*>("replayStep")->click();
+  EXPECT_TRUE(WaitFor([&] { return player->SentCount() == 1 && player->AtEnd(); }));
+  bar->Refresh();
+  EXPECT_EQ(bar->findChild<QLabel*>("replayTime")->text(), "00:00.010 / 00:00.010");
+  EXPECT_FALSE(bar->findChild<QPushButton*>("replayStep")->isEnabled());
 
   // Not a capture at all: nothing to play, the configured link is opened instead.
   app_.reset();
