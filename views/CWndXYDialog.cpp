@@ -150,7 +150,7 @@ void CWndXYDialog::PrepareDrawing(QImage& img) {
 }
 
 void CWndXYDialog::Redraw(QImage& img) {
-  img.fill(Qt::white);
+  img.fill(CXYCoordDraw::Background());
   PrepareDrawing(img);
   QPainter p(&img);
   handler_.Replay(&p);
@@ -163,6 +163,7 @@ void CWndXYDialog::OnPaint() {
 
 void CWndXYDialog::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
+  settings_.startup.XYWindow = 1;
   area_->Invalidate();
 }
 
@@ -201,7 +202,7 @@ void CWndXYDialog::OnBnClickedExpand() {
   if (full_ == nullptr) {
     full_ = new CWndXYFullDialog(ctrl_, settings_, draw_, store_, this);
   }
-  full_->show();
+  full_->ShowFullScreen();
   draw_.SetSuspended(true);
   registered_ = false;
   ctrl_.UnregisterListener(kSlot);
@@ -214,7 +215,7 @@ void CWndXYDialog::OnDoubleClick(QPoint windowPos, Qt::MouseButtons buttons,
                                  Qt::KeyboardModifiers mods) {
   if (buttons != Qt::LeftButton || mods != Qt::NoModifier) return;
   QPainter p(&area_->Image());
-  draw_.MarkCell(p, windowPos.x(), windowPos.y(), true, palette().color(QPalette::Window));
+  draw_.MarkCell(p, windowPos.x(), windowPos.y(), true);
   area_->update();
 }
 

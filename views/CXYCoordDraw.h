@@ -9,8 +9,7 @@
 #include <array>
 #include <cstdint>
 
-#include "CGlyphTextCache.h"
-#include "CRasterStamps.h"
+#include "CLabelCache.h"
 
 class QPainter;
 
@@ -66,9 +65,11 @@ class CXYCoordDraw {
                     QPainter& p, bool printValues);
   static QColor ValueColour(int v);
 
+  // The colour the drawing areas are cleared to; the marker is erased to it.
+  static QColor Background() { return QColor(255, 255, 255); }
+
   // Labels the cell under (x, y); fromXYWindow moves the point 3 pixels left and up.
-  // face is the colour of the dialog's face, used to erase the previous marker.
-  void MarkCell(QPainter& p, int x, int y, bool fromXYWindow, const QColor& face);
+  void MarkCell(QPainter& p, int x, int y, bool fromXYWindow);
   // Column and row index of a pixel; false when it lies outside the grid.
   bool CellAt(int x, int y, int& col, int& row) const;
   static QString CellLabel(int col, int row);
@@ -113,6 +114,5 @@ class CXYCoordDraw {
   std::array<QPen, kFingers> fingerPens_;
   QPen gridPen_;
   QPen axisPen_;
-  CGlyphTextCache valueText_;  // value map numbers, laid out once per font size
-  CRasterStamps valueStamps_;
+  CLabelCache valueLabels_;  // value map numbers, per font size
 };
