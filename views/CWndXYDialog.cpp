@@ -59,6 +59,7 @@ CWndXYDialog::~CWndXYDialog() {
 
 void CWndXYDialog::BuildControls() {
   area_ = new CDrawArea(this);
+  handler_.SetArea(area_);
   area_->setObjectName("id1031");
   area_->onRepaint = [this](QImage& img) { Redraw(img); };
   area_->onDoubleClick = [this](QPoint pos, Qt::MouseButtons b, Qt::KeyboardModifiers m) {
@@ -214,6 +215,7 @@ void CWndXYDialog::OnBnClickedExpand() {
 void CWndXYDialog::OnDoubleClick(QPoint windowPos, Qt::MouseButtons buttons,
                                  Qt::KeyboardModifiers mods) {
   if (buttons != Qt::LeftButton || mods != Qt::NoModifier) return;
+  handler_.DrawQueuedValues();  // the marker goes over the cells that came before it
   QPainter p(&area_->Image());
   draw_.MarkCell(p, windowPos.x(), windowPos.y(), true);
   area_->update();

@@ -35,6 +35,7 @@ CWndXYFullDialog::CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, 
   monitor_ = MonitorAt(QPoint(0, 0));
   setModal(false);
   area_ = new CDrawArea(this);
+  handler_.SetArea(area_);
   area_->setObjectName("id1031");
   area_->onRepaint = [this](QImage& img) { Redraw(img); };
   area_->onDoubleClick = [this](QPoint pos, Qt::MouseButtons b, Qt::KeyboardModifiers) {
@@ -125,6 +126,7 @@ int CWndXYFullDialog::OnTransCallback(int len, const uint8_t* bytes) {
 
 void CWndXYFullDialog::OnDoubleClick(QPoint pos, Qt::MouseButtons buttons) {
   if (buttons != Qt::LeftButton) return;
+  handler_.DrawQueuedValues();  // the marker goes over the cells that came before it
   QPainter p(&area_->Image());
   draw_.MarkCell(p, pos.x(), pos.y(), false);
   area_->update();

@@ -151,10 +151,36 @@ QColor CXYCoordDraw::ValueColour(int v) {
 
 void CXYCoordDraw::DrawValueMap(int startX, int startY, int direction, const int32_t* values,
                                 int count, QPainter& p, bool printValues) {
+  QueueValueMap(startX, startY, direction, values, count, printValues);
+  DrawQueuedValues(p);
+}
+
+void CXYCoordDraw::QueueValueMap(int startX, int startY, int direction, const int32_t* values,
+                                 int count, bool printValues) {
   if (direction == 2 || values == nullptr) return;
+  if (cellValue_.empty()) {
+    cellValue_.assign(kMaxCells * kMaxCells, 0);
+    cellQueued_.assign(kMaxCells * kMaxCells, 0);
+  }
+  queuedText_ = printValues && showValues_;
   int i = startX, j = startY;
+  for (int k = 0; k < count; ++k) {
+    if (i < 0 || j < 0 || i >= xCount_ || j >= yCount_) continue;
+    const int cell = j * kMaxCells + i;
+    cellValue_[cell] = values[k] - 1000;
+    if (!cellQueued_[cell]) {
+      cellQueued_[cell] = 1;
+      queued_.emplace_back(static_cast<uint8_t>(i), static_cast<uint8_t>(j));
+    }
+    if (direction == 1) ++i;
+    if (direction == 0) ++j;
+  }
+}
+
+void CXYCoordDraw::DrawQueuedValues(QPainter& p) {
+  if (queued_.empty()) return;
   const int fontPt = RoundHalfUp(cellW_) / 3;
-  const bool text = printValues && showValues_ && fontPt > 0;
+  const bool text = queuedText_ && fontPt > 0;
   QSize labelSize;
   if (text) {
     QFont font("Arial");
@@ -167,9 +193,12 @@ void CXYCoordDraw::DrawValueMap(int startX, int startY, int direction, const int
     labelSize =
         QSize(fm.horizontalAdvance(QStringLiteral("-000000")) + fm.height(), 2 * fm.height());
   }
-  for (int k = 0; k < count; ++k) {
-    if (i < 0 || j < 0 || i >= xCount_ || j >= yCount_) continue;
-    const int v = values[k] - 1000;
+  for (const auto& [i, j] : queued_) {
+    const int cell = j * kMaxCells + i;
+    cellQueued_[cell] = 0;
+    // The grid may have shrunk since the value came.
+    if (i >= xCount_ || j >= yCount_) continue;
+    const int v = cellValue_[cell];
     p.fillRect(columns_[i], rows_[j], columns_[i + 1] - columns_[i] - 1,
                rows_[j + 1] - rows_[j] - 1, ValueColour(v));
     if (text) {
@@ -179,9 +208,8 @@ void CXYCoordDraw::DrawValueMap(int startX, int startY, int direction, const int
       });
       p.drawImage(RoundHalfUp(i * cellW_) + 1, RoundHalfUp(j * cellH_) + 1, label);
     }
-    if (direction == 1) ++i;
-    if (direction == 0) ++j;
   }
+  queued_.clear();
 }
 
 bool CXYCoordDraw::CellAt(int x, int y, int& col, int& row) const {

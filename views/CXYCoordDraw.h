@@ -8,6 +8,8 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "CLabelCache.h"
 
@@ -63,6 +65,12 @@ class CXYCoordDraw {
   // 0 along Y). Prints the values when show values is on and printValues is set.
   void DrawValueMap(int startX, int startY, int direction, const int32_t* values, int count,
                     QPainter& p, bool printValues);
+  // The same in two steps: the values are kept, and the cells they changed are drawn
+  // later, once, in the order they first changed (a fast stream costs a copy per frame).
+  void QueueValueMap(int startX, int startY, int direction, const int32_t* values, int count,
+                     bool printValues);
+  bool HasQueuedValues() const { return !queued_.empty(); }
+  void DrawQueuedValues(QPainter& p);
   static QColor ValueColour(int v);
 
   // The colour the drawing areas are cleared to; the marker is erased to it.
@@ -115,4 +123,9 @@ class CXYCoordDraw {
   QPen gridPen_;
   QPen axisPen_;
   CLabelCache valueLabels_;  // value map numbers, per font size
+  // Values waiting to be drawn: cell value (v = value - 1000) and the cells in order.
+  std::vector<int32_t> cellValue_;
+  std::vector<uint8_t> cellQueued_;
+  std::vector<std::pair<uint8_t, uint8_t>> queued_;
+  bool queuedText_ = false;
 };
