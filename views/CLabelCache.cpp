@@ -1,6 +1,7 @@
 #include "CLabelCache.h"
 
 #include <QPaintDevice>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -39,4 +40,25 @@ QImage CLabelCache::Blank(QSize size) const {
   }
   img.fill(Qt::transparent);
   return img;
+}
+
+CLabelCache::Label CLabelCache::Inked(const QImage& img) const {
+  // Cut to whole device pixels, which are logical ones only at a ratio of 1.
+  if (dpr_ != 1.0) return Label{img, QPoint(0, 0)};
+  int x0 = img.width(), y0 = img.height(), x1 = -1, y1 = -1;
+  for (int y = 0; y < img.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+    for (int x = 0; x < img.width(); ++x) {
+      if (qAlpha(line[x]) == 0) continue;
+      x0 = std::min(x0, x);
+      x1 = std::max(x1, x);
+      y0 = std::min(y0, y);
+      y1 = std::max(y1, y);
+    }
+  }
+  Label label;
+  if (x1 < 0) return label;  // nothing drawn
+  label.image = img.copy(x0, y0, x1 - x0 + 1, y1 - y0 + 1);
+  label.offset = QPoint(x0, y0);
+  return label;
 }

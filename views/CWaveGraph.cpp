@@ -86,17 +86,17 @@ void CWaveGraph::DrawWaveFrame(QPainter& p, Axis a) {
     const int x = BarLeft(i);
     p.fillRect(x, c - 2, w, 2, bar);
     if (a == kAxisX && i % 5 == 0) {
-      const QImage& index =
+      const CLabelCache::Label& index =
           labels_.Get(kIndexKey + i, QSize(kIndexW, kIndexHeight), [i](QPainter& q) {
             q.drawText(QRect(0, 0, kIndexW, kIndexHeight), Qt::AlignLeft | Qt::AlignTop,
                        QString::asprintf("%02d", i));
           });
-      p.drawImage(x + 1 + (w - 16) / 2, height_ + kIndexOffset, index);
+      index.Draw(p, x + 1 + (w - 16) / 2, height_ + kIndexOffset);
     }
   }
 }
 
-const QImage& CWaveGraph::ValueLabel(int value) {
+const CLabelCache::Label& CWaveGraph::ValueLabel(int value) {
   const int v = std::clamp(value - kZero, -255, 255);
   return labels_.Get(v, QSize(kRowBoxW, 4 * kRowStep), [v](QPainter& q) {
     char rows[4];
@@ -131,7 +131,7 @@ void CWaveGraph::DrawWaveBars(QPainter& p, Axis a) {
     // Labels overlap their neighbours' boxes when bars are narrow: box, then text, in
     // bar order.
     p.fillRect(x, labelTop, w, kLabelHeight, white);
-    p.drawImage(x + 1 + (w - 8) / 2, labelTop, ValueLabel(value));
+    ValueLabel(value).Draw(p, x + 1 + (w - 8) / 2, labelTop);
     // Clear the column except the zero line, then fill the bar.
     if (c - 2 >= 1) p.fillRect(x, 1, w, c - 2, background_);
     // Row c belongs to the downward bar; clear it too so no stale row remains.

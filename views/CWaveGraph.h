@@ -61,7 +61,7 @@ class CWaveGraph {
   int LabelTop(Axis a) const { return a == kAxisX ? height_ : -kLabelHeight; }
   static void LabelChars(int value, char (&rows)[4]);
   // The four rows of a value label, each clipped to its row box as drawText clips.
-  const QImage& ValueLabel(int value);
+  const CLabelCache::Label& ValueLabel(int value);
 
   QFont font_;
   CLabelCache labels_;

@@ -202,11 +202,11 @@ void CXYCoordDraw::DrawQueuedValues(QPainter& p) {
     p.fillRect(columns_[i], rows_[j], columns_[i + 1] - columns_[i] - 1,
                rows_[j + 1] - rows_[j] - 1, ValueColour(v));
     if (text) {
-      const QImage& label = valueLabels_.Get(v, labelSize, [v, labelSize](QPainter& q) {
+      const CLabelCache::Label& label = valueLabels_.Get(v, labelSize, [v, labelSize](QPainter& q) {
         q.drawText(QRect(QPoint(0, 0), labelSize), Qt::AlignLeft | Qt::AlignTop,
                    QString::number(v));
       });
-      p.drawImage(RoundHalfUp(i * cellW_) + 1, RoundHalfUp(j * cellH_) + 1, label);
+      label.Draw(p, RoundHalfUp(i * cellW_) + 1, RoundHalfUp(j * cellH_) + 1);
     }
   }
   queued_.clear();
