@@ -207,9 +207,17 @@ bool Run(SimProcess& sim, bool plain, double scale, std::vector<Row>& rows, std:
     error = "the USB link to tpcsim did not open";
     return false;
   }
-  if (!PumpUntil([&] { return !ctrl.FirmwareVersion().empty() && CTransCtrl::PendingCount() == 0; },
-                 5000)) {
-    error = "no version reply from tpcsim";
+  // The views take the panel's geometry when they are made: wait for it.
+  if (!PumpUntil(
+          [&] {
+            return !ctrl.FirmwareVersion().empty() && CTransCtrl::PendingCount() == 0 &&
+                   ctrl.Panel().xRange != 0;
+          },
+          5000)) {
+    error = "no version or panel information from tpcsim (version '" + ctrl.FirmwareVersion() +
+            "', " + std::to_string(CTransCtrl::PendingCount()) + " commands pending, X range " +
+            std::to_string(ctrl.Panel().xRange) + ", link state " +
+            std::to_string(ctrl.GetLinkState()) + ")";
     ctrl.Close();
     return false;
   }
@@ -218,9 +226,6 @@ bool Run(SimProcess& sim, bool plain, double scale, std::vector<Row>& rows, std:
   ForwardingProbe forward(probe, *views->wave);
   ctrl.UnregisterListener(CWndGraphDialog::kSlot);  // the window stays registered in its own eyes
   ctrl.RegisterListener(CWndGraphDialog::kSlot, 2, &forward);
-  if (getenv("VT_BENCH_DEBUG"))
-    std::printf("panel %d x %d, ranges %d x %d, OSType %d\n", panel.xCount, panel.yCount,
-                panel.xRange, panel.yRange, ctrl.GetOSType());
   Send(ctrl, "SEND 024C020501 ");  // coordinates to this program
   const int xr = std::max<int>(panel.xRange, 1), yr = std::max<int>(panel.yRange, 1);
   sim.Control("touch circle 0 " + std::to_string(xr / 2) + " " + std::to_string(yr / 2) + " " +
