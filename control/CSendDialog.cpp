@@ -18,6 +18,9 @@ namespace {
 const char kCaption[] = "VantrelTool Test Program";
 const char kSent[] = ": command was sent.";
 const char kNotSent[] = ": ERROR ! Command wasn't sent.";
+const char kQueued[] = ": command is queued.";
+const char kDisconnected[] = "Calibration: ERROR ! The controller was disconnected.";
+const char kDoNotTouch[] = " Do not touch the glass!       Please wait ...";
 const char kNotOk[] = ": ERROR ! Firmware's response is NOT OK.";
 const char kSuccess[] = ": Success.";
 const char kReceiving[] = ": receiving...";
@@ -177,7 +180,7 @@ void CSendDialog::BuildControls() {
 
 int CSendDialog::Send(const QString& cmd) {
   const QByteArray text = cmd.toLatin1();
-  return ctrl_.SendCmd(text.constData(), static_cast<int>(text.size()), 1, 1);
+  return ctrl_.SendCmd(text.constData(), static_cast<int>(text.size()), 1, 1, &queued_);
 }
 
 void CSendDialog::SetStatus(const QString& text) {
@@ -189,7 +192,7 @@ QString CSendDialog::StatusText() const {
 }
 
 void CSendDialog::WriteSendStatus(const QString& label, int result) {
-  SetStatus(label + (result == -1 ? kNotSent : kSent));
+  SetStatus(label + (queued_ ? kQueued : result == -1 ? kNotSent : kSent));
 }
 
 void CSendDialog::ShowMessage(const QString& text) {
@@ -250,12 +253,20 @@ void CSendDialog::OnBnClickedCalibrate() {
         QStringLiteral("Please press \"Stop data\" and \"Stop coordinates data\" buttons first."));
     return;
   }
-  if (Send(QStringLiteral("SEND 024C0101 ")) == -1) {
+  if (Send(QStringLiteral("SEND 024C0101 ")) == -1 && !queued_) {
     SetStatus(label + kNotSent);
     return;
   }
+  calibrating_ = true;
   SetCalibrationControlsEnabled(false);
-  SetStatus(label + kSent + QStringLiteral(" Do not touch the glass!       Please wait ..."));
+  SetStatus(label + (queued_ ? kQueued : kSent) + kDoNotTouch);
+}
+
+void CSendDialog::OnLinkStatusChanged(bool connected) {
+  if (connected || !calibrating_) return;
+  calibrating_ = false;
+  SetCalibrationControlsEnabled(true);
+  SetStatus(QString::fromUtf8(kDisconnected));
 }
 
 void CSendDialog::SetCalibrationControlsEnabled(bool on) {
@@ -368,6 +379,7 @@ void CSendDialog::HandleControlReply(uint8_t sub, bool ok) {
   switch (sub) {
     case 0x01:
       if (ok) SetStatus(QStringLiteral("Calibration finished."));
+      calibrating_ = false;
       SetCalibrationControlsEnabled(true);
       break;
     case 0x03:

@@ -40,6 +40,8 @@ class CSendDialog : public QDialog, public ITransListener {
   void OnBnClickedSamplingRate();
 
   QString StatusText() const;
+  // The main window's link status: a disconnect ends a calibration's wait.
+  void OnLinkStatusChanged(bool connected);
   int M1DisplayFlag() const { return m1Display_; }
   int M0Freq() const { return m0Freq_; }
   int M1Freq() const { return m1Freq_; }
@@ -94,4 +96,6 @@ class CSendDialog : public QDialog, public ITransListener {
   QLineEdit* m0Edit_ = nullptr;
   QLineEdit* m1Edit_ = nullptr;
   QLineEdit* rateEdit_ = nullptr;
+  bool queued_ = false;       // the last Send was queued for a busy link
+  bool calibrating_ = false;  // waiting for the calibration's acknowledgement
 };

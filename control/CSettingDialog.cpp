@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr const char* kConnected = "TPC Port: CONNECTED";
-constexpr const char* kDisconnected = "TPC Port: DISCONNECTED";
 constexpr const char* kReceiving =
     "Can't apply settings because program is receiving data from firmware.";
 
@@ -280,11 +278,12 @@ void CSettingDialog::ApplySettings() {
     result = ctrl_.Open(kLinkCom, &line);
   }
   if (result == 1) {
-    app_.SetStatusText(kConnected);
+    app_.SetLinkStatus(LinkStatus::kConnected);
   } else {
-    app_.SetStatusText(kDisconnected);
+    app_.SetLinkStatus(LinkStatus::kDisconnected);
     showMessage("Port open failure!\n" + Identity(ctrl_.VendorId(0), ctrl_.ProductId(0)) +
-                    Identity(ctrl_.VendorId(1), ctrl_.ProductId(1)),
+                    Identity(ctrl_.VendorId(1), ctrl_.ProductId(1)) +
+                    QString::fromStdString(ctrl_.OpenFailureText()),
                 QMessageBox::Warning);
   }
   PushViewSettings();

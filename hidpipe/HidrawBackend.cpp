@@ -2,14 +2,108 @@
 
 #include <fcntl.h>
 #include <hidapi/hidapi.h>
+#include <linux/hidraw.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "FrameLength.h"
+#include "OpenError.h"
+#include "ReportFraming.h"
+
 namespace hidpipe {
+
+namespace {
+
+// HIDPIPE_DEBUG set (and not "0"): the open tells on stderr what it found and chose.
+bool debugEnabled() {
+  const char* v = std::getenv("HIDPIPE_DEBUG");
+  return v != nullptr && *v != '\0' && std::strcmp(v, "0") != 0;
+}
+
+void debugLine(bool debug, const std::string& text) {
+  if (debug) std::fprintf(stderr, "hidpipe: %s\n", text.c_str());
+}
+
+std::string hex4(uint32_t v) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", v & 0xFFFF);
+  return text;
+}
+
+void debugDevices(bool debug, uint32_t vid, uint32_t pid, uint32_t iface,
+                  const std::vector<HidDeviceInfo>& devices) {
+  if (!debug) return;
+  debugLine(true, "looking for VID " + hex4(vid) + " PID " + hex4(pid) + " interface " +
+                      std::to_string(iface) + " among " + std::to_string(devices.size()) +
+                      " HID devices:");
+  for (const HidDeviceInfo& d : devices)
+    debugLine(true, "  " + d.path + "  VID " + hex4(d.vid) + " PID " + hex4(d.pid) + " interface " +
+                        std::to_string(d.iface));
+}
+
+void debugBytes(bool debug, const std::vector<uint8_t>& bytes) {
+  if (!debug) return;
+  debugLine(true, "report descriptor, " + std::to_string(bytes.size()) + " bytes:");
+  for (size_t i = 0; i < bytes.size(); i += 16) {
+    std::string line = " ";
+    for (size_t k = i; k < bytes.size() && k < i + 16; ++k) {
+      char b[4];
+      std::snprintf(b, sizeof b, " %02X", bytes[k]);
+      line += b;
+    }
+    debugLine(true, line);
+  }
+}
+
+bool readDescriptor(int fd, std::vector<uint8_t>& bytes, std::string& problem) {
+  int size = 0;
+  if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0) {
+    problem = std::string("cannot read the report descriptor: ") + std::strerror(errno);
+    return false;
+  }
+  if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) {
+    problem = "cannot read the report descriptor: size " + std::to_string(size);
+    return false;
+  }
+  hidraw_report_descriptor desc{};
+  desc.size = static_cast<uint32_t>(size);
+  if (::ioctl(fd, HIDIOCGRDESC, &desc) < 0) {
+    problem = std::string("cannot read the report descriptor: ") + std::strerror(errno);
+    return false;
+  }
+  bytes.assign(desc.value, desc.value + desc.size);
+  return true;
+}
+
+// The protocol's report layout on the node open as fd; problem says why there is none.
+bool learnLayout(int fd, bool debug, ReportLayout& layout, std::string& problem) {
+  std::vector<uint8_t> bytes;
+  if (!readDescriptor(fd, bytes, problem)) return false;
+  debugBytes(debug, bytes);
+  const DescriptorParse parsed = parseReportDescriptor(bytes);
+  if (!parsed.ok) {
+    problem = "report descriptor not understood: " + parsed.error;
+    return false;
+  }
+  const std::string reports = describeReports(parsed.descriptor);
+  debugLine(debug, "reports: " + reports);
+  const LayoutChoice choice = chooseLayout(parsed.descriptor, kReportSize);
+  if (!choice.ok) {
+    problem = "cannot use this device: " + choice.problem + " (reports: " + reports + ")";
+    return false;
+  }
+  layout = choice.layout;
+  return true;
+}
+
+}  // namespace
 
 HidrawBackend::HidrawBackend(NoticeHub& hub) : monitor_(hub) {}
 
@@ -43,15 +137,32 @@ std::vector<HidDeviceInfo> HidrawBackend::enumerate(uint16_t vid, uint16_t pid) 
 
 bool HidrawBackend::open(uint32_t vid, uint32_t pid, uint32_t iface) {
   if (vid == 0 || pid == 0 || vid > 0xFFFF || pid > 0xFFFF || !start()) return false;
-  const auto devices = enumerate(static_cast<uint16_t>(vid), static_cast<uint16_t>(pid));
+  const bool debug = debugEnabled();
+  const auto devices =
+      debug ? enumerate(0, 0) : enumerate(static_cast<uint16_t>(vid), static_cast<uint16_t>(pid));
+  debugDevices(debug, vid, pid, iface, devices);
   const int index = findDevice(devices, vid, pid, iface);
-  if (index < 0) return false;
-  const int fd =
-      ::open(devices[static_cast<size_t>(index)].path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (index < 0) {
+    debugLine(debug, "no device matches");
+    return false;
+  }
+  const std::string& path = devices[static_cast<size_t>(index)].path;
+  debugLine(debug, "chosen: " + path);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  ReportLayout layout;
+  std::string problem;
+  if (fd < 0) problem = std::string("cannot open: ") + std::strerror(errno);
+  if (fd >= 0 && !learnLayout(fd, debug, layout, problem)) ::close(fd);
+  if (!problem.empty()) {
+    setOpenError(path + ": " + problem);
+    debugLine(debug, "refused: " + path + ": " + problem);
+    return false;
+  }
+  debugLine(debug, "opened " + path + ": " + describeLayout(layout));
   close();
   std::unique_lock lk(fdMutex_);
   fd_ = fd;
+  layout_ = layout;
   gone_ = false;
   return true;
 }
@@ -68,16 +179,9 @@ void HidrawBackend::close() {
 bool HidrawBackend::write(const uint8_t* report) {
   std::shared_lock lk(fdMutex_);
   if (fd_ < 0 || gone_) return false;
-  // Report id 0 first: the device uses unnumbered reports.
-  uint8_t out[65];
-  out[0] = 0;
-  std::memcpy(out + 1, report, 64);
-  for (;;) {
-    const ssize_t n = ::write(fd_, out, sizeof out);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == ENODEV || errno == EIO)) gone_ = true;
-    return n == static_cast<ssize_t>(sizeof out);
-  }
+  if (writeReport(fd_, layout_, report)) return true;
+  if (errno == ENODEV || errno == EIO) gone_ = true;
+  return false;
 }
 
 int HidrawBackend::read(uint8_t* report, int timeoutMs) {
@@ -97,13 +201,10 @@ int HidrawBackend::read(uint8_t* report, int timeoutMs) {
     if (r < 0 && errno == EINTR) continue;
     if (r < 0 || fds[2].revents != 0) return -1;
     if ((fds[0].revents & POLLIN) != 0) {
-      uint8_t buf[64] = {};
-      const ssize_t n = ::read(fd_, buf, sizeof buf);
-      if (n > 0) {
-        std::memcpy(report, buf, sizeof buf);
-        return 1;
-      }
-      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;  // another reader took it
+      // None: another reader took it, or a report of another id was skipped.
+      const ReadResult got = readReport(fd_, layout_, report);
+      if (got == ReadResult::Report) return 1;
+      if (got == ReadResult::None) continue;
       gone_ = true;
       return -1;
     }

@@ -1,5 +1,6 @@
 // Backend over hidraw nodes: hidapi finds the device, the node is read and written
 // directly so a send on one thread and a wait for input on another never share state.
+// The node's report descriptor gives the report ids and sizes used on it.
 #pragma once
 
 #include <atomic>
@@ -10,6 +11,7 @@
 
 #include "DeviceMatch.h"
 #include "HidBackend.h"
+#include "ReportLayout.h"
 #include "UdevMonitor.h"
 #include "WakeEvent.h"
 
@@ -30,7 +32,7 @@ class HidrawBackend : public HidBackend {
   void setDraining(bool) override {}
   bool setNotices(bool on) override;
 
-  // The HID devices hidapi enumerates for this vendor and product.
+  // The HID devices hidapi enumerates for this vendor and product (0 and 0: all).
   static std::vector<HidDeviceInfo> enumerate(uint16_t vid, uint16_t pid);
 
  private:
@@ -38,6 +40,7 @@ class HidrawBackend : public HidBackend {
   bool started_ = false;
   std::shared_mutex fdMutex_;  // shared: reads and writes; exclusive: open and close
   int fd_ = -1;
+  ReportLayout layout_;
   std::atomic<bool> gone_{false};
   WakeEvent interrupt_;
   WakeEvent closing_;

@@ -2,6 +2,7 @@
 #include "hidpipe/hidpipe.h"
 
 #include "HidPipe.h"
+#include "OpenError.h"
 
 using hidpipe::HidPipe;
 
@@ -12,7 +13,12 @@ int hidOpen(void* /*host*/) {
 }
 
 int hidOpenMyDevice(uint32_t vid, uint32_t pid, uint32_t iface) {
+  hidpipe::setOpenError({});
   return HidPipe::instance().openDevice(vid, pid, iface);
+}
+
+const char* hidLastError(void) {
+  return hidpipe::openError().c_str();
 }
 
 int hidEnableRecv(int on) {

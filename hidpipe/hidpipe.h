@@ -32,6 +32,12 @@ int hidOpen(void* host);
  * Vendor 0 or product 0 never matches. Closes a device opened before. */
 int hidOpenMyDevice(uint32_t vid, uint32_t pid, uint32_t iface);
 
+/* Why the calling thread's last hidOpenMyDevice failed, when a matching device was
+ * found but could not be used: the device path, then the reason (no access, or a report
+ * layout the protocol cannot use, with the layout found). Empty when no device matched
+ * or the open succeeded. The text stays valid until the thread's next hidOpenMyDevice. */
+const char* hidLastError(void);
+
 /* Turns reception on (1) or off (0) for the open device. */
 int hidEnableRecv(int on);
 

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <iterator>
 
 #include "LinkTrace.h"
@@ -60,7 +61,14 @@ bool CSerialPort::ApplyLineSettings(termios& tio, const SerialLineSettings& line
   if (line.stopBits != 0) tio.c_cflag |= CSTOPB;
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
-  speed_t speed = CSerialPort::SpeedConstant(CSerialPort::StandardBaud(line.baudRate));
+  // A rate the port cannot run at is refused, not rounded to another one.
+  if (CSerialPort::StandardBaud(line.baudRate) != line.baudRate) {
+    LinkTrace("[CSerialPort] %u baud is not a rate this port can run at\n", line.baudRate);
+    std::fprintf(stderr, "serial port: %u baud is not a rate this port can run at\n",
+                 line.baudRate);
+    return false;
+  }
+  speed_t speed = CSerialPort::SpeedConstant(line.baudRate);
   return cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0;
 }
 
@@ -99,6 +107,7 @@ bool CSerialPort::Open(const std::string& path, const SerialLineSettings& line) 
     ::close(fd);
     return false;
   }
+  hungUp_.store(false);
   fd_.store(fd);
   return true;
 }
@@ -123,7 +132,9 @@ int CSerialPort::Read(uint8_t* buf, int max) {
   int fd = fd_.load();
   if (fd < 0 || max <= 0) return fd < 0 ? -1 : 0;
   ssize_t got = ::read(fd, buf, static_cast<size_t>(max));
-  if (got < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+  if (got < 0) hungUp_.store(true);
+  if (got < 0) return -1;
   return static_cast<int>(got);
 }
 
@@ -156,6 +167,7 @@ bool CSerialPort::WaitForInput(int ms) const {
   if (fd < 0) return false;
   pollfd p{fd, POLLIN, 0};
   int r = ::poll(&p, 1, ms < 0 ? 0 : ms);
+  if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hungUp_.store(true);
   return r > 0 && (p.revents & POLLIN) != 0;
 }
 

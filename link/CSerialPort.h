@@ -1,8 +1,8 @@
 // A serial port over POSIX termios: raw, non-blocking reads, exclusive, whole writes.
 // One thread may write while another reads.
 //
-// Line settings: any standard termios speed; an unknown rate takes the nearest lower
-// standard one (below 50 baud: 50). Data bits 5 to 8; parity 0 none, 1 odd, 2 even,
+// Line settings: any standard termios speed (another rate refuses the open, with a
+// message on stderr). Data bits 5 to 8; parity 0 none, 1 odd, 2 even,
 // 3 mark, 4 space; stop bits 0 one, 2 two, and 1 (one and a half, which termios does
 // not offer) gives two. Other data bit or parity values refuse the open.
 #pragma once
@@ -37,6 +37,9 @@ class CSerialPort {
   int Write(const uint8_t* data, int len, int timeoutMs = 2000);
   // Waits up to ms for input; true when some is waiting.
   bool WaitForInput(int ms) const;
+  // True once the device hung up or failed (a USB adapter pulled, the other end of a
+  // pseudo-terminal closed); the port stays so until it is opened again.
+  bool HungUp() const { return hungUp_.load(); }
 
   // The port's current line settings as read back from the device.
   bool ReadLineSettings(SerialLineSettings& line) const;
@@ -52,5 +55,6 @@ class CSerialPort {
 
  private:
   std::atomic<int> fd_{-1};
+  mutable std::atomic<bool> hungUp_{false};
   std::mutex writeMutex_;
 };

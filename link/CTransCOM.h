@@ -25,6 +25,7 @@ class CTransCOM : public CTransIFBase {
   int Write(const uint8_t* data, int len) override;
   bool WaitForInput(int ms) override;
   bool CanWaitForInput() const override { return port_.IsOpen(); }
+  bool IsGone() override { return port_.HungUp(); }
 
   // The line settings read back from the port after opening.
   const SerialLineSettings& LineSettings() const { return line_; }

@@ -48,6 +48,7 @@ struct ReceiveSession {
   std::condition_variable ended;
   bool done = false;
   bool closeLinkOnExit = false;
+  bool lostReported = false;  // receive thread only
   uint8_t buf[CTransCtrl::kRecvBufferSize + 16] = {};
 };
 
@@ -122,15 +123,23 @@ struct TransCore {
   void ParseReport(ReceiveSession& s, int len);
   void RouteToViews(ReceiveSession& s, int len);
   void FinishSession(ReceiveSession& s);
+  void ReportLinkLost(ReceiveSession& s);
 };
 
 struct CTransCtrl::Impl {
   std::shared_ptr<TransCore> core = std::make_shared<TransCore>();
   std::shared_ptr<ReceiveSession> session;
   std::thread thread;
+  // Set while Open or Close runs. Close lets pending hand-overs run while it waits, and
+  // one of them may run an event loop in which a timer calls Open or Close again: such
+  // a nested call is refused, the outer one finishes on a consistent controller.
+  std::atomic<bool> changing{false};
 
-  // Stops the receive thread; false when it did not end in time (it then owns the link).
-  bool StopThread();
+  void CloseLink();
+
+  // Stops the receive thread; false when it did not end in time. The thread then closes
+  // its link when it ends, unless closeAtOnce: the caller closes it now.
+  bool StopThread(bool closeAtOnce);
 };
 
 // ---------------------------------------------------------------- sending
@@ -186,6 +195,11 @@ void TransCore::ReceiveLoop(ReceiveSession& s) {
       len = s.link->Read(s.buf);
     }
     if (!s.running.load()) break;
+    if (len < 1 && s.link->IsGone()) {
+      ReportLinkLost(s);
+      std::this_thread::sleep_for(milliseconds(kNoLinkPollMs));
+      continue;
+    }
     if (len >= 1 && len <= kMaxFrame) {
       if (HandleFrame(s, len)) {
         emptyPolls = 0;
@@ -317,6 +331,7 @@ void TransCore::RouteToViews(ReceiveSession& s, int len) {
 // ---------------------------------------------------------------- decoding
 
 void TransCore::ParseVersion(ReceiveSession& s, int len) {
+  if (!s.running.load()) return;  // a thread left behind by Close touches nothing shared
   bool parsed;
   {
     std::lock_guard<std::mutex> lock(versionMutex);
@@ -326,6 +341,7 @@ void TransCore::ParseVersion(ReceiveSession& s, int len) {
 }
 
 void TransCore::ParsePanelInfo(ReceiveSession& s, int len) {
+  if (!s.running.load()) return;
   PanelInfo info = Panel();
   switch (FrameCodec::ParsePanelInfo(s.buf, len, info)) {
     case FrameCodec::PanelResult::kValid:
@@ -346,7 +362,8 @@ void TransCore::ParsePanelInfo(ReceiveSession& s, int len) {
       break;
   }
   LinkTrace("Fail to read the panel information\n");
-  if (ITransHost* h = host.load()) Deliverer()->RunSync([h] { h->ShowPanelInfoFailure(); });
+  // Shown without waiting: the link is read on while the box is up.
+  if (ITransHost* h = host.load()) Deliverer()->Post([h] { h->ShowPanelInfoFailure(); });
 }
 
 void TransCore::RestoreConfiguredPanel() {
@@ -372,8 +389,20 @@ void TransCore::ApplyPanelInfo() {
 }
 
 void TransCore::ParseReport(ReceiveSession& s, int len) {
+  if (!s.running.load()) return;
   auto result = FrameCodec::DecodeReport(s.buf, len, ProcessClockMs(), data, coord, values);
   if (result.replyOk) s.link->SetState(kLinkIdle);
+}
+
+// Once per session: the link reads as closed and the host hears of it without the receive
+// thread waiting for the user-interface thread.
+void TransCore::ReportLinkLost(ReceiveSession& s) {
+  if (s.lostReported) return;
+  s.lostReported = true;
+  s.link->SetState(kLinkClosed);
+  receiving.store(0);
+  LinkTrace("[CTransCtrl] the device went away\n");
+  if (ITransHost* h = host.load()) Deliverer()->Post([h] { h->OnLinkLost(); });
 }
 
 void TransCore::FinishSession(ReceiveSession& s) {
@@ -389,7 +418,7 @@ void TransCore::FinishSession(ReceiveSession& s) {
 
 // ---------------------------------------------------------------- thread control
 
-bool CTransCtrl::Impl::StopThread() {
+bool CTransCtrl::Impl::StopThread(bool closeAtOnce) {
   if (!thread.joinable()) return true;
   session->running.store(false);
   if (thread.get_id() == std::this_thread::get_id()) {
@@ -405,7 +434,7 @@ bool CTransCtrl::Impl::StopThread() {
     session->ended.wait_for(lock, milliseconds(1), [this] { return session->done; });
   }
   bool ended = session->done;
-  if (!ended) session->closeLinkOnExit = true;
+  if (!ended && !closeAtOnce) session->closeLinkOnExit = true;
   lock.unlock();
   if (ended) {
     thread.join();
@@ -434,10 +463,31 @@ void CTransCtrl::SetLinkFactory(LinkFactory factory) {
   d->core->factory = std::move(factory);
 }
 
+namespace {
+// Marks an Open or Close in progress; false when one already was.
+class ChangeGuard {
+ public:
+  explicit ChangeGuard(std::atomic<bool>& flag) : flag_(flag), owner_(!flag.exchange(true)) {}
+  ~ChangeGuard() {
+    if (owner_) flag_.store(false);
+  }
+  bool Owner() const { return owner_; }
+
+ private:
+  std::atomic<bool>& flag_;
+  bool owner_;
+};
+}  // namespace
+
 int CTransCtrl::Open(int linkType, const SerialLineSettings* serialSettings) {
   LinkTrace("++[CTransCtrl::Open]\n");
+  ChangeGuard guard(d->changing);
+  if (!guard.Owner()) {
+    LinkTrace("--[CTransCtrl::Open] refused within another Open or Close\n");
+    return 0;
+  }
   TransCore& c = *d->core;
-  if (d->thread.joinable()) Close();  // never replace a link under a running thread
+  if (d->thread.joinable()) d->CloseLink();  // never replace a link under a running thread
   if (auto old = c.CurrentLink()) {
     old->Close();
     std::lock_guard<std::mutex> lock(c.linkMutex);
@@ -490,13 +540,15 @@ int CTransCtrl::Open(int linkType, const SerialLineSettings* serialSettings) {
   return 1;
 }
 
-int CTransCtrl::SendCmd(const char* cmd, int len, int /*kind*/, int queueIfBusy) {
+int CTransCtrl::SendCmd(const char* cmd, int len, int /*kind*/, int queueIfBusy, bool* queued) {
   LinkTrace("++[CTransCtrl::SendCmd]\n");
   int result = -1;
+  SendOutcome outcome = SendOutcome::kRefused;
   if (cmd != nullptr && len >= 0 && len <= CommandString::kMaxLength) {
     std::string_view text(cmd, strnlen(cmd, static_cast<size_t>(len)));
-    d->core->Send(text, queueIfBusy, result);
+    outcome = d->core->Send(text, queueIfBusy, result);
   }
+  if (queued != nullptr) *queued = outcome == SendOutcome::kQueued;
   LinkTrace("--[CTransCtrl::SendCmd]\n");
   return result;
 }
@@ -529,8 +581,18 @@ int CTransCtrl::SendCmdDirect(const char* cmd, int len, int /*kind*/) {
 
 void CTransCtrl::Close() {
   LinkTrace("++[CTransCtrl::Close]\n");
-  TransCore& c = *d->core;
-  bool threadEnded = d->StopThread();
+  ChangeGuard guard(d->changing);
+  if (guard.Owner()) d->CloseLink();
+  LinkTrace("--[CTransCtrl::Close]\n");
+}
+
+void CTransCtrl::Impl::CloseLink() {
+  TransCore& c = *core;
+  // hidpipe has one device per process: a USB link closed later by a thread left behind
+  // would close whatever device the next Open opened. It is closed now; its thread then
+  // only sees a closed device.
+  const bool usb = c.linkType.load() == kLinkUsb;
+  bool threadEnded = StopThread(usb);
   c.linkType.store(kLinkNone);
   c.encoding.store(kEncodingNone);
   std::shared_ptr<CTransIFBase> link;
@@ -538,10 +600,11 @@ void CTransCtrl::Close() {
     std::lock_guard<std::mutex> lock(c.linkMutex);
     link.swap(c.link);
   }
-  // A thread that is still running closes its link when it ends.
-  if (link && threadEnded) link->Close();
-  d->session.reset();
-  LinkTrace("--[CTransCtrl::Close]\n");
+  // A serial thread that is still running closes its link (its own port) when it ends.
+  if (link && (threadEnded || usb)) link->Close();
+  session.reset();
+  // Commands queued on this link are not sent on the next one, ahead of its opening.
+  CPendingQueue::Instance().Clear();
 }
 
 int32_t CTransCtrl::GetLinkState() {
@@ -650,6 +713,11 @@ void CTransCtrl::SetPanelCounts(int xCount, int yCount, int resolution) {
 bool CTransCtrl::IsReceiving() const {
   return d->core->receiving.load() != 0;
 }
+std::string CTransCtrl::OpenFailureText() const {
+  auto link = d->core->CurrentLink();
+  return link ? link->OpenFailureText() : std::string();
+}
+
 int CTransCtrl::GetLinkType() const {
   return d->core->linkType.load();
 }

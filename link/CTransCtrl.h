@@ -27,6 +27,9 @@ class ITransDeliverer {
   // runs a hand-over that is waiting right now, so the two threads never wait on
   // each other.
   virtual void RunPending() = 0;
+  // Runs fn on the user-interface thread later, without waiting (any thread). Deliverers
+  // that cannot queue work run it as a hand-over.
+  virtual void Post(std::function<void()> fn) { RunSync(fn); }
 };
 
 // Runs everything on the calling thread (tests, benchmarks, tools without a UI).
@@ -37,6 +40,7 @@ class CDirectDeliverer : public ITransDeliverer {
     return true;
   }
   void RunPending() override {}
+  void Post(std::function<void()> fn) override { fn(); }
 };
 
 // What the controller needs of the application. Called on the user-interface thread
@@ -48,8 +52,10 @@ class ITransHost {
   virtual PanelInfo ConfiguredPanel() = 0;
   // Writes the counts and resolution into the settings record and updates the open views.
   virtual void ApplyPanelInfo(const PanelInfo& info) = 0;
-  // Shows "Fail to read the panel information" and returns when it was dismissed.
+  // Shows "Fail to read the panel information" (posted: the receive thread does not wait).
   virtual void ShowPanelInfoFailure() = 0;
+  // The device under the open link went away (a serial port hung up).
+  virtual void OnLinkLost() {}
 };
 
 class CTransCtrl {
@@ -71,8 +77,9 @@ class CTransCtrl {
 
   // 1 = link open; otherwise the link's Open result, or 0 for an unknown link type.
   int Open(int linkType, const SerialLineSettings* serialSettings);
-  // The link's Write result, or -1 when refused, failed or queued.
-  int SendCmd(const char* cmd, int len, int kind, int queueIfBusy);
+  // The link's Write result, or -1 when refused, failed or queued; *queued (when given)
+  // tells whether it was queued to go out once the link is free.
+  int SendCmd(const char* cmd, int len, int kind, int queueIfBusy, bool* queued = nullptr);
   int SendCmdDirect(const char* cmd, int len, int kind);
   void Close();
 
@@ -104,6 +111,8 @@ class CTransCtrl {
   void SetPanelCounts(int xCount, int yCount, int resolution);
   bool IsReceiving() const;
   int GetLinkType() const;
+  // The current link's account of why its last Open failed (see CTransIFBase).
+  std::string OpenFailureText() const;
   int ReportTarget() const;
   int ReportPermission() const;
 

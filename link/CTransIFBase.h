@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "TransTypes.h"
 
@@ -30,4 +31,9 @@ class CTransIFBase {
   virtual bool WaitForInput(int /*ms*/) { return false; }
   // True when WaitForInput really waits on the device (the caller need not sleep).
   virtual bool CanWaitForInput() const { return false; }
+  // True once the device under an open link went away (hang-up or I/O error).
+  virtual bool IsGone() { return false; }
+  // Why the last Open failed, beyond "not found": one line per device that was found but
+  // refused. Empty when there is nothing more to say.
+  virtual std::string OpenFailureText() const { return {}; }
 };

@@ -18,7 +18,7 @@ int RealCloseMyDevice() {
 
 const HidPipeApi& HidPipeApi::Default() {
   static const HidPipeApi api{hidOpen, hidOpenMyDevice,   hidEnableRecv, hidRecv,
-                              hidSend, RealCloseMyDevice, RealClose};
+                              hidSend, RealCloseMyDevice, RealClose,     hidLastError};
   return api;
 }
 
@@ -27,14 +27,19 @@ CTransUSB::CTransUSB(const HidPipeApi& api, void* host) : api_(api) {
 }
 
 int CTransUSB::Open(const void* /*settings*/) {
+  openFailure_.clear();
   for (int k = 0; k < kEntries; ++k) {
     if (api_.openMyDevice(vids_[k], pids_[k], kInterface) != 0) {
+      openFailure_.clear();
       state_.store(kLinkIdle);
       openedOSType_.store(osTypes_[k]);
       api_.enableRecv(1);
       LinkTrace("[CTransUSB::Open] entry %d opened\n", k);
       return 1;
     }
+    const char* why = api_.lastError != nullptr ? api_.lastError() : nullptr;
+    if (why != nullptr && *why != '\0' && openFailure_.find(why) == std::string::npos)
+      openFailure_ += std::string(why) + "\n";
   }
   LinkTrace("[CTransUSB::Open] no device\n");
   return 0;

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "CTransIFBase.h"
 
@@ -15,6 +16,7 @@ struct HidPipeApi {
   int (*send)(const uint8_t* buf);
   int (*closeMyDevice)();
   int (*close)();
+  const char* (*lastError)();  // why the last openMyDevice failed; may be null
 
   // The real library.
   static const HidPipeApi& Default();
@@ -42,6 +44,7 @@ class CTransUSB : public CTransIFBase {
   void SetOSTypes(const uint16_t* types) override;
   bool WaitForInput(int ms) override;
   bool CanWaitForInput() const override { return true; }
+  std::string OpenFailureText() const override { return openFailure_; }
 
  private:
   HidPipeApi api_;
@@ -52,4 +55,5 @@ class CTransUSB : public CTransIFBase {
   std::atomic<uint16_t> openedOSType_{0};
   uint8_t report_[64] = {};
   bool reportKept_ = false;  // a report taken by WaitForInput awaits the next Read
+  std::string openFailure_;
 };

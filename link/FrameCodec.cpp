@@ -90,6 +90,8 @@ FrameCodec::PanelResult FrameCodec::ParsePanelInfo(const uint8_t* f, int len, Pa
   if (len == 17 && std::all_of(f + 4, f + 17, [](uint8_t b) { return b == 0; })) {
     return PanelResult::kEmptyReported;
   }
+  // Electrode counts of 0 would blank the views: invalid, as in the short form.
+  if (len == 17 && (f[4] == 0 || f[5] == 0)) return PanelResult::kEmptySilent;
   info.xCount = f[4];
   info.yCount = f[5];
   info.resolution = U16(f + 6);

@@ -36,7 +36,7 @@ class FrameCodec {
   // Panel information reply (0x4C / 0x06).
   enum class PanelResult {
     kValid,          // info filled
-    kEmptySilent,    // 8-byte form with an electrode count of 0: restore silently
+    kEmptySilent,    // an electrode count of 0 (either form): restore silently
     kEmptyReported,  // 17-byte form all zero: restore and report
     kBadLength,      // any other length: report
   };

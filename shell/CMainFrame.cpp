@@ -16,8 +16,6 @@
 
 namespace {
 
-const char kConnected[] = "TPC Port: CONNECTED";
-const char kDisconnected[] = "TPC Port: DISCONNECTED";
 const char kGetVersion[] = "SEND 024C020400 ";
 const char kStopStreams[] = "SEND  024E0180 ";
 const char kTargetCursor[] = "SEND 024C020500 ";
@@ -25,6 +23,7 @@ const char kTargetCursor[] = "SEND 024C020500 ";
 constexpr int kDeviceTimerMs = 200;   // 112
 constexpr int kStartupTimerMs = 100;  // 114
 constexpr int kCloseTimerMs = 200;    // 116
+constexpr int kSerialRetryMs = 500;
 // Re-checks after the data stopped, while queued commands still wait to be written.
 constexpr int kMaxChecksAfterQuiet = 10;
 
@@ -74,6 +73,8 @@ CMainFrame::CMainFrame(CVantrelToolApp& app) : app_(app) {
   connect(deviceTimer_, &QTimer::timeout, this, &CMainFrame::OnDeviceTimer);
   connect(startupTimer_, &QTimer::timeout, this, [this] { app_.OpenStartupWindows(); });
   connect(closeTimer_, &QTimer::timeout, this, &CMainFrame::OnCloseTimer);
+  serialRetryTimer_ = SingleShot(this, kSerialRetryMs, "serialRetry");
+  connect(serialRetryTimer_, &QTimer::timeout, this, &CMainFrame::OnDeviceTimer);
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -137,11 +138,12 @@ void CMainFrame::UpdateMenuChecks() {
   if (QAction* a = Action(ID_SEND_WINDOW)) a->setChecked(app_.IsSendWindowVisible());
 }
 
-void CMainFrame::SetStatusText(const QString& text) {
-  statusIconId_ = text == QLatin1String(kConnected) ? kIconConnected : kIconDisconnected;
+void CMainFrame::SetLinkStatus(LinkStatus status) {
+  status_ = status;
+  statusIconId_ = status == LinkStatus::kConnected ? kIconConnected : kIconDisconnected;
   statusIcon_->setPixmap(StatusIcon(statusIconId_));
-  statusText_->setText(text);
-  app_.OnLinkStatusChanged(statusIconId_ == kIconConnected);
+  statusText_->setText(QString::fromLatin1(LinkStatusText(status)));
+  app_.OnLinkStatusChanged(status == LinkStatus::kConnected);
 }
 
 QString CMainFrame::StatusText() const {
@@ -170,7 +172,10 @@ void CMainFrame::OnDeviceChange() {
 }
 
 void CMainFrame::OnDeviceTimer() {
-  SetStatusText(QLatin1String(Connect() ? kConnected : kDisconnected));
+  if (closing_) return;
+  const bool connected = Connect();
+  SetLinkStatus(connected ? LinkStatus::kConnected : LinkStatus::kDisconnected);
+  if (!connected && app_.Ctrl().GetLinkType() == kLinkCom) serialRetryTimer_->start();
 }
 
 void CMainFrame::StartStartupTimer() {

@@ -5,6 +5,8 @@
 #include <QString>
 #include <map>
 
+#include "control/IAppServices.h"
+
 class CVantrelToolApp;
 class QAction;
 class QLabel;
@@ -41,7 +43,8 @@ class CMainFrame : public QMainWindow {
   // Check marks follow the tool windows' visibility.
   void UpdateMenuChecks();
 
-  void SetStatusText(const QString& text);
+  void SetLinkStatus(LinkStatus status);
+  LinkStatus GetLinkStatus() const { return status_; }
   QString StatusText() const;
   int StatusIconId() const { return statusIconId_; }
 
@@ -75,10 +78,14 @@ class CMainFrame : public QMainWindow {
   QLabel* statusIcon_ = nullptr;
   QLabel* statusText_ = nullptr;
   int statusIconId_ = 0;
+  LinkStatus status_ = LinkStatus::kDisconnected;
   std::map<int, QAction*> actions_;
   QTimer* deviceTimer_ = nullptr;   // 112
   QTimer* startupTimer_ = nullptr;  // 114
   QTimer* closeTimer_ = nullptr;    // 116
+  // A serial device sends no notice when it comes back (a pseudo-terminal never does):
+  // while the serial link is down it is tried again on this timer.
+  QTimer* serialRetryTimer_ = nullptr;
   int closeChecksAfterQuiet_ = 0;
   bool closing_ = false;
 };

@@ -7,26 +7,15 @@
 #include <QThread>
 
 #include "control/CSendDialog.h"
+#include "control/CSetSerialPortDlg.h"
+#include "control/CSettingDialog.h"
 #include "shell/CAboutDlg.h"
 #include "shell/CHelpDialog.h"
 #include "shell/CMainFrame.h"
 #include "shell/CVantrelToolApp.h"
-
-#if __has_include("control/CSettingDialog.h")
-#include "control/CSetSerialPortDlg.h"
-#include "control/CSettingDialog.h"
-#define VT_HAVE_SETTING_DIALOG 1
-#else
-#define VT_HAVE_SETTING_DIALOG 0
-#endif
-#if __has_include("views/CWndXYDialog.h")
 #include "views/CWndGraphDialog.h"
 #include "views/CWndXYDialog.h"
 #include "views/CWndXYFullDialog.h"
-#define VT_HAVE_VIEWS 1
-#else
-#define VT_HAVE_VIEWS 0
-#endif
 
 CScreenshotWriter::CScreenshotWriter(CVantrelToolApp& app, const QString& dir)
     : app_(app), dir_(dir) {}
@@ -66,7 +55,6 @@ bool CScreenshotWriter::Run() {
   Wait(1000, [&] { return send->findChild<QWidget*>("id1119") != nullptr; });
   Grab(send, "firmware-control");
 
-#if VT_HAVE_VIEWS
   // Coordinates to this program, then a stream for the Wave Window.
   ctrl.SendCmd("SEND 024C020501 ", 16, 1, 1);
   app_.OpenWaveWindow();
@@ -97,7 +85,6 @@ bool CScreenshotWriter::Run() {
   // Coordinates to the system cursor again: the link goes quiet for the idle dialogs.
   ctrl.SendCmd("SEND 024C020500 ", 16, 1, 1);
   Wait(2000, [&] { return !ctrl.IsReceiving(); });
-#endif
 
   app_.OpenHelpWindow();
   Grab(app_.HelpWindow(), "help");
@@ -107,7 +94,6 @@ bool CScreenshotWriter::Run() {
   Grab(&about, "version");
   about.hide();
 
-#if VT_HAVE_SETTING_DIALOG
   CSettingDialog settings(app_.Settings(), ctrl, app_, frame);
   settings.show();
   Grab(&settings, "settings");
@@ -117,6 +103,5 @@ bool CScreenshotWriter::Run() {
   port.show();
   Grab(&port, "serial-port");
   port.hide();
-#endif
   return errors_.isEmpty();
 }

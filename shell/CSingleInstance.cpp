@@ -3,8 +3,10 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 
 namespace {
 
@@ -26,6 +28,10 @@ CSingleInstance::~CSingleInstance() {
   if (server_ != nullptr) server_->close();
 }
 
+QString CSingleInstance::LockPath(const QString& name) {
+  return QDir::temp().filePath(ServerName(name) + QStringLiteral(".lock"));
+}
+
 QString CSingleInstance::ServerName(const QString& name) {
   return UserName() + "-" + name;
 }
@@ -38,20 +44,28 @@ bool CSingleInstance::Answers(const QString& serverName) {
 
 CSingleInstance::Result CSingleInstance::Start() {
   const QString own = ServerName(name_);
-  QLocalSocket socket;
-  socket.connectToServer(own);
-  if (socket.waitForConnected(kConnectTimeoutMs)) {
-    socket.write(kRaise);
-    socket.waitForBytesWritten(kConnectTimeoutMs);
-    socket.disconnectFromServer();
-    return kAlreadyRunning;
+  // The lock is taken atomically (a lock left by a crashed copy is taken over), so two
+  // copies started at the same moment cannot both run.
+  lock_ = std::make_unique<QLockFile>(LockPath(name_));
+  lock_->setStaleLockTime(0);
+  if (!lock_->tryLock(0)) {
+    lock_.reset();
+    QLocalSocket socket;
+    socket.connectToServer(own);
+    if (socket.waitForConnected(kConnectTimeoutMs)) {
+      socket.write(kRaise);
+      socket.waitForBytesWritten(kConnectTimeoutMs);
+      socket.disconnectFromServer();
+      return kAlreadyRunning;
+    }
+    if (Answers(ServerName(QStringLiteral("DFU Tool")))) return kDfuToolRunning;
+    return kAlreadyRunning;  // still starting: it will come up by itself
   }
-  if (Answers(ServerName(QStringLiteral("DFU Tool")))) return kDfuToolRunning;
 
   server_ = new QLocalServer(this);
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   if (!server_->listen(own)) {
-    // A server file left by a crashed copy: nobody answered above, so it is stale.
+    // A server file left by a crashed copy: we hold the lock, so it is stale.
     QLocalServer::removeServer(own);
     server_->listen(own);
   }

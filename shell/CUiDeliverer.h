@@ -20,7 +20,7 @@ class CUiDeliverer : public QObject, public ITransDeliverer {
   bool RunSync(const std::function<void()>& fn) override;
   void RunPending() override;
   // Runs fn on the user-interface thread later, without waiting (any thread).
-  void Post(std::function<void()> fn);
+  void Post(std::function<void()> fn) override;
 
   // From now on RunSync returns false at once; calls not yet run are dropped.
   void Shutdown();

@@ -10,7 +10,10 @@
 #include <mutex>
 
 #include "control/CSendDialog.h"
+#include "control/CSetSerialPortDlg.h"
+#include "control/CSettingDialog.h"
 #include "hidpipe/hidpipe.h"
+#include "link/CSerialDeviceWatch.h"
 #include "shell/CAboutDlg.h"
 #include "shell/CHelpDialog.h"
 #include "shell/CMainFrame.h"
@@ -18,36 +21,14 @@
 #include "shell/CUiDeliverer.h"
 #include "shell/ProductVersion.h"
 #include "shell/StatusIcons.h"
-
-#if __has_include("control/CSettingDialog.h")
-#include "control/CSetSerialPortDlg.h"
-#include "control/CSettingDialog.h"
-#define VT_HAVE_SETTING_DIALOG 1
-#else
-#define VT_HAVE_SETTING_DIALOG 0
-class CSettingDialog : public QObject {};
-#endif
-
-#if __has_include("views/CWndXYDialog.h")
 #include "views/CPointStore.h"
 #include "views/CWndGraphDialog.h"
 #include "views/CWndXYDialog.h"
 #include "views/CWndXYFullDialog.h"
 #include "views/CXYCoordDraw.h"
-#define VT_HAVE_VIEWS 1
-#else
-// Until the views are built the program runs without them.
-#define VT_HAVE_VIEWS 0
-class CXYCoordDraw {};
-class CPointStore {};
-class CWndGraphDialog : public QWidget {};
-class CWndXYDialog : public QWidget {};
-#endif
 
 namespace {
 
-const char kConnected[] = "TPC Port: CONNECTED";
-const char kDisconnected[] = "TPC Port: DISCONNECTED";
 
 // The device notice callback runs on a library thread; it reaches the main window only
 // while the application is registered.
@@ -82,7 +63,7 @@ QString CVantrelToolApp::PortOpenFailureText() {
     text += QString::asprintf("VID 0x%04x, PID 0x%04x: Device was not found.\n",
                               ctrl_->VendorId(entry), ctrl_->ProductId(entry));
   }
-  return text;
+  return text + QString::fromStdString(ctrl_->OpenFailureText());
 }
 
 CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options) {
@@ -128,6 +109,9 @@ CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options
   settings_.LoadSettings(settings_.FilePath(), ctrl_.get());
   ctrl_->SetPanelCounts(settings_.xCount, settings_.yCount, settings_.resolution);
 
+  // Device notices are followed from here on, so a controller that appears while the
+  // port-open failure box is up is not missed.
+  if (options.deviceNotices) RegisterNotices();
   int opened = 0;
   if (settings_.usbCom != 0) {
     SerialLineSettings line = SerialSettings();
@@ -136,12 +120,13 @@ CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options
     opened = ctrl_->Open(kLinkUsb, nullptr);
   }
   if (opened == 1) {
-    frame_->SetStatusText(QLatin1String(kConnected));
+    frame_->SetLinkStatus(LinkStatus::kConnected);
   } else {
-    frame_->SetStatusText(QLatin1String(kDisconnected));
+    frame_->SetLinkStatus(LinkStatus::kDisconnected);
     hooks_.messageBox(frame_.get(), QMessageBox::Warning, PortOpenFailureText(), QMessageBox::Ok);
+    // A controller already present when the notices began sends none: probe once.
+    if (options.deviceNotices) frame_->OnDeviceChange();
   }
-  if (options.deviceNotices) RegisterNotices();
   frame_->StartStartupTimer();
   return kStarted;
 }
@@ -182,11 +167,15 @@ void CVantrelToolApp::RegisterNotices() {
     g_noticeApp = this;
   }
   hidSetNoticeCallback(&CVantrelToolApp::NoticeThunk, nullptr);
+  // Serial devices come and go too; they start the same probe.
+  serialWatch_ = std::make_unique<CSerialDeviceWatch>([] { NoticeThunk(0, nullptr, nullptr); });
+  serialWatch_->Start();
   noticesRegistered_ = true;
 }
 
 void CVantrelToolApp::UnregisterNotices() {
   if (!noticesRegistered_) return;
+  serialWatch_.reset();
   hidSetNoticeCallback(nullptr, nullptr);
   std::lock_guard<std::mutex> lock(g_noticeMutex);
   g_noticeApp = nullptr;
@@ -247,7 +236,6 @@ void CVantrelToolApp::ShowToolWindow(QWidget* w, int x, int y, const char* focus
 }
 
 void CVantrelToolApp::OpenXYWindow() {
-#if VT_HAVE_VIEWS
   if (xy_ != nullptr && xy_->IsFullScreenVisible()) {
     xy_->OnBnClickedBack();
     return;
@@ -257,17 +245,14 @@ void CVantrelToolApp::OpenXYWindow() {
   xy_->SetCounts(settings_.xCount, settings_.yCount);
   ShowToolWindow(xy_, wa.x() + wa.width() - 700, wa.y() + 80, "id1299", false);
   xy_->SetCounts(settings_.xCount, settings_.yCount);
-#endif
 }
 
 void CVantrelToolApp::OpenWaveWindow() {
-#if VT_HAVE_VIEWS
   const QRect wa = frame_->WorkArea();
   if (wave_ == nullptr) wave_ = new CWndGraphDialog(*ctrl_, settings_, frame_.get());
   wave_->SetCounts(settings_.xCount, settings_.yCount);
   ShowToolWindow(wave_, wa.x(), wa.y() + 80, "id1023", false);
   wave_->SetCounts(settings_.xCount, settings_.yCount);
-#endif
 }
 
 void CVantrelToolApp::OpenSendWindow() {
@@ -289,7 +274,6 @@ void CVantrelToolApp::ShowVersionWindow() {
 }
 
 void CVantrelToolApp::OpenSettingsDialog() {
-#if VT_HAVE_SETTING_DIALOG
   if (settingDlg_ == nullptr) {
     settingDlg_ = new CSettingDialog(settings_, *ctrl_, *this, frame_.get());
     settingDlg_->showMessage = [this](const QString& text, QMessageBox::Icon icon) {
@@ -297,7 +281,6 @@ void CVantrelToolApp::OpenSettingsDialog() {
     };
   }
   hooks_.execDialog(*settingDlg_);
-#endif
 }
 
 void CVantrelToolApp::OpenStartupWindows() {
@@ -317,8 +300,10 @@ bool CVantrelToolApp::IsSendWindowVisible() const {
   return send_ != nullptr && send_->isVisible();
 }
 
-void CVantrelToolApp::OnLinkStatusChanged(bool /*connected*/) {
-  // The Firmware Control Window keeps its controls: a closed link is reported per command.
+void CVantrelToolApp::OnLinkStatusChanged(bool connected) {
+  // The Firmware Control Window keeps its controls: a closed link is reported per command,
+  // and a calibration that waits for a controller that went away ends.
+  if (send_ != nullptr) send_->OnLinkStatusChanged(connected);
 }
 
 PanelInfo CVantrelToolApp::ConfiguredPanel() {
@@ -333,11 +318,8 @@ void CVantrelToolApp::ApplyPanelInfo(const PanelInfo& info) {
   settings_.xCount = info.xCount;
   settings_.yCount = info.yCount;
   settings_.resolution = info.resolution;
-#if VT_HAVE_SETTING_DIALOG
   if (settingDlg_ != nullptr)
     settingDlg_->SetPanelFields(info.xCount, info.yCount, info.resolution);
-#endif
-#if VT_HAVE_VIEWS
   if (wave_ != nullptr && wave_->isVisible()) wave_->SetCounts(info.xCount, info.yCount);
   if (xy_ != nullptr) {
     if (xy_->IsFullScreenVisible()) {
@@ -356,7 +338,6 @@ void CVantrelToolApp::ApplyPanelInfo(const PanelInfo& info) {
       xy_->update();
     }
   }
-#endif
 }
 
 void CVantrelToolApp::ShowPanelInfoFailure() {
@@ -364,12 +345,15 @@ void CVantrelToolApp::ShowPanelInfoFailure() {
                     QStringLiteral("Fail to read the panel information"), QMessageBox::Ok);
 }
 
-void CVantrelToolApp::SetStatusText(const std::string& text) {
-  if (frame_) frame_->SetStatusText(QString::fromStdString(text));
+void CVantrelToolApp::OnLinkLost() {
+  if (frame_) frame_->OnDeviceChange();
+}
+
+void CVantrelToolApp::SetLinkStatus(LinkStatus status) {
+  if (frame_) frame_->SetLinkStatus(status);
 }
 
 void CVantrelToolApp::PushViewSettings() {
-#if VT_HAVE_VIEWS
   if (wave_ != nullptr && wave_->isVisible()) wave_->SetCounts(settings_.xCount, settings_.yCount);
   if (xy_ != nullptr) {
     if (xy_->IsFullScreenVisible()) {
@@ -385,5 +369,4 @@ void CVantrelToolApp::PushViewSettings() {
       xy_->update();
     }
   }
-#endif
 }

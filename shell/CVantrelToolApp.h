@@ -14,6 +14,7 @@
 class CHelpDialog;
 class CMainFrame;
 class CSendDialog;
+class CSerialDeviceWatch;
 class CSettingDialog;
 class CSingleInstance;
 class CUiDeliverer;
@@ -81,11 +82,13 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
   PanelInfo ConfiguredPanel() override;
   void ApplyPanelInfo(const PanelInfo& info) override;
   void ShowPanelInfoFailure() override;
+  void OnLinkLost() override;
   // IAppServices
-  void SetStatusText(const std::string& text) override;
+  void SetLinkStatus(LinkStatus status) override;
   void PushViewSettings() override;
 
-  // "Port open failure!\n" and the first two identities.
+  // "Port open failure!\n" and the first two identities, then the devices found but
+  // refused, with the reason.
   QString PortOpenFailureText();
 
  private:
@@ -102,6 +105,7 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
   std::unique_ptr<CXYCoordDraw> draw_;
   std::unique_ptr<CPointStore> store_;
   std::unique_ptr<CSingleInstance> instance_;
+  std::unique_ptr<CSerialDeviceWatch> serialWatch_;
   std::unique_ptr<CMainFrame> frame_;
   // Tool windows: children of the main window, created at first opening.
   CWndXYDialog* xy_ = nullptr;

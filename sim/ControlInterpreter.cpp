@@ -114,6 +114,9 @@ const char* ControlInterpreter::Usage() {
          "  version-text <text>         firmware version text (at most 60 characters)\n"
          "  devtext <text>              send a device text frame (0xF5)\n"
          "  opens 1|0                   open/short data shows electrode 3 open\n"
+         "  electrode x|y <i> noisy <amplitude>|open|ok\n"
+         "                              make electrode i noisy (+-amplitude), open (0) or sound\n"
+         "  electrode off               every electrode sound again\n"
          "  help                        this list\n"
          "  quit                        end the simulator\n";
 }
@@ -212,6 +215,7 @@ std::string ControlInterpreter::Execute(std::string_view line) {
     });
     return kOk;
   }
+  if (cmd == "electrode") return Electrode(a);
   if (cmd == "calibrate-delay") {
     std::optional<long> ms = a.size() == 2 ? ParseInt(a[1]) : std::nullopt;
     if (!ms || *ms < 0 || *ms > 3'600'000) return "error: usage: calibrate-delay <ms>";
@@ -302,6 +306,31 @@ std::string ControlInterpreter::Touch(const std::vector<std::string>& a) {
   return kOk;
 }
 
+std::string ControlInterpreter::Electrode(const std::vector<std::string>& a) {
+  if (a.size() == 2 && a[1] == "off") {
+    for (SimDevice* d : devices_) d->Controller().ClearElectrodeFaults();
+    return kOk;
+  }
+  const char* usage = "error: usage: electrode x|y <i> noisy <amplitude>|open|ok, electrode off";
+  if (a.size() < 4 || (a[1] != "x" && a[1] != "y")) return usage;
+  ElectrodeFault f;
+  f.xAxis = a[1] == "x";
+  auto index = ParseInt(a[2]);
+  if (!index || *index < 0 || *index > 255) return "error: electrode index must be 0 to 255";
+  f.index = static_cast<int>(*index);
+  if (a[3] == "noisy" && a.size() == 5) {
+    auto amp = ParseInt(a[4]);
+    if (!amp || *amp < 1 || *amp > 30000) return "error: amplitude must be 1 to 30000";
+    f.amplitude = static_cast<int>(*amp);
+  } else if (a[3] == "open" && a.size() == 4) {
+    f.open = true;
+  } else if (!(a[3] == "ok" && a.size() == 4)) {
+    return usage;
+  }
+  for (SimDevice* d : devices_) d->Controller().SetElectrodeFault(f);
+  return kOk;
+}
+
 std::string ControlInterpreter::Status() {
   std::string s = kOk;
   for (SimDevice* d : devices_) {
@@ -320,7 +349,8 @@ std::string ControlInterpreter::Status() {
          " nak=" + (f.Nak() ? Hex2(*f.Nak()) : std::string("off")) +
          " garbage=" + std::to_string(f.GarbageEvery()) +
          " truncate=" + std::to_string(f.TruncateEvery()) +
-         " badlen=" + std::to_string(f.BadLenEvery()) + ";";
+         " badlen=" + std::to_string(f.BadLenEvery()) +
+         " faulty-electrodes=" + std::to_string(c.ElectrodeFaults().size()) + ";";
   }
   if (s.back() == ';') s.pop_back();
   return s;

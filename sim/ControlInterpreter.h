@@ -22,6 +22,7 @@ class ControlInterpreter {
 
  private:
   std::string Touch(const std::vector<std::string>& args);
+  std::string Electrode(const std::vector<std::string>& args);
   std::string Status();
   std::string Stats();
 

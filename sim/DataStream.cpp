@@ -54,7 +54,8 @@ int DataStream::FramesPerScan() const {
   return (xCount_ + perFrame_ - 1) / perFrame_ + (yCount_ + perFrame_ - 1) / perFrame_;
 }
 
-uint16_t DataStream::Value(bool xAxis, int index, const BumpFn& bump, bool openFault) {
+uint16_t DataStream::Value(bool xAxis, int index, const BumpFn& bump, bool openFault,
+                           const std::vector<ElectrodeFault>& faults) {
   // A fixed pattern per electrode plus a little noise around the zero line 1000.
   int spread = ((index * 37 + (xAxis ? 11 : 23) + code_ * 7) % 41) - 20;
   noise_ = noise_ * 1103515245u + 12345u;
@@ -84,6 +85,16 @@ uint16_t DataStream::Value(bool xAxis, int index, const BumpFn& bump, bool openF
     default:
       break;
   }
+  for (const ElectrodeFault& f : faults) {
+    if (f.xAxis != xAxis || f.index != index) continue;
+    if (f.open) {
+      v = 0;
+    } else if (f.amplitude > 0) {
+      noise_ = noise_ * 1103515245u + 12345u;
+      v += static_cast<int>((noise_ >> 16) % static_cast<uint32_t>(2 * f.amplitude + 1)) -
+           f.amplitude;
+    }
+  }
   return static_cast<uint16_t>(std::clamp(v, 0, 0xFFFF));
 }
 
@@ -96,7 +107,8 @@ Row Part(bool xAxis, int count, int frames, int k) {
 }
 }  // namespace
 
-Bytes DataStream::Next(std::optional<int64_t> seqStampUs, const BumpFn& bump, bool openFault) {
+Bytes DataStream::Next(std::optional<int64_t> seqStampUs, const BumpFn& bump, bool openFault,
+                       const std::vector<ElectrodeFault>& faults) {
   int xFrames = (xCount_ + perFrame_ - 1) / perFrame_;
   int yFrames = (yCount_ + perFrame_ - 1) / perFrame_;
   Row row = frameInScan_ < xFrames ? Part(true, xCount_, xFrames, frameInScan_)
@@ -121,7 +133,7 @@ Bytes DataStream::Next(std::optional<int64_t> seqStampUs, const BumpFn& bump, bo
   }
   for (int k = 0; k < row.count; ++k) {
     uint16_t v =
-        (seqStampUs && k < 4) ? stamp[k] : Value(row.xAxis, row.start + k, bump, openFault);
+        (seqStampUs && k < 4) ? stamp[k] : Value(row.xAxis, row.start + k, bump, openFault, faults);
     f.push_back(static_cast<uint8_t>(v & 0xFF));
     f.push_back(static_cast<uint8_t>(v >> 8));
   }

@@ -5,10 +5,20 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "sim/SimHex.h"
 
 namespace tpcsim {
+
+// Electrodes made faulty from the control channel: noisy (values scattered by up to
+// the amplitude) or open (value 0 in every stream).
+struct ElectrodeFault {
+  bool xAxis = true;
+  int index = 0;
+  bool open = false;
+  int amplitude = 0;  // noisy: values spread over +-amplitude
+};
 
 class DataStream {
  public:
@@ -31,10 +41,12 @@ class DataStream {
 
   // Next frame of the stream. With `seqStampUs`, values 0..3 carry the sequence
   // number and the low 32 bits of the given time (both as low/high 16-bit halves).
-  Bytes Next(std::optional<int64_t> seqStampUs, const BumpFn& bump, bool openFault);
+  Bytes Next(std::optional<int64_t> seqStampUs, const BumpFn& bump, bool openFault,
+             const std::vector<ElectrodeFault>& faults = {});
 
  private:
-  uint16_t Value(bool xAxis, int index, const BumpFn& bump, bool openFault);
+  uint16_t Value(bool xAxis, int index, const BumpFn& bump, bool openFault,
+                 const std::vector<ElectrodeFault>& faults);
 
   uint8_t code_;
   int xCount_;

@@ -86,6 +86,13 @@ void VirtualController::StartStream(uint8_t code) {
   streamSched_.Restart(clock_.NowUs(), 1);  // first report one period later
 }
 
+void VirtualController::SetElectrodeFault(const ElectrodeFault& fault) {
+  std::erase_if(electrodeFaults_, [&](const ElectrodeFault& f) {
+    return f.xAxis == fault.xAxis && f.index == fault.index;
+  });
+  if (fault.open || fault.amplitude > 0) electrodeFaults_.push_back(fault);
+}
+
 void VirtualController::StopStream() {
   stream_.reset();
 }
@@ -477,7 +484,7 @@ std::vector<OutFrame> VirtualController::Poll(size_t maxFrames) {
       std::optional<int64_t> stamp;
       if (config_.streamSeq) stamp = clock_.NowUs();
       ++stats_.dataFrames;
-      Emit(stream_->Next(stamp, bump, openFault_), out);
+      Emit(stream_->Next(stamp, bump, openFault_, electrodeFaults_), out);
     }
   }
   return out;

@@ -62,6 +62,11 @@ class VirtualController {
   bool SetVersionText(std::string_view text);  // false when it does not fit a report
   void SetOpenFault(bool on) { openFault_ = on; }
   bool OpenFault() const { return openFault_; }
+  // Makes one electrode noisy or open (replacing an earlier fault of it); ClearElectrodeFaults
+  // makes every electrode sound again.
+  void SetElectrodeFault(const ElectrodeFault& fault);
+  void ClearElectrodeFaults() { electrodeFaults_.clear(); }
+  const std::vector<ElectrodeFault>& ElectrodeFaults() const { return electrodeFaults_; }
   // Identity served after the next plug (the transport applies it).
   void SetIdentity(uint16_t pid, uint8_t iface);
 
@@ -125,6 +130,7 @@ class VirtualController {
   bool calibrateOk_ = true;
   bool calibrateNever_ = false;
   bool openFault_ = false;
+  std::vector<ElectrodeFault> electrodeFaults_;
   bool reenumerate_ = false;
   Stats stats_;
 };

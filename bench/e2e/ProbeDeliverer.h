@@ -14,6 +14,7 @@ class ProbeDeliverer : public ITransDeliverer {
 
   bool RunSync(const std::function<void()>& fn) override;
   void RunPending() override { inner_.RunPending(); }
+  void Post(std::function<void()> fn) override { inner_.Post(std::move(fn)); }
 
   // Forget the thread (a new Open starts a new one).
   void Forget() { known_.store(false); }

@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "calib/framework/TKorvikCommandTable.h"
 #include "calib/framework/TKorvikTouchPanel.h"
 #include "calib/framework/TKorvikTouchPanelControl.h"
 #include "calib/framework/TKorvikUsbResponse.h"
@@ -19,7 +20,6 @@
 namespace {
 
 constexpr const char* kCaptions[3] = {"Not Ready", "Calibrate", "Calibrating"};
-constexpr uint8_t kCalibrateRow = 13;
 
 }  // namespace
 
@@ -39,7 +39,7 @@ TformCalibration::TformCalibration(ControlFactory factory, QWidget* parent)
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 
-  btnCalibrate = new QPushButton(kCaptions[1], this);
+  btnCalibrate = new QPushButton(kCaptions[StateCalibrate], this);
   btnCalibrate->setObjectName("btnCalibrate");
   btnCalibrate->setGeometry(2, 2, 281, 41);
   connect(btnCalibrate, &QPushButton::clicked, this, [this] { btnCalibrateClick(); });
@@ -63,16 +63,16 @@ TformCalibration::~TformCalibration() {
 }
 
 void TformCalibration::FormCreate() {
-  SetCalibrateState(0);
+  SetCalibrateState(StateNotReady);
   FClosing = false;
   btnCalibrate->resize(width() - 4, btnCalibrate->height());
 }
 
 void TformCalibration::SetCalibrateState(uint8_t state) {
-  if (state > 2) return;
+  if (state > StateCalibrating) return;
   FCalibrateState = state;
   btnCalibrate->setText(kCaptions[state]);
-  btnCalibrate->setEnabled(state == 1);
+  btnCalibrate->setEnabled(state == StateCalibrate);
 }
 
 bool TformCalibration::event(QEvent* e) {
@@ -99,9 +99,11 @@ void TformCalibration::FormActivate() {
 }
 
 void TformCalibration::DoTouchPanelAdded(TKorvikTouchPanel*) {
+  // A controller that arrives while closing is left as it was found.
+  if (FClosing) return;
   FControl->CmdDfuGetBootSelect();
   TKorvikTouchPanel* panel = FControl->GetDefaultTouchPanel();
-  if (!panel || panel->Mode() != 0) return;
+  if (!panel || panel->Mode() != TKorvikTouchPanel::ModeApplication) return;
   FControl->CmdChangeCoordinatesReportPermission(false);
   FControl->CmdtpcStopContinuallyReport();
   FControl->CmdChangeCoordinatesReportTarget(1);
@@ -110,17 +112,16 @@ void TformCalibration::DoTouchPanelAdded(TKorvikTouchPanel*) {
 }
 
 void TformCalibration::DoTouchPanelRemoved(TKorvikTouchPanel*) {
-  SetCalibrateState(0);
+  SetCalibrateState(StateNotReady);
   labTPInfo->setText("TP info");
   labTPInfo->adjustSize();
 }
 
 void TformCalibration::DoTouchPanelMessage(TKorvikUsbMessage* message) {
-  if (!dynamic_cast<TKorvikUsbResponse*>(message)) return;
+  // While closing, the hand-back is all that is left to do.
+  if (FClosing || !dynamic_cast<TKorvikUsbResponse*>(message)) return;
   if (auto* ack = dynamic_cast<TKorvikUsbResponseType3*>(message)) {
-    if (ack->CommandIndex() != kCalibrateRow) return;
-    SetCalibrateState(ack->IsSuccess() ? 1 : 0);
-    FControl->CmdChangeCoordinatesReportPermission(true);
+    if (ack->CommandIndex() == KorvikCmd::Calibrate) CalibrationEnded(ack->IsSuccess());
   } else if (auto* version = dynamic_cast<TKorvikUsbResponseType4*>(message)) {
     std::string text;
     version->ContentText(text);
@@ -128,38 +129,64 @@ void TformCalibration::DoTouchPanelMessage(TKorvikUsbMessage* message) {
     text = text.substr(0, text.find('\0'));
     labTPInfo->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
     labTPInfo->adjustSize();
-    SetCalibrateState(1);
+    SetCalibrateState(StateCalibrate);
   }
 }
 
-void TformCalibration::DoTransactionsChanged(TKorvikObj* sender) {
-  // A calibration that timed out or could not be sent ends here, not in DoTouchPanelMessage:
-  // give the button back so the user can try again.
-  auto* transaction = dynamic_cast<TKorvikUsbTransaction*>(sender);
-  if (!transaction || FCalibrateState != 2) return;
-  const uint8_t state = transaction->State();
-  if (state != 6 && state != 7) return;
-  auto* command = dynamic_cast<TKorvikUsbCommand*>(transaction->FirstMessage());
-  if (!command || command->CommandIndex() != kCalibrateRow) return;
-  SetCalibrateState(1);
+// A calibration that did not succeed, answered or not, leaves the controller in doubt:
+// "Not Ready" until it is plugged in again. Reporting is permitted again either way.
+void TformCalibration::CalibrationEnded(bool success) {
+  SetCalibrateState(success ? StateCalibrate : StateNotReady);
   FControl->CmdChangeCoordinatesReportPermission(true);
 }
 
-void TformCalibration::btnCalibrateClick() {
-  SetCalibrateState(2);
-  if (FControl && !FControl->CmdCalibrate()) SetCalibrateState(0);
+void TformCalibration::DoTransactionsChanged(TKorvikObj* sender) {
+  // A calibration that timed out or could not be sent ends here, not in DoTouchPanelMessage.
+  auto* transaction = dynamic_cast<TKorvikUsbTransaction*>(sender);
+  if (FClosing || !transaction || FCalibrateState != StateCalibrating) return;
+  const uint8_t state = transaction->State();
+  if (state != TKorvikUsbTransaction::StateSendFailed &&
+      state != TKorvikUsbTransaction::StateTimedOut)
+    return;
+  auto* command = dynamic_cast<TKorvikUsbCommand*>(transaction->FirstMessage());
+  if (!command || command->CommandIndex() != KorvikCmd::Calibrate) return;
+  CalibrationEnded(false);
 }
 
+void TformCalibration::btnCalibrateClick() {
+  if (FClosing) return;
+  SetCalibrateState(StateCalibrating);
+  if (FControl && !FControl->CmdCalibrate()) SetCalibrateState(StateNotReady);
+}
+
+// The first request is refused: the hand-back is queued and the timer asks again every
+// 100 ms. A request is accepted once the hand-back went out, or when the wait is over.
 bool TformCalibration::FormCloseQuery() {
   // Without a control there is nothing to hand back: close at once.
   if (!FControl) return true;
-  const bool canClose = FClosing;
-  if (!FClosing) {
-    FControl->CmdChangeCoordinatesReportTarget(0);
-    FClosing = true;
-    timerClose->start();
+  if (FClosing) return HandBackSent() || FCloseDeadline.hasExpired();
+  FClosing = true;
+  QueueHandBack();
+  FCloseDeadline.setRemainingTime(CloseWaitMs);
+  timerClose->start();
+  return false;
+}
+
+// Coordinates go back to the cursor and reporting is permitted again (the opening switched
+// it off). What the opening still had queued is dropped, and the two commands go out even
+// while an exchange, such as a calibration, waits for its answer.
+void TformCalibration::QueueHandBack() {
+  if (TKorvikTouchPanel* panel = FControl->GetTouchPanelQuiet(FControl->DefaultIndex())) {
+    panel->AbandonQueued();
+    panel->SetParallel(true);
   }
-  return canClose;
+  FControl->CmdChangeCoordinatesReportTarget(0);
+  FControl->CmdChangeCoordinatesReportPermission(true);
+}
+
+bool TformCalibration::HandBackSent() const {
+  TKorvikTouchPanel* panel = FControl->GetTouchPanelQuiet(FControl->DefaultIndex());
+  return !panel || panel->UnsentCount() == 0;
 }
 
 void TformCalibration::closeEvent(QCloseEvent* e) {

@@ -2,6 +2,7 @@
 // that shows the firmware version.
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -19,11 +20,18 @@ class TformCalibration : public QWidget {
  public:
   using ControlFactory = std::function<std::unique_ptr<TKorvikTouchPanelControl>()>;
 
+  // Button states.
+  static constexpr uint8_t StateNotReady = 0;
+  static constexpr uint8_t StateCalibrate = 1;
+  static constexpr uint8_t StateCalibrating = 2;
+  // How long a close waits for the hand-back to go out.
+  static constexpr int CloseWaitMs = 2000;
+
   // Without a factory the control opens the USB library for real.
   explicit TformCalibration(ControlFactory factory = {}, QWidget* parent = nullptr);
   ~TformCalibration() override;
 
-  // 0 "Not Ready", 1 "Calibrate", 2 "Calibrating"; the button is enabled only in 1.
+  // "Not Ready", "Calibrate", "Calibrating"; the button is enabled only in StateCalibrate.
   void SetCalibrateState(uint8_t state);
   uint8_t CalibrateState() const { return FCalibrateState; }
 
@@ -47,12 +55,16 @@ class TformCalibration : public QWidget {
   void FormCreate();
   bool FormCloseQuery();
   void FormClose();
+  void QueueHandBack();
+  bool HandBackSent() const;
+  void CalibrationEnded(bool success);
 
   QPushButton* btnCalibrate = nullptr;
   QLabel* labTPInfo = nullptr;
   QTimer* timerClose = nullptr;
   uint8_t FCalibrateState = 0;
   bool FClosing = false;
+  QDeadlineTimer FCloseDeadline;
   ControlFactory FFactory;
   std::unique_ptr<TKorvikTouchPanelControl> FControl;
 };

@@ -209,6 +209,28 @@ void TKorvikTouchPanel::CompleteSetBootSelect() {
   }
 }
 
+void TKorvikTouchPanel::AbandonQueued() {
+  if (!FLife->Alive) return;
+  EventScope scope(*this);
+  std::vector<TKorvikUsbTransaction*> queued;
+  for (TKorvikUsbTransaction* t : FPending)
+    if (t->State() == TKorvikUsbTransaction::StateQueued) queued.push_back(t);
+  // Each change event may alter the list: only what is still pending is abandoned.
+  for (TKorvikUsbTransaction* t : queued) {
+    if (!Contains(FPending, t)) continue;
+    t->SetState(TKorvikUsbTransaction::StateSendFailed);
+    if (!scope.PanelAlive()) return;
+  }
+}
+
+std::size_t TKorvikTouchPanel::UnsentCount() const {
+  return static_cast<std::size_t>(
+      std::count_if(FPending.begin(), FPending.end(), [](const TKorvikUsbTransaction* t) {
+        return t->State() == TKorvikUsbTransaction::StateQueued ||
+               t->State() == TKorvikUsbTransaction::StateTaken;
+      }));
+}
+
 void TKorvikTouchPanel::ReleaseFinished() {
   // A transaction whose event is still running stays until the next call from outside.
   if (!FLife->Alive || InEvent()) return;

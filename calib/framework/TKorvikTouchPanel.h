@@ -70,6 +70,10 @@ class TKorvikTouchPanel : public TKorvikObj {
   // Moves pending set-boot-select transactions to completed (the device re-enumerates
   // instead of answering).
   void CompleteSetBootSelect();
+  // Abandons (state 6) the commands still queued and not yet taken for sending.
+  void AbandonQueued();
+  // Pending commands that have not gone out yet (queued or taken for sending).
+  std::size_t UnsentCount() const;
   // Frees transactions in states 5, 6 and 7 that are in neither list; does nothing while one
   // of the panel's events is running.
   void ReleaseFinished();

@@ -14,8 +14,6 @@ namespace {
 
 constexpr const char* kDefaultPanelKey = "DefaultPanel";
 constexpr int kLibraryDelayMs = 20;
-constexpr uint8_t kStateSent = 3;
-constexpr uint8_t kStateSendFailed = 6;
 
 void Pause(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -103,12 +101,15 @@ bool TKorvikUsbTransferModule::OpenDevice(int row) {
     return false;
   }
   const bool opened = FHid.OpenMyDevice(device->Vid, device->Pid, device->Interface) != 0;
+  const char* reason = !opened && FHid.LastError ? FHid.LastError() : nullptr;
+  const std::string why = reason != nullptr ? reason : "";
   Pause(kLibraryDelayMs);
   if (!opened) {
     Log(KorvikFormat("TKorvikTouchPanelControl.Open failed. hidOpenMyDevice failed. PID: "
                      "0x%4.4x, VID: 0x%4.4x",
                      device->Pid, device->Vid),
         5);
+    if (!why.empty()) Log("hidOpenMyDevice: " + why, 5);
     return false;
   }
   FHid.EnableRecv(1);
@@ -211,7 +212,7 @@ void TKorvikUsbTransferModule::SendStep() {
   while (!Terminated()) {
     if (FHid.Send(entry.Frame.data()) != 0) {
       FInFlight = entry.Command;
-      OnMain([this, &entry] { SetCommandState(entry.Command, kStateSent); });
+      OnMain([this, &entry] { SetCommandState(entry.Command, TKorvikUsbTransaction::StateSent); });
       return;
     }
     ++FFailureCounter;
@@ -232,7 +233,7 @@ void TKorvikUsbTransferModule::SendStep() {
     });
     FFailedCommand = entry.Command;
     OnMain([this] {
-      SetCommandState(FFailedCommand, kStateSendFailed);
+      SetCommandState(FFailedCommand, TKorvikUsbTransaction::StateSendFailed);
       FFailedCommand = nullptr;
     });
     FSendQueue.clear();

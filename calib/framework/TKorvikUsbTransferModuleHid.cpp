@@ -12,5 +12,6 @@ TKorvikUsbTransferModuleHid TKorvikUsbTransferModuleHid::Library() {
   hid.CloseMyDevice = [] { return hidCloseMyDevice(); };
   hid.Close = [] { return hidClose(); };
   hid.SetNoticeCallback = [](HidNoticeFn fn, void* user) { return hidSetNoticeCallback(fn, user); };
+  hid.LastError = [] { return hidLastError(); };
   return hid;
 }

@@ -15,6 +15,8 @@ struct TKorvikUsbTransferModuleHid {
   std::function<int()> CloseMyDevice;
   std::function<int()> Close;
   std::function<int(HidNoticeFn fn, void* user)> SetNoticeCallback;
+  // Why the last OpenMyDevice failed on this thread; may be left empty.
+  std::function<const char*()> LastError;
 
   // The real library.
   static TKorvikUsbTransferModuleHid Library();

@@ -101,10 +101,6 @@ TEST_F(SendDialogTest, RefusedSendsReportNotSentAndStillSetM1Flag) {
   EXPECT_EQ(dlg_->StatusText(), QString("M1 X raw data") + kNotSent);
   EXPECT_EQ(dlg_->M1DisplayFlag(), 1);
   log_.writeResult = 0;
-  // A link that is awaiting a reply queues the command: not sent, for the window.
-  log_.state = kLinkBusy;
-  Click(1051);
-  EXPECT_EQ(dlg_->StatusText(), QString("M0 raw data") + kNotSent);
 }
 
 TEST_F(SendDialogTest, StreamRepliesDriveTheStatusLine) {
@@ -247,6 +243,25 @@ TEST_F(SendDialogTest, CalibrationDisablesUntilItsAcknowledgement) {
   Click(1053);
   EXPECT_EQ(dlg_->StatusText(), QString("Calibration") + kNotSent);
   EXPECT_TRUE(Button(1051)->isEnabled());
+}
+
+// A command that meets a busy link is queued, not lost: the window says so, and a queued
+// calibration warns and waits like a sent one. A disconnect ends the wait.
+TEST_F(SendDialogTest, QueuedCommandsAreReportedAndADisconnectEndsTheCalibrationWait) {
+  log_.state = kLinkBusy;  // awaiting a reply
+  Click(1051);
+  EXPECT_EQ(dlg_->StatusText(), "M0 raw data: command is queued.");
+  Click(1053);
+  EXPECT_EQ(dlg_->StatusText(),
+            "Calibration: command is queued. Do not touch the glass!       Please wait ...");
+  EXPECT_FALSE(Button(1053)->isEnabled());
+  EXPECT_FALSE(Button(1051)->isEnabled());
+
+  dlg_->OnLinkStatusChanged(false);
+  EXPECT_TRUE(Button(1053)->isEnabled());
+  EXPECT_TRUE(Edit(1121)->isEnabled());
+  EXPECT_EQ(dlg_->StatusText(), "Calibration: ERROR ! The controller was disconnected.");
+  log_.state = kLinkIdle;
 }
 
 TEST_F(SendDialogTest, CalibrationIsRefusedWhileDataArrives) {

@@ -64,7 +64,7 @@ class FakeLink : public CTransIFBase {
 
 class FakeApp : public IAppServices {
  public:
-  void SetStatusText(const std::string& text) override { status.push_back(text); }
+  void SetLinkStatus(LinkStatus s) override { status.push_back(LinkStatusText(s)); }
   void PushViewSettings() override { ++pushes; }
   std::vector<std::string> status;
   int pushes = 0;

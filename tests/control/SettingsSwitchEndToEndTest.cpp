@@ -51,7 +51,7 @@ class SimProcess {
 
 class StatusLine : public IAppServices {
  public:
-  void SetStatusText(const std::string& t) override { text = t; }
+  void SetLinkStatus(LinkStatus s) override { text = LinkStatusText(s); }
   void PushViewSettings() override {}
   std::string text;
 };

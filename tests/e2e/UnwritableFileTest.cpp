@@ -26,7 +26,7 @@ void Answer(CViewPrompts& p, const QString& file, QStringList& messages) {
 }
 
 struct NoApp : IAppServices {
-  void SetStatusText(const std::string&) override {}
+  void SetLinkStatus(LinkStatus) override {}
   void PushViewSettings() override {}
 };
 

@@ -19,6 +19,7 @@ struct FakeLinkProbe {
   std::mutex mutex;
   std::condition_variable changed;
   bool closed = false;
+  int closes = 0;
   bool destroyed = false;
   std::thread::id closedOn;
 };
@@ -49,6 +50,7 @@ class FakeLink : public CTransIFBase {
     state_ = kLinkClosed;
     std::lock_guard<std::mutex> lock(probe_->mutex);
     probe_->closed = true;
+    ++probe_->closes;
     probe_->closedOn = std::this_thread::get_id();
     probe_->changed.notify_all();
   }

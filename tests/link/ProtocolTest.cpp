@@ -192,8 +192,16 @@ TEST(FrameCodec, PanelInformationForms) {
   full[0] = 2, full[1] = 0x4C, full[2] = 14, full[3] = 6;
   EXPECT_EQ(FrameCodec::ParsePanelInfo(full.data(), 17, info),
             FrameCodec::PanelResult::kEmptyReported);
-  full[16] = 1;  // any non-zero byte makes it valid
+  full[16] = 1;  // electrode counts of 0 are invalid, as in the short form
+  EXPECT_EQ(FrameCodec::ParsePanelInfo(full.data(), 17, info),
+            FrameCodec::PanelResult::kEmptySilent);
+  EXPECT_EQ(info.xCount, 16);
+  full[4] = 40, full[5] = 0;
+  EXPECT_EQ(FrameCodec::ParsePanelInfo(full.data(), 17, info),
+            FrameCodec::PanelResult::kEmptySilent);
+  full[5] = 30;
   EXPECT_EQ(FrameCodec::ParsePanelInfo(full.data(), 17, info), FrameCodec::PanelResult::kValid);
+  EXPECT_EQ(info.xCount, 40);
   full[9] = 0x00, full[10] = 0x10, full[11] = 0x00, full[12] = 0x08;
   FrameCodec::ParsePanelInfo(full.data(), 17, info);
   EXPECT_EQ(info.xRange, 0x1000);

@@ -216,7 +216,9 @@ TEST_F(TransCtrlTest, RefusalsNeverQueue) {
   EXPECT_EQ(link->Writes().size(), 1u);
 }
 
-TEST_F(TransCtrlTest, FailedWriteKeepsTheCommandAcrossClose) {
+// Commands queued on a link belong to it: after a reconnect (perhaps to another device)
+// they would go out ahead of the opening commands.
+TEST_F(TransCtrlTest, QueuedCommandsAreDroppedWhenTheirLinkCloses) {
   writeResult = -1;
   holdAt = 0;
   ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
@@ -226,40 +228,18 @@ TEST_F(TransCtrlTest, FailedWriteKeepsTheCommandAcrossClose) {
   link->HoldAtEmptyRead(-1);
   ASSERT_TRUE(link->WaitWrites(5));  // offered again and again
   ctrl.Close();
-  EXPECT_EQ(CTransCtrl::PendingCount(), 3u);
+  EXPECT_EQ(CTransCtrl::PendingCount(), 0u);
 
   writeResult = 0;
   holdAt = -1;
   ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
   ASSERT_TRUE(link->WaitWrites(4));
   auto w = link->Writes();
-  EXPECT_EQ(w[0][3], 0x05);  // the kept commands go first
-  EXPECT_EQ(w[1][3], 0x08);
-  EXPECT_EQ(w[2][3], 0x06);
-  EXPECT_EQ(w[3][3], 0x04);
+  EXPECT_EQ(w[0][3], 0x04);  // the opening sequence, in its order
+  EXPECT_EQ(w[1][3], 0x05);
+  EXPECT_EQ(w[2][3], 0x08);
+  EXPECT_EQ(w[3][3], 0x06);
   EXPECT_EQ(ctrl.ReportTarget(), 1);
-}
-
-TEST_F(TransCtrlTest, QueuedCommandThatNoLongerFitsTheLinkIsDropped) {
-  writeResult = -1;
-  holdAt = 0;
-  ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
-  ASSERT_TRUE(link->WaitHolds(1));
-  CTransCtrl::ClearPending();
-  EXPECT_EQ(Send("SEND 02ZZ00 "), -1);  // a USB frame, but no serial packet
-  ctrl.SetLinkState(kLinkClosed);       // nothing more goes out on this link
-  link->HoldAtEmptyRead(-1);
-  ctrl.Close();
-  ASSERT_EQ(CTransCtrl::PendingCount(), 1u);
-
-  writeResult = 0;
-  holdAt = -1;
-  SerialLineSettings line;
-  ASSERT_EQ(ctrl.Open(kLinkCom, &line), 1);
-  ASSERT_TRUE(link->WaitWrites(2));
-  ASSERT_TRUE(link->WaitNextPoll());
-  EXPECT_EQ(link->Writes()[0], Packet("024C020400"));
-  EXPECT_EQ(CTransCtrl::PendingCount(), 0u);
 }
 
 TEST_F(TransCtrlTest, SendDirectIgnoresTheState) {
@@ -519,6 +499,73 @@ TEST_F(TransCtrlTest, LinkOutlivesAReceiveThreadThatDidNotEndInTime) {
   EXPECT_TRUE(probe->closed);
   EXPECT_NE(probe->closedOn, std::this_thread::get_id());
   EXPECT_TRUE(log.Take().empty());
+}
+
+// hidpipe has one device per process: a USB link whose thread outlived Close must not
+// close it later, when it is the next link's device, nor decode into the shared records.
+TEST_F(TransCtrlTest, UsbLinkLeftBehindNeitherClosesTheNextDeviceNorDecodes) {
+  UiDeliverer ui;
+  ui.SetServing(false);
+  ctrl.SetDeliverer(&ui);
+  Recorder r(log, 5);
+  ctrl.RegisterListener(5, 2, &r);
+  ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
+  link->Push(UsbFrame("024B08000102 01E803E903"));  // a data report, delivered before decoding
+  ASSERT_TRUE(ui.WaitPending());
+  ctrl.Close();  // gives up after its wait
+  auto first = probe;
+  probe = std::make_shared<FakeLinkProbe>();
+  ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
+  int closesBefore;
+  {
+    std::lock_guard<std::mutex> lock(first->mutex);
+    closesBefore = first->closes;
+  }
+  ui.Refuse();  // the old thread runs on and ends
+  std::unique_lock<std::mutex> lock(first->mutex);
+  ASSERT_TRUE(
+      first->changed.wait_for(lock, std::chrono::seconds(10), [&] { return first->destroyed; }));
+  EXPECT_EQ(first->closes, closesBefore) << "closed after the next link was opened";
+  EXPECT_EQ(closesBefore, 1) << "the device stayed open after Close";
+  EXPECT_NE(ctrl.GetDataRecord().count, 2) << "decoded after Close";
+  EXPECT_TRUE(log.Take().empty());
+  lock.unlock();
+  ctrl.Close();
+}
+
+// A hand-over run while Close waits may run an event loop in which a timer opens or
+// closes the link again; the outer Close must finish on a consistent controller.
+class ReenteringDeliverer : public ITransDeliverer {
+ public:
+  std::function<void()> onPending;
+  bool RunSync(const std::function<void()>& fn) override {
+    fn();
+    return true;
+  }
+  void RunPending() override {
+    if (auto f = std::exchange(onPending, nullptr)) f();
+  }
+};
+
+TEST_F(TransCtrlTest, CloseAndOpenCalledFromWithinCloseAreSafe) {
+  for (bool reopen : {false, true}) {
+    ReenteringDeliverer ui;
+    ctrl.SetDeliverer(&ui);
+    SerialLineSettings line;
+    ASSERT_EQ(ctrl.Open(kLinkCom, &line), 1);
+    ui.onPending = [&] {
+      if (reopen)
+        ctrl.Open(kLinkCom, &line);
+      else
+        ctrl.Close();
+    };
+    ctrl.Close();
+    EXPECT_EQ(ctrl.GetLinkState(), kLinkClosed);
+    EXPECT_EQ(ctrl.GetLinkType(), kLinkNone);
+    ASSERT_EQ(ctrl.Open(kLinkCom, &line), 1);  // still usable
+    ctrl.Close();
+    ctrl.SetDeliverer(nullptr);
+  }
 }
 
 }  // namespace

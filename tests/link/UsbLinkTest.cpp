@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <deque>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,8 @@ struct FakeHid {
   int closeMyDeviceResult = 1;
   int closeResult = 1;
   int closeCalls = 0;
+  std::map<uint32_t, const char*> refusals;  // by vendor: why the library refused it
+  const char* lastError = "";
 };
 FakeHid* g = nullptr;
 
@@ -35,6 +38,8 @@ const HidPipeApi kFakeApi{
     },
     [](uint32_t vid, uint32_t pid, uint32_t iface) {
       g->openDeviceCalls.push_back({vid, pid, iface});
+      const auto refused = g->refusals.find(vid);
+      g->lastError = refused != g->refusals.end() ? refused->second : "";
       return vid == g->present.first && pid == g->present.second ? 1 : 0;
     },
     [](int on) {
@@ -57,6 +62,7 @@ const HidPipeApi kFakeApi{
       ++g->closeCalls;
       return g->closeResult;
     },
+    [] { return g->lastError; },
 };
 
 class UsbLink : public ::testing::Test {
@@ -109,6 +115,22 @@ TEST_F(UsbLink, NoEntryOpens) {
   EXPECT_TRUE(fake.enableCalls.empty());
   EXPECT_EQ(link.GetState(), kLinkClosed);
   EXPECT_EQ(link.GetOSType(), 0);
+}
+
+TEST_F(UsbLink, DevicesRefusedByTheLibraryAreListedOnceAndForgottenOnSuccess) {
+  CTransUSB link(kFakeApi);
+  Configure(link);
+  fake.refusals = {{0x1111, "/dev/hidraw3: no output report"},
+                   {0x2222, "/dev/hidraw4: cannot open: Permission denied"}};
+  EXPECT_EQ(link.Open(nullptr), 0);
+  // Entries 1 and 2 name the same device: its line comes once.
+  EXPECT_EQ(link.OpenFailureText(),
+            "/dev/hidraw3: no output report\n/dev/hidraw4: cannot open: Permission denied\n");
+
+  fake.refusals.erase(0x2222);
+  fake.present = {0x2222, 0x0002};
+  EXPECT_EQ(link.Open(nullptr), 1);
+  EXPECT_EQ(link.OpenFailureText(), "");
 }
 
 TEST_F(UsbLink, ReadLengthsNeverExceedTheReport) {

@@ -1,17 +1,14 @@
 // The program's shell against the simulated controller: connect, version, unplug, replug.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QFile>
 #include <QLineEdit>
-#include <QLocalSocket>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
+#include "common/SimProcess.h"
 #include "control/CSendDialog.h"
 #include "shell/CMainFrame.h"
 #include "shell/CVantrelToolApp.h"
@@ -27,54 +24,12 @@ bool WaitFor(Pred done, int ms = 10000) {
   return done();
 }
 
-class Simulator {
- public:
-  bool Start(const QString& dir) {
-    socket_ = dir + "/tpcsim.sock";
-    control_ = dir + "/control.sock";
-    const std::string exe = std::string(VT_BINARY_DIR) + "/tpcsim";
-    if (access(exe.c_str(), X_OK) != 0) return false;
-    const std::string sock = socket_.toStdString();
-    const std::string ctl = control_.toStdString();
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl(exe.c_str(), exe.c_str(), "--usb", "--socket", sock.c_str(), "--control", ctl.c_str(),
-            "--no-stdin", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    return pid_ > 0 && WaitFor([&] { return QFile::exists(socket_) && QFile::exists(control_); });
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  // Sends one control command and returns the answer line.
-  QByteArray Command(const QByteArray& line) {
-    QLocalSocket s;
-    s.connectToServer(control_);
-    if (!s.waitForConnected(2000)) return "no control socket";
-    s.write(line + "\n");
-    s.waitForBytesWritten(2000);
-    while (!s.canReadLine())
-      if (!s.waitForReadyRead(5000)) return "no answer";
-    return s.readLine().trimmed();
-  }
-  const QString& SocketPath() const { return socket_; }
-
- private:
-  pid_t pid_ = -1;
-  QString socket_;
-  QString control_;
-};
-
 TEST(ShellEndToEnd, ConnectsShowsVersionAndFollowsUnplugAndReplug) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  Simulator sim;
-  if (!sim.Start(dir.path())) GTEST_SKIP() << "tpcsim is not built in " << VT_BINARY_DIR;
-  qputenv("HIDPIPE_SIM", sim.SocketPath().toLocal8Bit());
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--usb"}));
+  qputenv("HIDPIPE_SIM", QByteArray::fromStdString(sim.Socket()));
 
   const QString ini = dir.filePath("ZUZIvor.ini");
   {
@@ -110,9 +65,9 @@ TEST(ShellEndToEnd, ConnectsShowsVersionAndFollowsUnplugAndReplug) {
   QTest::mouseClick(send->findChild<QPushButton*>("id1046"), Qt::LeftButton);
   EXPECT_TRUE(WaitFor([&] { return send->StatusText() == "Idle."; }));
 
-  EXPECT_TRUE(sim.Command("unplug").startsWith("ok"));
+  EXPECT_TRUE(sim.Ok("unplug"));
   EXPECT_TRUE(WaitFor([&] { return frame->StatusText() == "TPC Port: DISCONNECTED"; }));
-  EXPECT_TRUE(sim.Command("plug").startsWith("ok"));
+  EXPECT_TRUE(sim.Ok("plug"));
   EXPECT_TRUE(WaitFor([&] { return frame->StatusText() == "TPC Port: CONNECTED"; }));
   EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLocalServer>
+#include <QLockFile>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -180,7 +181,7 @@ TEST_F(ShellTest, ConnectProbesUsbAndClosesOnFailure) {
 
   // Device back: a device change opens the link again and the status line follows.
   log_.writeResult = 0;
-  frame_->SetStatusText("TPC Port: DISCONNECTED");
+  frame_->SetLinkStatus(LinkStatus::kDisconnected);
   frame_->OnDeviceChange();
   EXPECT_TRUE(frame_->IsDeviceTimerActive());
   ASSERT_TRUE(WaitFor([&] { return frame_->StatusText() == "TPC Port: CONNECTED"; }));
@@ -390,16 +391,30 @@ TEST(ShellInstance, SecondStartRaisesTheFirst) {
   EXPECT_TRUE(WaitFor([&] { return raised.count() == 1; }));
 }
 
-TEST(ShellInstance, RefusesToRunBesideTheDfuTool) {
+// The lock is what makes a copy the one instance: a copy that holds it but does not
+// answer yet (starting at the same moment) still keeps a second one out. Only then is
+// the DFU tool looked for.
+TEST(ShellInstance, LockHeldByAnotherCopyKeepsASecondOutAndOnlyThenTheDfuToolCounts) {
   QLocalServer dfu;
   QLocalServer::removeServer(CSingleInstance::ServerName("DFU Tool"));
   ASSERT_TRUE(dfu.listen(CSingleInstance::ServerName("DFU Tool")));
   const QString name = QStringLiteral("VantrelToolDfu%1").arg(QCoreApplication::applicationPid());
-  std::atomic<int> result{-1};
-  std::thread other([&] { result = CSingleInstance(name).Start(); });
-  ASSERT_TRUE(WaitFor([&] { return result != -1; }));
-  other.join();
-  EXPECT_EQ(result, CSingleInstance::kDfuToolRunning);
+  auto startOther = [&] {
+    std::atomic<int> result{-1};
+    std::thread other([&] { result = CSingleInstance(name).Start(); });
+    EXPECT_TRUE(WaitFor([&] { return result != -1; }));
+    other.join();
+    return result.load();
+  };
+  {
+    QLockFile held(CSingleInstance::LockPath(name));
+    ASSERT_TRUE(held.tryLock(0));
+    EXPECT_EQ(startOther(), CSingleInstance::kDfuToolRunning);
+    dfu.close();
+    EXPECT_EQ(startOther(), CSingleInstance::kAlreadyRunning);
+    ASSERT_TRUE(dfu.listen(CSingleInstance::ServerName("DFU Tool")));
+  }
+  EXPECT_EQ(startOther(), CSingleInstance::kFirst);  // alone: the DFU tool is no reason
 }
 
 TEST(ShellDeliverer, RunsOnTheUiThreadAndStopsAtShutdown) {

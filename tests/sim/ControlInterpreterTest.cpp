@@ -112,3 +112,20 @@ TEST_F(InterpreterTest, PlugStreamsTouchesAndStatus) {
   EXPECT_EQ(ci.Execute("quit"), "ok");
   EXPECT_TRUE(ci.QuitRequested());
 }
+
+TEST_F(InterpreterTest, ElectrodeFaultsReplaceEachOtherAndClear) {
+  EXPECT_EQ(ci.Execute("electrode x 5 noisy 40"), "ok");
+  EXPECT_EQ(ci.Execute("electrode x 5 open"), "ok");  // replaces the noise
+  EXPECT_EQ(ci.Execute("electrode y 5 noisy 9"), "ok");
+  ASSERT_EQ(dev.c.ElectrodeFaults().size(), 2u);
+  EXPECT_TRUE(dev.c.ElectrodeFaults()[0].open);
+  EXPECT_EQ(dev.c.ElectrodeFaults()[1].amplitude, 9);
+  EXPECT_EQ(ci.Execute("electrode y 5 ok"), "ok");
+  EXPECT_EQ(dev.c.ElectrodeFaults().size(), 1u);
+  EXPECT_EQ(ci.Execute("electrode off"), "ok");
+  EXPECT_TRUE(dev.c.ElectrodeFaults().empty());
+  for (const char* bad : {"electrode z 1 open", "electrode x 1 noisy 0", "electrode x -1 open",
+                          "electrode x 1 noisy", "electrode x 1 loud"}) {
+    EXPECT_EQ(ci.Execute(bad).rfind("error:", 0), 0u) << bad;
+  }
+}

@@ -30,6 +30,9 @@ class UiDeliverer : public ITransDeliverer {
     return true;
   }
   void RunPending() override { QCoreApplication::processEvents(); }
+  void Post(std::function<void()> fn) override {
+    QMetaObject::invokeMethod(qApp, std::move(fn), Qt::QueuedConnection);
+  }
 
  private:
   std::mutex order_;

@@ -19,8 +19,10 @@ TKorvikUsbTransferModuleHid FakeHid::Table() {
     char text[64];
     std::snprintf(text, sizeof text, "open-device %04X %04X %u", vid, pid, iface);
     Record(text);
+    FLastError = pid == RefusedPid ? Refusal : "";
     return PresentPids.count(pid) ? 1 : 0;
   };
+  hid.LastError = [this] { return FLastError.c_str(); };
   hid.EnableRecv = [this](int on) {
     Record("enable " + std::to_string(on));
     return 1;

@@ -19,6 +19,9 @@ class FakeHid {
   std::set<uint32_t> PresentPids{0x0102};
   std::atomic<bool> CloseDeviceOk{true};
   std::atomic<int> SendFailures{0};  // next sends that fail; -1: all fail
+  // A device of this product is found but refused, for this reason (LastError).
+  uint32_t RefusedPid = 0;
+  std::string Refusal;
 
   void QueueInput(std::vector<uint8_t> frame);
   void Notify(int event, const std::string& path);
@@ -38,4 +41,5 @@ class FakeHid {
   std::atomic<int> FSendAttempts{0};
   HidNoticeFn FNotice = nullptr;
   void* FNoticeUser = nullptr;
+  std::string FLastError;  // set and read on the worker thread only
 };

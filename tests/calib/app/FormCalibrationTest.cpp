@@ -145,8 +145,8 @@ TEST_F(FormCalibrationTest, CalibrationAnswersTimeoutAndRemoval) {
   EXPECT_EQ(SendNext(), permitOn);
   Answer({0x02, 0x4C, 0x02, 0x08, 0x01});
 
-  // No answer within 60 s: the button comes back so the user can try again.
-  Form.SetCalibrateState(1);
+  // No answer within 60 s: as a failure, "Not Ready" and reporting permitted again.
+  Form.SetCalibrateState(TformCalibration::StateCalibrate);
   std::atomic<uint32_t> now{1000};
   KorvikSetTickSource([&] { return now.load(); });
   QTest::mouseClick(Button(), Qt::LeftButton);
@@ -156,8 +156,8 @@ TEST_F(FormCalibrationTest, CalibrationAnswersTimeoutAndRemoval) {
   EXPECT_EQ(Button()->text(), "Calibrating");
   now += 1001 + 100;
   Form.Control()->TimerTick();
-  EXPECT_EQ(Button()->text(), "Calibrate");
-  EXPECT_TRUE(Button()->isEnabled());
+  EXPECT_EQ(Button()->text(), "Not Ready");
+  EXPECT_FALSE(Button()->isEnabled());
   ASSERT_TRUE(QTest::qWaitFor([&] { return Panel()->PendingCount() > 0; }, 5000));
   EXPECT_EQ(SendNext(), permitOn);
 
@@ -183,7 +183,23 @@ TEST_F(FormCalibrationTest, FirstCloseHandsCoordinatesBackAndTheWindowClosesSoon
   EXPECT_FALSE(Form.close());  // refused: the hand-back goes out first
   EXPECT_TRUE(Form.isVisible());
   EXPECT_EQ(SendNext(), (Bytes{0x02, 0x4C, 0x02, 0x05, 0x00}));
+  EXPECT_FALSE(Form.close());  // permission is not back on yet
+  EXPECT_EQ(SendNext(), (Bytes{0x02, 0x4C, 0x02, 0x08, 0x00}));
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Form.isVisible(); }, 5000));
+  EXPECT_EQ(Form.Control(), nullptr);
+}
+
+TEST_F(FormCalibrationTest, CloseWaitsForTheHandBackButNotForever) {
+  Form.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form.Control() != nullptr; }, 5000));
+  AddPanel();
+  AnswerOpening();
+  // Nothing takes the commands: a second request is refused too, and the window still
+  // closes when the wait is over.
+  EXPECT_FALSE(Form.close());
+  EXPECT_FALSE(Form.close());
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return !Form.isVisible(); }, 3 * TformCalibration::CloseWaitMs));
   EXPECT_EQ(Form.Control(), nullptr);
 }
 

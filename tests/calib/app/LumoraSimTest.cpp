@@ -1,114 +1,35 @@
 // Lumora's real control and window against the tpcsim simulator, offscreen.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "calib/app/TformCalibration.h"
 #include "calib/framework/TKorvikClock.h"
 #include "calib/framework/TKorvikTouchPanelControl.h"
-
-extern char** environ;
-
-#ifndef TPCSIM_PATH
-#error "TPCSIM_PATH names the simulator program"
-#endif
+#include "common/SimProcess.h"
 
 namespace {
 
-// The simulator for the whole program: the HID library reads its socket path once.
-class Simulator {
- public:
-  bool Start(const QStringList& identity) {
-    if (!Dir.isValid()) return false;
-    Socket = Dir.filePath("tpcsim.sock");
-    Control = Dir.filePath("control.sock");
-    Trace = Dir.filePath("trace.log");
-    qputenv("HIDPIPE_SIM", Socket.toUtf8());
-    QStringList args = {"--usb",   "--socket", Socket,       "--control",         Control,
-                        "--trace", Trace,      "--no-stdin", "--calibrate-delay", "50"};
-    // posix_spawn, not QProcess: the thread sanitizer loses this thread's locking after
-    // QProcess has started a child, and then reports races that are not there.
-    std::vector<std::string> argv8 = {TPCSIM_PATH};
-    for (const QString& a : args + identity) argv8.push_back(a.toStdString());
-    std::vector<char*> argv;
-    for (std::string& a : argv8) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    const int spawned = posix_spawn(&Pid, TPCSIM_PATH, &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    if (spawned != 0) {
-      Pid = -1;
-      return false;
-    }
-    return QTest::qWaitFor([&] { return QFile::exists(Socket) && QFile::exists(Control); }, 10000);
+// Host-to-device frames of the trace as hex text, from frame `first` on.
+QStringList HostFrames(const SimProcess& sim, int first = 0) {
+  QStringList frames;
+  for (const std::vector<uint8_t>& frame : sim.TraceFrames("H>D")) {
+    QStringList bytes;
+    for (uint8_t b : frame) bytes << QString::asprintf("%02X", b);
+    frames << bytes.join(' ');
   }
-  ~Simulator() {
-    if (Pid <= 0) return;
-    ::kill(Pid, SIGTERM);
-    int status = 0;
-    ::waitpid(Pid, &status, 0);
-  }
-
-  // One control command; true when answered "ok".
-  bool Command(const std::string& line) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const QByteArray path = Control.toUtf8();
-    std::strncpy(addr.sun_path, path.constData(), sizeof addr.sun_path - 1);
-    bool ok = false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-      const std::string text = line + "\n";
-      if (::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
-        char answer[256] = {};
-        const ssize_t n = ::read(fd, answer, sizeof answer - 1);
-        ok = n >= 2 && std::strncmp(answer, "ok", 2) == 0;
-      }
-    }
-    ::close(fd);
-    return ok;
-  }
-
-  // Host-to-device frames of the trace, as hex text, in order.
-  // Joined, for readable comparisons.
-  static std::string Text(const QStringList& frames) { return frames.join(" | ").toStdString(); }
-
-  QStringList HostFrames() const {
-    QFile file(Trace);
-    QStringList frames;
-    if (!file.open(QIODevice::ReadOnly)) return frames;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-      const int at = line.indexOf(" H>D ");
-      if (at >= 0) frames << QString::fromLatin1(line.mid(at + 5)).trimmed();
-    }
-    return frames;
-  }
-  bool WaitHostFrames(int count) {
-    return QTest::qWaitFor([&] { return HostFrames().size() >= count; }, 10000);
-  }
-
-  QTemporaryDir Dir;
-  QString Socket, Control, Trace;
-  pid_t Pid = -1;
-};
+  return frames.mid(first);
+}
+// Joined, for readable comparisons.
+std::string Text(const QStringList& frames) {
+  return frames.join(" | ").toStdString();
+}
 
 // The millisecond counter with a jump the test can add, so a 60 s timeout needs no waiting.
 std::atomic<uint32_t> gSkipMs{0};
@@ -124,12 +45,15 @@ const QStringList kOpening = {"F1 01 00 00 00 00 00 00", "02 4C 02 08 01", "02 4
 class LumoraSimTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    Sim = new Simulator;
+    Sim = new SimProcess;
 #ifdef LUMORA_SIM_DFU
-    ASSERT_TRUE(Sim->Start({"--pid", "0x0104", "--iface", "0"}));
+    ASSERT_TRUE(
+        Sim->Start({"--usb", "--calibrate-delay", "50", "--pid", "0x0104", "--iface", "0"}));
 #else
-    ASSERT_TRUE(Sim->Start({}));
+    ASSERT_TRUE(Sim->Start({"--usb", "--calibrate-delay", "50"}));
 #endif
+    // The HID library reads the socket path once, when the first control opens it.
+    ::setenv("HIDPIPE_SIM", Sim->Socket().c_str(), 1);
     KorvikSetTickSource(&SkippingClock);
   }
   static void TearDownTestSuite() {
@@ -147,14 +71,17 @@ class LumoraSimTest : public ::testing::Test {
     return QTest::qWaitFor([&] { return Button()->text() == caption; }, 10000);
   }
   QStringList FramesFrom(int first) {
-    return Sim->HostFrames().mid(first);
+    return HostFrames(*Sim, first);
+  }
+  bool WaitHostFrames(int count) {
+    return QTest::qWaitFor([&] { return HostFrames(*Sim).size() >= count; }, 10000);
   }
 
-  static Simulator* Sim;
+  static SimProcess* Sim;
   TformCalibration Form;
 };
 
-Simulator* LumoraSimTest::Sim = nullptr;
+SimProcess* LumoraSimTest::Sim = nullptr;
 
 #ifndef LUMORA_SIM_DFU
 
@@ -163,58 +90,58 @@ TEST_F(LumoraSimTest, OpenCalibrateReplugAndClose) {
   // Opening: the six commands in order, then the version and "Calibrate".
   ASSERT_TRUE(WaitCaption("Calibrate"));
   EXPECT_EQ(Label()->text(), "TPCSIM 1.0.0");
-  ASSERT_TRUE(Sim->WaitHostFrames(kOpening.size()));
-  EXPECT_EQ(Simulator::Text(Sim->HostFrames()), Simulator::Text(kOpening));
+  ASSERT_TRUE(WaitHostFrames(kOpening.size()));
+  EXPECT_EQ(Text(HostFrames(*Sim)), Text(kOpening));
 
   // Calibration acknowledged with success, then reporting permitted again.
-  int mark = Sim->HostFrames().size();
+  int mark = HostFrames(*Sim).size();
   QTest::mouseClick(Button(), Qt::LeftButton);
   EXPECT_EQ(Button()->text(), "Calibrating");
-  ASSERT_TRUE(Sim->WaitHostFrames(mark + 2));
-  EXPECT_EQ(Simulator::Text(FramesFrom(mark)), "02 4C 01 01 | 02 4C 02 08 00");
+  ASSERT_TRUE(WaitHostFrames(mark + 2));
+  EXPECT_EQ(Text(FramesFrom(mark)), "02 4C 01 01 | 02 4C 02 08 00");
   ASSERT_TRUE(WaitCaption("Calibrate"));
 
   // Calibration failed (status 0): "Not Ready" until the controller comes back.
-  ASSERT_TRUE(Sim->Command("calibrate-result fail"));
+  ASSERT_TRUE(Sim->Ok("calibrate-result fail"));
   QTest::mouseClick(Button(), Qt::LeftButton);
   ASSERT_TRUE(WaitCaption("Not Ready"));
 
   // Unplug and replug: "TP info", then the opening again.
-  ASSERT_TRUE(Sim->Command("unplug"));
+  ASSERT_TRUE(Sim->Ok("unplug"));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Label()->text() == "TP info"; }, 10000));
   EXPECT_EQ(Button()->text(), "Not Ready");
-  mark = Sim->HostFrames().size();
-  ASSERT_TRUE(Sim->Command("plug"));
+  mark = HostFrames(*Sim).size();
+  ASSERT_TRUE(Sim->Ok("plug"));
   ASSERT_TRUE(WaitCaption("Calibrate"));
   EXPECT_EQ(Label()->text(), "TPCSIM 1.0.0");
-  ASSERT_TRUE(Sim->WaitHostFrames(mark + kOpening.size()));
-  EXPECT_EQ(Simulator::Text(FramesFrom(mark)), Simulator::Text(kOpening));
+  ASSERT_TRUE(WaitHostFrames(mark + kOpening.size()));
+  EXPECT_EQ(Text(FramesFrom(mark)), Text(kOpening));
 
-  // No answer: after 60 s (skipped on the clock) the button comes back.
-  ASSERT_TRUE(Sim->Command("calibrate-result never"));
-  mark = Sim->HostFrames().size();
+  // No answer: after 60 s (skipped on the clock) "Not Ready", as for a failure.
+  ASSERT_TRUE(Sim->Ok("calibrate-result never"));
+  mark = HostFrames(*Sim).size();
   QTest::mouseClick(Button(), Qt::LeftButton);
-  ASSERT_TRUE(Sim->WaitHostFrames(mark + 1));
+  ASSERT_TRUE(WaitHostFrames(mark + 1));
   QTest::qWait(0);
   gSkipMs += 61000;
-  ASSERT_TRUE(WaitCaption("Calibrate"));
-  ASSERT_TRUE(Sim->WaitHostFrames(mark + 2));
-  EXPECT_EQ(Simulator::Text(FramesFrom(mark)), "02 4C 01 01 | 02 4C 02 08 00");
+  ASSERT_TRUE(WaitCaption("Not Ready"));
+  ASSERT_TRUE(WaitHostFrames(mark + 2));
+  EXPECT_EQ(Text(FramesFrom(mark)), "02 4C 01 01 | 02 4C 02 08 00");
 
-  // Closing hands the coordinates back to the cursor.
-  mark = Sim->HostFrames().size();
+  // Closing hands the coordinates back to the cursor and permits reporting.
+  mark = HostFrames(*Sim).size();
   EXPECT_FALSE(Form.close());
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Form.isVisible(); }, 10000));
   EXPECT_EQ(Form.Control(), nullptr);
-  ASSERT_TRUE(Sim->WaitHostFrames(mark + 1));
-  EXPECT_EQ(Simulator::Text(FramesFrom(mark)), "02 4C 02 05 00");
+  ASSERT_TRUE(WaitHostFrames(mark + 2));
+  EXPECT_EQ(Text(FramesFrom(mark)), "02 4C 02 05 00 | 02 4C 02 08 00");
 }
 
 #else
 
 TEST_F(LumoraSimTest, BootLoaderGetsOnlyTheBootSelectQuery) {
   Form.show();
-  ASSERT_TRUE(Sim->WaitHostFrames(1));
+  ASSERT_TRUE(WaitHostFrames(1));
   // Give the panel time to send more if it wrongly would: wait for the answer to be
   // dispatched (the panel's mode comes from it), then for the next worker passes.
   ASSERT_TRUE(QTest::qWaitFor(
@@ -223,7 +150,7 @@ TEST_F(LumoraSimTest, BootLoaderGetsOnlyTheBootSelectQuery) {
                Form.Control()->GetTouchPanel(0)->PendingCount() == 0;
       },
       10000));
-  EXPECT_EQ(Simulator::Text(Sim->HostFrames()), "F1 01 00 00 00 00 00 00");
+  EXPECT_EQ(Text(HostFrames(*Sim)), "F1 01 00 00 00 00 00 00");
   EXPECT_EQ(Button()->text(), "Not Ready");
   EXPECT_EQ(Label()->text(), "TP info");
 }

@@ -59,6 +59,8 @@ TEST_F(TransferModuleTest, NoUsbMakesNoLibraryCallAndEndsTheWorker) {
 
 TEST_F(TransferModuleTest, ScanOpensTheFirstPresentRowAndAddsOnePanel) {
   Hid.PresentPids = {0x0104, 0x0200};
+  Hid.RefusedPid = 0x0103;
+  Hid.Refusal = "/dev/hidraw5: cannot use this device: no output report";
   auto control = Make();
   ASSERT_EQ(control->TouchPanelCount(), 1);
   EXPECT_EQ(control->TouchPanelKey(0), "DefaultPanel");
@@ -78,6 +80,12 @@ TEST_F(TransferModuleTest, ScanOpensTheFirstPresentRowAndAddsOnePanel) {
                       "0x0102, VID: 0x227d",
                       5),
             1u);
+  // The library's reason follows the failure it explains, and only where it gave one.
+  EXPECT_EQ(CountLogs("hidOpenMyDevice: /dev/hidraw5: cannot use this device: no output report", 5),
+            1u);
+  size_t reasons = 0;
+  for (const LogLine& l : Logs) reasons += l.Text.rfind("hidOpenMyDevice:", 0) == 0;
+  EXPECT_EQ(reasons, 1u);
   control.reset();
   const auto calls = Hid.Calls();
   ASSERT_GE(calls.size(), 2u);

@@ -1,0 +1,310 @@
+#include "analysis/Limits.h"
+
+#include <toml++/toml.h>
+
+#include <cctype>
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+#include "analysis/LimitsCheck.h"
+
+namespace analysis {
+
+std::string LimitsError::Text() const {
+  std::string out = path.empty() ? std::string("limits") : path;
+  if (pos.line > 0) {
+    out += ":" + std::to_string(pos.line);
+    if (pos.column > 0) out += ":" + std::to_string(pos.column);
+  }
+  out += ": ";
+  if (!key.empty()) out += key + ": ";
+  return out + message;
+}
+
+namespace {
+
+SourcePos Pos(const toml::source_region& r) {
+  return SourcePos{static_cast<int>(r.begin.line), static_cast<int>(r.begin.column)};
+}
+
+// Collects the first error; every check returns false once one is set.
+class Reader {
+ public:
+  Reader(const std::string& path, LimitsError& err) : path_(path), err_(err) {}
+
+  bool Fail(SourcePos pos, const std::string& key, const std::string& message) {
+    err_ = LimitsError{path_, pos, key, message};
+    return false;
+  }
+  bool Fail(const toml::node& n, const std::string& key, const std::string& message) {
+    return Fail(Pos(n.source()), key, message);
+  }
+
+  bool Integer(const toml::node& n, const std::string& key, int64_t lo, int64_t hi, int64_t& out) {
+    if (!n.is_integer()) return Fail(n, key, "must be a whole number");
+    out = *n.value<int64_t>();
+    if (out < lo || out > hi)
+      return Fail(n, key, "must be " + std::to_string(lo) + " to " + std::to_string(hi));
+    return true;
+  }
+  bool Number(const toml::node& n, const std::string& key, std::optional<double>& out) {
+    if (!n.is_number()) return Fail(n, key, "must be a number");
+    out = *n.value<double>();
+    return true;
+  }
+  bool Text(const toml::node& n, const std::string& key, std::optional<std::string>& out) {
+    if (!n.is_string()) return Fail(n, key, "must be a text in quotes");
+    out = *n.value<std::string>();
+    return true;
+  }
+  bool Table(const toml::node& n, const std::string& key) {
+    return n.is_table() || Fail(n, key, "must be a table");
+  }
+  bool Unknown(const toml::key& k, const std::string& key, const char* known) {
+    return Fail(Pos(k.source()), key, std::string("unknown key (known here: ") + known + ")");
+  }
+
+  bool Panel(const toml::table& t, Limits& out);
+  bool Firmware(const toml::table& t, Limits& out);
+  bool Stream(const toml::key& k, const toml::node& n, Limits& out);
+  bool Entry(const toml::node& n, const std::string& key, StreamLimits& s);
+  bool Selector(const toml::node& n, const std::string& key, LimitEntry& e);
+
+ private:
+  const std::string& path_;
+  LimitsError& err_;
+};
+
+bool Reader::Panel(const toml::table& t, Limits& out) {
+  for (auto&& [k, v] : t) {
+    const std::string key = "panel." + std::string(k.str());
+    int64_t n = 0;
+    if (k.str() == "x_count" || k.str() == "y_count") {
+      if (!Integer(v, key, 1, 255, n)) return false;
+      (k.str() == "x_count" ? out.xCount : out.yCount) = static_cast<int>(n);
+      (k.str() == "x_count" ? out.xCountPos : out.yCountPos) = Pos(v.source());
+    } else {
+      return Unknown(k, key, "x_count, y_count");
+    }
+  }
+  return true;
+}
+
+bool Reader::Firmware(const toml::table& t, Limits& out) {
+  for (auto&& [k, v] : t) {
+    const std::string key = "firmware." + std::string(k.str());
+    if (k.str() == "version") {
+      if (!Text(v, key, out.version)) return false;
+    } else if (k.str() == "version_pattern") {
+      if (!Text(v, key, out.versionPattern)) return false;
+    } else {
+      return Unknown(k, key, "version, version_pattern");
+    }
+  }
+  if (out.version && out.versionPattern)
+    return Fail(t, "firmware", "give either version or version_pattern, not both");
+  return true;
+}
+
+// "12" at text[i...]; advances i.
+bool Index(std::string_view text, size_t& i, int& out) {
+  const char* b = text.data() + i;
+  auto [p, ec] = std::from_chars(b, text.data() + text.size(), out);
+  if (ec != std::errc() || p == b) return false;
+  i = static_cast<size_t>(p - text.data());
+  return true;
+}
+
+bool ParseSelector(std::string_view t, ElectrodeSelector& s) {
+  if (t == "all") {
+    s = ElectrodeSelector{};
+    return true;
+  }
+  if (t.empty()) return false;
+  const char axis = static_cast<char>(std::toupper(static_cast<unsigned char>(t[0])));
+  if (axis != 'X' && axis != 'Y') return false;
+  s = ElectrodeSelector{axis, 0, -1};
+  if (t.size() == 1) return true;
+  size_t i = 1;
+  if (!Index(t, i, s.first)) return false;
+  s.last = s.first;
+  if (i == t.size()) return true;
+  if (t[i++] != '-') return false;
+  if (i < t.size() && std::toupper(static_cast<unsigned char>(t[i])) == axis) ++i;
+  return Index(t, i, s.last) && i == t.size();
+}
+
+bool Reader::Selector(const toml::node& n, const std::string& key, LimitEntry& e) {
+  ElectrodeSelector s;
+  if (!n.is_string() || !ParseSelector(*n.value<std::string>(), s))
+    return Fail(n, key,
+                "electrodes are \"all\", \"X\", \"Y\", \"X3\", \"X0-X37\" or an array of these");
+  if (s.last >= 0 && s.first > s.last)
+    return Fail(n, key, "range runs backwards (first above last)");
+  e.electrodes.push_back(s);
+  return true;
+}
+
+bool Reader::Entry(const toml::node& n, const std::string& key, StreamLimits& s) {
+  if (!Table(n, key)) return false;
+  LimitEntry e;
+  e.pos = Pos(n.source());
+  e.key = key;
+  for (auto&& [k, v] : *n.as_table()) {
+    const std::string name(k.str());
+    const std::string vkey = key + "." + name;
+    if (name == "electrodes") {
+      if (const toml::array* a = v.as_array()) {
+        if (a->empty()) return Fail(v, vkey, "names no electrode");
+        for (const toml::node& el : *a)
+          if (!Selector(el, vkey, e)) return false;
+      } else if (!Selector(v, vkey, e)) {
+        return false;
+      }
+    } else if (name == "mean_min" || name == "mean_max" || name == "p2p_max" ||
+               name == "stddev_max") {
+      std::optional<double>& slot = name == "mean_min"   ? e.values.meanMin
+                                    : name == "mean_max" ? e.values.meanMax
+                                    : name == "p2p_max"  ? e.values.p2pMax
+                                                         : e.values.stddevMax;
+      if (!Number(v, vkey, slot)) return false;
+      if ((name == "p2p_max" || name == "stddev_max") && *slot < 0)
+        return Fail(v, vkey, "must not be negative");
+    } else {
+      return Unknown(k, vkey, "electrodes, mean_min, mean_max, p2p_max, stddev_max");
+    }
+  }
+  if (e.electrodes.empty()) return Fail(n, key, "needs electrodes = \"...\"");
+  if (e.values.meanMin && e.values.meanMax && *e.values.meanMin > *e.values.meanMax) {
+    const toml::node* at = n.as_table()->get("mean_min");
+    return Fail(*at, key + ".mean_min",
+                "mean_min " + FormatNumber(*e.values.meanMin) + " is above mean_max " +
+                    FormatNumber(*e.values.meanMax));
+  }
+  s.entries.push_back(std::move(e));
+  return true;
+}
+
+bool Reader::Stream(const toml::key& k, const toml::node& n, Limits& out) {
+  const std::string key = "streams." + std::string(k.str());
+  StreamLimits s;
+  s.stream = FindStream(k.str());
+  if (s.stream == nullptr)
+    return Fail(Pos(k.source()), key, "unknown stream (known: " + StreamNames() + ")");
+  for (const StreamLimits& other : out.streams)
+    if (other.stream == s.stream) return Fail(n, key, "stream given twice");
+  if (!Table(n, key)) return false;
+  s.pos = Pos(n.source());
+  for (auto&& [ek, v] : *n.as_table()) {
+    const std::string name(ek.str());
+    const std::string vkey = key + "." + name;
+    int64_t scans = 0;
+    if (name == "scans") {
+      if (!Integer(v, vkey, 1, 1000000, scans)) return false;
+      s.scans = static_cast<int>(scans);
+    } else if ((name == "open_below" || name == "short_above") &&
+               s.stream->kind == StreamKind::kOpenShort) {
+      if (!Number(v, vkey, name == "open_below" ? s.openBelow : s.shortAbove)) return false;
+    } else if (name == "limits") {
+      const toml::array* a = v.as_array();
+      if (a == nullptr) return Fail(v, vkey, "must be an array of tables");
+      for (size_t i = 0; i < a->size(); ++i)
+        if (!Entry(*a->get(i), vkey + "[" + std::to_string(i + 1) + "]", s)) return false;
+    } else {
+      return Unknown(ek, vkey,
+                     s.stream->kind == StreamKind::kOpenShort
+                         ? "scans, limits, open_below, short_above"
+                         : "scans, limits");
+    }
+  }
+  if (s.openBelow && s.shortAbove && *s.openBelow > *s.shortAbove)
+    return Fail(n, key + ".open_below", "open_below is above short_above");
+  out.streams.push_back(std::move(s));
+  return true;
+}
+
+}  // namespace
+
+bool ParseLimits(std::string_view text, const std::string& path, Limits& out, LimitsError& err) {
+  out = Limits{};
+  out.path = path;
+  toml::table root;
+  try {
+    root = toml::parse(text, path);
+  } catch (const toml::parse_error& e) {
+    err = LimitsError{path, Pos(e.source()), "", std::string(e.description())};
+    return false;
+  }
+  Reader r(path, err);
+  for (auto&& [k, v] : root) {
+    const std::string key(k.str());
+    if (key == "panel") {
+      if (!r.Table(v, key) || !r.Panel(*v.as_table(), out)) return false;
+    } else if (key == "firmware") {
+      if (!r.Table(v, key) || !r.Firmware(*v.as_table(), out)) return false;
+    } else if (key == "streams") {
+      if (!r.Table(v, key)) return false;
+      for (auto&& [sk, sv] : *v.as_table())
+        if (!r.Stream(sk, sv, out)) return false;
+    } else {
+      return r.Unknown(k, key, "panel, firmware, streams");
+    }
+  }
+  if (out.xCount && out.yCount) return ResolveLimits(out, *out.xCount, *out.yCount, err);
+  return true;
+}
+
+bool LoadLimits(const std::string& path, Limits& out, LimitsError& err) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    err = LimitsError{path, {}, "", "cannot be read"};
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return ParseLimits(text.str(), path, out, err);
+}
+
+bool ResolveLimits(Limits& limits, int xCount, int yCount, LimitsError& err) {
+  for (StreamLimits& s : limits.streams) {
+    s.layout = ScanLayout::For(*s.stream, xCount, yCount);
+    s.perElectrode.assign(static_cast<size_t>(s.layout.Size()), LimitValues{});
+    for (const LimitEntry& e : s.entries) {
+      auto fail = [&](const std::string& message) {
+        err = LimitsError{limits.path, e.pos, e.key + ".electrodes", message};
+        return false;
+      };
+      for (const ElectrodeSelector& sel : e.electrodes) {
+        for (char axis : {'X', 'Y'}) {
+          if (sel.axis != 'A' && sel.axis != axis) continue;
+          const int count = axis == 'X' ? s.layout.xCount : s.layout.yCount;
+          if (count == 0) {
+            if (sel.axis == 'A') continue;
+            return fail(std::string("stream ") + s.stream->name + " measures no " + axis +
+                        " electrodes");
+          }
+          const int last = sel.last < 0 ? count - 1 : sel.last;
+          if (last >= count)
+            return fail(std::string(1, axis) + std::to_string(last) + " is outside the panel (" +
+                        std::to_string(count) + " " + axis + " electrodes, " + axis + "0 to " +
+                        axis + std::to_string(count - 1) + ")");
+          const int offset = axis == 'X' ? 0 : s.layout.xCount;
+          for (int i = sel.first; i <= last; ++i) {
+            LimitValues& v = s.perElectrode[static_cast<size_t>(offset + i)];
+            if (e.values.meanMin) v.meanMin = e.values.meanMin;
+            if (e.values.meanMax) v.meanMax = e.values.meanMax;
+            if (e.values.p2pMax) v.p2pMax = e.values.p2pMax;
+            if (e.values.stddevMax) v.stddevMax = e.values.stddevMax;
+            if (v.meanMin && v.meanMax && *v.meanMin > *v.meanMax)
+              return fail("with the entries before it, " + s.layout.Name(offset + i) +
+                          " has mean_min above mean_max");
+          }
+        }
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace analysis

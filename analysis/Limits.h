@@ -1,0 +1,91 @@
+// Limits of a panel self test, read from a TOML file a person can write and edit:
+//
+//   [panel]                       # expected electrode counts (optional)
+//   x_count = 38
+//   y_count = 22
+//   [firmware]                    # expected version text: exact, or a pattern (* ? [..])
+//   version = "TPCSIM 1.0.0"      # or version_pattern = "TPCSIM 1.*"
+//   [streams.m0-raw]
+//   scans = 50                    # scans to measure
+//   limits = [                    # later entries win, key by key
+//     { electrodes = "all", mean_min = 900, mean_max = 1100, p2p_max = 30, stddev_max = 8 },
+//     { electrodes = "X3-X5", mean_min = 850 },
+//   ]
+//
+// Electrodes: "all", "X", "Y", "X3", "X0-X37" or "X0-37", or an array of these.
+// Open/short streams also take open_below and short_above (the flag thresholds).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/DataStreams.h"
+
+namespace analysis {
+
+// Where a value stands in its file (1-based; 0 = not from a file).
+struct SourcePos {
+  int line = 0;
+  int column = 0;
+};
+
+// A refused limits file: its path, the place, the key and what is wrong.
+struct LimitsError {
+  std::string path;
+  SourcePos pos;
+  std::string key;
+  std::string message;
+  // "limits.toml:12:5: streams.m0-raw.limits[2].mean_min: ..."
+  std::string Text() const;
+};
+
+struct LimitValues {
+  std::optional<double> meanMin, meanMax, p2pMax, stddevMax;
+  bool Any() const { return meanMin || meanMax || p2pMax || stddevMax; }
+};
+
+struct ElectrodeSelector {
+  char axis = 'A';  // 'A' every electrode of the stream, 'X' or 'Y'
+  int first = 0;
+  int last = -1;  // -1: to the axis's end
+};
+
+struct LimitEntry {
+  std::vector<ElectrodeSelector> electrodes;
+  LimitValues values;
+  SourcePos pos;
+  std::string key;  // "streams.m0-raw.limits[2]"
+};
+
+struct StreamLimits {
+  const StreamInfo* stream = nullptr;
+  int scans = 0;  // 0: the caller's default
+  std::optional<double> openBelow, shortAbove;
+  std::vector<LimitEntry> entries;
+  SourcePos pos;
+  // Filled by ResolveLimits: the limits of every electrode of the stream's scans.
+  ScanLayout layout;
+  std::vector<LimitValues> perElectrode;
+};
+
+struct Limits {
+  std::string path;
+  std::optional<int> xCount, yCount;
+  SourcePos xCountPos, yCountPos;
+  std::optional<std::string> version, versionPattern;
+  std::vector<StreamLimits> streams;
+};
+
+// Reads and checks a limits file. False, with err saying where and what, when the file
+// cannot be read, is not TOML, has an unknown key, a value of the wrong type, a minimum
+// above its maximum, or (when [panel] gives the counts) an electrode outside the panel.
+bool LoadLimits(const std::string& path, Limits& out, LimitsError& err);
+bool ParseLimits(std::string_view text, const std::string& path, Limits& out, LimitsError& err);
+
+// Fills every stream's per-electrode limits for a panel of these counts. False for an
+// electrode outside the panel or an axis the stream does not measure.
+bool ResolveLimits(Limits& limits, int xCount, int yCount, LimitsError& err);
+
+}  // namespace analysis

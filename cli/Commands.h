@@ -1,0 +1,47 @@
+// The subcommands of vantrel. Each returns the program's exit code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "analysis/LimitsLearn.h"
+#include "cli/ControllerSession.h"
+
+enum ExitCode : int {
+  kExitPass = 0,
+  kExitFail = 1,       // a check failed, a reply was negative
+  kExitCannotRun = 2,  // no controller, no answer, bad input
+  kExitInterrupted = 130,
+};
+
+struct GlobalOptions {
+  LinkChoice link;
+  double timeoutS = 3;  // longest wait for an answer or a scan
+  int TimeoutMs() const { return static_cast<int>(timeoutS * 1000); }
+};
+
+struct TestOptions {
+  std::string limits;
+  std::string junit;
+  std::string csv;
+  int scans = 50;  // per stream, when the limits file gives none
+};
+
+struct LearnOptions {
+  std::vector<std::string> streams;
+  int scans = 50;
+  analysis::Margins margins;
+  std::string versionPattern;  // written instead of the exact version when given
+  std::string output;
+};
+
+int RunList(const GlobalOptions& g);
+int RunInfo(const GlobalOptions& g, bool json);
+int RunSend(const GlobalOptions& g, const std::string& cmd, bool raw);
+int RunCapture(const GlobalOptions& g, const std::string& stream, int scans,
+               const std::string& csv);
+int RunStats(const GlobalOptions& g, const std::string& stream, int scans, bool json,
+             const std::string& csv);
+int RunTest(const GlobalOptions& g, const TestOptions& t);
+int RunLearn(const GlobalOptions& g, const LearnOptions& l);
+int RunCalibrate(const GlobalOptions& g, double timeoutS);

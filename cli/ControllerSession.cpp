@@ -1,0 +1,266 @@
+#include "cli/ControllerSession.h"
+
+#include <cstdio>
+
+#include "analysis/ScanAssembler.h"
+#include "cli/Interrupt.h"
+#include "cli/Progress.h"
+#include "link/CommandString.h"
+#include "link/FrameCodec.h"
+#include "link/SerialPortMap.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kListenerSlot = 5;  // every frame but device text and dropped replies
+constexpr const char* kStopStreams = "SEND 024E0180 ";
+constexpr const char* kReportTargetCursor = "SEND 024C020500 ";
+constexpr int kLeaveWaitMs = 500;
+
+std::string Hex4(uint16_t v) {
+  char b[8];
+  std::snprintf(b, sizeof b, "%04X", v);
+  return b;
+}
+
+std::string Hex2(uint8_t v) {
+  char b[4];
+  std::snprintf(b, sizeof b, "%02X", v);
+  return b;
+}
+
+// A reply to the frame: same group (data-stream acknowledgements may also come with
+// the data report group and N = 2) and the same sub-command; data reports never match.
+bool IsReplyTo(const ControllerSession::Frame& f, const uint8_t* cmd, int cmdLen) {
+  if (f.size() < 4 || f[0] != 0x02) return false;
+  if (f[1] == 0x4B && f[2] != 2) return false;
+  if (f[1] == 0x4D) return false;
+  if (cmdLen < 4) return f[1] == 0x4C || f[1] == 0x4E;
+  return (f[1] == cmd[1] || (f[1] == 0x4B && cmd[1] == 0x4E)) && f[3] == cmd[3];
+}
+
+// The status of an acknowledgement or query reply; version and panel replies carry no
+// status.
+bool ReplyOk(const ControllerSession::Frame& f) {
+  if (f[1] == 0x4C && (f[3] == 0x04 || f[3] == 0x06)) return true;
+  return f.size() >= 5 && f[4] == 1;
+}
+
+}  // namespace
+
+void LoadLinkSettings(const LinkChoice& choice, CSettingsRecord& settings) {
+  const std::string path =
+      choice.configPath.empty() ? CSettingsRecord::DefaultFilePath() : choice.configPath;
+  settings.SetFilePath(path);
+  settings.LoadSettings(path, nullptr);
+  if (choice.usbVid) {
+    settings.usbCom = 0;
+    settings.vid[0] = settings.vid[1] = *choice.usbVid;
+    settings.pid[0] = settings.pid[1] = *choice.usbPid;
+  } else if (!choice.serialDevice.empty()) {
+    settings.usbCom = 1;
+    settings.comPort.devicePath = choice.serialDevice;
+  }
+  if (choice.baud) settings.comPort.baudRate = *choice.baud;
+}
+
+ControllerSession::ControllerSession(int timeoutMs) : timeoutMs_(timeoutMs) {
+  ctrl_.SetHost(this);
+}
+
+ControllerSession::~ControllerSession() {
+  Leave();
+  // The receive thread must be gone before the frame queue it fills.
+  ctrl_.UnregisterListener(kListenerSlot);
+  ctrl_.Close();
+}
+
+ControllerSession::Result ControllerSession::Fail(Result r, const std::string& message) {
+  error_ =
+      linkLost_ && r == Result::kTimeout ? "the controller went away (" + linkText_ + ")" : message;
+  if (r == Result::kTimeout) silent_ = true;
+  return r;
+}
+
+ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
+  LoadLinkSettings(choice, settings_);
+  ctrl_.SetPanelCounts(settings_.xCount, settings_.yCount, settings_.resolution);
+  ctrl_.RegisterListener(kListenerSlot, 2, this);
+  int opened = 0;
+  if (settings_.usbCom != 0) {
+    SerialLineSettings line = settings_.comPort;
+    line.portNum = settings_.portNum;
+    const std::string device = ComDevicePath(line);
+    linkText_ = "serial " + (device.empty() ? "COM" + std::to_string(line.portNum) : device) + " " +
+                std::to_string(line.baudRate) + " baud";
+    opened = ctrl_.Open(kLinkCom, &line);
+    if (opened != 1) return Fail(Result::kNotSent, "cannot open the serial port: " + linkText_);
+  } else {
+    for (int entry = 0; entry < 3; ++entry) {
+      const int from = entry == 0 ? 0 : 1;
+      ctrl_.SetIdentity(entry, settings_.vid[from], settings_.pid[from], settings_.osType[from]);
+    }
+    opened = ctrl_.Open(kLinkUsb, nullptr);
+    std::string ids = Hex4(settings_.vid[0]) + ":" + Hex4(settings_.pid[0]);
+    if (settings_.vid[1] != settings_.vid[0] || settings_.pid[1] != settings_.pid[0])
+      ids += " or " + Hex4(settings_.vid[1]) + ":" + Hex4(settings_.pid[1]);
+    linkText_ = "USB " + ids;
+    if (opened != 1)
+      return Fail(Result::kNotSent, "no controller found: USB " + ids + " not present");
+  }
+  open_ = true;
+  // Open sends GetVersion, the coordinate settings (USB) and GetFirmwareDetail; the
+  // rest leave the pending queue one by one.
+  bool version = false, panel = false;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  while (!version || !panel || CTransCtrl::PendingCount() > 0) {
+    auto f = Next(deadline, true);
+    if (Interrupted()) return Fail(Result::kInterrupted, "interrupted");
+    if (!f) {
+      return Fail(Result::kTimeout, "the controller did not answer within " +
+                                        std::to_string(timeoutMs_) + " ms (" + linkText_ + ")");
+    }
+    if (f->size() >= 4 && (*f)[1] == 0x4C && (*f)[3] == 0x04) version = true;
+    if (f->size() >= 4 && (*f)[1] == 0x4C && (*f)[3] == 0x06) panel = true;
+  }
+  return Result::kOk;
+}
+
+std::string ControllerSession::LinkText() const {
+  return linkText_;
+}
+
+int ControllerSession::OnTransCallback(int len, const uint8_t* bytes) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frames_.emplace_back(bytes, bytes + len);
+  }
+  cv_.notify_one();
+  return 0;
+}
+
+PanelInfo ControllerSession::ConfiguredPanel() {
+  return PanelInfo{settings_.xCount, settings_.yCount, settings_.resolution, 0, 0};
+}
+
+void ControllerSession::ApplyPanelInfo(const PanelInfo&) {
+  panelReported_ = true;
+}
+
+void ControllerSession::ShowPanelInfoFailure() {
+  std::fprintf(stderr,
+               "vantrel: Fail to read the panel information; using the configured counts\n");
+}
+
+void ControllerSession::OnLinkLost() {
+  linkLost_ = true;
+  cv_.notify_all();
+}
+
+std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_point deadline,
+                                                                bool interruptible) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (frames_.empty()) {
+    if ((interruptible && Interrupted()) || linkLost_) return std::nullopt;
+    // Short waits so that Ctrl+C is seen soon.
+    const auto step = std::min(deadline, Clock::now() + std::chrono::milliseconds(50));
+    cv_.wait_until(lock, step);
+    if (frames_.empty() && Clock::now() >= deadline) return std::nullopt;
+  }
+  Frame f = std::move(frames_.front());
+  frames_.pop_front();
+  return f;
+}
+
+void ControllerSession::Drop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  frames_.clear();
+}
+
+ControllerSession::Result ControllerSession::Exchange(const std::string& cmd, int timeoutMs,
+                                                      Frame* reply) {
+  uint8_t frame[CommandString::kUsbBufferSize];
+  const int n = CommandString::ToUsbFrame(cmd, frame);
+  if (n < 0) return Fail(Result::kNotSent, "not a command string (it must start with SEND)");
+  if (static_cast<int>(cmd.size()) > CommandString::kMaxLength)
+    return Fail(Result::kNotSent, "command string longer than 128 characters");
+  Drop();
+  if (ctrl_.SendCmd(cmd.c_str(), static_cast<int>(cmd.size()), 1, 0) == -1)
+    return Fail(Result::kNotSent, "the command was not sent (" + linkText_ + ")");
+  const bool interruptible = open_ && !Interrupted();
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    auto f = Next(deadline, interruptible);
+    if (!f) {
+      if (interruptible && Interrupted()) return Fail(Result::kInterrupted, "interrupted");
+      return Fail(Result::kTimeout,
+                  "no reply to \"" + cmd + "\" within " + std::to_string(timeoutMs) + " ms");
+    }
+    if (!IsReplyTo(*f, frame, n)) continue;
+    if (reply) *reply = *f;
+    if (ReplyOk(*f)) return Result::kOk;
+    return Fail(Result::kRefused, "the controller refused \"" + cmd + "\" (status " +
+                                      (f->size() >= 5 ? std::to_string((*f)[4]) : "none") + ")");
+  }
+}
+
+ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart& part,
+                                                     const std::string& label, int scans,
+                                                     const ScanFn& onScan, CaptureCounts& counts) {
+  const PanelInfo panel = Panel();
+  analysis::ScanAssembler assembler(part.dataCode,
+                                    analysis::ScanLayout::For(part, panel.xCount, panel.yCount));
+  const std::string start = "SEND 024E02" + Hex2(part.subCommand) + "00 ";
+  streamStarted_ = true;
+  Result r = Exchange(start, timeoutMs_);
+  if (r != Result::kOk) return r;
+
+  Progress progress(label, scans);
+  DataRecord record;
+  CoordinateRecord coord;
+  int32_t values[FrameCodec::kValueCount];
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  long done = 0;
+  r = Result::kOk;
+  while (done < scans) {
+    auto f = Next(deadline, true);
+    if (!f) {
+      r = Interrupted() ? Fail(Result::kInterrupted, "interrupted")
+                        : Fail(Result::kTimeout, "no complete scan of " + label + " within " +
+                                                     std::to_string(timeoutMs_) + " ms");
+      break;
+    }
+    const auto kind =
+        FrameCodec::DecodeReport(f->data(), static_cast<int>(f->size()), 0, record, coord, values)
+            .kind;
+    if (kind != FrameCodec::Decoded::kData || record.group != 0x4B) continue;
+    if (!assembler.Add(record)) continue;
+    onScan(assembler.Scan());
+    ++done;
+    progress.Update(done);
+    deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  }
+  progress.Finish();
+  counts.complete += assembler.Complete();
+  counts.incomplete += assembler.Incomplete();
+  if (r == Result::kOk || r == Result::kInterrupted) {
+    // Stop now; Leave() stops again when this does not get through.
+    const std::string error = error_;
+    if (Exchange(kStopStreams, timeoutMs_) == Result::kOk) streamStarted_ = false;
+    if (r != Result::kOk) error_ = error;
+  }
+  return r;
+}
+
+void ControllerSession::Leave() {
+  if (!open_) return;
+  // After a silence the commands still go out, without waiting for answers that would
+  // not come.
+  const int wait = silent_ ? 0 : kLeaveWaitMs;
+  if (streamStarted_) Exchange(kStopStreams, wait);
+  if (ctrl_.GetLinkType() == kLinkUsb) Exchange(kReportTargetCursor, wait);
+  open_ = false;
+  ctrl_.UnregisterListener(kListenerSlot);
+  ctrl_.Close();
+}

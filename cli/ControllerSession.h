@@ -1,0 +1,104 @@
+// One connection of the command-line program to a controller: opens the link the way
+// VantrelTool does (configuration file, or an explicit USB identity or serial device),
+// waits for the version and panel information, exchanges commands, runs data streams
+// into complete scans, and on Leave() (also after Ctrl+C) stops what it started and gives
+// the coordinate reports back before closing.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "analysis/DataStreams.h"
+#include "control/CSettingsRecord.h"
+#include "link/CTransCtrl.h"
+
+// How the link is chosen.
+struct LinkChoice {
+  std::string configPath;  // "" = ZUZIvor.ini beside the program
+  std::optional<uint16_t> usbVid, usbPid;
+  std::string serialDevice;
+  std::optional<uint32_t> baud;
+};
+
+// Reads the configuration and fills the settings; the USB identities and serial line
+// the link would use follow from it and the choice.
+void LoadLinkSettings(const LinkChoice& choice, CSettingsRecord& settings);
+
+class ControllerSession : private ITransListener, private ITransHost {
+ public:
+  using Frame = std::vector<uint8_t>;
+  using ScanFn = std::function<void(std::span<const int32_t>)>;
+
+  enum class Result { kOk, kNotSent, kTimeout, kRefused, kInterrupted };
+
+  explicit ControllerSession(int timeoutMs);
+  ~ControllerSession() override;
+  ControllerSession(const ControllerSession&) = delete;
+  ControllerSession& operator=(const ControllerSession&) = delete;
+
+  // Opens the link and waits for the version and the panel information. On failure
+  // Error() says why.
+  Result Open(const LinkChoice& choice);
+  const std::string& Error() const { return error_; }
+
+  std::string LinkText() const;
+  std::string Version() const { return ctrl_.FirmwareVersion(); }
+  PanelInfo Panel() const { return ctrl_.Panel(); }
+  bool PanelReported() const { return panelReported_; }
+
+  // Sends a command string and waits up to timeoutMs for its reply (a frame of the same
+  // group and sub-command). kRefused: the reply's status was not OK.
+  Result Exchange(const std::string& cmd, int timeoutMs, Frame* reply = nullptr);
+
+  // Runs one data-stream command until `scans` complete scans arrived, handing each to
+  // onScan; stops the stream afterwards. kTimeout when no scan completed within the time
+  // out; kRefused when the controller refused the stream.
+  struct CaptureCounts {
+    uint64_t complete = 0;
+    uint64_t incomplete = 0;
+  };
+  Result Capture(const analysis::StreamPart& part, const std::string& label, int scans,
+                 const ScanFn& onScan, CaptureCounts& counts);
+
+  // Stops a stream this program started and (USB) gives coordinates back to the cursor,
+  // then closes the link. Called by the destructor too; does nothing twice.
+  void Leave();
+
+  // Reports of a stream command seen by Exchange callers (a stream started by "send").
+  void MarkStreamStarted() { streamStarted_ = true; }
+
+ private:
+  int OnTransCallback(int len, const uint8_t* bytes) override;
+  PanelInfo ConfiguredPanel() override;
+  void ApplyPanelInfo(const PanelInfo& info) override;
+  void ShowPanelInfoFailure() override;
+  void OnLinkLost() override;
+
+  std::optional<Frame> Next(std::chrono::steady_clock::time_point deadline, bool interruptible);
+  void Drop();  // forgets frames received so far
+  Result Fail(Result r, const std::string& message);
+
+  int timeoutMs_;
+  CTransCtrl ctrl_;
+  CSettingsRecord settings_;
+  std::string linkText_;
+  std::string error_;
+  bool open_ = false;
+  bool streamStarted_ = false;
+  bool silent_ = false;  // a wait for an answer ran out
+  std::atomic<bool> panelReported_{false};
+  std::atomic<bool> linkLost_{false};
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<Frame> frames_;
+};

@@ -1,0 +1,177 @@
+// vantrel: the command line for scripts and production lines.
+#include <CLI/CLI.hpp>
+#include <clocale>
+#include <cstdio>
+#include <iostream>
+
+#include "cli/Commands.h"
+#include "cli/Interrupt.h"
+
+namespace {
+
+// "227D:0102" (hexadecimal, 0x allowed) into the choice.
+std::string ParseUsbIdentity(const std::string& text, LinkChoice& link) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) return "must be VID:PID in hexadecimal, e.g. 227D:0102";
+  auto part = [](std::string s, uint16_t& out) {
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = s.substr(2);
+    if (s.empty() || s.size() > 4) return false;
+    for (char c : s)
+      if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    out = static_cast<uint16_t>(std::stoul(s, nullptr, 16));
+    return out != 0;
+  };
+  uint16_t vid = 0, pid = 0;
+  if (!part(text.substr(0, colon), vid) || !part(text.substr(colon + 1), pid))
+    return "must be VID:PID, two non-zero hexadecimal numbers of up to 4 digits";
+  link.usbVid = vid;
+  link.usbPid = pid;
+  return "";
+}
+
+constexpr const char* kStreamHelp =
+    "data stream: m0-raw, m0-offset, m0-signal, m1x-raw, m1x-offset, m1x-signal, m1y-raw, "
+    "m1y-offset, m1y-signal, open-short (X then Y), open-short-x, open-short-y";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  std::setlocale(LC_NUMERIC, "C");
+
+  CLI::App app{
+      "vantrel: command line for touch panel controllers: information, firmware commands, "
+      "data capture, statistics and a self test against limits.\n"
+      "Exit codes: 0 done / test passed, 1 test failed or negative reply, 2 could not run "
+      "(no controller, no answer, bad input), 130 interrupted.",
+      "vantrel"};
+  app.set_version_flag("--version", std::string("vantrel ") + VANTREL_VERSION);
+  app.require_subcommand(1);
+  app.fallthrough();  // link options also after the subcommand (copied to subcommands)
+
+  GlobalOptions g;
+  std::string usb;
+  auto* config = app.add_option("--config", g.link.configPath,
+                                "configuration file with the USB identities and the serial "
+                                "line (default: ZUZIvor.ini beside the program)");
+  auto* usbOpt = app.add_option("--usb", usb, "open this USB identity instead, VID:PID in hex");
+  auto* serialOpt = app.add_option("--serial", g.link.serialDevice,
+                                   "open this serial device instead (e.g. /dev/ttyUSB0)");
+  uint32_t baud = 0;
+  auto* baudOpt = app.add_option("--baud", baud, "baud rate of --serial (default: configured)")
+                      ->check(CLI::Range(50u, 4000000u));
+  usbOpt->excludes(serialOpt);
+  baudOpt->needs(serialOpt);
+  app.add_option("--timeout", g.timeoutS, "seconds to wait for an answer or a scan (default 3)")
+      ->check(CLI::Range(0.1, 3600.0));
+  (void)config;
+
+  auto* list = app.add_subcommand("list",
+                                  "controllers reachable now: configured USB identities "
+                                  "that are present, serial ports");
+  bool json = false, raw = false;
+  auto* info = app.add_subcommand("info", "link, firmware version, panel information");
+  info->add_flag("--json", json, "as JSON");
+
+  std::string cmd;
+  auto* send = app.add_subcommand("send", "send one command string, print the reply");
+  send->add_option("command", cmd, "command string, e.g. \"SEND 024C020400 \"")->required();
+  send->add_flag("--raw", raw, "also print the reply's bytes in hex");
+
+  std::string stream, csv, record;
+  int scans = 50;
+  auto* capture = app.add_subcommand("capture",
+                                     "N complete scans of a stream as CSV (one row "
+                                     "per scan, one column per electrode)");
+  capture->add_option("stream", stream, kStreamHelp)->required();
+  capture->add_option("--scans", scans, "complete scans (default 50)")
+      ->check(CLI::Range(1, 10000000));
+  capture->add_option("--csv", csv, "CSV file (default: standard output)");
+  capture->add_option("--record", record, "capture file (not available yet)");
+
+  auto* stats = app.add_subcommand("stats",
+                                   "per-electrode statistics of N scans: min, max, "
+                                   "mean, stddev, p2p (SNR for signal data, open/short "
+                                   "state)");
+  stats->add_option("stream", stream, kStreamHelp)->required();
+  stats->add_option("--scans", scans, "complete scans (default 50)")
+      ->check(CLI::Range(1, 10000000));
+  auto* statsJson = stats->add_flag("--json", json, "as JSON on standard output");
+  stats->add_option("--csv", csv, "write the table as CSV to this file")->excludes(statsJson);
+
+  TestOptions t;
+  auto* test = app.add_subcommand("test",
+                                  "self test against a limits file; exit 0 pass, "
+                                  "1 fail, 2 could not run");
+  test->add_option("--limits", t.limits, "limits file (TOML)")->required();
+  test->add_option("--junit", t.junit, "write a JUnit XML report");
+  test->add_option("--csv", t.csv, "write every check as CSV");
+  test->add_option("--scans", t.scans, "scans per stream when the limits file gives none (50)")
+      ->check(CLI::Range(1, 10000000));
+
+  LearnOptions l;
+  auto* learn = app.add_subcommand("learn",
+                                   "learn limits from a known-good panel and write "
+                                   "them as a limits file");
+  learn->add_option("streams", l.streams, kStreamHelp)->required();
+  learn->add_option("--scans", l.scans, "scans per stream (default 50)")
+      ->check(CLI::Range(1, 10000000));
+  learn
+      ->add_option("--margin-sigma", l.margins.sigmas,
+                   "mean limits: learnt mean +- this many standard deviations (default 6)")
+      ->check(CLI::Range(0.0, 1000.0));
+  learn
+      ->add_option("--margin-factor", l.margins.factor,
+                   "p2p_max and stddev_max: this times the learnt value (default 2)")
+      ->check(CLI::Range(1.0, 1000.0));
+  learn
+      ->add_option("--margin-floor", l.margins.floor,
+                   "every margin is at least this many counts (default 2)")
+      ->check(CLI::Range(0.0, 100000.0));
+  learn->add_option("--version-pattern", l.versionPattern,
+                    "expect firmware versions matching this pattern (* ? [..]) instead of "
+                    "exactly the learnt panel's");
+  learn->add_option("-o,--output", l.output, "limits file to write")->required();
+
+  double calTimeout = 60;
+  auto* calibrate = app.add_subcommand("calibrate",
+                                       "calibrate the controller (do not touch "
+                                       "the glass); exit 0 finished, 1 refused");
+  calibrate->add_option("--timeout", calTimeout, "seconds to wait for the end (default 60)")
+      ->check(CLI::Range(1.0, 3600.0));
+
+  for (CLI::App* sub : app.get_subcommands({}))
+    sub->footer("The link and time-out options (--config, --usb, --serial, --baud, --timeout) "
+                "may also follow the subcommand: see vantrel --help.");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? kExitPass : kExitCannotRun;
+  }
+  if (!usb.empty()) {
+    const std::string error = ParseUsbIdentity(usb, g.link);
+    if (!error.empty()) {
+      std::cerr << "vantrel: --usb " << usb << ": " << error << "\n";
+      return kExitCannotRun;
+    }
+  }
+  if (baud) g.link.baud = baud;
+  if (!record.empty()) {
+    std::cerr << "vantrel: --record: capture files are not available in this version; use "
+                 "--csv\n";
+    return kExitCannotRun;
+  }
+
+  InstallInterruptHandlers();
+  if (*list) return RunList(g);
+  if (*info) return RunInfo(g, json);
+  if (*send) return RunSend(g, cmd, raw);
+  if (*capture) return RunCapture(g, stream, scans, csv);
+  if (*stats) return RunStats(g, stream, scans, json, csv);
+  if (*test) return RunTest(g, t);
+  if (*learn) return RunLearn(g, l);
+  if (*calibrate) return RunCalibrate(g, calTimeout);
+  return kExitCannotRun;
+}

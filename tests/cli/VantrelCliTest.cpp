@@ -1,0 +1,256 @@
+// vantrel as a user runs it: the program against a tpcsim, its exit code, its output and
+// the files it writes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/SimProcess.h"
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct Outcome {
+  int code = -1;  // exit code, 128 + signal when killed
+  std::string out, err;
+};
+
+class Vantrel {
+ public:
+  explicit Vantrel(const SimProcess& sim) : sim_(sim) {}
+
+  // Starts vantrel with the simulator's socket; the link options come first.
+  pid_t Start(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{VANTREL_PATH};
+    if (!serial_)
+      argv.insert(argv.end(), {"--usb", "227D:0102", "--timeout", "2"});
+    else
+      argv.insert(argv.end(), {"--serial", sim_.Link(), "--timeout", "2"});
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    std::vector<std::string> env{"HIDPIPE_SIM=" + sim_.Socket(), "PATH=/usr/bin:/bin"};
+    std::vector<char*> cenv;
+    for (auto& e : env) cenv.push_back(e.data());
+    cenv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, Out().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, Err().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, VANTREL_PATH, &fa, nullptr, cargv.data(), cenv.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    return pid;
+  }
+
+  // Waits for the program; kills it when it has not ended within ms (a hang).
+  Outcome Finish(pid_t pid, int ms = 20000) {
+    Outcome r;
+    int status = 0;
+    const bool ended = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, ms);
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+    }
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (!ended) r.code = -2;
+    r.out = Slurp(Out());
+    r.err = Slurp(Err());
+    return r;
+  }
+
+  Outcome operator()(const std::vector<std::string>& args, int ms = 20000) {
+    return Finish(Start(args), ms);
+  }
+
+  std::string File(const std::string& name) const { return sim_.Dir() + "/" + name; }
+  void UseSerial() { serial_ = true; }
+
+ private:
+  std::string Out() const { return File("out.txt"); }
+  std::string Err() const { return File("err.txt"); }
+  const SimProcess& sim_;
+  bool serial_ = false;
+};
+
+// The controller as vantrel must leave it: no stream, coordinates to the cursor.
+void ExpectLeftAsFound(const SimProcess& sim) {
+  const std::string status = sim.Command("status");
+  EXPECT_NE(status.find("stream=none"), std::string::npos) << status;
+  EXPECT_NE(status.find("target=0"), std::string::npos) << status;
+}
+
+class VantrelCli : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(sim.Start({"--usb", "--rate", "2000"})); }
+  SimProcess sim;
+  Vantrel vantrel{sim};
+};
+
+}  // namespace
+
+TEST_F(VantrelCli, InfoAndSendShowTheReplies) {
+  Outcome info = vantrel({"info", "--json"});
+  ASSERT_EQ(info.code, 0) << info.err;
+  const auto j = nlohmann::json::parse(info.out);
+  EXPECT_EQ(j["firmware_version"], "TPCSIM 1.0.0");
+  EXPECT_EQ(j["panel"]["x_count"], 38);
+  EXPECT_EQ(j["panel"]["y_count"], 22);
+
+  Outcome version = vantrel({"send", "SEND 024C020400 ", "--raw"});
+  EXPECT_EQ(version.code, 0) << version.err;
+  EXPECT_NE(version.out.find("version \"TPCSIM 1.0.0\""), std::string::npos) << version.out;
+  EXPECT_NE(version.out.find("raw: 02 4C 0D 04 54 50"), std::string::npos) << version.out;
+
+  ASSERT_TRUE(sim.Ok("nak 03"));
+  Outcome nak = vantrel({"send", "SEND 024C020310 "});
+  EXPECT_EQ(nak.code, 1);
+  EXPECT_NE(nak.out.find("reply 4C/03: NOT OK"), std::string::npos) << nak.out;
+
+  Outcome stream = vantrel({"send", "SEND 024E020400 "});
+  EXPECT_EQ(stream.code, 0);
+  ExpectLeftAsFound(sim);  // the stream it started was stopped
+
+  EXPECT_EQ(vantrel({"send", "024C020400"}).code, 2);  // no SEND
+  EXPECT_EQ(vantrel({"capture", "m0-raw", "--record", "x.cap"}).code, 2);
+  EXPECT_EQ(vantrel({"stats", "m7-raw"}).code, 2);
+  Outcome help = vantrel({"test", "--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("--junit"), std::string::npos);
+}
+
+TEST_F(VantrelCli, CaptureWritesTheScansTheControllerSent) {
+  const std::string csv = vantrel.File("scans.csv");
+  Outcome r = vantrel({"capture", "m0-raw", "--scans", "6", "--csv", csv});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ExpectLeftAsFound(sim);
+
+  // The first reports of the stream from the simulator's trace, four per scan.
+  std::vector<std::vector<int>> sent;
+  std::vector<int> scan(60);
+  int reports = 0;
+  for (const auto& f : sim.TraceFrames("D>H")) {
+    if (f.size() < 9 || f[1] != 0x4B || f[3] != 0x00) continue;
+    const bool x = f[6] == 1;
+    const int start = (x ? f[4] : 38 + f[5]);
+    for (size_t i = 7; i + 1 < f.size(); i += 2) scan[start + (i - 7) / 2] = f[i] | f[i + 1] << 8;
+    if (++reports % 4 == 0) sent.push_back(scan);
+  }
+  ASSERT_GE(sent.size(), 6u);
+
+  std::istringstream lines(Slurp(csv));
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line.substr(0, 13), "scan,X0,X1,X2");
+  EXPECT_NE(line.find(",X37,Y0,"), std::string::npos);
+  EXPECT_EQ(line.substr(line.size() - 5), ",Y21\r");
+  for (size_t k = 0; k < 6; ++k) {
+    ASSERT_TRUE(std::getline(lines, line));
+    std::string expected = std::to_string(k + 1);
+    for (int v : sent[k]) expected += "," + std::to_string(v);
+    EXPECT_EQ(line, expected + "\r") << "scan " << k + 1;
+  }
+  EXPECT_FALSE(std::getline(lines, line));
+}
+
+TEST_F(VantrelCli, LearnedLimitsPassACleanPanelAndNameTheFaultyElectrodes) {
+  const std::string limits = vantrel.File("limits.toml");
+  Outcome learn = vantrel({"learn", "m0-raw", "open-short", "--scans", "40", "-o", limits});
+  ASSERT_EQ(learn.code, 0) << learn.err;
+  ExpectLeftAsFound(sim);
+
+  const std::string junit = vantrel.File("report.xml");
+  Outcome pass = vantrel({"test", "--limits", limits, "--junit", junit});
+  EXPECT_EQ(pass.code, 0) << pass.out << pass.err;
+  EXPECT_NE(pass.out.find("PASS"), std::string::npos);
+  EXPECT_NE(Slurp(junit).find("failures=\"0\" errors=\"0\""), std::string::npos);
+
+  ASSERT_TRUE(sim.Ok("electrode x 5 noisy 80"));
+  ASSERT_TRUE(sim.Ok("electrode y 7 open"));
+  const std::string csv = vantrel.File("checks.csv");
+  Outcome fail = vantrel({"test", "--limits", limits, "--junit", junit, "--csv", csv});
+  EXPECT_EQ(fail.code, 1) << fail.out << fail.err;
+  EXPECT_NE(fail.out.find("FAIL X5 stddev"), std::string::npos) << fail.out;
+  EXPECT_NE(fail.out.find("FAIL Y7 mean"), std::string::npos) << fail.out;
+  EXPECT_NE(fail.out.find("FAIL Y7 open/short"), std::string::npos) << fail.out;
+  const std::string xml = Slurp(junit);
+  EXPECT_NE(xml.find("<failure message=\"m0-raw X5 stddev: "), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<failure message=\"open-short Y7 open/short: open"), std::string::npos);
+  EXPECT_EQ(xml.find("name=\"X4 stddev\" time=\"0.000\">"), std::string::npos);  // X4 passes
+  EXPECT_NE(Slurp(csv).find("m0-raw,Y7 mean,Y7,0,"), std::string::npos);
+  ExpectLeftAsFound(sim);
+}
+
+TEST_F(VantrelCli, BadLimitsFilesAndASilentControllerCannotRun) {
+  struct Case {
+    std::string text, where;
+  };
+  const std::vector<Case> cases{
+      {"[streams.m0-raw]\nlimits = [{ electrodes = \"X1\", mean_min = 9, mean_max = 5 }]\n",
+       "bad.toml:2:"},
+      {"[streams.m0-raw]\n\nlimits = [{ electrodes = \"Y22\", p2p_max = 3 }]\n", "bad.toml:3:"},
+      {"[panel]\nx_count = 38\nrows = 2\n", "bad.toml:3:"},
+      {"[streams.m0-raw]\nscans = 1.5\n", "bad.toml:2:"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(vantrel.File("bad.toml")) << c.text;
+    Outcome r = vantrel({"test", "--limits", vantrel.File("bad.toml")});
+    EXPECT_EQ(r.code, 2) << c.text;
+    EXPECT_NE(r.err.find(c.where), std::string::npos) << r.err;
+  }
+
+  ASSERT_TRUE(sim.Ok("silence on"));
+  Outcome info = vantrel({"info"}, 15000);
+  EXPECT_EQ(info.code, 2);  // not -2: it ended by itself
+  EXPECT_NE(info.err.find("did not answer"), std::string::npos) << info.err;
+
+  // Silent in the middle of a stream.
+  ASSERT_TRUE(sim.Ok("silence off"));
+  const pid_t pid = vantrel.Start({"stats", "m0-raw", "--scans", "100000"});
+  ASSERT_TRUE(
+      WaitUntil([&] { return sim.Command("status").find("stream=00") != std::string::npos; }));
+  ASSERT_TRUE(sim.Ok("silence on"));
+  Outcome stalled = vantrel.Finish(pid, 15000);
+  EXPECT_EQ(stalled.code, 2);
+  EXPECT_NE(stalled.err.find("no complete scan"), std::string::npos) << stalled.err;
+}
+
+TEST_F(VantrelCli, CtrlCLeavesTheControllerAsFound) {
+  const std::string csv = vantrel.File("long.csv");
+  const pid_t pid = vantrel.Start({"capture", "m0-raw", "--scans", "1000000", "--csv", csv});
+  ASSERT_TRUE(WaitUntil([&] { return Slurp(csv).size() > 2000; }));
+  EXPECT_NE(sim.Command("status").find("target=1"), std::string::npos);
+  ::kill(pid, SIGINT);
+  Outcome r = vantrel.Finish(pid);
+  EXPECT_EQ(r.code, 130) << r.err;
+  ExpectLeftAsFound(sim);
+}
+
+TEST(VantrelSerial, InfoOverTheSerialLink) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--serial"}));
+  Vantrel vantrel(sim);
+  vantrel.UseSerial();
+  Outcome r = vantrel({"stats", "m1y-raw", "--scans", "3", "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["scans"], 3);
+  ASSERT_EQ(j["electrodes"].size(), 22u);
+  EXPECT_EQ(j["electrodes"][0]["electrode"], "Y0");
+  EXPECT_NE(sim.Command("status").find("stream=none"), std::string::npos);
+}
