@@ -171,13 +171,13 @@ void CWndXYDialog::showEvent(QShowEvent* e) {
 int CWndXYDialog::OnTransCallback(int len, const uint8_t* bytes) {
   if (!registered_) return 1;
   if (draw_.IsSuspended()) return 0;
-  QPainter p(&area_->Image());
-  const bool changed =
-      handler_.Handle(len, bytes, &p, false, [this](const TouchPoint& pt, int k, bool serial) {
-        // Only multi-point reports are counted, and only positions 0 ... 9.
-        if (!serial && k < kCounters) ++counters_[k];
-        if (logging_) WriteXYLogLine(pt, serial);
-      });
+  const bool changed = handler_.Handle(len, bytes, area_->Image(), false,
+                                       [this](const TouchPoint& pt, int k, bool serial) {
+                                         // Only multi-point reports are counted, and only positions
+                                         // 0 ... 9.
+                                         if (!serial && k < kCounters) ++counters_[k];
+                                         if (logging_) WriteXYLogLine(pt, serial);
+                                       });
   if (changed) area_->update();
   return 0;
 }

@@ -119,8 +119,7 @@ void CWndXYFullDialog::SetCounts(int xCount, int yCount) {
 }
 
 int CWndXYFullDialog::OnTransCallback(int len, const uint8_t* bytes) {
-  QPainter p(&area_->Image());
-  if (handler_.Handle(len, bytes, &p, true, nullptr)) area_->update();
+  if (handler_.Handle(len, bytes, area_->Image(), true, nullptr)) area_->update();
   return 0;
 }
 

@@ -61,18 +61,24 @@ void CXYFrameHandler::Replay(QPainter* p) {
   });
 }
 
-bool CXYFrameHandler::Handle(int len, const uint8_t* bytes, QPainter* p, bool printValues,
+bool CXYFrameHandler::Handle(int len, const uint8_t* bytes, QImage& img, bool printValues,
                              const PointFn& onPoint) {
   if (bytes == nullptr || len < 4) return false;
   const int type = ctrl_.GetLinkType();
   if (type == kLinkCom) {
-    if (bytes[0] == 0x01) return HandleSerialPoint(len, bytes, p, onPoint);
-    if (bytes[0] == 0x02 && bytes[1] == 0x4B) return HandleDataFrame(p, printValues);
+    if (bytes[0] == 0x01) {
+      QPainter p(&img);
+      return HandleSerialPoint(len, bytes, &p, onPoint);
+    }
+    if (bytes[0] == 0x02 && bytes[1] == 0x4B) return HandleDataFrame(img, printValues);
     return false;
   }
   if (type == kLinkUsb) {
-    if (bytes[1] == 0x4D) return HandleMultiPoint(len, bytes, p, onPoint);
-    if (bytes[1] == 0x4B) return HandleDataFrame(p, printValues);
+    if (bytes[1] == 0x4D) {
+      QPainter p(&img);
+      return HandleMultiPoint(len, bytes, &p, onPoint);
+    }
+    if (bytes[1] == 0x4B) return HandleDataFrame(img, printValues);
   }
   return false;
 }
@@ -123,17 +129,18 @@ bool CXYFrameHandler::HandleMultiPoint(int len, const uint8_t* bytes, QPainter* 
   return true;
 }
 
-bool CXYFrameHandler::HandleDataFrame(QPainter* p, bool printValues) {
+bool CXYFrameHandler::HandleDataFrame(QImage& img, bool printValues) {
   const DataRecord& rec = ctrl_.GetDataRecord();
   store_.Clear();
-  if (ctrl_.CommandSent() && p != nullptr && rec.values != nullptr) {
-    const int count = std::min<int>(rec.count, kValuesCapacity);
-    draw_.QueueValueMap(rec.startX, rec.startY, rec.direction, rec.values, count, printValues);
-    if (area_ == nullptr) {
-      draw_.DrawQueuedValues(*p);
-    } else if (!valueTimer_.isActive()) {
-      valueTimer_.start();
-    }
+  if (!ctrl_.CommandSent() || rec.values == nullptr) return false;
+  const int count = std::min<int>(rec.count, kValuesCapacity);
+  draw_.QueueValueMap(rec.startX, rec.startY, rec.direction, rec.values, count, printValues);
+  if (area_ == nullptr) {
+    QPainter p(&img);
+    draw_.DrawQueuedValues(p);
+    return true;
   }
-  return true;
+  // The timer draws the cells and shows them: no repaint per frame.
+  if (!valueTimer_.isActive()) valueTimer_.start();
+  return false;
 }

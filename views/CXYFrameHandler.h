@@ -11,6 +11,7 @@
 
 class CDrawArea;
 class CTransCtrl;
+class QImage;
 class QPainter;
 
 class CXYFrameHandler {
@@ -28,9 +29,10 @@ class CXYFrameHandler {
   // whether it came from a serial single-touch report.
   using PointFn = std::function<void(const TouchPoint& pt, int k, bool serial)>;
 
-  // Handles one frame. printValues prints values in the value map. Returns true when
-  // the drawing may have changed. Points are drawn at once (over any queued cells).
-  bool Handle(int len, const uint8_t* bytes, QPainter* p, bool printValues, const PointFn& onPoint);
+  // Handles one frame, drawing into img. printValues prints values in the value map.
+  // Returns true when img changed and should be shown. Points are drawn at once (over any
+  // queued cells); value map cells are queued for the timer when there is a drawing area.
+  bool Handle(int len, const uint8_t* bytes, QImage& img, bool printValues, const PointFn& onPoint);
   // Draws one stored point as the current link draws it (serial and OSType 1: fixed
   // scale; OSType 2: panel scale; otherwise not at all).
   void DrawStored(const TouchPoint& pt, QPainter* p);
@@ -41,7 +43,7 @@ class CXYFrameHandler {
   int DrawMode();
   bool HandleSerialPoint(int len, const uint8_t* bytes, QPainter* p, const PointFn& onPoint);
   bool HandleMultiPoint(int len, const uint8_t* bytes, QPainter* p, const PointFn& onPoint);
-  bool HandleDataFrame(QPainter* p, bool printValues);
+  bool HandleDataFrame(QImage& img, bool printValues);
 
   CTransCtrl& ctrl_;
   CXYCoordDraw& draw_;
