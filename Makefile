@@ -1,10 +1,12 @@
 # Thin front over CMake. `make run` and `make test` are the two set-up commands.
 BUILD ?= build
+PKG_BUILD ?= build-pkg
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: all deps configure build test run run-lumora bench fuzz test-asan test-tsan screenshots clean
+.PHONY: all deps configure build test run run-lumora bench fuzz test-asan test-tsan screenshots \
+	package lintian clean
 
 all: build
 
@@ -12,7 +14,7 @@ deps:
 	@scripts/install-deps
 
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVT_WERROR=ON $(CMAKE_FLAGS)
 
 configure: deps $(BUILD)/build.ninja
 
@@ -29,13 +31,13 @@ run-lumora: build
 	@scripts/run-sim --lumora
 
 test-asan: deps
-	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE="address;undefined"
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE="address;undefined" -DVT_WERROR=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 900
 
 test-tsan: deps
-	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE=thread
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE=thread -DVT_WERROR=ON
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1 suppressions=$(CURDIR)/.ci/tsan.supp" ctest --output-on-failure -L threaded -j $(JOBS) --timeout 900
 
@@ -50,5 +52,23 @@ fuzz: deps
 screenshots: build
 	@scripts/screenshots docs/screenshots
 
+# The Debian packages, built as a packager would: Release, installed under /usr, Debian's
+# hardening flags, warnings not fatal. They land in $(PKG_BUILD)/packages/.
+DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+package: deps
+	cmake -S . -B $(PKG_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DBUILD_TESTING=OFF -DVT_WERROR=OFF \
+	  -DCMAKE_C_FLAGS="$$($(DEB_FLAGS) CFLAGS) $$($(DEB_FLAGS) CPPFLAGS)" \
+	  -DCMAKE_CXX_FLAGS="$$($(DEB_FLAGS) CXXFLAGS) $$($(DEB_FLAGS) CPPFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$($(DEB_FLAGS) LDFLAGS)" \
+	  -DCMAKE_SHARED_LINKER_FLAGS="$$($(DEB_FLAGS) LDFLAGS)"
+	cmake --build $(PKG_BUILD) -j $(JOBS)
+	rm -f $(PKG_BUILD)/packages/*.deb
+	cd $(PKG_BUILD) && cpack -G DEB
+
+# Errors and warnings fail; an override in packaging/debian/ says why for what is left.
+lintian: package
+	lintian --fail-on error,warning --display-info $(PKG_BUILD)/packages/*.deb
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-bench build-fuzz
+	rm -rf $(BUILD) $(PKG_BUILD) build-asan build-tsan build-bench build-fuzz

@@ -5,6 +5,7 @@
 #include "analysis/ScanAssembler.h"
 #include "cli/Interrupt.h"
 #include "cli/Progress.h"
+#include "control/CSettingsLocation.h"
 #include "link/CommandString.h"
 #include "link/FrameCodec.h"
 #include "link/SerialPortMap.h"
@@ -50,8 +51,8 @@ bool ReplyOk(const ControllerSession::Frame& f) {
 }  // namespace
 
 void LoadLinkSettings(const LinkChoice& choice, CSettingsRecord& settings) {
-  const std::string path =
-      choice.configPath.empty() ? CSettingsRecord::DefaultFilePath() : choice.configPath;
+  // The same file VantrelTool uses: beside the program, or ~/.config/vantrel/ when installed.
+  const std::string path = CSettingsLocation::Resolve(choice.configPath);
   settings.SetFilePath(path);
   settings.LoadSettings(path, nullptr);
   if (choice.usbVid) {

@@ -23,7 +23,7 @@
 
 // How the link is chosen.
 struct LinkChoice {
-  std::string configPath;  // "" = ZUZIvor.ini beside the program
+  std::string configPath;  // "" = as CSettingsLocation decides
   std::optional<uint16_t> usbVid, usbPid;
   std::string serialDevice;
   std::optional<uint32_t> baud;

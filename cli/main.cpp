@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
   std::string usb;
   auto* config = app.add_option("--config", g.link.configPath,
                                 "configuration file with the USB identities and the serial "
-                                "line (default: ZUZIvor.ini beside the program)");
+                                "line (default: ZUZIvor.ini beside the program, or "
+                                "~/.config/vantrel/ZUZIvor.ini for an installed copy)");
   auto* usbOpt = app.add_option("--usb", usb, "open this USB identity instead, VID:PID in hex");
   auto* serialOpt = app.add_option("--serial", g.link.serialDevice,
                                    "open this serial device instead (e.g. /dev/ttyUSB0)");

@@ -115,6 +115,11 @@ void CSettingDialog::BuildControls() {
   top->addWidget(barcode);
   top->addWidget(sensor);
   top->addWidget(xy);
+  settingsFile_ = new QLabel(this);
+  settingsFile_->setObjectName("idSettingsFile");
+  settingsFile_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  settingsFile_->setWordWrap(true);
+  top->addWidget(settingsFile_);
   top->addLayout(buttons);
 
   connect(iniLoad, &QPushButton::clicked, this, &CSettingDialog::OnIniFileLoad);
@@ -146,6 +151,8 @@ void CSettingDialog::ShowRecord() {
 
 void CSettingDialog::showEvent(QShowEvent* event) {
   ShowRecord();
+  settingsFile_->setText(QStringLiteral("Settings file: ") +
+                         QString::fromStdString(record_.FilePath()));
   property_->setEnabled(record_.usbCom != 0);
   const bool receiving = ctrl_.IsReceiving();
   xCount_->setEnabled(!receiving);

@@ -82,6 +82,7 @@ class CSettingDialog : public QDialog {
   QPushButton* property_ = nullptr;
   QLabel* comPortNum_ = nullptr;
   QLabel* barcodePortNum_ = nullptr;
+  QLabel* settingsFile_ = nullptr;  // the file Save writes
   QLineEdit* xCount_ = nullptr;
   QLineEdit* yCount_ = nullptr;
   QLineEdit* resolution_ = nullptr;

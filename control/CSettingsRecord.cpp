@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 
 #include "CProfileFile.h"
+#include "CSettingsLocation.h"
 #include "link/CTransCtrl.h"
 
 namespace {
@@ -116,6 +118,12 @@ bool CSettingsRecord::Rewrite(const std::function<void(CProfileFile&)>& edit) {
     return false;
   }
   edit(f);
+  // The first save to the user's configuration folder makes our folder there; any other
+  // folder that is missing is an error to report.
+  if (filePath_ == CSettingsLocation::UserFile()) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(filePath_).parent_path(), ec);
+  }
   if (!f.Save(filePath_, &error)) {
     lastError_ = error;
     return false;

@@ -1,10 +1,15 @@
 #include "CHelpDialog.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QStringDecoder>
 #include <QVBoxLayout>
+
+#ifndef VT_DATADIR_FROM_BINDIR
+#define VT_DATADIR_FROM_BINDIR "../share/vantrel"
+#endif
 
 CHelpDialog::CHelpDialog(QWidget* parent, const QString& helpPath) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Help Window"));
@@ -29,7 +34,13 @@ CHelpDialog::CHelpDialog(QWidget* parent, const QString& helpPath) : QDialog(par
 }
 
 QString CHelpDialog::DefaultHelpPath() {
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/HelpFile.txt");
+  // Beside the program first (a build tree, a portable copy), then the installed data
+  // folder, found relative to the program so that an installed tree can be moved.
+  const QString dir = QCoreApplication::applicationDirPath();
+  const QString beside = dir + QStringLiteral("/HelpFile.txt");
+  const QString installed =
+      QDir::cleanPath(dir + QStringLiteral("/" VT_DATADIR_FROM_BINDIR "/HelpFile.txt"));
+  return QFile::exists(beside) || !QFile::exists(installed) ? beside : installed;
 }
 
 QString CHelpDialog::DecodeHelpBytes(const QByteArray& bytes) {

@@ -12,9 +12,10 @@ class CHelpDialog : public QDialog {
  public:
   static constexpr const char* kPlaceholder = "There's not any contents to display here.";
 
-  // helpPath: the file to show; empty = "HelpFile.txt" beside the running program.
+  // helpPath: the file to show; empty = DefaultHelpPath().
   explicit CHelpDialog(QWidget* parent, const QString& helpPath = QString());
 
+  // "HelpFile.txt" beside the running program, else in the installed data folder.
   static QString DefaultHelpPath();
   // Bytes of the file as text: ASCII as is, UTF-8 when valid, otherwise one byte per character.
   static QString DecodeHelpBytes(const QByteArray& bytes);

@@ -88,6 +88,10 @@ bool CScreenshotWriter::Run() {
 
   app_.OpenHelpWindow();
   Grab(app_.HelpWindow(), "help");
+  if (app_.HelpWindow() != nullptr &&
+      app_.HelpWindow()->Text() == QLatin1String(CHelpDialog::kPlaceholder)) {
+    errors_ << QStringLiteral("help: no HelpFile.txt found");
+  }
 
   CAboutDlg about(frame);
   about.show();

@@ -12,6 +12,7 @@
 #include "control/CSendDialog.h"
 #include "control/CSetSerialPortDlg.h"
 #include "control/CSettingDialog.h"
+#include "control/CSettingsLocation.h"
 #include "hidpipe/hidpipe.h"
 #include "link/CSerialDeviceWatch.h"
 #include "shell/CAboutDlg.h"
@@ -104,8 +105,7 @@ CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options
   frame_->BuildMenus();
   frame_->setWindowTitle(QStringLiteral("VantrelTool version ") + GetProductVersion());
 
-  settings_.SetFilePath(options.configPath.isEmpty() ? CSettingsRecord::DefaultFilePath()
-                                                     : options.configPath.toStdString());
+  settings_.SetFilePath(CSettingsLocation::Resolve(options.configPath.toStdString()));
   settings_.LoadSettings(settings_.FilePath(), ctrl_.get());
   ctrl_->SetPanelCounts(settings_.xCount, settings_.yCount, settings_.resolution);
 

@@ -30,8 +30,8 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
 
  public:
   struct Options {
-    QString configPath;          // empty: ZUZIvor.ini beside the program
-    QString helpPath;            // empty: HelpFile.txt beside the program
+    QString configPath;          // empty: as CSettingsLocation decides
+    QString helpPath;            // empty: as CHelpDialog::DefaultHelpPath finds it
     bool singleInstance = true;  // refuse a second copy
     bool deviceNotices = true;   // follow the library's device notices
     bool showMainWindow = true;

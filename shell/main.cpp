@@ -5,7 +5,9 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
+#include <string>
 
+#include "control/CSettingsLocation.h"
 #include "shell/CMainFrame.h"
 #include "shell/CScreenshotWriter.h"
 #include "shell/CVantrelToolApp.h"
@@ -24,10 +26,6 @@ int ParseCommandLine(int argc, char** argv, CommandLine& out) {
   QCoreApplication::setApplicationName(QStringLiteral("VantrelTool"));
   QCoreApplication::setApplicationVersion(GetProductVersion());
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Engineering program for capacitive touch panel controllers (USB HID or serial link).\n"
-      "Settings are read from ZUZIvor.ini beside the program unless --config names a file.\n"
-      "With HIDPIPE_SIM=<socket> the USB link talks to the tpcsim simulator."));
   parser.addHelpOption();
   parser.addVersionOption();
   QCommandLineOption config(QStringList{"config"},
@@ -39,6 +37,20 @@ int ParseCommandLine(int argc, char** argv, CommandLine& out) {
                            QStringLiteral("dir"));
   parser.addOption(config);
   parser.addOption(shots);
+  // A first look for --config, so that --help names the settings file in use.
+  parser.parse(core.arguments());
+  const QString inUse = QString::fromStdString(CSettingsLocation::Resolve(
+      parser.isSet(config) ? QFileInfo(parser.value(config)).absoluteFilePath().toStdString()
+                           : std::string()));
+  parser.setApplicationDescription(
+      QStringLiteral(
+          "Engineering program for capacitive touch panel controllers (USB HID or serial link).\n"
+          "Settings are kept in ZUZIvor.ini beside the program when its folder is writable,\n"
+          "otherwise (an installed copy) in $XDG_CONFIG_HOME/vantrel/ZUZIvor.ini, by default\n"
+          "~/.config/vantrel/ZUZIvor.ini; --config names another file.\n"
+          "With HIDPIPE_SIM=<socket> the USB link talks to the tpcsim simulator.\n"
+          "Settings file in use: ") +
+      inUse);
   parser.process(core);  // prints help, version or the error and exits for those
   if (!parser.positionalArguments().isEmpty()) {
     std::fprintf(stderr, "VantrelTool: unexpected argument '%s' (see --help)\n",

@@ -30,7 +30,6 @@ CWndXYFullDialog::CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, 
       ctrl_(ctrl),
       settings_(settings),
       draw_(draw),
-      store_(store),
       handler_(ctrl, draw, store) {
   monitor_ = MonitorAt(QPoint(0, 0));
   setModal(false);

@@ -57,7 +57,6 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   CTransCtrl& ctrl_;
   CSettingsRecord& settings_;
   CXYCoordDraw& draw_;
-  CPointStore& store_;
   CXYFrameHandler handler_;
   CDrawArea* area_ = nullptr;
   QLabel* hint_ = nullptr;

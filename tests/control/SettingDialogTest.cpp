@@ -138,6 +138,9 @@ TEST_F(SettingDialogTest, ShowsTheRecordWithItsCaptions) {
   EXPECT_FALSE(Edit(1027)->isVisible());
   EXPECT_FALSE(Find<QCheckBox>(dlg.get(), 1028)->isVisible());
   EXPECT_TRUE(messages.empty());
+  // The file that Save writes is named.
+  EXPECT_EQ(dlg->findChild<QLabel*>("idSettingsFile")->text(),
+            "Settings file: " + QString::fromStdString(dir.File("ZUZIvor.ini")));
 }
 
 TEST_F(SettingDialogTest, CountEditsAreValidatedAtEveryChange) {

@@ -1,11 +1,6 @@
 // The Settings dialog switches the real link between a simulated USB controller and a
 // simulated serial controller; the saved file brings the next start up the same way.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QRadioButton>
 #include <QTest>
@@ -15,39 +10,14 @@
 
 #include "AnswerPortDialog.h"
 #include "TempDir.h"
+#include "common/SimProcess.h"
 #include "control/CSettingDialog.h"
 #include "control/IAppServices.h"
 #include "link/CTransCtrl.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr int kWaitMs = 10000;
-
-class SimProcess {
- public:
-  explicit SimProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), TPCSIM_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    EXPECT_EQ(posix_spawn(&pid_, TPCSIM_PATH, &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
-  }
-  ~SimProcess() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 class StatusLine : public IAppServices {
  public:
@@ -67,13 +37,11 @@ bool VersionBecomes(CTransCtrl& ctrl, const std::string& text) {
 
 TEST(SettingsSwitchEndToEnd, UsbToComAndBackSurvivesARestart) {
   TempDir dir;
-  const std::string socket = dir.File("tpcsim.sock");
-  const std::string com3 = dir.File("COM3");
-  SimProcess usbSim({"--usb", "--socket", socket, "--version-text", "SIM USB", "--no-stdin"});
-  SimProcess comSim({"--serial", "--link", com3, "--version-text", "SIM COM", "--no-stdin"});
-  ASSERT_TRUE(QTest::qWaitFor(
-      [&] { return std::filesystem::exists(socket) && std::filesystem::exists(com3); }, kWaitMs));
-  ::setenv("HIDPIPE_SIM", socket.c_str(), 1);
+  SimProcess usbSim, comSim;
+  ASSERT_TRUE(usbSim.Start({"--usb", "--version-text", "SIM USB"}));
+  ASSERT_TRUE(comSim.Start({"--serial", "--version-text", "SIM COM"}));
+  std::filesystem::create_symlink(comSim.Link(), dir.File("COM3"));
+  ::setenv("HIDPIPE_SIM", usbSim.Socket().c_str(), 1);
   ::setenv("VANTREL_COM_DIR", dir.Path().c_str(), 1);
 
   const std::string ini = dir.File("ZUZIvor.ini");
