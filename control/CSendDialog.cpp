@@ -468,6 +468,11 @@ void CSendDialog::HandleStreamReply(uint8_t sub, bool ok) {
   SetStatus(QString::fromUtf8(label) + kReceiving);
 }
 
+void CSendDialog::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  settings_.startup.SendWindow = 1;  // also when shown again after a close
+}
+
 void CSendDialog::closeEvent(QCloseEvent* e) {
   settings_.startup.SendWindow = 0;
   hide();

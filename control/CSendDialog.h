@@ -48,6 +48,7 @@ class CSendDialog : public QDialog, public ITransListener {
   int SamplingRate() const { return samplingRate_; }
 
  protected:
+  void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void reject() override {}

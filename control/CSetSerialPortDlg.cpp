@@ -61,11 +61,14 @@ CSetSerialPortDlg::CSetSerialPortDlg(SerialLineSettings& params, QWidget* parent
   auto* top = new QVBoxLayout(this);
   top->addLayout(grid);
   top->addLayout(buttons);
+  // Filled now so that the first sizing of the dialog sees the entries.
+  SelectCurrentValues();
 }
 
 QComboBox* CSetSerialPortDlg::AddList(QGridLayout* grid, int row, int id, const QString& caption) {
   auto* list = new QComboBox(this);
   list->setObjectName(QString("id%1").arg(id));
+  list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   auto* label = new QLabel(caption, this);
   label->setBuddy(list);
   grid->addWidget(label, row, 0);
@@ -78,7 +81,8 @@ void CSetSerialPortDlg::FillLists() {
   for (int n = 1; n <= 20; ++n) {
     // The device each number opens on this machine, so ports can be told apart.
     const QString path = QString::fromStdString(ComDevicePath(n));
-    port_->addItem(QString("COM%1    %2").arg(n).arg(path), n);
+    port_->addItem(
+        path.isEmpty() ? QString("COM%1").arg(n) : QString("COM%1 (%2)").arg(n).arg(path), n);
   }
   baud_->clear();
   for (int rate : kBaudRates) baud_->addItem(QString::number(rate), rate);
@@ -114,6 +118,9 @@ void CSetSerialPortDlg::SelectCurrentValues() {
 
 void CSetSerialPortDlg::showEvent(QShowEvent* event) {
   SelectCurrentValues();
+  // The entries may have changed since the dialog was sized (device paths, the path line).
+  layout()->activate();
+  resize(size().expandedTo(sizeHint()));
   QDialog::showEvent(event);
 }
 

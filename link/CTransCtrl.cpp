@@ -123,6 +123,7 @@ struct TransCore {
   void ApplyPanelInfo();
   void ParseReport(ReceiveSession& s, int len);
   void RouteToViews(ReceiveSession& s, int len);
+  void DeliverToViews(ReceiveSession& s, int len, bool toXY);
   void FinishSession(ReceiveSession& s);
   void ReportLinkLost(ReceiveSession& s);
   int WriteFrame(CTransIFBase& link, const uint8_t* frame, int len);
@@ -331,8 +332,6 @@ void TransCore::DeliverControlReply(ReceiveSession& s, int len) {
 
 void TransCore::RouteToViews(ReceiveSession& s, int len) {
   const uint8_t* f = s.buf;
-  Deliver(s, 3, len, true);
-  Deliver(s, 4, len, true);
   bool toXY = false;
   if (linkType.load() == kLinkCom) {
     toXY = f[0] == 0x01 || (f[3] >= 8 && f[3] <= 29);
@@ -341,7 +340,30 @@ void TransCore::RouteToViews(ReceiveSession& s, int len) {
     toXY = f[1] == 0x4D;
     for (uint8_t code : kXYCodes) toXY = toXY || f[3] == code;
   }
-  if (toXY) DeliverToXY(s, len);
+  DeliverToViews(s, len, toXY);
+}
+
+// One hand-over per frame however many views are open: each one costs the UI thread a
+// wake-up, and at 8000 frames a second those add up.
+void TransCore::DeliverToViews(ReceiveSession& s, int len, bool toXY) {
+  auto pick = [this](int slot) -> ITransListener* {
+    std::lock_guard<std::mutex> lock(slotMutex);
+    return slots[slot].mode == 2 ? slots[slot].listener : nullptr;
+  };
+  auto xySlot = [this] {
+    std::lock_guard<std::mutex> lock(slotMutex);
+    return slots[1].mode == 2 ? 1 : 2;
+  };
+  const bool any = pick(3) != nullptr || pick(4) != nullptr || (toXY && pick(xySlot()) != nullptr);
+  if (!any || !s.running.load()) return;
+  const uint8_t* bytes = s.buf;
+  // Listeners are looked up again on the receiving thread, each just before its turn.
+  Deliverer()->RunSync([&] {
+    if (ITransListener* listener = pick(3)) listener->OnTransCallback(len, bytes);
+    if (ITransListener* listener = pick(4)) listener->OnTransCallback(len, bytes);
+    if (!toXY) return;
+    if (ITransListener* listener = pick(xySlot())) listener->OnTransCallback(len, bytes);
+  });
 }
 
 // ---------------------------------------------------------------- decoding

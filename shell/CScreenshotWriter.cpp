@@ -71,8 +71,22 @@ bool CScreenshotWriter::Run() {
   Grab(app_.XYWindow(), "xy");
   if (auto* expand = app_.XYWindow()->findChild<QPushButton*>("id1298")) expand->click();
   Wait(1000, [&] { return app_.XYWindow()->IsFullScreenVisible(); });
+  // The value map with its numbers from the signal streams (X row, then Y column), then
+  // the finger's trace over it.
+  send->OnBnClickedStreamButton(1058);
+  Wait(1000, [] { return false; });
+  send->OnBnClickedStreamButton(1060);
+  Wait(1000, [] { return false; });
+  send->OnBnClickedStopData();
+  Wait(1500, [] { return false; });
+  // After the "Esc: back" hint has gone.
+  QWidget* hint = app_.XYWindow()->FullScreen()->findChild<QWidget*>("escHint");
+  Wait(CWndXYFullDialog::kHintMs, [&] { return hint == nullptr || !hint->isVisible(); });
   Grab(app_.XYWindow()->FullScreen(), "xy-fullscreen");
   if (app_.XYWindow()->IsFullScreenVisible()) app_.XYWindow()->FullScreen()->OnBnClickedBack();
+  // Coordinates to the system cursor again: the link goes quiet for the idle dialogs.
+  ctrl.SendCmd("SEND 024C020500 ", 16, 1, 1);
+  Wait(2000, [&] { return !ctrl.IsReceiving(); });
 
   app_.OpenHelpWindow();
   Grab(app_.HelpWindow(), "help");

@@ -7,16 +7,15 @@
 
 namespace {
 
-constexpr int kRowStep = 13;  // value label rows
-constexpr int kRowBoxW = 16;  // box of one label row
-constexpr const char kLabelCharset[] = "0123456789-";
+constexpr int kRowStep = 13;     // value label rows
+constexpr int kRowBoxW = 16;     // box of one label row
+constexpr int kIndexW = 40;      // box of an index label
+constexpr int kIndexKey = 1000;  // index labels' keys; value labels use -255 ... 255
 
 }  // namespace
 
 CWaveGraph::CWaveGraph() : font_("Arial") {
   font_.setPointSize(8);
-  runIndex_.reserve(8);
-  runPos_.reserve(8);
   ResetValues();
 }
 
@@ -37,7 +36,7 @@ void CWaveGraph::ResetValues() {
 int CWaveGraph::BarWidth() const {
   const int n = std::max(count_[kAxisX], count_[kAxisY]);
   if (n == 0) return 0;
-  return width_ / n - 1;
+  return std::max((width_ - 2) / n - 1, 0);
 }
 
 int CWaveGraph::BarLength(int value) const {
@@ -81,69 +80,33 @@ void CWaveGraph::DrawWaveFrame(QPainter& p, Axis a) {
   if (w <= 0) return;
   p.setFont(font_);
   p.setBackgroundMode(Qt::TransparentMode);
-  text_.Use(p);
+  labels_.Use(p);
   const QColor bar = BarColour(a);
   for (int i = 0; i < count_[a]; ++i) {
     const int x = BarLeft(i);
     p.fillRect(x, c - 2, w, 2, bar);
     if (a == kAxisX && i % 5 == 0) {
-      p.setPen(Qt::black);
-      CGlyphTextCache::Draw(p, x + 1 + (w - 16) / 2, height_ + kIndexOffset, 40, kIndexHeight,
-                            i < 10 ? text_.Text(QString::asprintf("%02d", i)) : text_.Number(i));
+      const CLabelCache::Label& index =
+          labels_.Get(kIndexKey + i, QSize(kIndexW, kIndexHeight), [i](QPainter& q) {
+            q.drawText(QRect(0, 0, kIndexW, kIndexHeight), Qt::AlignLeft | Qt::AlignTop,
+                       QString::asprintf("%02d", i));
+          });
+      index.Draw(p, x + 1 + (w - 16) / 2, height_ + kIndexOffset);
     }
   }
 }
 
-bool CWaveGraph::PrepareLabelGlyphs() {
-  QRawFont font;
-  const QRectF box(0, 0, kRowBoxW, kRowStep);
-  for (const char* ch = kLabelCharset; *ch != '\0'; ++ch) {
-    const CGlyphTextCache::Entry& e = text_.Char(*ch);
-    LabelGlyphs& g = labelGlyphs_[static_cast<unsigned char>(*ch)];
-    g.n = 0;
-    if (e.runs.size() != 1 || !box.contains(e.bounds)) return false;
-    const QGlyphRun& run = e.runs.front();
-    if (!font.isValid()) font = run.rawFont();
-    const QList<quint32> index = run.glyphIndexes();
-    const QList<QPointF> pos = run.positions();
-    if (run.rawFont() != font || run.flags() != QGlyphRun::GlyphRunFlags() || index.size() > 2 ||
-        index.size() != pos.size())
-      return false;
-    g.n = static_cast<int>(index.size());
-    for (int k = 0; k < g.n; ++k) {
-      g.index[k] = index[k];
-      g.pos[k] = pos[k];
-    }
-  }
-  labelRun_ = QGlyphRun();
-  labelRun_.setRawFont(font);
-  return true;
-}
-
-// The four rows of a value label, top to bottom, as one glyph run when possible. Rows
-// are drawn in order either way, so overlapping glyphs blend as row-by-row text would.
-void CWaveGraph::DrawLabel(QPainter& p, int tx, int top, int value) {
-  char rows[4];
-  LabelChars(value, rows);
-  if (!oneRun_) {
+const CLabelCache::Label& CWaveGraph::ValueLabel(int value) {
+  const int v = std::clamp(value - kZero, -255, 255);
+  return labels_.Get(v, QSize(kRowBoxW, 4 * kRowStep), [v](QPainter& q) {
+    char rows[4];
+    LabelChars(v + kZero, rows);
     for (int r = 0; r < 4; ++r) {
       if (rows[r] == ' ') continue;
-      CGlyphTextCache::Draw(p, tx, top + r * kRowStep, kRowBoxW, kRowStep, text_.Char(rows[r]));
+      q.drawText(QRect(0, r * kRowStep, kRowBoxW, kRowStep), Qt::AlignLeft | Qt::AlignTop,
+                 QString(QChar::fromLatin1(rows[r])));
     }
-    return;
-  }
-  runIndex_.clear();
-  runPos_.clear();
-  for (int r = 0; r < 4; ++r) {
-    if (rows[r] == ' ') continue;
-    const LabelGlyphs& g = labelGlyphs_[static_cast<unsigned char>(rows[r])];
-    for (int k = 0; k < g.n; ++k) {
-      runIndex_.push_back(g.index[k]);
-      runPos_.push_back(g.pos[k] + QPointF(0, r * kRowStep));
-    }
-  }
-  labelRun_.setRawData(runIndex_.data(), runPos_.data(), static_cast<int>(runIndex_.size()));
-  p.drawGlyphRun(QPointF(tx, top), labelRun_);
+  });
 }
 
 void CWaveGraph::DrawWaveBars(QPainter& p, Axis a) {
@@ -152,68 +115,28 @@ void CWaveGraph::DrawWaveBars(QPainter& p, Axis a) {
   const int c = height_ / 2;
   const int count = count_[a];
   const int labelTop = LabelTop(a);
-  p.setFont(font_);
-  p.setBackgroundMode(Qt::TransparentMode);
-  text_.Use(p);
-  oneRun_ = PrepareLabelGlyphs();
   if (count != lastLabelCount_[a]) {
-    p.fillRect(BarLeft(0), labelTop, width_, kLabelHeight, face_);
+    p.fillRect(0, labelTop, width_, kLabelHeight, face_);
     lastLabelCount_[a] = count;
   }
+  p.setFont(font_);
   p.setPen(Qt::black);
-  int dx = 0, dy = 0;
-  QImage* img = CRasterStamps::PlainImage(p, dx, dy);
-  if (img != nullptr && background_.alpha() == 255) {
-    stamps_.Use(p, *img);
-    if (!stamps_.Failed()) {
-      DrawBarsOnImage(p, *img, dx, dy, a);
-      return;
-    }
-  }
+  labels_.Use(p);
   const QColor bar = BarColour(a);
   const QColor white(Qt::white);
   for (int i = 0; i < count; ++i) {
     const int value = values_[a][i];
     const int b = BarLength(value);
     const int x = BarLeft(i);
+    // Labels overlap their neighbours' boxes when bars are narrow: box, then text, in
+    // bar order.
     p.fillRect(x, labelTop, w, kLabelHeight, white);
-    DrawLabel(p, x + 1 + (w - 8) / 2, labelTop, value);
+    ValueLabel(value).Draw(p, x + 1 + (w - 8) / 2, labelTop);
     // Clear the column except the zero line, then fill the bar.
     if (c - 2 >= 1) p.fillRect(x, 1, w, c - 2, background_);
     // Row c belongs to the downward bar; clear it too so no stale row remains.
     if (2 * c - 3 >= c) p.fillRect(x, c, w, c - 2, background_);
     if (b > 0) p.fillRect(x, c - b, w, b, bar);
     if (b < 0) p.fillRect(x, c, w, -b, bar);
-  }
-}
-
-// The painter path above, pixel for pixel, writing into the image directly; a label
-// character that cannot be stamped is drawn with the painter in its turn.
-void CWaveGraph::DrawBarsOnImage(QPainter& p, QImage& img, int dx, int dy, Axis a) {
-  const int w = BarWidth();
-  const int c = height_ / 2;
-  const int top = LabelTop(a);
-  const QRgb bar = BarColour(a).rgb();
-  const QRgb back = background_.rgb();
-  const QRgb white = qRgb(255, 255, 255);
-  for (int i = 0; i < count_[a]; ++i) {
-    const int value = values_[a][i];
-    const int b = BarLength(value);
-    const int x = BarLeft(i);
-    CRasterStamps::Fill(img, x + dx, top + dy, w, kLabelHeight, white);
-    char rows[4];
-    LabelChars(value, rows);
-    const int tx = x + 1 + (w - 8) / 2;
-    for (int r = 0; r < 4; ++r) {
-      if (rows[r] == ' ') continue;
-      const CGlyphTextCache::Entry& e = text_.Char(rows[r]);
-      const int ty = top + r * kRowStep;
-      if (!stamps_.Stamp(img, tx + dx, ty + dy, kRowBoxW, kRowStep, e))
-        CGlyphTextCache::Draw(p, tx, ty, kRowBoxW, kRowStep, e);
-    }
-    if (c - 2 >= 1) CRasterStamps::Fill(img, x + dx, 1 + dy, w, c - 2, back);
-    if (2 * c - 3 >= c) CRasterStamps::Fill(img, x + dx, c + dy, w, c - 2, back);
-    if (b > 0) CRasterStamps::Fill(img, x + dx, c - b + dy, w, b, bar);
-    if (b < 0) CRasterStamps::Fill(img, x + dx, c + dy, w, -b, bar);
   }
 }

@@ -5,15 +5,11 @@
 
 #include <QColor>
 #include <QFont>
-#include <QGlyphRun>
-#include <QPointF>
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "CGlyphTextCache.h"
-#include "CRasterStamps.h"
+#include "CLabelCache.h"
 
 class QPainter;
 
@@ -38,7 +34,8 @@ class CWaveGraph {
   int FrameHeight() const { return height_; }
   void SetFaceColour(const QColor& c) { face_ = c; }
 
-  // Bar width w = W / max(X count, Y count) - 1; 0 when both counts are 0.
+  // Bar width w = (W - 2) / max(X count, Y count) - 1, so that bars starting at x = 2
+  // end inside the outline (column W - 1); 0 when both counts are 0.
   int BarWidth() const;
   int BarLeft(int i) const { return 2 + i * (BarWidth() + 1); }
   int ZeroLine() const { return height_ / 2; }
@@ -60,28 +57,14 @@ class CWaveGraph {
   QColor BarColour(Axis a) const { return a == kAxisX ? QColor(0, 0, 255) : QColor(255, 0, 0); }
 
  private:
-  int LabelTop(Axis a) const { return a == kAxisX ? 2 * (height_ / 2) : -kLabelHeight; }
+  // Value labels directly below the X graph and above the Y graph.
+  int LabelTop(Axis a) const { return a == kAxisX ? height_ : -kLabelHeight; }
   static void LabelChars(int value, char (&rows)[4]);
-  // Glyphs of the label characters for this paint; false when they cannot be drawn
-  // as one run per label (another font for some character, or a row box too small).
-  bool PrepareLabelGlyphs();
-  void DrawLabel(QPainter& p, int tx, int top, int value);
-  void DrawBarsOnImage(QPainter& p, QImage& img, int dx, int dy, Axis a);
+  // The four rows of a value label, each clipped to its row box as drawText clips.
+  const CLabelCache::Label& ValueLabel(int value);
 
-  // One label character: its glyphs relative to the row box's top-left corner.
-  struct LabelGlyphs {
-    int n = 0;
-    quint32 index[2] = {};
-    QPointF pos[2];
-  };
   QFont font_;
-  CGlyphTextCache text_;
-  CRasterStamps stamps_;
-  bool oneRun_ = false;
-  std::array<LabelGlyphs, 128> labelGlyphs_;
-  QGlyphRun labelRun_;
-  std::vector<quint32> runIndex_;
-  std::vector<QPointF> runPos_;
+  CLabelCache labels_;
 
   std::array<int, 2> count_{0, 0};
   std::array<std::array<int32_t, kMaxValues>, 2> values_{};

@@ -209,6 +209,7 @@ void CWndGraphDialog::OnMaxLinesEdited(const QString& text) {
 
 void CWndGraphDialog::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
+  settings_.startup.WaveWindow = 1;
   OnPaint();
 }
 

@@ -59,6 +59,7 @@ CWndXYDialog::~CWndXYDialog() {
 
 void CWndXYDialog::BuildControls() {
   area_ = new CDrawArea(this);
+  handler_.SetArea(area_);
   area_->setObjectName("id1031");
   area_->onRepaint = [this](QImage& img) { Redraw(img); };
   area_->onDoubleClick = [this](QPoint pos, Qt::MouseButtons b, Qt::KeyboardModifiers m) {
@@ -150,7 +151,7 @@ void CWndXYDialog::PrepareDrawing(QImage& img) {
 }
 
 void CWndXYDialog::Redraw(QImage& img) {
-  img.fill(Qt::white);
+  img.fill(CXYCoordDraw::Background());
   PrepareDrawing(img);
   QPainter p(&img);
   handler_.Replay(&p);
@@ -163,19 +164,20 @@ void CWndXYDialog::OnPaint() {
 
 void CWndXYDialog::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
+  settings_.startup.XYWindow = 1;
   area_->Invalidate();
 }
 
 int CWndXYDialog::OnTransCallback(int len, const uint8_t* bytes) {
   if (!registered_) return 1;
   if (draw_.IsSuspended()) return 0;
-  QPainter p(&area_->Image());
-  const bool changed =
-      handler_.Handle(len, bytes, &p, false, [this](const TouchPoint& pt, int k, bool serial) {
-        // Only multi-point reports are counted, and only positions 0 ... 9.
-        if (!serial && k < kCounters) ++counters_[k];
-        if (logging_) WriteXYLogLine(pt, serial);
-      });
+  const bool changed = handler_.Handle(len, bytes, area_->Image(), false,
+                                       [this](const TouchPoint& pt, int k, bool serial) {
+                                         // Only multi-point reports are counted, and only positions
+                                         // 0 ... 9.
+                                         if (!serial && k < kCounters) ++counters_[k];
+                                         if (logging_) WriteXYLogLine(pt, serial);
+                                       });
   if (changed) area_->update();
   return 0;
 }
@@ -201,7 +203,7 @@ void CWndXYDialog::OnBnClickedExpand() {
   if (full_ == nullptr) {
     full_ = new CWndXYFullDialog(ctrl_, settings_, draw_, store_, this);
   }
-  full_->show();
+  full_->ShowFullScreen();
   draw_.SetSuspended(true);
   registered_ = false;
   ctrl_.UnregisterListener(kSlot);
@@ -213,8 +215,9 @@ void CWndXYDialog::OnBnClickedExpand() {
 void CWndXYDialog::OnDoubleClick(QPoint windowPos, Qt::MouseButtons buttons,
                                  Qt::KeyboardModifiers mods) {
   if (buttons != Qt::LeftButton || mods != Qt::NoModifier) return;
+  handler_.DrawQueuedValues();  // the marker goes over the cells that came before it
   QPainter p(&area_->Image());
-  draw_.MarkCell(p, windowPos.x(), windowPos.y(), true, palette().color(QPalette::Window));
+  draw_.MarkCell(p, windowPos.x(), windowPos.y(), true);
   area_->update();
 }
 

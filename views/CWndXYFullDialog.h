@@ -1,5 +1,5 @@
-// The full-screen XY view: covers the primary monitor with the grid, the traces of the
-// shared point store and the value map of data frames (with values).
+// The full-screen XY view: a full-screen window on the primary monitor with the grid, the
+// traces of the shared point store and the value map of data frames (with values).
 #pragma once
 
 #include <QDialog>
@@ -13,10 +13,13 @@
 
 class CDrawArea;
 class CSettingsRecord;
+class QLabel;
+class QTimer;
 
 class CWndXYFullDialog : public QDialog, public ITransListener {
  public:
   static constexpr int kSlot = 2;
+  static constexpr int kHintMs = 3000;  // how long "Esc: back" shows
 
   // parent is the XY Window, shown again by Back.
   CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, CXYCoordDraw& draw,
@@ -24,6 +27,8 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   ~CWndXYFullDialog() override;
 
   void SetCounts(int xCount, int yCount);
+  // Shows the window full screen on its monitor.
+  void ShowFullScreen();
   // Returns to the XY Window.
   void OnBnClickedBack();
 
@@ -39,9 +44,10 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
 
  protected:
   void showEvent(QShowEvent* e) override;
-  void closeEvent(QCloseEvent* e) override;
-  void reject() override;  // Escape: Back
-  void accept() override;  // Enter: hides, stays registered
+  void resizeEvent(QResizeEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;  // a close request: Back
+  void reject() override;                    // Escape: Back
+  void accept() override;                    // Enter: hides, stays registered
 
  private:
   void PrepareDrawing(QImage* img);
@@ -53,6 +59,8 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   CXYCoordDraw& draw_;
   CXYFrameHandler handler_;
   CDrawArea* area_ = nullptr;
+  QLabel* hint_ = nullptr;
+  QTimer* hintTimer_ = nullptr;
   QRect monitor_;
   bool registered_ = false;
 };

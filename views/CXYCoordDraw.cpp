@@ -1,6 +1,7 @@
 #include "CXYCoordDraw.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
 
@@ -150,45 +151,65 @@ QColor CXYCoordDraw::ValueColour(int v) {
 
 void CXYCoordDraw::DrawValueMap(int startX, int startY, int direction, const int32_t* values,
                                 int count, QPainter& p, bool printValues) {
+  QueueValueMap(startX, startY, direction, values, count, printValues);
+  DrawQueuedValues(p);
+}
+
+void CXYCoordDraw::QueueValueMap(int startX, int startY, int direction, const int32_t* values,
+                                 int count, bool printValues) {
   if (direction == 2 || values == nullptr) return;
-  int i = startX, j = startY;
-  const bool withText = printValues && showValues_;
-  const int fontPt = RoundHalfUp(cellW_) / 3;
-  const bool text = withText && fontPt > 0;
-  p.setBackgroundMode(Qt::TransparentMode);
-  int dx = 0, dy = 0;
-  QImage* img = CRasterStamps::PlainImage(p, dx, dy);
-  if (text) {
-    QFont font("Arial");
-    font.setPointSize(fontPt);
-    p.setFont(font);
-    valueText_.Use(p);
-    p.setPen(kValueTextColour);
-    if (img != nullptr) valueStamps_.Use(p, *img);
+  if (cellValue_.empty()) {
+    cellValue_.assign(kMaxCells * kMaxCells, 0);
+    cellQueued_.assign(kMaxCells * kMaxCells, 0);
   }
+  queuedText_ = printValues && showValues_;
+  int i = startX, j = startY;
   for (int k = 0; k < count; ++k) {
     if (i < 0 || j < 0 || i >= xCount_ || j >= yCount_) continue;
-    const int v = values[k] - 1000;
-    const QRect cell(columns_[i], rows_[j], columns_[i + 1] - columns_[i] - 1,
-                     rows_[j + 1] - rows_[j] - 1);
-    // Cells, numbers and the painter's pixels are the same whichever way they go.
-    if (img != nullptr && cell.width() > 0 && cell.height() > 0) {
-      CRasterStamps::Fill(*img, cell.x() + dx, cell.y() + dy, cell.width(), cell.height(),
-                          ValueColour(v).rgb());
-    } else {
-      p.fillRect(cell, ValueColour(v));
-    }
-    if (text) {
-      const int cx = RoundHalfUp(i * cellW_) + 1;
-      const int cy = RoundHalfUp(j * cellH_) + 1;
-      const int tw = cell.width() + 200, th = cell.height() + 200;
-      const CGlyphTextCache::Entry& e = valueText_.Number(v);
-      if (img == nullptr || !valueStamps_.Stamp(*img, cx + dx, cy + dy, tw, th, e))
-        CGlyphTextCache::Draw(p, cx, cy, tw, th, e);
+    const int cell = j * kMaxCells + i;
+    cellValue_[cell] = values[k] - 1000;
+    if (!cellQueued_[cell]) {
+      cellQueued_[cell] = 1;
+      queued_.emplace_back(static_cast<uint8_t>(i), static_cast<uint8_t>(j));
     }
     if (direction == 1) ++i;
     if (direction == 0) ++j;
   }
+}
+
+void CXYCoordDraw::DrawQueuedValues(QPainter& p) {
+  if (queued_.empty()) return;
+  const int fontPt = RoundHalfUp(cellW_) / 3;
+  const bool text = queuedText_ && fontPt > 0;
+  QSize labelSize;
+  if (text) {
+    QFont font("Arial");
+    font.setPointSize(fontPt);
+    p.setFont(font);
+    p.setPen(kValueTextColour);
+    valueLabels_.Use(p);
+    // Room for the longest number ("-1000" ... "64535") with its overhang.
+    const QFontMetrics fm(font, p.device());
+    labelSize =
+        QSize(fm.horizontalAdvance(QStringLiteral("-000000")) + fm.height(), 2 * fm.height());
+  }
+  for (const auto& [i, j] : queued_) {
+    const int cell = j * kMaxCells + i;
+    cellQueued_[cell] = 0;
+    // The grid may have shrunk since the value came.
+    if (i >= xCount_ || j >= yCount_) continue;
+    const int v = cellValue_[cell];
+    p.fillRect(columns_[i], rows_[j], columns_[i + 1] - columns_[i] - 1,
+               rows_[j + 1] - rows_[j] - 1, ValueColour(v));
+    if (text) {
+      const CLabelCache::Label& label = valueLabels_.Get(v, labelSize, [v, labelSize](QPainter& q) {
+        q.drawText(QRect(QPoint(0, 0), labelSize), Qt::AlignLeft | Qt::AlignTop,
+                   QString::number(v));
+      });
+      label.Draw(p, RoundHalfUp(i * cellW_) + 1, RoundHalfUp(j * cellH_) + 1);
+    }
+  }
+  queued_.clear();
 }
 
 bool CXYCoordDraw::CellAt(int x, int y, int& col, int& row) const {
@@ -222,7 +243,8 @@ QRect CXYCoordDraw::LabelBoxAt(QPoint pt) const {
   return QRect(x, y, kLabelW, kLabelH);
 }
 
-void CXYCoordDraw::MarkCell(QPainter& p, int x, int y, bool fromXYWindow, const QColor& face) {
+void CXYCoordDraw::MarkCell(QPainter& p, int x, int y, bool fromXYWindow) {
+  const QColor back = Background();
   if (fromXYWindow) {
     x -= 3;
     y -= 3;
@@ -231,15 +253,15 @@ void CXYCoordDraw::MarkCell(QPainter& p, int x, int y, bool fromXYWindow, const 
   if (!CellAt(x, y, col, row)) return;
   const QString label = CellLabel(col, row);
 
-  p.fillRect(LabelBoxAt(marker_), face);
+  p.fillRect(LabelBoxAt(marker_), back);
   p.setBrush(Qt::NoBrush);
-  p.setPen(QPen(face, 1));
+  p.setPen(QPen(back, 1));
   p.drawEllipse(marker_, 1, 1);
   DrawGrid(p);
 
   const QPoint pt(x, y);
   const QRect box = LabelBoxAt(pt);
-  p.fillRect(box, face);
+  p.fillRect(box, back);
   p.setPen(kMarkerColour);
   p.setBackgroundMode(Qt::TransparentMode);
   p.drawText(box, Qt::AlignLeft | Qt::AlignTop, label);

@@ -8,9 +8,10 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
-#include "CGlyphTextCache.h"
-#include "CRasterStamps.h"
+#include "CLabelCache.h"
 
 class QPainter;
 
@@ -64,11 +65,19 @@ class CXYCoordDraw {
   // 0 along Y). Prints the values when show values is on and printValues is set.
   void DrawValueMap(int startX, int startY, int direction, const int32_t* values, int count,
                     QPainter& p, bool printValues);
+  // The same in two steps: the values are kept, and the cells they changed are drawn
+  // later, once, in the order they first changed (a fast stream costs a copy per frame).
+  void QueueValueMap(int startX, int startY, int direction, const int32_t* values, int count,
+                     bool printValues);
+  bool HasQueuedValues() const { return !queued_.empty(); }
+  void DrawQueuedValues(QPainter& p);
   static QColor ValueColour(int v);
 
+  // The colour the drawing areas are cleared to; the marker is erased to it.
+  static QColor Background() { return QColor(255, 255, 255); }
+
   // Labels the cell under (x, y); fromXYWindow moves the point 3 pixels left and up.
-  // face is the colour of the dialog's face, used to erase the previous marker.
-  void MarkCell(QPainter& p, int x, int y, bool fromXYWindow, const QColor& face);
+  void MarkCell(QPainter& p, int x, int y, bool fromXYWindow);
   // Column and row index of a pixel; false when it lies outside the grid.
   bool CellAt(int x, int y, int& col, int& row) const;
   static QString CellLabel(int col, int row);
@@ -113,6 +122,10 @@ class CXYCoordDraw {
   std::array<QPen, kFingers> fingerPens_;
   QPen gridPen_;
   QPen axisPen_;
-  CGlyphTextCache valueText_;  // value map numbers, laid out once per font size
-  CRasterStamps valueStamps_;
+  CLabelCache valueLabels_;  // value map numbers, per font size
+  // Values waiting to be drawn: cell value (v = value - 1000) and the cells in order.
+  std::vector<int32_t> cellValue_;
+  std::vector<uint8_t> cellQueued_;
+  std::vector<std::pair<uint8_t, uint8_t>> queued_;
+  bool queuedText_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include "CDrawArea.h"
 #include "link/CTransCtrl.h"
 
 namespace {
@@ -16,6 +17,21 @@ constexpr int kMultiTouchEntry = 6;
 constexpr int kValuesCapacity = 128;  // values array of the controller's data record
 
 }  // namespace
+
+CXYFrameHandler::CXYFrameHandler(CTransCtrl& ctrl, CXYCoordDraw& draw, CPointStore& store)
+    : ctrl_(ctrl), draw_(draw), store_(store) {
+  valueTimer_.setSingleShot(true);
+  valueTimer_.setInterval(kValueMapMs);
+  QObject::connect(&valueTimer_, &QTimer::timeout, [this] { DrawQueuedValues(); });
+}
+
+void CXYFrameHandler::DrawQueuedValues() {
+  if (!draw_.HasQueuedValues()) return;
+  if (area_ == nullptr) return;
+  QPainter p(&area_->Image());
+  draw_.DrawQueuedValues(p);
+  area_->update();
+}
 
 int CXYFrameHandler::DrawMode() {
   const int type = ctrl_.GetLinkType();
@@ -45,18 +61,24 @@ void CXYFrameHandler::Replay(QPainter* p) {
   });
 }
 
-bool CXYFrameHandler::Handle(int len, const uint8_t* bytes, QPainter* p, bool printValues,
+bool CXYFrameHandler::Handle(int len, const uint8_t* bytes, QImage& img, bool printValues,
                              const PointFn& onPoint) {
   if (bytes == nullptr || len < 4) return false;
   const int type = ctrl_.GetLinkType();
   if (type == kLinkCom) {
-    if (bytes[0] == 0x01) return HandleSerialPoint(len, bytes, p, onPoint);
-    if (bytes[0] == 0x02 && bytes[1] == 0x4B) return HandleDataFrame(p, printValues);
+    if (bytes[0] == 0x01) {
+      QPainter p(&img);
+      return HandleSerialPoint(len, bytes, &p, onPoint);
+    }
+    if (bytes[0] == 0x02 && bytes[1] == 0x4B) return HandleDataFrame(img, printValues);
     return false;
   }
   if (type == kLinkUsb) {
-    if (bytes[1] == 0x4D) return HandleMultiPoint(len, bytes, p, onPoint);
-    if (bytes[1] == 0x4B) return HandleDataFrame(p, printValues);
+    if (bytes[1] == 0x4D) {
+      QPainter p(&img);
+      return HandleMultiPoint(len, bytes, &p, onPoint);
+    }
+    if (bytes[1] == 0x4B) return HandleDataFrame(img, printValues);
   }
   return false;
 }
@@ -70,6 +92,7 @@ bool CXYFrameHandler::HandleSerialPoint(int len, const uint8_t* bytes, QPainter*
   pt.x = U16(bytes + 2);
   pt.y = U16(bytes + 4);
   pt.z = len >= 8 ? U16(bytes + 6) : 0;
+  if (p != nullptr) draw_.DrawQueuedValues(*p);
   store_.Add(pt);
   draw_.PlotPoint(pt.x, pt.y, pt.finger, pt.status, p);
   if (onPoint) onPoint(pt, 0, true);
@@ -84,6 +107,7 @@ bool CXYFrameHandler::HandleMultiPoint(int len, const uint8_t* bytes, QPainter* 
   }
   const int n = bytes[3];
   const int mode = DrawMode();
+  if (p != nullptr) draw_.DrawQueuedValues(*p);
   uint8_t status = 0;
   for (int k = 0; k < n; ++k) {
     const int at = 4 + kMultiTouchEntry * k;
@@ -105,12 +129,18 @@ bool CXYFrameHandler::HandleMultiPoint(int len, const uint8_t* bytes, QPainter* 
   return true;
 }
 
-bool CXYFrameHandler::HandleDataFrame(QPainter* p, bool printValues) {
+bool CXYFrameHandler::HandleDataFrame(QImage& img, bool printValues) {
   const DataRecord& rec = ctrl_.GetDataRecord();
   store_.Clear();
-  if (ctrl_.CommandSent() && p != nullptr && rec.values != nullptr) {
-    const int count = std::min<int>(rec.count, kValuesCapacity);
-    draw_.DrawValueMap(rec.startX, rec.startY, rec.direction, rec.values, count, *p, printValues);
+  if (!ctrl_.CommandSent() || rec.values == nullptr) return false;
+  const int count = std::min<int>(rec.count, kValuesCapacity);
+  draw_.QueueValueMap(rec.startX, rec.startY, rec.direction, rec.values, count, printValues);
+  if (area_ == nullptr) {
+    QPainter p(&img);
+    draw_.DrawQueuedValues(p);
+    return true;
   }
-  return true;
+  // The timer draws the cells and shows them: no repaint per frame.
+  if (!valueTimer_.isActive()) valueTimer_.start();
+  return false;
 }

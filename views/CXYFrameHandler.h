@@ -2,27 +2,37 @@
 // maps. The XY Window and the full-screen window share it with their own options.
 #pragma once
 
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 
 #include "CPointStore.h"
 #include "CXYCoordDraw.h"
 
+class CDrawArea;
 class CTransCtrl;
+class QImage;
 class QPainter;
 
 class CXYFrameHandler {
  public:
-  CXYFrameHandler(CTransCtrl& ctrl, CXYCoordDraw& draw, CPointStore& store)
-      : ctrl_(ctrl), draw_(draw), store_(store) {}
+  static constexpr int kValueMapMs = 40;  // queued value map cells are drawn this often
+
+  CXYFrameHandler(CTransCtrl& ctrl, CXYCoordDraw& draw, CPointStore& store);
+
+  // The window's drawing area: value maps are queued and drawn into it by a timer.
+  void SetArea(CDrawArea* area) { area_ = area; }
+  // Draws the queued value map cells now.
+  void DrawQueuedValues();
 
   // Called for every point stored from a report: its position k in the report and
   // whether it came from a serial single-touch report.
   using PointFn = std::function<void(const TouchPoint& pt, int k, bool serial)>;
 
-  // Handles one frame. printValues prints values in the value map. Returns true when
-  // the drawing may have changed.
-  bool Handle(int len, const uint8_t* bytes, QPainter* p, bool printValues, const PointFn& onPoint);
+  // Handles one frame, drawing into img. printValues prints values in the value map.
+  // Returns true when img changed and should be shown. Points are drawn at once (over any
+  // queued cells); value map cells are queued for the timer when there is a drawing area.
+  bool Handle(int len, const uint8_t* bytes, QImage& img, bool printValues, const PointFn& onPoint);
   // Draws one stored point as the current link draws it (serial and OSType 1: fixed
   // scale; OSType 2: panel scale; otherwise not at all).
   void DrawStored(const TouchPoint& pt, QPainter* p);
@@ -33,9 +43,11 @@ class CXYFrameHandler {
   int DrawMode();
   bool HandleSerialPoint(int len, const uint8_t* bytes, QPainter* p, const PointFn& onPoint);
   bool HandleMultiPoint(int len, const uint8_t* bytes, QPainter* p, const PointFn& onPoint);
-  bool HandleDataFrame(QPainter* p, bool printValues);
+  bool HandleDataFrame(QImage& img, bool printValues);
 
   CTransCtrl& ctrl_;
   CXYCoordDraw& draw_;
   CPointStore& store_;
+  CDrawArea* area_ = nullptr;
+  QTimer valueTimer_;
 };

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTimer>
 #include <atomic>
@@ -19,6 +21,7 @@
 #include "control/CSettingDialog.h"
 #include "control/IAppServices.h"
 #include "link/CTransCtrl.h"
+#include "link/SerialPortMap.h"
 
 namespace {
 
@@ -316,6 +319,31 @@ TEST_F(SettingDialogTest, PortDialogNumberIsCopiedBackEitherWay) {
   Click(1030);
   EXPECT_EQ(record.barcodePortNum, 10);
   EXPECT_EQ(Find<QLabel>(dlg.get(), 1031)->text(), "10");
+}
+
+// Every entry of every list fits the list's text field as the dialog first shows.
+TEST(SetSerialPortDlg, ListsAreWideEnoughForTheirEntries) {
+  SerialLineSettings params;
+  params.portNum = 1;
+  CSetSerialPortDlg dlg(params);
+  dlg.show();
+  const auto lists = dlg.findChildren<QComboBox*>();
+  ASSERT_GE(lists.size(), 5);
+  for (QComboBox* list : lists) {
+    if (!list->isVisible()) continue;
+    QStyleOptionComboBox opt;
+    opt.initFrom(list);
+    opt.rect = list->rect();
+    opt.frame = list->hasFrame();
+    const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &opt,
+                                                      QStyle::SC_ComboBoxEditField, list);
+    for (int i = 0; i < list->count(); ++i) {
+      EXPECT_LE(list->fontMetrics().horizontalAdvance(list->itemText(i)), field.width())
+          << list->objectName().toStdString() << ": " << list->itemText(i).toStdString();
+    }
+  }
+  EXPECT_EQ(dlg.findChild<QComboBox*>("id1024")->itemText(0),
+            QString("COM1 (%1)").arg(QString::fromStdString(ComDevicePath(1))));
 }
 
 TEST(SetSerialPortDlg, SelectsCurrentValuesOrTheFirstEntry) {

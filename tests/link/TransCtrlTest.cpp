@@ -328,6 +328,31 @@ TEST_F(TransCtrlTest, UsbRouting) {
   EXPECT_EQ(Route(UsbFrame("024C03044142")), (V{7, 5, 5, 3, 4}));
 }
 
+// The views of a frame share one hand-over to the UI thread: each costs it a wake-up.
+TEST_F(TransCtrlTest, AFrameReachesAllViewsInOneHandOver) {
+  struct Counting : ITransDeliverer {
+    std::atomic<int> calls{0};
+    bool RunSync(const std::function<void()>& fn) override {
+      ++calls;
+      fn();
+      return true;
+    }
+    void RunPending() override {}
+  } counting;
+  ctrl.SetDeliverer(&counting);
+  for (int s : {1, 3, 4}) {
+    recorders.push_back(std::make_unique<Recorder>(log, s));
+    ctrl.RegisterListener(uint16_t(s), 2, recorders.back().get());
+  }
+  OpenQuiet(kLinkUsb);
+  log.Take();
+  counting.calls = 0;
+  EXPECT_EQ(Route(UsbFrame("024B080800000100000000")), (std::vector<int>{3, 4, 1}));
+  EXPECT_EQ(counting.calls.load(), 1);
+  ctrl.Close();
+  ctrl.SetDeliverer(nullptr);
+}
+
 TEST_F(TransCtrlTest, SerialRoutingLeavesTouchReportsToTheViews) {
   ListenOnAllSlots();
   OpenQuiet(kLinkCom);

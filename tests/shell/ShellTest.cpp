@@ -22,6 +22,8 @@
 #include "shell/CUiDeliverer.h"
 #include "shell/CVantrelToolApp.h"
 #include "shell/StatusIcons.h"
+#include "views/CWndGraphDialog.h"
+#include "views/CWndXYDialog.h"
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -292,6 +294,27 @@ TEST_F(ShellTest, StartupWindowsReopenAndAreRecordedAtExit) {
   EXPECT_TRUE(ini.contains("SendWindow=0")) << ini.constData();
   EXPECT_TRUE(ini.contains("WaveWindow=1")) << ini.constData();
   EXPECT_TRUE(ini.contains("TestPanel=1")) << ini.constData();
+}
+
+// Closed with the close box and opened again from the menu: recorded as open at exit.
+TEST_F(ShellTest, ToolWindowsReopenedFromTheMenuAreRecordedAsOpen) {
+  Start();
+  for (int id : {CMainFrame::ID_WAVE_WINDOW, CMainFrame::ID_XY_WINDOW, CMainFrame::ID_SEND_WINDOW})
+    frame_->Action(id)->trigger();
+  ASSERT_NE(app_->WaveWindow(), nullptr);
+  ASSERT_NE(app_->XYWindow(), nullptr);
+  ASSERT_NE(app_->SendWindow(), nullptr);
+  for (QWidget* w :
+       {static_cast<QWidget*>(app_->WaveWindow()), static_cast<QWidget*>(app_->XYWindow()),
+        static_cast<QWidget*>(app_->SendWindow())})
+    w->close();
+  for (int id : {CMainFrame::ID_WAVE_WINDOW, CMainFrame::ID_XY_WINDOW, CMainFrame::ID_SEND_WINDOW})
+    frame_->Action(id)->trigger();
+  app_->ExitInstance();
+  const QByteArray ini = ReadIni();
+  EXPECT_TRUE(ini.contains("WaveWindow=1")) << ini.constData();
+  EXPECT_TRUE(ini.contains("XYWindow=1")) << ini.constData();
+  EXPECT_TRUE(ini.contains("SendWindow=1")) << ini.constData();
 }
 
 TEST_F(ShellTest, OpenWindowsThatCannotBeRecordedAtExitAreReported) {

@@ -1,11 +1,11 @@
-// The views' fast drawing against the same pictures drawn the slow way (a fill and a
-// drawText per label row or value): the same pixels on RGB32 images, where labels are
-// stamped straight into the image, and on other surfaces, where the painter draws.
+// The views' labels come from cached label images; the pictures must be those of the
+// plain way (a fill and a drawText per label row or value) on every surface.
 #include <gtest/gtest.h>
 
 #include <QFont>
 #include <QImage>
 #include <QPainter>
+#include <cstdlib>
 #include <random>
 
 #include "views/CWaveGraph.h"
@@ -15,25 +15,30 @@ namespace {
 
 const QColor kFace(240, 240, 240);
 
-::testing::AssertionResult Same(const QImage& a, const QImage& b) {
+// Equal within tolerance per channel.
+::testing::AssertionResult Same(const QImage& a, const QImage& b, int tolerance = 0) {
   const QImage x = a.convertToFormat(QImage::Format_RGB32);
   const QImage y = b.convertToFormat(QImage::Format_RGB32);
   for (int r = 0; r < x.height(); ++r)
-    for (int c = 0; c < x.width(); ++c)
-      if (x.pixel(c, r) != y.pixel(c, r))
-        return ::testing::AssertionFailure() << "pixel (" << c << ", " << r << ") differs";
+    for (int c = 0; c < x.width(); ++c) {
+      const QRgb u = x.pixel(c, r), v = y.pixel(c, r);
+      if (std::abs(qRed(u) - qRed(v)) > tolerance || std::abs(qGreen(u) - qGreen(v)) > tolerance ||
+          std::abs(qBlue(u) - qBlue(v)) > tolerance)
+        return ::testing::AssertionFailure()
+               << "pixel (" << c << ", " << r << ") differs: " << std::hex << u << " " << v;
+    }
   return ::testing::AssertionSuccess();
 }
 
 // The bars and labels of one axis, one drawText per label row.
 void SlowWaveBars(QPainter& p, const CWaveGraph& g, CWaveGraph::Axis a, bool firstPaint) {
   const int w = g.BarWidth(), h = g.FrameHeight(), c = h / 2;
-  const int top = a == CWaveGraph::kAxisX ? 2 * (h / 2) : -CWaveGraph::kLabelHeight;
+  const int top = a == CWaveGraph::kAxisX ? h : -CWaveGraph::kLabelHeight;
   QFont font("Arial");
   font.setPointSize(8);
   p.setFont(font);
   p.setBackgroundMode(Qt::TransparentMode);
-  if (firstPaint) p.fillRect(g.BarLeft(0), top, g.FrameWidth(), CWaveGraph::kLabelHeight, kFace);
+  if (firstPaint) p.fillRect(0, top, g.FrameWidth(), CWaveGraph::kLabelHeight, kFace);
   for (int i = 0; i < g.Count(a); ++i) {
     const int value = g.Values(a)[i], b = g.BarLength(value), x = g.BarLeft(i);
     p.fillRect(x, top, w, CWaveGraph::kLabelHeight, Qt::white);
@@ -49,6 +54,27 @@ void SlowWaveBars(QPainter& p, const CWaveGraph& g, CWaveGraph::Axis a, bool fir
   }
 }
 
+// The outline, zero line and index labels ("%02d" every fifth X electrode).
+void SlowWaveFrame(QPainter& p, const CWaveGraph& g, CWaveGraph::Axis a) {
+  const int w = g.BarWidth(), h = g.FrameHeight();
+  p.setPen(QPen(Qt::black, 1));
+  p.setBrush(Qt::white);
+  p.drawRect(0, 0, g.FrameWidth() - 1, h - 1);
+  p.setBrush(Qt::NoBrush);
+  if (a == CWaveGraph::kAxisX)
+    p.fillRect(-5, h + CWaveGraph::kIndexOffset, g.FrameWidth(), CWaveGraph::kIndexHeight, kFace);
+  QFont font("Arial");
+  font.setPointSize(8);
+  p.setFont(font);
+  for (int i = 0; i < g.Count(a); ++i) {
+    p.fillRect(g.BarLeft(i), h / 2 - 2, w, 2, g.BarColour(a));
+    if (a == CWaveGraph::kAxisX && i % 5 == 0)
+      p.drawText(QRect(g.BarLeft(i) + 1 + (w - 16) / 2, h + CWaveGraph::kIndexOffset, 40,
+                       CWaveGraph::kIndexHeight),
+                 Qt::AlignLeft | Qt::AlignTop, QString::asprintf("%02d", i));
+  }
+}
+
 struct WaveCase {
   int count, width, height;
   QImage::Format format;
@@ -59,9 +85,8 @@ struct WaveCase {
 TEST(FastDraw, WaveBarsAndLabelsMatchTheSlowDrawing) {
   const WaveCase cases[] = {
       {255, 760, 160, QImage::Format_RGB32},  // 1-pixel bars: labels overlap their neighbours
-      {10, 260, 200, QImage::Format_RGB32},
-      {37, 500, 120, QImage::Format_RGB32},
-      {255, 760, 160, QImage::Format_ARGB32_Premultiplied},  // painter path
+      {10, 260, 200, QImage::Format_RGB32},  {37, 500, 120, QImage::Format_RGB32},
+      {60, 701, 161, QImage::Format_RGB32},  {255, 760, 160, QImage::Format_ARGB32_Premultiplied},
   };
   std::mt19937 rng(17);
   std::uniform_int_distribution<int> value(600, 1400);
@@ -72,7 +97,7 @@ TEST(FastDraw, WaveBarsAndLabelsMatchTheSlowDrawing) {
       g->SetFrameSize(k.width, k.height);
       g->SetFaceColour(kFace);
     }
-    const QSize size(k.width + 40, 2 * k.height + 2 * 64 + 40);
+    const QSize size(k.width + 40, 2 * k.height + 2 * 64 + 140);
     QImage a(size, k.format), b(size, k.format);
     a.fill(kFace);
     b.fill(kFace);
@@ -88,10 +113,14 @@ TEST(FastDraw, WaveBarsAndLabelsMatchTheSlowDrawing) {
         v[4] = 993;
         fast.Store(axis, 0, v.data(), static_cast<int>(v.size()));
         slow.Store(axis, 0, v.data(), static_cast<int>(v.size()));
-        const QPoint origin(11, axis == CWaveGraph::kAxisX ? 7 : k.height + 2 * 64 + 20);
+        const QPoint origin(11, axis == CWaveGraph::kAxisX ? 7 : k.height + 2 * 64 + 120);
         QPainter pa(&a), pb(&b);
         pa.translate(origin);
         pb.translate(origin);
+        if (tick == 0) {
+          fast.DrawWaveFrame(pa, axis);
+          SlowWaveFrame(pb, slow, axis);
+        }
         fast.DrawWaveBars(pa, axis);
         SlowWaveBars(pb, slow, axis, tick == 0);
       }
@@ -108,7 +137,9 @@ TEST(FastDraw, ValueMapWithNumbersMatchesTheSlowDrawing) {
     QSize area;
     int xs, ys;
   };
-  // Large cells bring large numbers, which the painter draws.
+  // A grey label blended from its image rounds up to three levels apart from drawText's
+  // own blending (over neighbouring numbers, and in large text, which Qt fills as
+  // paths); a number misplaced or missing differs by far more.
   for (const Case& k :
        {Case{QSize(1280, 800), 38, 22}, Case{QSize(700, 560), 38, 22},
         Case{QSize(300, 200), 38, 22}, Case{QSize(1280, 800), 4, 3}, Case{QSize(300, 200), 4, 3}}) {
@@ -152,8 +183,8 @@ TEST(FastDraw, ValueMapWithNumbersMatchesTheSlowDrawing) {
       }
       pa.end();
       pb.end();
-      ASSERT_TRUE(Same(a, b)) << k.xs << " x " << k.ys << " cells on " << area.width() << " x "
-                              << area.height() << ", format " << format;
+      ASSERT_TRUE(Same(a, b, 3)) << k.xs << " x " << k.ys << " cells on " << area.width() << " x "
+                                 << area.height() << ", format " << format;
     }
   }
 }

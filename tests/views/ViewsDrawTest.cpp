@@ -54,8 +54,8 @@ struct WaveFixture {
 
 TEST(WaveGraph, BarLengthDirectionAndClamping) {
   WaveFixture f;
-  const int c = 100;  // zero line: H / 2
-  EXPECT_EQ(f.g.BarWidth(), 25);
+  const int c = 100;              // zero line: H / 2
+  EXPECT_EQ(f.g.BarWidth(), 24);  // (260 - 2) / 10 - 1
   EXPECT_EQ(f.g.BarLength(1000), 0);
   EXPECT_EQ(f.g.BarLength(1255), 96);
   EXPECT_EQ(f.g.BarLength(1400), 96);
@@ -94,6 +94,51 @@ TEST(WaveGraph, BarLengthDirectionAndClamping) {
   EXPECT_EQ(f.Px(x2, c), kWhite);
   EXPECT_EQ(f.Px(x2, c + 50), kWhite);
   EXPECT_EQ(f.Px(x2, c - 50), kBlue);
+}
+
+// Full bars both ways, drawn twice so that the second drawing clears the first: the
+// outline stays whole and nothing right of the frame changes, whatever the count.
+TEST(WaveGraph, BarsAndTheirClearingStayInsideTheFrameForEveryCount) {
+  const QColor black(0, 0, 0);
+  for (const QSize frame : {QSize(760, 160), QSize(701, 161)}) {
+    const int W = frame.width(), H = frame.height();
+    for (int n = 1; n <= 255; ++n) {
+      CWaveGraph g;
+      g.SetCounts(n, n);
+      g.SetFrameSize(W, H);
+      g.SetFaceColour(kFace);
+      QImage img(W + 30, H + 2 * 64 + 120, QImage::Format_RGB32);
+      img.fill(kFace);
+      const QPoint origin(10, 70);
+      for (auto a : {CWaveGraph::kAxisX, CWaveGraph::kAxisY}) {
+        std::vector<int32_t> v(n);
+        for (int i = 0; i < n; ++i) v[i] = (i % 2 == 0) == (a == CWaveGraph::kAxisX) ? 1255 : 745;
+        g.Store(a, 0, v.data(), n);
+        QPainter p(&img);
+        p.translate(origin);
+        g.DrawWaveFrame(p, a);
+        g.DrawWaveBars(p, a);
+        for (int32_t& x : v) x = 2000 - x;
+        g.Store(a, 0, v.data(), n);
+        g.DrawWaveBars(p, a);
+        p.end();
+        for (int y = 0; y < H; ++y) {
+          ASSERT_EQ(img.pixelColor(origin.x(), origin.y() + y), black) << n << " bars, row " << y;
+          ASSERT_EQ(img.pixelColor(origin.x() + W - 1, origin.y() + y), black)
+              << n << " bars in " << W << ", row " << y;
+          for (int x = W; x < W + 20; ++x)
+            ASSERT_EQ(img.pixelColor(origin.x() + x, origin.y() + y), kFace)
+                << n << " bars in " << W << ": (" << x << ", " << y << ")";
+        }
+        for (int x = 0; x < W; ++x) {
+          ASSERT_EQ(img.pixelColor(origin.x() + x, origin.y()), black)
+              << n << " bars, column " << x;
+          ASSERT_EQ(img.pixelColor(origin.x() + x, origin.y() + H - 1), black)
+              << n << " bars in " << W << " x " << H << ", column " << x;
+        }
+      }
+    }
+  }
 }
 
 TEST(WaveGraph, YAxisIsRedAndLabelsSitAboveIt) {
@@ -285,7 +330,7 @@ TEST(XYCoordDraw, MarkCellLabelsAndMovesTheMarker) {
   const QColor orange(255, 128, 0);
   {
     QPainter p(&f.img);
-    f.d.MarkCell(p, 3 * 64 + 32, 7 * 64 + 32, false, kFace);
+    f.d.MarkCell(p, 3 * 64 + 32, 7 * 64 + 32, false);
   }
   EXPECT_EQ(CXYCoordDraw::CellLabel(3, 7), "(03, 07)");
   EXPECT_EQ(f.d.MarkerPosition(), QPoint(224, 480));
@@ -297,7 +342,7 @@ TEST(XYCoordDraw, MarkCellLabelsAndMovesTheMarker) {
   // From the XY Window the point moves 3 pixels left and up; the old label goes.
   {
     QPainter p(&f.img);
-    f.d.MarkCell(p, 10 * 64 + 3, 5, true, kFace);
+    f.d.MarkCell(p, 10 * 64 + 3, 5, true);
   }
   EXPECT_EQ(f.d.MarkerPosition(), QPoint(640, 2));
   EXPECT_EQ(f.d.MarkerLabelBox(), QRect(640, 20, 55, 18));  // near the top: below it
@@ -307,9 +352,9 @@ TEST(XYCoordDraw, MarkCellLabelsAndMovesTheMarker) {
   // Near the right edge the box stays inside the grid; outside the grid nothing happens.
   {
     QPainter p(&f.img);
-    f.d.MarkCell(p, 1020, 300, false, kFace);
+    f.d.MarkCell(p, 1020, 300, false);
     EXPECT_EQ(f.d.MarkerLabelBox().left(), 1024 - 55);
-    f.d.MarkCell(p, 1030, 300, false, kFace);
+    f.d.MarkCell(p, 1030, 300, false);
   }
   EXPECT_EQ(f.d.MarkerPosition(), QPoint(1020, 300));
 }

@@ -5,15 +5,17 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <deque>
 #include <mutex>
 #include <vector>
 
-#include "control/CSettingsRecord.h"
 #include "TestUiDeliverer.h"
+#include "control/CSettingsRecord.h"
 #include "link/CTransCtrl.h"
 #include "views/CDrawArea.h"
 #include "views/CPointStore.h"
@@ -57,7 +59,6 @@ class ViewLink : public CTransIFBase {
   std::deque<Frame> frames_;
   std::atomic<int32_t> state_{kLinkClosed};
 };
-
 
 struct Rig {
   CSettingsRecord settings;
@@ -309,9 +310,22 @@ TEST(XYWindow, DataFrameEmptiesStoreAndColoursCells) {
   rig.link->Push(DataFrame(0x08, 2, 5, 1, {1255, 745}));
   ASSERT_TRUE(WaitFor([&] { return store.Size() == 0; }));
   const QImage& img = xy.DrawArea()->Image();
-  EXPECT_EQ(img.pixelColor(draw.Column(2) + 5, draw.Row(5) + 5), QColor(255, 255, 0));
+  // Cells are drawn by the window's timer, not per frame.
+  ASSERT_TRUE(WaitFor(
+      [&] { return img.pixelColor(draw.Column(2) + 5, draw.Row(5) + 5) == QColor(255, 255, 0); }));
   EXPECT_EQ(img.pixelColor(draw.Column(3) + 5, draw.Row(5) + 5), QColor(255, 0, 255));
   EXPECT_EQ(img.pixelColor(draw.Column(4) + 5, draw.Row(5) + 5), QColor(255, 255, 255));
+
+  // A point that comes after a frame is drawn over its cells, not under them.
+  int px = 0, py = 0;
+  draw.MapFixed(600, 20, px, py);
+  std::vector<int> row(16, 1255);
+  rig.link->Push(DataFrame(0x08, 0, 0, 1, row));
+  rig.link->Push(MultiTouch({{7, 0, 600, 20}}));
+  ASSERT_TRUE(WaitFor([&] { return store.Size() == 1; }));
+  EXPECT_FALSE(draw.HasQueuedValues());  // nothing left to cover the point later
+  EXPECT_EQ(img.pixelColor(px, py + 1), QColor(0, 0, 255));
+  EXPECT_EQ(img.pixelColor(draw.Column(1) + 5, draw.Row(0) + 5), QColor(255, 255, 0));
 }
 
 TEST(XYWindow, ExpandAndBackSwitchSlotsAndSkipOneReport) {
@@ -344,8 +358,10 @@ TEST(XYWindow, ExpandAndBackSwitchSlotsAndSkipOneReport) {
   // The heat map of the full-screen window.
   rig.link->Push(DataFrame(0x08, 0, 0, 0, {1255}));
   ASSERT_TRUE(WaitFor([&] { return store.Size() == 0; }));
-  EXPECT_EQ(full->DrawArea()->Image().pixelColor(draw.Column(0) + 2, draw.Row(1) - 3),
-            QColor(255, 255, 0));
+  EXPECT_TRUE(WaitFor([&] {
+    return full->DrawArea()->Image().pixelColor(draw.Column(0) + 2, draw.Row(1) - 3) ==
+           QColor(255, 255, 0);
+  }));
 
   // Escape performs Back.
   QTest::keyClick(full, Qt::Key_Escape);
@@ -387,4 +403,77 @@ TEST(XYWindow, SerialReportsUseThePenBit) {
   EXPECT_TRUE(ReadAll(rig.Path("serial.csv"))
                   .endsWith("0001.224,,,,512,256,0,1,Down\r\n0001.224,16,32,0,,,,0,Up\r\n"))
       << ReadAll(rig.Path("serial.csv")).toStdString();
+}
+
+namespace {
+
+int PixelsOf(const QImage& img, const QColor& c) {
+  int n = 0;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) n += img.pixelColor(x, y) == c;
+  return n;
+}
+
+}  // namespace
+
+// The drawing areas are white: marking a cell, and moving the mark, must not leave boxes
+// of the dialog's face colour behind.
+TEST(XYWindow, MarkingCellsErasesToTheDrawingAreasOwnBackground) {
+  Rig rig;
+  CXYCoordDraw draw;
+  CPointStore store;
+  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
+  xy.show();
+  xy.OnPaint();
+  const QColor face = xy.palette().color(QPalette::Window);
+  ASSERT_NE(face, QColor(Qt::white));
+  const QImage& img = xy.DrawArea()->Image();
+  ASSERT_EQ(PixelsOf(img, face), 0);
+  xy.OnDoubleClick(QPoint(200, 150), Qt::LeftButton, Qt::NoModifier);
+  EXPECT_EQ(PixelsOf(img, face), 0) << "first marking";
+  const QRect first = draw.MarkerLabelBox();
+  xy.OnDoubleClick(QPoint(400, 300), Qt::LeftButton, Qt::NoModifier);
+  EXPECT_EQ(PixelsOf(img, face), 0) << "second marking";
+  EXPECT_EQ(PixelsOf(img.copy(first), QColor(255, 128, 0)), 0) << "the first label stays";
+
+  xy.OnBnClickedExpand();
+  CWndXYFullDialog* full = xy.FullScreen();
+  full->OnPaint();
+  full->OnDoubleClick(QPoint(300, 200), Qt::LeftButton);
+  full->OnDoubleClick(QPoint(500, 400), Qt::LeftButton);
+  EXPECT_EQ(PixelsOf(full->DrawArea()->Image(), face), 0) << "full-screen marking";
+}
+
+// The full-screen view covers its monitor as a full-screen window, tells how to leave
+// for a moment, and a close request from the window manager returns to the XY Window.
+TEST(XYWindow, FullScreenWindowIsFullScreenHintsAndClosesToTheXYWindow) {
+  Rig rig;
+  CXYCoordDraw draw;
+  CPointStore store;
+  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
+  xy.show();
+  xy.OnPaint();
+  xy.OnBnClickedExpand();
+  CWndXYFullDialog* full = xy.FullScreen();
+  ASSERT_NE(full, nullptr);
+  EXPECT_TRUE(full->windowState() & Qt::WindowFullScreen);
+  EXPECT_EQ(full->screen(), QGuiApplication::primaryScreen());
+
+  full->close();
+  EXPECT_FALSE(full->isVisible());
+  EXPECT_TRUE(xy.isVisible());
+  EXPECT_FALSE(draw.IsSuspended());
+  EXPECT_FALSE(rig.ctrl.IsListenerActive(CWndXYFullDialog::kSlot));
+  xy.OnPaint();
+  EXPECT_TRUE(rig.ctrl.IsListenerActive(CWndXYDialog::kSlot));
+
+  // Shown again: full screen again, with the hint for a moment.
+  xy.OnBnClickedExpand();
+  EXPECT_TRUE(full->isVisible());
+  EXPECT_TRUE(full->windowState() & Qt::WindowFullScreen);
+  auto* hint = full->findChild<QLabel*>("escHint");
+  ASSERT_NE(hint, nullptr);
+  EXPECT_EQ(hint->text(), "Esc: back");
+  EXPECT_TRUE(hint->isVisible());
+  EXPECT_TRUE(WaitFor([&] { return !hint->isVisible(); }));
 }
