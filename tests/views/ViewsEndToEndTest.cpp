@@ -1,11 +1,5 @@
 // The data views fed by the simulated controller over the real USB link.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QFile>
@@ -18,42 +12,16 @@
 
 #include "control/CSettingsRecord.h"
 #include "TestUiDeliverer.h"
+#include "common/SimProcess.h"
 #include "link/CTransCtrl.h"
 #include "views/CDrawArea.h"
 #include "views/CWndGraphDialog.h"
 #include "views/CWndXYDialog.h"
 #include "views/CWndXYFullDialog.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr int kWaitMs = 10000;
-
-std::string Control(const std::string& path, const std::string& line) {
-  int fd = -1;
-  (void)QTest::qWaitFor(
-      [&] {
-        fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un a{};
-        a.sun_family = AF_UNIX;
-        std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return true;
-        close(fd);
-        fd = -1;
-        return false;
-      },
-      kWaitMs);
-  if (fd < 0) return "no control socket";
-  const std::string cmd = line + "\n";
-  std::string answer;
-  (void)!write(fd, cmd.data(), cmd.size());
-  char c;
-  while (read(fd, &c, 1) == 1 && c != '\n') answer.push_back(c);
-  close(fd);
-  return answer;
-}
-
 
 class Host : public ITransHost {
  public:
@@ -89,17 +57,9 @@ int Send(CTransCtrl& ctrl, const char* cmd) {
 
 TEST(ViewsEndToEnd, StreamTouchesAndHeatMapFromTheSimulator) {
   QTemporaryDir dir;
-  const std::string sock = dir.filePath("sim.sock").toStdString();
-  const std::string control = dir.filePath("ctl").toStdString();
-  std::vector<std::string> args = {TPCSIM_PATH, "--usb", "--socket",  sock,
-                                   "--control", control, "--no-stdin"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, TPCSIM_PATH, nullptr, nullptr, argv.data(), environ), 0);
-  ASSERT_EQ(Control(control, "status").rfind("ok", 0), 0u);
-  setenv("HIDPIPE_SIM", sock.c_str(), 1);
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--usb"}));
+  setenv("HIDPIPE_SIM", sim.Socket().c_str(), 1);
 
   const std::string ini = dir.filePath("ZUZIvor.ini").toStdString();
   std::ofstream(ini) << "[HID]\nVID1=8829\nPID1=258\n";
@@ -148,7 +108,7 @@ TEST(ViewsEndToEnd, StreamTouchesAndHeatMapFromTheSimulator) {
     CWndXYDialog xy(ctrl, settings, draw, store, nullptr);
     xy.show();
     xy.OnPaint();
-    ASSERT_EQ(Control(control, "touch line 0 200 200 1500 900 300").rfind("ok", 0), 0u);
+    ASSERT_TRUE(sim.Ok("touch line 0 200 200 1500 900 300"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return store.Count() >= 5; }, kWaitMs));
     const QImage& img = xy.DrawArea()->Image();
     bool blue = false;
@@ -181,7 +141,5 @@ TEST(ViewsEndToEnd, StreamTouchesAndHeatMapFromTheSimulator) {
     xy.OnBnClickedBack();
     ctrl.Close();
   }
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  EXPECT_TRUE(sim.Stop());
 }
