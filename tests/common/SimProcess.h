@@ -104,11 +104,13 @@ class SimProcess {
   }
   bool Ok(const std::string& line) const { return Command(line).rfind("ok", 0) == 0; }
 
-  // Frames of the trace in one direction ("H>D" or "D>H"), as bytes. The trace is a
-  // capture: "#" header lines, then "<us> <dir> <count> <hex>" a frame; a line still
-  // being written is left out.
-  std::vector<std::vector<uint8_t>> TraceFrames(const std::string& dir) const {
-    std::vector<std::vector<uint8_t>> out;
+  struct TracedFrame {
+    bool toDevice = false;
+    std::vector<uint8_t> bytes;
+  };
+  // The trace, a capture: "#" header lines, then "us H>D|D>H count hex" a frame.
+  std::vector<TracedFrame> Trace() const {
+    std::vector<TracedFrame> out;
     std::ifstream in(trace_);
     std::string line;
     while (std::getline(in, line)) {
@@ -116,13 +118,22 @@ class SimProcess {
       std::istringstream words(line);
       std::string us, d, hex;
       size_t count = 0;
-      if (!(words >> us >> d >> count >> hex) || d != dir || hex.size() != 2 * count) continue;
-      std::vector<uint8_t> bytes;
+      if (!(words >> us >> d >> count >> hex) || hex.size() != 2 * count) continue;
+      TracedFrame f;
+      f.toDevice = d == "H>D";
       for (size_t i = 0; i < hex.size(); i += 2) {
-        bytes.push_back(uint8_t(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+        f.bytes.push_back(uint8_t(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
       }
-      out.push_back(std::move(bytes));
+      out.push_back(std::move(f));
     }
+    return out;
+  }
+
+  // Frames of the trace in one direction ("H>D" or "D>H").
+  std::vector<std::vector<uint8_t>> TraceFrames(const std::string& dir) const {
+    std::vector<std::vector<uint8_t>> out;
+    for (TracedFrame& f : Trace())
+      if (f.toDevice == (dir == "H>D")) out.push_back(std::move(f.bytes));
     return out;
   }
 

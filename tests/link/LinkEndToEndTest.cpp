@@ -1,13 +1,6 @@
 // The real transfer controller against tpcsim: over the hidpipe simulator socket (USB) and
 // over a pseudo-terminal (serial), with a direct deliverer.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,10 +16,9 @@
 #include <tuple>
 #include <vector>
 
+#include "common/SimProcess.h"
 #include "hidpipe/hidpipe.h"
 #include "link/CTransCtrl.h"
-
-extern char** environ;
 
 namespace {
 
@@ -55,109 +47,7 @@ bool WaitUntil(Pred pred, std::chrono::milliseconds limit = kWait) {
   return true;
 }
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "vt-le2e-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) != nullptr) path_ = tmpl;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-// hidpipe reads HIDPIPE_SIM once, at its first call: every test serves the same path.
-const std::string& SimSocket() {
-  static ScratchDir dir;
-  static const std::string path = [] {
-    std::string p = dir.File("sim.sock");
-    ::setenv("HIDPIPE_SIM", p.c_str(), 1);
-    return p;
-  }();
-  return path;
-}
-
-class SimProcess {
- public:
-  explicit SimProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), TPCSIM_PATH);
-    args.push_back("--no-stdin");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (posix_spawn(&pid_, TPCSIM_PATH, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-  }
-  ~SimProcess() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-  bool Started() const { return pid_ > 0; }
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
-
- private:
-  pid_t pid_ = -1;
-};
-
-// One line to the simulator's control socket; its one-line answer.
-std::string Control(const std::string& path, const std::string& line) {
-  int fd = -1;
-  WaitUntil([&] {
-    fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return true;
-    ::close(fd);
-    fd = -1;
-    return false;
-  });
-  if (fd < 0) return "no control socket";
-  const std::string cmd = line + "\n";
-  std::string answer;
-  if (::write(fd, cmd.data(), cmd.size()) == static_cast<ssize_t>(cmd.size())) {
-    char c;
-    while (::read(fd, &c, 1) == 1 && c != '\n') answer.push_back(c);
-  }
-  ::close(fd);
-  return answer;
-}
-
-struct TracedFrame {
-  bool toDevice = false;
-  Bytes bytes;
-};
-
-// tpcsim's trace file, a capture: "#" header lines, then "us H>D|D>H count hex" a frame.
-std::vector<TracedFrame> ReadTrace(const std::string& path) {
-  std::vector<TracedFrame> frames;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream words(line);
-    std::string us, dir, hex;
-    size_t count = 0;
-    if (!(words >> us >> dir >> count >> hex) || hex.size() != 2 * count) continue;
-    TracedFrame f;
-    f.toDevice = dir == "H>D";
-    for (size_t i = 0; i < hex.size(); i += 2)
-      f.bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    frames.push_back(std::move(f));
-  }
-  return frames;
-}
+using TracedFrame = SimProcess::TracedFrame;
 
 std::vector<Bytes> HostFrames(const std::vector<TracedFrame>& trace, size_t from = 0) {
   std::vector<Bytes> out;
@@ -259,34 +149,32 @@ int SendDirect(CTransCtrl& ctrl, const char* cmd) {
 
 class LinkEndToEnd : public ::testing::TestWithParam<int> {
  protected:
+  // hidpipe reads HIDPIPE_SIM once per process: one simulator path for every test of
+  // every fixture.
+  static void SetUpTestSuite() {
+    static SimProcess shared;
+    sim_ = &shared;
+    ::setenv("HIDPIPE_SIM", sim_->Socket().c_str(), 1);
+  }
   void SetUp() override {
     CTransCtrl::ClearPending();
-    trace_ = dir_.File("trace.log");
-    control_ = dir_.File("ctl");
-    std::vector<std::string> args = {"--trace", trace_, "--control", control_};
-    if (Usb()) {
-      args.insert(args.end(), {"--usb", "--socket", SimSocket()});
-    } else {
-      args.insert(args.end(), {"--serial", "--link", dir_.File("tty")});
-    }
-    sim_ = std::make_unique<SimProcess>(args);
-    ASSERT_TRUE(sim_->Started());
-    ASSERT_EQ(Control(control_, "status").rfind("ok", 0), 0u);
-    if (!Usb()) {
-      ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir_.File("tty")); }));
-    }
+    ASSERT_TRUE(sim_->Start({Usb() ? "--usb" : "--serial"}));
     ctrl_.SetDeliverer(&deliverer_);
     ctrl_.SetIdentity(0, 0x227D, 0x0102, 2);
-    line_.devicePath = dir_.File("tty");
+    line_.devicePath = sim_->Link();
   }
   void TearDown() override {
     ctrl_.Close();
     CTransCtrl::ClearPending();
+    sim_->Stop();
+  }
+  static std::string Control(const std::string&, const std::string& line) {
+    return sim_->Command(line);
   }
 
   bool Usb() const { return GetParam() == kLinkUsb; }
   int Open() { return ctrl_.Open(GetParam(), Usb() ? nullptr : &line_); }
-  std::vector<TracedFrame> Trace() const { return ReadTrace(trace_); }
+  std::vector<TracedFrame> Trace() const { return sim_->Trace(); }
   // The opening exchange is over once the panel information (resolution 64) is decoded.
   bool Opened() {
     return WaitUntil([&] { return !ctrl_.FirmwareVersion().empty(); }) &&
@@ -298,10 +186,8 @@ class LinkEndToEnd : public ::testing::TestWithParam<int> {
     return {kGetVersionFrame, kFirmwareDetailFrame};
   }
 
-  ScratchDir dir_;
-  std::string trace_;
-  std::string control_;
-  std::unique_ptr<SimProcess> sim_;
+  static SimProcess* sim_;
+  const std::string control_;  // the harness knows the control socket
   CDirectDeliverer deliverer_;
   CTransCtrl ctrl_;
   SerialLineSettings line_;
@@ -389,6 +275,8 @@ TEST_P(LinkEndToEnd, StreamIsDecodedForTheWaveSlotUntilStopped) {
   EXPECT_TRUE(stopped);
   EXPECT_EQ(after, 0u);
 }
+
+SimProcess* LinkEndToEnd::sim_ = nullptr;
 
 INSTANTIATE_TEST_SUITE_P(Links, LinkEndToEnd, ::testing::Values(kLinkUsb, kLinkCom),
                          [](const ::testing::TestParamInfo<int>& info) {
