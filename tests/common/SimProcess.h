@@ -150,7 +150,23 @@ class SimProcess {
     return out;
   }
 
+  // Runs tpcsim with exactly these arguments (its own option handling) until it ends by
+  // itself; the wait status.
+  static int Run(std::vector<std::string> args) {
+    args.insert(args.begin(), TPCSIM_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, TPCSIM_PATH, nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+  }
+
   pid_t Pid() const { return pid_; }
+  const std::string& ControlPath() const { return control_; }
+  const std::string& TracePath() const { return trace_; }
   const std::string& Socket() const { return socket_; }
   const std::string& Link() const { return link_; }
   const std::string& Dir() const { return dir_; }

@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -19,10 +17,9 @@
 #include <sstream>
 #include <thread>
 
+#include "common/SimProcess.h"
 #include "sim/SerialFrameDecoder.h"
 #include "sim/SimHex.h"
-
-extern char** environ;
 
 using namespace tpcsim;
 using Clock = std::chrono::steady_clock;
@@ -47,54 +44,6 @@ std::string ReadFile(const std::string& path) {
   s << in.rdbuf();
   return s.str();
 }
-
-class SimProcess {
- public:
-  explicit SimProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), TPCSIM_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    EXPECT_EQ(posix_spawn(&pid_, TPCSIM_PATH, &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
-  }
-  ~SimProcess() {
-    if (pid_ > 0) Stop();
-  }
-  // SIGTERM; returns the exit status.
-  int Stop() {
-    kill(pid_, SIGTERM);
-    return Wait();
-  }
-  int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return status;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
-class TempDir {
- public:
-  TempDir() {
-    char t[] = "/tmp/tpcsim-test-XXXXXX";
-    path_ = mkdtemp(t);
-  }
-  ~TempDir() {
-    std::string cmd = "rm -rf '" + path_ + "'";
-    (void)!system(cmd.c_str());
-  }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 bool Exists(const std::string& path) {
   struct stat st {};
@@ -167,10 +116,9 @@ class SerialClient {
 };
 
 TEST(SimSerialEndToEnd, VersionReplyStreamAndTrace) {
-  TempDir dir;
-  std::string link = dir / "tpc0", trace = dir / "t.log", control = dir / "ctl";
-  SimProcess sim(
-      {"--serial", "--link", link, "--trace", trace, "--control", control, "--no-stdin"});
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--serial"}));
+  const std::string link = sim.Link(), trace = sim.TracePath(), control = sim.ControlPath();
   ASSERT_TRUE(WaitFor([&] { return Exists(link) && Exists(control); }));
   SerialClient port(link);
   ASSERT_TRUE(port.ok());
@@ -225,7 +173,7 @@ TEST(SimSerialEndToEnd, VersionReplyStreamAndTrace) {
   EXPECT_EQ((*touch)[2] | (*touch)[3] << 8, 512);
   EXPECT_EQ((*touch)[4] | (*touch)[5] << 8, 512);
 
-  EXPECT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.Stop());
   EXPECT_FALSE(Exists(link));
   EXPECT_FALSE(Exists(control));
 }
@@ -302,9 +250,9 @@ bool IsReply(const std::string& p, uint8_t group, uint8_t sub) {
 }
 
 TEST(SimSocketEndToEnd, NoticesOpenCommandsTouchesAndUnplug) {
-  TempDir dir;
-  std::string sock = dir / "sim.sock", control = dir / "ctl";
-  SimProcess sim({"--usb", "--socket", sock, "--control", control, "--no-stdin"});
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--usb"}));
+  const std::string sock = sim.Socket(), control = sim.ControlPath();
   SocketClient cl(sock);
   ASSERT_TRUE(cl.ok());
 
@@ -367,14 +315,14 @@ TEST(SimSocketEndToEnd, NoticesOpenCommandsTouchesAndUnplug) {
   ASSERT_TRUE(arrival.has_value());
   EXPECT_EQ(arrival->at(0), '\1');
 
-  EXPECT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.Stop());
   EXPECT_FALSE(Exists(sock));
 }
 
 TEST(SimSocketEndToEnd, OversizedMessageClosesOnlyThatClient) {
-  TempDir dir;
-  std::string sock = dir / "sim.sock";
-  SimProcess sim({"--socket", sock, "--no-stdin"});
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--usb"}));
+  const std::string sock = sim.Socket();
   SocketClient bad(sock);
   ASSERT_TRUE(bad.ok());
   std::string hdr{0x04, char(0x01), char(0x08)};  // payload length 2049
@@ -391,8 +339,7 @@ TEST(SimSocketEndToEnd, OversizedMessageClosesOnlyThatClient) {
 TEST(SimProgram, RejectsBadOptions) {
   for (auto args : std::vector<std::vector<std::string>>{
            {"--pid", "0x1FFFF"}, {"--serial"}, {"--frobnicate"}, {"--rate", "fast"}}) {
-    SimProcess p(args);
-    int status = p.Wait();
+    const int status = SimProcess::Run(args);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2) << args[0];
   }
