@@ -1,12 +1,6 @@
 // tpcsim's USB personality through the hidpipe library's simulator backend, as the
 // programs use it.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -16,9 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/SimProcess.h"
 #include "hidpipe/hidpipe.h"
-
-extern char** environ;
 
 namespace {
 
@@ -45,28 +38,6 @@ struct Notices {
 
 // Sends one line on the control socket and reads the answer (retrying the connect
 // until the simulator listens).
-std::string Control(const std::string& path, const std::string& line) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  int fd = -1;
-  while (std::chrono::steady_clock::now() < end) {
-    fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) break;
-    close(fd);
-    fd = -1;
-    usleep(5000);
-  }
-  if (fd < 0) return "no control socket";
-  std::string cmd = line + "\n", answer;
-  (void)!write(fd, cmd.data(), cmd.size());
-  char c;
-  while (read(fd, &c, 1) == 1 && c != '\n') answer.push_back(c);
-  close(fd);
-  return answer;
-}
-
 // Receives until a report satisfies `want` (hidRecv waits on the device).
 bool RecvUntil(uint8_t* buf, bool (*want)(const uint8_t*)) {
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -78,19 +49,11 @@ bool RecvUntil(uint8_t* buf, bool (*want)(const uint8_t*)) {
 }  // namespace
 
 TEST(SimThroughHidpipe, VersionStreamAndRemoval) {
-  char tmpl[] = "/tmp/tpcsim-hid-XXXXXX";
-  std::string dir = mkdtemp(tmpl);
-  std::string sock = dir + "/sim.sock", control = dir + "/ctl";
-  std::vector<std::string> args = {TPCSIM_PATH, "--usb", "--socket",  sock,
-                                   "--control", control, "--no-stdin"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, TPCSIM_PATH, nullptr, nullptr, argv.data(), environ), 0);
-  ASSERT_EQ(Control(control, "status").rfind("ok usb: plugged=1", 0), 0u);
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--usb"}));
+  ASSERT_EQ(sim.Command("status").rfind("ok usb: plugged=1", 0), 0u);
 
-  setenv("HIDPIPE_SIM", sock.c_str(), 1);
+  setenv("HIDPIPE_SIM", sim.Socket().c_str(), 1);
   Notices notices;
   ASSERT_NE(hidOpen(nullptr), 0);
   hidSetNoticeCallback(&Notices::Fn, &notices);
@@ -111,21 +74,17 @@ TEST(SimThroughHidpipe, VersionStreamAndRemoval) {
   ASSERT_NE(hidSend(stop), 0);
   ASSERT_TRUE(RecvUntil(in, [](const uint8_t* r) { return r[1] == 0x4E && r[3] == 0x80; }));
 
-  EXPECT_EQ(Control(control, "unplug"), "ok");
+  EXPECT_EQ(sim.Command("unplug"), "ok");
   ASSERT_TRUE(notices.WaitFor(HIDPIPE_REMOVAL, 1));
   {
     std::lock_guard lk(notices.m);
     EXPECT_NE(notices.seen.back().second.find("VID_227D&PID_0102&MI_01"), std::string::npos);
   }
-  EXPECT_EQ(Control(control, "plug"), "ok");
+  EXPECT_EQ(sim.Command("plug"), "ok");
   ASSERT_TRUE(notices.WaitFor(HIDPIPE_ARRIVAL, 1));
 
   hidSetNoticeCallback(nullptr, nullptr);
   hidCloseMyDevice();
   hidClose();
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  rmdir(dir.c_str());
+  EXPECT_TRUE(sim.Stop());
 }
