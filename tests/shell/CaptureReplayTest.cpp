@@ -26,11 +26,7 @@ namespace {
 
 template <typename Pred>
 bool WaitFor(Pred done, int ms = 15000) {
-  for (int waited = 0; waited < ms; waited += 10) {
-    if (done()) return true;
-    QTest::qWait(10);
-  }
-  return done();
+  return QTest::qWaitFor(done, ms);
 }
 
 const char kStartM0[] = "SEND 024E020400 ";

@@ -17,11 +17,7 @@ namespace {
 
 template <typename Pred>
 bool WaitFor(Pred done, int ms = 10000) {
-  for (int waited = 0; waited < ms; waited += 10) {
-    if (done()) return true;
-    QTest::qWait(10);
-  }
-  return done();
+  return QTest::qWaitFor(done, ms);
 }
 
 TEST(ShellEndToEnd, ConnectsShowsVersionAndFollowsUnplugAndReplug) {

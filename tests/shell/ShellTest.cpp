@@ -39,11 +39,7 @@ const Frame kTargetCursor{0x02, 0x4C, 0x02, 0x05, 0x00};
 
 template <typename Pred>
 bool WaitFor(Pred done, int ms = 5000) {
-  for (int waited = 0; waited < ms; waited += 10) {
-    if (done()) return true;
-    QTest::qWait(10);
-  }
-  return done();
+  return QTest::qWaitFor(done, ms);
 }
 
 bool Contains(const std::vector<Frame>& frames, const Frame& f) {
