@@ -9,9 +9,12 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "common/SimProcess.h"
+#include "hidpipe/hidpipe.h"
 #include "control/CSendDialog.h"
 #include "shell/CMainFrame.h"
 #include "shell/CVantrelToolApp.h"
@@ -35,6 +38,11 @@ class ShellDrill : public ::testing::Test {
   static void SetUpTestSuite() {
     sim_ = new SimProcess;
     ::setenv("HIDPIPE_SIM", sim_->Socket().c_str(), 1);
+    // The library's own threads live as long as the process: started here, before the
+    // first count of threads.
+    hidOpen(nullptr);
+    hidSetNoticeCallback([](int, const char*, void*) {}, nullptr);
+    hidSetNoticeCallback(nullptr, nullptr);
   }
   static void TearDownTestSuite() {
     delete sim_;
@@ -43,12 +51,30 @@ class ShellDrill : public ::testing::Test {
   void SetUp() override {
     CTransCtrl::ClearPending();
     ASSERT_TRUE(dir_.isValid());
+    threadsBefore_ = Threads();
   }
+  // No thread is left behind by the program once it is gone.
   void TearDown() override {
     app_.reset();
     CTransCtrl::ClearPending();
     sim_->Stop();
+    EXPECT_TRUE(WaitFor([&] { return Threads() <= threadsBefore_; }))
+        << Threads() << " threads, " << threadsBefore_ << " before";
   }
+
+  // Threads of this process, Qt's pooled workers left out (Qt keeps them idle for a while
+  // after its own work).
+  static int Threads() {
+    int n = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      std::ifstream comm(task.path() / "comm");
+      std::string name;
+      std::getline(comm, name);
+      n += name != "Thread (pooled)";
+    }
+    return n;
+  }
+
 
   static bool StartSim(bool serial, std::vector<std::string> extra = {}) {
     extra.insert(extra.begin(), serial ? "--serial" : "--usb");
@@ -97,6 +123,7 @@ class ShellDrill : public ::testing::Test {
   }
 
   static SimProcess* sim_;
+  int threadsBefore_ = 0;
   QTemporaryDir dir_;
   std::unique_ptr<CVantrelToolApp> app_;
   QStringList messages_;
@@ -218,6 +245,38 @@ TEST_F(ShellDrill, CloseDuringCalibrationStillHandsTheCoordinatesBack) {
   app_.reset();
   EXPECT_TRUE(WaitFor([&] { return sim_->Command("status").find("target=0") != std::string::npos; }))
       << sim_->TraceTail();
+}
+
+// Unplugged while the opening commands wait for answers, then plugged again.
+TEST_F(ShellDrill, UnplugDuringTheOpeningThenReplug) {
+  ASSERT_TRUE(StartSim(false));
+  ASSERT_TRUE(sim_->Ok("silence on"));  // the opening's commands go unanswered
+  StartApp(false);
+  ASSERT_TRUE(sim_->Ok("unplug"));
+  EXPECT_TRUE(WaitFor([&] { return Status() == kDisconnected; }));
+  ASSERT_TRUE(sim_->Ok("silence off"));
+  ASSERT_TRUE(sim_->Ok("plug"));
+  EXPECT_TRUE(ConnectedAndRead()) << Status().toStdString();
+}
+
+// Closed while the panel information box is up: the program still ends cleanly and hands
+// the coordinates back.
+TEST_F(ShellDrill, CloseWhileThePanelInformationBoxIsUp) {
+  ASSERT_TRUE(StartSim(false));
+  ASSERT_TRUE(sim_->Ok("badlen on"));
+  bool closed = false;
+  StartApp(false, [&](const QString& text) {
+    if (text != "Fail to read the panel information") return;
+    EXPECT_TRUE(sim_->Ok("badlen off"));
+    QObject::connect(app_->MainFrame(), &CMainFrame::closed, [&] { closed = true; });
+    app_->MainFrame()->close();
+  });
+  ASSERT_TRUE(WaitFor([&] { return closed; }));
+  app_.reset();
+  EXPECT_TRUE(WaitFor([&] {
+    const auto in = sim_->TraceFrames("H>D");
+    return !in.empty() && in.back() == kTargetCursor;
+  })) << sim_->TraceTail();
 }
 
 }  // namespace
