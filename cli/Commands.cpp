@@ -16,6 +16,7 @@
 #include "analysis/ElectrodeStats.h"
 #include "analysis/Limits.h"
 #include "analysis/LimitsCheck.h"
+#include "capture/CCaptureRecorder.h"
 #include "cli/Interrupt.h"
 #include "cli/Reports.h"
 #include "hidpipe/hidpipe.h"
@@ -55,9 +56,13 @@ int Complain(const std::string& message, int code = kExitCannotRun) {
   return code;
 }
 
-// Opens the controller; on failure says why and gives the exit code in `code`.
-std::unique_ptr<ControllerSession> Connect(const GlobalOptions& g, int& code) {
+// Opens the controller; on failure says why and gives the exit code in `code`. A recorder
+// given sees the whole session, the opening included.
+std::unique_ptr<ControllerSession> Connect(
+    const GlobalOptions& g, int& code,
+    std::shared_ptr<capture::CCaptureRecorder> recorder = nullptr) {
   auto s = std::make_unique<ControllerSession>(g.TimeoutMs());
+  if (recorder) s->SetRecorder(recorder);
   const Result r = s->Open(g.link);
   if (r == Result::kOk) return s;
   code = Complain(s->Error(), ExitFor(r));
@@ -209,7 +214,39 @@ int RunSend(const GlobalOptions& g, const std::string& cmd, bool raw) {
   return r == Result::kOk ? kExitPass : kExitFail;
 }
 
-int RunCapture(const GlobalOptions& g, const std::string& name, int scans, const std::string& csv) {
+// The capture file of `vantrel capture --record`: the whole exchange with the controller.
+std::shared_ptr<capture::CCaptureRecorder> StartRecording(const std::string& path, int& code) {
+  auto recorder = std::make_shared<capture::CCaptureRecorder>();
+  capture::Header h;
+  h.program = std::string("vantrel ") + VANTREL_VERSION;
+  std::string error;
+  if (recorder->Start(path, h, error)) return recorder;
+  code = Complain("cannot record: " + error);
+  return nullptr;
+}
+
+// The link, firmware and panel lines, known once the controller is open.
+void NoteOpened(capture::CCaptureRecorder& recorder, const ControllerSession& s) {
+  recorder.Note("link",
+                std::string(capture::LinkKindName(capture::CCaptureRecorder::KindOf(s.LinkType()))) +
+                    " " + s.LinkDescription());
+  recorder.Note("firmware", s.Version());
+  recorder.Note("panel", capture::CCaptureRecorder::PanelText(s.Panel()));
+}
+
+// Ends a recording; 0, or the exit code of a recording that lost frames or failed.
+int FinishRecording(capture::CCaptureRecorder& recorder) {
+  const bool ok = recorder.Stop();
+  const auto stats = recorder.GetStats();
+  if (!ok) return Complain("recording stopped: " + stats.error);
+  if (stats.dropped > 0)
+    return Complain(std::to_string(stats.dropped) + " frames could not be recorded in " +
+                    stats.path + ": the disk was too slow");
+  return kExitPass;
+}
+
+int RunCapture(const GlobalOptions& g, const std::string& name, int scans, const std::string& csv,
+               const std::string& record) {
   const StreamInfo* stream = Stream(name);
   if (!stream) return kExitCannotRun;
   std::ofstream file;
@@ -217,10 +254,20 @@ int RunCapture(const GlobalOptions& g, const std::string& name, int scans, const
     file.open(csv, std::ios::binary | std::ios::trunc);
     if (!file) return Complain("cannot write " + csv);
   }
-  std::ostream& out = csv.empty() ? std::cout : file;
+  // With only a capture file asked for, no CSV goes to standard output.
+  std::ostringstream discard;
+  std::ostream& out = !csv.empty() ? static_cast<std::ostream&>(file)
+                      : record.empty() ? static_cast<std::ostream&>(std::cout)
+                                       : discard;
   int code = 0;
-  auto s = Connect(g, code);
-  if (!s) return code;
+  std::shared_ptr<capture::CCaptureRecorder> recorder;
+  if (!record.empty() && !(recorder = StartRecording(record, code))) return code;
+  auto s = Connect(g, code, recorder);
+  if (!s) {
+    if (recorder) recorder->Stop();
+    return code;
+  }
+  if (recorder) NoteOpened(*recorder, *s);
   const PanelInfo p = s->Panel();
   WriteScanHeader(out, ScanLayout::For(*stream, p.xCount, p.yCount));
   long row = 0;
@@ -235,6 +282,10 @@ int RunCapture(const GlobalOptions& g, const std::string& name, int scans, const
   ReportIncomplete(name, counts);
   if (!out) return Complain("cannot write " + (csv.empty() ? std::string("the output") : csv));
   if (r != Result::kOk) return Complain(s->Error(), ExitFor(r));
+  if (recorder) {
+    s.reset();  // the stream stopped and the link closed: those frames are in the file too
+    return FinishRecording(*recorder);
+  }
   return kExitPass;
 }
 

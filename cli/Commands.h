@@ -38,8 +38,9 @@ struct LearnOptions {
 int RunList(const GlobalOptions& g);
 int RunInfo(const GlobalOptions& g, bool json);
 int RunSend(const GlobalOptions& g, const std::string& cmd, bool raw);
+// record: a capture file of the session (empty: none).
 int RunCapture(const GlobalOptions& g, const std::string& stream, int scans,
-               const std::string& csv);
+               const std::string& csv, const std::string& record);
 int RunStats(const GlobalOptions& g, const std::string& stream, int scans, bool json,
              const std::string& csv);
 int RunTest(const GlobalOptions& g, const TestOptions& t);

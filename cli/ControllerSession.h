@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -51,6 +52,11 @@ class ControllerSession : private ITransListener, private ITransHost {
   const std::string& Error() const { return error_; }
 
   std::string LinkText() const;
+  // Every frame written and read from now on goes to recorder (set before Open to record
+  // the opening too).
+  void SetRecorder(std::shared_ptr<IFrameRecorder> recorder) { ctrl_.SetRecorder(std::move(recorder)); }
+  int LinkType() const { return ctrl_.GetLinkType(); }
+  std::string LinkDescription() const { return ctrl_.LinkDescription(); }
   std::string Version() const { return ctrl_.FirmwareVersion(); }
   PanelInfo Panel() const { return ctrl_.Panel(); }
   bool PanelReported() const { return panelReported_; }

@@ -88,7 +88,9 @@ int main(int argc, char** argv) {
   capture->add_option("--scans", scans, "complete scans (default 50)")
       ->check(CLI::Range(1, 10000000));
   capture->add_option("--csv", csv, "CSV file (default: standard output)");
-  capture->add_option("--record", record, "capture file (not available yet)");
+  capture->add_option("--record", record,
+                      "also record the whole session as a capture file (a name ending in "
+                      ".zst is compressed); without --csv no CSV is written");
 
   auto* stats = app.add_subcommand("stats",
                                    "per-electrode statistics of N scans: min, max, "
@@ -159,17 +161,12 @@ int main(int argc, char** argv) {
     }
   }
   if (baud) g.link.baud = baud;
-  if (!record.empty()) {
-    std::cerr << "vantrel: --record: capture files are not available in this version; use "
-                 "--csv\n";
-    return kExitCannotRun;
-  }
 
   InstallInterruptHandlers();
   if (*list) return RunList(g);
   if (*info) return RunInfo(g, json);
   if (*send) return RunSend(g, cmd, raw);
-  if (*capture) return RunCapture(g, stream, scans, csv);
+  if (*capture) return RunCapture(g, stream, scans, csv, record);
   if (*stats) return RunStats(g, stream, scans, json, csv);
   if (*test) return RunTest(g, t);
   if (*learn) return RunLearn(g, l);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/CaptureFile.h"
 #include "common/SimProcess.h"
 
 namespace {
@@ -127,7 +128,7 @@ TEST_F(VantrelCli, InfoAndSendShowTheReplies) {
   ExpectLeftAsFound(sim);  // the stream it started was stopped
 
   EXPECT_EQ(vantrel({"send", "024C020400"}).code, 2);  // no SEND
-  EXPECT_EQ(vantrel({"capture", "m0-raw", "--record", "x.cap"}).code, 2);
+  EXPECT_EQ(vantrel({"capture", "m0-raw", "--record", "/nonexistent/x.cap"}).code, 2);
   EXPECT_EQ(vantrel({"stats", "m7-raw"}).code, 2);
   Outcome help = vantrel({"test", "--help"});
   EXPECT_EQ(help.code, 0);
@@ -166,6 +167,29 @@ TEST_F(VantrelCli, CaptureWritesTheScansTheControllerSent) {
     EXPECT_EQ(line, expected + "\r") << "scan " << k + 1;
   }
   EXPECT_FALSE(std::getline(lines, line));
+}
+
+// The session recorded as a capture file holds every frame of the exchange: the data
+// reports are those the simulator sent, in order.
+TEST_F(VantrelCli, CaptureRecordsTheSessionAsACaptureFile) {
+  const std::string file = vantrel.File("session.cap.zst");
+  Outcome r = vantrel({"capture", "m0-raw", "--scans", "6", "--record", file});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(r.out.empty()) << "no CSV without --csv";
+  const capture::ParseResult cap = capture::LoadCapture(file);
+  ASSERT_TRUE(cap.Ok()) << cap.error;
+  EXPECT_EQ(cap.header.link, capture::LinkKind::kUsb);
+  EXPECT_EQ(cap.header.program.rfind("vantrel ", 0), 0u) << cap.header.program;
+  std::vector<std::vector<uint8_t>> recorded, sent;
+  for (const auto& f : cap.frames)
+    if (f.dir == capture::Direction::kDeviceToHost && f.bytes.size() > 1 && f.bytes[1] == 0x4B)
+      recorded.push_back(f.bytes);
+  for (const auto& f : sim.TraceFrames("D>H"))
+    if (f.size() > 1 && f[1] == 0x4B) sent.push_back(f);
+  ASSERT_GE(recorded.size(), 24u);  // four reports a scan
+  ASSERT_GE(sent.size(), recorded.size());
+  sent.resize(recorded.size());
+  EXPECT_EQ(recorded, sent);
 }
 
 TEST_F(VantrelCli, LearnedLimitsPassACleanPanelAndNameTheFaultyElectrodes) {
