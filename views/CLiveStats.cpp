@@ -134,6 +134,29 @@ std::vector<int> CLiveStats::Worst(int n) {
   return order;
 }
 
+std::vector<double> CLiveStats::MapValues(MapMode mode) {
+  const std::vector<analysis::ElectrodeSummary>& s = Summaries();
+  if (mode == MapMode::kValue || s.empty()) return {};
+  std::vector<double> v(s.size(), 0.0);
+  const bool base = baseline_.size() == s.size();
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (mode == MapMode::kNoise) v[i] = s[i].stddev;
+    if (mode == MapMode::kPeakToPeak) v[i] = s[i].p2p;
+    if (mode == MapMode::kDifference && base) v[i] = s[i].mean - baseline_[i];
+  }
+  return v;
+}
+
+int CLiveStats::Hottest(MapMode mode) {
+  const std::vector<double> v = MapValues(mode);
+  int best = -1;
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (best < 0 || std::fabs(v[i]) > std::fabs(v[static_cast<size_t>(best)]))
+      best = static_cast<int>(i);
+  }
+  return best;
+}
+
 bool CLiveStats::TakeBaseline() {
   const std::vector<analysis::ElectrodeSummary>& s = Summaries();
   if (s.empty()) return false;

@@ -14,6 +14,10 @@
 #include "analysis/ScanAssembler.h"
 #include "link/TransTypes.h"
 
+// What the value map shows of each electrode: its last value (drawn as it arrives), or a
+// figure over the kept scans.
+enum class MapMode { kValue, kNoise, kPeakToPeak, kDifference };
+
 class CLiveStats {
  public:
   static constexpr int kDefaultScans = 100;
@@ -49,6 +53,12 @@ class CLiveStats {
   const std::vector<analysis::ElectrodeSummary>& Summaries();
   // Electrodes of the largest standard deviation (then peak-to-peak), worst first.
   std::vector<int> Worst(int n);
+
+  // Per electrode, in counts: standard deviation, peak-to-peak, or mean minus baseline
+  // (0 without a baseline); empty for kValue or when no scan is kept.
+  std::vector<double> MapValues(MapMode mode);
+  // The electrode of the largest magnitude in a mode; -1 when there is none.
+  int Hottest(MapMode mode);
 
   // Baseline: the mean scan of the kept scans; false when none is kept.
   bool TakeBaseline();

@@ -89,7 +89,7 @@ struct Rig {
 
   template <typename W>
   void Answer(W& w, const QString& file) {
-    w.clock = [this] { return now; };
+    if constexpr (requires { w.clock; }) w.clock = [this] { return now; };
     w.prompts.chooseFile = [file](const QString&) { return file; };
     w.prompts.askYesNo = [this](const QString&) { return overwrite; };
     w.prompts.message = [this](const QString& t) { messages << t; };
@@ -492,6 +492,13 @@ void PushScan(ViewLink& link, int x3) {
   link.Push(DataFrame(0x00, 0, 0, 0, y));
 }
 
+// One M1 X raw scan (code 0x08, routed to the XY views): X electrode 3 carries x3.
+void PushXScan(ViewLink& link, int x3) {
+  std::vector<int> x(16, 1000);
+  x[3] = x3;
+  link.Push(DataFrame(0x08, 0, 0, 1, x));
+}
+
 }  // namespace
 
 TEST(WaveStatistics, SettingsKeepTheirKeysAndSeedKeysStay) {
@@ -608,4 +615,95 @@ TEST(WaveStatistics, WhiskersTableFreezeAndPictures) {
   w.SetStatistics(false);
   w.Canvas()->RepaintIfStale();
   EXPECT_NE(img.pixelColor(left, o.y() + g.ValueRow(1170)), CWaveGraph::WhiskerColour());
+}
+
+TEST(FullScreenModes, NoiseBaselineDifferenceFreezeAndPicture) {
+  Rig rig;
+  CXYCoordDraw draw;
+  CPointStore store;
+  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
+  xy.show();
+  xy.OnPaint();
+  xy.OnBnClickedExpand();
+  CWndXYFullDialog* full = xy.FullScreen();
+  ASSERT_NE(full, nullptr);
+  full->SetCounts(16, 12);
+  rig.Answer(*full, rig.Path("full.png"));
+  auto* hint = full->findChild<QLabel*>("modeHint");
+  ASSERT_NE(hint, nullptr);
+  EXPECT_TRUE(hint->text().startsWith("Map: value"));
+
+  // X3 swings by +-60, every other electrode is still.
+  for (int k = 0; k < 10; ++k) PushXScan(*rig.link, k % 2 ? 1060 : 940);
+  ASSERT_TRUE(WaitFor([&] { return full->Live().TotalScans() == 10; }));
+  QTest::keyClick(full, Qt::Key_N);
+  EXPECT_EQ(full->Mode(), MapMode::kNoise);
+  EXPECT_TRUE(hint->text().startsWith("Map: noise (10 scans)")) << hint->text().toStdString();
+  EXPECT_EQ(full->Live().Hottest(MapMode::kNoise), 3);
+  // The noisy cell is coloured (stddev 60), a still one keeps the white of zero (corners
+  // away from the printed figures).
+  const QImage& img = full->DrawArea()->Image();
+  EXPECT_EQ(img.pixelColor(draw.Column(4) - 2, draw.Row(1) - 2), CXYCoordDraw::ValueColour(60));
+  EXPECT_EQ(img.pixelColor(draw.Column(6) - 2, draw.Row(1) - 2), CXYCoordDraw::ValueColour(0));
+  QTest::keyClick(full, Qt::Key_P);
+  EXPECT_EQ(full->Live().MapValues(MapMode::kPeakToPeak)[3], 120);
+  EXPECT_EQ(img.pixelColor(draw.Column(4) - 2, draw.Row(1) - 2), CXYCoordDraw::ValueColour(120));
+
+  // Difference: none before a baseline, then near zero for the same stream and the
+  // change where X3 moves.
+  QTest::keyClick(full, Qt::Key_D);
+  EXPECT_TRUE(hint->text().contains("no baseline")) << hint->text().toStdString();
+  QTest::keyClick(full, Qt::Key_B);
+  ASSERT_TRUE(full->Live().HasBaseline());
+  for (double d : full->Live().MapValues(MapMode::kDifference)) EXPECT_NEAR(d, 0, 1e-9);
+  full->Live().Reset();
+  for (int k = 0; k < 4; ++k) PushXScan(*rig.link, 1100);
+  ASSERT_TRUE(WaitFor([&] { return full->Live().TotalScans() == 4; }));
+  const std::vector<double> diff = full->Live().MapValues(MapMode::kDifference);
+  EXPECT_DOUBLE_EQ(diff[3], 100);
+  EXPECT_DOUBLE_EQ(diff[4], 0);
+  full->DrawModeMap();
+  EXPECT_EQ(img.pixelColor(draw.Column(4) - 2, draw.Row(1) - 2), CXYCoordDraw::ValueColour(100));
+
+  // Baseline saved and loaded back (Ctrl+B, Ctrl+L).
+  rig.Answer(*full, rig.Path("base.toml"));
+  QTest::keyClick(full, Qt::Key_B, Qt::ControlModifier);
+  ASSERT_TRUE(QFile::exists(rig.Path("base.toml")));
+  full->Live().TakeBaseline();
+  QTest::keyClick(full, Qt::Key_L, Qt::ControlModifier);
+  EXPECT_NEAR(full->Live().Baseline()[3], 1000, 1e-9);
+  EXPECT_TRUE(rig.messages.isEmpty()) << rig.messages.join(";").toStdString();
+
+  // Freeze: the screen keeps its picture while the figures go on.
+  QTest::keyClick(full, Qt::Key_Space);
+  EXPECT_TRUE(full->IsFrozen());
+  EXPECT_TRUE(hint->text().contains("FROZEN"));
+  const QImage still = full->DrawArea()->Shown().copy();
+  for (int k = 0; k < 4; ++k) PushXScan(*rig.link, 1200);
+  ASSERT_TRUE(WaitFor([&] { return full->Live().TotalScans() == 8; }));
+  full->DrawModeMap();
+  EXPECT_EQ(full->DrawArea()->Shown(), still);
+  EXPECT_NE(full->DrawArea()->Image(), still);
+  QTest::keyClick(full, Qt::Key_Space);
+  EXPECT_FALSE(full->IsFrozen());
+  EXPECT_FALSE(hint->text().contains("FROZEN"));
+
+  // Ctrl+S: a PNG of the full-screen window's size.
+  rig.Answer(*full, rig.Path("full.png"));
+  QTest::keyClick(full, Qt::Key_S, Qt::ControlModifier);
+  const QImage saved(rig.Path("full.png"));
+  ASSERT_FALSE(saved.isNull());
+  EXPECT_EQ(saved.size(), full->size());
+
+  // Back to the value map: the seed's drawing of the values as they come.
+  QTest::keyClick(full, Qt::Key_V);
+  EXPECT_EQ(full->Mode(), MapMode::kValue);
+  xy.OnBnClickedBack();
+
+  // The XY Window saves its picture too.
+  rig.Answer(xy, rig.Path("xy.png"));
+  EXPECT_TRUE(xy.OnSaveImage());
+  const QImage xyPic(rig.Path("xy.png"));
+  ASSERT_FALSE(xyPic.isNull());
+  EXPECT_EQ(xyPic.size(), xy.size());
 }
