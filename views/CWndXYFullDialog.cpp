@@ -159,6 +159,8 @@ void CWndXYFullDialog::SetMode(MapMode mode) {
     modeTimer_->start();
   }
   UpdateModeHint();
+  // Values still queued from the value map would be drawn over the new picture later.
+  handler_.DrawQueuedValues();
   area_->Invalidate();
   area_->RepaintIfStale();
 }
