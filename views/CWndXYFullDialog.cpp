@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QRegion>
 #include <QScreen>
 #include <QTimer>
 
@@ -177,10 +178,23 @@ void CWndXYFullDialog::DrawModeMap() {
   for (size_t i = 0; i < v.size(); ++i) cells[i] = 1000 + static_cast<int32_t>(std::lround(v[i]));
   const analysis::ScanLayout& l = live_.Layout();
   QPainter p(&area_->Image());
-  if (l.xCount > 0) draw_.DrawValueMap(0, live_.XRow(), 1, cells.data(), l.xCount, p, true);
-  if (l.yCount > 0)
-    draw_.DrawValueMap(live_.YColumn(), 0, 0, cells.data() + l.xCount, l.yCount, p, true);
-  area_->update();
+  // Only the row and the column of cells go to the screen, not the whole picture.
+  QRegion changed;
+  const int cols = std::min(draw_.XCount(), l.xCount), rows = std::min(draw_.YCount(), l.yCount);
+  const int xRow = live_.XRow(), yCol = live_.YColumn();
+  if (l.xCount > 0) {
+    draw_.DrawValueMap(0, xRow, 1, cells.data(), l.xCount, p, true);
+    if (cols > 0 && xRow < draw_.YCount())
+      changed += QRect(QPoint(draw_.Column(0), draw_.Row(xRow)),
+                       QPoint(draw_.Column(cols), draw_.Row(xRow + 1)));
+  }
+  if (l.yCount > 0) {
+    draw_.DrawValueMap(yCol, 0, 0, cells.data() + l.xCount, l.yCount, p, true);
+    if (rows > 0 && yCol < draw_.XCount())
+      changed += QRect(QPoint(draw_.Column(yCol), draw_.Row(0)),
+                       QPoint(draw_.Column(yCol + 1), draw_.Row(rows)));
+  }
+  area_->update(changed);
 }
 
 bool CWndXYFullDialog::TakeBaseline() {
