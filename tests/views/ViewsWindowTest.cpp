@@ -9,6 +9,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -598,6 +599,18 @@ TEST(WaveStatistics, WhiskersTableFreezeAndPictures) {
   w.OnTimer();
   EXPECT_NE(w.Canvas()->Shown(), before);
   EXPECT_EQ(t->item(3, 2)->text(), "1255");
+
+  // "Save table..." writes the figures as CSV.
+  rig.Answer(w, rig.Path("table.csv"));
+  auto* saveTable = w.findChild<QPushButton*>("statsSaveTable");
+  ASSERT_NE(saveTable, nullptr);
+  saveTable->click();
+  const QByteArray csv = ReadAll(rig.Path("table.csv"));
+  EXPECT_TRUE(csv.startsWith("electrode,min,max,mean,stddev,p2p\nX0,1000,1000,"))
+      << csv.constData();
+  EXPECT_TRUE(csv.contains("\nX3,915,1255,")) << csv.constData();
+  EXPECT_EQ(csv.count('\n'), 1 + 28);
+  rig.Answer(w, rig.Path("pic.png"));
 
   // Reset empties the window of scans.
   w.OnStatisticsReset();
