@@ -334,6 +334,7 @@ void CWndXYFullDialog::OnDoubleClick(QPoint pos, Qt::MouseButtons buttons) {
 }
 
 void CWndXYFullDialog::OnBnClickedBack() {
+  area_->SetFrozen(false);  // shown again, it shows what comes
   if (QWidget* xy = parentWidget()) xy->show();
   draw_.SetSuspended(false);
   ctrl_.UnregisterListener(kSlot);
