@@ -16,6 +16,7 @@ constexpr const char* kSerial = "SERIAL_PORT";
 constexpr const char* kBarcode = "BARCD_SERIAL_PORT";
 constexpr const char* kStartup = "STARTUP";
 constexpr const char* kHid = "HID";
+constexpr const char* kLive = "LIVE_ANALYSIS";
 
 // An integer of the file that must lie in [lo, hi]; anything else gives def.
 int ReadInRange(const CProfileFile& f, const char* section, const char* key, int def, int lo,
@@ -90,6 +91,8 @@ void CSettingsRecord::LoadSettings(const std::string& path, CTransCtrl* ctrl) {
   receiveTimer = f.GetInt(kBarcode, "ReceiveTimer", def.receiveTimer);
   barcodeErrorDisplay = f.GetInt(kSetting, "Barcode_Reader_Error_Display", def.barcodeErrorDisplay);
   for (const StartupKey& k : kStartupKeys) startup.*k.flag = f.GetInt(kStartup, k.key, 0);
+  live.statistics = ReadInRange(f, kLive, "Statistics", def.live.statistics, 0, 1);
+  live.scans = ReadInRange(f, kLive, "Scans", def.live.scans, 1, 10000);
   for (int i = 0; i < 2; ++i) {
     const std::string n = std::to_string(i + 1);
     vid[i] = static_cast<uint16_t>(f.GetInt(kHid, "VID" + n, def.vid[i]));
@@ -151,5 +154,12 @@ bool CSettingsRecord::SaveSettings() {
 bool CSettingsRecord::WriteStartup() {
   return Rewrite([this](CProfileFile& f) {
     for (const StartupKey& k : kStartupKeys) f.SetInt(kStartup, k.key, startup.*k.flag);
+  });
+}
+
+bool CSettingsRecord::WriteLiveAnalysis() {
+  return Rewrite([this](CProfileFile& f) {
+    f.SetInt(kLive, "Statistics", live.statistics);
+    f.SetInt(kLive, "Scans", live.scans);
   });
 }

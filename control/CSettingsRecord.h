@@ -22,6 +22,12 @@ struct StartupFlags {
   int LotAnalyzerWindow = 0;
 };
 
+// Live analysis in the data views (section "LIVE_ANALYSIS", ours alone).
+struct LiveAnalysisSettings {
+  int statistics = 0;  // Wave Window statistics shown
+  int scans = 100;     // scans the statistics cover
+};
+
 class CSettingsRecord {
  public:
   static constexpr const char* kFileName = "ZUZIvor.ini";
@@ -39,6 +45,7 @@ class CSettingsRecord {
   int receiveTimer = 1000;
   int barcodeErrorDisplay = 0;  // read only, never written
   StartupFlags startup;
+  LiveAnalysisSettings live;
   // "HID" keys as loaded (entry 0 first identity, entry 1 second identity).
   uint16_t vid[2] = {0, 0};
   uint16_t pid[2] = {0, 0};
@@ -60,6 +67,8 @@ class CSettingsRecord {
   // the file on disk is then unchanged.
   bool SaveSettings();
   bool WriteStartup();
+  // Writes the LIVE_ANALYSIS section alone; every other key stays as it is in the file.
+  bool WriteLiveAnalysis();
   const std::string& LastError() const { return lastError_; }
 
  private:

@@ -63,6 +63,13 @@ bool CScreenshotWriter::Run() {
   send->OnBnClickedStreamButton(1051);
   Wait(1500, [] { return false; });
   Grab(app_.WaveWindow(), "wave");
+  // Statistics over the bars and the table (the settings file is not written).
+  if (CWndGraphDialog* wave = app_.WaveWindow()) {
+    wave->SetStatistics(true);
+    Wait(2000, [] { return false; });
+    Grab(wave, "wave-statistics");
+    wave->SetStatistics(false);
+  }
   send->OnBnClickedStopData();
   Wait(500, [&] { return !ctrl.IsReceiving(); });
 
@@ -83,6 +90,24 @@ bool CScreenshotWriter::Run() {
   QWidget* hint = app_.XYWindow()->FullScreen()->findChild<QWidget*>("escHint");
   Wait(CWndXYFullDialog::kHintMs, [&] { return hint == nullptr || !hint->isVisible(); });
   Grab(app_.XYWindow()->FullScreen(), "xy-fullscreen");
+  // The statistics modes of the map on an X raw stream.
+  if (CWndXYFullDialog* full = app_.XYWindow()->FullScreen()) {
+    ctrl.SendCmd("SEND 024E020C00 ", 16, 1, 1);
+    full->SetMode(MapMode::kNoise);
+    Wait(1500, [] { return false; });
+    Grab(full, "xy-fullscreen-noise");
+    full->SetMode(MapMode::kPeakToPeak);
+    Wait(500, [] { return false; });
+    Grab(full, "xy-fullscreen-p2p");
+    full->TakeBaseline();
+    full->Live().Reset();
+    full->SetMode(MapMode::kDifference);
+    Wait(1500, [] { return false; });
+    Grab(full, "xy-fullscreen-difference");
+    send->OnBnClickedStopData();
+    Wait(1000, [&] { return !ctrl.IsReceiving(); });
+    full->SetMode(MapMode::kValue);
+  }
   if (app_.XYWindow()->IsFullScreenVisible()) app_.XYWindow()->FullScreen()->OnBnClickedBack();
   // Coordinates to the system cursor again: the link goes quiet for the idle dialogs.
   ctrl.SendCmd("SEND 024C020500 ", 16, 1, 1);

@@ -29,10 +29,22 @@ void CDrawArea::RepaintIfStale() {
   if (onRepaint) onRepaint(img);
 }
 
+void CDrawArea::SetFrozen(bool on) {
+  if (on == frozen_) return;
+  if (on) {
+    RepaintIfStale();
+    still_ = image_.copy();
+  } else {
+    still_ = QImage();
+  }
+  frozen_ = on;
+  update();
+}
+
 void CDrawArea::paintEvent(QPaintEvent*) {
   RepaintIfStale();
   QPainter p(this);
-  p.drawImage(0, 0, image_);
+  p.drawImage(0, 0, Shown());
 }
 
 void CDrawArea::resizeEvent(QResizeEvent* e) {

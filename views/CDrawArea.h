@@ -17,6 +17,12 @@ class CDrawArea : public QWidget {
   bool IsStale() const { return stale_; }
   // Redraws now if the picture is stale (what a paint does).
   void RepaintIfStale();
+  // Frozen, the screen keeps the picture of the moment of freezing while drawing into
+  // Image() goes on; thawed, the current picture shows again.
+  void SetFrozen(bool on);
+  bool IsFrozen() const { return frozen_; }
+  // What the screen shows.
+  const QImage& Shown() const { return frozen_ ? still_ : image_; }
 
   std::function<void(QImage&)> onRepaint;
   std::function<void(QPoint pos, Qt::MouseButtons buttons, Qt::KeyboardModifiers mods)>
@@ -29,5 +35,7 @@ class CDrawArea : public QWidget {
 
  private:
   QImage image_;
+  QImage still_;
   bool stale_ = true;
+  bool frozen_ = false;
 };

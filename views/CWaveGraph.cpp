@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -138,5 +139,31 @@ void CWaveGraph::DrawWaveBars(QPainter& p, Axis a) {
     if (2 * c - 3 >= c) p.fillRect(x, c, w, c - 2, background_);
     if (b > 0) p.fillRect(x, c - b, w, b, bar);
     if (b < 0) p.fillRect(x, c, w, -b, bar);
+  }
+}
+
+int CWaveGraph::ValueRow(double value) const {
+  return ZeroLine() - BarLength(static_cast<int>(std::lround(value)));
+}
+
+void CWaveGraph::DrawWhiskers(QPainter& p, Axis a, const Whisker* whiskers, int count) {
+  const int w = BarWidth();
+  if (w <= 0 || whiskers == nullptr) return;
+  const int c = height_ / 2;
+  const QColor bar = BarColour(a);
+  const QColor line = WhiskerColour();
+  const QColor tick = MeanColour();
+  count = std::min(count, count_[a]);
+  for (int i = 0; i < count; ++i) {
+    const Whisker& s = whiskers[i];
+    const int x = BarLeft(i);
+    // The zero line segment is not cleared with the bar: restore it under the whisker.
+    p.fillRect(x, c - 2, w, 2, bar);
+    const int top = ValueRow(s.max);
+    const int bottom = ValueRow(s.min);
+    p.fillRect(x + w / 2, top, 1, bottom - top + 1, line);
+    p.fillRect(x, top, w, 1, line);
+    p.fillRect(x, bottom, w, 1, line);
+    p.fillRect(x, ValueRow(s.mean), w, 1, tick);
   }
 }

@@ -56,6 +56,20 @@ class CWaveGraph {
   void DrawWaveBars(QPainter& p, Axis a);
   QColor BarColour(Axis a) const { return a == kAxisX ? QColor(0, 0, 255) : QColor(255, 0, 0); }
 
+  // Statistics of one electrode over recent scans, drawn over its bar.
+  struct Whisker {
+    int32_t min = kZero;
+    int32_t max = kZero;
+    double mean = kZero;
+  };
+  // Over the bars just drawn: a min-max whisker (a vertical line at the bar's middle with
+  // caps across the bar) and a mean tick across the bar, for count electrodes of axis a.
+  void DrawWhiskers(QPainter& p, Axis a, const Whisker* whiskers, int count);
+  // The row a value's bar ends at (the zero line for 1000).
+  int ValueRow(double value) const;
+  static QColor WhiskerColour() { return QColor(0, 0, 0); }
+  static QColor MeanColour() { return QColor(0, 170, 0); }
+
  private:
   // Value labels directly below the X graph and above the Y graph.
   int LabelTop(Axis a) const { return a == kAxisX ? height_ : -kLabelHeight; }

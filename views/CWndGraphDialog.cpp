@@ -1,15 +1,21 @@
 #include "CWndGraphDialog.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QTableWidget>
 #include <QTimer>
 
 #include "CDrawArea.h"
+#include "CSnapshot.h"
 #include "control/CSettingsRecord.h"
 
 namespace {
@@ -24,6 +30,11 @@ constexpr int kYTop = kXTop + kFrameH + CWaveGraph::kIndexOffset + CWaveGraph::k
 constexpr int kCanvasW = kFrameW + 2 * kMargin + 8;
 constexpr int kCanvasH = kYTop + kFrameH + kMargin;
 constexpr int kLogTop = kCanvasH + 4;
+constexpr int kStatsTop = kLogTop + 62;
+constexpr int kTableTop = kStatsTop + 32;
+constexpr int kTableH = 176;
+constexpr int kWorst = 5;  // electrodes highlighted in the table
+const QColor kWorstColour(255, 200, 200);
 
 const char* const kWaveHeader = "Time, Length, Start Point X, Start Point Y, Direction, Data";
 
@@ -50,6 +61,9 @@ CWndGraphDialog::CWndGraphDialog(CTransCtrl& ctrl, CSettingsRecord& settings, QW
   timer_->start();
   setWindowTitle(QStringLiteral("Wave Window"));
   settings_.startup.WaveWindow = 1;
+  live_.SetCounts(settings_.xCount, settings_.yCount);
+  SetStatisticsScans(settings_.live.scans);
+  SetStatistics(settings_.live.statistics != 0);
 }
 
 CWndGraphDialog::~CWndGraphDialog() {
@@ -58,7 +72,6 @@ CWndGraphDialog::~CWndGraphDialog() {
 }
 
 void CWndGraphDialog::BuildControls() {
-  setFixedSize(kCanvasW, kLogTop + 64);
   canvas_ = new CDrawArea(this);
   canvas_->setGeometry(0, 0, kCanvasW, kCanvasH);
   canvas_->onRepaint = [this](QImage& img) { RedrawAll(img); };
@@ -91,6 +104,161 @@ void CWndGraphDialog::BuildControls() {
   auto* linesLabel = new QLabel(QStringLiteral("line(s)"), this);
   linesLabel->setObjectName("id1157");
   linesLabel->setGeometry(2 * kMargin + 705, kLogTop + 22, 50, 22);
+  BuildStatisticsControls();
+  FitHeight();
+}
+
+void CWndGraphDialog::BuildStatisticsControls() {
+  statsBox_ = new QCheckBox(QStringLiteral("Statistics"), this);
+  statsBox_->setObjectName("statistics");
+  statsBox_->setGeometry(kMargin, kStatsTop + 2, 90, 24);
+  connect(statsBox_, &QCheckBox::toggled, this, [this](bool on) {
+    SetStatistics(on);
+    settings_.live.statistics = on ? 1 : 0;
+    settings_.WriteLiveAnalysis();
+  });
+  auto* scansLabel = new QLabel(QStringLiteral("Scans:"), this);
+  scansLabel->setGeometry(kMargin + 96, kStatsTop + 4, 44, 22);
+  scansEdit_ = new QLineEdit(this);
+  scansEdit_->setObjectName("statsScans");
+  scansEdit_->setGeometry(kMargin + 140, kStatsTop + 4, 60, 22);
+  connect(scansEdit_, &QLineEdit::editingFinished, this, [this] {
+    bool ok = false;
+    const int n = scansEdit_->text().trimmed().toInt(&ok);
+    if (!ok || n < 1 || n > CLiveStats::kMaxScans) {
+      prompts.message(QStringLiteral("Please enter a number of scans from 1 to %1.")
+                          .arg(CLiveStats::kMaxScans));
+      scansEdit_->setText(QString::number(live_.Window()));
+      return;
+    }
+    SetStatisticsScans(n);
+    settings_.live.scans = n;
+    settings_.WriteLiveAnalysis();
+  });
+  const auto button = [this](const char* text, const char* name, int x, int w) {
+    auto* b = new QPushButton(QString::fromLatin1(text), this);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAutoDefault(false);
+    b->setGeometry(x, kStatsTop + 2, w, 26);
+    return b;
+  };
+  connect(button("Reset", "statsReset", kMargin + 210, 60), &QPushButton::clicked, this,
+          [this] { OnStatisticsReset(); });
+  connect(button("Save table...", "statsSaveTable", kMargin + 276, 100), &QPushButton::clicked,
+          this, [this] { OnSaveTable(); });
+  connect(button("Save image...", "saveImage", kMargin + 382, 100), &QPushButton::clicked, this,
+          [this] { OnSaveImage(); });
+  status_ = new QLabel(this);
+  status_->setObjectName("statsStatus");
+  status_->setGeometry(kMargin + 490, kStatsTop + 4, kCanvasW - kMargin - 498, 22);
+
+  table_ = new QTableWidget(0, 6, this);
+  table_->setObjectName("statsTable");
+  table_->setHorizontalHeaderLabels({QStringLiteral("Electrode"), QStringLiteral("Min"),
+                                     QStringLiteral("Max"), QStringLiteral("Mean"),
+                                     QStringLiteral("Std dev"), QStringLiteral("P2P")});
+  table_->verticalHeader()->hide();
+  table_->verticalHeader()->setDefaultSectionSize(18);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setGeometry(kMargin, kTableTop, kCanvasW - 2 * kMargin, kTableH);
+  table_->hide();
+
+  // Space would press the focused button; the window takes it for Freeze.
+  auto* freeze = new QShortcut(QKeySequence(Qt::Key_Space), this);
+  connect(freeze, &QShortcut::activated, this, [this] { SetFrozen(!IsFrozen()); });
+  auto* save = new QShortcut(QKeySequence::Save, this);
+  connect(save, &QShortcut::activated, this, [this] { OnSaveImage(); });
+}
+
+void CWndGraphDialog::FitHeight() {
+  setFixedSize(kCanvasW, statsOn_ ? kTableTop + kTableH + kMargin : kTableTop);
+}
+
+void CWndGraphDialog::SetStatistics(bool on) {
+  {
+    const QSignalBlocker quiet(statsBox_);
+    statsBox_->setChecked(on);
+  }
+  if (on && !statsOn_) live_.Reset();
+  statsOn_ = on;
+  table_->setVisible(on);
+  tableScans_ = ~0ull;
+  FitHeight();
+  UpdateStatus();
+  canvas_->Invalidate();
+}
+
+void CWndGraphDialog::SetStatisticsScans(int scans) {
+  live_.SetWindow(scans);
+  scansEdit_->setText(QString::number(live_.Window()));
+  tableScans_ = ~0ull;
+}
+
+void CWndGraphDialog::OnStatisticsReset() {
+  live_.Reset();
+  tableScans_ = ~0ull;
+  UpdateStatus();
+  canvas_->Invalidate();
+}
+
+void CWndGraphDialog::SetFrozen(bool on) {
+  canvas_->SetFrozen(on);
+  UpdateStatus();
+}
+
+bool CWndGraphDialog::IsFrozen() const {
+  return canvas_->IsFrozen();
+}
+
+QString CWndGraphDialog::StatusText() const {
+  return status_->text();
+}
+
+void CWndGraphDialog::UpdateStatus() {
+  QString text;
+  if (statsOn_) text = QStringLiteral("%1 of %2 scans").arg(live_.Held()).arg(live_.Window());
+  if (IsFrozen()) text += (text.isEmpty() ? "" : "   ") + QStringLiteral("FROZEN");
+  if (status_->text() != text) status_->setText(text);
+}
+
+void CWndGraphDialog::UpdateTable() {
+  if (!statsOn_ || live_.TotalScans() == tableScans_) return;
+  tableScans_ = live_.TotalScans();
+  const std::vector<analysis::ElectrodeSummary>& s = live_.Summaries();
+  const std::vector<int> worst = live_.Worst(kWorst);
+  table_->setRowCount(static_cast<int>(s.size()));
+  for (int i = 0; i < static_cast<int>(s.size()); ++i) {
+    const analysis::ElectrodeSummary& e = s[static_cast<size_t>(i)];
+    const QString cells[6] = {QString::fromStdString(live_.Layout().Name(i)),
+                              QString::number(e.min),
+                              QString::number(e.max),
+                              QString::number(e.mean, 'f', 1),
+                              QString::number(e.stddev, 'f', 2),
+                              QString::number(e.p2p)};
+    const bool bad = std::find(worst.begin(), worst.end(), i) != worst.end();
+    for (int c = 0; c < 6; ++c) {
+      QTableWidgetItem* item = table_->item(i, c);
+      if (item == nullptr) {
+        item = new QTableWidgetItem;
+        table_->setItem(i, c, item);
+      }
+      item->setText(cells[c]);
+      item->setBackground(bad ? QBrush(kWorstColour) : QBrush());
+    }
+  }
+}
+
+bool CWndGraphDialog::OnSaveImage() {
+  const std::string label = CLiveStats::StreamLabel(lastCode_);
+  const QString name =
+      label.empty() ? QStringLiteral("no data stream") : QString::fromStdString(label);
+  const QImage img = snapshot::Picture(
+      *this, snapshot::Caption(ctrl_.FirmwareVersion(), name, QDateTime::currentDateTime()));
+  return snapshot::SaveImage(prompts, img);
+}
+
+bool CWndGraphDialog::OnSaveTable() {
+  return snapshot::SaveCsv(prompts, live_.SummaryCsv());
 }
 
 QPoint CWndGraphDialog::FrameOrigin(CWaveGraph::Axis a) const {
@@ -99,6 +267,7 @@ QPoint CWndGraphDialog::FrameOrigin(CWaveGraph::Axis a) const {
 
 void CWndGraphDialog::SetCounts(int xCount, int yCount) {
   graph_.SetCounts(xCount, yCount);
+  live_.SetCounts(xCount, yCount);
   OnPaint();
 }
 
@@ -119,23 +288,43 @@ void CWndGraphDialog::RedrawAll(QImage& img) {
     p.save();
     p.translate(FrameOrigin(axis));
     graph_.DrawWaveFrame(p, axis);
+    p.restore();
+  }
+  DrawBars(p);
+}
+
+void CWndGraphDialog::DrawBars(QPainter& p) {
+  int xFrom = 0, xCount = 0, yFrom = 0, yCount = 0;
+  if (statsOn_ && live_.Held() > 0) {
+    const std::vector<analysis::ElectrodeSummary>& s = live_.Summaries();
+    whiskers_.resize(s.size());
+    for (size_t i = 0; i < s.size(); ++i) whiskers_[i] = {s[i].min, s[i].max, s[i].mean};
+    xCount = live_.Layout().xCount;
+    yFrom = xCount;
+    yCount = live_.Layout().yCount;
+  }
+  for (auto axis : {CWaveGraph::kAxisX, CWaveGraph::kAxisY}) {
+    p.save();
+    p.translate(FrameOrigin(axis));
     graph_.DrawWaveBars(p, axis);
+    const bool x = axis == CWaveGraph::kAxisX;
+    if (x ? xCount : yCount) {
+      graph_.DrawWhiskers(p, axis, whiskers_.data() + (x ? xFrom : yFrom), x ? xCount : yCount);
+    }
     p.restore();
   }
 }
 
 void CWndGraphDialog::OnTimer() {
+  // Frozen, the screen keeps its picture: drawing goes on so that thawing shows now.
   if (canvas_->IsStale()) {
     canvas_->RepaintIfStale();
   } else {
     QPainter p(&canvas_->Image());
-    for (auto axis : {CWaveGraph::kAxisX, CWaveGraph::kAxisY}) {
-      p.save();
-      p.translate(FrameOrigin(axis));
-      graph_.DrawWaveBars(p, axis);
-      p.restore();
-    }
+    DrawBars(p);
   }
+  if (!IsFrozen()) UpdateTable();
+  UpdateStatus();
   canvas_->update();
 }
 
@@ -147,6 +336,8 @@ int CWndGraphDialog::OnTransCallback(int len, const uint8_t* bytes) {
   if (count == 0 || rec.values == nullptr) return 0;
   if (rec.direction == 1) graph_.Store(CWaveGraph::kAxisX, rec.startX, rec.values, count);
   if (rec.direction == 0) graph_.Store(CWaveGraph::kAxisY, rec.startY, rec.values, count);
+  lastCode_ = rec.code;
+  if (statsOn_) live_.Add(rec);
   if (logging_ && logLine_ <= maxLogLines_) {
     WriteWaveLogLine(count, rec.startX, rec.startY, rec.direction, rec.values);
     ++logLine_;

@@ -7,14 +7,18 @@
 #include <functional>
 
 #include "CCsvLog.h"
+#include "CLiveStats.h"
 #include "CViewPrompts.h"
 #include "CWaveGraph.h"
 #include "link/CTransCtrl.h"
 
 class CDrawArea;
 class CSettingsRecord;
+class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTableWidget;
 class QTimer;
 
 class CWndGraphDialog : public QDialog, public ITransListener {
@@ -32,6 +36,21 @@ class CWndGraphDialog : public QDialog, public ITransListener {
   void OnTimer();
   void OnPaint();
   void OnBnClickedLogFile();
+
+  // Live statistics: whiskers and mean ticks over the bars and the table below.
+  void SetStatistics(bool on);
+  bool StatisticsOn() const { return statsOn_; }
+  void SetStatisticsScans(int scans);
+  void OnStatisticsReset();
+  CLiveStats& Live() { return live_; }
+  QTableWidget* Table() const { return table_; }
+  // Space: the display stops changing; data are still counted and logged.
+  void SetFrozen(bool on);
+  bool IsFrozen() const;
+  QString StatusText() const;
+  // Ctrl+S: the window as a PNG picture with a caption line; the table as CSV.
+  bool OnSaveImage();
+  bool OnSaveTable();
 
   bool IsRegistered() const { return registered_; }
   bool IsLogging() const { return logging_; }
@@ -62,6 +81,11 @@ class CWndGraphDialog : public QDialog, public ITransListener {
   void WriteWaveLogLine(int count, int startX, int startY, int direction, const int32_t* values);
   void OnMaxLinesEdited(const QString& text);
   QPoint FrameOrigin(CWaveGraph::Axis a) const;
+  void BuildStatisticsControls();
+  void DrawBars(QPainter& p);
+  void UpdateTable();
+  void UpdateStatus();
+  void FitHeight();
 
   CTransCtrl& ctrl_;
   CSettingsRecord& settings_;
@@ -77,4 +101,14 @@ class CWndGraphDialog : public QDialog, public ITransListener {
   int logLine_ = 1;
   int maxLogLines_ = 10;
   long long logStart_ = 0;
+
+  CLiveStats live_;
+  bool statsOn_ = false;
+  int lastCode_ = -1;            // data code of the last data report
+  uint64_t tableScans_ = ~0ull;  // scans the table shows
+  std::vector<CWaveGraph::Whisker> whiskers_;
+  QCheckBox* statsBox_ = nullptr;
+  QLineEdit* scansEdit_ = nullptr;
+  QLabel* status_ = nullptr;
+  QTableWidget* table_ = nullptr;
 };

@@ -7,10 +7,12 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 #include <algorithm>
 
 #include "CDrawArea.h"
+#include "CSnapshot.h"
 #include "CWndXYFullDialog.h"
 #include "control/CSettingsRecord.h"
 
@@ -57,7 +59,16 @@ CWndXYDialog::~CWndXYDialog() {
   ctrl_.UnregisterListener(kSlot);
 }
 
+bool CWndXYDialog::OnSaveImage() {
+  const QImage img = snapshot::Picture(
+      *this, snapshot::Caption(ctrl_.FirmwareVersion(), QStringLiteral("touch coordinates"),
+                               QDateTime::currentDateTime()));
+  return snapshot::SaveImage(prompts, img);
+}
+
 void CWndXYDialog::BuildControls() {
+  auto* save = new QShortcut(QKeySequence::Save, this);
+  connect(save, &QShortcut::activated, this, [this] { OnSaveImage(); });
   area_ = new CDrawArea(this);
   handler_.SetArea(area_);
   area_->setObjectName("id1031");

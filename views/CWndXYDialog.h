@@ -46,6 +46,8 @@ class CWndXYDialog : public QDialog, public ITransListener {
   void OnBnClickedClear();
   void OnBnClickedExpand();
   void OnBnClickedLogFile();
+  // Ctrl+S: the window as a PNG picture with a caption line.
+  bool OnSaveImage();
   void OnDoubleClick(QPoint windowPos, Qt::MouseButtons buttons, Qt::KeyboardModifiers mods);
 
   bool IsRegistered() const { return registered_; }

@@ -1,13 +1,17 @@
 #include "CWndXYFullDialog.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QRegion>
 #include <QScreen>
 #include <QTimer>
 
 #include "CDrawArea.h"
+#include "CSnapshot.h"
 #include "control/CSettingsRecord.h"
 
 namespace {
@@ -20,6 +24,21 @@ QScreen* ScreenAt(QPoint pt) {
 QRect MonitorAt(QPoint pt) {
   QScreen* s = ScreenAt(pt);
   return s != nullptr ? s->geometry() : QRect(0, 0, 1024, 768);
+}
+
+constexpr int kModeMs = 100;  // figures of a statistics mode are redrawn this often
+
+QString ModeName(MapMode m) {
+  switch (m) {
+    case MapMode::kNoise:
+      return QStringLiteral("noise");
+    case MapMode::kPeakToPeak:
+      return QStringLiteral("peak-to-peak");
+    case MapMode::kDifference:
+      return QStringLiteral("difference");
+    default:
+      return QStringLiteral("value");
+  }
 }
 
 }  // namespace
@@ -46,6 +65,19 @@ CWndXYFullDialog::CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, 
       QStringLiteral("QLabel { background: rgba(0, 0, 0, 150); color: white; padding: 3px 8px; }"));
   hint_->adjustSize();
   hint_->hide();
+  prompts = CViewPrompts::ForWidget(this);
+  modeHint_ = new QLabel(this);
+  modeHint_->setObjectName("modeHint");
+  modeHint_->setStyleSheet(
+      QStringLiteral("QLabel { background: rgba(0, 0, 0, 150); color: white; padding: 3px 8px; }"));
+  modeTimer_ = new QTimer(this);
+  modeTimer_->setInterval(kModeMs);
+  connect(modeTimer_, &QTimer::timeout, this, [this] {
+    if (live_.TotalScans() != drawnScans_) DrawModeMap();
+  });
+  live_.SetWindow(settings_.live.scans);
+  live_.SetCounts(settings_.xCount, settings_.yCount);
+  UpdateModeHint();
   hintTimer_ = new QTimer(this);
   hintTimer_->setSingleShot(true);
   hintTimer_->setInterval(kHintMs);
@@ -91,6 +123,168 @@ void CWndXYFullDialog::Redraw(QImage& img) {
   PrepareDrawing(&img);
   QPainter p(&img);
   handler_.Replay(&p);
+  p.end();
+  if (mode_ != MapMode::kValue) {
+    drawnScans_ = ~0ull;
+    DrawModeMap();
+  }
+}
+
+QString CWndXYFullDialog::HintText() const {
+  return modeHint_->text();
+}
+
+void CWndXYFullDialog::UpdateModeHint() {
+  QString text = QStringLiteral("Map: %1").arg(ModeName(mode_));
+  if (mode_ != MapMode::kValue) text += QStringLiteral(" (%1 scans)").arg(live_.Held());
+  if (!notice_.isEmpty()) text += QStringLiteral(" - ") + notice_;
+  if (IsFrozen()) text += QStringLiteral("  FROZEN");
+  text += QStringLiteral(
+      "\nV value  N noise  P peak-to-peak  D difference\n"
+      "B take baseline  Ctrl+B save  Ctrl+L load\nSpace freeze  Ctrl+S save image");
+  if (modeHint_->text() == text) return;
+  modeHint_->setText(text);
+  modeHint_->adjustSize();
+  modeHint_->move(width() - modeHint_->width() - 16, 16);
+  modeHint_->raise();
+}
+
+void CWndXYFullDialog::SetMode(MapMode mode) {
+  mode_ = mode;
+  notice_.clear();
+  if (mode == MapMode::kDifference && !live_.HasBaseline())
+    notice_ = QStringLiteral("no baseline: press B");
+  if (mode == MapMode::kValue) {
+    modeTimer_->stop();
+  } else {
+    modeTimer_->start();
+  }
+  UpdateModeHint();
+  // Values still queued from the value map would be drawn over the new picture later.
+  handler_.DrawQueuedValues();
+  area_->Invalidate();
+  area_->RepaintIfStale();
+}
+
+void CWndXYFullDialog::DrawModeMap() {
+  drawnScans_ = live_.TotalScans();
+  UpdateModeHint();
+  if (mode_ == MapMode::kValue) return;
+  const std::vector<double> v = live_.MapValues(mode_);
+  if (v.empty()) return;
+  // Figures as values around the zero line 1000, so that the seed's cells and colours
+  // (-255..255) show them.
+  std::vector<int32_t> cells(v.size());
+  for (size_t i = 0; i < v.size(); ++i) cells[i] = 1000 + static_cast<int32_t>(std::lround(v[i]));
+  const analysis::ScanLayout& l = live_.Layout();
+  QPainter p(&area_->Image());
+  // Only the row and the column of cells go to the screen, not the whole picture.
+  QRegion changed;
+  const int cols = std::min(draw_.XCount(), l.xCount), rows = std::min(draw_.YCount(), l.yCount);
+  const int xRow = live_.XRow(), yCol = live_.YColumn();
+  if (l.xCount > 0) {
+    draw_.DrawValueMap(0, xRow, 1, cells.data(), l.xCount, p, true);
+    if (cols > 0 && xRow < draw_.YCount())
+      changed += QRect(QPoint(draw_.Column(0), draw_.Row(xRow)),
+                       QPoint(draw_.Column(cols), draw_.Row(xRow + 1)));
+  }
+  if (l.yCount > 0) {
+    draw_.DrawValueMap(yCol, 0, 0, cells.data() + l.xCount, l.yCount, p, true);
+    if (rows > 0 && yCol < draw_.XCount())
+      changed += QRect(QPoint(draw_.Column(yCol), draw_.Row(0)),
+                       QPoint(draw_.Column(yCol + 1), draw_.Row(rows)));
+  }
+  area_->update(changed);
+}
+
+bool CWndXYFullDialog::TakeBaseline() {
+  const bool ok = live_.TakeBaseline();
+  notice_ = ok ? QStringLiteral("baseline taken") : QStringLiteral("no scan for a baseline yet");
+  UpdateModeHint();
+  if (ok && mode_ == MapMode::kDifference) DrawModeMap();
+  return ok;
+}
+
+bool CWndXYFullDialog::SaveBaseline() {
+  const QString path = prompts.chooseFile(QStringLiteral("Baseline (*.toml)"));
+  if (path.isEmpty()) return false;
+  std::string err;
+  if (live_.SaveBaseline(QFile::encodeName(path).toStdString(), err)) return true;
+  prompts.message(QString::fromStdString(err));
+  return false;
+}
+
+bool CWndXYFullDialog::LoadBaseline() {
+  const QString path = prompts.chooseFile(QStringLiteral("Baseline (*.toml)"));
+  if (path.isEmpty()) return false;
+  std::string err;
+  if (!live_.LoadBaseline(QFile::encodeName(path).toStdString(), err)) {
+    prompts.message(QString::fromStdString(err));
+    return false;
+  }
+  notice_ = QStringLiteral("baseline loaded");
+  if (mode_ != MapMode::kValue) DrawModeMap();
+  UpdateModeHint();
+  return true;
+}
+
+void CWndXYFullDialog::SetFrozen(bool on) {
+  area_->SetFrozen(on);
+  UpdateModeHint();
+}
+
+bool CWndXYFullDialog::IsFrozen() const {
+  return area_->IsFrozen();
+}
+
+bool CWndXYFullDialog::OnSaveImage() {
+  const std::string label = CLiveStats::StreamLabel(lastCode_);
+  QString stream =
+      label.empty() ? QStringLiteral("touch coordinates") : QString::fromStdString(label);
+  stream += QStringLiteral(", ") + ModeName(mode_) + QStringLiteral(" map");
+  modeHint_->hide();  // the picture is of the drawing
+  const QImage img = snapshot::Picture(
+      *this, snapshot::Caption(ctrl_.FirmwareVersion(), stream, QDateTime::currentDateTime()));
+  modeHint_->show();
+  return snapshot::SaveImage(prompts, img);
+}
+
+void CWndXYFullDialog::keyPressEvent(QKeyEvent* e) {
+  const bool ctrl = e->modifiers() & Qt::ControlModifier;
+  switch (e->key()) {
+    case Qt::Key_V:
+      SetMode(MapMode::kValue);
+      break;
+    case Qt::Key_N:
+      SetMode(MapMode::kNoise);
+      break;
+    case Qt::Key_P:
+      SetMode(MapMode::kPeakToPeak);
+      break;
+    case Qt::Key_D:
+      SetMode(MapMode::kDifference);
+      break;
+    case Qt::Key_B:
+      if (ctrl) {
+        SaveBaseline();
+      } else {
+        TakeBaseline();
+      }
+      break;
+    case Qt::Key_L:
+      if (ctrl) LoadBaseline();
+      break;
+    case Qt::Key_S:
+      if (ctrl) OnSaveImage();
+      break;
+    case Qt::Key_Space:
+      SetFrozen(!IsFrozen());
+      break;
+    default:
+      QDialog::keyPressEvent(e);
+      return;
+  }
+  e->accept();
 }
 
 void CWndXYFullDialog::OnPaint() {
@@ -110,14 +304,23 @@ void CWndXYFullDialog::showEvent(QShowEvent* e) {
 void CWndXYFullDialog::resizeEvent(QResizeEvent* e) {
   QDialog::resizeEvent(e);
   area_->setGeometry(rect());
+  modeHint_->move(width() - modeHint_->width() - 16, 16);
 }
 
 void CWndXYFullDialog::SetCounts(int xCount, int yCount) {
   draw_.SetCounts(xCount, yCount);
+  live_.SetCounts(xCount, yCount);
   area_->Invalidate();
 }
 
 int CWndXYFullDialog::OnTransCallback(int len, const uint8_t* bytes) {
+  if (len >= 8 && bytes != nullptr && bytes[1] == 0x4B) {
+    const DataRecord& rec = ctrl_.GetDataRecord();
+    lastCode_ = rec.code;
+    live_.Add(rec);
+    // A statistics mode draws its figures on its timer, not the values as they come.
+    if (mode_ != MapMode::kValue) return 0;
+  }
   if (handler_.Handle(len, bytes, area_->Image(), true, nullptr)) area_->update();
   return 0;
 }
@@ -131,6 +334,7 @@ void CWndXYFullDialog::OnDoubleClick(QPoint pos, Qt::MouseButtons buttons) {
 }
 
 void CWndXYFullDialog::OnBnClickedBack() {
+  area_->SetFrozen(false);  // shown again, it shows what comes
   if (QWidget* xy = parentWidget()) xy->show();
   draw_.SetSuspended(false);
   ctrl_.UnregisterListener(kSlot);

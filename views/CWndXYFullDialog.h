@@ -6,7 +6,9 @@
 #include <QRect>
 #include <cstdint>
 
+#include "CLiveStats.h"
 #include "CPointStore.h"
+#include "CViewPrompts.h"
 #include "CXYCoordDraw.h"
 #include "CXYFrameHandler.h"
 #include "link/CTransCtrl.h"
@@ -38,6 +40,24 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   // The monitor changed: cover it again and redraw.
   void OnSettingChange();
 
+  // Map modes: V value, N noise, P peak-to-peak, D difference from the baseline; B takes
+  // the baseline, Ctrl+B saves it, Ctrl+L loads it; Space freezes; Ctrl+S saves a picture.
+  void SetMode(MapMode mode);
+  MapMode Mode() const { return mode_; }
+  bool TakeBaseline();
+  bool SaveBaseline();
+  bool LoadBaseline();
+  void SetFrozen(bool on);
+  bool IsFrozen() const;
+  bool OnSaveImage();
+  // Draws the figures of the current mode now (a timer does it while data come).
+  void DrawModeMap();
+  CLiveStats& Live() { return live_; }
+  QString HintText() const;
+
+  // Dialogs shown to the user; tests answer them.
+  CViewPrompts prompts;
+
   bool IsRegistered() const { return registered_; }
   QRect MonitorRect() const { return monitor_; }
   CDrawArea* DrawArea() const { return area_; }
@@ -48,11 +68,13 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   void closeEvent(QCloseEvent* e) override;  // a close request: Back
   void reject() override;                    // Escape: Back
   void accept() override;                    // Enter: hides, stays registered
+  void keyPressEvent(QKeyEvent* e) override;
 
  private:
   void PrepareDrawing(QImage* img);
   void Redraw(QImage& img);
   void Register();
+  void UpdateModeHint();
 
   CTransCtrl& ctrl_;
   CSettingsRecord& settings_;
@@ -61,6 +83,13 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   CDrawArea* area_ = nullptr;
   QLabel* hint_ = nullptr;
   QTimer* hintTimer_ = nullptr;
+  QLabel* modeHint_ = nullptr;
+  QTimer* modeTimer_ = nullptr;
+  CLiveStats live_;
+  MapMode mode_ = MapMode::kValue;
+  uint64_t drawnScans_ = 0;  // scans the drawn figures cover
+  int lastCode_ = -1;
+  QString notice_;  // a short word after the mode in the hint
   QRect monitor_;
   bool registered_ = false;
 };

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "bench/common/TargetReporter.h"
+#include "views/CLiveStats.h"
 #include "views/CPointStore.h"
 #include "views/CWaveGraph.h"
 #include "views/CXYCoordDraw.h"
@@ -158,6 +159,98 @@ void BM_PlotOnePoint(benchmark::State& state) {
 }
 BENCHMARK(BM_PlotOnePoint)->Unit(benchmark::kMicrosecond);
 
+// A full paint with statistics on: bars, then a min-max whisker and a mean tick on each
+// of the 255 + 255 bars.
+void BM_WavePaintWhiskers(benchmark::State& state) {
+  QImage img(kCanvasW, kCanvasH, QImage::Format_RGB32);
+  CWaveGraph graph;
+  graph.SetFrameSize(kFrameW, kFrameH);
+  graph.SetCounts(255, 255);
+  std::vector<CWaveGraph::Whisker> whiskers(CWaveGraph::kMaxValues);
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> v(800, 1200);
+  for (auto& w : whiskers) {
+    const int a = v(rng), b = v(rng);
+    w = {std::min(a, b), std::max(a, b), (a + b) / 2.0};
+  }
+  uint32_t seed = 1;
+  for (auto _ : state) {
+    FillWave(graph, ++seed);
+    img.fill(QColor(240, 240, 240));
+    QPainter p(&img);
+    for (auto axis : {CWaveGraph::kAxisX, CWaveGraph::kAxisY}) {
+      p.save();
+      p.translate(kMargin, axis == CWaveGraph::kAxisX ? kMargin : kYTop);
+      graph.DrawWaveFrame(p, axis);
+      graph.DrawWaveBars(p, axis);
+      graph.DrawWhiskers(p, axis, whiskers.data(), CWaveGraph::kMaxValues);
+      p.restore();
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_WavePaintWhiskers)->Unit(benchmark::kMillisecond);
+
+// The reports of one 38 x 22 M0 raw scan as the controller sends them: X in two
+// reports of 19, Y in one of 22.
+struct ScanReports {
+  std::vector<int32_t> x0, x1, y;
+  std::vector<DataRecord> records;
+  explicit ScanReports(uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> v(950, 1050);
+    for (int i = 0; i < 19; ++i) x0.push_back(v(rng));
+    for (int i = 0; i < 19; ++i) x1.push_back(v(rng));
+    for (int i = 0; i < 22; ++i) y.push_back(v(rng));
+    records.push_back(Record(0, 1, x0));
+    records.push_back(Record(19, 1, x1));
+    records.push_back(Record(0, 0, y));
+  }
+  static DataRecord Record(int start, uint8_t dir, const std::vector<int32_t>& v) {
+    DataRecord r;
+    r.kind = 2;
+    r.group = 0x4B;
+    r.code = 0x00;
+    r.startX = dir == 1 ? static_cast<uint8_t>(start) : 0;
+    r.startY = dir == 0 ? static_cast<uint8_t>(start) : 0;
+    r.direction = dir;
+    r.count = static_cast<uint8_t>(v.size());
+    r.values = v.data();
+    return r;
+  }
+};
+
+// What the views do per delivered scan with statistics on: assemble the reports and
+// keep the scan in the window of the last 100.
+void BM_LiveStatsPerScan(benchmark::State& state) {
+  CLiveStats live;
+  live.SetCounts(38, 22);
+  const ScanReports a(1), b(2);
+  bool odd = false;
+  for (auto _ : state) {
+    odd = !odd;
+    for (const DataRecord& r : (odd ? a : b).records) benchmark::DoNotOptimize(live.Add(r));
+  }
+  if (live.TotalScans() != state.iterations()) state.SkipWithError("scans were not assembled");
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LiveStatsPerScan);
+
+// The figures over 100 kept 38 x 22 scans, computed once per redraw when scans came.
+void BM_LiveStatsFigures100(benchmark::State& state) {
+  CLiveStats live;
+  live.SetCounts(38, 22);
+  const ScanReports a(1), b(2);
+  for (int k = 0; k < 100; ++k)
+    for (const DataRecord& r : (k % 2 ? a : b).records) live.Add(r);
+  for (auto _ : state) {
+    for (const DataRecord& r : a.records) live.Add(r);  // one new scan: recompute
+    benchmark::DoNotOptimize(live.Summaries().data());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LiveStatsFigures100)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,5 +264,11 @@ int main(int argc, char** argv) {
   reporter.AddTarget("BM_XYReplay9999", {"XY replay of 9999 points (with grid)", "", 0, 20, ""});
   reporter.AddTarget("BM_ValueMap38x22", {"value map 38 x 22 with values", "", 0, 2, ""});
   reporter.AddInfo("BM_PlotOnePoint", {"one point plotted", "", 0, 0, ""});
+  reporter.AddTarget("BM_WavePaintWhiskers",
+                     {"Wave Window full paint with whiskers (255 + 255 bars)", "", 0, 3, ""});
+  reporter.AddTarget("BM_LiveStatsPerScan", {"live statistics update, one 38 x 22 scan",
+                                             "items_per_second", 500e3, 0, "scans"});
+  reporter.AddInfo("BM_LiveStatsFigures100",
+                   {"live statistics figures over 100 scans (per redraw)", "", 0, 0, ""});
   return RunBenchmarks(argc, argv, reporter);
 }

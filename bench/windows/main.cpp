@@ -34,11 +34,13 @@
 namespace {
 
 const char* kUsage =
-    "Usage: bench_windows [--quick] [--tpcsim PATH]\n"
+    "Usage: bench_windows [--quick] [--statistics] [--tpcsim PATH]\n"
     "Opens the Wave Window, the XY Window and its full-screen view together while tpcsim\n"
     "streams data reports (1000 and 8000 per second) and a finger draws circles; with our\n"
     "receive path and with the plain poll loop.\n"
     "  --quick        phases a fifth as long (a smoke run; figures are rougher)\n"
+    "  --statistics   our receive path twice, side by side: as is, and with the Wave\n"
+    "                 Window's statistics and the full-screen noise map on (\"stats\")\n"
     "  --tpcsim PATH  the simulator program (default: the one built beside this one)\n"
     "  --help, --version\n";
 
@@ -139,7 +141,7 @@ struct Views {
   std::unique_ptr<CWndXYDialog> xy;
   CWndXYFullDialog* full = nullptr;
 
-  Views(CTransCtrl& ctrl, const PanelInfo& panel) {
+  Views(CTransCtrl& ctrl, const PanelInfo& panel, bool stats) {
     settings.xCount = panel.xCount;
     settings.yCount = panel.yCount;
     wave = std::make_unique<CWndGraphDialog>(ctrl, settings, nullptr);
@@ -151,6 +153,10 @@ struct Views {
     xy->OnBnClickedExpand();
     full = xy->FullScreen();
     full->OnPaint();
+    if (stats) {
+      wave->SetStatistics(true);
+      full->SetMode(MapMode::kNoise);
+    }
   }
 
   // The three paint figures, timed on this thread's CPU clock.
@@ -192,7 +198,8 @@ struct Views {
 };
 
 // One configuration: open, views up, then a phase per rate.
-bool Run(SimProcess& sim, bool plain, double scale, std::vector<Row>& rows, std::string& error) {
+bool Run(SimProcess& sim, bool plain, bool stats, double scale, std::vector<Row>& rows,
+         std::string& error) {
   CUiDeliverer ui;
   ProbeDeliverer deliverer(ui);
   CTransCtrl ctrl;
@@ -222,7 +229,7 @@ bool Run(SimProcess& sim, bool plain, double scale, std::vector<Row>& rows, std:
     return false;
   }
   const PanelInfo panel = ctrl.Panel();
-  auto views = std::make_unique<Views>(ctrl, panel);
+  auto views = std::make_unique<Views>(ctrl, panel, stats);
   ForwardingProbe forward(probe, *views->wave);
   ctrl.UnregisterListener(CWndGraphDialog::kSlot);  // the window stays registered in its own eyes
   ctrl.RegisterListener(CWndGraphDialog::kSlot, 2, &forward);
@@ -235,7 +242,7 @@ bool Run(SimProcess& sim, bool plain, double scale, std::vector<Row>& rows, std:
   GapMeter gaps;
   for (int rate : {1000, 8000}) {
     Row row;
-    row.config = plain ? "plain" : "ours";
+    row.config = plain ? "plain" : stats ? "stats" : "ours";
     row.rate = rate;
     row.seconds = (rate == 1000 ? 10.0 : 5.0) * scale;
     sim.Control("rate " + std::to_string(rate));
@@ -319,8 +326,8 @@ void Print(const std::vector<Row>& rows) {
 }
 
 void Summarise(const std::vector<Row>& rows) {
-  for (const char* cfg : {"ours", "plain"}) {
-    const bool ours = std::strcmp(cfg, "ours") == 0;
+  for (const char* cfg : {"ours", "plain", "stats"}) {
+    const bool ours = std::strcmp(cfg, "plain") != 0;
     const std::string area = std::string("all windows ") + cfg;
     auto verdict = [ours](bool met) { return ours ? (met ? V::kMet : V::kMissed) : V::kInfo; };
     for (int rate : {1000, 8000}) {
@@ -361,6 +368,7 @@ void Summarise(const std::vector<Row>& rows) {
 
 int main(int argc, char** argv) {
   double scale = 1.0;
+  bool statistics = false;
   std::string tpcsim = TPCSIM_PATH;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -372,6 +380,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (a == "--quick") {
       scale = 0.2;
+    } else if (a == "--statistics") {
+      statistics = true;
     } else if (a == "--tpcsim" && i + 1 < argc) {
       tpcsim = argv[++i];
     } else {
@@ -392,11 +402,15 @@ int main(int argc, char** argv) {
   setenv("HIDPIPE_SIM", sim.SocketPath().c_str(), 1);
   std::vector<Row> rows;
   int status = 0;
-  for (bool plain : {false, true}) {
-    std::printf("running %s ...\n", plain ? "plain" : "ours");
+  // Without --statistics: ours and the plain poll loop; with it: ours, statistics off and on.
+  for (int k = 0; k < 2; ++k) {
+    const bool plain = !statistics && k == 1;
+    const bool stats = statistics && k == 1;
+    const char* name = plain ? "plain" : stats ? "stats" : "ours";
+    std::printf("running %s ...\n", name);
     std::fflush(stdout);
-    if (!Run(sim, plain, scale, rows, error)) {
-      std::fprintf(stderr, "bench_windows: %s: %s\n", plain ? "plain" : "ours", error.c_str());
+    if (!Run(sim, plain, stats, scale, rows, error)) {
+      std::fprintf(stderr, "bench_windows: %s: %s\n", name, error.c_str());
       status = 1;
     }
   }

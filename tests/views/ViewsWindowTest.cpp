@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <deque>
@@ -19,6 +23,7 @@
 #include "link/CTransCtrl.h"
 #include "views/CDrawArea.h"
 #include "views/CPointStore.h"
+#include "views/CWaveGraph.h"
 #include "views/CWndGraphDialog.h"
 #include "views/CWndXYDialog.h"
 #include "views/CWndXYFullDialog.h"
@@ -85,7 +90,7 @@ struct Rig {
 
   template <typename W>
   void Answer(W& w, const QString& file) {
-    w.clock = [this] { return now; };
+    if constexpr (requires { w.clock; }) w.clock = [this] { return now; };
     w.prompts.chooseFile = [file](const QString&) { return file; };
     w.prompts.askYesNo = [this](const QString&) { return overwrite; };
     w.prompts.message = [this](const QString& t) { messages << t; };
@@ -476,4 +481,242 @@ TEST(XYWindow, FullScreenWindowIsFullScreenHintsAndClosesToTheXYWindow) {
   EXPECT_EQ(hint->text(), "Esc: back");
   EXPECT_TRUE(hint->isVisible());
   EXPECT_TRUE(WaitFor([&] { return !hint->isVisible(); }));
+}
+
+namespace {
+
+// One M0 raw scan of a 16 x 12 panel: X electrode 3 carries x3, every other value is 1000.
+void PushScan(ViewLink& link, int x3) {
+  std::vector<int> x(16, 1000), y(12, 1000);
+  x[3] = x3;
+  link.Push(DataFrame(0x00, 0, 0, 1, x));
+  link.Push(DataFrame(0x00, 0, 0, 0, y));
+}
+
+// One M1 X raw scan (code 0x08, routed to the XY views): X electrode 3 carries x3.
+void PushXScan(ViewLink& link, int x3) {
+  std::vector<int> x(16, 1000);
+  x[3] = x3;
+  link.Push(DataFrame(0x08, 0, 0, 1, x));
+}
+
+}  // namespace
+
+TEST(WaveStatistics, SettingsKeepTheirKeysAndSeedKeysStay) {
+  Rig rig;
+  const QString ini = rig.Path("ZUZIvor.ini");
+  const QByteArray seed = "[SETTING]\r\nX_Count=16\r\nY_Count=12\r\n[STARTUP]\r\nWaveWindow=1\r\n";
+  {
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(seed);
+  }
+  rig.settings.SetFilePath(ini.toStdString());
+  {
+    CWndGraphDialog w(rig.ctrl, rig.settings, nullptr);
+    auto* box = w.findChild<QCheckBox*>("statistics");
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(box->isChecked());  // off by default
+    EXPECT_FALSE(w.Table()->isVisibleTo(&w));
+    const int offHeight = w.height();
+    box->setChecked(true);
+    EXPECT_TRUE(w.StatisticsOn());
+    EXPECT_TRUE(w.Table()->isVisibleTo(&w));
+    EXPECT_GT(w.height(), offHeight);
+    auto* scans = w.findChild<QLineEdit*>("statsScans");
+    ASSERT_NE(scans, nullptr);
+    EXPECT_EQ(scans->text(), "100");
+    scans->setText("40");
+    emit scans->editingFinished();
+    EXPECT_EQ(w.Live().Window(), 40);
+  }
+  const QByteArray after = ReadAll(ini);
+  EXPECT_TRUE(after.contains("X_Count=16")) << after.constData();
+  EXPECT_TRUE(after.contains("WaveWindow=1")) << after.constData();
+  EXPECT_TRUE(after.contains("[LIVE_ANALYSIS]")) << after.constData();
+  EXPECT_TRUE(after.contains("Statistics=1")) << after.constData();
+  EXPECT_TRUE(after.contains("Scans=40")) << after.constData();
+
+  // The next window opens as the last one was left.
+  CSettingsRecord again;
+  again.LoadSettings(ini.toStdString(), nullptr);
+  EXPECT_EQ(again.live.statistics, 1);
+  EXPECT_EQ(again.live.scans, 40);
+  CWndGraphDialog w2(rig.ctrl, again, nullptr);
+  EXPECT_TRUE(w2.StatisticsOn());
+  EXPECT_EQ(w2.Live().Window(), 40);
+}
+
+TEST(WaveStatistics, WhiskersTableFreezeAndPictures) {
+  Rig rig;
+  rig.settings.SetFilePath(rig.Path("ZUZIvor.ini").toStdString());
+  CWndGraphDialog w(rig.ctrl, rig.settings, nullptr);
+  w.SetCounts(16, 12);
+  rig.Answer(w, rig.Path("pic.png"));
+  w.SetStatistics(true);
+  const int32_t seq[] = {1100, 1000, 1170, 915};
+  for (int32_t v : seq) PushScan(*rig.link, v);
+  ASSERT_TRUE(WaitFor([&] { return w.Live().TotalScans() == 4; }));
+  w.OnTimer();
+
+  // X electrode 3: min 915, max 1170, mean 1046.25 over its bar (last value 915).
+  const CWaveGraph& g = w.Graph();
+  const QImage& img = w.Canvas()->Image();
+  const QPoint o(8, 8);  // the X frame's origin
+  const int left = o.x() + g.BarLeft(3), mid = left + g.BarWidth() / 2;
+  EXPECT_EQ(img.pixelColor(left, o.y() + g.ValueRow(1170)), CWaveGraph::WhiskerColour());
+  EXPECT_EQ(img.pixelColor(left, o.y() + g.ValueRow(915)), CWaveGraph::WhiskerColour());
+  EXPECT_EQ(img.pixelColor(left, o.y() + g.ValueRow(1046.25)), CWaveGraph::MeanColour());
+  EXPECT_EQ(img.pixelColor(mid, o.y() + g.ValueRow(1100)), CWaveGraph::WhiskerColour());
+  // Electrode 4 never moved: no whisker above its bar.
+  EXPECT_EQ(img.pixelColor(o.x() + g.BarLeft(4), o.y() + g.ValueRow(1170)), QColor(Qt::white));
+
+  // The table: one row per electrode, X3 the worst and highlighted.
+  QTableWidget* t = w.Table();
+  ASSERT_EQ(t->rowCount(), 28);
+  EXPECT_EQ(t->item(3, 0)->text(), "X3");
+  EXPECT_EQ(t->item(3, 1)->text(), "915");
+  EXPECT_EQ(t->item(3, 2)->text(), "1170");
+  EXPECT_EQ(t->item(3, 5)->text(), "255");
+  EXPECT_NE(t->item(3, 0)->background(), t->item(20, 0)->background());
+
+  // Freeze: the screen keeps its picture, data are still counted.
+  w.show();
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  const QImage before = w.Canvas()->Shown().copy();
+  QTest::keyClick(&w, Qt::Key_Space);
+  EXPECT_TRUE(w.IsFrozen());
+  EXPECT_TRUE(w.StatusText().contains("FROZEN"));
+  PushScan(*rig.link, 1255);
+  ASSERT_TRUE(WaitFor([&] { return w.Live().TotalScans() == 5; }));
+  w.OnTimer();
+  EXPECT_EQ(w.Canvas()->Shown(), before);
+  EXPECT_EQ(t->item(3, 2)->text(), "1170");
+  QTest::keyClick(&w, Qt::Key_Space);
+  EXPECT_FALSE(w.IsFrozen());
+  EXPECT_FALSE(w.StatusText().contains("FROZEN"));
+  w.OnTimer();
+  EXPECT_NE(w.Canvas()->Shown(), before);
+  EXPECT_EQ(t->item(3, 2)->text(), "1255");
+
+  // "Save table..." writes the figures as CSV.
+  rig.Answer(w, rig.Path("table.csv"));
+  auto* saveTable = w.findChild<QPushButton*>("statsSaveTable");
+  ASSERT_NE(saveTable, nullptr);
+  saveTable->click();
+  const QByteArray csv = ReadAll(rig.Path("table.csv"));
+  EXPECT_TRUE(csv.startsWith("electrode,min,max,mean,stddev,p2p\nX0,1000,1000,"))
+      << csv.constData();
+  EXPECT_TRUE(csv.contains("\nX3,915,1255,")) << csv.constData();
+  EXPECT_EQ(csv.count('\n'), 1 + 28);
+  rig.Answer(w, rig.Path("pic.png"));
+
+  // Reset empties the window of scans.
+  w.OnStatisticsReset();
+  EXPECT_EQ(w.Live().Held(), 0);
+
+  // Ctrl+S: a PNG of the window's size that decodes.
+  QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+  QImageReader reader(rig.Path("pic.png"));
+  const QImage saved = reader.read();
+  ASSERT_FALSE(saved.isNull()) << reader.errorString().toStdString();
+  EXPECT_EQ(saved.size(), w.size());
+  EXPECT_TRUE(rig.messages.isEmpty());
+
+  // Off again: the seed's drawing, no whiskers.
+  w.SetStatistics(false);
+  w.Canvas()->RepaintIfStale();
+  EXPECT_NE(img.pixelColor(left, o.y() + g.ValueRow(1170)), CWaveGraph::WhiskerColour());
+}
+
+TEST(FullScreenModes, NoiseBaselineDifferenceFreezeAndPicture) {
+  Rig rig;
+  CXYCoordDraw draw;
+  CPointStore store;
+  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
+  xy.show();
+  xy.OnPaint();
+  xy.OnBnClickedExpand();
+  CWndXYFullDialog* full = xy.FullScreen();
+  ASSERT_NE(full, nullptr);
+  full->SetCounts(16, 12);
+  rig.Answer(*full, rig.Path("full.png"));
+  auto* hint = full->findChild<QLabel*>("modeHint");
+  ASSERT_NE(hint, nullptr);
+  EXPECT_TRUE(hint->text().startsWith("Map: value"));
+
+  // X3 swings by +-60, every other electrode is still.
+  for (int k = 0; k < 10; ++k) PushXScan(*rig.link, k % 2 ? 1060 : 940);
+  ASSERT_TRUE(WaitFor([&] { return full->Live().TotalScans() == 10; }));
+  QTest::keyClick(full, Qt::Key_N);
+  EXPECT_EQ(full->Mode(), MapMode::kNoise);
+  EXPECT_TRUE(hint->text().startsWith("Map: noise (10 scans)")) << hint->text().toStdString();
+  EXPECT_EQ(full->Live().Hottest(MapMode::kNoise), 3);
+  // The noisy cell is coloured (stddev 60), a still one keeps the white of zero (corners
+  // away from the printed figures).
+  const QImage& img = full->DrawArea()->Image();
+  EXPECT_EQ(img.pixelColor(draw.Column(4) - 2, draw.Row(1) - 2), CXYCoordDraw::ValueColour(60));
+  EXPECT_EQ(img.pixelColor(draw.Column(6) - 2, draw.Row(1) - 2), CXYCoordDraw::ValueColour(0));
+  QTest::keyClick(full, Qt::Key_P);
+  EXPECT_EQ(full->Live().MapValues(MapMode::kPeakToPeak)[3], 120);
+  EXPECT_EQ(img.pixelColor(draw.Column(4) - 2, draw.Row(1) - 2), CXYCoordDraw::ValueColour(120));
+
+  // Difference: none before a baseline, then near zero for the same stream and the
+  // change where X3 moves.
+  QTest::keyClick(full, Qt::Key_D);
+  EXPECT_TRUE(hint->text().contains("no baseline")) << hint->text().toStdString();
+  QTest::keyClick(full, Qt::Key_B);
+  ASSERT_TRUE(full->Live().HasBaseline());
+  for (double d : full->Live().MapValues(MapMode::kDifference)) EXPECT_NEAR(d, 0, 1e-9);
+  full->Live().Reset();
+  for (int k = 0; k < 4; ++k) PushXScan(*rig.link, 1100);
+  ASSERT_TRUE(WaitFor([&] { return full->Live().TotalScans() == 4; }));
+  const std::vector<double> diff = full->Live().MapValues(MapMode::kDifference);
+  EXPECT_DOUBLE_EQ(diff[3], 100);
+  EXPECT_DOUBLE_EQ(diff[4], 0);
+  full->DrawModeMap();
+  EXPECT_EQ(img.pixelColor(draw.Column(4) - 2, draw.Row(1) - 2), CXYCoordDraw::ValueColour(100));
+
+  // Baseline saved and loaded back (Ctrl+B, Ctrl+L).
+  rig.Answer(*full, rig.Path("base.toml"));
+  QTest::keyClick(full, Qt::Key_B, Qt::ControlModifier);
+  ASSERT_TRUE(QFile::exists(rig.Path("base.toml")));
+  full->Live().TakeBaseline();
+  QTest::keyClick(full, Qt::Key_L, Qt::ControlModifier);
+  EXPECT_NEAR(full->Live().Baseline()[3], 1000, 1e-9);
+  EXPECT_TRUE(rig.messages.isEmpty()) << rig.messages.join(";").toStdString();
+
+  // Freeze: the screen keeps its picture while the figures go on.
+  QTest::keyClick(full, Qt::Key_Space);
+  EXPECT_TRUE(full->IsFrozen());
+  EXPECT_TRUE(hint->text().contains("FROZEN"));
+  const QImage still = full->DrawArea()->Shown().copy();
+  for (int k = 0; k < 4; ++k) PushXScan(*rig.link, 1200);
+  ASSERT_TRUE(WaitFor([&] { return full->Live().TotalScans() == 8; }));
+  full->DrawModeMap();
+  EXPECT_EQ(full->DrawArea()->Shown(), still);
+  EXPECT_NE(full->DrawArea()->Image(), still);
+  QTest::keyClick(full, Qt::Key_Space);
+  EXPECT_FALSE(full->IsFrozen());
+  EXPECT_FALSE(hint->text().contains("FROZEN"));
+
+  // Ctrl+S: a PNG of the full-screen window's size.
+  rig.Answer(*full, rig.Path("full.png"));
+  QTest::keyClick(full, Qt::Key_S, Qt::ControlModifier);
+  const QImage saved(rig.Path("full.png"));
+  ASSERT_FALSE(saved.isNull());
+  EXPECT_EQ(saved.size(), full->size());
+
+  // Back to the value map: the seed's drawing of the values as they come.
+  QTest::keyClick(full, Qt::Key_V);
+  EXPECT_EQ(full->Mode(), MapMode::kValue);
+  xy.OnBnClickedBack();
+
+  // The XY Window saves its picture too.
+  rig.Answer(xy, rig.Path("xy.png"));
+  EXPECT_TRUE(xy.OnSaveImage());
+  const QImage xyPic(rig.Path("xy.png"));
+  ASSERT_FALSE(xyPic.isNull());
+  EXPECT_EQ(xyPic.size(), xy.size());
 }

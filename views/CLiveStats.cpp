@@ -1,0 +1,241 @@
+#include "CLiveStats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <numeric>
+
+#include "analysis/Limits.h"
+#include "analysis/LimitsLearn.h"
+
+namespace {
+
+constexpr uint8_t kDataGroup = 0x4B;
+
+// The stream and the part of it whose reports carry this data code; null when unknown.
+const analysis::StreamInfo* StreamOf(uint8_t code, const analysis::StreamPart** part) {
+  for (const analysis::StreamInfo& s : analysis::AllStreams()) {
+    for (int k = 0; k < s.partCount; ++k) {
+      if (s.parts[k].dataCode != code) continue;
+      *part = &s.parts[k];
+      return &s;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::string CLiveStats::StreamLabel(int code) {
+  const analysis::StreamPart* part = nullptr;
+  const analysis::StreamInfo* s = code >= 0 ? StreamOf(static_cast<uint8_t>(code), &part) : nullptr;
+  return s != nullptr ? s->label : std::string();
+}
+
+CLiveStats::CLiveStats() = default;
+CLiveStats::~CLiveStats() = default;
+
+void CLiveStats::SetCounts(int xCount, int yCount) {
+  xCount_ = std::clamp(xCount, 0, 255);
+  yCount_ = std::clamp(yCount, 0, 255);
+  if (streamCode_ >= 0) StartStream(static_cast<uint8_t>(streamCode_));
+}
+
+void CLiveStats::SetWindow(int scans) {
+  scans = std::clamp(scans, 1, kMaxScans);
+  if (scans == window_) return;
+  // Keep the newest scans that fit, oldest first.
+  const size_t n = static_cast<size_t>(layout_.Size());
+  const int keep = std::min(held_, scans);
+  std::vector<int32_t> ring(static_cast<size_t>(scans) * n);
+  for (int k = 0; k < keep; ++k) {
+    const int from = ((head_ - keep + k) % window_ + window_) % window_;
+    std::copy_n(ring_.begin() + static_cast<ptrdiff_t>(from * n), n,
+                ring.begin() + static_cast<ptrdiff_t>(k * n));
+  }
+  ring_.swap(ring);
+  window_ = scans;
+  held_ = keep;
+  head_ = keep % window_;
+  dirty_ = true;
+}
+
+void CLiveStats::Reset() {
+  held_ = 0;
+  head_ = 0;
+  total_ = 0;
+  dirty_ = true;
+  if (scans_) scans_->Reset();
+}
+
+void CLiveStats::StartStream(uint8_t code) {
+  streamCode_ = code;
+  const analysis::StreamPart* part = nullptr;
+  stream_ = StreamOf(code, &part);
+  // A code no stream names: both axes, as the views draw it.
+  layout_ = part != nullptr ? analysis::ScanLayout::For(*part, xCount_, yCount_)
+                            : analysis::ScanLayout{xCount_, yCount_};
+  const analysis::StreamKind kind = stream_ != nullptr ? stream_->kind : analysis::StreamKind::kRaw;
+  scans_ = std::make_unique<analysis::ScanAssembler>(code, layout_);
+  stats_ = std::make_unique<analysis::ElectrodeStats>(layout_, kind);
+  ring_.assign(static_cast<size_t>(window_) * static_cast<size_t>(layout_.Size()), 0);
+  summaries_.clear();
+  if (baseline_.size() != static_cast<size_t>(layout_.Size())) baseline_.clear();
+  Reset();
+}
+
+bool CLiveStats::Add(const DataRecord& r) {
+  if (r.group != kDataGroup || r.values == nullptr || r.count == 0) return false;
+  if (r.code != streamCode_) StartStream(r.code);
+  if (r.direction == 1) xRow_ = r.startY;
+  if (r.direction == 0) yColumn_ = r.startX;
+  if (!scans_->Add(r)) return false;
+  const std::span<const int32_t> scan = scans_->Scan();
+  std::copy(scan.begin(), scan.end(),
+            ring_.begin() + static_cast<ptrdiff_t>(head_) * layout_.Size());
+  head_ = (head_ + 1) % window_;
+  held_ = std::min(held_ + 1, window_);
+  ++total_;
+  dirty_ = true;
+  return true;
+}
+
+const std::vector<analysis::ElectrodeSummary>& CLiveStats::Summaries() {
+  if (!dirty_) return summaries_;
+  dirty_ = false;
+  if (!stats_ || held_ == 0) {
+    summaries_.clear();
+    return summaries_;
+  }
+  stats_->Reset();
+  const int n = layout_.Size();
+  for (int k = 0; k < held_; ++k) {
+    const int slot = (head_ - held_ + k + window_) % window_;
+    stats_->Add(std::span<const int32_t>(ring_.data() + static_cast<ptrdiff_t>(slot) * n,
+                                         static_cast<size_t>(n)));
+  }
+  summaries_ = stats_->Summaries();
+  return summaries_;
+}
+
+std::vector<int> CLiveStats::Worst(int n) {
+  const std::vector<analysis::ElectrodeSummary>& s = Summaries();
+  std::vector<int> order(s.size());
+  std::iota(order.begin(), order.end(), 0);
+  const size_t keep = std::min(order.size(), static_cast<size_t>(std::max(n, 0)));
+  std::partial_sort(order.begin(), order.begin() + static_cast<ptrdiff_t>(keep), order.end(),
+                    [&s](int a, int b) {
+                      if (s[a].stddev != s[b].stddev) return s[a].stddev > s[b].stddev;
+                      if (s[a].p2p != s[b].p2p) return s[a].p2p > s[b].p2p;
+                      return a < b;
+                    });
+  order.resize(keep);
+  return order;
+}
+
+std::vector<double> CLiveStats::MapValues(MapMode mode) {
+  const std::vector<analysis::ElectrodeSummary>& s = Summaries();
+  if (mode == MapMode::kValue || s.empty()) return {};
+  std::vector<double> v(s.size(), 0.0);
+  const bool base = baseline_.size() == s.size();
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (mode == MapMode::kNoise) v[i] = s[i].stddev;
+    if (mode == MapMode::kPeakToPeak) v[i] = s[i].p2p;
+    if (mode == MapMode::kDifference && base) v[i] = s[i].mean - baseline_[i];
+  }
+  return v;
+}
+
+int CLiveStats::Hottest(MapMode mode) {
+  const std::vector<double> v = MapValues(mode);
+  int best = -1;
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (best < 0 || std::fabs(v[i]) > std::fabs(v[static_cast<size_t>(best)]))
+      best = static_cast<int>(i);
+  }
+  return best;
+}
+
+bool CLiveStats::TakeBaseline() {
+  const std::vector<analysis::ElectrodeSummary>& s = Summaries();
+  if (s.empty()) return false;
+  baseline_.resize(s.size());
+  for (size_t i = 0; i < s.size(); ++i) baseline_[i] = s[i].mean;
+  return true;
+}
+
+bool CLiveStats::SaveBaseline(const std::string& path, std::string& err) const {
+  if (baseline_.empty() || stream_ == nullptr) {
+    err = "No baseline of a known data stream to save.";
+    return false;
+  }
+  analysis::Limits limits;
+  limits.xCount = xCount_;
+  limits.yCount = yCount_;
+  analysis::StreamLimits s;
+  s.stream = stream_;
+  s.layout = layout_;
+  for (int i = 0; i < layout_.Size(); ++i) {
+    const bool x = i < layout_.xCount;
+    const int index = x ? i : i - layout_.xCount;
+    analysis::LimitValues v;
+    // Two decimals keep the mean a difference view needs.
+    v.meanMin = v.meanMax = std::round(baseline_[static_cast<size_t>(i)] * 100) / 100;
+    s.entries.push_back(analysis::LimitEntry{
+        {analysis::ElectrodeSelector{x ? 'X' : 'Y', index, index}}, v, {}, {}});
+  }
+  limits.streams.push_back(std::move(s));
+  std::ofstream out(path, std::ios::trunc);
+  if (!out) {
+    err = "Could not write " + path + ".";
+    return false;
+  }
+  analysis::WriteLimits(limits, "Baseline: each electrode's mean scan value.", out);
+  out.close();
+  if (!out) {
+    err = "Could not write " + path + ".";
+    return false;
+  }
+  return true;
+}
+
+bool CLiveStats::LoadBaseline(const std::string& path, std::string& err) {
+  analysis::Limits limits;
+  analysis::LimitsError e;
+  if (!analysis::LoadLimits(path, limits, e) ||
+      !analysis::ResolveLimits(limits, limits.xCount.value_or(xCount_),
+                               limits.yCount.value_or(yCount_), e)) {
+    err = e.Text();
+    return false;
+  }
+  for (const analysis::StreamLimits& s : limits.streams) {
+    if (stream_ != nullptr && s.stream != stream_) continue;
+    if (s.layout.xCount != layout_.xCount || s.layout.yCount != layout_.yCount) continue;
+    std::vector<double> base(s.perElectrode.size());
+    for (size_t i = 0; i < base.size(); ++i) {
+      const analysis::LimitValues& v = s.perElectrode[i];
+      if (!v.meanMin || !v.meanMax) {
+        err = path + ": electrode " + s.layout.Name(static_cast<int>(i)) + " has no mean.";
+        return false;
+      }
+      base[i] = (*v.meanMin + *v.meanMax) / 2;
+    }
+    baseline_ = std::move(base);
+    return true;
+  }
+  err = path + ": no baseline for this stream and panel.";
+  return false;
+}
+
+std::string CLiveStats::SummaryCsv() {
+  const std::vector<analysis::ElectrodeSummary>& s = Summaries();
+  std::string out = "electrode,min,max,mean,stddev,p2p\n";
+  char buf[128];
+  for (size_t i = 0; i < s.size(); ++i) {
+    std::snprintf(buf, sizeof(buf), ",%d,%d,%.2f,%.3f,%d\n", s[i].min, s[i].max, s[i].mean,
+                  s[i].stddev, s[i].p2p);
+    out += layout_.Name(static_cast<int>(i)) + buf;
+  }
+  return out;
+}
