@@ -67,6 +67,8 @@ TEST(NoDataLost, CsvLogKilledMidStreamKeepsEveryWrittenLineWhole) {
   const std::string header = "Time,X,Ch1,Ch2,Ch3,Ch4,Ch5,Ch6,Ch7,Ch8";
   for (int round = 0; round < 5; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
+    // The last round's file would satisfy the wait below before the child truncates it.
+    std::filesystem::remove(path);
     // The child logs as a view does: each line written and flushed by the log writer.
     pid_t child = Spawn([&] {
       CCsvLog log;
