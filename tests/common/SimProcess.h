@@ -2,6 +2,7 @@
 // folder, driven by control commands, ended with SIGTERM.
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -70,8 +71,16 @@ class SimProcess {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, TPCSIM_PATH, nullptr, nullptr, argv.data(), environ) != 0)
-      return false;
+    // Its output goes to a file of its own: a simulator outliving a test that was killed
+    // must not hold the test runner's pipe open.
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    const std::string out = dir_ + "/tpcsim.out";
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    const int spawned = ::posix_spawn(&pid_, TPCSIM_PATH, &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (spawned != 0) return false;
     return WaitUntil([&] { return Command("status").rfind("ok", 0) == 0; });
   }
 
