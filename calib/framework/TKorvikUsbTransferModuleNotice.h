@@ -1,11 +1,16 @@
 // The transfer module's notice window: device notices of the HID library, which arrive on
-// a thread of the library, are handed to the main thread with a queued call.
+// a thread of the library, are handed to the main thread through a queue of our own (under
+// our mutex, woken by an event descriptor), so the hand-over is visible to the thread
+// sanitizer.
 #pragma once
 
 #include <QObject>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "TKorvikUsbTransferModuleHid.h"
 
@@ -32,8 +37,13 @@ class TKorvikUsbTransferModuleNotice {
 
  private:
   static void Callback(int event, const char* path, void* user);
+  // Main thread: runs the handler for every queued notice.
+  void Drain();
 
   std::unique_ptr<QObject> FTarget;
   Handler FHandler;
   TKorvikUsbTransferModuleHid* FHid = nullptr;
+  int FWakeFd = -1;
+  std::mutex FQueueMutex;
+  std::deque<std::pair<int, std::string>> FQueue;
 };
