@@ -66,6 +66,7 @@ class Reader {
   }
 
   bool Panel(const toml::table& t, Limits& out);
+  bool Touch(const toml::table& t, Limits& out);
   bool Firmware(const toml::table& t, Limits& out);
   bool Stream(const toml::key& k, const toml::node& n, Limits& out);
   bool Entry(const toml::node& n, const std::string& key, StreamLimits& s);
@@ -84,9 +85,28 @@ bool Reader::Panel(const toml::table& t, Limits& out) {
       if (!Integer(v, key, 1, 255, n)) return false;
       (k.str() == "x_count" ? out.xCount : out.yCount) = static_cast<int>(n);
       (k.str() == "x_count" ? out.xCountPos : out.yCountPos) = Pos(v.source());
+    } else if (k.str() == "width_mm" || k.str() == "height_mm") {
+      std::optional<double>& mm = k.str() == "width_mm" ? out.widthMm : out.heightMm;
+      if (!Number(v, key, mm)) return false;
+      if (!(*mm > 0 && *mm < 10000)) return Fail(v, key, "must be above 0 and below 10000");
     } else {
-      return Unknown(k, key, "x_count, y_count");
+      return Unknown(k, key, "x_count, y_count, width_mm, height_mm");
     }
+  }
+  return true;
+}
+
+bool Reader::Touch(const toml::table& t, Limits& out) {
+  for (auto&& [k, v] : t) {
+    const std::string name(k.str());
+    const std::string key = "touch." + name;
+    std::optional<double> value;
+    TouchLimits probe;
+    if (!SetTouchLimit(probe, name, 0)) return Unknown(k, key, TouchLimitKeys());
+    if (!Number(v, key, value)) return false;
+    if (!(*value >= 0 && *value < 1e6)) return Fail(v, key, "must be 0 or more (and below 1e6)");
+    if (name == "accuracy_pass_percent" && *value > 100) return Fail(v, key, "must be 0 to 100");
+    SetTouchLimit(out.touch, name, *value);
   }
   return true;
 }
@@ -243,12 +263,14 @@ bool ParseLimits(std::string_view text, const std::string& path, Limits& out, Li
       if (!r.Table(v, key) || !r.Panel(*v.as_table(), out)) return false;
     } else if (key == "firmware") {
       if (!r.Table(v, key) || !r.Firmware(*v.as_table(), out)) return false;
+    } else if (key == "touch") {
+      if (!r.Table(v, key) || !r.Touch(*v.as_table(), out)) return false;
     } else if (key == "streams") {
       if (!r.Table(v, key)) return false;
       for (auto&& [sk, sv] : *v.as_table())
         if (!r.Stream(sk, sv, out)) return false;
     } else {
-      return r.Unknown(k, key, "panel, firmware, streams");
+      return r.Unknown(k, key, "panel, firmware, streams, touch");
     }
   }
   if (out.xCount && out.yCount) return ResolveLimits(out, *out.xCount, *out.yCount, err);

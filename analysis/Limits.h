@@ -3,6 +3,10 @@
 //   [panel]                       # expected electrode counts (optional)
 //   x_count = 38
 //   y_count = 22
+//   width_mm = 190.0              # physical size, for the touch tests in millimetres
+//   height_mm = 110.0
+//   [touch]                       # touch test limits (TouchLimits.h lists the keys)
+//   jitter_max_mm = 0.5
 //   [firmware]                    # expected version text: exact, or a pattern (* ? [..])
 //   version = "TPCSIM 1.0.0"      # or version_pattern = "TPCSIM 1.*"
 //   [streams.m0-raw]
@@ -22,6 +26,7 @@
 #include <vector>
 
 #include "analysis/DataStreams.h"
+#include "analysis/TouchLimits.h"
 
 namespace analysis {
 
@@ -76,6 +81,8 @@ struct Limits {
   SourcePos xCountPos, yCountPos;
   std::optional<std::string> version, versionPattern;
   std::vector<StreamLimits> streams;
+  std::optional<double> widthMm, heightMm;  // [panel] physical size
+  TouchLimits touch;                        // [touch], defaults for keys not given
 };
 
 // Reads and checks a limits file. False, with err saying where and what, when the file

@@ -136,6 +136,7 @@ int ControllerSession::OnTransCallback(int len, const uint8_t* bytes) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     frames_.emplace_back(bytes, bytes + len);
+    arrived_.push_back(NowUs());
   }
   cv_.notify_one();
   return 0;
@@ -159,8 +160,19 @@ void ControllerSession::OnLinkLost() {
   cv_.notify_all();
 }
 
+int64_t ControllerSession::NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+      .count();
+}
+
+std::optional<ControllerSession::Frame> ControllerSession::Receive(int timeoutMs,
+                                                                   int64_t& arrivedUs) {
+  return Next(Clock::now() + std::chrono::milliseconds(timeoutMs), true, &arrivedUs);
+}
+
 std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_point deadline,
-                                                                bool interruptible) {
+                                                                bool interruptible,
+                                                                int64_t* arrivedUs) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (frames_.empty()) {
     if ((interruptible && Interrupted()) || linkLost_) return std::nullopt;
@@ -171,12 +183,15 @@ std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_poin
   }
   Frame f = std::move(frames_.front());
   frames_.pop_front();
+  if (arrivedUs) *arrivedUs = arrived_.front();
+  arrived_.pop_front();
   return f;
 }
 
 void ControllerSession::Drop() {
   std::lock_guard<std::mutex> lock(mutex_);
   frames_.clear();
+  arrived_.clear();
 }
 
 ControllerSession::Result ControllerSession::Exchange(const std::string& cmd, int timeoutMs,

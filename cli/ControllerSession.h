@@ -79,6 +79,12 @@ class ControllerSession : private ITransListener, private ITransHost {
   // then closes the link. Called by the destructor too; does nothing twice.
   void Leave();
 
+  // The next frame the controller sent (coordinate reports included), with its arrival
+  // time in microseconds of the steady clock; nothing after timeoutMs, on Ctrl+C or when
+  // the link went away.
+  std::optional<Frame> Receive(int timeoutMs, int64_t& arrivedUs);
+  static int64_t NowUs();
+
   // Reports of a stream command seen by Exchange callers (a stream started by "send").
   void MarkStreamStarted() { streamStarted_ = true; }
 
@@ -89,7 +95,8 @@ class ControllerSession : private ITransListener, private ITransHost {
   void ShowPanelInfoFailure() override;
   void OnLinkLost() override;
 
-  std::optional<Frame> Next(std::chrono::steady_clock::time_point deadline, bool interruptible);
+  std::optional<Frame> Next(std::chrono::steady_clock::time_point deadline, bool interruptible,
+                            int64_t* arrivedUs = nullptr);
   void Drop();  // forgets frames received so far
   Result Fail(Result r, const std::string& message);
 
@@ -107,4 +114,5 @@ class ControllerSession : private ITransListener, private ITransHost {
   std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<Frame> frames_;
+  std::deque<int64_t> arrived_;  // arrival time of each frame, microseconds
 };

@@ -6,6 +6,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
+#include "cli/TouchCommands.h"
 
 namespace {
 
@@ -143,6 +144,25 @@ int main(int argc, char** argv) {
   calibrate->add_option("--timeout", calTimeout, "seconds to wait for the end (default 60)")
       ->check(CLI::Range(1.0, 3600.0));
 
+  TouchOptions to;
+  auto* touch = app.add_subcommand(
+      "touch",
+      "one touch performance test, guided on the terminal: ghost, rate, jitter, linearity, "
+      "accuracy, contacts, separation; exit 0 pass, 1 fail, 2 could not run");
+  touch->add_option("test", to.test, "the test")->required();
+  touch->add_option("--limits", to.limits,
+                    "limits file: [touch] limits, [panel] width_mm and height_mm (default: "
+                    "the usual limits, no millimetres)");
+  touch->add_option("--junit", to.junit, "write a JUnit XML report");
+  touch->add_option("--csv", to.csv, "write every check as CSV");
+  touch->add_option("--replay", to.replay, "score a capture file instead of a controller");
+  touch->add_option("--truth", to.truth, "true positions, CSV time,contact,x_mm,y_mm (accuracy)");
+  touch->add_option("--record", to.record, "also record the session as a capture file");
+  touch->add_option("--seconds", to.seconds, "length of the test (default: the test's own)")
+      ->check(CLI::Range(0.1, 3600.0));
+  touch->add_option("--wait", to.waitS, "seconds to wait for the first touch (default 30)")
+      ->check(CLI::Range(0.1, 3600.0));
+
   for (CLI::App* sub : app.get_subcommands({}))
     sub->footer("The link and time-out options (--config, --usb, --serial, --baud, --timeout) "
                 "may also follow the subcommand: see vantrel --help.");
@@ -171,5 +191,6 @@ int main(int argc, char** argv) {
   if (*test) return RunTest(g, t);
   if (*learn) return RunLearn(g, l);
   if (*calibrate) return RunCalibrate(g, calTimeout);
+  if (*touch) return RunTouch(g, to);
   return kExitCannotRun;
 }

@@ -117,6 +117,10 @@ const char* ControlInterpreter::Usage() {
          "  electrode x|y <i> noisy <amplitude>|open|ok\n"
          "                              make electrode i noisy (+-amplitude), open (0) or sound\n"
          "  electrode off               every electrode sound again\n"
+         "  panel-mm <width> <height>   physical panel size in mm (190 x 110)\n"
+         "  touch-fault noise <mm> | pincushion <mm> | offset <dx_mm> <dy_mm> |\n"
+         "              drop <n> [every] | ghost <n> | swap <a> <b> | merge <mm> | off\n"
+         "                              panel defects in the coordinate reports (sim/README.md)\n"
          "  help                        this list\n"
          "  quit                        end the simulator\n";
 }
@@ -216,6 +220,8 @@ std::string ControlInterpreter::Execute(std::string_view line) {
     return kOk;
   }
   if (cmd == "electrode") return Electrode(a);
+  if (cmd == "touch-fault") return TouchFault(a);
+  if (cmd == "panel-mm") return PanelMm(a);
   if (cmd == "calibrate-delay") {
     std::optional<long> ms = a.size() == 2 ? ParseInt(a[1]) : std::nullopt;
     if (!ms || *ms < 0 || *ms > 3'600'000) return "error: usage: calibrate-delay <ms>";
@@ -350,7 +356,8 @@ std::string ControlInterpreter::Status() {
          " garbage=" + std::to_string(f.GarbageEvery()) +
          " truncate=" + std::to_string(f.TruncateEvery()) +
          " badlen=" + std::to_string(f.BadLenEvery()) +
-         " faulty-electrodes=" + std::to_string(c.ElectrodeFaults().size()) + ";";
+         " faulty-electrodes=" + std::to_string(c.ElectrodeFaults().size()) +
+         " touch-faults=" + c.Defects().Settings().Text() + ";";
   }
   if (s.back() == ';') s.pop_back();
   return s;

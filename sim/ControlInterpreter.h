@@ -23,6 +23,8 @@ class ControlInterpreter {
  private:
   std::string Touch(const std::vector<std::string>& args);
   std::string Electrode(const std::vector<std::string>& args);
+  std::string TouchFault(const std::vector<std::string>& args);  // ControlTouchFaults.cpp
+  std::string PanelMm(const std::vector<std::string>& args);
   std::string Status();
   std::string Stats();
 

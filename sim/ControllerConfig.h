@@ -29,6 +29,8 @@ struct ControllerConfig {
   bool streamRateMax = false;  // as fast as the transport takes them
   bool streamSeq = false;      // sequence number and send time in the first values
   double touchRateHz = 100;    // coordinate reports per second
+  double widthMm = 190;        // physical size of the panel (touch defects are in mm)
+  double heightMm = 110;
 
   int calibrateDelayMs = 2000;
   CalibrateResult calibrateResult = CalibrateResult::Ok;

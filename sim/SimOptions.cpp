@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +52,7 @@ const char* SimOptionsUsage() {
          "  --values-per-frame N      data values per report, 1 to 28 (default 20)\n"
          "  --rate HZ|max             data reports per second (default 400)\n"
          "  --touch-rate HZ           coordinate reports per second (default 100)\n"
+         "  --panel-mm WxH            physical panel size in mm (default 190x110)\n"
          "  --stream-seq              data values 0-3: sequence number, send time (us)\n"
          "  --calibrate-delay MS      calibration acknowledgement delay (default 2000)\n"
          "  --calibrate-result ok|fail|never\n"
@@ -193,6 +195,18 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
       TPC_NUM(o.config.yRange, 1, 0xFFFF, uint16_t);
     } else if (a == "--values-per-frame") {
       TPC_NUM(o.config.valuesPerFrame, 1, 28, int);
+    } else if (a == "--panel-mm") {
+      double w = 0, h = 0;
+      char extra = 0;
+      auto v = value();
+      if (!v) return std::nullopt;
+      if (std::sscanf(v->c_str(), "%lfx%lf%c", &w, &h, &extra) != 2 || !(w > 0) || !(h > 0) ||
+          w > 10000 || h > 10000) {
+        error = "--panel-mm: WIDTHxHEIGHT in millimetres, e.g. 190x110";
+        return std::nullopt;
+      }
+      o.config.widthMm = w;
+      o.config.heightMm = h;
     } else if (a == "--touch-rate") {
       TPC_NUM(o.config.touchRateHz, 1, 10000, double);
     } else if (a == "--calibrate-delay") {

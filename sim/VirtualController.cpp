@@ -51,6 +51,19 @@ void VirtualController::PowerCycle() {
   target_ = config_.link == LinkKind::Serial ? 1 : 0;
   permission_ = 0;
   touches_.SetRange(config_.XRange(), config_.YRange());
+  touchDefects_.SetPanel(config_.widthMm, config_.heightMm, config_.XRange(), config_.YRange());
+}
+
+void VirtualController::SetPanelMm(double widthMm, double heightMm) {
+  config_.widthMm = widthMm;
+  config_.heightMm = heightMm;
+  touchDefects_.SetPanel(widthMm, heightMm, config_.XRange(), config_.YRange());
+}
+
+void VirtualController::TouchDefectsChanged() {
+  if (touchTicking_ || !touchDefects_.NeedsReports()) return;
+  touchTicking_ = true;
+  touchSched_.Restart(clock_.NowUs(), 0);
 }
 
 bool VirtualController::SetVersionText(std::string_view text) {
@@ -414,9 +427,11 @@ int VirtualController::SignalBump(bool xAxis, int index) const {
 }
 
 void VirtualController::EmitTouches(int64_t now, std::vector<OutFrame>& out) {
-  std::array<TouchScript::Sample, TouchScript::kFingers> s{};
-  int n = touches_.Take(now, s);
-  if (n == 0 || !TouchesAllowed()) return;
+  std::array<TouchScript::Sample, TouchScript::kFingers> taken{};
+  std::vector<TouchScript::Sample> s(taken.begin(), taken.begin() + touches_.Take(now, taken));
+  if (!touchDefects_.Apply(now, s) || !TouchesAllowed()) return;
+  if (s.size() > TouchScript::kFingers) s.resize(TouchScript::kFingers);  // 64-byte report
+  const int n = static_cast<int>(s.size());
   if (config_.link == LinkKind::Usb) {
     Bytes f{0x02, 0x4D, static_cast<uint8_t>(1 + 6 * n), static_cast<uint8_t>(n)};
     for (int i = 0; i < n; ++i) {
@@ -465,12 +480,14 @@ std::vector<OutFrame> VirtualController::Poll(size_t maxFrames) {
   }
 
   if (touchTicking_) {
-    // Coordinate reports keep the rate but never catch up on missed ticks.
+    // A report the loop woke late for is sent late, not skipped: the panel's scan clock
+    // does not depend on the host. Far behind, the schedule starts again.
     if (now >= touchSched_.Due()) {
       EmitTouches(now, out);
-      while (touchSched_.Due() <= now) ++touchSched_.k;
+      ++touchSched_.k;
+      if (now - touchSched_.Due() > kMaxLagUs) touchSched_.Restart(now, 1);
     }
-    if (!touches_.AnyActive()) touchTicking_ = false;
+    if (!touches_.AnyActive() && !touchDefects_.NeedsReports()) touchTicking_ = false;
   }
 
   if (stream_) {

@@ -16,6 +16,7 @@
 #include "sim/OutFrame.h"
 #include "sim/ReplaySource.h"
 #include "sim/SimClock.h"
+#include "sim/TouchDefects.h"
 #include "sim/TouchScript.h"
 
 namespace tpcsim {
@@ -79,6 +80,11 @@ class VirtualController {
   void StartTouch(int finger, const FingerPath& path);
   void LiftTouch(int finger);
   void LiftAllTouches();
+  // Panel defects in the coordinate reports; call TouchDefectsChanged after a change.
+  TouchDefects& Defects() { return touchDefects_; }
+  const TouchDefects& Defects() const { return touchDefects_; }
+  void TouchDefectsChanged();
+  void SetPanelMm(double widthMm, double heightMm);
 
   // Device text frame (0xF5, 64 bytes) and a one-off garbage burst.
   std::vector<OutFrame> DeviceText(std::string_view text);
@@ -125,6 +131,7 @@ class VirtualController {
   ControllerConfig config_;
   FaultInjector faults_;
   TouchScript touches_;
+  TouchDefects touchDefects_;
   std::optional<DataStream> stream_;
   Schedule streamSched_;
   Schedule touchSched_;

@@ -1,0 +1,252 @@
+#include "cli/TouchCommands.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "analysis/Limits.h"
+#include "analysis/TouchTests.h"
+#include "capture/CCaptureRecorder.h"
+#include "capture/CaptureFile.h"
+#include "cli/Interrupt.h"
+#include "cli/Reports.h"
+#include "link/FrameCodec.h"
+
+using namespace analysis;
+
+// Shared with the other subcommands (Commands.cpp).
+std::shared_ptr<capture::CCaptureRecorder> StartRecording(const std::string& path, int& code);
+void NoteOpened(capture::CCaptureRecorder& recorder, const ControllerSession& s);
+int FinishRecording(capture::CCaptureRecorder& recorder);
+
+namespace {
+
+constexpr double kSerialRange = 1024;  // single-touch reports use a fixed scale
+constexpr int64_t kIdleEndUs = 1'500'000;  // no contact for this long ends a free run
+
+int Complain(const std::string& message, int code = kExitCannotRun) {
+  std::cerr << "vantrel: " << message << "\n";
+  return code;
+}
+
+// The panel's coordinate ranges from a capture: its panel information reply, or the
+// header's "panel:" line.
+bool CaptureRanges(const capture::ParseResult& cap, double& xRange, double& yRange) {
+  for (const capture::Frame& f : cap.frames) {
+    PanelInfo p;
+    if (f.dir == capture::Direction::kDeviceToHost && f.bytes.size() >= 4 && f.bytes[1] == 0x4C &&
+        f.bytes[3] == 0x06 &&
+        FrameCodec::ParsePanelInfo(f.bytes.data(), static_cast<int>(f.bytes.size()), p) ==
+            FrameCodec::PanelResult::kValid &&
+        p.xRange > 0 && p.yRange > 0) {
+      xRange = p.xRange;
+      yRange = p.yRange;
+      return true;
+    }
+  }
+  int xr = 0, yr = 0;
+  const size_t at = cap.header.panel.find("xrange=");
+  if (at != std::string::npos &&
+      std::sscanf(cap.header.panel.c_str() + at, "xrange=%d yrange=%d", &xr, &yr) == 2 && xr > 0 &&
+      yr > 0) {
+    xRange = xr;
+    yRange = yr;
+    return true;
+  }
+  return false;
+}
+
+// A live run: the prompt, then the reports until the test has what it needs.
+int Collect(ControllerSession& s, const TouchTestInfo& info, double seconds, double waitS,
+            StrokeTracker& tracker, int64_t& startUs, std::string& error) {
+  std::cerr << info.prompt << "\n" << std::flush;
+  startUs = ControllerSession::NowUs();
+  const auto us = [](double sec) { return static_cast<int64_t>(sec * 1e6); };
+  int64_t firstDown = -1, lastDown = startUs;
+  bool liftAsked = false;
+  TouchReport report;
+  for (;;) {
+    int64_t now = 0;
+    auto f = s.Receive(50, now);
+    if (Interrupted()) return kExitInterrupted;
+    if (!f) now = ControllerSession::NowUs();
+    if (f && DecodeTouchReport(f->data(), static_cast<int>(f->size()), now, report)) {
+      tracker.Add(report);
+      if (tracker.AnyDown()) {
+        lastDown = now;
+        if (firstDown < 0) firstDown = now;
+      }
+    }
+    if (!info.touches) {
+      if (now - startUs >= us(seconds)) return kExitPass;
+      continue;
+    }
+    if (firstDown < 0) {
+      if (now - startUs >= us(waitS)) {
+        error = "no touch within " + FormatNumber(waitS) + " s";
+        return kExitCannotRun;
+      }
+      continue;
+    }
+    const bool down = tracker.AnyDown();
+    if (info.test == TouchTest::kJitter) {
+      if (!down && !tracker.Strokes().empty() && now - firstDown >= us(0.5)) return kExitPass;
+      if (now - firstDown >= us(seconds) && !liftAsked) {
+        std::cerr << "Lift now.\n" << std::flush;
+        liftAsked = true;
+      }
+      if (now - firstDown >= us(seconds + 5)) return kExitPass;
+      continue;
+    }
+    if (!down && now - lastDown >= kIdleEndUs) return kExitPass;
+    if (now - firstDown >= us(seconds)) return kExitPass;
+  }
+}
+
+// One line per check in the table and the CSV; one JUnit test case per stroke or contact.
+void ToReports(const std::vector<TouchCheck>& checks, std::vector<CheckResult>& rows,
+               std::vector<CheckResult>& cases) {
+  for (const TouchCheck& c : checks) {
+    rows.push_back({c.test, c.subject + ": " + c.check, "", c.Value(), c.Limit(), c.pass});
+    CheckResult* into = nullptr;
+    for (CheckResult& k : cases)
+      if (k.group == c.test && k.name == c.subject) into = &k;
+    if (!into) {
+      cases.push_back({c.test, c.subject, "", "", "", true});
+      into = &cases.back();
+    }
+    const std::string sep = into->value.empty() ? "" : "; ";
+    into->value += sep + c.check + " " + c.Value();
+    into->limit += sep + c.check + " " + c.Limit();
+    into->pass = into->pass && c.pass;
+  }
+}
+
+}  // namespace
+
+int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
+  const auto started = std::chrono::steady_clock::now();
+  const TouchTestInfo* info = FindTouchTest(t.test);
+  if (!info) return Complain("unknown touch test \"" + t.test + "\" (known: " + TouchTestNames() + ")");
+  Limits limits;
+  LimitsError lerr;
+  if (!t.limits.empty() && !LoadLimits(t.limits, limits, lerr))
+    return Complain("bad limits file: " + lerr.Text());
+  TouchTruth truth;
+  if (!t.truth.empty()) {
+    std::ifstream in(t.truth, std::ios::binary);
+    if (!in) return Complain("cannot read " + t.truth);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string error;
+    if (!truth.Parse(text.str(), error)) return Complain(t.truth + ": " + error);
+  }
+
+  TouchGeometry geometry;
+  geometry.widthMm = limits.widthMm.value_or(0);
+  geometry.heightMm = limits.heightMm.value_or(0);
+  std::map<std::string, std::string> errors;
+  if (!geometry.widthMm || !geometry.heightMm) {
+    std::cerr << "vantrel: no panel size ([panel] width_mm, height_mm): only the rate, ghost "
+                 "and contacts tests can run\n";
+    if (info->needsMm) errors[info->name] = "needs the panel size: [panel] width_mm and height_mm";
+  }
+  if (info->test == TouchTest::kAccuracy && truth.Empty())
+    errors[info->name] = "needs the true positions: --truth FILE";
+  const double seconds = t.seconds > 0 ? t.seconds : info->seconds;
+
+  std::unique_ptr<StrokeTracker> tracker;
+  int64_t startUs = 0;
+  int code = kExitPass;
+  if (!errors.empty()) {
+    code = kExitCannotRun;
+  } else if (!t.replay.empty()) {
+    const capture::ParseResult cap = capture::LoadCapture(t.replay);
+    if (cap.frames.empty()) return Complain(t.replay + ": " + (cap.Ok() ? "no frame" : cap.error));
+    if (!cap.Ok()) std::cerr << "vantrel: " << t.replay << ": " << cap.error << " (scored up to there)\n";
+    if (cap.header.link == capture::LinkKind::kSerial) {
+      geometry.xRange = geometry.yRange = kSerialRange;
+    } else if (!CaptureRanges(cap, geometry.xRange, geometry.yRange)) {
+      return Complain(t.replay + ": no panel information (coordinate ranges) in the capture");
+    }
+    tracker = std::make_unique<StrokeTracker>(geometry);
+    TouchReport report;
+    for (const capture::Frame& f : cap.frames)
+      if (f.dir == capture::Direction::kDeviceToHost &&
+          DecodeTouchReport(f.bytes.data(), static_cast<int>(f.bytes.size()), f.us, report))
+        tracker->Add(report);
+  } else {
+    std::shared_ptr<capture::CCaptureRecorder> recorder;
+    if (!t.record.empty() && !(recorder = StartRecording(t.record, code))) return code;
+    auto s = std::make_unique<ControllerSession>(g.TimeoutMs());
+    if (recorder) s->SetRecorder(recorder);
+    const auto r = s->Open(g.link);
+    if (r != ControllerSession::Result::kOk) {
+      if (recorder) recorder->Stop();
+      return Complain(s->Error(), r == ControllerSession::Result::kInterrupted ? kExitInterrupted
+                                                                              : kExitCannotRun);
+    }
+    if (recorder) NoteOpened(*recorder, *s);
+    const PanelInfo p = s->Panel();
+    const bool serial = s->LinkType() == kLinkCom;
+    geometry.xRange = serial ? kSerialRange : p.xRange;
+    geometry.yRange = serial ? kSerialRange : p.yRange;
+    if (!serial && (p.xRange == 0 || p.yRange == 0))
+      std::cerr << "vantrel: the controller reported no coordinate ranges: no millimetres\n";
+    tracker = std::make_unique<StrokeTracker>(geometry);
+    std::string error;
+    code = Collect(*s, *info, seconds, t.waitS, *tracker, startUs, error);
+    s->Leave();
+    s.reset();
+    if (recorder) {
+      const int rc = FinishRecording(*recorder);
+      if (code == kExitPass) code = rc;
+    }
+    if (code == kExitInterrupted) return code;
+    if (code != kExitPass) errors[info->name] = error;
+  }
+
+  std::vector<TouchCheck> checks;
+  if (errors.empty()) {
+    tracker->Finish();
+    TouchRun run{tracker.get(), geometry, limits.touch, &truth, startUs};
+    std::string why;
+    if (!EvaluateTouch(info->test, run, checks, why)) errors[info->name] = why;
+  }
+
+  std::vector<CheckResult> rows, cases;
+  ToReports(checks, rows, cases);
+  WriteChecksTable(std::cout, rows, errors);
+  const double secs =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::string error;
+  bool written = true;
+  if (!t.junit.empty() && !WriteJUnit(t.junit, cases, errors, secs, error)) {
+    Complain(error);
+    written = false;
+  }
+  if (!t.csv.empty()) {
+    std::ostringstream os;
+    WriteChecksCsv(os, rows);
+    if (!WriteFileAtomically(t.csv, os.str(), error)) {
+      Complain(error);
+      written = false;
+    }
+  }
+  if (!errors.empty() || !written) {
+    std::cout << "\nNOT RUN: " << (errors.empty() ? error : errors.begin()->second) << "\n";
+    return kExitCannotRun;
+  }
+  int failed = 0;
+  for (const TouchCheck& c : checks) failed += c.pass ? 0 : 1;
+  if (failed > 0) {
+    std::cout << "\nFAIL: " << failed << " of " << checks.size() << " checks failed\n";
+    return kExitFail;
+  }
+  std::cout << "\nPASS: " << checks.size() << " checks\n";
+  return kExitPass;
+}

@@ -1,0 +1,19 @@
+// vantrel touch: the touch performance tests, guided on the terminal or on a capture.
+#pragma once
+
+#include <string>
+
+#include "cli/Commands.h"
+
+struct TouchOptions {
+  std::string test;    // ghost, rate, jitter, linearity, accuracy, contacts, separation
+  std::string limits;  // limits file; without one the defaults
+  std::string junit, csv;
+  std::string replay;  // a capture to score instead of a controller
+  std::string truth;   // CSV of true positions (accuracy)
+  std::string record;  // capture file of the live session
+  double seconds = 0;  // 0: the test's own length
+  double waitS = 30;   // longest wait for the first touch
+};
+
+int RunTouch(const GlobalOptions& g, const TouchOptions& t);
