@@ -42,8 +42,8 @@ struct TouchCheck {
   std::string Value() const;  // "0.42 mm"
 };
 
-// True positions of contacts (a jig's or robot's path): time in seconds from the start
-// of the run or capture, contact id, millimetres.
+// True positions of contacts (a jig's or robot's path): time in seconds from the first
+// touch of the run, contact id, millimetres.
 struct TruthSample {
   double t = 0;
   int contact = 0;
@@ -68,7 +68,7 @@ struct TouchRun {
   TouchGeometry geometry;
   TouchLimits limits;
   const TouchTruth* truth = nullptr;  // accuracy only
-  int64_t startUs = 0;                // time 0 of the truth
+  int64_t startUs = 0;                // time 0 of the truth (the first touch)
 };
 
 // The checks of a test. False with the reason in notMeasured when the run cannot give

@@ -62,9 +62,9 @@ bool CaptureRanges(const capture::ParseResult& cap, double& xRange, double& yRan
 
 // A live run: the prompt, then the reports until the test has what it needs.
 int Collect(ControllerSession& s, const TouchTestInfo& info, double seconds, double waitS,
-            StrokeTracker& tracker, int64_t& startUs, std::string& error) {
+            StrokeTracker& tracker, std::string& error) {
   std::cerr << info.prompt << "\n" << std::flush;
-  startUs = ControllerSession::NowUs();
+  const int64_t startUs = ControllerSession::NowUs();
   const auto us = [](double sec) { return static_cast<int64_t>(sec * 1e6); };
   int64_t firstDown = -1, lastDown = startUs;
   bool liftAsked = false;
@@ -160,7 +160,6 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
   const double seconds = t.seconds > 0 ? t.seconds : info->seconds;
 
   std::unique_ptr<StrokeTracker> tracker;
-  int64_t startUs = 0;
   int code = kExitPass;
   if (!errors.empty()) {
     code = kExitCannotRun;
@@ -199,7 +198,7 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
       std::cerr << "vantrel: the controller reported no coordinate ranges: no millimetres\n";
     tracker = std::make_unique<StrokeTracker>(geometry);
     std::string error;
-    code = Collect(*s, *info, seconds, t.waitS, *tracker, startUs, error);
+    code = Collect(*s, *info, seconds, t.waitS, *tracker, error);
     s->Leave();
     s.reset();
     if (recorder) {
@@ -213,6 +212,9 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
   std::vector<TouchCheck> checks;
   if (errors.empty()) {
     tracker->Finish();
+    // Time 0 of the true path is the first touch, live and in a capture alike.
+    const auto& strokes = tracker->Strokes();
+    const int64_t startUs = strokes.empty() ? 0 : strokes.front().points.front().us;
     TouchRun run{tracker.get(), geometry, limits.touch, &truth, startUs};
     std::string why;
     if (!EvaluateTouch(info->test, run, checks, why)) errors[info->name] = why;

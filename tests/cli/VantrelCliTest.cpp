@@ -14,80 +14,10 @@
 #include <vector>
 
 #include "capture/CaptureFile.h"
+#include "cli/VantrelProcess.h"
 #include "common/SimProcess.h"
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-struct Outcome {
-  int code = -1;  // exit code, 128 + signal when killed
-  std::string out, err;
-};
-
-class Vantrel {
- public:
-  explicit Vantrel(const SimProcess& sim) : sim_(sim) {}
-
-  // Starts vantrel with the simulator's socket; the link options come first.
-  pid_t Start(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{VANTREL_PATH};
-    if (!serial_)
-      argv.insert(argv.end(), {"--usb", "227D:0102", "--timeout", "2"});
-    else
-      argv.insert(argv.end(), {"--serial", sim_.Link(), "--timeout", "2"});
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    std::vector<std::string> env{"HIDPIPE_SIM=" + sim_.Socket(), "PATH=/usr/bin:/bin"};
-    std::vector<char*> cenv;
-    for (auto& e : env) cenv.push_back(e.data());
-    cenv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, Out().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, Err().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, VANTREL_PATH, &fa, nullptr, cargv.data(), cenv.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    return pid;
-  }
-
-  // Waits for the program; kills it when it has not ended within ms (a hang).
-  Outcome Finish(pid_t pid, int ms = 20000) {
-    Outcome r;
-    int status = 0;
-    const bool ended = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, ms);
-    if (!ended) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-    }
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (!ended) r.code = -2;
-    r.out = Slurp(Out());
-    r.err = Slurp(Err());
-    return r;
-  }
-
-  Outcome operator()(const std::vector<std::string>& args, int ms = 20000) {
-    return Finish(Start(args), ms);
-  }
-
-  std::string File(const std::string& name) const { return sim_.Dir() + "/" + name; }
-  void UseSerial() { serial_ = true; }
-
- private:
-  std::string Out() const { return File("out.txt"); }
-  std::string Err() const { return File("err.txt"); }
-  const SimProcess& sim_;
-  bool serial_ = false;
-};
 
 // The controller as vantrel must leave it: no stream, coordinates to the cursor.
 void ExpectLeftAsFound(const SimProcess& sim) {

@@ -1,0 +1,130 @@
+// vantrel touch against a tpcsim: the guided run, the panel defects the simulator puts in
+// and the value measured, the reports, and a capture scored again with other limits.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cli/VantrelProcess.h"
+#include "common/SimProcess.h"
+
+namespace {
+
+// The value of a check in vantrel's CSV ("test,subject: check,,1.04 mm,<= 0.50 mm,fail").
+double CsvValue(const std::string& csv, const std::string& check, std::string* result = nullptr) {
+  std::istringstream in(csv);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.find(": " + check + ",") == std::string::npos) continue;
+    std::vector<std::string> cells;
+    std::istringstream row(line);
+    std::string cell;
+    while (std::getline(row, cell, ',')) cells.push_back(cell);
+    if (cells.size() < 6) break;
+    if (result) *result = cells[5].substr(0, cells[5].find('\r'));
+    return std::stod(cells[3]);
+  }
+  ADD_FAILURE() << "no check \"" << check << "\" in\n" << csv;
+  return -1;
+}
+
+class VantrelTouch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim.Start({"--usb"}));
+    std::ofstream(limits) << "[panel]\nwidth_mm = 190\nheight_mm = 110\n";
+  }
+
+  // Starts a test, waits for its prompt, plays the script and waits for the end.
+  Outcome Touch(const std::string& test, const std::vector<std::string>& script,
+                std::vector<std::string> extra = {}) {
+    std::vector<std::string> args{"touch", test, "--limits", limits, "--csv", csv};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const pid_t pid = vantrel.Start(args);
+    const std::string err = vantrel.File("err.txt");
+    EXPECT_TRUE(WaitUntil([&] { return Slurp(err).find('\n') != std::string::npos; }))
+        << "no prompt";
+    for (const std::string& line : script) {
+      if (line == "wait lift") {
+        EXPECT_TRUE(WaitUntil([&] { return Slurp(err).find("Lift now.") != std::string::npos; }));
+        continue;
+      }
+      EXPECT_TRUE(sim.Ok(line)) << line;
+    }
+    return vantrel.Finish(pid, 30000);
+  }
+
+  SimProcess sim;
+  Vantrel vantrel{sim};
+  const std::string limits = vantrel.File("limits.toml");
+  const std::string csv = vantrel.File("checks.csv");
+};
+
+}  // namespace
+
+TEST_F(VantrelTouch, JitterPassesAQuietPanelAndFailsANoisyOneByItsNoise) {
+  for (double mm : {0.2, 1.0}) {
+    ASSERT_TRUE(sim.Ok("touch-fault noise " + std::to_string(mm)));
+    Outcome r = Touch("jitter", {"touch hold 0 1200 700", "wait lift", "touch up 0"});
+    EXPECT_EQ(r.code, mm < 0.5 ? 0 : 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("Hold one finger still for 3 s"), std::string::npos) << r.err;
+    EXPECT_NEAR(CsvValue(Slurp(csv), "jitter"), mm, 0.1 * mm + 0.06);
+  }
+  // Coordinates were given back to the cursor.
+  EXPECT_NE(sim.Command("status").find("target=0"), std::string::npos);
+}
+
+TEST_F(VantrelTouch, PincushionFailsLinearityByItsDepth) {
+  const std::vector<std::string> line{"touch line 0 122 141 2310 141 1500"};
+  Outcome clean = Touch("linearity", line);
+  EXPECT_EQ(clean.code, 0) << clean.out << clean.err;
+  ASSERT_TRUE(sim.Ok("touch-fault pincushion 1.5"));
+  Outcome bent = Touch("linearity", line);
+  EXPECT_EQ(bent.code, 1) << bent.out;
+  EXPECT_NEAR(CsvValue(Slurp(csv), "linearity"), 1.5, 0.2);
+  EXPECT_NE(bent.out.find("FAIL stroke 1 (contact 0): linearity"), std::string::npos) << bent.out;
+}
+
+TEST_F(VantrelTouch, SlowPanelFailsTheRateAndItsCaptureIsScoredAgain) {
+  ASSERT_TRUE(sim.Ok("touch-rate 70"));
+  const std::string junit = vantrel.File("touch.xml");
+  const std::string record = vantrel.File("touch.capture");
+  Outcome slow = Touch("rate", {"touch line 0 200 200 2000 1200 1500"},
+                       {"--junit", junit, "--record", record});
+  EXPECT_EQ(slow.code, 1) << slow.out << slow.err;
+  EXPECT_NEAR(CsvValue(Slurp(csv), "rate"), 70, 7);
+  // One suite for the test, one case for the stroke, failed.
+  const std::string xml = Slurp(junit);
+  EXPECT_NE(xml.find("<testsuite name=\"rate\" tests=\"1\" failures=\"1\" errors=\"0\""),
+            std::string::npos)
+      << xml;
+  EXPECT_NE(xml.find("<testcase classname=\"vantrel.rate\" name=\"stroke 1 (contact 0)\""),
+            std::string::npos)
+      << xml;
+
+  // The same session against a 60 Hz limit: it passes, with the same rate.
+  std::ofstream(limits, std::ios::app) << "[touch]\nrate_min_hz = 60\n";
+  Vantrel offline(sim);
+  Outcome again = offline({"touch", "rate", "--replay", record, "--limits", limits, "--csv", csv});
+  EXPECT_EQ(again.code, 0) << again.out << again.err;
+  std::string result;
+  EXPECT_NEAR(CsvValue(Slurp(csv), "rate", &result), 70, 7);
+  EXPECT_EQ(result, "pass");
+}
+
+TEST_F(VantrelTouch, WhatCannotRunSaysWhy) {
+  // No panel size: the millimetre tests cannot run, and the report says so.
+  std::ofstream(limits) << "[touch]\njitter_max_mm = 1\n";
+  const std::string junit = vantrel.File("touch.xml");
+  Outcome noMm = vantrel({"touch", "jitter", "--limits", limits, "--junit", junit});
+  EXPECT_EQ(noMm.code, 2);
+  EXPECT_NE(noMm.out.find("NOT MEASURED: needs the panel size"), std::string::npos) << noMm.out;
+  EXPECT_NE(Slurp(junit).find("errors=\"1\""), std::string::npos);
+  EXPECT_EQ(vantrel({"touch", "accuracy"}).code, 2);  // no --truth
+  EXPECT_EQ(vantrel({"touch", "wobble"}).code, 2);
+  // Nobody touches: the wait for the first touch ends.
+  Outcome idle = vantrel({"touch", "rate", "--wait", "0.5"});
+  EXPECT_EQ(idle.code, 2);
+  EXPECT_NE(idle.out.find("no touch within 0.5 s"), std::string::npos) << idle.out;
+}
