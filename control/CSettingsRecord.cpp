@@ -93,6 +93,8 @@ void CSettingsRecord::LoadSettings(const std::string& path, CTransCtrl* ctrl) {
   for (const StartupKey& k : kStartupKeys) startup.*k.flag = f.GetInt(kStartup, k.key, 0);
   live.statistics = ReadInRange(f, kLive, "Statistics", def.live.statistics, 0, 1);
   live.scans = ReadInRange(f, kLive, "Scans", def.live.scans, 1, 10000);
+  live.panelWidthMm = ReadInRange(f, kLive, "PanelWidthMm", 0, 0, 10000);
+  live.panelHeightMm = ReadInRange(f, kLive, "PanelHeightMm", 0, 0, 10000);
   for (int i = 0; i < 2; ++i) {
     const std::string n = std::to_string(i + 1);
     vid[i] = static_cast<uint16_t>(f.GetInt(kHid, "VID" + n, def.vid[i]));

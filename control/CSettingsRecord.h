@@ -26,6 +26,8 @@ struct StartupFlags {
 struct LiveAnalysisSettings {
   int statistics = 0;  // Wave Window statistics shown
   int scans = 100;     // scans the statistics cover
+  int panelWidthMm = 0;   // physical panel size for the touch figures (0: not known)
+  int panelHeightMm = 0;
 };
 
 class CSettingsRecord {

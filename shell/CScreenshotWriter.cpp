@@ -16,6 +16,7 @@
 #include "shell/CReplayBar.h"
 #include "shell/CVantrelToolApp.h"
 #include "views/CWndGraphDialog.h"
+#include "views/CTouchFigures.h"
 #include "views/CWndXYDialog.h"
 #include "views/CWndXYFullDialog.h"
 
@@ -76,6 +77,13 @@ bool CScreenshotWriter::Run() {
   app_.OpenXYWindow();
   Wait(1500, [] { return false; });
   Grab(app_.XYWindow(), "xy");
+  // The live touch figures: rate per contact, jitter of the held one.
+  if (CTouchFigures* figures = app_.XYWindow()->Figures()) {
+    figures->SetOn(true);
+    Wait(1500, [] { return false; });
+    Grab(app_.XYWindow(), "xy-touch-figures");
+    figures->SetOn(false);
+  }
   if (auto* expand = app_.XYWindow()->findChild<QPushButton*>("id1298")) expand->click();
   Wait(1000, [&] { return app_.XYWindow()->IsFullScreenVisible(); });
   // The value map with its numbers from the signal streams (X row, then Y column), then

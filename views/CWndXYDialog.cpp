@@ -1,5 +1,6 @@
 #include "CWndXYDialog.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
 #include <QGroupBox>
@@ -13,6 +14,7 @@
 
 #include "CDrawArea.h"
 #include "CSnapshot.h"
+#include "CTouchFigures.h"
 #include "CWndXYFullDialog.h"
 #include "control/CSettingsRecord.h"
 
@@ -102,6 +104,7 @@ void CWndXYDialog::BuildControls() {
     rateEdits_[i]->setReadOnly(true);
     hzLabels_[i] = new QLabel(QStringLiteral("Hz"), this);
   }
+  figures_ = new CTouchFigures(this, area_);
 }
 
 void CWndXYDialog::LayoutControls(int width, int height) {
@@ -121,6 +124,7 @@ void CWndXYDialog::LayoutControls(int width, int height) {
     rateEdits_[i]->setGeometry(x + 28, y, 34, 22);
     hzLabels_[i]->setGeometry(x + 64, y, 20, 22);
   }
+  figures_->CheckBox()->setGeometry(576, h - 108, w - 576 - 16, 22);
 }
 
 void CWndXYDialog::resizeEvent(QResizeEvent* e) {
@@ -155,6 +159,8 @@ void CWndXYDialog::PrepareDrawing(QImage& img) {
     draw_.SetCounts(panel.xCount, panel.yCount);
     draw_.SetResolution(panel.resolution);
     draw_.SetRanges(panel.xRange, panel.yRange);
+    figures_->SetPanel(panel.xRange, panel.yRange, settings_.live.panelWidthMm,
+                       settings_.live.panelHeightMm);
   }
   QPainter p(&img);
   draw_.DrawGrid(p);
@@ -182,6 +188,7 @@ void CWndXYDialog::showEvent(QShowEvent* e) {
 int CWndXYDialog::OnTransCallback(int len, const uint8_t* bytes) {
   if (!registered_) return 1;
   if (draw_.IsSuspended()) return 0;
+  figures_->OnFrame(len, bytes);
   const bool changed = handler_.Handle(len, bytes, area_->Image(), false,
                                        [this](const TouchPoint& pt, int k, bool serial) {
                                          // Only multi-point reports are counted, and only positions

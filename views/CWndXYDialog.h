@@ -15,6 +15,7 @@
 #include "link/CTransCtrl.h"
 
 class CDrawArea;
+class CTouchFigures;
 class CSettingsRecord;
 class CWndXYFullDialog;
 class QGroupBox;
@@ -56,6 +57,7 @@ class CWndXYDialog : public QDialog, public ITransListener {
   int ReportCounter(int i) const { return counters_[i]; }
   QString RateText(int i) const;
   CDrawArea* DrawArea() const { return area_; }
+  CTouchFigures* Figures() const { return figures_; }
 
   // Dialogs shown to the user; tests answer them.
   CViewPrompts prompts;
@@ -95,6 +97,7 @@ class CWndXYDialog : public QDialog, public ITransListener {
   std::array<QLineEdit*, kCounters> rateEdits_{};
   std::array<QLabel*, kCounters> hzLabels_{};
   QTimer* timer_ = nullptr;
+  CTouchFigures* figures_ = nullptr;
   std::array<int, kCounters> counters_{};
   CCsvLog log_;
   bool registered_ = false;

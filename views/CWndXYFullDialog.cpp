@@ -1,5 +1,7 @@
 #include "CWndXYFullDialog.h"
 
+#include "CAccuracyMode.h"
+
 #include <QCloseEvent>
 #include <QFile>
 #include <QGuiApplication>
@@ -59,6 +61,12 @@ CWndXYFullDialog::CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, 
   area_->onDoubleClick = [this](QPoint pos, Qt::MouseButtons b, Qt::KeyboardModifiers) {
     OnDoubleClick(pos, b);
   };
+  accuracy_ = new CAccuracyMode(this, [this](double x, double y, QPoint& px) {
+    int X = 0, Y = 0;
+    if (!draw_.MapScaled(static_cast<int>(x), static_cast<int>(y), X, Y)) return false;
+    px = area_->geometry().topLeft() + QPoint(X, Y);
+    return true;
+  });
   hint_ = new QLabel(QStringLiteral("Esc: back"), this);
   hint_->setObjectName("escHint");
   hint_->setStyleSheet(
@@ -277,6 +285,13 @@ void CWndXYFullDialog::keyPressEvent(QKeyEvent* e) {
     case Qt::Key_S:
       if (ctrl) OnSaveImage();
       break;
+    case Qt::Key_A:
+      SetAccuracyMode(!accuracy_->IsOn());
+      break;
+    case Qt::Key_R:
+      if (!accuracy_->IsOn()) return QDialog::keyPressEvent(e);
+      accuracy_->Restart();
+      break;
     case Qt::Key_Space:
       SetFrozen(!IsFrozen());
       break;
@@ -304,6 +319,7 @@ void CWndXYFullDialog::showEvent(QShowEvent* e) {
 void CWndXYFullDialog::resizeEvent(QResizeEvent* e) {
   QDialog::resizeEvent(e);
   area_->setGeometry(rect());
+  accuracy_->setGeometry(rect());
   modeHint_->move(width() - modeHint_->width() - 16, 16);
 }
 
@@ -313,7 +329,20 @@ void CWndXYFullDialog::SetCounts(int xCount, int yCount) {
   area_->Invalidate();
 }
 
+void CWndXYFullDialog::SetAccuracyMode(bool on) {
+  if (on) {
+    const PanelInfo p = ctrl_.Panel();
+    const int xRange = p.xRange ? p.xRange : p.xCount * p.resolution;
+    const int yRange = p.yRange ? p.yRange : p.yCount * p.resolution;
+    if (draw_.XRange() == 0) draw_.SetRanges(xRange, yRange);
+    accuracy_->setGeometry(rect());
+    accuracy_->SetPanel(xRange, yRange, settings_.live.panelWidthMm, settings_.live.panelHeightMm);
+  }
+  accuracy_->SetOn(on);
+}
+
 int CWndXYFullDialog::OnTransCallback(int len, const uint8_t* bytes) {
+  accuracy_->OnFrame(len, bytes);
   if (len >= 8 && bytes != nullptr && bytes[1] == 0x4B) {
     const DataRecord& rec = ctrl_.GetDataRecord();
     lastCode_ = rec.code;

@@ -13,6 +13,7 @@
 #include "CXYFrameHandler.h"
 #include "link/CTransCtrl.h"
 
+class CAccuracyMode;
 class CDrawArea;
 class CSettingsRecord;
 class QLabel;
@@ -61,6 +62,9 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   bool IsRegistered() const { return registered_; }
   QRect MonitorRect() const { return monitor_; }
   CDrawArea* DrawArea() const { return area_; }
+  // A: the accuracy mode (targets to tap, each error in mm); R starts it again.
+  CAccuracyMode* Accuracy() const { return accuracy_; }
+  void SetAccuracyMode(bool on);
 
  protected:
   void showEvent(QShowEvent* e) override;
@@ -82,6 +86,7 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   CXYFrameHandler handler_;
   CDrawArea* area_ = nullptr;
   QLabel* hint_ = nullptr;
+  CAccuracyMode* accuracy_ = nullptr;
   QTimer* hintTimer_ = nullptr;
   QLabel* modeHint_ = nullptr;
   QTimer* modeTimer_ = nullptr;
