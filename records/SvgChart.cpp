@@ -48,6 +48,13 @@ std::string Axis(double lo, double hi, const std::string& unit) {
   return o.str();
 }
 
+// "x,y" appended to an SVG point list.
+void AddPoint(std::string& points, double x, double y) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%s%.1f,%.1f", points.empty() ? "" : " ", x, y);
+  points += buf;
+}
+
 // An x label, turned when labels are many.
 std::string XLabel(double x, const std::string& label, size_t count) {
   std::ostringstream o;
@@ -117,9 +124,7 @@ std::string SvgChart::Bars(const std::vector<Bar>& bars, double yMax, const std:
         << "\" font-size=\"10\" text-anchor=\"middle\">" << Escape(b.text) << "</text>";
     o << XLabel(x + w / 2, b.label, bars.size());
     running += b.value;
-    if (cumulative && total > 0)
-      line += (line.empty() ? "" : " ") + Number(x + w / 2, 1) + "," +
-              Number(kTop + plotH - running / total * plotH, 1);
+    if (cumulative && total > 0) AddPoint(line, x + w / 2, kTop + plotH - running / total * plotH);
   }
   if (cumulative && !line.empty()) {
     o << "<polyline points=\"" << line << "\" fill=\"none\" stroke=\"#d62728\" "
@@ -157,8 +162,7 @@ std::string SvgChart::Lines(const std::vector<std::string>& xLabels,
     std::string points;
     for (size_t i = 0; i < s.y.size() && i < n; ++i) {
       if (!s.y[i]) continue;
-      points += (points.empty() ? "" : " ") + Number(X(i), 1) + "," +
-                Number(kTop + plotH - (*s.y[i] - lo) / (hi - lo) * plotH, 1);
+      AddPoint(points, X(i), kTop + plotH - (*s.y[i] - lo) / (hi - lo) * plotH);
     }
     if (points.empty()) continue;
     o << "<polyline points=\"" << points << "\" fill=\"none\" stroke=\"" << s.colour
