@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/CaptureConvert.h"
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
 
@@ -91,6 +92,8 @@ int main(int argc, char** argv) {
   capture->add_option("--record", record,
                       "also record the whole session as a capture file (a name ending in "
                       ".zst is compressed); without --csv no CSV is written");
+  ConvertArgs convertArgs;
+  auto* convert = AddCaptureConvert(*capture, convertArgs);
 
   auto* stats = app.add_subcommand("stats",
                                    "per-electrode statistics of N scans: min, max, "
@@ -166,6 +169,7 @@ int main(int argc, char** argv) {
   if (*list) return RunList(g);
   if (*info) return RunInfo(g, json);
   if (*send) return RunSend(g, cmd, raw);
+  if (*convert) return RunCaptureConvert(convertArgs);
   if (*capture) return RunCapture(g, stream, scans, csv, record);
   if (*stats) return RunStats(g, stream, scans, json, csv);
   if (*test) return RunTest(g, t);
