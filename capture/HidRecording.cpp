@@ -72,7 +72,23 @@ std::string HeaderComments(const Header& was, const Header& now, bool all) {
   return out;
 }
 
-std::string Preamble(const Header& h, const std::string& program) {
+// The USB identity of the capture: the first link line that gives one, in its first 4 MB
+// (a recording may start before the link opened).
+std::string IdentityOf(const std::string& path) {
+  std::string error;
+  auto source = OpenTextSource(path, error);
+  if (!source) return "";
+  LineReader lines(*source);
+  LineParser p;
+  bool ended = false;
+  while (!ended && source->DiskPos() < (4u << 20)) {
+    if (FeedNextLine(lines, *source, p, ended) == LineParser::Kind::kError) break;
+    if (p.GetHeader().linkDetail.find("vid=") != std::string::npos) return p.GetHeader().linkDetail;
+  }
+  return "";
+}
+
+std::string Preamble(const Header& h, const std::string& identity, const std::string& program) {
   std::string out = "# " + program +
                     ": a capture as a HID recording. Device frames are input reports (E:),\n"
                     "# host frames output reports (# O:), in the unnumbered 64-byte layout.\n";
@@ -81,7 +97,7 @@ std::string Preamble(const Header& h, const std::string& program) {
   out += "D: 0\nR: " + std::to_string(desc.size()) + " ";
   AppendHex(out, desc, ' ', true);
   char ids[64];
-  const unsigned vid = IdOf(h.linkDetail, "vid="), pid = IdOf(h.linkDetail, "pid=");
+  const unsigned vid = IdOf(identity, "vid="), pid = IdOf(identity, "pid=");
   std::snprintf(ids, sizeof ids, "I: 3 %04x %04x\n", vid & 0xFFFF, pid & 0xFFFF);
   out += "\nN: Touch panel controller " + std::string(ids + 5, 9) + "\nP: vantrel-capture\n";
   out += ids;
@@ -186,12 +202,13 @@ bool CaptureToHidRecording(const std::string& in, CaptureSink& out, const std::s
   Header written;
   bool started = false, ended = false;
   uint8_t report[kReportBytes];
+  const std::string identity = IdentityOf(in);
   while (!ended) {
     const LineParser::Kind kind = FeedNextLine(lines, *source, p, ended);
     if (kind == LineParser::Kind::kError) break;
     if (kind != LineParser::Kind::kFrame) continue;
     w.text += started ? HeaderComments(written, p.GetHeader(), false)
-                      : Preamble(p.GetHeader(), program);
+                      : Preamble(p.GetHeader(), identity, program);
     written = p.GetHeader();
     started = true;
     const size_t len = static_cast<size_t>(p.FrameLen());

@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
   auto* capture = app.add_subcommand("capture",
                                      "N complete scans of a stream as CSV (one row "
                                      "per scan, one column per electrode)");
-  capture->add_option("stream", stream, kStreamHelp)->required();
+  // Not marked required: "convert" below would be taken for it.
+  capture->add_option("stream", stream, std::string(kStreamHelp) + " (required)");
   capture->add_option("--scans", scans, "complete scans (default 50)")
       ->check(CLI::Range(1, 10000000));
   capture->add_option("--csv", csv, "CSV file (default: standard output)");
@@ -170,6 +171,10 @@ int main(int argc, char** argv) {
   if (*info) return RunInfo(g, json);
   if (*send) return RunSend(g, cmd, raw);
   if (*convert) return RunCaptureConvert(convertArgs);
+  if (*capture && stream.empty()) {
+    std::cerr << "stream is required\nRun with --help for more information.\n";
+    return kExitCannotRun;
+  }
   if (*capture) return RunCapture(g, stream, scans, csv, record);
   if (*stats) return RunStats(g, stream, scans, json, csv);
   if (*test) return RunTest(g, t);

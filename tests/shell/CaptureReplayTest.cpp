@@ -309,7 +309,6 @@ TEST_F(CaptureReplay, ReplayBarShowsIndexingAndFollowsTheSliderWhileDragged) {
     return std::abs(player->Position() - player->Duration() / 4) <= 125;
   })) << player->Position();
   slider->setSliderDown(false);
-  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
 }
 
 // The program itself: a folder is not a capture, and with nobody to see a message box
