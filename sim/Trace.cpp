@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "capture/FrameRules.h"
-
 namespace tpcsim {
 
 bool Trace::Open(const std::string& path, capture::Header header, std::string& error) {
@@ -20,10 +18,8 @@ bool Trace::Open(const std::string& path, capture::Header header, std::string& e
 
 void Trace::Write(capture::Direction dir, std::span<const uint8_t> bytes) {
   if (!sink_.IsOpen() || bytes.empty()) return;
-  // A frame is recorded at its own length; the file stays readable: a frame longer than its
-  // link carries is cut to that length.
-  const size_t own = capture::RecordedLength(bytes.data(), bytes.size());
-  const int len = std::min(static_cast<int>(own), capture::MaxFrameBytes(link_, dir));
+  // The file stays readable: a frame longer than its link carries is cut to that length.
+  const int len = std::min(static_cast<int>(bytes.size()), capture::MaxFrameBytes(link_, dir));
   line_.clear();
   capture::AppendFrameLine(line_, clock_.NowUs() - startUs_, dir, bytes.data(), len);
   if (sink_.Write(line_)) sink_.Flush();
