@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +39,13 @@ using Verdict = BenchSummary::Verdict;
 
 double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// CPU seconds of this process (the indexer's, while the main thread waits for it).
+double CpuSeconds() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
 // The session: version asked and answered, a stream started, then 40-byte data reports
@@ -109,6 +117,7 @@ long PeakRssMb(pid_t pid, double seconds) {
 struct Figures {
   double firstFrameMs = 0;
   double indexMbPerS = 0;
+  double indexMbPerCpuS = 0;  // the same over the CPU time it took (a loaded machine)
   double indexSeconds = 0;
   double seekMedianMs = 0;
   double seekMaxMs = 0;
@@ -119,6 +128,7 @@ struct Figures {
 
 bool InProcess(const std::string& path, Figures& f, std::string& error) {
   const auto t0 = Clock::now();
+  const double cpu0 = CpuSeconds();
   auto reader = capture::CaptureReader::Open(path, error);
   if (!reader) return false;
   capture::CReplayPlayer player(reader);
@@ -131,6 +141,7 @@ bool InProcess(const std::string& path, Figures& f, std::string& error) {
   f.indexSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
   const auto p = reader->GetProgress();
   f.indexMbPerS = double(p.textBytes) / 1e6 / f.indexSeconds;
+  f.indexMbPerCpuS = double(p.textBytes) / 1e6 / std::max(CpuSeconds() - cpu0, 1e-6);
   auto cursor = reader->NewCursor();
   std::mt19937_64 rng(11);
   std::vector<double> seeks;
@@ -223,8 +234,10 @@ void Report(const std::string& kind, const Figures& f) {
   };
   add("open to first device frame (in process)", BenchSummary::Fixed(f.firstFrameMs, 1) + " ms",
       "< 1000 ms", f.firstFrameMs < 1000);
-  add("indexing rate", BenchSummary::Fixed(f.indexMbPerS, 0) + " MB/s", ">= 200 MB/s",
-      f.indexMbPerS >= 200);
+  add("indexing rate, wall clock (per CPU second)",
+      BenchSummary::Fixed(f.indexMbPerS, 0) + " MB/s (" + BenchSummary::Fixed(f.indexMbPerCpuS, 0) +
+          " MB/s)",
+      ">= 200 MB/s", f.indexMbPerS >= 200);
   add("seek once indexed, median / max",
       BenchSummary::Fixed(f.seekMedianMs, 2) + " / " + BenchSummary::Fixed(f.seekMaxMs, 2) + " ms",
       "< 100 ms", f.seekMaxMs < 100);
@@ -295,9 +308,10 @@ int main(int argc, char** argv) {
       status = 1;
     }
     std::printf(
-        "  first frame %.1f ms, indexed in %.1f s (%.0f MB/s), seek median %.2f ms max %.2f ms\n"
+        "  first frame %.1f ms, indexed in %.1f s (%.0f MB/s, %.0f MB per CPU s), seek median "
+        "%.2f ms max %.2f ms\n"
         "  tpcsim: first answer %.0f ms, peak RSS %ld MB; VantrelTool: peak RSS %ld MB\n",
-        f.firstFrameMs, f.indexSeconds, f.indexMbPerS, f.seekMedianMs, f.seekMaxMs,
+        f.firstFrameMs, f.indexSeconds, f.indexMbPerS, f.indexMbPerCpuS, f.seekMedianMs, f.seekMaxMs,
         f.simFirstAnswerMs, f.simRssMb, f.toolRssMb);
     Report(std::string(name).find(".zst") != std::string::npos ? ".zst" : "plain", f);
     if (!keep) std::filesystem::remove(path);
