@@ -92,6 +92,7 @@ bool Fill(records::ResultsStore& store, int runs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   bool quick = false;
   int runs = 100000;
   std::string keep;
@@ -138,13 +139,20 @@ int main(int argc, char** argv) {
   {  // The report
     records::ResultsUrl u;
     u.path = keep.empty() ? tmp + "/report.db" : keep;
-    const bool made = std::filesystem::exists(u.path);
+    if (!std::filesystem::exists(u.path)) {
+      // Made under another name, so an interrupted fill is never taken for a whole one.
+      const std::string filling = u.path + ".filling";
+      std::filesystem::remove(filling);
+      records::ResultsUrl f;
+      f.path = filling;
+      auto fill = records::ResultsStore::Open(f, error);
+      std::fprintf(stderr, "storing %d runs for the report...\n", runs);
+      if (!fill || !fill->Db().Exec("PRAGMA cache_size=-262144") || !Fill(*fill, runs)) return 1;
+      fill.reset();
+      std::filesystem::rename(filling, u.path);
+    }
     auto store = records::ResultsStore::Open(u, error);
     if (!store) return 1;
-    if (!made) {
-      std::fprintf(stderr, "storing %d runs for the report...\n", runs);
-      if (!Fill(*store, runs)) return 1;
-    }
     std::vector<double> ms;
     long stored = 0;
     for (int i = 0; i < 3; ++i) {
