@@ -211,10 +211,15 @@ void CWndXYFullDialog::SetMode(MapMode mode) {
   }
   UpdateModeHint();
   ShowModeHint();
-  // Values still queued from the value map would be drawn over the new picture later.
+  // Values still queued from the value map would be drawn over the new figures later.
   handler_.DrawQueuedValues();
-  area_->Invalidate();
-  area_->RepaintIfStale();
+  // Only the map's cells change: the touch traces on the picture stay (the point store
+  // no longer holds those drawn before the last value map).
+  if (mode != MapMode::kValue) {
+    drawnScans_ = ~0ull;
+    DrawModeMap();
+  }
+  area_->update();
 }
 
 void CWndXYFullDialog::DrawModeMap() {

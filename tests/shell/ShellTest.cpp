@@ -389,7 +389,7 @@ TEST(ShellWindows, ShippedHelpTellsWhatWasAddedInLinesThatFitTheWindow) {
   const qsizetype added = text.indexOf("9. Recording, replay and analysis");
   ASSERT_GT(added, text.indexOf("8. Closing"));
   for (const char* topic : {"Record session...", "Open capture...", "Statistics", "N noise",
-                            "Ctrl+L", "Space freezes", "Ctrl+S", "replace"})
+                            "Ctrl+L", "Space freezes", "Ctrl+S", "replacing"})
     EXPECT_GE(text.indexOf(QString::fromLatin1(topic), added), 0) << topic;
   auto* edit = help.findChild<QPlainTextEdit*>("id1039");
   ASSERT_NE(edit, nullptr);
