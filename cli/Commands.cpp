@@ -17,6 +17,7 @@
 #include "analysis/Limits.h"
 #include "analysis/LimitsCheck.h"
 #include "capture/CCaptureRecorder.h"
+#include "capture/HexCodec.h"
 #include "cli/Interrupt.h"
 #include "cli/Reports.h"
 #include "hidpipe/hidpipe.h"
@@ -31,13 +32,7 @@ using Result = ControllerSession::Result;
 namespace {
 
 std::string Hex(const uint8_t* b, size_t n) {
-  std::string out;
-  char h[4];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(h, sizeof h, i ? " %02X" : "%02X", b[i]);
-    out += h;
-  }
-  return out;
+  return capture::ToHex(std::span<const uint8_t>(b, n), ' ');
 }
 
 int ExitFor(Result r) {
@@ -108,52 +103,7 @@ void ReportIncomplete(const std::string& stream, const ControllerSession::Captur
               << " incomplete scan(s) left out (gap or restart)\n";
 }
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-std::string Hex4(uint16_t v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%04X", v);
-  return b;
-}
-
 }  // namespace
-
-int RunList(const GlobalOptions& g) {
-  CSettingsRecord settings;
-  LoadLinkSettings(g.link, settings);
-  int found = 0;
-  hidOpen(nullptr);
-  for (int i = 0; i < 2; ++i) {
-    if (i == 1 && settings.vid[1] == settings.vid[0] && settings.pid[1] == settings.pid[0]) break;
-    const std::string id = Hex4(settings.vid[i]) + ":" + Hex4(settings.pid[i]);
-    if (settings.vid[i] == 0 || settings.pid[i] == 0) {
-      std::cout << "usb     " << id << "  not configured\n";
-      continue;
-    }
-    const bool present = hidOpenMyDevice(settings.vid[i], settings.pid[i], 1) != 0;
-    hidCloseMyDevice();
-    std::cout << "usb     " << id << "  " << (present ? "present" : "absent") << "\n";
-    found += present ? 1 : 0;
-  }
-  hidClose();
-  for (int n = 1; n <= 20; ++n) {
-    const std::string path = ComDevicePath(n);
-    if (path.empty() || !Exists(path)) continue;
-    std::cout << "serial  COM" << n << (n < 10 ? "  " : " ") << "    " << path << "\n";
-    ++found;
-  }
-  if (!settings.comPort.devicePath.empty()) {
-    const bool there = Exists(settings.comPort.devicePath);
-    std::cout << "serial  " << settings.comPort.devicePath << "  " << (there ? "present" : "absent")
-              << "\n";
-    found += there ? 1 : 0;
-  }
-  if (found == 0) std::cerr << "vantrel: no controller found\n";
-  return found > 0 ? kExitPass : kExitFail;
-}
 
 int RunInfo(const GlobalOptions& g, bool json) {
   int code = 0;

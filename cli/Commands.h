@@ -35,7 +35,6 @@ struct LearnOptions {
   std::string output;
 };
 
-int RunList(const GlobalOptions& g);
 int RunInfo(const GlobalOptions& g, bool json);
 int RunSend(const GlobalOptions& g, const std::string& cmd, bool raw);
 // record: a capture file of the session (empty: none).

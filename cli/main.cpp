@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/CaptureConvert.h"
 #include "cli/Commands.h"
+#include "cli/HidCommands.h"
 #include "cli/Interrupt.h"
 
 namespace {
@@ -68,8 +70,19 @@ int main(int argc, char** argv) {
   (void)config;
 
   auto* list = app.add_subcommand("list",
-                                  "controllers reachable now: configured USB identities "
-                                  "that are present, serial ports");
+                                  "controllers reachable now: HID devices whose reports "
+                                  "the protocol can use (configured ones marked), serial "
+                                  "ports; exit 1 when there is none");
+  std::string descriptorFile;
+  auto* hid = app.add_subcommand("hid",
+                                 "report descriptors: collections, report sizes, the pipe "
+                                 "chosen or why refused, for a file or the hidraw devices "
+                                 "present; exit 0 usable, 1 refused, 2 unreadable");
+  hid->add_option("--descriptor", descriptorFile,
+                  "descriptor file: binary (/sys/class/hidraw/hidrawN/device/"
+                  "report_descriptor) or hexadecimal text; - for standard input");
+  bool hidJson = false;
+  hid->add_flag("--json", hidJson, "one JSON object per descriptor, one per line");
   bool json = false, raw = false;
   auto* info = app.add_subcommand("info", "link, firmware version, panel information");
   info->add_flag("--json", json, "as JSON");
@@ -84,13 +97,16 @@ int main(int argc, char** argv) {
   auto* capture = app.add_subcommand("capture",
                                      "N complete scans of a stream as CSV (one row "
                                      "per scan, one column per electrode)");
-  capture->add_option("stream", stream, kStreamHelp)->required();
+  // Not marked required: "convert" below would be taken for it.
+  capture->add_option("stream", stream, std::string(kStreamHelp) + " (required)");
   capture->add_option("--scans", scans, "complete scans (default 50)")
       ->check(CLI::Range(1, 10000000));
   capture->add_option("--csv", csv, "CSV file (default: standard output)");
   capture->add_option("--record", record,
                       "also record the whole session as a capture file (a name ending in "
                       ".zst is compressed); without --csv no CSV is written");
+  ConvertArgs convertArgs;
+  auto* convert = AddCaptureConvert(*capture, convertArgs);
 
   auto* stats = app.add_subcommand("stats",
                                    "per-electrode statistics of N scans: min, max, "
@@ -164,8 +180,14 @@ int main(int argc, char** argv) {
 
   InstallInterruptHandlers();
   if (*list) return RunList(g);
+  if (*hid) return RunHid(descriptorFile, hidJson);
   if (*info) return RunInfo(g, json);
   if (*send) return RunSend(g, cmd, raw);
+  if (*convert) return RunCaptureConvert(convertArgs);
+  if (*capture && stream.empty()) {
+    std::cerr << "stream is required\nRun with --help for more information.\n";
+    return kExitCannotRun;
+  }
   if (*capture) return RunCapture(g, stream, scans, csv, record);
   if (*stats) return RunStats(g, stream, scans, json, csv);
   if (*test) return RunTest(g, t);
