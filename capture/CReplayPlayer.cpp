@@ -46,8 +46,8 @@ Bytes HeaderAnswer(const Header& h, const Bytes& command) {
   }
   unsigned x = 0, y = 0, res = 0, xr = 0, yr = 0;
   if (command[3] == 0x06 &&
-      std::sscanf(h.panel.c_str(), "x=%u y=%u resolution=%u xrange=%u yrange=%u", &x, &y, &res,
-                  &xr, &yr) == 5 &&
+      std::sscanf(h.panel.c_str(), "x=%u y=%u resolution=%u xrange=%u yrange=%u", &x, &y, &res, &xr,
+                  &yr) == 5 &&
       x > 0 && x < 256 && y > 0 && y < 256) {
     Bytes f(17, 0);
     f[0] = 0x02;

@@ -91,8 +91,8 @@ class CMainFrame : public QMainWindow {
   QLabel* statusIcon_ = nullptr;
   QLabel* statusText_ = nullptr;
   QLabel* recordText_ = nullptr;
-  QString record_;       // the recording's text, shown again after a notice
-  QString replayName_;   // the capture being played
+  QString record_;      // the recording's text, shown again after a notice
+  QString replayName_;  // the capture being played
   QTimer* noticeTimer_ = nullptr;
   int statusIconId_ = 0;
   LinkStatus status_ = LinkStatus::kDisconnected;

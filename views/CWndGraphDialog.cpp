@@ -221,7 +221,7 @@ QString CWndGraphDialog::StatusText() const {
 void CWndGraphDialog::UpdateStatus() {
   // The stream the bars show, so that two streams are never taken for one.
   const std::string stream = CLiveStats::StreamLabel(lastCode_);
-  QString text = lastCode_ < 0 ? QStringLiteral("no data stream")
+  QString text = lastCode_ < 0    ? QStringLiteral("no data stream")
                  : stream.empty() ? QStringLiteral("data code %1").arg(lastCode_)
                                   : QString::fromStdString(stream);
   if (statsOn_) text += QStringLiteral("   %1 of %2 scans").arg(live_.Held()).arg(live_.Window());
@@ -234,7 +234,8 @@ void CWndGraphDialog::UpdateTable() {
   tableScans_ = live_.TotalScans();
   const std::vector<analysis::ElectrodeSummary>& s = live_.Summaries();
   std::vector<const char*> rule(s.size(), nullptr);
-  for (const CLiveStats::Mark& m : live_.Marked(kWorst)) rule[static_cast<size_t>(m.electrode)] = m.rule;
+  for (const CLiveStats::Mark& m : live_.Marked(kWorst))
+    rule[static_cast<size_t>(m.electrode)] = m.rule;
   table_->setRowCount(static_cast<int>(s.size()));
   for (int i = 0; i < static_cast<int>(s.size()); ++i) {
     const analysis::ElectrodeSummary& e = s[static_cast<size_t>(i)];
@@ -247,7 +248,8 @@ void CWndGraphDialog::UpdateTable() {
                               QString::number(e.p2p),
                               why != nullptr ? QString::fromLatin1(why) : QString()};
     QBrush brush;
-    if (why != nullptr) brush = QBrush(std::strcmp(why, "noisiest") == 0 ? kWorstColour : kFlagColour);
+    if (why != nullptr)
+      brush = QBrush(std::strcmp(why, "noisiest") == 0 ? kWorstColour : kFlagColour);
     for (int c = 0; c < 7; ++c) {
       QTableWidgetItem* item = table_->item(i, c);
       if (item == nullptr) {

@@ -171,8 +171,8 @@ TEST(ReplayPlayer, CaptureStartedMidSessionAnswersVersionAndPanelFromItsHeader) 
   // Only data: the version and panel replies went by before the recording.
   CReplayPlayer p(h, {F(0, D, Data(1))});
   EXPECT_TRUE(p.HostFrame(kGetVersion.data(), 5));
-  EXPECT_EQ(NextFrame(p), (Bytes{0x02, 0x4C, 0x0B, 0x04, 'T', 'P', 'C', 'S', 'I', 'M', ' ', '1',
-                                 '.', '0'}));
+  EXPECT_EQ(NextFrame(p),
+            (Bytes{0x02, 0x4C, 0x0B, 0x04, 'T', 'P', 'C', 'S', 'I', 'M', ' ', '1', '.', '0'}));
   const Bytes detail = {0x02, 0x4C, 0x02, 0x06, 0x00};
   EXPECT_TRUE(p.HostFrame(detail.data(), 5));
   const Bytes panel = NextFrame(p);

@@ -89,7 +89,8 @@ TEST(ShellEndToEnd, ConnectsShowsVersionAndFollowsUnplugAndReplug) {
   EXPECT_TRUE(WaitFor([&] { return send->StatusText() == "M0 raw data: receiving..."; }))
       << statuses.join("|").toStdString();
   EXPECT_TRUE(wave->Canvas()->Banner().isEmpty());
-  EXPECT_FALSE(statuses.join("|").contains("Scan coordinates data")) << statuses.join("|").toStdString();
+  EXPECT_FALSE(statuses.join("|").contains("Scan coordinates data"))
+      << statuses.join("|").toStdString();
   QTest::mouseClick(send->findChild<QPushButton*>("id1046"), Qt::LeftButton);
   EXPECT_TRUE(WaitFor([&] { return send->StatusText() == "Idle."; }));
 

@@ -754,7 +754,8 @@ TEST(FirstUse, FullScreenModesTakeM0StreamsAndThePanelOfEachOpening) {
   CWndXYFullDialog* full = xy.FullScreen();
   ASSERT_NE(full, nullptr);
   QTest::keyClick(full, Qt::Key_N);
-  EXPECT_TRUE(full->HintText().contains("waiting for a data stream")) << full->HintText().toStdString();
+  EXPECT_TRUE(full->HintText().contains("waiting for a data stream"))
+      << full->HintText().toStdString();
 
   // M0 reports never reach the XY views' slot: the statistics still see them.
   for (int k = 0; k < 3; ++k) PushM0Scan(*rig.link, 16, 12, k % 2 ? 1040 : 960, 1000);
@@ -802,8 +803,8 @@ TEST(FirstUse, DifferenceWithoutBaselineIsBlankAndTheHintLeavesTheMap) {
 
   // The hint shows after a change, then leaves the cells; H and F1 bring it back.
   EXPECT_TRUE(full->HintShown());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !full->HintShown(); },
-                              CWndXYFullDialog::kModeHintMs + 3000));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return !full->HintShown(); }, CWndXYFullDialog::kModeHintMs + 3000));
   QTest::keyClick(full, Qt::Key_H);
   EXPECT_TRUE(full->HintShown());
   QTest::keyClick(full, Qt::Key_F1);
@@ -844,7 +845,8 @@ TEST(FirstUse, SavesAskBeforeReplacingTakeTheirExtensionAndSayWhere) {
   const QString csv = rig.Path("stats-table.csv");
   ASSERT_TRUE(QFile::exists(csv));
   ASSERT_EQ(rig.notices.size(), 1);
-  EXPECT_TRUE(rig.notices[0].contains(QDir::toNativeSeparators(csv))) << rig.notices[0].toStdString();
+  EXPECT_TRUE(rig.notices[0].contains(QDir::toNativeSeparators(csv)))
+      << rig.notices[0].toStdString();
   // Saved again to the same name: No keeps the first file.
   const QByteArray first = ReadAll(csv);
   PushScan(*rig.link, 1200);
@@ -942,8 +944,7 @@ TEST(FirstUse, StatisticsMarkBrokenElectrodesFirstNameTheStreamAndZoom) {
   const QImage& img = w.Canvas()->Image();
   const int inBar = g.BarLeft(0) + g.BarWidth() / 2;
   EXPECT_EQ(img.pixelColor(yo + QPoint(inBar, g.ZeroLine() - 10)), CWaveGraph::StaleColour());
-  EXPECT_EQ(img.pixelColor(xo + QPoint(inBar, g.ZeroLine() - 10)),
-            g.BarColour(CWaveGraph::kAxisX));
+  EXPECT_EQ(img.pixelColor(xo + QPoint(inBar, g.ZeroLine() - 10)), g.BarColour(CWaveGraph::kAxisX));
   EXPECT_TRUE(w.StatusText().startsWith("M1 X raw data")) << w.StatusText().toStdString();
 }
 
