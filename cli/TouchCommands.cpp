@@ -18,11 +18,6 @@
 
 using namespace analysis;
 
-// Shared with the other subcommands (Commands.cpp).
-std::shared_ptr<capture::CCaptureRecorder> StartRecording(const std::string& path, int& code);
-void NoteOpened(capture::CCaptureRecorder& recorder, const ControllerSession& s);
-int FinishRecording(capture::CCaptureRecorder& recorder);
-
 namespace {
 
 constexpr double kSerialRange = 1024;  // single-touch reports use a fixed scale

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/CaptureConvert.h"
 #include "cli/Commands.h"
 #include "cli/HidCommands.h"
 #include "cli/Interrupt.h"
+#include "cli/ResultsCommands.h"
 #include "cli/TouchCommands.h"
 
 namespace {
@@ -97,13 +99,16 @@ int main(int argc, char** argv) {
   auto* capture = app.add_subcommand("capture",
                                      "N complete scans of a stream as CSV (one row "
                                      "per scan, one column per electrode)");
-  capture->add_option("stream", stream, kStreamHelp)->required();
+  // Not marked required: "convert" below would be taken for it.
+  capture->add_option("stream", stream, std::string(kStreamHelp) + " (required)");
   capture->add_option("--scans", scans, "complete scans (default 50)")
       ->check(CLI::Range(1, 10000000));
   capture->add_option("--csv", csv, "CSV file (default: standard output)");
   capture->add_option("--record", record,
                       "also record the whole session as a capture file (a name ending in "
                       ".zst is compressed); without --csv no CSV is written");
+  ConvertArgs convertArgs;
+  auto* convert = AddCaptureConvert(*capture, convertArgs);
 
   auto* stats = app.add_subcommand("stats",
                                    "per-electrode statistics of N scans: min, max, "
@@ -124,6 +129,7 @@ int main(int argc, char** argv) {
   test->add_option("--csv", t.csv, "write every check as CSV");
   test->add_option("--scans", t.scans, "scans per stream when the limits file gives none (50)")
       ->check(CLI::Range(1, 10000000));
+  AddRecordOptions(test, t.record);
 
   LearnOptions l;
   auto* learn = app.add_subcommand("learn",
@@ -178,6 +184,7 @@ int main(int argc, char** argv) {
   for (CLI::App* sub : app.get_subcommands({}))
     sub->footer("The link and time-out options (--config, --usb, --serial, --baud, --timeout) "
                 "may also follow the subcommand: see vantrel --help.");
+  ResultsCommands results(app);
 
   try {
     app.parse(argc, argv);
@@ -195,10 +202,16 @@ int main(int argc, char** argv) {
   if (baud) g.link.baud = baud;
 
   InstallInterruptHandlers();
+  if (results.Chosen()) return results.Run();
   if (*list) return RunList(g);
   if (*hid) return RunHid(descriptorFile, hidJson);
   if (*info) return RunInfo(g, json);
   if (*send) return RunSend(g, cmd, raw);
+  if (*convert) return RunCaptureConvert(convertArgs);
+  if (*capture && stream.empty()) {
+    std::cerr << "stream is required\nRun with --help for more information.\n";
+    return kExitCannotRun;
+  }
   if (*capture) return RunCapture(g, stream, scans, csv, record);
   if (*stats) return RunStats(g, stream, scans, json, csv);
   if (*test) return RunTest(g, t);

@@ -2,6 +2,8 @@
 // seeks and the link the transfer controller reads.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "capture/CReplayLink.h"
 #include "capture/CReplayPlayer.h"
 
@@ -160,4 +162,62 @@ TEST(ReplayPlayer, SerialLinkDecodesPacketsAndWaitsForFrames) {
   EXPECT_EQ(link.Read(buf), 8);
   link.Close();
   EXPECT_EQ(link.Read(buf), 0);
+}
+
+TEST(ReplayPlayer, CaptureStartedMidSessionAnswersVersionAndPanelFromItsHeader) {
+  Header h;
+  h.firmware = "TPCSIM 1.0";
+  h.panel = "x=20 y=12 resolution=64 xrange=1280 yrange=768";
+  // Only data: the version and panel replies went by before the recording.
+  CReplayPlayer p(h, {F(0, D, Data(1))});
+  EXPECT_TRUE(p.HostFrame(kGetVersion.data(), 5));
+  EXPECT_EQ(NextFrame(p),
+            (Bytes{0x02, 0x4C, 0x0B, 0x04, 'T', 'P', 'C', 'S', 'I', 'M', ' ', '1', '.', '0'}));
+  const Bytes detail = {0x02, 0x4C, 0x02, 0x06, 0x00};
+  EXPECT_TRUE(p.HostFrame(detail.data(), 5));
+  const Bytes panel = NextFrame(p);
+  ASSERT_EQ(panel.size(), 17u);
+  EXPECT_EQ(panel[4], 20);
+  EXPECT_EQ(panel[5], 12);
+  EXPECT_EQ(panel[6] | panel[7] << 8, 64);
+  EXPECT_EQ(panel[9] | panel[10] << 8, 1280);
+  EXPECT_EQ(panel[11] | panel[12] << 8, 768);
+  EXPECT_TRUE(p.TakeUnanswered().empty());
+
+  // A header without them: the request is answered negatively, as before.
+  CReplayPlayer bare(Header{}, {F(0, D, Data(1))});
+  EXPECT_FALSE(bare.HostFrame(detail.data(), 5));
+  EXPECT_EQ(bare.TakeUnanswered().size(), 1u);
+}
+
+// A stream command acknowledged in the data report group (length byte 2) is answered
+// with that acknowledgement, as a live session takes it; data reports never answer.
+TEST(ReplayPlayer, AcknowledgementInTheDataGroupAnswersAStreamCommand) {
+  const Bytes ack = {0x02, 0x4B, 0x02, 0x04, 0x01};
+  FakeClock clock;
+  CReplayPlayer p(Header{},
+                  {F(0, H, kStartM0), F(300, D, Data(1)), F(500, D, ack), F(900, D, Data(2))},
+                  clock.Fn());
+  EXPECT_EQ(p.DeviceFrameCount(), 2u);
+  EXPECT_TRUE(p.HostFrame(kStartM0.data(), int(kStartM0.size())));
+  EXPECT_EQ(NextFrame(p), ack);
+  EXPECT_EQ(p.UnansweredCount(), 0u);
+}
+
+// Times of up to 15 digits with the fastest speed and a clock far ahead: positions
+// saturate at the end instead of overflowing.
+TEST(ReplayPlayer, PositionSaturatesAtTheLongestCapture) {
+  constexpr int64_t kLongest = 999999999999999;
+  FakeClock clock;
+  CReplayPlayer p(Header{}, {F(0, D, Data(1)), F(kLongest, D, Data(2))}, clock.Fn());
+  EXPECT_EQ(p.Duration(), kLongest);
+  p.SetSpeed(16);
+  p.Play();
+  EXPECT_EQ(NextFrame(p), Data(1));
+  EXPECT_EQ(p.UsUntilNext(), kLongest / 16 + 1);
+  clock.now += std::numeric_limits<int64_t>::max() / 4;
+  EXPECT_EQ(p.Position(), kLongest);
+  EXPECT_EQ(NextFrame(p), Data(2));
+  p.Seek(std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(p.Position(), kLongest);
 }

@@ -283,7 +283,10 @@ std::vector<Case> Cases() {
              return l;
            }(),
            true},
-          {layouts::DigitizerAndVendor(), false}};
+          {layouts::DigitizerAndVendor(), false},
+          {layouts::DigitizerAndVendorPipe63(), false},
+          {layouts::IdIsFrameType(), false},
+          {layouts::I2cDigitizerAndVendorPipe63(), false}};
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, HidrawEndToEnd, ::testing::ValuesIn(Cases()),
@@ -335,6 +338,39 @@ INSTANTIATE_TEST_SUITE_P(Layouts, HidrawReplug,
                          [](const ::testing::TestParamInfo<Case>& info) {
                            return info.param.layout.name;
                          });
+
+// Boot loader frames travel in the ids of their types: F1 out in 8 bytes and its F3 answer,
+// F2 out in 64 and its F4 answer, through the C API as the firmware updater uses it.
+TEST(HidrawIdIsFrameType, BootLoaderFramesTravelInTheirOwnIds) {
+  ASSERT_TRUE(HidrawTestbed::Preloaded()) << "run with umockdev's preload (umockdev-wrapper)";
+  HidrawTestbed bed;
+  HidNodeSpec spec;
+  spec.pid = 0x0104;  // the boot loader's product
+  spec.descriptor = layouts::IdIsFrameType().descriptor;
+  ASSERT_NE(bed.AddHid(spec), "");
+  EmulatedController device(bed, spec, layouts::IdIsFrameType());
+  ASSERT_TRUE(device.Attached());
+  ASSERT_EQ(hidOpen(nullptr), 1);
+  ASSERT_EQ(hidOpenMyDevice(0x227D, 0x0104, 1), 1) << hidLastError();
+  hidEnableRecv(1);
+  uint8_t report[HIDPIPE_REPORT_SIZE] = {};
+
+  const uint8_t getBootSelect[8] = {0xF1, 0x01};
+  ASSERT_EQ(hidSend(getBootSelect), 1);
+  ASSERT_EQ(hidRecv(report, 5000), 1);
+  EXPECT_EQ(Bytes(report, report + 4), (Bytes{0xF3, 0x01, 0x00, 0x01}));
+
+  uint8_t readBlock[64] = {0xF2, 0x06};
+  ASSERT_EQ(hidSend(readBlock), 1);
+  ASSERT_EQ(hidRecv(report, 5000), 1);
+  EXPECT_EQ(Bytes(report, report + 2), (Bytes{0xF4, 0x06}));
+  EXPECT_EQ(report[63], 0xFF);
+
+  EXPECT_EQ(device.HostFrames(), (std::vector<Bytes>{Bytes(getBootSelect, getBootSelect + 8),
+                                                      Bytes(readBlock, readBlock + 64)}));
+  EXPECT_EQ(device.Malformed(), std::vector<std::string>{});
+  hidCloseMyDevice();
+}
 
 // Serial adapters coming and going are heard from udev; other subsystems are not.
 TEST(SerialDeviceWatch, HearsTtyAddAndRemoveOnly) {
