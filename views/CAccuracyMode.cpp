@@ -10,6 +10,7 @@ CAccuracyMode::CAccuracyMode(QWidget* parent, MapFn toScreen)
 }
 
 void CAccuracyMode::SetOn(bool on) {
+  on_ = on;
   if (on) Restart();
   setVisible(on);
   if (on) raise();

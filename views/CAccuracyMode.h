@@ -17,7 +17,7 @@ class CAccuracyMode : public QWidget {
 
   CAccuracyMode(QWidget* parent, MapFn toScreen);
 
-  bool IsOn() const { return isVisible(); }
+  bool IsOn() const { return on_; }
   void SetOn(bool on);
   // The panel: coordinate ranges and physical size (0: not known); restarts the targets.
   void SetPanel(int xRange, int yRange, double widthMm, double heightMm, int columns = 3,
@@ -35,4 +35,5 @@ class CAccuracyMode : public QWidget {
   MapFn toScreen_;
   analysis::TouchGeometry geometry_;
   std::unique_ptr<analysis::TargetGrid> grid_;
+  bool on_ = false;
 };
