@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QWidget>
 
+#include "analysis/AtomicFile.h"
+
 namespace snapshot {
 
 QString Caption(const std::string& firmware, const QString& stream, const QDateTime& when) {
@@ -46,12 +48,8 @@ bool SaveCsv(const CViewPrompts& prompts, const std::string& text) {
   const QString path =
       prompts.chooseFile ? prompts.chooseFile(QStringLiteral("CSV File (*.csv)")) : QString();
   if (path.isEmpty()) return false;
-  QFile f(path);
-  if (f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-      f.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
-      f.flush()) {
-    return true;
-  }
+  std::string why;
+  if (analysis::AtomicFile::Write(QFile::encodeName(path).toStdString(), text, why)) return true;
   if (prompts.message) prompts.message(QStringLiteral("Could not write the CSV file."));
   return false;
 }
