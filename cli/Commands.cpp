@@ -131,52 +131,7 @@ void ReportIncomplete(const std::string& stream, const ControllerSession::Captur
               << " frame(s) dropped: the output was too slow to keep up\n";
 }
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-std::string Hex4(uint16_t v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%04X", v);
-  return b;
-}
-
 }  // namespace
-
-int RunList(const GlobalOptions& g) {
-  CSettingsRecord settings;
-  LoadLinkSettings(g.link, settings);
-  int found = 0;
-  hidOpen(nullptr);
-  for (int i = 0; i < 2; ++i) {
-    if (i == 1 && settings.vid[1] == settings.vid[0] && settings.pid[1] == settings.pid[0]) break;
-    const std::string id = Hex4(settings.vid[i]) + ":" + Hex4(settings.pid[i]);
-    if (settings.vid[i] == 0 || settings.pid[i] == 0) {
-      std::cout << "usb     " << id << "  not configured\n";
-      continue;
-    }
-    const bool present = hidOpenMyDevice(settings.vid[i], settings.pid[i], 1) != 0;
-    hidCloseMyDevice();
-    std::cout << "usb     " << id << "  " << (present ? "present" : "absent") << "\n";
-    found += present ? 1 : 0;
-  }
-  hidClose();
-  for (int n = 1; n <= 20; ++n) {
-    const std::string path = ComDevicePath(n);
-    if (path.empty() || !Exists(path)) continue;
-    std::cout << "serial  COM" << n << (n < 10 ? "  " : " ") << "    " << path << "\n";
-    ++found;
-  }
-  if (!settings.comPort.devicePath.empty()) {
-    const bool there = Exists(settings.comPort.devicePath);
-    std::cout << "serial  " << settings.comPort.devicePath << "  " << (there ? "present" : "absent")
-              << "\n";
-    found += there ? 1 : 0;
-  }
-  if (found == 0) std::cerr << "vantrel: no controller found\n";
-  return found > 0 ? kExitPass : kExitFail;
-}
 
 int RunInfo(const GlobalOptions& g, bool json) {
   int code = 0;

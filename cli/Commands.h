@@ -43,7 +43,6 @@ struct LearnOptions {
   std::vector<std::string> exclude;  // electrodes left out of this learning
 };
 
-int RunList(const GlobalOptions& g);
 int RunInfo(const GlobalOptions& g, bool json);
 int RunSend(const GlobalOptions& g, const std::string& cmd, bool raw);
 // record: a capture file of the session (empty: none).

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "cli/HidCommands.h"
 #include "cli/Interrupt.h"
 
 namespace {
@@ -68,8 +69,19 @@ int main(int argc, char** argv) {
   (void)config;
 
   auto* list = app.add_subcommand("list",
-                                  "controllers reachable now: configured USB identities "
-                                  "that are present, serial ports");
+                                  "controllers reachable now: HID devices whose reports "
+                                  "the protocol can use (configured ones marked), serial "
+                                  "ports; exit 1 when there is none");
+  std::string descriptorFile;
+  auto* hid = app.add_subcommand("hid",
+                                 "report descriptors: collections, report sizes, the pipe "
+                                 "chosen or why refused, for a file or the hidraw devices "
+                                 "present; exit 0 usable, 1 refused, 2 unreadable");
+  hid->add_option("--descriptor", descriptorFile,
+                  "descriptor file: binary (/sys/class/hidraw/hidrawN/device/"
+                  "report_descriptor) or hexadecimal text; - for standard input");
+  bool hidJson = false;
+  hid->add_flag("--json", hidJson, "one JSON object per descriptor, one per line");
   bool json = false, raw = false;
   auto* info = app.add_subcommand("info", "link, firmware version, panel information");
   info->add_flag("--json", json, "as JSON");
@@ -197,7 +209,7 @@ int main(int argc, char** argv) {
     }
   }
   if (baud) g.link.baud = baud;
-  const bool usesLink = !(*learn && l.streams.empty());
+  const bool usesLink = !*hid && !(*learn && l.streams.empty());
   if (const std::string bad = CheckLinkConfig(g.link); usesLink && !bad.empty()) {
     std::cerr << "vantrel: " << bad << "\n";
     return kExitCannotRun;
@@ -205,6 +217,7 @@ int main(int argc, char** argv) {
 
   InstallInterruptHandlers();
   if (*list) return RunList(g);
+  if (*hid) return RunHid(descriptorFile, hidJson);
   if (*info) return RunInfo(g, json);
   if (*send) return RunSend(g, cmd, raw);
   if (*capture) return RunCapture(g, stream, scans, csv, record);

@@ -2,15 +2,39 @@
 
 namespace hidpipe {
 
+const char* busName(int bus) {
+  switch (bus) {
+    case kBusUsb:
+      return "USB";
+    case kBusBluetooth:
+      return "Bluetooth";
+    case kBusI2c:
+      return "I2C";
+    case kBusSpi:
+      return "SPI";
+    default:
+      return "unknown";
+  }
+}
+
+bool deviceMatches(const HidDeviceInfo& d, uint32_t vid, uint32_t pid, uint32_t iface) {
+  if (vid == 0 || pid == 0 || d.vid != vid || d.pid != pid) return false;
+  if (d.bus != kBusUsb) return true;
+  return d.iface >= 0 && static_cast<uint32_t>(d.iface) == iface;
+}
+
+std::vector<size_t> matchingDevices(const std::vector<HidDeviceInfo>& devices, uint32_t vid,
+                                    uint32_t pid, uint32_t iface) {
+  std::vector<size_t> found;
+  for (size_t i = 0; i < devices.size(); ++i)
+    if (deviceMatches(devices[i], vid, pid, iface)) found.push_back(i);
+  return found;
+}
+
 int findDevice(const std::vector<HidDeviceInfo>& devices, uint32_t vid, uint32_t pid,
                uint32_t iface) {
-  if (vid == 0 || pid == 0) return -1;
-  for (size_t i = 0; i < devices.size(); ++i) {
-    const HidDeviceInfo& d = devices[i];
-    if (d.vid == vid && d.pid == pid && d.iface >= 0 && static_cast<uint32_t>(d.iface) == iface)
-      return static_cast<int>(i);
-  }
-  return -1;
+  const std::vector<size_t> found = matchingDevices(devices, vid, pid, iface);
+  return found.empty() ? -1 : static_cast<int>(found.front());
 }
 
 }  // namespace hidpipe

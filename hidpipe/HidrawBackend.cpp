@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "FrameLength.h"
+#include "NodeDescriptor.h"
 #include "OpenError.h"
 #include "ReportFraming.h"
 
@@ -45,7 +46,13 @@ void debugDevices(bool debug, uint32_t vid, uint32_t pid, uint32_t iface,
                       " HID devices:");
   for (const HidDeviceInfo& d : devices)
     debugLine(true, "  " + d.path + "  VID " + hex4(d.vid) + " PID " + hex4(d.pid) + " interface " +
-                        std::to_string(d.iface));
+                        std::to_string(d.iface) + " bus " + busName(d.bus));
+}
+
+std::string narrow(const wchar_t* text) {
+  std::string out;
+  for (; *text != L'\0'; ++text) out += (*text >= 0x20 && *text < 0x7F) ? char(*text) : '?';
+  return out;
 }
 
 void debugBytes(bool debug, const std::vector<uint8_t>& bytes) {
@@ -62,32 +69,13 @@ void debugBytes(bool debug, const std::vector<uint8_t>& bytes) {
   }
 }
 
-bool readDescriptor(int fd, std::vector<uint8_t>& bytes, std::string& problem) {
-  int size = 0;
-  if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0) {
-    problem = std::string("cannot read the report descriptor: ") + std::strerror(errno);
-    return false;
-  }
-  if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) {
-    problem = "cannot read the report descriptor: size " + std::to_string(size);
-    return false;
-  }
-  hidraw_report_descriptor desc{};
-  desc.size = static_cast<uint32_t>(size);
-  if (::ioctl(fd, HIDIOCGRDESC, &desc) < 0) {
-    problem = std::string("cannot read the report descriptor: ") + std::strerror(errno);
-    return false;
-  }
-  bytes.assign(desc.value, desc.value + desc.size);
-  return true;
-}
-
 // The protocol's report layout on the node open as fd; problem says why there is none.
 bool learnLayout(int fd, bool debug, ReportLayout& layout, std::string& problem) {
   std::vector<uint8_t> bytes;
-  if (!readDescriptor(fd, bytes, problem)) return false;
+  if (!readNodeDescriptor(fd, bytes, problem)) return false;
   debugBytes(debug, bytes);
   const DescriptorParse parsed = parseReportDescriptor(bytes);
+  for (const std::string& note : parsed.skipped) debugLine(debug, note);
   if (!parsed.ok) {
     problem = "report descriptor not understood: " + parsed.error;
     return false;
@@ -129,6 +117,8 @@ std::vector<HidDeviceInfo> HidrawBackend::enumerate(uint16_t vid, uint16_t pid) 
     info.pid = d->product_id;
     info.iface = d->interface_number;
     info.path = d->path != nullptr ? d->path : "";
+    info.bus = static_cast<int>(d->bus_type);
+    if (d->product_string != nullptr) info.product = narrow(d->product_string);
     devices.push_back(std::move(info));
   }
   hid_free_enumeration(list);
@@ -141,21 +131,31 @@ bool HidrawBackend::open(uint32_t vid, uint32_t pid, uint32_t iface) {
   const auto devices =
       debug ? enumerate(0, 0) : enumerate(static_cast<uint16_t>(vid), static_cast<uint16_t>(pid));
   debugDevices(debug, vid, pid, iface, devices);
-  const int index = findDevice(devices, vid, pid, iface);
-  if (index < 0) {
+  const std::vector<size_t> matches = matchingDevices(devices, vid, pid, iface);
+  if (matches.empty()) {
     debugLine(debug, "no device matches");
     return false;
   }
-  const std::string& path = devices[static_cast<size_t>(index)].path;
-  debugLine(debug, "chosen: " + path);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  // The first match with a usable layout; the first refusal is the one reported.
+  int fd = -1;
   ReportLayout layout;
-  std::string problem;
-  if (fd < 0) problem = std::string("cannot open: ") + std::strerror(errno);
-  if (fd >= 0 && !learnLayout(fd, debug, layout, problem)) ::close(fd);
-  if (!problem.empty()) {
-    setOpenError(path + ": " + problem);
+  std::string path, firstRefusal;
+  for (size_t index : matches) {
+    path = devices[index].path;
+    debugLine(debug, "trying: " + path);
+    fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    std::string problem;
+    if (fd < 0) problem = std::string("cannot open: ") + std::strerror(errno);
+    if (fd >= 0 && !learnLayout(fd, debug, layout, problem)) {
+      ::close(fd);
+      fd = -1;
+    }
+    if (fd >= 0) break;
     debugLine(debug, "refused: " + path + ": " + problem);
+    if (firstRefusal.empty()) firstRefusal = path + ": " + problem;
+  }
+  if (fd < 0) {
+    setOpenError(firstRefusal);
     return false;
   }
   debugLine(debug, "opened " + path + ": " + describeLayout(layout));
@@ -179,6 +179,12 @@ void HidrawBackend::close() {
 bool HidrawBackend::write(const uint8_t* report) {
   std::shared_lock lk(fdMutex_);
   if (fd_ < 0 || gone_) return false;
+  const std::string refusal = frameRefusal(layout_, report);
+  if (!refusal.empty()) {
+    setOpenError("frame not sent: " + refusal);
+    debugLine(debugEnabled(), "frame not sent: " + refusal);
+    return false;
+  }
   if (writeReport(fd_, layout_, report)) return true;
   if (errno == ENODEV || errno == EIO) gone_ = true;
   return false;

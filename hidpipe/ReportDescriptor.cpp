@@ -1,5 +1,6 @@
 #include "ReportDescriptor.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace hidpipe {
@@ -40,7 +41,10 @@ struct Bits {
   uint8_t id = 0;
   uint64_t input = 0;
   uint64_t output = 0;
+  uint64_t feature = 0;
   bool vendor = false;
+  size_t inputCollection = kNoCollection;
+  size_t outputCollection = kNoCollection;
 };
 
 std::string at(size_t pos, const char* what) {
@@ -63,11 +67,15 @@ class Parser {
     }
     result.ok = true;
     result.descriptor.numbered = numbered_;
-    result.descriptor.collections = collections_;
+    result.descriptor.collections = topLevel_.size();
+    result.descriptor.topLevel = topLevel_;
+    result.skipped = skipped_;
+    const auto bytes = [](uint64_t bits) { return size_t((bits + 7) / 8); };
     for (const Bits& b : reports_) {
-      if (b.input == 0 && b.output == 0) continue;
-      result.descriptor.reports.push_back(
-          {b.id, size_t((b.input + 7) / 8), size_t((b.output + 7) / 8), b.vendor});
+      if (b.input == 0 && b.output == 0 && b.feature == 0) continue;
+      result.descriptor.reports.push_back({b.id, bytes(b.input), bytes(b.output), b.vendor,
+                                           bytes(b.feature), b.inputCollection,
+                                           b.outputCollection});
     }
     return result;
   }
@@ -96,33 +104,51 @@ class Parser {
     const uint8_t tag = prefix >> 4;
     switch ((prefix >> 2) & 3) {
       case kMain:
-        main(tag, start);
+        main(tag, start, prefix);
         break;
       case kGlobal:
         global(tag, value, start);
         break;
       case kLocal:
-        if (tag == kLocalUsage && size == 4) usagePage_ = value >> 16;
+        if (tag == kLocalUsage && !haveUsage_) {
+          haveUsage_ = true;
+          usage_ = value;
+          usageSize_ = size;
+        }
         break;
       case kReserved:
-        error_ = at(start, "reserved item type");
+        skip(start, "reserved item type", prefix);
         break;
     }
   }
 
-  void main(uint8_t tag, size_t start) {
+  // The kernel warns and goes on; so do we, and say so.
+  void skip(size_t start, const char* what, uint8_t prefix) {
+    if (skipped_.size() == kSkipNotes) return;
+    char text[96];
+    std::snprintf(text, sizeof text, "%s (prefix 0x%02X) at byte %zu skipped", what, prefix, start);
+    skipped_.push_back(text);
+  }
+
+  void main(uint8_t tag, size_t start, uint8_t prefix) {
     switch (tag) {
       case kInput:
+        addBits(r_input, start);
+        break;
       case kOutput:
-        addBits(tag == kInput, start);
+        addBits(r_output, start);
         break;
       case kFeature:
+        addBits(r_feature, start);
         break;
       case kCollection:
         if (depth_ == 0) {
-          ++collections_;
-          const uint32_t page = usagePage_ != 0 ? usagePage_ : g_.usagePage;
+          // The collection's usage: its first usage item, on the page it names or the
+          // current one.
+          const uint32_t page = haveUsage_ && usageSize_ == 4 ? usage_ >> 16 : g_.usagePage;
           vendor_ = page >= kVendorPageFirst && page <= 0xFFFF;
+          topLevel_.push_back(
+              {uint16_t(page), uint16_t(haveUsage_ ? usage_ & 0xFFFF : 0)});
         }
         ++depth_;
         break;
@@ -133,10 +159,10 @@ class Parser {
           --depth_;
         break;
       default:
-        error_ = at(start, "reserved main item");
-        return;
+        skip(start, "reserved main item", prefix);
+        break;
     }
-    usagePage_ = 0;  // local items last until the next main item
+    haveUsage_ = false;  // local items last until the next main item
   }
 
   void global(uint8_t tag, uint32_t value, size_t start) {
@@ -178,7 +204,9 @@ class Parser {
     }
   }
 
-  void addBits(bool input, size_t start) {
+  enum Kind { r_input, r_output, r_feature };
+
+  void addBits(Kind kind, size_t start) {
     if (g_.reportId == 0) {
       if (numbered_) {
         error_ = at(start, "unnumbered report among numbered ones");
@@ -187,7 +215,7 @@ class Parser {
       unnumberedUsed_ = true;
     }
     Bits& r = report(uint8_t(g_.reportId));
-    uint64_t& total = input ? r.input : r.output;
+    uint64_t& total = kind == r_input ? r.input : kind == r_output ? r.output : r.feature;
     const uint64_t bits = uint64_t(g_.reportSize) * g_.reportCount;
     const uint64_t limit = uint64_t(kMaxReportBytes) * 8;
     if (bits > limit || total + bits > limit) {
@@ -195,12 +223,18 @@ class Parser {
       return;
     }
     total += bits;
+    const size_t here = depth_ > 0 ? topLevel_.size() - 1 : kNoCollection;
+    if (bits != 0 && kind == r_input && r.input == bits) r.inputCollection = here;
+    if (bits != 0 && kind == r_output && r.output == bits) r.outputCollection = here;
   }
 
   Bits& report(uint8_t id) {
     for (Bits& b : reports_)
       if (b.id == id) return b;
-    reports_.push_back({id, 0, 0, depth_ > 0 && vendor_});
+    Bits b;
+    b.id = id;
+    b.vendor = depth_ > 0 && vendor_;
+    reports_.push_back(b);
     return reports_.back();
   }
 
@@ -209,9 +243,12 @@ class Parser {
   std::string error_;
   Globals g_;
   std::vector<Globals> stack_;
-  uint32_t usagePage_ = 0;  // page of a four-byte usage since the last main item
+  bool haveUsage_ = false;  // the first usage since the last main item
+  uint32_t usage_ = 0;
+  size_t usageSize_ = 0;
   size_t depth_ = 0;
-  size_t collections_ = 0;
+  std::vector<CollectionInfo> topLevel_;
+  std::vector<std::string> skipped_;
   bool vendor_ = false;  // the current top-level collection is vendor-defined
   bool numbered_ = false;
   bool unnumberedUsed_ = false;
@@ -225,9 +262,12 @@ DescriptorParse parseReportDescriptor(std::span<const uint8_t> bytes) {
 }
 
 std::string describeReports(const ReportDescriptor& descriptor) {
-  if (descriptor.reports.empty()) return "no input or output reports";
+  const bool any = std::any_of(descriptor.reports.begin(), descriptor.reports.end(),
+                              [](const ReportInfo& r) { return r.inputBytes + r.outputBytes > 0; });
+  if (!any) return "no input or output reports";
   std::string text;
   for (const ReportInfo& r : descriptor.reports) {
+    if (r.inputBytes == 0 && r.outputBytes == 0) continue;
     char line[96];
     if (descriptor.numbered)
       std::snprintf(line, sizeof line, "%sid 0x%02X%s: ", text.empty() ? "" : "; ", r.id,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -11,10 +12,51 @@
 
 namespace hidpipe {
 
+namespace {
+
+std::string sizeText(size_t frame, uint8_t id, size_t bytes) {
+  char text[128];
+  std::snprintf(text, sizeof text,
+                "frame of %zu bytes does not fit output report id 0x%02X (%zu bytes after the id)",
+                frame, id, bytes);
+  return text;
+}
+
+}  // namespace
+
+std::string frameRefusal(const ReportLayout& layout, const uint8_t* report) {
+  const size_t length = outputFrameLength(report);
+  if (length == 0) return "not a frame the protocol sends";
+  if (!layout.numbered) return length <= layout.outputBytes ? "" : sizeText(length, 0, layout.outputBytes);
+  if (!layout.idIsFrameType)
+    return length <= layout.outputBytes ? "" : sizeText(length, layout.outputId, layout.outputBytes);
+  const uint8_t type = report[0];
+  const size_t bytes = layout.outputBytesById[type];
+  if (bytes == 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, "no output report id 0x%02X for frames of that type", type);
+    return text;
+  }
+  return length <= 1 + bytes ? "" : sizeText(length, type, bytes);
+}
+
 bool writeReport(int fd, const ReportLayout& layout, const uint8_t* report) {
-  std::vector<uint8_t> out(1 + std::max(layout.outputBytes, kReportSize), 0);
-  out[0] = layout.numbered ? layout.outputId : 0;
-  std::memcpy(out.data() + 1, report, kReportSize);
+  if (!frameRefusal(layout, report).empty()) {
+    errno = EMSGSIZE;
+    return false;
+  }
+  std::vector<uint8_t> out;
+  if (!layout.numbered) {
+    out.assign(1 + std::max(layout.outputBytes, kReportSize), 0);
+    std::memcpy(out.data() + 1, report, kReportSize);
+  } else if (!layout.idIsFrameType) {
+    out.assign(1 + layout.outputBytes, 0);
+    out[0] = layout.outputId;
+    std::memcpy(out.data() + 1, report, outputFrameLength(report));
+  } else {
+    out.assign(1 + size_t(layout.outputBytesById[report[0]]), 0);
+    std::memcpy(out.data(), report, outputFrameLength(report));
+  }
   for (;;) {
     const ssize_t n = ::write(fd, out.data(), out.size());
     if (n < 0 && errno == EINTR) continue;
@@ -32,9 +74,14 @@ ReadResult readReport(int fd, const ReportLayout& layout, uint8_t* report) {
   const uint8_t* body = raw;
   size_t size = static_cast<size_t>(n);
   if (layout.numbered) {
-    if (raw[0] != layout.inputId || size == 1) return ReadResult::None;
-    ++body;
-    --size;
+    if (size == 1) return ReadResult::None;
+    if (layout.idIsFrameType) {
+      if (!layout.inputIds.test(raw[0])) return ReadResult::None;
+    } else {
+      if (raw[0] != layout.inputId) return ReadResult::None;
+      ++body;
+      --size;
+    }
   }
   const size_t copied = std::min(size, kReportSize);
   std::memcpy(report, body, copied);

@@ -28,14 +28,18 @@ typedef void (*HidNoticeFn)(int event, const char* path, void* user);
 /* Starts the library (the host handle is kept only for the caller's sake). */
 int hidOpen(void* host);
 
-/* Opens the first device whose vendor, product and interface number match.
- * Vendor 0 or product 0 never matches. Closes a device opened before. */
+/* Opens the first device whose vendor, product and interface number match (the
+ * interface only on USB: I2C and Bluetooth devices have none) and whose report
+ * layout the protocol can use. Vendor 0 or product 0 never matches. Closes a
+ * device opened before. */
 int hidOpenMyDevice(uint32_t vid, uint32_t pid, uint32_t iface);
 
 /* Why the calling thread's last hidOpenMyDevice failed, when a matching device was
  * found but could not be used: the device path, then the reason (no access, or a report
  * layout the protocol cannot use, with the layout found). Empty when no device matched
- * or the open succeeded. The text stays valid until the thread's next hidOpenMyDevice. */
+ * or the open succeeded. After hidSend refused a frame that the device's report
+ * layout cannot carry, why. The text stays valid until the thread's next
+ * hidOpenMyDevice or hidSend. */
 const char* hidLastError(void);
 
 /* Turns reception on (1) or off (0) for the open device. */
@@ -49,7 +53,8 @@ int hidRecv(uint8_t* buf, int timeoutMs);
 /* Sends one output report: the frame at the start of buf followed by zeros.
  * The frame's length comes from its own header (type 0x02: byte 2 + 3;
  * F1, F3: 8; F2, F4: 64) and nothing past it is read. A frame that claims
- * more than 64 bytes, or of an unknown type, is refused (returns 0). */
+ * more than 64 bytes, or of an unknown type, is refused (returns 0), as is
+ * one the device's report layout cannot carry (see hidLastError). */
 int hidSend(const uint8_t* buf);
 
 /* Closes the open device; succeeds also when none was open. */

@@ -209,3 +209,62 @@ TEST(VantrelSerial, InfoOverTheSerialLink) {
   EXPECT_EQ(j["electrodes"][0]["electrode"], "Y0");
   EXPECT_NE(sim.Command("status").find("stream=none"), std::string::npos);
 }
+
+TEST_F(VantrelCli, HidDescriptorFilesAndTheListOfControllers) {
+  const auto write = [&](const std::string& name, const std::string& text) {
+    std::ofstream(vantrel.File(name), std::ios::binary) << text;
+    return vantrel.File(name);
+  };
+  // A touch screen beside a vendor pipe of report id 5 followed by 63 bytes.
+  const std::string pipe = write(
+      "pipe.txt",
+      "05 0d 09 04 a1 01 85 01 15 00 26 ff 00 75 08 95 40 09 01 81 02 c0\n"
+      "06 00 ff 09 01 a1 01 85 05 95 3f 09 01 81 02 09 01 91 02 c0\n");
+  Outcome ok = vantrel({"hid", "--descriptor", pipe, "--json"});
+  ASSERT_EQ(ok.code, 0) << ok.err;
+  const auto j = nlohmann::json::parse(ok.out);
+  EXPECT_EQ(j["usable"], true);
+  EXPECT_EQ(j["framing"], "numbered-pipe");
+  EXPECT_EQ(j["numbered"], true);
+  EXPECT_EQ(j["input_id"], 5);
+  EXPECT_EQ(j["output_size"], 63);
+  EXPECT_EQ(j["reason"], "");
+
+  // The same bytes in binary, and an unnumbered pipe as C array text and as a recorder line.
+  const std::string unnumbered =
+      "06 00 ff 09 01 a1 01 15 00 26 ff 00 75 08 95 40 09 01 81 02 09 01 91 02 c0";
+  std::string binary;
+  for (size_t i = 0; i < unnumbered.size(); i += 3)
+    binary += static_cast<char>(std::stoi(unnumbered.substr(i, 2), nullptr, 16));
+  std::string array;
+  for (size_t i = 0; i < unnumbered.size(); i += 3) array += "0x" + unnumbered.substr(i, 2) + ", ";
+  for (const std::string& file :
+       {write("bin", binary), write("array.h", array),
+        write("rec.txt", "N: panel\nR: 25 " + unnumbered + "\nI: 3 227d 0102\n")}) {
+    Outcome r = vantrel({"hid", "--descriptor", file});
+    EXPECT_EQ(r.code, 0) << file << ": " << r.err;
+    EXPECT_NE(r.out.find("pipe: unnumbered, input 64 bytes, output 64 bytes"), std::string::npos)
+        << r.out;
+  }
+
+  // Only an output in the vendor collection: refused; the touch report is no reply.
+  Outcome refused = vantrel(
+      {"hid", "--descriptor",
+       write("touch.txt", "05 0d 09 04 a1 01 85 01 15 00 26 ff 00 75 08 95 40 09 01 81 02 c0 "
+                          "06 00 ff 09 01 a1 01 85 03 95 40 09 01 91 02 c0")});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.out.find("pipe: refused: no input report in the vendor-defined collection of "
+                             "output id 0x03"),
+            std::string::npos)
+      << refused.out;
+  EXPECT_EQ(vantrel({"hid", "--descriptor", vantrel.File("missing")}).code, 2);
+  Outcome text = vantrel({"hid", "--descriptor", write("bad.txt", "06 00 fg 09")});
+  EXPECT_EQ(text.code, 2);
+  EXPECT_NE(text.err.find("not hexadecimal bytes: \"fg\""), std::string::npos) << text.err;
+
+  // The simulated controller, configured; no row for an identity that is not configured.
+  Outcome list = vantrel({"list"});
+  EXPECT_EQ(list.code, 0) << list.err;
+  EXPECT_NE(list.out.find("227D:0102  simulator  configured"), std::string::npos) << list.out;
+  EXPECT_EQ(list.out.find("not configured"), std::string::npos) << list.out;
+}

@@ -106,6 +106,21 @@ TEST(DeviceMatch, FirstDeviceWithAllThreeValues) {
   EXPECT_EQ(findDevice(list, 0x1227D, 0x0102, 1), -1);
 }
 
+TEST(DeviceMatch, DevicesOffUsbMatchWhateverTheInterface) {
+  // hidapi gives I2C and Bluetooth devices interface -1; they have no interfaces.
+  const std::vector<HidDeviceInfo> list = {
+      {0x227D, 0x0102, 0, "/dev/hidraw0", kBusUsb},
+      {0x227D, 0x0102, -1, "/dev/hidraw1", kBusI2c},
+      {0x227D, 0x0102, -1, "/dev/hidraw2", kBusBluetooth},
+      {0x227D, 0x0102, -1, "/dev/hidraw3", kBusUsb},
+  };
+  EXPECT_EQ(findDevice(list, 0x227D, 0x0102, 1), 1);
+  EXPECT_EQ(matchingDevices(list, 0x227D, 0x0102, 1), (std::vector<size_t>{1, 2}));
+  EXPECT_EQ(matchingDevices(list, 0x227D, 0x0102, 0), (std::vector<size_t>{0, 1, 2}));
+  EXPECT_EQ(findDevice(list, 0x227D, 0x0103, 1), -1);
+  EXPECT_EQ(findDevice(list, 0, 0x0102, 1), -1);
+}
+
 TEST(DeviceMatch, ZeroVendorOrProductMatchesNothing) {
   const std::vector<HidDeviceInfo> list = {
       {0, 0, 1, "a"}, {0, 0x0102, 1, "b"}, {0x227D, 0, 1, "c"}};

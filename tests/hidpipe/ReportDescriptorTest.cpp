@@ -69,7 +69,8 @@ TEST(ReportDescriptor, UnnumberedAndNumberedLayouts) {
   ASSERT_TRUE(c.ok) << c.problem;
   EXPECT_EQ(c.layout.inputId, 1);
   EXPECT_EQ(c.layout.outputId, 2);
-  EXPECT_EQ(describeLayout(c.layout), "input id 0x01 64 bytes, output id 0x02 64 bytes");
+  EXPECT_EQ(describeLayout(c.layout),
+            "input id 0x01 64 bytes, output id 0x02 64 bytes, id is frame type");
 
   // Sizes count bits: 4-byte items and 16-bit fields, a long item skipped on the way.
   const Bytes wide = Bytes{0x07, 0x01, 0x00, 0x00, 0xFF, 0x0B, 0x01, 0x00, 0x00, 0xFF, 0xA1,
@@ -115,16 +116,17 @@ TEST(ReportDescriptor, LayoutsTheProtocolCannotUseAreRefusedWithTheReason) {
       kVendorApp + id(1) + bytesOf(32) + kInput + id(2) + bytesOf(64) + kOutput + kEnd;
   c = chooseLayout(parsed(smallInput), 64);
   EXPECT_FALSE(c.ok);
-  EXPECT_EQ(c.problem, "input report id 0x01 holds 32 bytes, frames need 64");
+  EXPECT_EQ(c.problem, "input report id 0x01 holds 32 bytes, frames need 63 after the id");
 
   const Bytes inputOnly = kVendorApp + bytesOf(64) + kInput + kFeature + kEnd;
   c = chooseLayout(parsed(inputOnly), 64);
   EXPECT_FALSE(c.ok);
-  EXPECT_EQ(c.problem, "no output report");
+  EXPECT_EQ(c.problem, "no output report in a vendor-defined collection");
 
   const Bytes outputOnly = kVendorApp + bytesOf(64) + kOutput + kEnd;
-  EXPECT_EQ(chooseLayout(parsed(outputOnly), 64).problem, "no input report");
-  EXPECT_EQ(chooseLayout(parsed({}), 64).problem, "no output report");
+  EXPECT_EQ(chooseLayout(parsed(outputOnly), 64).problem,
+            "no input report in the vendor-defined collection");
+  EXPECT_EQ(chooseLayout(parsed({}), 64).problem, "no vendor-defined collection");
 }
 
 TEST(ReportDescriptor, TruncatedDescriptorsAreRefused) {
@@ -161,8 +163,6 @@ TEST(ReportDescriptor, MalformedDescriptorsAreRefused) {
       {Bytes{0xA1, 0x01, 0xC0, 0xC0}, "end of a collection that was not opened at byte 3"},
       {Bytes{0xA1, 0x01, 0xB4, 0xC0}, "pop without push at byte 2"},
       {Bytes(17, 0xA4), "push nested too deep at byte 16"},
-      {Bytes{0xA1, 0x01, 0x0C, 0xC0}, "reserved item type at byte 2"},
-      {Bytes{0xA1, 0x01, 0xD0, 0xC0}, "reserved main item at byte 2"},
       {Bytes{0xA1, 0x01, 0xC4, 0xC0}, "reserved global item at byte 2"},
       {kVendorApp + Bytes{0x77, 0xFF, 0xFF, 0xFF, 0xFF, 0x97, 0xFF, 0xFF, 0xFF, 0xFF} + kInput +
            kEnd,
@@ -176,6 +176,58 @@ TEST(ReportDescriptor, MalformedDescriptorsAreRefused) {
     EXPECT_FALSE(p.ok) << c.error;
     EXPECT_EQ(p.error, c.error);
   }
+}
+
+TEST(ReportDescriptor, ReservedItemsAreSkippedAsTheKernelDoes) {
+  // Padding zeros after the last collection (reserved main item 0), a reserved main tag
+  // and a reserved item type inside: the kernel warns and goes on.
+  const Bytes padded = kUnnumbered64 + Bytes(6, 0x00);
+  DescriptorParse p = parseReportDescriptor(padded);
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_TRUE(chooseLayout(p.descriptor, 64).ok);
+  ASSERT_EQ(p.skipped.size(), 6u);
+  EXPECT_EQ(p.skipped[0], "reserved main item (prefix 0x00) at byte " +
+                              std::to_string(kUnnumbered64.size()) + " skipped");
+
+  const Bytes inside = kVendorApp + Bytes{0xD1, 0x07, 0x0F, 0xAA, 0xBB, 0xCC, 0xDD} +
+                       bytesOf(64) + kInput + kOutput + kEnd;
+  p = parseReportDescriptor(inside);
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(describeReports(p.descriptor), "unnumbered (vendor): input 64 bytes, output 64 bytes");
+  EXPECT_EQ(p.skipped, (std::vector<std::string>{
+                           "reserved main item (prefix 0xD1) at byte 7 skipped",
+                           "reserved item type (prefix 0x0F) at byte 9 skipped"}));
+
+  // Thousands of them: the notes stop at kSkipNotes.
+  p = parseReportDescriptor(kUnnumbered64 + Bytes(4000, 0x00));
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.skipped.size(), kSkipNotes);
+
+  // A push never popped is accepted, as the kernel accepts it.
+  p = parseReportDescriptor(kVendorApp + Bytes{0xA4} + bytesOf(64) + kInput + kOutput + kEnd);
+  EXPECT_TRUE(p.ok) << p.error;
+}
+
+TEST(ReportDescriptor, CollectionsFeaturesAndWhereEachReportWasDeclared) {
+  const ReportDescriptor d = parsed(kComposite);
+  ASSERT_EQ(d.topLevel.size(), 3u);
+  EXPECT_EQ(d.topLevel[0].usagePage, 0x01);
+  EXPECT_EQ(d.topLevel[0].usage, 0x02);
+  EXPECT_EQ(d.topLevel[1].usagePage, 0xFF00);
+  EXPECT_TRUE(d.topLevel[1].vendor());
+  EXPECT_EQ(d.topLevel[2].usagePage, 0x0C);
+  ASSERT_EQ(d.reports.size(), 3u);
+  EXPECT_EQ(d.reports[1].featureBytes, 64u);
+  EXPECT_EQ(d.reports[1].inputCollection, 1u);
+  EXPECT_EQ(d.reports[1].outputCollection, 1u);
+  EXPECT_EQ(d.reports[2].inputCollection, 2u);
+  EXPECT_EQ(d.reports[0].outputCollection, kNoCollection);
+
+  // A feature-only report is listed, but not among the input and output reports.
+  const ReportDescriptor f = parsed(kVendorApp + id(9) + bytesOf(8) + kFeature + kEnd);
+  ASSERT_EQ(f.reports.size(), 1u);
+  EXPECT_EQ(f.reports[0].featureBytes, 8u);
+  EXPECT_EQ(describeReports(f), "no input or output reports");
 }
 
 }  // namespace

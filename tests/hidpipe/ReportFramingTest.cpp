@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <vector>
 
@@ -100,6 +101,80 @@ TEST_F(ReportFraming, SizesOtherThanSixtyFourArePaddedCutOrFilled) {
   ASSERT_EQ(readReport(ours(), layout, got), ReadResult::Report);
   EXPECT_EQ(Bytes(got, got + 64), report(0x44, 10) + Bytes(54, 0));
   EXPECT_EQ(readReport(ours(), layout, got), ReadResult::None);
+}
+
+// A frame of length n: its header and then bytes n-1, n-2, ...
+Bytes frameOf(uint8_t type, size_t n) {
+  Bytes f(64, 0);
+  f[0] = type;
+  if (type == 0x02) f[2] = uint8_t(n - 3);
+  for (size_t i = 3; i < n; ++i) f[i] = uint8_t(0xA0 + i);
+  if (type != 0x02) f[1] = 0x11;
+  return f;
+}
+
+TEST_F(ReportFraming, NumberedPipeCarriesTheFrameAfterItsIdAndRefusesWhatDoesNotFit) {
+  ReportLayout layout;  // report id 5 followed by 63 bytes, both ways
+  layout.numbered = true;
+  layout.inputId = layout.outputId = 0x05;
+  layout.inputBytes = layout.outputBytes = layout.largestInputBytes = 63;
+  const Bytes f = frame();
+  ASSERT_TRUE(writeReport(ours(), layout, f.data()));
+  EXPECT_EQ(deviceTakes(), Bytes{0x05} + Bytes(f.begin(), f.end() - 1));
+
+  // A 64-byte boot loader frame cannot fit 63 bytes: refused, never cut.
+  const Bytes f2 = frameOf(0xF2, 64);
+  EXPECT_EQ(frameRefusal(layout, f2.data()),
+            "frame of 64 bytes does not fit output report id 0x05 (63 bytes after the id)");
+  errno = 0;
+  EXPECT_FALSE(writeReport(ours(), layout, f2.data()));
+  EXPECT_EQ(errno, EMSGSIZE);
+  EXPECT_EQ(deviceTakes(), Bytes{});  // nothing went out
+  const Bytes f1 = frameOf(0xF1, 8);
+  ASSERT_TRUE(writeReport(ours(), layout, f1.data()));
+  EXPECT_EQ(deviceTakes(), Bytes{0x05} + Bytes(f1.begin(), f1.begin() + 8) + Bytes(55, 0));
+
+  uint8_t got[64];
+  deviceSends(Bytes{0x05} + report(0x66, 63));
+  ASSERT_EQ(readReport(ours(), layout, got), ReadResult::Report);
+  EXPECT_EQ(Bytes(got, got + 64), report(0x66, 63) + Bytes{0});
+}
+
+TEST_F(ReportFraming, ReportIdsThatAreFrameTypesCarryTheFrameAsItStands) {
+  ReportLayout layout;
+  layout.numbered = true;
+  layout.idIsFrameType = true;
+  layout.inputId = layout.outputId = 0x02;
+  layout.inputBytes = layout.outputBytes = 63;
+  layout.largestInputBytes = 63;
+  layout.outputBytesById[0x02] = 63;
+  layout.outputBytesById[0xF1] = 7;
+  layout.outputBytesById[0xF2] = 63;
+  layout.inputIds.set(0x02);
+  layout.inputIds.set(0xF5);
+
+  ASSERT_TRUE(writeReport(ours(), layout, frame().data()));
+  EXPECT_EQ(deviceTakes(), frame());  // 64 on the wire: the frame's type is the id
+  const Bytes f1 = frameOf(0xF1, 8);
+  ASSERT_TRUE(writeReport(ours(), layout, f1.data()));
+  EXPECT_EQ(deviceTakes(), Bytes(f1.begin(), f1.begin() + 8));
+  const Bytes f2 = frameOf(0xF2, 64);
+  ASSERT_TRUE(writeReport(ours(), layout, f2.data()));
+  EXPECT_EQ(deviceTakes(), f2);
+  const Bytes f3 = frameOf(0xF3, 8);  // no output id 0xF3
+  EXPECT_EQ(frameRefusal(layout, f3.data()), "no output report id 0xF3 for frames of that type");
+  EXPECT_FALSE(writeReport(ours(), layout, f3.data()));
+  EXPECT_EQ(deviceTakes(), Bytes{});
+
+  uint8_t got[64];
+  deviceSends(Bytes{0x01} + report(0x11, 63));  // a touch report of another collection
+  deviceSends(Bytes{0xF5} + report(0x22, 63));
+  deviceSends(Bytes{0x02} + report(0x33, 10));
+  EXPECT_EQ(readReport(ours(), layout, got), ReadResult::None);
+  ASSERT_EQ(readReport(ours(), layout, got), ReadResult::Report);
+  EXPECT_EQ(Bytes(got, got + 64), Bytes{0xF5} + report(0x22, 63));
+  ASSERT_EQ(readReport(ours(), layout, got), ReadResult::Report);
+  EXPECT_EQ(Bytes(got, got + 64), Bytes{0x02} + report(0x33, 10) + Bytes(53, 0));
 }
 
 TEST_F(ReportFraming, AnUnpluggedDeviceIsGone) {

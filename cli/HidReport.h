@@ -1,0 +1,41 @@
+// What `vantrel hid` says about one report descriptor. No device access: the fuzz target
+// runs the same code on any bytes.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "hidpipe/ReportDescriptor.h"
+#include "hidpipe/ReportLayout.h"
+
+// The descriptor in a file's contents: the binary descriptor as sysfs gives it, or its
+// bytes as hexadecimal text (pairs of digits, 0x prefixes, commas, blanks, line breaks; a
+// recorder's "R: <length> <bytes>" line). False with error when it holds no descriptor.
+bool DecodeDescriptor(std::span<const uint8_t> contents, std::vector<uint8_t>& bytes,
+                      std::string& error);
+
+struct DescriptorAnalysis {
+  size_t size = 0;  // bytes of the descriptor
+  hidpipe::DescriptorParse parse;
+  hidpipe::LayoutChoice choice;  // meaningful when parse.ok
+
+  bool Usable() const { return parse.ok && choice.ok; }
+  // Why the protocol cannot use it; empty when usable.
+  std::string Reason() const;
+};
+
+DescriptorAnalysis AnalyseDescriptor(std::span<const uint8_t> bytes);
+
+// Collections, reports, skipped items and the pipe chosen or why refused; lines end in \n.
+std::string DescriptorText(const DescriptorAnalysis& a);
+
+// usable, reason, framing, numbered, input_id, input_size, output_id, output_size (ids and
+// sizes null when refused; sizes are the bytes after the id), collections, reports,
+// skipped, descriptor_size.
+nlohmann::json DescriptorJson(const DescriptorAnalysis& a);
+
+// "numbered-pipe, input id 0x06 64 bytes, output id 0x05 64 bytes" and the like.
+std::string LayoutSummary(const hidpipe::ReportLayout& layout);
