@@ -16,7 +16,8 @@ struct TestReport {
   using Note = std::pair<std::string, std::string>;  // group, why
 
   std::string name = "vantrel test";
-  // Shown in every report, in this order: tool, firmware, limits_sha256, serial, station.
+  // Shown in every report, in the order set: "tool", "serial", "station", "limits_sha256",
+  // "firmware" (each when known).
   std::vector<std::pair<std::string, std::string>> properties;
   std::string timestamp;  // UTC, "2026-12-08T13:21:33"
   std::string hostname;

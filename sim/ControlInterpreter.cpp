@@ -318,13 +318,13 @@ std::string ControlInterpreter::Electrode(const std::vector<std::string>& a) {
   ElectrodeFault f;
   f.xAxis = a[1] == "x";
   auto index = ParseInt(a[2]);
+  if (!index || *index < 0) return "error: electrode index must be a number from 0";
   for (SimDevice* d : devices_) {
     const int count = f.xAxis ? d->Controller().Config().xCount : d->Controller().Config().yCount;
-    if (!index || *index < 0 || *index >= count)
+    if (*index >= count)
       return "error: the panel has " + std::to_string(count) + " " + (f.xAxis ? "X" : "Y") +
              " electrodes (0 to " + std::to_string(count - 1) + ")";
   }
-  if (!index) return "error: electrode index must be a number";
   f.index = static_cast<int>(*index);
   if (a[3] == "noisy" && a.size() == 5) {
     auto amp = ParseInt(a[4]);
