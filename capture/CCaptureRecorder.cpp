@@ -126,6 +126,8 @@ void CCaptureRecorder::Format(const Queued& q, std::string& out) {
                     : q.bytes;
   const Direction dir = q.toDevice ? Direction::kHostToDevice : Direction::kDeviceToHost;
   const int max = MaxFrameBytes(kind, dir);
+  // The frame's own length, not the buffer's the host handed its link.
+  frame.resize(RecordedLength(frame.data(), frame.size()));
   if (frame.empty()) return;
   if (static_cast<int>(frame.size()) > max) frame.resize(static_cast<size_t>(max));
   // Times never go back, although writes and reads are stamped on two threads.

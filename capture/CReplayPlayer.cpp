@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
+#include <stdexcept>
 
 namespace capture {
 
@@ -12,25 +14,59 @@ int64_t SteadyUs() {
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
+std::shared_ptr<CaptureReader> InMemory(const Header& header, const std::vector<Frame>& frames) {
+  std::string text = HeaderText(header);
+  for (const Frame& f : frames) {
+    AppendFrameLine(text, f.us, f.dir, f.bytes.data(), static_cast<int>(f.bytes.size()));
+  }
+  std::string error;
+  auto reader = CaptureReader::FromText(std::move(text), error);
+  if (!reader) throw std::invalid_argument("no capture to replay: " + error);
+  return reader;
+}
+
 }  // namespace
 
-CReplayPlayer::CReplayPlayer(Header header, std::vector<Frame> frames, Clock clock)
-    : header_(std::move(header)),
-      frames_(std::move(frames)),
-      replies_(frames_),
-      clock_(clock ? std::move(clock) : Clock(SteadyUs)) {
-  for (size_t i = 0; i < frames_.size(); ++i) {
-    if (frames_[i].dir == Direction::kDeviceToHost && !replies_.IsReply(i)) {
-      timeline_.push_back({i, frames_[i].us});
+CReplayPlayer::CReplayPlayer(std::shared_ptr<CaptureReader> reader, Clock clock)
+    : reader_(std::move(reader)),
+      clock_(clock ? std::move(clock) : Clock(SteadyUs)),
+      cursor_(reader_->NewCursor()) {
+  Advance();
+  anchorClock_ = clock_();
+}
+
+CReplayPlayer::CReplayPlayer(const Header& header, const std::vector<Frame>& frames, Clock clock)
+    : CReplayPlayer(InMemory(header, frames), std::move(clock)) {}
+
+void CReplayPlayer::Advance() {
+  haveNext_ = false;
+  while (cursor_->Next(next_)) {
+    const int len = static_cast<int>(next_.bytes.size());
+    if (next_.dir == Direction::kHostToDevice) {
+      open_.Host(next_.bytes.data(), len, next_.us);
+    } else if (!open_.Answers(next_.bytes.data(), len)) {
+      haveNext_ = true;
+      return;
     }
   }
-  anchorClock_ = clock_();
+}
+
+void CReplayPlayer::SeekLocked(int64_t us) {
+  cursor_->Seek(us);
+  open_.Clear();
+  Advance();
+  if (us == 0) sent_ = 0;
+  stepPending_ = false;
+  Rebase(haveNext_ ? std::min(us, next_.us) : us);
 }
 
 int64_t CReplayPlayer::PositionLocked() const {
   if (!playing_ || speed_ <= 0) return anchorPos_;
+  // Saturates at the end: never past the last frame, whatever the clock says.
   const double moved = static_cast<double>(clock_() - anchorClock_) * speed_;
-  return std::min(anchorPos_ + static_cast<int64_t>(moved), Duration());
+  const int64_t end = Duration();
+  if (moved >= static_cast<double>(end - anchorPos_)) return std::max(end, anchorPos_);
+  return anchorPos_ + static_cast<int64_t>(std::max(moved, 0.0));
 }
 
 void CReplayPlayer::Rebase(int64_t pos) {
@@ -40,10 +76,8 @@ void CReplayPlayer::Rebase(int64_t pos) {
 
 void CReplayPlayer::Play() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (next_ >= timeline_.size()) {
-    next_ = 0;
-    sent_ = 0;
-    Rebase(0);
+  if (!haveNext_) {
+    SeekLocked(0);
   } else {
     Rebase(anchorPos_);
   }
@@ -77,13 +111,7 @@ double CReplayPlayer::Speed() const {
 
 void CReplayPlayer::Seek(int64_t us) {
   std::lock_guard<std::mutex> lock(mutex_);
-  us = std::clamp<int64_t>(us, 0, Duration());
-  next_ = static_cast<size_t>(std::lower_bound(timeline_.begin(), timeline_.end(), us,
-                                               [](const Entry& e, int64_t t) { return e.us < t; }) -
-                              timeline_.begin());
-  if (us == 0) sent_ = 0;
-  stepPending_ = false;
-  Rebase(us);
+  SeekLocked(std::clamp<int64_t>(us, 0, Duration()));
   changed_.notify_all();
 }
 
@@ -91,7 +119,7 @@ void CReplayPlayer::Step() {
   std::lock_guard<std::mutex> lock(mutex_);
   Rebase(PositionLocked());
   playing_ = false;
-  stepPending_ = next_ < timeline_.size();
+  stepPending_ = haveNext_;
   changed_.notify_all();
 }
 
@@ -106,12 +134,16 @@ int64_t CReplayPlayer::Position() const {
 }
 
 int64_t CReplayPlayer::Duration() const {
-  return frames_.empty() ? 0 : frames_.back().us;
+  return reader_->DurationUs();
 }
 
 bool CReplayPlayer::AtEnd() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return next_ >= timeline_.size();
+  return !haveNext_;
+}
+
+size_t CReplayPlayer::DeviceFrameCount() const {
+  return static_cast<size_t>(reader_->GetProgress().deviceFrames);
 }
 
 size_t CReplayPlayer::SentCount() const {
@@ -121,9 +153,9 @@ size_t CReplayPlayer::SentCount() const {
 
 int64_t CReplayPlayer::UsUntilNextLocked() const {
   if (!answers_.empty() || stepPending_) return 0;
-  if (!playing_ || next_ >= timeline_.size()) return -1;
+  if (!playing_ || !haveNext_) return -1;
   if (speed_ <= 0) return 0;
-  const int64_t ahead = timeline_[next_].us - PositionLocked();
+  const int64_t ahead = next_.us - PositionLocked();
   return ahead <= 0 ? 0 : static_cast<int64_t>(static_cast<double>(ahead) / speed_) + 1;
 }
 
@@ -134,32 +166,31 @@ int64_t CReplayPlayer::UsUntilNext() const {
 
 int CReplayPlayer::Next(uint8_t* buf, int cap) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const Bytes* out = nullptr;
-  Bytes answer;
+  Bytes out;
   if (!answers_.empty()) {
-    answer = std::move(answers_.front());
+    out = std::move(answers_.front());
     answers_.pop_front();
-    out = &answer;
-  } else if (UsUntilNextLocked() == 0 && next_ < timeline_.size()) {
-    const Entry& e = timeline_[next_++];
+  } else if (UsUntilNextLocked() == 0 && haveNext_) {
+    out.swap(next_.bytes);
+    const int64_t us = next_.us;
     ++sent_;
-    out = &frames_[e.frameIndex].bytes;
     // Without timing (as fast as possible, a step) the position follows the frames.
-    if (speed_ <= 0 || stepPending_ || !playing_) Rebase(e.us);
+    if (speed_ <= 0 || stepPending_ || !playing_) Rebase(us);
     stepPending_ = false;
-    if (next_ >= timeline_.size() && playing_) {
+    Advance();
+    if (!haveNext_ && playing_) {
       if (loop_) {
-        next_ = 0;
-        Rebase(0);
+        SeekLocked(0);
       } else {
-        Rebase(Duration());
+        Rebase(std::max(us, Duration()));
         playing_ = false;
       }
     }
+  } else {
+    return 0;
   }
-  if (out == nullptr) return 0;
-  const int len = std::min(cap, static_cast<int>(out->size()));
-  std::memcpy(buf, out->data(), static_cast<size_t>(len));
+  const int len = std::min(cap, static_cast<int>(out.size()));
+  std::memcpy(buf, out.data(), static_cast<size_t>(len));
   return len;
 }
 
@@ -182,9 +213,10 @@ bool CReplayPlayer::HostFrame(const uint8_t* bytes, int len) {
   const Bytes key = CommandKey(bytes, len);
   if (key.empty()) return false;
   std::lock_guard<std::mutex> lock(mutex_);
-  const size_t at = next_ < timeline_.size() ? timeline_[next_].frameIndex : frames_.size();
-  if (const Bytes* reply = replies_.Find(key, at)) {
-    answers_.push_back(*reply);
+  const int64_t at = haveNext_ ? next_.us : std::numeric_limits<int64_t>::max();
+  Bytes reply;
+  if (reader_->FindReply(key, at, reply)) {
+    answers_.push_back(std::move(reply));
     ++answered_;
     changed_.notify_all();
     return true;

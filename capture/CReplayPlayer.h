@@ -1,7 +1,8 @@
 // Plays a capture as a controller would: the device frames come out with their recorded
 // timing (scaled by the speed, or as fast as they are taken), and a host command is
 // answered with the reply the capture holds for it, or acknowledged negatively.
-// Thread-safe: a user interface drives it while a link reads from it.
+// Frames are read from the capture as they are due (CaptureReader): memory does not grow
+// with the file. Thread-safe: a user interface drives it while a link reads from it.
 #pragma once
 
 #include <condition_variable>
@@ -14,6 +15,7 @@
 
 #include "capture/CReplyIndex.h"
 #include "capture/CaptureFormat.h"
+#include "capture/CaptureReader.h"
 
 namespace capture {
 
@@ -24,9 +26,12 @@ class CReplayPlayer {
   static constexpr size_t kMaxUnanswered = 256;
 
   // Starts paused at position 0. Without a clock, the steady clock.
-  CReplayPlayer(Header header, std::vector<Frame> frames, Clock clock = {});
+  explicit CReplayPlayer(std::shared_ptr<CaptureReader> reader, Clock clock = {});
+  // Frames in memory (they must hold at least one; std::invalid_argument otherwise).
+  CReplayPlayer(const Header& header, const std::vector<Frame>& frames, Clock clock = {});
 
-  const Header& GetHeader() const { return header_; }
+  const Header& GetHeader() const { return reader_->GetHeader(); }
+  const CaptureReader& Reader() const { return *reader_; }
 
   // ---- transport (any thread)
   void Play();  // at the end: from the start again
@@ -35,15 +40,17 @@ class CReplayPlayer {
   // Factor of the recorded timing; kAsFastAsPossible (0) sends each frame once taken.
   void SetSpeed(double speed);
   double Speed() const;
-  // Moves to a time; frames before it are not sent.
+  // Moves to a time; frames before it are not sent. While the capture is being indexed, a
+  // time past what the index reaches moves to the last place it knows.
   void Seek(int64_t us);
   // Paused: sends the next device frame at once and stays paused after it.
   void Step();
   void SetLoop(bool on);
   int64_t Position() const;  // microseconds since the capture's start
-  int64_t Duration() const;  // time of the last frame
+  int64_t Duration() const;  // time of the last frame (indexed so far)
   bool AtEnd() const;
-  size_t DeviceFrameCount() const { return timeline_.size(); }
+  // Device frames that are not answers (counted so far while indexing).
+  size_t DeviceFrameCount() const;
   size_t SentCount() const;  // timeline frames sent since the last seek to the start
 
   // ---- link side
@@ -63,18 +70,14 @@ class CReplayPlayer {
   uint64_t UnansweredCount() const;
 
  private:
-  struct Entry {
-    size_t frameIndex;  // in frames_
-    int64_t us;
-  };
   int64_t PositionLocked() const;
   int64_t UsUntilNextLocked() const;
   void Rebase(int64_t pos);
+  // Reads on to the next device frame that is not an answer.
+  void Advance();
+  void SeekLocked(int64_t us);
 
-  const Header header_;
-  const std::vector<Frame> frames_;
-  const CReplyIndex replies_;
-  std::vector<Entry> timeline_;  // device frames that are not answers
+  const std::shared_ptr<CaptureReader> reader_;
   const Clock clock_;
 
   mutable std::mutex mutex_;
@@ -85,7 +88,10 @@ class CReplayPlayer {
   double speed_ = 1.0;
   int64_t anchorPos_ = 0;    // position at anchorClock_
   int64_t anchorClock_ = 0;  // clock reading when the position was anchorPos_
-  size_t next_ = 0;          // next timeline entry
+  std::unique_ptr<CaptureCursor> cursor_;
+  OpenCommands open_;  // commands read by the cursor, to tell answers from the timeline
+  Frame next_;         // the next device frame to send, when haveNext_
+  bool haveNext_ = false;
   size_t sent_ = 0;
   std::deque<Bytes> answers_;
   std::vector<Bytes> unanswered_;

@@ -4,42 +4,45 @@
 
 namespace capture {
 
-CReplyIndex::CReplyIndex(const std::vector<Frame>& frames) : isReply_(frames.size(), false) {
-  struct Open {
-    size_t index;
-    Bytes key;
-  };
-  std::vector<Open> open;  // commands still waiting for their answer, oldest first
-  for (size_t i = 0; i < frames.size(); ++i) {
-    const Frame& f = frames[i];
-    const int len = static_cast<int>(f.bytes.size());
-    if (f.dir == Direction::kHostToDevice) {
-      Bytes key = CommandKey(f.bytes.data(), len);
-      // A command sent again before its answer came: the first one got none.
-      std::erase_if(open, [&](const Open& o) {
-        return o.key.size() >= 4 && key.size() >= 4 && o.key[0] == key[0] && o.key[1] == key[1] &&
-               o.key[3] == key[3];
-      });
-      open.push_back({i, std::move(key)});
-      continue;
-    }
-    auto it = std::find_if(open.begin(), open.end(),
-                           [&](const Open& o) { return IsReplyTo(o.key, f.bytes.data(), len); });
-    if (it == open.end()) continue;
-    isReply_[i] = true;
-    answers_[it->key].push_back({it->index, f.bytes});
-    open.erase(it);
-  }
+void OpenCommands::Host(const uint8_t* frame, int len, int64_t us) {
+  Bytes key = CommandKey(frame, len);
+  // A command sent again before its answer came: the first one got none.
+  std::erase_if(open_, [&](const Open& o) {
+    return o.key.size() >= 4 && key.size() >= 4 && o.key[0] == key[0] && o.key[1] == key[1] &&
+           o.key[3] == key[3];
+  });
+  if (open_.size() >= kMax) open_.erase(open_.begin());
+  open_.push_back({us, std::move(key)});
 }
 
-const Bytes* CReplyIndex::Find(const Bytes& command, size_t position) const {
+bool OpenCommands::Answers(const uint8_t* frame, int len, Bytes* command, int64_t* commandUs) {
+  auto it = std::find_if(open_.begin(), open_.end(),
+                         [&](const Open& o) { return IsReplyTo(o.key, frame, len); });
+  if (it == open_.end()) return false;
+  if (command != nullptr) *command = std::move(it->key);
+  if (commandUs != nullptr) *commandUs = it->us;
+  open_.erase(it);
+  return true;
+}
+
+void CReplyIndex::Add(const Bytes& command, int64_t commandUs, const uint8_t* reply, int len) {
+  std::vector<Answer>& list = answers_[command];
+  if (!list.empty() && std::equal(list.back().reply.begin(), list.back().reply.end(), reply,
+                                  reply + len)) {
+    return;
+  }
+  if (count_ >= kMaxAnswers) return;
+  list.push_back({commandUs, Bytes(reply, reply + len)});
+  ++count_;
+}
+
+const Bytes* CReplyIndex::Find(const Bytes& command, int64_t us) const {
   auto it = answers_.find(command);
   if (it == answers_.end() || it->second.empty()) return nullptr;
-  const Answer* pick = &it->second.front();
-  for (const Answer& a : it->second) {
-    if (a.commandIndex <= position) pick = &a;
-  }
-  return &pick->reply;
+  const auto& list = it->second;
+  auto after = std::upper_bound(list.begin(), list.end(), us,
+                                [](int64_t t, const Answer& a) { return t < a.commandUs; });
+  return after == list.begin() ? &list.front().reply : &std::prev(after)->reply;
 }
 
 }  // namespace capture

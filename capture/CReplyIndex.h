@@ -1,8 +1,9 @@
-// The answers a capture holds: for each host command, the device frame recorded after
-// it that answers it. Replays answer a host's command with it.
+// The answers a capture holds: for each host command, the device frames recorded after it
+// that answer it. Replays answer a host's command with them.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <vector>
 
@@ -11,25 +12,44 @@
 
 namespace capture {
 
+// Commands still waiting for their answer while a capture is read in order.
+class OpenCommands {
+ public:
+  static constexpr size_t kMax = 64;
+
+  void Clear() { open_.clear(); }
+  void Host(const uint8_t* frame, int len, int64_t us);
+  // True when the device frame answers a command before it; that command is then closed
+  // and handed out.
+  bool Answers(const uint8_t* frame, int len, Bytes* command = nullptr, int64_t* commandUs = nullptr);
+
+ private:
+  struct Open {
+    int64_t us;
+    Bytes key;
+  };
+  std::vector<Open> open_;  // oldest first
+};
+
 class CReplyIndex {
  public:
-  explicit CReplyIndex(const std::vector<Frame>& frames);
+  // Recordings kept; an answer equal to the one before it for the same command is not
+  // kept again.
+  static constexpr size_t kMaxAnswers = 1u << 16;
 
-  // True for a device frame that answers a recorded command (replays send it only when
-  // the host asks again).
-  bool IsReply(size_t frameIndex) const { return isReply_[frameIndex]; }
-
+  void Add(const Bytes& command, int64_t commandUs, const uint8_t* reply, int len);
   // The recorded answer to a command (a CommandKey), or null. Of several recordings of
-  // the same command, the last one at or before frame `position` counts, else the first.
-  const Bytes* Find(const Bytes& command, size_t position) const;
+  // the same command, the last one made at or before `us` counts, else the first.
+  const Bytes* Find(const Bytes& command, int64_t us) const;
+  size_t Size() const { return count_; }
 
  private:
   struct Answer {
-    size_t commandIndex;
+    int64_t commandUs;
     Bytes reply;
   };
-  std::vector<bool> isReply_;
   std::map<Bytes, std::vector<Answer>> answers_;
+  size_t count_ = 0;
 };
 
 }  // namespace capture

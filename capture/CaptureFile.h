@@ -1,4 +1,5 @@
-// Reading a capture file, plain or compressed (".zst").
+// Reading a whole capture file, plain or compressed (".zst"), into memory: for small files
+// and tools. Replays read captures as streams (CaptureReader).
 #pragma once
 
 #include <string>
@@ -12,9 +13,5 @@ namespace capture {
 // with the line number where reading stopped. A file that cannot be read gives an
 // error and no frames.
 ParseResult LoadCapture(const std::string& path);
-
-// The text of the file, decompressed when its name ends in ".zst". On a compressed
-// stream that ends early or is damaged, the text decompressed so far and a problem.
-bool ReadCaptureText(const std::string& path, std::string& text, std::string& problem);
 
 }  // namespace capture

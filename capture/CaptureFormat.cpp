@@ -6,20 +6,16 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <set>
+#include <span>
+
+#include "capture/HexCodec.h"
 
 namespace capture {
 
 namespace {
 
-constexpr char kHex[] = "0123456789ABCDEF";
-constexpr int kMaxTimeDigits = 18;  // below 2^63
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
 }
 
 // Header values stay on their line: control characters become '?'.
@@ -32,30 +28,47 @@ std::string Clean(std::string_view value) {
 }
 
 std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
 }
 
-std::vector<std::string_view> Words(std::string_view s) {
-  std::vector<std::string_view> out;
+// Up to `max` blank-separated words; the count of words found (max + 1 when there are more).
+int Split(std::string_view s, std::string_view* out, int max) {
+  int n = 0;
   size_t i = 0;
   while (i < s.size()) {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-    size_t start = i;
-    while (i < s.size() && s[i] != ' ' && s[i] != '\t') ++i;
-    if (i > start) out.push_back(s.substr(start, i - start));
+    while (i < s.size() && IsBlank(s[i])) ++i;
+    const size_t start = i;
+    while (i < s.size() && !IsBlank(s[i])) ++i;
+    if (i == start) break;
+    if (n == max) return max + 1;
+    out[n++] = s.substr(start, i - start);
   }
-  return out;
+  return n;
+}
+
+int CountWords(std::string_view s) {
+  std::string_view w[64];
+  return Split(s, w, 64);
 }
 
 bool ParseDecimal(std::string_view s, int64_t& out, int maxDigits) {
   if (s.empty() || static_cast<int>(s.size()) > maxDigits) return false;
+  int64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  out = v;
+  return true;
+}
+
+bool AllDigits(std::string_view s) {
   for (char c : s) {
     if (c < '0' || c > '9') return false;
   }
-  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-  return ec == std::errc() && p == s.data() + s.size();
+  return !s.empty();
 }
 
 LinkKind KindFromWord(std::string_view word) {
@@ -71,153 +84,182 @@ std::string Quoted(std::string_view s) {
   return out + "\"";
 }
 
-// Reads the text line by line; the first failure ends it.
-class Parser {
- public:
-  explicit Parser(ParseResult& r) : r_(r) {}
-
-  void Run(std::string_view text) {
-    size_t pos = 0;
-    while (pos < text.size()) {
-      size_t end = text.find('\n', pos);
-      const bool whole = end != std::string_view::npos;
-      std::string_view line = text.substr(pos, whole ? end - pos : std::string_view::npos);
-      pos = whole ? end + 1 : text.size();
-      ++lineNo_;
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      if (!Line(line) && !whole && !r_.error.empty()) {
-        r_.error += " (the file ends in the middle of this line: cut off)";
-      }
-      if (!r_.error.empty()) return;
-    }
-    if (!versionSeen_) {
-      lineNo_ = std::max(lineNo_, 1);
-      Fail("no \"# vantrel-capture 1\" line: not a capture");
-    }
-  }
-
- private:
-  bool Line(std::string_view line) {
-    if (Trim(line).empty()) return true;
-    if (line.front() == '#') return HeaderOrComment(line.substr(1));
-    if (!versionSeen_) return Fail("not a capture: the first line must be \"# vantrel-capture 1\"");
-    return FrameLine(line);
-  }
-
-  bool HeaderOrComment(std::string_view body) {
-    body = Trim(body);
-    if (!versionSeen_) {
-      auto words = Words(body);
-      if (words.size() != 2 || words[0] != kFormatName) {
-        return Fail("not a capture: the first line must be \"# vantrel-capture 1\"");
-      }
-      int64_t version = 0;
-      if (!ParseDecimal(words[1], version, 9) || version != kFormatVersion) {
-        return Fail("unknown format version " + Quoted(words[1]) + " (this program reads " +
-                    std::to_string(kFormatVersion) + ")");
-      }
-      r_.header.version = static_cast<int>(version);
-      versionSeen_ = true;
-      return true;
-    }
-    size_t keyEnd = 0;
-    while (keyEnd < body.size() &&
-           (std::islower(static_cast<unsigned char>(body[keyEnd])) ||
-            std::isdigit(static_cast<unsigned char>(body[keyEnd])) || body[keyEnd] == '-')) {
-      ++keyEnd;
-    }
-    if (keyEnd == 0 || keyEnd >= body.size() || body[keyEnd] != ':') return true;  // a comment
-    Key(body.substr(0, keyEnd), Trim(body.substr(keyEnd + 1)));
-    return true;
-  }
-
-  void Key(std::string_view key, std::string_view value) {
-    Header& h = r_.header;
-    const bool late = !r_.frames.empty();
-    if (key == "program") {
-      if (!late) h.program = value;
-    } else if (key == "link") {
-      auto words = Words(value);
-      h.link = words.empty() ? LinkKind::kUnknown : KindFromWord(words[0]);
-      if (h.link == LinkKind::kUnknown && !words.empty() && words[0] != "unknown") {
-        Warn("unknown link kind " + Quoted(value));
-      }
-      h.linkDetail = words.empty() ? "" : std::string(Trim(value.substr(words[0].size())));
-    } else if (key == "firmware") {
-      if (h.firmware.empty()) h.firmware = value;
-    } else if (key == "panel") {
-      if (h.panel.empty()) h.panel = value;
-    } else if (key == "start") {
-      if (!late) h.start = value;
-    } else if (key == "columns") {
-      // documentation for readers of the text
-    } else if (warnedKeys_.insert(std::string(key)).second) {
-      Warn("unknown header key " + Quoted(key) + " skipped");
-    }
-  }
-
-  bool FrameLine(std::string_view line) {
-    auto words = Words(line);
-    if (words.size() != 4) {
-      return Fail("a frame line has 4 fields (time, direction, count, hex), this one has " +
-                  std::to_string(words.size()));
-    }
-    Frame f;
-    if (!ParseDecimal(words[0], f.us, kMaxTimeDigits)) return Fail("bad time " + Quoted(words[0]));
-    if (f.us < lastUs_) {
-      return Fail("time " + std::to_string(f.us) + " is earlier than the line before (" +
-                  std::to_string(lastUs_) + ")");
-    }
-    if (words[1] == "H>D") {
-      f.dir = Direction::kHostToDevice;
-    } else if (words[1] == "D>H") {
-      f.dir = Direction::kDeviceToHost;
-    } else {
-      return Fail("the direction is H>D or D>H, not " + Quoted(words[1]));
-    }
-    int64_t count = 0;
-    const int max = MaxFrameBytes(r_.header.link, f.dir);
-    if (!ParseDecimal(words[2], count, 9) || count < 1) {
-      return Fail("bad byte count " + Quoted(words[2]));
-    }
-    if (count > max) {
-      return Fail("a frame of " + std::to_string(count) + " bytes is longer than a " +
-                  LinkKindName(r_.header.link) + " link carries (" + std::to_string(max) + ")");
-    }
-    std::string_view hex = words[3];
-    if (hex.size() != static_cast<size_t>(count) * 2) {
-      return Fail(std::to_string(count) + " bytes announced, " + std::to_string(hex.size()) +
-                  " hex digits found");
-    }
-    f.bytes.resize(static_cast<size_t>(count));
-    for (size_t i = 0; i < f.bytes.size(); ++i) {
-      int hi = HexDigit(hex[2 * i]);
-      int lo = HexDigit(hex[2 * i + 1]);
-      if (hi < 0 || lo < 0) return Fail("bad hex digits " + Quoted(hex.substr(2 * i, 2)));
-      f.bytes[i] = static_cast<uint8_t>(hi * 16 + lo);
-    }
-    lastUs_ = f.us;
-    r_.frames.push_back(std::move(f));
-    return true;
-  }
-
-  bool Fail(const std::string& what) {
-    r_.errorLine = lineNo_;
-    r_.error = "line " + std::to_string(lineNo_) + ": " + what;
-    return false;
-  }
-  void Warn(const std::string& what) {
-    r_.warnings.push_back("line " + std::to_string(lineNo_) + ": " + what);
-  }
-
-  ParseResult& r_;
-  int lineNo_ = 0;
-  bool versionSeen_ = false;
-  int64_t lastUs_ = 0;
-  std::set<std::string> warnedKeys_;
-};
+constexpr const char* kNotCapture = "not a capture: the first line must be \"# vantrel-capture 1\"";
 
 }  // namespace
+
+LineParser::Kind LineParser::Fail(const std::string& what) {
+  if (!error_.empty()) return Kind::kError;
+  errorLine_ = std::max<int64_t>(lineNo_, 1);
+  error_ = "line " + std::to_string(errorLine_) + ": " + what;
+  return Kind::kError;
+}
+
+LineParser::Kind LineParser::Refuse(const std::string& what) {
+  if (!error_.empty()) return Kind::kError;
+  ++lineNo_;
+  return Fail(what);
+}
+
+void LineParser::Warn(const std::string& what) {
+  if (warnings_.size() < 100) warnings_.push_back("line " + std::to_string(lineNo_) + ": " + what);
+}
+
+std::vector<std::string> LineParser::TakeWarnings() {
+  std::vector<std::string> out;
+  out.swap(warnings_);
+  return out;
+}
+
+void LineParser::Resume(int64_t lineNo, int64_t lastUs, LinkKind link) {
+  versionSeen_ = true;
+  lineNo_ = lineNo;
+  lastUs_ = lastUs;
+  header_.link = link;
+  textWithoutFrame_ = 0;
+}
+
+void LineParser::CutOff() {
+  if (!error_.empty()) error_ += " (the file ends in the middle of this line: cut off)";
+}
+
+void LineParser::End() {
+  if (!versionSeen_) Fail("no \"# vantrel-capture 1\" line: not a capture");
+}
+
+LineParser::Kind LineParser::Feed(std::string_view line) {
+  if (!error_.empty()) return Kind::kError;
+  ++lineNo_;
+  if (line.size() > kMaxLineBytes) {
+    return Fail("longer than " + std::to_string(kMaxLineBytes) + " bytes: not a capture line");
+  }
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  const bool frameLine = !line.empty() && line.front() != '#' && !Trim(line).empty();
+  if (!frameLine) {
+    textWithoutFrame_ += line.size() + 1;
+    if (textWithoutFrame_ > kMaxTextWithoutFrame) {
+      return Fail("more than " + std::to_string(kMaxTextWithoutFrame >> 10) +
+                  " KiB of header, comment and blank lines without a frame");
+    }
+    if (Trim(line).empty()) return Kind::kOther;
+    return HeaderOrComment(line.substr(1));
+  }
+  if (!versionSeen_) return Fail(kNotCapture);
+  return FrameLine(line);
+}
+
+LineParser::Kind LineParser::HeaderOrComment(std::string_view body) {
+  body = Trim(body);
+  if (!versionSeen_) {
+    std::string_view w[2];
+    if (Split(body, w, 2) != 2 || w[0] != kFormatName) return Fail(kNotCapture);
+    int64_t version = 0;
+    if (!ParseDecimal(w[1], version, 9) || version != kFormatVersion) {
+      return Fail("unknown format version " + Quoted(w[1]) + " (this program reads " +
+                  std::to_string(kFormatVersion) + ")");
+    }
+    header_.version = static_cast<int>(version);
+    versionSeen_ = true;
+    return Kind::kOther;
+  }
+  size_t keyEnd = 0;
+  while (keyEnd < body.size() &&
+         (std::islower(static_cast<unsigned char>(body[keyEnd])) ||
+          std::isdigit(static_cast<unsigned char>(body[keyEnd])) || body[keyEnd] == '-')) {
+    ++keyEnd;
+  }
+  if (keyEnd == 0 || keyEnd >= body.size() || body[keyEnd] != ':') return Kind::kOther;
+  Key(body.substr(0, keyEnd), Trim(body.substr(keyEnd + 1)));
+  return Kind::kOther;
+}
+
+void LineParser::Key(std::string_view key, std::string_view value) {
+  Header& h = header_;
+  const bool late = frames_ > 0;
+  if (key == "program") {
+    if (!late) h.program = value;
+  } else if (key == "link") {
+    std::string_view first[1];
+    const bool any = Split(value, first, 1) > 0;
+    h.link = any ? KindFromWord(first[0]) : LinkKind::kUnknown;
+    if (h.link == LinkKind::kUnknown && any && first[0] != "unknown") {
+      Warn("unknown link kind " + Quoted(value));
+    }
+    h.linkDetail = any ? std::string(Trim(Trim(value).substr(first[0].size()))) : "";
+  } else if (key == "firmware") {
+    if (h.firmware.empty()) h.firmware = value;
+  } else if (key == "panel") {
+    if (h.panel.empty()) h.panel = value;
+  } else if (key == "start") {
+    if (!late) h.start = value;
+  } else if (key == "columns") {
+    // documentation for readers of the text
+  } else if (std::find(warnedKeys_.begin(), warnedKeys_.end(), key) == warnedKeys_.end()) {
+    if (warnedKeys_.size() < 64) warnedKeys_.emplace_back(key);
+    Warn("unknown header key " + Quoted(key) + " skipped");
+  }
+}
+
+LineParser::Kind LineParser::FrameLine(std::string_view line) {
+  std::string_view w[4];
+  const int n = Split(line, w, 4);
+  if (n != 4) {
+    const int words = n <= 4 ? n : CountWords(line);
+    return Fail("a frame line has 4 fields (time, direction, count, hex), this one has " +
+                (words > 63 ? std::string("more") : std::to_string(words)));
+  }
+  int64_t us = 0;
+  if (!ParseDecimal(w[0], us, kMaxTimeDigits)) {
+    if (AllDigits(w[0])) {
+      return Fail("bad time " + Quoted(w[0]) + ": longer than " + std::to_string(kMaxTimeDigits) +
+                  " digits (about 31 years of microseconds)");
+    }
+    return Fail("bad time " + Quoted(w[0]));
+  }
+  if (us < lastUs_) {
+    return Fail("time " + std::to_string(us) + " is earlier than the line before (" +
+                std::to_string(lastUs_) + ")");
+  }
+  Direction dir;
+  if (w[1] == "H>D") {
+    dir = Direction::kHostToDevice;
+  } else if (w[1] == "D>H") {
+    dir = Direction::kDeviceToHost;
+  } else {
+    return Fail("the direction is H>D or D>H, not " + Quoted(w[1]));
+  }
+  int64_t count = 0;
+  const int max = MaxFrameBytes(header_.link, dir);
+  if (!ParseDecimal(w[2], count, 9) || count < 1) return Fail("bad byte count " + Quoted(w[2]));
+  if (count > max) {
+    return Fail("a frame of " + std::to_string(count) + " bytes is longer than a " +
+                LinkKindName(header_.link) + " link carries (" + std::to_string(max) + ")");
+  }
+  const std::string_view hex = w[3];
+  if (hex.size() != static_cast<size_t>(count) * 2) {
+    return Fail(std::to_string(count) + " bytes announced, " + std::to_string(hex.size()) +
+                " hex digits found");
+  }
+  for (int64_t i = 0; i < count; ++i) {
+    const int hi = HexDigit(hex[2 * i]);
+    const int lo = HexDigit(hex[2 * i + 1]);
+    if (hi < 0 || lo < 0) return Fail("bad hex digits " + Quoted(hex.substr(2 * i, 2)));
+    frame_[i] = static_cast<uint8_t>(hi * 16 + lo);
+  }
+  frameUs_ = us;
+  frameDir_ = dir;
+  frameLen_ = static_cast<int>(count);
+  lastUs_ = us;
+  ++frames_;
+  textWithoutFrame_ = 0;
+  return Kind::kFrame;
+}
+
+void LineParser::CopyFrame(Frame& out) const {
+  out.us = frameUs_;
+  out.dir = frameDir_;
+  out.bytes.assign(frame_, frame_ + frameLen_);
+}
 
 const char* LinkKindName(LinkKind kind) {
   switch (kind) {
@@ -279,19 +321,33 @@ void AppendFrameLine(std::string& out, int64_t us, Direction dir, const uint8_t*
   int n = std::snprintf(head, sizeof head, "%lld %s %d ", static_cast<long long>(us),
                         dir == Direction::kHostToDevice ? "H>D" : "D>H", len);
   out.append(head, static_cast<size_t>(n));
-  const size_t at = out.size();
-  out.resize(at + static_cast<size_t>(len) * 2 + 1);
-  char* p = out.data() + at;
-  for (int i = 0; i < len; ++i) {
-    *p++ = kHex[bytes[i] >> 4];
-    *p++ = kHex[bytes[i] & 0x0F];
-  }
-  *p = '\n';
+  AppendHex(out, std::span<const uint8_t>(bytes, static_cast<size_t>(len)));
+  out.push_back('\n');
 }
 
 ParseResult ParseCapture(std::string_view text) {
   ParseResult r;
-  Parser(r).Run(text);
+  LineParser p;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t end = text.find('\n', pos);
+    const bool whole = end != std::string_view::npos;
+    const std::string_view line = text.substr(pos, whole ? end - pos : std::string_view::npos);
+    pos = whole ? end + 1 : text.size();
+    const LineParser::Kind kind = p.Feed(line);
+    if (kind == LineParser::Kind::kFrame) {
+      r.frames.emplace_back();
+      p.CopyFrame(r.frames.back());
+    } else if (kind == LineParser::Kind::kError) {
+      if (!whole) p.CutOff();
+      break;
+    }
+  }
+  p.End();
+  r.header = p.GetHeader();
+  r.warnings = p.TakeWarnings();
+  r.error = p.Error();
+  r.errorLine = p.ErrorLine();
   return r;
 }
 

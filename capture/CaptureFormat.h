@@ -47,11 +47,78 @@ std::string HeaderLine(std::string_view key, std::string_view value);
 // "<us> <H>D|D>H> <count> <hex>\n" appended to out.
 void AppendFrameLine(std::string& out, int64_t us, Direction dir, const uint8_t* bytes, int len);
 
+// Bounds on what a reader takes in: a longer line, or more header, comment and blank
+// text between two frames, is refused (a frame of 4096 bytes is 8192 digits).
+constexpr size_t kMaxLineBytes = 16384;
+constexpr size_t kMaxTextWithoutFrame = 1u << 20;
+// Times have at most 15 digits (about 31 years): arithmetic on them never overflows.
+constexpr int kMaxTimeDigits = 15;
+constexpr int64_t kMaxTimeUs = 999999999999999;
+
+// Reads a capture line by line: the header, then frames. The first line it cannot read
+// ends it with an error naming the line.
+class LineParser {
+ public:
+  enum class Kind { kOther, kFrame, kError };
+
+  // One line without its line end ("\r" is dropped). After kError, stays there.
+  Kind Feed(std::string_view line);
+  // The line count of a whole text: a last line without its line end is cut off.
+  void CutOff();
+  // A text that ends: without a format line it was not a capture.
+  void End();
+  // Carries on after a frame line known to be good (a reader starting at a known place).
+  void Resume(int64_t lineNo, int64_t lastUs, LinkKind link);
+
+  // The frame of the last kFrame (valid until the next Feed).
+  int64_t FrameUs() const { return frameUs_; }
+  Direction FrameDir() const { return frameDir_; }
+  const uint8_t* FrameBytes() const { return frame_; }
+  int FrameLen() const { return frameLen_; }
+  void CopyFrame(Frame& out) const;
+
+  bool VersionSeen() const { return versionSeen_; }
+  int64_t LineNo() const { return lineNo_; }
+  int64_t LastUs() const { return lastUs_; }
+  uint64_t FrameCount() const { return frames_; }
+  const Header& GetHeader() const { return header_; }
+  LinkKind Link() const { return header_.link; }
+  const std::string& Error() const { return error_; }
+  int64_t ErrorLine() const { return errorLine_; }
+  // Warnings since the last call.
+  std::vector<std::string> TakeWarnings();
+  // Ends reading with an error on the current line.
+  Kind Fail(const std::string& what);
+  // Ends reading with an error on the next line (one that could not be read whole).
+  Kind Refuse(const std::string& what);
+
+ private:
+  Kind HeaderOrComment(std::string_view body);
+  void Key(std::string_view key, std::string_view value);
+  Kind FrameLine(std::string_view line);
+  void Warn(const std::string& what);
+
+  Header header_;
+  int64_t lineNo_ = 0;
+  bool versionSeen_ = false;
+  int64_t lastUs_ = 0;
+  uint64_t frames_ = 0;
+  size_t textWithoutFrame_ = 0;
+  std::vector<std::string> warnedKeys_;
+  std::vector<std::string> warnings_;
+  std::string error_;
+  int64_t errorLine_ = 0;
+  int64_t frameUs_ = 0;
+  Direction frameDir_ = Direction::kDeviceToHost;
+  int frameLen_ = 0;
+  uint8_t frame_[4096];
+};
+
 struct ParseResult {
   Header header;
   std::vector<Frame> frames;  // every frame before the first error
   std::string error;          // "line N: ..." when the text could not be read to its end
-  int errorLine = 0;          // 1-based, 0 without error
+  int64_t errorLine = 0;      // 1-based, 0 without error
   std::vector<std::string> warnings;
   bool Ok() const { return error.empty(); }
 };

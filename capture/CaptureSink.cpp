@@ -9,7 +9,13 @@ namespace capture {
 
 namespace {
 constexpr int kZstdLevel = 3;
+constexpr uint32_t kSkippableMagic = 0x184D2A5E;
+constexpr uint32_t kSeekTableMagic = 0x8F92EAB1;
+
+void PutLe32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
+}  // namespace
 
 bool IsCompressedName(const std::string& path) {
   return path.size() > 4 && path.compare(path.size() - 4, 4, ".zst") == 0;
@@ -24,6 +30,9 @@ bool CaptureSink::Open(const std::string& path) {
   path_ = path;
   error_.clear();
   bytesOnDisk_ = 0;
+  frames_.clear();
+  frameStart_ = 0;
+  frameText_ = 0;
   file_ = std::fopen(path.c_str(), "wb");
   if (file_ == nullptr) return Fail("cannot create", errno);
   if (IsCompressedName(path)) {
@@ -64,10 +73,38 @@ bool CaptureSink::Compress(std::string_view text, int mode) {
   }
 }
 
+bool CaptureSink::EndFrame() {
+  if (frameText_ == 0) return true;
+  if (!Compress({}, ZSTD_e_end)) return false;
+  frames_.push_back({static_cast<uint32_t>(bytesOnDisk_ - frameStart_),
+                     static_cast<uint32_t>(frameText_)});
+  frameStart_ = bytesOnDisk_;
+  frameText_ = 0;
+  return true;
+}
+
+bool CaptureSink::WriteSeekTable() {
+  std::string table;
+  const uint32_t size = static_cast<uint32_t>(frames_.size() * 8 + 9);
+  PutLe32(table, kSkippableMagic);
+  PutLe32(table, size);
+  for (const FrameSize& f : frames_) {
+    PutLe32(table, f.compressed);
+    PutLe32(table, f.text);
+  }
+  PutLe32(table, static_cast<uint32_t>(frames_.size()));
+  table.push_back('\0');  // no checksums
+  PutLe32(table, kSeekTableMagic);
+  return Put(table.data(), table.size());
+}
+
 bool CaptureSink::Write(std::string_view text) {
   if (file_ == nullptr || !error_.empty()) return false;
-  if (zstd_ != nullptr) return Compress(text, ZSTD_e_continue);
-  return Put(text.data(), text.size());
+  if (zstd_ == nullptr) return Put(text.data(), text.size());
+  // Frames end between writes (a write is whole lines), so none splits a line.
+  if (!Compress(text, ZSTD_e_continue)) return false;
+  frameText_ += text.size();
+  return frameText_ < kFrameText || EndFrame();
 }
 
 bool CaptureSink::Flush() {
@@ -79,7 +116,7 @@ bool CaptureSink::Flush() {
 
 bool CaptureSink::Close() {
   if (file_ == nullptr) return error_.empty();
-  if (zstd_ != nullptr && error_.empty()) Compress({}, ZSTD_e_end);
+  if (zstd_ != nullptr && error_.empty() && EndFrame()) WriteSeekTable();
   if (std::fclose(file_) != 0) Fail("cannot write", errno);
   file_ = nullptr;
   ZSTD_freeCCtx(zstd_);

@@ -1,4 +1,7 @@
-// Where a capture's text goes: a plain file, or a zstd stream when the name ends in ".zst".
+// Where a capture's text goes: a plain file, or zstd when the name ends in ".zst". A
+// compressed capture is a run of independent zstd frames of a few MB of text each and, once
+// closed, a seek table in a skippable frame at the end (zstd's seekable layout): `zstdcat`
+// reads it whole, our reader starts at any frame.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +32,7 @@ class CaptureSink {
   // Everything written so far reaches the file (a compressed stream is flushed to a
   // block boundary, so a reader can decompress it up to here).
   bool Flush();
-  // Ends the compressed stream and closes the file.
+  // Ends the compressed stream (writing the seek table) and closes the file.
   bool Close();
 
   uint64_t BytesOnDisk() const { return bytesOnDisk_; }
@@ -37,7 +40,11 @@ class CaptureSink {
   const std::string& Path() const { return path_; }
 
  private:
+  static constexpr size_t kFrameText = 4u << 20;  // text in one compressed frame
+
   bool Compress(std::string_view text, int mode);
+  bool EndFrame();
+  bool WriteSeekTable();
   bool Put(const void* data, size_t len);
   bool Fail(const char* what, int err);
 
@@ -47,6 +54,13 @@ class CaptureSink {
   std::vector<char> out_;
   uint64_t bytesOnDisk_ = 0;
   std::string error_;
+  struct FrameSize {
+    uint32_t compressed;
+    uint32_t text;
+  };
+  std::vector<FrameSize> frames_;  // the compressed frames ended so far
+  uint64_t frameStart_ = 0;        // bytes on disk where the open frame began
+  size_t frameText_ = 0;           // text in the open frame
 };
 
 }  // namespace capture

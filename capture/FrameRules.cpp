@@ -2,16 +2,36 @@
 
 #include <algorithm>
 
+#include "capture/HexCodec.h"
+
 namespace capture {
 
-namespace {
-int HexDigit(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+size_t FrameLength(const uint8_t* frame, size_t len) {
+  if (frame == nullptr || len == 0) return 0;
+  size_t own = 0;
+  switch (frame[0]) {
+    case 0x02:
+      own = len >= 3 ? frame[2] + 3u : 0;
+      break;
+    case 0xF1:
+    case 0xF3:
+      own = 8;
+      break;
+    case 0xF2:
+    case 0xF4:
+    case 0xF5:
+      own = 64;
+      break;
+    default:
+      return 0;
+  }
+  return std::min(own, len);
 }
-}  // namespace
+
+size_t RecordedLength(const uint8_t* frame, size_t len) {
+  const size_t own = FrameLength(frame, len);
+  return own > 0 ? own : len;
+}
 
 Bytes CommandKey(const uint8_t* frame, int len) {
   if (frame == nullptr || len <= 0) return {};
@@ -26,14 +46,15 @@ Bytes CommandKey(const uint8_t* frame, int len) {
   return Bytes(frame, frame + keep);
 }
 
-bool IsReplyTo(const Bytes& command, const uint8_t* reply, int len) {
-  if (command.empty() || reply == nullptr || len < 1) return false;
-  if (command[0] == 0x02) {
-    return command.size() >= 4 && len >= 4 && reply[0] == 0x02 && reply[1] == command[1] &&
-           reply[3] == command[3];
-  }
-  if (command[0] == 0xF1 || command[0] == 0xF2) return reply[0] == 0xF3 || reply[0] == 0xF4;
-  return false;
+bool IsReplyTo(const uint8_t* cmd, int cmdLen, const uint8_t* reply, int len) {
+  if (cmd == nullptr || cmdLen < 1 || reply == nullptr || len < 1) return false;
+  if (cmd[0] == 0xF1 || cmd[0] == 0xF2) return reply[0] == 0xF3 || reply[0] == 0xF4;
+  if (cmd[0] != 0x02 || len < 4 || reply[0] != 0x02) return false;
+  if (reply[1] == 0x4B && reply[2] != 2) return false;  // a data report
+  if (reply[1] == 0x4D) return false;                   // a coordinate report
+  if (cmdLen < 4) return reply[1] == 0x4C || reply[1] == 0x4E;
+  const bool group = reply[1] == cmd[1] || (reply[1] == 0x4B && cmd[1] == 0x4E);
+  return group && reply[3] == cmd[3];
 }
 
 Bytes NegativeAck(const Bytes& command) {
@@ -47,8 +68,8 @@ Bytes DecodeSerialPacket(const uint8_t* packet, int len) {
   }
   Bytes out;
   for (int i = 1; i + 1 < len - 1; i += 2) {
-    const int hi = HexDigit(packet[i]);
-    const int lo = HexDigit(packet[i + 1]);
+    const int hi = HexDigit(static_cast<char>(packet[i]));
+    const int lo = HexDigit(static_cast<char>(packet[i + 1]));
     if (hi < 0 || lo < 0) return Bytes(packet, packet + len);
     out.push_back(static_cast<uint8_t>(hi * 16 + lo));
   }

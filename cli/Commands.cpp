@@ -20,6 +20,7 @@
 #include "analysis/Limits.h"
 #include "analysis/LimitsCheck.h"
 #include "capture/CCaptureRecorder.h"
+#include "capture/HexCodec.h"
 #include "cli/Interrupt.h"
 #include "cli/LearnRuns.h"
 #include "cli/Reports.h"
@@ -35,13 +36,7 @@ using Result = ControllerSession::Result;
 namespace {
 
 std::string Hex(const uint8_t* b, size_t n) {
-  std::string out;
-  char h[4];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(h, sizeof h, i ? " %02X" : "%02X", b[i]);
-    out += h;
-  }
-  return out;
+  return capture::ToHex(std::span<const uint8_t>(b, n), ' ');
 }
 
 int ExitFor(Result r) {

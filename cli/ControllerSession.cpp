@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "analysis/ScanAssembler.h"
+#include "capture/FrameRules.h"
 #include "cli/Interrupt.h"
 #include "cli/Progress.h"
 #include "control/CProfileFile.h"
@@ -34,16 +35,6 @@ std::string Hex2(uint8_t v) {
   char b[4];
   std::snprintf(b, sizeof b, "%02X", v);
   return b;
-}
-
-// A reply to the frame: same group (data-stream acknowledgements may also come with
-// the data report group and N = 2) and the same sub-command; data reports never match.
-bool IsReplyTo(const ControllerSession::Frame& f, const uint8_t* cmd, int cmdLen) {
-  if (f.size() < 4 || f[0] != 0x02) return false;
-  if (f[1] == 0x4B && f[2] != 2) return false;
-  if (f[1] == 0x4D) return false;
-  if (cmdLen < 4) return f[1] == 0x4C || f[1] == 0x4E;
-  return (f[1] == cmd[1] || (f[1] == 0x4B && cmd[1] == 0x4E)) && f[3] == cmd[3];
 }
 
 // The status of an acknowledgement or query reply; version and panel replies carry no
@@ -243,7 +234,7 @@ ControllerSession::Result ControllerSession::Exchange(const std::string& cmd, in
       return Fail(Result::kTimeout,
                   "no reply to \"" + cmd + "\" within " + std::to_string(timeoutMs) + " ms");
     }
-    if (!IsReplyTo(*f, frame, n)) continue;
+    if (!capture::IsReplyTo(frame, n, f->data(), static_cast<int>(f->size()))) continue;
     if (reply) *reply = *f;
     if (ReplyOk(*f)) return Result::kOk;
     return Fail(Result::kRefused, "the controller refused \"" + cmd + "\" (status " +

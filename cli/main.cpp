@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/CaptureConvert.h"
 #include "cli/Commands.h"
 #include "cli/HidCommands.h"
 #include "cli/Interrupt.h"
@@ -96,13 +97,16 @@ int main(int argc, char** argv) {
   auto* capture = app.add_subcommand("capture",
                                      "N complete scans of a stream as CSV (one row "
                                      "per scan, one column per electrode)");
-  capture->add_option("stream", stream, kStreamHelp)->required();
+  // Not marked required: "convert" below would be taken for it.
+  capture->add_option("stream", stream, std::string(kStreamHelp) + " (required)");
   capture->add_option("--scans", scans, "complete scans (default 50)")
       ->check(CLI::Range(1, 10000000));
   capture->add_option("--csv", csv, "CSV file (default: standard output)");
   capture->add_option("--record", record,
                       "also record the whole session as a capture file (a name ending in "
                       ".zst is compressed); without --csv no CSV is written");
+  ConvertArgs convertArgs;
+  auto* convert = AddCaptureConvert(*capture, convertArgs);
 
   auto* stats = app.add_subcommand("stats",
                                    "per-electrode statistics of N scans: min, max, "
@@ -220,6 +224,11 @@ int main(int argc, char** argv) {
   if (*hid) return RunHid(descriptorFile, hidJson);
   if (*info) return RunInfo(g, json);
   if (*send) return RunSend(g, cmd, raw);
+  if (*convert) return RunCaptureConvert(convertArgs);
+  if (*capture && stream.empty()) {
+    std::cerr << "stream is required\nRun with --help for more information.\n";
+    return kExitCannotRun;
+  }
   if (*capture) return RunCapture(g, stream, scans, csv, record);
   if (*stats) return RunStats(g, stream, scans, json, csv);
   if (*test) return RunTest(g, t);

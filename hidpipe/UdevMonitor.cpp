@@ -1,9 +1,7 @@
 #include "UdevMonitor.h"
 
 #include <libudev.h>
-#include <poll.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,37 +9,19 @@
 
 namespace hidpipe {
 
-UdevMonitor::UdevMonitor(NoticeHub& hub) : hub_(hub) {}
+UdevMonitor::UdevMonitor(NoticeHub& hub)
+    : hub_(hub), watch_("hidraw", [this](udev_device* dev) { onEvent(dev); }) {}
 
 UdevMonitor::~UdevMonitor() {
   stop();
 }
 
 bool UdevMonitor::start() {
-  if (thread_.joinable()) return true;
-  udev_ = udev_new();
-  if (udev_ == nullptr) return false;
-  monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
-  if (monitor_ == nullptr ||
-      udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr) < 0 ||
-      udev_monitor_enable_receiving(monitor_) < 0) {
-    stop();
-    return false;
-  }
-  // Listening before the scan: a device plugged in between is not missed.
-  learnPresentDevices();
-  wake_.clear();
-  thread_ = std::thread([this] { run(); });
-  return true;
+  return watch_.start([this](udev* u) { learnPresentDevices(u); });
 }
 
 void UdevMonitor::stop() {
-  if (thread_.joinable()) {
-    wake_.signal();
-    thread_.join();
-  }
-  if (monitor_ != nullptr) monitor_ = udev_monitor_unref(monitor_);
-  if (udev_ != nullptr) udev_ = udev_unref(udev_);
+  watch_.stop();
   known_.clear();
 }
 
@@ -63,14 +43,14 @@ std::optional<DeviceIdentity> UdevMonitor::identityOf(udev_device* dev) {
   return id;
 }
 
-void UdevMonitor::learnPresentDevices() {
-  udev_enumerate* en = udev_enumerate_new(udev_);
+void UdevMonitor::learnPresentDevices(udev* u) {
+  udev_enumerate* en = udev_enumerate_new(u);
   if (en == nullptr) return;
   udev_enumerate_add_match_subsystem(en, "hidraw");
   udev_enumerate_scan_devices(en);
   udev_list_entry* entry;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(en)) {
-    udev_device* dev = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry));
+    udev_device* dev = udev_device_new_from_syspath(u, udev_list_entry_get_name(entry));
     if (dev == nullptr) continue;
     const char* node = udev_device_get_devnode(dev);
     const auto id = identityOf(dev);
@@ -97,22 +77,6 @@ void UdevMonitor::onEvent(udev_device* dev) {
       known_.erase(it);
     }
     hub_.post(HIDPIPE_REMOVAL, std::move(path));
-  }
-}
-
-void UdevMonitor::run() {
-  const int monitorFd = udev_monitor_get_fd(monitor_);
-  for (;;) {
-    pollfd fds[2] = {{wake_.fd(), POLLIN, 0}, {monitorFd, POLLIN, 0}};
-    const int r = ::poll(fds, 2, -1);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0 || fds[0].revents != 0) return;
-    if (fds[1].revents != 0) {
-      udev_device* dev = udev_monitor_receive_device(monitor_);
-      if (dev == nullptr) continue;
-      onEvent(dev);
-      udev_device_unref(dev);
-    }
   }
 }
 

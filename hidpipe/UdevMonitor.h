@@ -4,14 +4,12 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "NoticePath.h"
-#include "WakeEvent.h"
+#include "UdevWatch.h"
 
 struct udev;
 struct udev_device;
-struct udev_monitor;
 
 namespace hidpipe {
 
@@ -29,17 +27,13 @@ class UdevMonitor {
   void stop();
 
  private:
-  void run();
-  void learnPresentDevices();
+  void learnPresentDevices(udev* u);
   void onEvent(udev_device* dev);
   static std::optional<DeviceIdentity> identityOf(udev_device* dev);
 
   NoticeHub& hub_;
-  WakeEvent wake_;
-  udev* udev_ = nullptr;
-  udev_monitor* monitor_ = nullptr;
-  std::thread thread_;
-  std::map<std::string, std::string> known_;  // device node -> notice path (thread only)
+  std::map<std::string, std::string> known_;  // device node -> notice path (watch thread)
+  UdevWatch watch_;                           // last: stopped before known_ goes
 };
 
 }  // namespace hidpipe

@@ -4,10 +4,8 @@
 #pragma once
 
 #include <functional>
-#include <thread>
 
-struct udev;
-struct udev_monitor;
+#include "hidpipe/UdevWatch.h"
 
 class CSerialDeviceWatch {
  public:
@@ -22,11 +20,6 @@ class CSerialDeviceWatch {
   void Stop();
 
  private:
-  void Run();
-
   std::function<void()> onChange_;
-  udev* udev_ = nullptr;
-  udev_monitor* monitor_ = nullptr;
-  int stopFd_ = -1;
-  std::thread thread_;
+  hidpipe::UdevWatch watch_;
 };

@@ -4,8 +4,9 @@
 #include <QTimer>
 
 #include "capture/CReplayLink.h"
-#include "capture/CaptureFile.h"
+#include "capture/CaptureReader.h"
 #include "capture/FrameRules.h"
+#include "capture/HexCodec.h"
 #include "shell/CMainFrame.h"
 #include "shell/CReplayBar.h"
 #include "shell/CVantrelToolApp.h"
@@ -23,9 +24,7 @@ QString SizeText(uint64_t bytes) {
 }
 
 QString HexText(const capture::Bytes& bytes) {
-  QString out;
-  for (uint8_t b : bytes) out += QStringLiteral("%1 ").arg(b, 2, 16, QLatin1Char('0')).toUpper();
-  return out.trimmed();
+  return QString::fromStdString(capture::ToHex(bytes, ' '));
 }
 
 }  // namespace
@@ -39,6 +38,8 @@ CCaptureControl::CCaptureControl(CVantrelToolApp& app)
 }
 
 CCaptureControl::~CCaptureControl() {
+  // An opening still under way ends first; what it posts is dropped with this object.
+  if (opener_.joinable()) opener_.join();
   app_.Ctrl().SetRecorder(nullptr);
   recorder_->Stop();
   delete bar_;
@@ -138,39 +139,57 @@ void CCaptureControl::OnOpenCaptureCommand() {
   if (!path.isEmpty()) OpenReplay(path);
 }
 
-bool CCaptureControl::OpenReplay(const QString& path) {
-  capture::ParseResult r = capture::LoadCapture(path.toStdString());
-  const QString name = QFileInfo(path).fileName();
-  if (r.frames.empty()) {
-    const QString why =
-        r.Ok() ? QStringLiteral("it holds no frames") : QString::fromStdString(r.error);
-    Message(QMessageBox::Warning, QStringLiteral("Cannot replay %1:\n%2").arg(path, why));
-    return false;
+bool CCaptureControl::OpenReplay(const QString& path, bool linkOnFailure) {
+  if (opening_) return false;
+  if (opener_.joinable()) opener_.join();
+  opening_ = true;
+  // The header and first frames are read, and indexing started, on a thread of its own.
+  opener_ = std::thread([this, path, linkOnFailure] {
+    std::string error;
+    auto reader = capture::CaptureReader::Open(path.toStdString(), error);
+    QMetaObject::invokeMethod(
+        this,
+        [this, path, reader, error = QString::fromStdString(error), linkOnFailure] {
+          FinishOpen(path, reader, error, linkOnFailure);
+        },
+        Qt::QueuedConnection);
+  });
+  return true;
+}
+
+void CCaptureControl::FinishOpen(const QString& path,
+                                 std::shared_ptr<capture::CaptureReader> reader,
+                                 const QString& error, bool linkOnFailure) {
+  if (opener_.joinable()) opener_.join();
+  opening_ = false;
+  if (!reader) {
+    Message(QMessageBox::Warning, QStringLiteral("Cannot replay %1:\n%2").arg(path, error));
+    if (linkOnFailure) app_.OpenConfiguredLink();
+    return;
   }
-  if (!r.Ok()) {
+  const capture::CaptureReader::Progress read = reader->GetProgress();
+  if (read.done && !read.error.empty()) {
     Message(QMessageBox::Warning, QStringLiteral("%1: %2\nThe %3 frames before it are replayed.")
-                                      .arg(path, QString::fromStdString(r.error))
-                                      .arg(r.frames.size()));
+                                      .arg(path, QString::fromStdString(read.error))
+                                      .arg(read.frames));
   }
   if (IsReplaying()) CloseReplay();
-  player_ = std::make_shared<capture::CReplayPlayer>(r.header, std::move(r.frames));
+  player_ = std::make_shared<capture::CReplayPlayer>(reader);
   CTransCtrl& ctrl = app_.Ctrl();
   ctrl.Close();
   ctrl.SetLinkFactory(
       [player = player_](int) { return std::make_unique<capture::CReplayLink>(player); });
-  const bool opened = ctrl.Open(capture::CReplayLink::LinkTypeOf(r.header), nullptr) == 1;
+  const bool opened = ctrl.Open(capture::CReplayLink::LinkTypeOf(reader->GetHeader()), nullptr) == 1;
   app_.SetLinkStatus(opened ? LinkStatus::kConnected : LinkStatus::kDisconnected);
 
-  bar_ = new CReplayBar(player_, name, app_.MainFrame());
+  bar_ = new CReplayBar(player_, QFileInfo(path).fileName(), app_.MainFrame());
   connect(bar_, &CReplayBar::closed, this,
           [this] { QTimer::singleShot(0, this, &CCaptureControl::CloseReplay); });
-  for (const std::string& w : r.warnings) bar_->SetMessage(QString::fromStdString(w));
   bar_->show();
   replayTimer_ = new QTimer(this);
   replayTimer_->setInterval(kStatusMs);
   connect(replayTimer_, &QTimer::timeout, this, &CCaptureControl::ShowUnanswered);
   replayTimer_->start();
-  return true;
 }
 
 void CCaptureControl::ShowUnanswered() {

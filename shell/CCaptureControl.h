@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 #include <memory>
+#include <thread>
 
 #include "capture/CCaptureRecorder.h"
 #include "capture/CReplayPlayer.h"
@@ -35,9 +36,12 @@ class CCaptureControl : public QObject {
   // "REC 1234 frames, 56.7 KB" while recording, else empty.
   QString RecordText() const;
 
-  // Plays the capture in place of the controller; false (with a message) when it holds
-  // nothing to play.
-  bool OpenReplay(const QString& path);
+  // Opens the capture off the user interface thread, then plays it in place of the
+  // controller. false when an opening is already under way. A capture that cannot be read
+  // or holds nothing to play is reported in a message; with linkOnFailure the configured
+  // link is opened instead.
+  bool OpenReplay(const QString& path, bool linkOnFailure = false);
+  bool IsOpeningReplay() const { return opening_; }
   // Ends the replay and opens the configured link again.
   void CloseReplay();
   bool IsReplaying() const { return player_ != nullptr; }
@@ -45,6 +49,8 @@ class CCaptureControl : public QObject {
   CReplayBar* Bar() const;
 
  private:
+  void FinishOpen(const QString& path, std::shared_ptr<capture::CaptureReader> reader,
+                  const QString& error, bool linkOnFailure);
   void UpdateRecordStatus();
   void ShowUnanswered();
   void Message(int icon, const QString& text);
@@ -56,4 +62,6 @@ class CCaptureControl : public QObject {
   std::shared_ptr<capture::CReplayPlayer> player_;
   QPointer<CReplayBar> bar_;
   QTimer* replayTimer_ = nullptr;
+  std::thread opener_;
+  bool opening_ = false;
 };

@@ -7,10 +7,12 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 constexpr int kRefreshMs = 100;
 constexpr int kSliderSteps = 10000;
+constexpr int kDragSeekMs = 40;
 }  // namespace
 
 CReplayBar::CReplayBar(std::shared_ptr<capture::CReplayPlayer> player, const QString& fileName,
@@ -39,12 +41,15 @@ CReplayBar::CReplayBar(std::shared_ptr<capture::CReplayPlayer> player, const QSt
   message_ = new QLabel(this);
   message_->setObjectName(QStringLiteral("replayMessage"));
   message_->setWordWrap(true);
+  indexing_ = new QLabel(this);
+  indexing_->setObjectName(QStringLiteral("replayIndexing"));
   grid->addWidget(play_, 0, 0);
   grid->addWidget(step_, 0, 1);
   grid->addWidget(speed_, 0, 2);
   grid->addWidget(position_, 0, 3);
   grid->addWidget(time_, 0, 4);
-  grid->addWidget(message_, 1, 0, 1, 5);
+  grid->addWidget(indexing_, 0, 5);
+  grid->addWidget(message_, 1, 0, 1, 6);
 
   connect(play_, &QPushButton::clicked, this, [this] {
     if (player_->IsPlaying()) {
@@ -61,23 +66,58 @@ CReplayBar::CReplayBar(std::shared_ptr<capture::CReplayPlayer> player, const QSt
   connect(speed_, &QComboBox::currentIndexChanged, this, [this](int i) {
     if (i >= 0 && i < int(std::size(kSpeeds))) player_->SetSpeed(kSpeeds[i]);
   });
-  // Dragging moves the replay where the slider is let go (or clicked).
+  // The replay follows the slider while it is dragged, and where it is let go or clicked.
+  dragSeek_ = new QTimer(this);
+  dragSeek_->setSingleShot(true);
+  dragSeek_->setInterval(kDragSeekMs);
+  connect(dragSeek_, &QTimer::timeout, this, &CReplayBar::SeekToSlider);
+  connect(position_, &QSlider::sliderMoved, this, [this] {
+    if (!dragSeek_->isActive()) dragSeek_->start();
+  });
   connect(position_, &QSlider::sliderReleased, this, [this] {
-    player_->Seek(player_->Duration() * position_->value() / kSliderSteps);
-    Refresh();
+    dragSeek_->stop();
+    SeekToSlider();
   });
   connect(position_, &QSlider::actionTriggered, this, [this](int action) {
-    if (action == QAbstractSlider::SliderMove) return;  // a drag, taken on release
-    QTimer::singleShot(0, this, [this] {
-      player_->Seek(player_->Duration() * position_->value() / kSliderSteps);
-      Refresh();
-    });
+    if (action == QAbstractSlider::SliderMove) return;  // a drag: followed above
+    QTimer::singleShot(0, this, &CReplayBar::SeekToSlider);
   });
   timer_ = new QTimer(this);
   timer_->setInterval(kRefreshMs);
   connect(timer_, &QTimer::timeout, this, &CReplayBar::Refresh);
   timer_->start();
   Refresh();
+}
+
+int CReplayBar::SliderValue(int64_t pos, int64_t duration) {
+  if (duration <= 0) return 0;
+  const double f = std::clamp(double(pos) / double(duration), 0.0, 1.0);
+  return int(f * kSliderSteps + 0.5);
+}
+
+int64_t CReplayBar::SliderTime(int value, int64_t duration) {
+  const double f = std::clamp(double(value) / kSliderSteps, 0.0, 1.0);
+  return int64_t(f * double(std::max<int64_t>(duration, 0)));
+}
+
+void CReplayBar::SeekToSlider() {
+  player_->Seek(SliderTime(position_->value(), player_->Duration()));
+  Refresh();
+}
+
+void CReplayBar::ShowIndexing() {
+  if (indexed_) return;
+  const capture::CaptureReader::Progress p = player_->Reader().GetProgress();
+  indexed_ = p.done;
+  indexing_->setText(p.done ? QString()
+                            : QStringLiteral("Indexing %1 %").arg(int(p.fraction * 100)));
+  if (p.done && !p.error.empty()) {
+    SetMessage(QStringLiteral("%1\nThe %2 frames before it are replayed.")
+                   .arg(QString::fromStdString(p.error))
+                   .arg(p.frames));
+  } else if (!p.warnings.empty() && Message().isEmpty()) {
+    SetMessage(QString::fromStdString(p.warnings.back()));
+  }
 }
 
 QString CReplayBar::TimeText(int64_t us) {
@@ -94,9 +134,8 @@ void CReplayBar::Refresh() {
   step_->setEnabled(!playing && !player_->AtEnd());
   const int64_t pos = player_->Position();
   const int64_t duration = player_->Duration();
-  if (!position_->isSliderDown()) {
-    position_->setValue(duration > 0 ? int(pos * kSliderSteps / duration) : 0);
-  }
+  if (!position_->isSliderDown()) position_->setValue(SliderValue(pos, duration));
+  ShowIndexing();
   time_->setText(TimeText(pos) + QStringLiteral(" / ") + TimeText(duration));
 }
 

@@ -1,5 +1,6 @@
-// The replay bar: play/pause, speed, position with time, one frame at a time, and what
-// the capture could not answer.
+// The replay bar: play/pause, speed, position with time (seeking while the slider is
+// dragged), one frame at a time, how far the capture is indexed, and what the capture
+// could not answer.
 #pragma once
 
 #include <QWidget>
@@ -29,6 +30,9 @@ class CReplayBar : public QWidget {
   QString Message() const;
   // "01:02.345".
   static QString TimeText(int64_t us);
+  // Slider steps for a position and back, without overflow at any capture length.
+  static int SliderValue(int64_t pos, int64_t duration);
+  static int64_t SliderTime(int value, int64_t duration);
 
  signals:
   // The user closed the bar: the replay ends.
@@ -38,6 +42,9 @@ class CReplayBar : public QWidget {
   void closeEvent(QCloseEvent* e) override;
 
  private:
+  void SeekToSlider();
+  void ShowIndexing();
+
   std::shared_ptr<capture::CReplayPlayer> player_;
   QPushButton* play_ = nullptr;
   QPushButton* step_ = nullptr;
@@ -45,5 +52,8 @@ class CReplayBar : public QWidget {
   QSlider* position_ = nullptr;
   QLabel* time_ = nullptr;
   QLabel* message_ = nullptr;
+  QLabel* indexing_ = nullptr;
   QTimer* timer_ = nullptr;
+  QTimer* dragSeek_ = nullptr;  // seeks at most this often while dragging
+  bool indexed_ = false;
 };

@@ -116,8 +116,10 @@ CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options
   captures_ = std::make_unique<CCaptureControl>(*this);
   // Recording from the start sees the link's first frames.
   if (!options.recordPath.isEmpty()) captures_->StartRecording(options.recordPath);
-  if (options.replayPath.isEmpty() || !captures_->OpenReplay(options.replayPath)) {
+  if (options.replayPath.isEmpty()) {
     OpenConfiguredLink();
+  } else {
+    captures_->OpenReplay(options.replayPath, true);  // the link instead when it cannot
   }
   if (captures_->IsRecording()) captures_->NoteLink();
   frame_->StartStartupTimer();

@@ -82,7 +82,10 @@ int ParseCommandLine(int argc, char** argv, CommandLine& out) {
   if (parser.isSet(replay)) {
     const QFileInfo info(parser.value(replay));
     if (!info.isFile()) {
-      std::fprintf(stderr, "VantrelTool: --replay %s: no such file\n", qPrintable(info.filePath()));
+      std::fprintf(stderr, "VantrelTool: --replay %s: %s\n", qPrintable(info.filePath()),
+                   !info.exists() ? "no such file"
+                   : info.isDir() ? "is a folder, not a capture file"
+                                  : "not a regular file");
       return 2;
     }
     out.replayPath = info.absoluteFilePath();
@@ -114,6 +117,16 @@ int main(int argc, char** argv) {
                                 QMessageBox::StandardButtons) {
       std::fprintf(stderr, "VantrelTool: %s\n", qPrintable(text));
       return QMessageBox::Yes;
+    };
+  } else if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+    // Nobody sees a box: the text goes to standard error, the answer is the cautious one.
+    app.Hooks().messageBox = [](QWidget*, QMessageBox::Icon, const QString& text,
+                                QMessageBox::StandardButtons buttons) {
+      std::fprintf(stderr, "VantrelTool: %s\n", qPrintable(text));
+      for (auto b : {QMessageBox::Ok, QMessageBox::No, QMessageBox::Cancel}) {
+        if (buttons & b) return b;
+      }
+      return QMessageBox::NoButton;
     };
   }
   if (app.InitInstance(options) != CVantrelToolApp::kStarted) return 0;

@@ -4,10 +4,9 @@
 
 namespace tpcsim {
 
-ReplaySource::ReplaySource(const SimClock& clock, capture::Header header,
-                           std::vector<capture::Frame> frames, double speed, bool loop)
-    : clock_(clock),
-      player_(std::move(header), std::move(frames), [&clock] { return clock.NowUs(); }) {
+ReplaySource::ReplaySource(const SimClock& clock, std::shared_ptr<capture::CaptureReader> reader,
+                           double speed, bool loop)
+    : clock_(clock), player_(std::move(reader), [&clock] { return clock.NowUs(); }) {
   player_.SetSpeed(speed);
   player_.SetLoop(loop);
 }

@@ -15,8 +15,8 @@ namespace tpcsim {
 
 class ReplaySource {
  public:
-  ReplaySource(const SimClock& clock, capture::Header header, std::vector<capture::Frame> frames,
-               double speed, bool loop);
+  ReplaySource(const SimClock& clock, std::shared_ptr<capture::CaptureReader> reader, double speed,
+               bool loop);
 
   std::vector<OutFrame> HandleHostFrame(std::span<const uint8_t> frame);
   std::vector<OutFrame> Poll(size_t maxFrames);

@@ -1,4 +1,5 @@
-// Small byte/hex helpers of the simulator (no dependency on the link code).
+// Small byte/hex helpers of the simulator over the capture codec (no dependency on the
+// link code).
 #pragma once
 
 #include <cstdint>

@@ -8,7 +8,7 @@
 #include <memory>
 #include <type_traits>
 
-#include "capture/CaptureFile.h"
+#include "capture/CaptureReader.h"
 #include "sim/ControlChannel.h"
 #include "sim/ControlInterpreter.h"
 #include "sim/SerialPtyPort.h"
@@ -81,19 +81,23 @@ int main(int argc, char** argv) {
   }
   signal(SIGPIPE, SIG_IGN);
 
-  capture::ParseResult replay;
+  std::shared_ptr<capture::CaptureReader> replay;
   if (!opts->replayPath.empty()) {
-    replay = capture::LoadCapture(opts->replayPath);
-    for (const std::string& w : replay.warnings)
-      std::fprintf(stderr, "tpcsim: %s: %s\n", opts->replayPath.c_str(), w.c_str());
-    if (!replay.Ok()) {
-      std::fprintf(stderr, "tpcsim: %s: %s\n", opts->replayPath.c_str(), replay.error.c_str());
-      if (replay.frames.empty()) return 1;
-      std::fprintf(stderr, "tpcsim: serving the %zu frames before it\n", replay.frames.size());
+    const std::string path = opts->replayPath;
+    // Warnings and the line reading stops at come as the capture is indexed.
+    auto notice = [path](const std::string& text, bool last) {
+      std::fprintf(stderr, "tpcsim: %s: %s%s\n", path.c_str(), text.c_str(),
+                   last ? "; the frames before it are served" : "");
+    };
+    replay = capture::CaptureReader::Open(path, error, notice);
+    if (!replay) {
+      std::fprintf(stderr, "tpcsim: --replay %s: %s\n", path.c_str(), error.c_str());
+      return 1;
     }
-    if (replay.header.link == capture::LinkKind::kUsb && !opts->identityGiven)
-      TakeIdentity(replay.header.linkDetail, opts->config);
-    if (!replay.header.firmware.empty()) opts->config.versionText = replay.header.firmware;
+    const capture::Header& h = replay->GetHeader();
+    if (h.link == capture::LinkKind::kUsb && !opts->identityGiven)
+      TakeIdentity(h.linkDetail, opts->config);
+    if (!h.firmware.empty()) opts->config.versionText = h.firmware;
   }
 
   MonotonicClock clock;
@@ -106,8 +110,8 @@ int main(int argc, char** argv) {
   // Each transport serves the capture from a player of its own.
   auto serveReplay = [&](SimDevice& device) {
     if (opts->replayPath.empty()) return;
-    device.Controller().SetReplay(std::make_shared<ReplaySource>(
-        clock, replay.header, replay.frames, opts->replaySpeed, opts->replayLoop));
+    device.Controller().SetReplay(
+        std::make_shared<ReplaySource>(clock, replay, opts->replaySpeed, opts->replayLoop));
   };
 
   std::vector<SimDevice*> devices;

@@ -20,6 +20,7 @@ class SimProcess {
   void Stop();
 
   const std::string& SocketPath() const { return socket_; }
+  pid_t Pid() const { return pid_; }
   // One control line; returns the answer line ("ok ...", "error: ..."), or "" when the
   // control socket did not answer.
   std::string Control(const std::string& line) const;

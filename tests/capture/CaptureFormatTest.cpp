@@ -5,8 +5,11 @@
 #include <fstream>
 #include <random>
 
+#include <zstd.h>
+
 #include "capture/CaptureFile.h"
 #include "capture/CaptureFormat.h"
+#include "capture/CaptureReader.h"
 #include "capture/CaptureSink.h"
 
 using namespace capture;
@@ -219,4 +222,152 @@ TEST(CaptureFormat, UnfinishedOrCutCompressedFileLoadsItsWholeLines) {
 
   r = LoadCapture(dir / "missing.capture");
   EXPECT_NE(r.error.find("cannot read " + (dir / "missing.capture")), std::string::npos);
+}
+
+// ---------------------------------------------------------------- streaming reader
+
+namespace {
+
+// The frames a cursor gives from a time on, up to n of them.
+std::vector<Frame> FramesFrom(CaptureCursor& c, int64_t us, size_t n) {
+  std::vector<Frame> out;
+  EXPECT_TRUE(c.Seek(us)) << c.Error();
+  Frame f;
+  while (out.size() < n && c.Next(f)) out.push_back(f);
+  return out;
+}
+
+// What a reader that knows nothing of seek tables (zstdcat) gets from the file.
+std::string DecompressWhole(const std::string& bytes) {
+  std::string text;
+  ZSTD_DStream* d = ZSTD_createDStream();
+  std::vector<char> out(ZSTD_DStreamOutSize());
+  ZSTD_inBuffer in{bytes.data(), bytes.size(), 0};
+  size_t left = 1;
+  while (in.pos < in.size || left != 0) {
+    ZSTD_outBuffer ob{out.data(), out.size(), 0};
+    left = ZSTD_decompressStream(d, &ob, &in);
+    if (ZSTD_isError(left) || (ob.pos == 0 && in.pos == in.size)) break;
+    text.append(out.data(), ob.pos);
+  }
+  ZSTD_freeDStream(d);
+  return text;
+}
+
+}  // namespace
+
+TEST(CaptureReader, SeeksToAnyTimeInPlainAndSeekableCompressedFiles) {
+  TempDir dir;
+  const auto frames = RandomFrames(120000, 23);  // about 10 MB of text: several zstd frames
+  const std::string text = Text(UsbHeader(), frames);
+  for (const char* name : {"big.capture", "big.capture.zst"}) {
+    SCOPED_TRACE(name);
+    WriteFile(dir / name, text);
+    std::string error;
+    auto reader = CaptureReader::Open(dir / name, error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_EQ(reader->GetHeader().firmware, "TPCSIM 1.0.0");
+    ASSERT_TRUE(reader->WaitIndexed(60000));
+    const CaptureReader::Progress p = reader->GetProgress();
+    EXPECT_TRUE(p.error.empty()) << p.error;
+    EXPECT_EQ(p.frames, frames.size());
+    EXPECT_EQ(p.durationUs, frames.back().us);
+    EXPECT_DOUBLE_EQ(p.fraction, 1.0);
+    auto cursor = reader->NewCursor();
+    for (size_t at : {size_t(0), size_t(1), size_t(4095), size_t(4096), size_t(77777),
+                      frames.size() - 3, size_t(50000), size_t(10)}) {
+      SCOPED_TRACE(at);
+      // The first frame at or after the time (several frames may share it).
+      size_t first = at;
+      while (first > 0 && frames[first - 1].us == frames[at].us) --first;
+      const auto got = FramesFrom(*cursor, frames[at].us, 3);
+      const size_t n = std::min<size_t>(3, frames.size() - first);
+      ASSERT_EQ(got.size(), n);
+      EXPECT_TRUE(std::equal(got.begin(), got.end(), frames.begin() + first));
+    }
+    EXPECT_TRUE(FramesFrom(*cursor, frames.back().us + 1, 1).empty());
+  }
+  // Independent frames with a seek table in a skippable frame at the end, and still one
+  // stream for a reader that knows nothing of it.
+  const std::string bytes = ReadBytes(dir / "big.capture.zst");
+  ASSERT_GT(bytes.size(), 9u);
+  EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\xB1\xEA\x92\x8F", 4));
+  const uint32_t count = uint8_t(bytes[bytes.size() - 9]) | uint8_t(bytes[bytes.size() - 8]) << 8;
+  EXPECT_GE(count, 2u);
+  EXPECT_EQ(DecompressWhole(bytes), text);
+}
+
+TEST(CaptureReader, SingleFrameCompressedFileFromAnotherToolIsReadInOrder) {
+  TempDir dir;
+  const auto frames = RandomFrames(20000, 29);
+  const std::string text = Text(UsbHeader(), frames);
+  std::string packed(ZSTD_compressBound(text.size()), '\0');
+  packed.resize(ZSTD_compress(packed.data(), packed.size(), text.data(), text.size(), 3));
+  std::ofstream(dir / "other.zst", std::ios::binary) << packed;
+  std::string error;
+  auto reader = CaptureReader::Open(dir / "other.zst", error);
+  ASSERT_TRUE(reader) << error;
+  ASSERT_TRUE(reader->WaitIndexed(60000));
+  EXPECT_EQ(reader->GetProgress().frames, frames.size());
+  auto cursor = reader->NewCursor();
+  for (size_t at : {size_t(15000), size_t(3), size_t(19999)}) {
+    const auto got = FramesFrom(*cursor, frames[at].us, 1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].us, frames[at].us);
+  }
+}
+
+// A small compressed file that expands without end, or lines and headers that never
+// end, are refused where they go wrong, without holding them in memory.
+TEST(CaptureReader, OverlongLinesAndRunawayStreamsAreRefusedWithTheirPlace) {
+  TempDir dir;
+  const std::string head = "# vantrel-capture 1\n# link: usb\n0 D>H 1 00\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* says;
+  };
+  std::string comments;
+  while (comments.size() < (8u << 20)) comments += "# more\n";
+  const Case cases[] = {
+      {"one endless line", head + std::string(64u << 20, 'A'),
+       "line 4: longer than 16384 bytes (at offset 43)"},
+      {"endless comments", head + comments,
+       "KiB of header, comment and blank lines without a frame"},
+      {"endless blank lines", head + std::string(8u << 20, '\n'),
+       "KiB of header, comment and blank lines without a frame"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string packed(ZSTD_compressBound(c.text.size()), '\0');
+    packed.resize(ZSTD_compress(packed.data(), packed.size(), c.text.data(), c.text.size(), 19));
+    ASSERT_LT(packed.size(), 64u << 10);
+    std::ofstream(dir / "bomb.zst", std::ios::binary) << packed;
+    const ParseResult r = LoadCapture(dir / "bomb.zst");
+    EXPECT_NE(r.error.find(c.says), std::string::npos) << r.error;
+    EXPECT_EQ(r.frames.size(), 1u);
+  }
+}
+
+TEST(CaptureReader, HeaderOnlyOrUnreadableCapturesAreRefused) {
+  TempDir dir;
+  std::ofstream(dir / "header.capture") << HeaderText(UsbHeader());
+  std::string error;
+  EXPECT_FALSE(CaptureReader::Open(dir / "header.capture", error));
+  EXPECT_EQ(error, "it holds no frames");
+  EXPECT_FALSE(CaptureReader::Open(dir / "bad.capture", error));
+  EXPECT_NE(error.find("cannot read"), std::string::npos);
+  std::filesystem::create_directory(dir / "folder");
+  EXPECT_FALSE(CaptureReader::Open(dir / "folder", error));
+  EXPECT_NE(error.find("Is a directory"), std::string::npos) << error;
+  EXPECT_FALSE(CaptureReader::FromText("# vantrel-capture 1\n0 D>H 1 0\n", error));
+  EXPECT_NE(error.find("line 2: "), std::string::npos) << error;
+}
+
+TEST(CaptureReader, TimesBeyondFifteenDigitsAreRefused) {
+  const ParseResult r = ParseCapture(
+      "# vantrel-capture 1\n0 D>H 1 00\n999999999999999 D>H 1 00\n1000000000000000 D>H 1 00\n");
+  EXPECT_EQ(r.frames.size(), 2u);
+  EXPECT_EQ(r.errorLine, 4);
+  EXPECT_NE(r.error.find("longer than 15 digits"), std::string::npos) << r.error;
 }

@@ -101,6 +101,28 @@ TEST(CaptureRecorder, SerialPacketsAreRecordedAsFrames) {
   EXPECT_EQ(r.frames[1].bytes, Bytes(touch, touch + 8));
 }
 
+// A frame is recorded at its own length, whatever buffer the link was handed: the host's
+// command string gives 6 bytes for "024C020400 ", a USB report 64.
+TEST(CaptureRecorder, FramesAreRecordedAtTheirOwnLength) {
+  TempDir dir;
+  CCaptureRecorder rec;
+  std::string error;
+  ASSERT_TRUE(rec.Start(dir / "u.capture", UsbHeader(), error));
+  const uint8_t padded[6] = {0x02, 0x4C, 0x02, 0x04, 0x00, 0x00};
+  rec.OnLinkFrame(kLinkUsb, true, RecorderClockUs(), padded, 6);
+  uint8_t report[64] = {0x02, 0x4C, 0x05, 0x04, 'V', '1', '.', '0'};
+  rec.OnLinkFrame(kLinkUsb, false, RecorderClockUs(), report, 64);
+  const uint8_t other[3] = {0x01, 0x00, 0x00};  // no length in its header: kept whole
+  rec.OnLinkFrame(kLinkUsb, false, RecorderClockUs(), other, 3);
+  ASSERT_TRUE(rec.Stop());
+  const ParseResult r = LoadCapture(dir / "u.capture");
+  ASSERT_TRUE(r.Ok()) << r.error;
+  ASSERT_EQ(r.frames.size(), 3u);
+  EXPECT_EQ(r.frames[0].bytes, (Bytes{0x02, 0x4C, 0x02, 0x04, 0x00}));
+  EXPECT_EQ(r.frames[1].bytes, Bytes(report, report + 8));
+  EXPECT_EQ(r.frames[2].bytes, Bytes(other, other + 3));
+}
+
 TEST(CaptureRecorder, AFullQueueCountsWhatItDrops) {
   TempDir dir;
   CCaptureRecorder rec(16);

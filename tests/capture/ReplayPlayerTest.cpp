@@ -2,6 +2,8 @@
 // seeks and the link the transfer controller reads.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "capture/CReplayLink.h"
 #include "capture/CReplayPlayer.h"
 
@@ -160,4 +162,36 @@ TEST(ReplayPlayer, SerialLinkDecodesPacketsAndWaitsForFrames) {
   EXPECT_EQ(link.Read(buf), 8);
   link.Close();
   EXPECT_EQ(link.Read(buf), 0);
+}
+
+// A stream command acknowledged in the data report group (length byte 2) is answered
+// with that acknowledgement, as a live session takes it; data reports never answer.
+TEST(ReplayPlayer, AcknowledgementInTheDataGroupAnswersAStreamCommand) {
+  const Bytes ack = {0x02, 0x4B, 0x02, 0x04, 0x01};
+  FakeClock clock;
+  CReplayPlayer p(Header{},
+                  {F(0, H, kStartM0), F(300, D, Data(1)), F(500, D, ack), F(900, D, Data(2))},
+                  clock.Fn());
+  EXPECT_EQ(p.DeviceFrameCount(), 2u);
+  EXPECT_TRUE(p.HostFrame(kStartM0.data(), int(kStartM0.size())));
+  EXPECT_EQ(NextFrame(p), ack);
+  EXPECT_EQ(p.UnansweredCount(), 0u);
+}
+
+// Times of up to 15 digits with the fastest speed and a clock far ahead: positions
+// saturate at the end instead of overflowing.
+TEST(ReplayPlayer, PositionSaturatesAtTheLongestCapture) {
+  constexpr int64_t kLongest = 999999999999999;
+  FakeClock clock;
+  CReplayPlayer p(Header{}, {F(0, D, Data(1)), F(kLongest, D, Data(2))}, clock.Fn());
+  EXPECT_EQ(p.Duration(), kLongest);
+  p.SetSpeed(16);
+  p.Play();
+  EXPECT_EQ(NextFrame(p), Data(1));
+  EXPECT_EQ(p.UsUntilNext(), kLongest / 16 + 1);
+  clock.now += std::numeric_limits<int64_t>::max() / 4;
+  EXPECT_EQ(p.Position(), kLongest);
+  EXPECT_EQ(NextFrame(p), Data(2));
+  p.Seek(std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(p.Position(), kLongest);
 }

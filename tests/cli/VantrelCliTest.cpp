@@ -115,6 +115,94 @@ TEST_F(VantrelCli, CaptureRecordsTheSessionAsACaptureFile) {
   EXPECT_EQ(recorded, sent);
 }
 
+// A host frame is recorded at its own length, as tpcsim traces it, not as the 6 bytes the
+// command string "SEND 024C020400 " makes.
+TEST_F(VantrelCli, CaptureRecordsHostFramesAtTheirOwnLength) {
+  const std::string file = vantrel.File("own.capture");
+  ASSERT_EQ(vantrel({"info", "--json"}).code, 0);
+  Outcome r = vantrel({"capture", "m0-raw", "--scans", "1", "--record", file});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const capture::ParseResult cap = capture::LoadCapture(file);
+  ASSERT_TRUE(cap.Ok()) << cap.error;
+  std::vector<std::vector<uint8_t>> host;
+  for (const auto& f : cap.frames)
+    if (f.dir == capture::Direction::kHostToDevice) host.push_back(f.bytes);
+  ASSERT_FALSE(host.empty());
+  EXPECT_EQ(host.front(), (std::vector<uint8_t>{0x02, 0x4C, 0x02, 0x04, 0x00}));
+  for (const auto& f : host) EXPECT_EQ(f.size(), size_t(f[2]) + 3);
+}
+
+// A recorded session converts to the HID tools' recorder format and back frame for frame;
+// a recording of a controller made with that recorder, touch reports of another
+// collection among its reports, becomes a capture tpcsim serves.
+TEST_F(VantrelCli, CaptureConvertsToAHidRecordingAndBack) {
+  const std::string cap = vantrel.File("s.capture");
+  ASSERT_EQ(vantrel({"capture", "m0-raw", "--scans", "2", "--record", cap}).code, 0);
+  const std::string hid = vantrel.File("s.hid.txt");
+  Outcome to = vantrel({"capture", "convert", cap, hid});
+  ASSERT_EQ(to.code, 0) << to.err;
+  const std::string text = Slurp(hid);
+  EXPECT_NE(text.find("\nR: 27 06 00 ff 09 01 a1 01 "), std::string::npos) << text.substr(0, 600);
+  EXPECT_NE(text.find("\nI: 3 227d 0102\n"), std::string::npos);
+  EXPECT_NE(text.find("\n# O: 000000."), std::string::npos);
+  EXPECT_NE(text.find("\nE: 000000."), std::string::npos);
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("E: ", 0) == 0) {
+      EXPECT_EQ(line.substr(17, 3), "64 ") << line;
+    }
+  }
+  const std::string back = vantrel.File("back.capture.zst");
+  Outcome from = vantrel({"capture", "convert", hid, back});
+  ASSERT_EQ(from.code, 0) << from.err;
+  const capture::ParseResult a = capture::LoadCapture(cap), b = capture::LoadCapture(back);
+  ASSERT_TRUE(b.Ok()) << b.error;
+  EXPECT_GT(a.frames.size(), 10u);
+  EXPECT_EQ(b.frames, a.frames);
+  EXPECT_EQ(b.header.program, a.header.program);
+  EXPECT_EQ(b.header.linkDetail, a.header.linkDetail);
+  EXPECT_EQ(b.header.firmware, a.header.firmware);
+  EXPECT_EQ(b.header.panel, a.header.panel);
+  EXPECT_EQ(b.header.start, a.header.start);
+
+  std::string zeros;
+  for (int i = 0; i < 55; ++i) zeros += " 00";
+  const std::string rec = vantrel.File("controller.hid");
+  std::ofstream(rec) << "# a controller beside its touch screen\n"
+                        "D: 0\nR: 27 06 00 ff 09 01 a1 01 15 00 26 ff 00 75 08 95 40 09 01 81 02 "
+                        "95 40 09 01 91 02 c0\n"
+                        "N: Touch Controller\nP: usb-0000:00:14.0-2/input1\nI: 3 227d 0102\n"
+                        "E: 000000.000000 64 02 4b 05 00 01 00 01 e8 00"
+                     << zeros
+                     << "\n# ReportID: 1 / Tip Switch: 1\n"
+                        "E: 000000.004000 6 01 01 10 00 20 00\n"
+                        "E: 000001.250000 64 02 4b 05 00 02 00 01 e8 00"
+                     << zeros << "\n";
+  const std::string converted = vantrel.File("controller.capture");
+  Outcome conv = vantrel({"capture", "convert", rec, converted});
+  ASSERT_EQ(conv.code, 0) << conv.err;
+  EXPECT_NE(conv.out.find("1 reports that are not controller frames were skipped"),
+            std::string::npos)
+      << conv.out;
+  const capture::ParseResult c = capture::LoadCapture(converted);
+  ASSERT_TRUE(c.Ok()) << c.error;
+  ASSERT_EQ(c.frames.size(), 2u);
+  EXPECT_EQ(c.frames[1].us, 1250000);
+  EXPECT_EQ(c.frames[1].bytes, (std::vector<uint8_t>{0x02, 0x4B, 0x05, 0x00, 0x02, 0x00, 0x01, 0xE8}));
+  EXPECT_EQ(c.header.linkDetail, "vid=227D pid=0102");
+  sim.Stop();
+  SimProcess replay;
+  EXPECT_TRUE(replay.Start({"--usb", "--replay", converted}));
+
+  // A broken recording names its line and leaves nothing behind.
+  std::ofstream(rec) << "D: 0\nE: 000000.000000 3 02 4c\n";
+  Outcome bad = vantrel({"capture", "convert", rec, converted});
+  EXPECT_EQ(bad.code, 2);
+  EXPECT_NE(bad.err.find("line 2: 3 bytes announced, 2 found"), std::string::npos) << bad.err;
+  EXPECT_TRUE(capture::LoadCapture(converted).Ok()) << "the earlier output is kept";
+}
+
 TEST_F(VantrelCli, LearnedLimitsPassACleanPanelAndNameTheFaultyElectrodes) {
   const std::string limits = vantrel.File("limits.toml");
   Outcome learn = vantrel({"learn", "m0-raw", "open-short", "--scans", "40", "-o", limits});

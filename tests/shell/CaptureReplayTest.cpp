@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -182,8 +184,9 @@ TEST_F(CaptureReplay, RecordedSessionReplaysIntoTheSameLogsBothWays) {
 
   // ---- replay inside the program, as fast as possible
   StartApp(QString(), capture);
+  // Opened off the user interface thread.
+  ASSERT_TRUE(WaitFor([&] { return app_->Captures().Player() != nullptr; }));
   capture::CReplayPlayer* player = app_->Captures().Player();
-  ASSERT_NE(player, nullptr);
   ASSERT_NE(app_->Captures().Bar(), nullptr);
   ASSERT_TRUE(WaitFor([&] { return app_->Ctrl().FirmwareVersion() == "TPCSIM 1.0.0"; }));
   StartLogs("replay-");
@@ -231,6 +234,7 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
       "10000 D>H 8 024B0500000001E8\n20000 D>H 8 024B05000001\n");
   f.close();
   StartApp(QString(), path);
+  ASSERT_TRUE(WaitFor([&] { return !messages_.isEmpty(); }));
   ASSERT_EQ(messages_.size(), 1);
   EXPECT_TRUE(messages_[0].contains("line 6: 8 bytes announced, 12 hex digits found"))
       << messages_[0].toStdString();
@@ -262,7 +266,7 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
   ASSERT_TRUE(g.open(QIODevice::WriteOnly));
   g.close();
   StartApp(QString(), g.fileName());
-  ASSERT_GE(messages_.size(), 1);
+  ASSERT_TRUE(WaitFor([&] { return !messages_.isEmpty(); }));
   EXPECT_TRUE(messages_[0].startsWith("Cannot replay")) << messages_[0].toStdString();
   EXPECT_EQ(app_->Captures().Player(), nullptr);
 
@@ -273,6 +277,69 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
   EXPECT_TRUE(messages_[0].contains("cannot write /dev/full")) << messages_[0].toStdString();
   EXPECT_FALSE(app_->IsRecording());
   EXPECT_TRUE(app_->MainFrame()->RecordText().isEmpty());
+}
+
+// A capture long enough to be indexed while it plays: a data frame every 125 us.
+TEST_F(CaptureReplay, ReplayBarShowsIndexingAndFollowsTheSliderWhileDragged) {
+  const QString path = dir_.filePath("long.capture");
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    std::string text = "# vantrel-capture 1\n# link: usb vid=227D pid=0102\n";
+    const uint8_t data[8] = {0x02, 0x4B, 0x05, 0x00, 0x01, 0x00, 0x01, 0xE8};
+    for (int i = 0; i < 200000; ++i) capture::AppendFrameLine(text, i * 125, capture::Direction::kDeviceToHost, data, 8);
+    f.write(text.data(), qint64(text.size()));
+  }
+  StartApp(QString(), path);
+  ASSERT_TRUE(WaitFor([&] { return app_->Captures().Bar() != nullptr; }));
+  CReplayBar* bar = app_->Captures().Bar();
+  capture::CReplayPlayer* player = app_->Captures().Player();
+  auto* indexing = bar->findChild<QLabel*>("replayIndexing");
+  ASSERT_TRUE(WaitFor([&] { return indexing->text().isEmpty() && player->Duration() > 0; }));
+  EXPECT_EQ(player->Duration(), int64_t{199999} * 125);
+  // Dragging: the replay moves while the button is still held.
+  auto* slider = bar->findChild<QSlider*>("replayPosition");
+  slider->setSliderDown(true);
+  slider->setSliderPosition(5000);
+  EXPECT_TRUE(WaitFor([&] {
+    return std::abs(player->Position() - player->Duration() / 2) <= 125;
+  })) << player->Position();
+  slider->setSliderPosition(2500);
+  EXPECT_TRUE(WaitFor([&] {
+    return std::abs(player->Position() - player->Duration() / 4) <= 125;
+  })) << player->Position();
+  slider->setSliderDown(false);
+}
+
+// The program itself: a folder is not a capture, and with nobody to see a message box
+// (the offscreen platform) what it says goes to standard error.
+TEST_F(CaptureReplay, ProgramNamesAFolderAndReportsABadCaptureOnStandardError) {
+  QProcess tool;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("XDG_RUNTIME_DIR", dir_.path());
+  env.insert("TMPDIR", dir_.path());
+  tool.setProcessEnvironment(env);
+  tool.start(VANTRELTOOL_PATH, {"--replay", dir_.path()});
+  ASSERT_TRUE(tool.waitForFinished(30000));
+  EXPECT_EQ(tool.exitCode(), 2);
+  EXPECT_TRUE(tool.readAllStandardError().contains("is a folder, not a capture file"));
+
+  const QString bad = dir_.filePath("bad.capture");
+  QFile f(bad);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("# vantrel-capture 1\n");
+  f.close();
+  const QString ini = dir_.filePath("tool.ini");
+  tool.start(VANTRELTOOL_PATH, {"--config", ini, "--replay", bad});
+  QByteArray err;
+  EXPECT_TRUE(WaitFor([&] {
+    err += tool.readAllStandardError();
+    return err.contains("it holds no frames");
+  })) << err.toStdString();
+  EXPECT_TRUE(err.contains("Cannot replay")) << err.toStdString();
+  tool.kill();
+  tool.waitForFinished(10000);
 }
 
 }  // namespace

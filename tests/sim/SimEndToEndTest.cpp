@@ -345,4 +345,17 @@ TEST(SimProgram, RejectsBadOptions) {
   }
 }
 
+// A capture with a header and no frame has nothing to serve: refused at the start.
+TEST(SimProgram, RefusesToReplayACaptureWithoutFrames) {
+  char tmpl[] = "/tmp/vt-replay-XXXXXX";
+  const std::string dir = ::mkdtemp(tmpl);
+  const std::string capture = dir + "/header.capture";
+  std::ofstream(capture) << "# vantrel-capture 1\n# link: usb vid=227D pid=0102\n";
+  const int status = SimProcess::Run(
+      {"--usb", "--socket", dir + "/sock", "--no-stdin", "--replay", capture});
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
