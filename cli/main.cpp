@@ -213,7 +213,7 @@ int main(int argc, char** argv) {
     }
   }
   if (baud) g.link.baud = baud;
-  const bool usesLink = !*hid && !(*learn && l.streams.empty());
+  const bool usesLink = !*hid && !*convert && !(*learn && l.streams.empty());
   if (const std::string bad = CheckLinkConfig(g.link); usesLink && !bad.empty()) {
     std::cerr << "vantrel: " << bad << "\n";
     return kExitCannotRun;
