@@ -71,4 +71,4 @@ lintian: package
 	lintian --fail-on error,warning --display-info $(PKG_BUILD)/packages/*.deb
 
 clean:
-	rm -rf $(BUILD) $(PKG_BUILD) build-asan build-tsan build-bench build-fuzz
+	rm -rf $(BUILD) $(PKG_BUILD) build-plain build-asan build-tsan build-bench build-fuzz

@@ -1,5 +1,6 @@
 #include "CSnapshot.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QPainter>
@@ -35,21 +36,33 @@ QImage Picture(QWidget& window, const QString& caption) {
 }
 
 bool SaveImage(const CViewPrompts& prompts, const QImage& picture) {
-  QString path =
-      prompts.chooseFile ? prompts.chooseFile(QStringLiteral("PNG Image (*.png)")) : QString();
+  const QString path =
+      prompts.ChooseSavePath(QStringLiteral("PNG Image (*.png)"), QStringLiteral(".png"));
   if (path.isEmpty()) return false;
-  if (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) path += QStringLiteral(".png");
-  if (picture.save(path, "PNG")) return true;
+  // Written beside and renamed: a failed save never costs the file it replaces.
+  QByteArray png;
+  QBuffer buffer(&png);
+  std::string why;
+  if (buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG") &&
+      analysis::AtomicFile::Write(QFile::encodeName(path).toStdString(),
+                                  std::string(png.constData(), static_cast<size_t>(png.size())),
+                                  why)) {
+    prompts.Saved(path);
+    return true;
+  }
   if (prompts.message) prompts.message(QStringLiteral("Could not write the image file."));
   return false;
 }
 
 bool SaveCsv(const CViewPrompts& prompts, const std::string& text) {
   const QString path =
-      prompts.chooseFile ? prompts.chooseFile(QStringLiteral("CSV File (*.csv)")) : QString();
+      prompts.ChooseSavePath(QStringLiteral("CSV File (*.csv)"), QStringLiteral(".csv"));
   if (path.isEmpty()) return false;
   std::string why;
-  if (analysis::AtomicFile::Write(QFile::encodeName(path).toStdString(), text, why)) return true;
+  if (analysis::AtomicFile::Write(QFile::encodeName(path).toStdString(), text, why)) {
+    prompts.Saved(path);
+    return true;
+  }
   if (prompts.message) prompts.message(QStringLiteral("Could not write the CSV file."));
   return false;
 }
