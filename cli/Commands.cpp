@@ -24,7 +24,9 @@
 #include "cli/Interrupt.h"
 #include "cli/LearnRuns.h"
 #include "cli/Reports.h"
+#include "cli/TestRecord.h"
 #include "hidpipe/hidpipe.h"
+#include "records/FileHash.h"
 #include "link/FrameCodec.h"
 #include "link/SerialPortMap.h"
 
@@ -357,8 +359,8 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
   analysis::TestReport report;
   report.Begin();
   report.SetProperty("tool", std::string("vantrel ") + VANTREL_VERSION);
-  if (!t.serial.empty()) report.SetProperty("serial", t.serial);
-  if (!t.station.empty()) report.SetProperty("station", t.station);
+  if (!t.record.serial.empty()) report.SetProperty("serial", t.record.serial);
+  if (!t.record.station.empty()) report.SetProperty("station", t.record.station);
   // A run that cannot measure says so in every report asked for: the last panel's
   // reports never stay behind.
   auto cannotRun = [&](const std::string& group, const std::string& why, int code) {
@@ -377,19 +379,22 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
 
   analysis::Limits limits;
   analysis::LimitsError err;
-  std::string content;
-  if (!analysis::LoadLimits(t.limits, limits, err, &content))
+  if (!analysis::LoadLimits(t.limits, limits, err))
     return cannotRun("limits", "bad limits file: " + err.Text(), kExitCannotRun);
-  report.SetProperty("limits_sha256", Sha256Hex(content));
+  report.SetProperty("limits_sha256", records::FileSha256(t.limits));
   // With the counts in the file, a file that checks too little is found before connecting.
   const bool resolved = limits.xCount && limits.yCount;
   if (resolved && !analysis::CheckComplete(limits, err))
     return cannotRun("limits", "bad limits file: " + err.Text(), kExitCannotRun);
 
   int code = 0;
+  TestRecord record(t.record, "test");
+  if (!record.Begin(t.limits, code))
+    return cannotRun("results", "the run could not be prepared for its record", code);
   std::string why;
-  auto s = Connect(g, code, nullptr, &why);
+  auto s = Connect(g, code, record.Recorder(), &why);
   if (!s) return cannotRun("controller", why, code);
+  record.Opened(*s);
   const PanelInfo p = s->Panel();
   const analysis::ControllerFacts facts{p.xCount, p.yCount, s->PanelReported(), s->Version(),
                                         s->VersionReported()};
@@ -441,6 +446,13 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
   report.seconds = since(started);
   WriteChecksTable(std::cout, report);
   const bool written = WriteReports(t, report);
+  record.AddChecks(report.checks);
+  const int failed = report.Failed();
+  const std::string note = !report.errors.empty()
+                               ? report.errors.front().first + ": " + report.errors.front().second
+                               : "";
+  const int kept =
+      record.Finish(!note.empty() ? "error" : failed ? "fail" : "pass", note, report.seconds);
   if (worst != Result::kOk) {
     std::cout << "\nNOT RUN: " << Printable(report.errors.front().second) << "\n";
     return ExitFor(worst);
@@ -449,17 +461,16 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
     std::cout << "\nNOT RUN: a report could not be written\n";
     return kExitCannotRun;
   }
-  const int failed = report.Failed();
   if (failed > 0) {
     std::cout << "\nFAIL: " << failed << " of " << report.checks.size() << " checks failed\n";
-    return kExitFail;
+    return kept ? kept : kExitFail;
   }
   if (!report.Passed()) {
     std::cout << "\nNOT RUN: nothing was checked\n";
     return kExitCannotRun;
   }
   std::cout << "\nPASS: " << report.checks.size() << " checks\n";
-  return kExitPass;
+  return kept ? kept : kExitPass;
 }
 
 namespace {

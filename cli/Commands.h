@@ -6,6 +6,7 @@
 
 #include "analysis/LimitsLearn.h"
 #include "cli/ControllerSession.h"
+#include "cli/TestRecord.h"
 
 enum ExitCode : int {
   kExitPass = 0,
@@ -25,9 +26,8 @@ struct TestOptions {
   std::string junit;
   std::string csv;
   std::string json;     // the whole report as JSON
-  std::string serial;   // the unit's serial number, in every report
-  std::string station;  // the test station, in every report
   int scans = 50;  // per stream, when the limits file gives none
+  RecordOptions record;  // where and how the run is kept
 };
 
 struct LearnOptions {
@@ -53,3 +53,9 @@ int RunStats(const GlobalOptions& g, const std::string& stream, int scans, bool 
 int RunTest(const GlobalOptions& g, const TestOptions& t);
 int RunLearn(const GlobalOptions& g, const LearnOptions& l);
 int RunCalibrate(const GlobalOptions& g, double timeoutS);
+
+// A capture file of the whole session (said, with the exit code in code, when it cannot be
+// started); the link, firmware and panel notes once open; its end (0 or an exit code).
+std::shared_ptr<capture::CCaptureRecorder> StartRecording(const std::string& path, int& code);
+void NoteOpened(capture::CCaptureRecorder& recorder, const ControllerSession& s);
+int FinishRecording(capture::CCaptureRecorder& recorder);

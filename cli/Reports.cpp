@@ -1,7 +1,5 @@
 #include "cli/Reports.h"
 
-#include <nettle/sha2.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -335,17 +333,3 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
   return analysis::AtomicFile::Write(path, content, error);
 }
 
-std::string Sha256Hex(const std::string& bytes) {
-  sha256_ctx ctx;
-  sha256_init(&ctx);
-  sha256_update(&ctx, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
-  uint8_t digest[SHA256_DIGEST_SIZE];
-  sha256_digest(&ctx, sizeof digest, digest);
-  std::string out;
-  char b[4];
-  for (uint8_t d : digest) {
-    std::snprintf(b, sizeof b, "%02x", d);
-    out += b;
-  }
-  return out;
-}

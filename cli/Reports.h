@@ -36,9 +36,6 @@ bool WriteJUnit(const std::string& path, const analysis::TestReport& report, std
 // that are not UTF-8 become \xNN.
 std::string Printable(const std::string& text);
 
-// SHA-256 of the bytes, as 64 lower-case hexadecimal digits.
-std::string Sha256Hex(const std::string& bytes);
-
 // Writes a file whole through a temporary file in the same folder (analysis::AtomicFile),
 // so that a failed run never leaves half a file. False with the reason in error.
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error);

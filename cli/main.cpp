@@ -8,6 +8,7 @@
 #include "cli/Commands.h"
 #include "cli/HidCommands.h"
 #include "cli/Interrupt.h"
+#include "cli/ResultsCommands.h"
 
 namespace {
 
@@ -126,12 +127,9 @@ int main(int argc, char** argv) {
   test->add_option("--junit", t.junit, "write a JUnit XML report");
   test->add_option("--csv", t.csv, "write every check as CSV");
   test->add_option("--json", t.json, "write the whole report as JSON");
-  test->add_option("--serial", t.serial,
-                   "the unit's serial number, carried by every report (the link's "
-                   "--serial device goes before the subcommand)");
-  test->add_option("--station", t.station, "the test station's name, carried by every report");
   test->add_option("--scans", t.scans, "scans per stream when the limits file gives none (50)")
       ->check(CLI::Range(1, 10000000));
+  AddRecordOptions(test, t.record);
 
   LearnOptions l;
   auto* learn = app.add_subcommand(
@@ -185,9 +183,9 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1.0, 3600.0));
 
   for (CLI::App* sub : app.get_subcommands({}))
-    sub->footer(
-        "The link and time-out options (--config, --usb, --serial, --baud, --timeout) "
-        "may also follow the subcommand: see vantrel --help.");
+    sub->footer("The link and time-out options (--config, --usb, --serial, --baud, --timeout) "
+                "may also follow the subcommand: see vantrel --help.");
+  ResultsCommands results(app);
 
   try {
     app.parse(argc, argv);
@@ -220,6 +218,7 @@ int main(int argc, char** argv) {
   }
 
   InstallInterruptHandlers();
+  if (results.Chosen()) return results.Run();
   if (*list) return RunList(g);
   if (*hid) return RunHid(descriptorFile, hidJson);
   if (*info) return RunInfo(g, json);
