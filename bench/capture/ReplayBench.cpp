@@ -77,7 +77,7 @@ bool Generate(const std::string& path, int64_t frames, std::string& error) {
   std::mt19937 noise(7);
   for (int64_t i = 0; i < frames; ++i) {
     data[4] = uint8_t(i % 4);
-    for (int k = 5; k < 40; k += 2) {
+    for (int k = 5; k + 1 < 40; k += 2) {
       data[k] = 0x03;
       data[k + 1] = uint8_t(0xE0 + noise() % 16);
     }
@@ -171,12 +171,12 @@ struct Replies : ITransListener {
   }
 };
 
-bool Simulator(const std::string& tpcsim, const std::string& path, Figures& f,
-               std::string& error) {
+// The link library takes its socket once a process: every run serves on the same one.
+bool Simulator(const std::string& tpcsim, const std::string& socket, const std::string& path,
+               Figures& f, std::string& error) {
   const auto t0 = Clock::now();
   SimProcess sim;
-  if (!sim.Start(tpcsim, {"--replay", path}, error)) return false;
-  ::setenv("HIDPIPE_SIM", sim.SocketPath().c_str(), 1);
+  if (!sim.Start(tpcsim, {"--socket", socket, "--replay", path}, error)) return false;
   CTransCtrl ctrl;
   ctrl.SetIdentity(0, 0x227D, 0x0102, 2);
   if (ctrl.Open(kLinkUsb, nullptr) != 1) {
@@ -288,6 +288,8 @@ int main(int argc, char** argv) {
   char tmpl[] = "/tmp/vt-replay-bench-XXXXXX";
   if (::mkdtemp(tmpl) == nullptr) return 2;
   const std::string dir = tmpl;
+  const std::string socket = dir + "/sim.sock";
+  ::setenv("HIDPIPE_SIM", socket.c_str(), 1);
   int status = 0;
   for (const char* name : {"hour.capture", "hour.capture.zst"}) {
     const std::string path = dir + "/" + name;
@@ -302,7 +304,7 @@ int main(int argc, char** argv) {
                 double(std::filesystem::file_size(path)) / 1e6,
                 std::chrono::duration<double>(Clock::now() - g0).count());
     Figures f;
-    if (!InProcess(path, f, error) || !Simulator(tpcsim, path, f, error) ||
+    if (!InProcess(path, f, error) || !Simulator(tpcsim, socket, path, f, error) ||
         (!tool.empty() && !Program(tool, path, f, error))) {
       std::fprintf(stderr, "bench_replay: %s: %s\n", name, error.c_str());
       status = 1;
