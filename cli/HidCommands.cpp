@@ -63,6 +63,11 @@ bool ReadDescriptorFile(const std::string& path, std::vector<uint8_t>& bytes, st
   return false;
 }
 
+// One line of JSON; bytes that are not UTF-8 (a file name) are replaced, never thrown over.
+std::string Dump(const nlohmann::json& j) {
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 nlohmann::json DeviceJson(const HidDeviceInfo& d) {
   return {{"path", d.path},       {"vid", Hex4(d.vid)},       {"pid", Hex4(d.pid)},
           {"bus", hidpipe::busName(d.bus)}, {"interface", d.iface}, {"name", d.product}};
@@ -92,13 +97,13 @@ int HidOfFile(const std::string& file, bool json) {
   std::vector<uint8_t> bytes;
   std::string error;
   if (!ReadDescriptorFile(file, bytes, error)) {
-    if (json) std::cout << nlohmann::json{{"usable", false}, {"reason", error}}.dump() << "\n";
+    if (json) std::cout << Dump({{"usable", false}, {"reason", error}}) << "\n";
     std::cerr << "vantrel: " << error << "\n";
     return kExitCannotRun;
   }
   const DescriptorAnalysis a = AnalyseDescriptor(bytes);
   if (json)
-    std::cout << DescriptorJson(a).dump() << "\n";
+    std::cout << Dump(DescriptorJson(a)) << "\n";
   else
     std::cout << DescriptorText(a);
   return a.Usable() ? kExitPass : kExitFail;
@@ -122,7 +127,7 @@ int HidOfDevices(bool json) {
       nlohmann::json j = read ? DescriptorJson(a) : nlohmann::json{{"usable", false}};
       if (!read) j["reason"] = "cannot read the report descriptor: " + error;
       j["device"] = DeviceJson(d);
-      std::cout << j.dump() << "\n";
+      std::cout << Dump(j) << "\n";
     } else {
       std::cout << (i ? "\n" : "") << DeviceLine(d) << "\n"
                 << (read ? DescriptorText(a) : "cannot read the report descriptor: " + error + "\n");

@@ -75,7 +75,7 @@ ReadResult readReport(int fd, const ReportLayout& layout, uint8_t* report) {
   size_t size = static_cast<size_t>(n);
   if (layout.numbered) {
     if (size == 1) return ReadResult::None;
-    if (layout.idIsFrameType) {
+    if (layout.idIsFrameType && isReceivedFrameType(raw[0])) {
       if (!layout.inputIds.test(raw[0])) return ReadResult::None;
     } else {
       if (raw[0] != layout.inputId) return ReadResult::None;

@@ -25,8 +25,8 @@ enum class ReadResult { Report, None, Gone };
 
 // Reads one waiting input report into report (kReportSize bytes), bytes past kReportSize
 // left out, a shorter report zero-filled. Unnumbered: all of it. Numbered pipe: the input
-// id's report without its id. Id is frame type: a report of one of the layout's input ids,
-// the id as byte 0. None when nothing is waiting or the report has another id (it is
+// id's report without its id. Id is frame type: a report of one of the layout's input ids
+// that are frame types, the id as byte 0; of the input id when it is no frame type, without. None when nothing is waiting or the report has another id (it is
 // skipped); Gone at end of file or on an error.
 ReadResult readReport(int fd, const ReportLayout& layout, uint8_t* report);
 

@@ -37,10 +37,6 @@ size_t frameTypeBytes(uint8_t id, size_t frameBytes) {
   }
 }
 
-bool receivedFrameType(uint8_t id) {
-  return id == 0x02 || (id >= 0xF1 && id <= 0xF5);
-}
-
 class CollectionChooser {
  public:
   CollectionChooser(const ReportDescriptor& d, size_t collection, size_t frameBytes)
@@ -61,7 +57,7 @@ class CollectionChooser {
     for (const ReportInfo& r : d_.reports) {
       if (r.inputBytes > l.largestInputBytes) l.largestInputBytes = r.inputBytes;
       if (l.idIsFrameType && r.inputCollection == c_ && r.inputBytes != 0 &&
-          receivedFrameType(r.id))
+          isReceivedFrameType(r.id))
         l.inputIds.set(r.id);
     }
     if (l.idIsFrameType) l.inputIds.set(in->id);
@@ -160,6 +156,10 @@ std::string describeLayout(const ReportLayout& layout) {
                      " bytes, ";
   if (!layout.numbered) return text + "unnumbered";
   return text + (layout.idIsFrameType ? "id is frame type" : "numbered pipe");
+}
+
+bool isReceivedFrameType(uint8_t id) {
+  return id == 0x02 || (id >= 0xF1 && id <= 0xF5);
 }
 
 std::string framingName(const ReportLayout& layout) {

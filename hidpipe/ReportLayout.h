@@ -15,7 +15,8 @@ namespace hidpipe {
 // the driver drops). Numbered pipe: one output id carries the frame after its id, one input
 // id is delivered without its id. Id is frame type: a frame goes out as it stands, its
 // first byte being the output id of its type, padded to that id's size; input reports of
-// the collection are delivered with their id as byte 0.
+// the collection whose ids are frame types are delivered with their id as byte 0 (a chosen
+// input id that is no frame type, without it).
 struct ReportLayout {
   ReportLayout(bool n = false, uint8_t inId = 0, size_t inBytes = 0, uint8_t outId = 0,
                size_t outBytes = 0, size_t largestIn = 0)
@@ -54,6 +55,9 @@ LayoutChoice chooseLayout(const ReportDescriptor& descriptor, size_t frameBytes)
 // "input 64 bytes, output 64 bytes, unnumbered", "input id 0x06 64 bytes, output id 0x05
 // 64 bytes, numbered pipe" or "... id is frame type".
 std::string describeLayout(const ReportLayout& layout);
+
+// Report ids that are frame types the controller sends: 0x02, boot loader 0xF1 to 0xF5.
+bool isReceivedFrameType(uint8_t id);
 
 // "unnumbered", "numbered-pipe" or "id-is-frame-type".
 std::string framingName(const ReportLayout& layout);

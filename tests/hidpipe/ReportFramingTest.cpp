@@ -175,6 +175,14 @@ TEST_F(ReportFraming, ReportIdsThatAreFrameTypesCarryTheFrameAsItStands) {
   EXPECT_EQ(Bytes(got, got + 64), Bytes{0xF5} + report(0x22, 63));
   ASSERT_EQ(readReport(ours(), layout, got), ReadResult::Report);
   EXPECT_EQ(Bytes(got, got + 64), Bytes{0x02} + report(0x33, 10) + Bytes(53, 0));
+
+  // Replies on an input id that is no frame type (output 02, input 01) come without the id.
+  layout.inputId = 0x01;
+  layout.inputIds.reset();
+  layout.inputIds.set(0x01);
+  deviceSends(Bytes{0x01} + frame());
+  ASSERT_EQ(readReport(ours(), layout, got), ReadResult::Report);
+  EXPECT_EQ(Bytes(got, got + 64), frame());
 }
 
 TEST_F(ReportFraming, AnUnpluggedDeviceIsGone) {
