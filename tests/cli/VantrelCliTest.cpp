@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -14,17 +15,9 @@
 #include <vector>
 
 #include "capture/CaptureFile.h"
-#include "cli/VantrelProcess.h"
-#include "common/SimProcess.h"
+#include "cli/VantrelRun.h"
 
 namespace {
-
-// The controller as vantrel must leave it: no stream, coordinates to the cursor.
-void ExpectLeftAsFound(const SimProcess& sim) {
-  const std::string status = sim.Command("status");
-  EXPECT_NE(status.find("stream=none"), std::string::npos) << status;
-  EXPECT_NE(status.find("target=0"), std::string::npos) << status;
-}
 
 class VantrelCli : public ::testing::Test {
  protected:
@@ -275,12 +268,20 @@ TEST_F(VantrelCli, BadLimitsFilesAndASilentControllerCannotRun) {
 TEST_F(VantrelCli, CtrlCLeavesTheControllerAsFound) {
   const std::string csv = vantrel.File("long.csv");
   const pid_t pid = vantrel.Start({"capture", "m0-raw", "--scans", "1000000", "--csv", csv});
-  ASSERT_TRUE(WaitUntil([&] { return Slurp(csv).size() > 2000; }));
+  // The scans go to a temporary file beside it until the capture ends.
+  auto written = [&] {
+    for (const auto& e : std::filesystem::directory_iterator(sim.Dir()))
+      if (e.path().filename().string().rfind(".long.csv.", 0) == 0 && e.file_size() > 2000)
+        return true;
+    return false;
+  };
+  ASSERT_TRUE(WaitUntil(written));
   EXPECT_NE(sim.Command("status").find("target=1"), std::string::npos);
   ::kill(pid, SIGINT);
   Outcome r = vantrel.Finish(pid);
   EXPECT_EQ(r.code, 130) << r.err;
   ExpectLeftAsFound(sim);
+  EXPECT_EQ(Slurp(csv).rfind("scan,X0,", 0), 0u);  // the scans captured until then are kept
 }
 
 TEST(VantrelSerial, InfoOverTheSerialLink) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/VantrelProcess.h"
+#include "cli/VantrelRun.h"
 #include "common/SimProcess.h"
 
 namespace {
