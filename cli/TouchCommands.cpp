@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "analysis/Limits.h"
+#include "analysis/TestReport.h"
 #include "analysis/TouchTests.h"
 #include "capture/CCaptureRecorder.h"
 #include "capture/CaptureFile.h"
@@ -217,18 +218,31 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
 
   std::vector<CheckResult> rows, cases;
   ToReports(checks, rows, cases);
-  WriteChecksTable(std::cout, rows, errors);
+  // One report for the table and CSV (a row per check), one for JUnit (a case per stroke).
+  analysis::TestReport rowReport, caseReport;
+  rowReport.Begin();
+  rowReport.name = caseReport.name = "vantrel touch";
+  rowReport.checks = rows;
+  caseReport.checks = cases;
+  for (const auto& [group, why] : errors) {
+    rowReport.errors.emplace_back(group, why);
+    caseReport.errors.emplace_back(group, why);
+  }
+  caseReport.timestamp = rowReport.timestamp;
+  caseReport.hostname = rowReport.hostname;
+  WriteChecksTable(std::cout, rowReport);
   const double secs =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::string error;
   bool written = true;
-  if (!t.junit.empty() && !WriteJUnit(t.junit, cases, errors, secs, error)) {
+  rowReport.seconds = caseReport.seconds = secs;
+  if (!t.junit.empty() && !WriteJUnit(t.junit, caseReport, error)) {
     Complain(error);
     written = false;
   }
   if (!t.csv.empty()) {
     std::ostringstream os;
-    WriteChecksCsv(os, rows);
+    WriteChecksCsv(os, rowReport);
     if (!WriteFileAtomically(t.csv, os.str(), error)) {
       Complain(error);
       written = false;
