@@ -34,7 +34,7 @@ test-asan: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE="address;undefined" -DVT_WERROR=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  ctest --output-on-failure -j $(JOBS) --timeout 900
+	  ctest --output-on-failure -LE "server|browser" -j $(JOBS) --timeout 900
 
 test-tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE=thread -DVT_WERROR=ON
@@ -71,4 +71,4 @@ lintian: package
 	lintian --fail-on error,warning --display-info $(PKG_BUILD)/packages/*.deb
 
 clean:
-	rm -rf $(BUILD) $(PKG_BUILD) build-asan build-tsan build-bench build-fuzz
+	rm -rf $(BUILD) $(PKG_BUILD) build-plain build-asan build-tsan build-bench build-fuzz

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -25,7 +26,43 @@ std::shared_ptr<CaptureReader> InMemory(const Header& header, const std::vector<
   return reader;
 }
 
+void PutU16(Bytes& f, size_t at, unsigned v) {
+  f[at] = static_cast<uint8_t>(v & 0xFF);
+  f[at + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+}
+
 }  // namespace
+
+// A capture started mid-session holds no version or panel information reply: the header
+// noted both when the recording began.
+Bytes HeaderAnswer(const Header& h, const Bytes& command) {
+  if (command.size() != 5 || command[0] != 0x02 || command[1] != 0x4C || command[2] != 0x02)
+    return {};
+  if (command[3] == 0x04 && !h.firmware.empty()) {
+    const size_t n = std::min<size_t>(h.firmware.size(), 60);
+    Bytes f{0x02, 0x4C, static_cast<uint8_t>(n + 1), 0x04};
+    f.insert(f.end(), h.firmware.begin(), h.firmware.begin() + static_cast<ptrdiff_t>(n));
+    return f;
+  }
+  unsigned x = 0, y = 0, res = 0, xr = 0, yr = 0;
+  if (command[3] == 0x06 &&
+      std::sscanf(h.panel.c_str(), "x=%u y=%u resolution=%u xrange=%u yrange=%u", &x, &y, &res, &xr,
+                  &yr) == 5 &&
+      x > 0 && x < 256 && y > 0 && y < 256) {
+    Bytes f(17, 0);
+    f[0] = 0x02;
+    f[1] = 0x4C;
+    f[2] = 14;
+    f[3] = 0x06;
+    f[4] = static_cast<uint8_t>(x);
+    f[5] = static_cast<uint8_t>(y);
+    PutU16(f, 6, res);
+    PutU16(f, 9, xr);
+    PutU16(f, 11, yr);
+    return f;
+  }
+  return {};
+}
 
 CReplayPlayer::CReplayPlayer(std::shared_ptr<CaptureReader> reader, Clock clock)
     : reader_(std::move(reader)),
@@ -215,7 +252,8 @@ bool CReplayPlayer::HostFrame(const uint8_t* bytes, int len) {
   std::lock_guard<std::mutex> lock(mutex_);
   const int64_t at = haveNext_ ? next_.us : std::numeric_limits<int64_t>::max();
   Bytes reply;
-  if (reader_->FindReply(key, at, reply)) {
+  if (reader_->FindReply(key, at, reply) ||
+      !(reply = HeaderAnswer(reader_->GetHeader(), key)).empty()) {
     answers_.push_back(std::move(reply));
     ++answered_;
     changed_.notify_all();

@@ -19,6 +19,10 @@
 
 namespace capture {
 
+// The answer the capture's header gives to a version or panel information request
+// (its "firmware" and "panel" lines); empty for other commands or when the header lacks it.
+Bytes HeaderAnswer(const Header& header, const Bytes& command);
+
 class CReplayPlayer {
  public:
   using Clock = std::function<int64_t()>;  // monotonic microseconds

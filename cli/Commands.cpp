@@ -20,6 +20,7 @@
 #include "capture/HexCodec.h"
 #include "cli/Interrupt.h"
 #include "cli/Reports.h"
+#include "cli/TestRecord.h"
 #include "hidpipe/hidpipe.h"
 #include "link/FrameCodec.h"
 #include "link/SerialPortMap.h"
@@ -281,8 +282,11 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
   if (!analysis::LoadLimits(t.limits, limits, err))
     return Complain("bad limits file: " + err.Text());
   int code = 0;
-  auto s = Connect(g, code);
+  TestRecord record(t.record, "test");
+  if (!record.Begin(t.limits, code)) return code;
+  auto s = Connect(g, code, record.Recorder());
   if (!s) return code;
+  record.Opened(*s);
   const PanelInfo p = s->Panel();
   if (!analysis::ResolveLimits(limits, p.xCount, p.yCount, err))
     return Complain("bad limits file: " + err.Text());
@@ -328,16 +332,21 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
       worst = Result::kNotSent;
     }
   }
+  record.AddChecks(checks);
+  const std::string note = worst != Result::kOk && !errors.empty()
+                               ? errors.begin()->first + ": " + errors.begin()->second
+                               : "";
+  const int kept = record.Finish(!note.empty() ? "error" : failed ? "fail" : "pass", note, secs);
   if (worst != Result::kOk) {
     std::cout << "\nNOT RUN: " << (errors.empty() ? error : errors.begin()->second) << "\n";
     return ExitFor(worst);
   }
   if (failed > 0) {
     std::cout << "\nFAIL: " << failed << " of " << checks.size() << " checks failed\n";
-    return kExitFail;
+    return kept ? kept : kExitFail;
   }
   std::cout << "\nPASS: " << checks.size() << " checks\n";
-  return kExitPass;
+  return kept ? kept : kExitPass;
 }
 
 int RunLearn(const GlobalOptions& g, const LearnOptions& l) {

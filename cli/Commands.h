@@ -6,6 +6,7 @@
 
 #include "analysis/LimitsLearn.h"
 #include "cli/ControllerSession.h"
+#include "cli/TestRecord.h"
 
 enum ExitCode : int {
   kExitPass = 0,
@@ -25,6 +26,7 @@ struct TestOptions {
   std::string junit;
   std::string csv;
   int scans = 50;  // per stream, when the limits file gives none
+  RecordOptions record;  // where and how the run is kept
 };
 
 struct LearnOptions {
@@ -45,3 +47,9 @@ int RunStats(const GlobalOptions& g, const std::string& stream, int scans, bool 
 int RunTest(const GlobalOptions& g, const TestOptions& t);
 int RunLearn(const GlobalOptions& g, const LearnOptions& l);
 int RunCalibrate(const GlobalOptions& g, double timeoutS);
+
+// A capture file of the whole session (said, with the exit code in code, when it cannot be
+// started); the link, firmware and panel notes once open; its end (0 or an exit code).
+std::shared_ptr<capture::CCaptureRecorder> StartRecording(const std::string& path, int& code);
+void NoteOpened(capture::CCaptureRecorder& recorder, const ControllerSession& s);
+int FinishRecording(capture::CCaptureRecorder& recorder);

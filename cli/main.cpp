@@ -8,6 +8,7 @@
 #include "cli/Commands.h"
 #include "cli/HidCommands.h"
 #include "cli/Interrupt.h"
+#include "cli/ResultsCommands.h"
 
 namespace {
 
@@ -127,6 +128,7 @@ int main(int argc, char** argv) {
   test->add_option("--csv", t.csv, "write every check as CSV");
   test->add_option("--scans", t.scans, "scans per stream when the limits file gives none (50)")
       ->check(CLI::Range(1, 10000000));
+  AddRecordOptions(test, t.record);
 
   LearnOptions l;
   auto* learn = app.add_subcommand("learn",
@@ -162,6 +164,7 @@ int main(int argc, char** argv) {
   for (CLI::App* sub : app.get_subcommands({}))
     sub->footer("The link and time-out options (--config, --usb, --serial, --baud, --timeout) "
                 "may also follow the subcommand: see vantrel --help.");
+  ResultsCommands results(app);
 
   try {
     app.parse(argc, argv);
@@ -179,6 +182,7 @@ int main(int argc, char** argv) {
   if (baud) g.link.baud = baud;
 
   InstallInterruptHandlers();
+  if (results.Chosen()) return results.Run();
   if (*list) return RunList(g);
   if (*hid) return RunHid(descriptorFile, hidJson);
   if (*info) return RunInfo(g, json);

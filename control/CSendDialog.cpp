@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -180,6 +181,11 @@ void CSendDialog::BuildControls() {
 
 int CSendDialog::Send(const QString& cmd) {
   const QByteArray text = cmd.toLatin1();
+  // "SEND 024Cnnss..": a control command with sub-command ss.
+  const QByteArray hex = text.mid(5).trimmed();
+  bool ok = false;
+  const int sub = hex.mid(6, 2).toInt(&ok, 16);
+  if (hex.startsWith("024C") && ok) asked_[static_cast<size_t>(sub)] = true;
   return ctrl_.SendCmd(text.constData(), static_cast<int>(text.size()), 1, 1, &queued_);
 }
 
@@ -263,7 +269,24 @@ void CSendDialog::OnBnClickedCalibrate() {
 }
 
 void CSendDialog::OnLinkStatusChanged(bool connected) {
-  if (connected || !calibrating_) return;
+  if (connected) {
+    // The stream that ran when the controller went away runs again.
+    if (resume_ != nullptr) {
+      const StreamButton* s = std::exchange(resume_, nullptr);
+      WriteSendStatus(QString::fromUtf8(s->label), Send(QString::fromLatin1(s->command)));
+    }
+    return;
+  }
+  if (!calibrating_) {
+    const QString status = StatusText();
+    for (const StreamButton& s : kStreams) {
+      if (status != QString::fromUtf8(s.label) + kReceiving) continue;
+      resume_ = &s;
+      SetStatus(QString::fromUtf8(s.label) +
+                QStringLiteral(": stopped, the controller was disconnected."));
+    }
+    return;
+  }
   calibrating_ = false;
   SetCalibrationControlsEnabled(true);
   SetStatus(QString::fromUtf8(kDisconnected));
@@ -376,6 +399,9 @@ int CSendDialog::OnTransCallback(int len, const uint8_t* bytes) {
 void CSendDialog::HandleControlReply(uint8_t sub, bool ok) {
   const int target = ctrl_.ReportTarget();
   const int permission = ctrl_.ReportPermission();
+  // Replies to the link's opening commands set the buttons but say nothing.
+  const bool asked = asked_[sub];
+  if (ok) asked_[sub] = false;
   switch (sub) {
     case 0x01:
       if (ok) SetStatus(QStringLiteral("Calibration finished."));
@@ -393,12 +419,13 @@ void CSendDialog::HandleControlReply(uint8_t sub, bool ok) {
       if (ok) {
         target_->setText(QString::fromUtf8(target == 1 ? kTargetCursor : kTargetXY));
         target_->setChecked(target == 0);
-        SetStatus(target == 1 ? QStringLiteral("Output coordinates: drawn on XYWindow.")
-                              : QStringLiteral("Output coordinates: used as OS's cursor."));
+        if (asked)
+          SetStatus(target == 1 ? QStringLiteral("Output coordinates: drawn on XYWindow.")
+                                : QStringLiteral("Output coordinates: used as OS's cursor."));
         SetM1ButtonsEnabled(target == 1);
       } else {
         target_->setChecked(target == 1);
-        SetStatus(QString::fromUtf8(target == 1 ? kLabelXY : kLabelCursor) + kNotOk);
+        if (asked) SetStatus(QString::fromUtf8(target == 1 ? kLabelXY : kLabelCursor) + kNotOk);
       }
       break;
     case 0x07:
@@ -410,10 +437,10 @@ void CSendDialog::HandleControlReply(uint8_t sub, bool ok) {
         permission_->setText(
             QString::fromUtf8(permission == 1 ? kPermissionScan : kPermissionStop));
         permission_->setChecked(permission == 1);
-        SetStatus(label + kSuccess);
+        if (asked) SetStatus(label + kSuccess);
       } else {
         permission_->setChecked(permission == 0);
-        SetStatus(label + kNotOk);
+        if (asked) SetStatus(label + kNotOk);
       }
       break;
     }

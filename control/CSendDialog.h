@@ -3,6 +3,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <array>
 #include <functional>
 
 #include "control/CSettingsRecord.h"
@@ -97,5 +98,10 @@ class CSendDialog : public QDialog, public ITransListener {
   QLineEdit* m1Edit_ = nullptr;
   QLineEdit* rateEdit_ = nullptr;
   bool queued_ = false;       // the last Send was queued for a busy link
+  // Control sub-commands this window sent and waits for: the link's own opening commands
+  // get the same replies, which are not this window's to report.
+  std::array<bool, 256> asked_{};
+  // The stream that was running when the controller went away, started again on its return.
+  const StreamButton* resume_ = nullptr;
   bool calibrating_ = false;  // waiting for the calibration's acknowledgement
 };

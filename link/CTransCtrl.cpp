@@ -72,6 +72,7 @@ struct TransCore {
   std::atomic<std::shared_ptr<IFrameRecorder>> recorder;
 
   DataRecord data;
+  bool dataFromFrame = false;  // data was decoded from the frame being handled
   CoordinateRecord coord;
   int32_t values[FrameCodec::kValueCount] = {};
 
@@ -263,6 +264,7 @@ void TransCore::Pause(ReceiveSession& s, int ms) {
 // Returns true when the frame counts as received data (resets the quiet count).
 bool TransCore::HandleFrame(ReceiveSession& s, int len) {
   uint8_t* f = s.buf;
+  dataFromFrame = false;
   // Bytes behind a short frame are zeroed so that classification sees only this frame.
   if (len < 16) std::memset(f + len, 0, static_cast<size_t>(16 - len));
   if (f[0] == 0x88 && f[1] == 0x88) DeliverToXY(s, len);
@@ -429,6 +431,7 @@ void TransCore::ApplyPanelInfo() {
 void TransCore::ParseReport(ReceiveSession& s, int len) {
   if (!s.running.load()) return;
   auto result = FrameCodec::DecodeReport(s.buf, len, ProcessClockMs(), data, coord, values);
+  dataFromFrame = result.kind == FrameCodec::Decoded::kData;
   if (result.replyOk) s.link->SetState(kLinkIdle);
 }
 
@@ -727,6 +730,9 @@ int CTransCtrl::CommandSent() const {
 }
 const DataRecord& CTransCtrl::GetDataRecord() const {
   return d->core->data;
+}
+const DataRecord* CTransCtrl::DecodedData() const {
+  return d->core->dataFromFrame ? &d->core->data : nullptr;
 }
 const CoordinateRecord& CTransCtrl::GetCoordinateRecord() const {
   return d->core->coord;

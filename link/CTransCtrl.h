@@ -107,6 +107,9 @@ class CTransCtrl {
   // State the windows read.
   int CommandSent() const;
   const DataRecord& GetDataRecord() const;              // valid during a delivery
+  // The data report decoded from the frame being delivered; null when the decoder
+  // refused that frame or it was no data report (the record above keeps the last one).
+  const DataRecord* DecodedData() const;
   const CoordinateRecord& GetCoordinateRecord() const;  // valid during a delivery
   std::string FirmwareVersion() const;
   PanelInfo Panel() const;

@@ -5,6 +5,8 @@
 # same reason. gzip -9n keeps the file free of names and times.
 get_filename_component(out_dir ${OUTPUT} DIRECTORY)
 string(REGEX REPLACE "\\.gz$" "" page ${OUTPUT})
+# Make creates no output folders for custom commands (Ninja does).
+file(MAKE_DIRECTORY ${out_dir})
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env "PATH=${PROGRAM_DIR}:$ENV{PATH}" QT_QPA_PLATFORM=offscreen
           ${HELP2MAN} --no-info --name=${WHATIS} --output=${page}.tmp ${PROGRAM}

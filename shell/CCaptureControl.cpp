@@ -107,6 +107,10 @@ void CCaptureControl::StopRecording() {
             QStringLiteral("%1 frames could not be recorded in %2: the disk was too slow.")
                 .arg(stats.dropped)
                 .arg(QString::fromStdString(stats.path)));
+  } else if (app_.MainFrame() && !stats.path.empty()) {
+    app_.MainFrame()->ShowNotice(QStringLiteral("Recorded %1 frames in %2")
+                                     .arg(stats.frames)
+                                     .arg(QString::fromStdString(stats.path)));
   }
 }
 
@@ -179,6 +183,7 @@ void CCaptureControl::FinishOpen(const QString& path,
   ctrl.Close();
   ctrl.SetLinkFactory(
       [player = player_](int) { return std::make_unique<capture::CReplayLink>(player); });
+  if (app_.MainFrame()) app_.MainFrame()->SetReplayName(QFileInfo(path).fileName());
   const bool opened = ctrl.Open(capture::CReplayLink::LinkTypeOf(reader->GetHeader()), nullptr) == 1;
   app_.SetLinkStatus(opened ? LinkStatus::kConnected : LinkStatus::kDisconnected);
 
@@ -213,6 +218,7 @@ void CCaptureControl::CloseReplay() {
   ctrl.Close();
   ctrl.SetLinkFactory(nullptr);
   player_.reset();
+  if (app_.MainFrame()) app_.MainFrame()->SetReplayName(QString());
   app_.OpenConfiguredLink();
 }
 

@@ -75,6 +75,11 @@ CMainFrame::CMainFrame(CVantrelToolApp& app) : app_(app) {
   connect(deviceTimer_, &QTimer::timeout, this, &CMainFrame::OnDeviceTimer);
   connect(startupTimer_, &QTimer::timeout, this, [this] { app_.OpenStartupWindows(); });
   connect(closeTimer_, &QTimer::timeout, this, &CMainFrame::OnCloseTimer);
+  noticeTimer_ = SingleShot(this, kNoticeMs, "notice");
+  connect(noticeTimer_, &QTimer::timeout, this, [this] {
+    recordText_->setText(record_);
+    recordText_->setToolTip(QString());
+  });
   serialRetryTimer_ = SingleShot(this, kSerialRetryMs, "serialRetry");
   connect(serialRetryTimer_, &QTimer::timeout, this, &CMainFrame::OnDeviceTimer);
 }
@@ -148,8 +153,26 @@ void CMainFrame::SetLinkStatus(LinkStatus status) {
   status_ = status;
   statusIconId_ = status == LinkStatus::kConnected ? kIconConnected : kIconDisconnected;
   statusIcon_->setPixmap(StatusIcon(statusIconId_));
-  statusText_->setText(QString::fromLatin1(LinkStatusText(status)));
+  if (replayName_.isEmpty()) {
+    statusText_->setText(QString::fromLatin1(LinkStatusText(status)));
+    statusText_->setToolTip(QString());
+  } else {
+    const QString text = QStringLiteral("PLAYING %1").arg(replayName_);
+    statusText_->setText(statusText_->fontMetrics().elidedText(text, Qt::ElideMiddle, 170));
+    statusText_->setToolTip(text);
+  }
   app_.OnLinkStatusChanged(status == LinkStatus::kConnected);
+}
+
+void CMainFrame::SetReplayName(const QString& name) {
+  replayName_ = name;
+  SetLinkStatus(status_);
+}
+
+void CMainFrame::ShowNotice(const QString& text) {
+  recordText_->setText(recordText_->fontMetrics().elidedText(text, Qt::ElideMiddle, 245));
+  recordText_->setToolTip(text);
+  noticeTimer_->start();
 }
 
 QString CMainFrame::StatusText() const {
@@ -157,11 +180,16 @@ QString CMainFrame::StatusText() const {
 }
 
 void CMainFrame::SetRecordText(const QString& text) {
-  recordText_->setText(text);
+  record_ = text;
+  if (!noticeTimer_->isActive()) recordText_->setText(text);
 }
 
 QString CMainFrame::RecordText() const {
-  return recordText_->text();
+  return record_;
+}
+
+QString CMainFrame::NoticeText() const {
+  return noticeTimer_->isActive() ? recordText_->toolTip() : QString();
 }
 
 bool CMainFrame::Connect() {

@@ -51,6 +51,10 @@ class CMainFrame : public QMainWindow {
   // The recording's pane of the status line ("REC ..." or empty).
   void SetRecordText(const QString& text);
   QString RecordText() const;
+  QString NoticeText() const;  // the last notice while it shows, else empty
+  // While a capture plays, the link's pane names it instead of the port's state.
+  void SetReplayName(const QString& name);
+  static constexpr int kNoticeMs = 8000;
   int StatusIconId() const { return statusIconId_; }
 
   // Probes the link after a device change; true when it answers.
@@ -64,6 +68,10 @@ class CMainFrame : public QMainWindow {
 
   bool IsDeviceTimerActive() const;
   bool IsCloseTimerActive() const;
+
+ public slots:
+  // A short notice ("Saved ...") in the recording's pane for a few seconds.
+  void ShowNotice(const QString& text);
 
  signals:
   // The closing handshake let the window close.
@@ -83,6 +91,9 @@ class CMainFrame : public QMainWindow {
   QLabel* statusIcon_ = nullptr;
   QLabel* statusText_ = nullptr;
   QLabel* recordText_ = nullptr;
+  QString record_;      // the recording's text, shown again after a notice
+  QString replayName_;  // the capture being played
+  QTimer* noticeTimer_ = nullptr;
   int statusIconId_ = 0;
   LinkStatus status_ = LinkStatus::kDisconnected;
   std::map<int, QAction*> actions_;

@@ -64,10 +64,13 @@ bool CScreenshotWriter::Run() {
   Wait(1500, [] { return false; });
   Grab(app_.WaveWindow(), "wave");
   // Statistics over the bars and the table (the settings file is not written).
+  // The simulated controller has one noisy (X7) and one open electrode (X2): the table
+  // marks the open one first and says why.
   if (CWndGraphDialog* wave = app_.WaveWindow()) {
     wave->SetStatistics(true);
     Wait(2000, [] { return false; });
     Grab(wave, "wave-statistics");
+    Grab(wave, "wave-statistics-open-electrode");
     wave->SetStatistics(false);
   }
   send->OnBnClickedStopData();
@@ -106,6 +109,14 @@ bool CScreenshotWriter::Run() {
     Grab(full, "xy-fullscreen-difference");
     send->OnBnClickedStopData();
     Wait(1000, [&] { return !ctrl.IsReceiving(); });
+    // An M0 stream reaches the noise map too (X along the top row, Y down the left).
+    full->Live().Reset();
+    full->SetMode(MapMode::kNoise);
+    ctrl.SendCmd("SEND 024E020400 ", 16, 1, 1);
+    Wait(2000, [] { return false; });
+    Grab(full, "fullscreen-m0-noise");
+    send->OnBnClickedStopData();
+    Wait(1000, [&] { return !ctrl.IsReceiving(); });
     full->SetMode(MapMode::kValue);
   }
   if (app_.XYWindow()->IsFullScreenVisible()) app_.XYWindow()->FullScreen()->OnBnClickedBack();
@@ -141,6 +152,8 @@ bool CScreenshotWriter::Run() {
     Wait(2000, [] { return false; });
     captures.Player()->Pause();
     Grab(captures.Bar(), "replay-bar");
+    // The status line says what plays.
+    Grab(frame, "replay-status");
   }
   return errors_.isEmpty();
 }

@@ -23,6 +23,7 @@
 #include "shell/CUiDeliverer.h"
 #include "shell/ProductVersion.h"
 #include "shell/StatusIcons.h"
+#include "views/CDrawArea.h"
 #include "views/CPointStore.h"
 #include "views/CWndGraphDialog.h"
 #include "views/CWndXYDialog.h"
@@ -99,8 +100,11 @@ CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options
   frame_->setWindowIcon(QIcon(AppIcon(32)));
   if (options.showMainWindow) {
     // A bar across the top of the work area, maximised in width.
+    // move() places the frame, title bar included, at the work area's top; setGeometry
+    // would place the client area there and push the title bar off the screen.
     const QRect wa = frame_->WorkArea();
-    frame_->setGeometry(QRect(wa.topLeft(), QSize(wa.width(), CMainFrame::kBarHeight)));
+    frame_->resize(wa.width(), CMainFrame::kBarHeight);
+    frame_->move(wa.topLeft());
     frame_->show();
   }
   frame_->BuildMenus();
@@ -329,6 +333,13 @@ void CVantrelToolApp::OnLinkStatusChanged(bool connected) {
   // The Firmware Control Window keeps its controls: a closed link is reported per command,
   // and a calibration that waits for a controller that went away ends.
   if (send_ != nullptr) send_->OnLinkStatusChanged(connected);
+  // The views keep their last data, marked as old while the controller is away.
+  const QString mark = connected ? QString() : QStringLiteral("DISCONNECTED - last data shown");
+  if (wave_ != nullptr) wave_->Canvas()->SetBanner(mark);
+  if (xy_ != nullptr) {
+    xy_->DrawArea()->SetBanner(mark);
+    if (CWndXYFullDialog* full = xy_->FullScreen()) full->DrawArea()->SetBanner(mark);
+  }
 }
 
 PanelInfo CVantrelToolApp::ConfiguredPanel() {
@@ -345,7 +356,8 @@ void CVantrelToolApp::ApplyPanelInfo(const PanelInfo& info) {
   settings_.resolution = info.resolution;
   if (settingDlg_ != nullptr)
     settingDlg_->SetPanelFields(info.xCount, info.yCount, info.resolution);
-  if (wave_ != nullptr && wave_->isVisible()) wave_->SetCounts(info.xCount, info.yCount);
+  // A hidden Wave Window goes on counting and logging: it takes the new counts too.
+  if (wave_ != nullptr) wave_->SetCounts(info.xCount, info.yCount);
   if (xy_ != nullptr) {
     if (xy_->IsFullScreenVisible()) {
       CWndXYFullDialog* full = xy_->FullScreen();
@@ -379,7 +391,7 @@ void CVantrelToolApp::SetLinkStatus(LinkStatus status) {
 }
 
 void CVantrelToolApp::PushViewSettings() {
-  if (wave_ != nullptr && wave_->isVisible()) wave_->SetCounts(settings_.xCount, settings_.yCount);
+  if (wave_ != nullptr) wave_->SetCounts(settings_.xCount, settings_.yCount);
   if (xy_ != nullptr) {
     if (xy_->IsFullScreenVisible()) {
       CWndXYFullDialog* full = xy_->FullScreen();

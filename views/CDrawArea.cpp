@@ -41,10 +41,26 @@ void CDrawArea::SetFrozen(bool on) {
   update();
 }
 
+void CDrawArea::SetBanner(const QString& text) {
+  if (text == banner_) return;
+  banner_ = text;
+  update();
+}
+
 void CDrawArea::paintEvent(QPaintEvent*) {
   RepaintIfStale();
   QPainter p(this);
   p.drawImage(0, 0, Shown());
+  if (banner_.isEmpty()) return;
+  QFont font = p.font();
+  font.setBold(true);
+  p.setFont(font);
+  const QFontMetrics fm(font);
+  const int w = fm.horizontalAdvance(banner_) + 16, h = fm.height() + 8;
+  const QRect box((width() - w) / 2, 4, w, h);
+  p.fillRect(box, BannerColour());
+  p.setPen(Qt::white);
+  p.drawText(box, Qt::AlignCenter, banner_);
 }
 
 void CDrawArea::resizeEvent(QResizeEvent* e) {

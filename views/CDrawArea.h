@@ -23,6 +23,11 @@ class CDrawArea : public QWidget {
   bool IsFrozen() const { return frozen_; }
   // What the screen shows.
   const QImage& Shown() const { return frozen_ ? still_ : image_; }
+  // A mark over the picture at its top (the controller went away: the picture is old);
+  // empty removes it. It is not part of the picture.
+  void SetBanner(const QString& text);
+  const QString& Banner() const { return banner_; }
+  static QColor BannerColour() { return QColor(200, 0, 0); }
 
   std::function<void(QImage&)> onRepaint;
   std::function<void(QPoint pos, Qt::MouseButtons buttons, Qt::KeyboardModifiers mods)>
@@ -38,4 +43,5 @@ class CDrawArea : public QWidget {
   QImage still_;
   bool stale_ = true;
   bool frozen_ = false;
+  QString banner_;
 };

@@ -37,8 +37,11 @@ CLiveStats::CLiveStats() = default;
 CLiveStats::~CLiveStats() = default;
 
 void CLiveStats::SetCounts(int xCount, int yCount) {
-  xCount_ = std::clamp(xCount, 0, 255);
-  yCount_ = std::clamp(yCount, 0, 255);
+  xCount = std::clamp(xCount, 0, 255);
+  yCount = std::clamp(yCount, 0, 255);
+  if (xCount == xCount_ && yCount == yCount_) return;
+  xCount_ = xCount;
+  yCount_ = yCount;
   if (streamCode_ >= 0) StartStream(static_cast<uint8_t>(streamCode_));
 }
 
@@ -132,6 +135,31 @@ std::vector<int> CLiveStats::Worst(int n) {
                     });
   order.resize(keep);
   return order;
+}
+
+const char* CLiveStats::FlagOf(const analysis::ElectrodeSummary& s) {
+  // The thresholds of open/short data hold for every stream around the zero line 1000.
+  const analysis::StatsOptions limits;
+  if (s.shorted || s.mean > limits.shortAbove) return "short";
+  if (s.open || s.mean < limits.openBelow) return "open";
+  return nullptr;
+}
+
+std::vector<CLiveStats::Mark> CLiveStats::Marked(int n) {
+  const std::vector<analysis::ElectrodeSummary>& s = Summaries();
+  std::vector<Mark> marks;
+  std::vector<bool> taken(s.size(), false);
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char* rule = FlagOf(s[i]);
+    if (rule == nullptr) continue;
+    marks.push_back({static_cast<int>(i), rule});
+    taken[i] = true;
+  }
+  for (int e : Worst(n + static_cast<int>(marks.size()))) {
+    if (static_cast<int>(marks.size()) >= n) break;
+    if (!taken[static_cast<size_t>(e)]) marks.push_back({e, "noisiest"});
+  }
+  return marks;
 }
 
 std::vector<double> CLiveStats::MapValues(MapMode mode) {

@@ -26,7 +26,7 @@ class CLiveStats {
   CLiveStats();
   ~CLiveStats();
 
-  // Panel electrode counts; scans kept so far are forgotten.
+  // Panel electrode counts; when they change, scans kept so far are forgotten.
   void SetCounts(int xCount, int yCount);
   // Scans the figures cover (1 ... kMaxScans); the oldest scans beyond it are dropped.
   void SetWindow(int scans);
@@ -53,6 +53,15 @@ class CLiveStats {
   const std::vector<analysis::ElectrodeSummary>& Summaries();
   // Electrodes of the largest standard deviation (then peak-to-peak), worst first.
   std::vector<int> Worst(int n);
+  // Electrodes to look at, each with the rule that marked it: every electrode whose mean
+  // reads open (below 500) or short (above 1500) first, then the noisiest up to n in all.
+  struct Mark {
+    int electrode;
+    const char* rule;  // "open", "short" or "noisiest"
+  };
+  std::vector<Mark> Marked(int n);
+  // "open" or "short" for an electrode whose figures read so; null otherwise.
+  static const char* FlagOf(const analysis::ElectrodeSummary& s);
 
   // Per electrode, in counts: standard deviation, peak-to-peak, or mean minus baseline
   // (0 without a baseline); empty for kValue or when no scan is kept.

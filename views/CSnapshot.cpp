@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QSaveFile>
 #include <QWidget>
 
 namespace snapshot {
@@ -33,23 +34,28 @@ QImage Picture(QWidget& window, const QString& caption) {
 }
 
 bool SaveImage(const CViewPrompts& prompts, const QImage& picture) {
-  QString path =
-      prompts.chooseFile ? prompts.chooseFile(QStringLiteral("PNG Image (*.png)")) : QString();
+  const QString path =
+      prompts.ChooseSavePath(QStringLiteral("PNG Image (*.png)"), QStringLiteral(".png"));
   if (path.isEmpty()) return false;
-  if (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) path += QStringLiteral(".png");
-  if (picture.save(path, "PNG")) return true;
+  // Written beside and renamed: a failed save never costs the file it replaces.
+  QSaveFile f(path);
+  if (f.open(QIODevice::WriteOnly) && picture.save(&f, "PNG") && f.commit()) {
+    prompts.Saved(path);
+    return true;
+  }
   if (prompts.message) prompts.message(QStringLiteral("Could not write the image file."));
   return false;
 }
 
 bool SaveCsv(const CViewPrompts& prompts, const std::string& text) {
   const QString path =
-      prompts.chooseFile ? prompts.chooseFile(QStringLiteral("CSV File (*.csv)")) : QString();
+      prompts.ChooseSavePath(QStringLiteral("CSV File (*.csv)"), QStringLiteral(".csv"));
   if (path.isEmpty()) return false;
-  QFile f(path);
-  if (f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+  QSaveFile f(path);
+  if (f.open(QIODevice::WriteOnly) &&
       f.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
-      f.flush()) {
+      f.commit()) {
+    prompts.Saved(path);
     return true;
   }
   if (prompts.message) prompts.message(QStringLiteral("Could not write the CSV file."));

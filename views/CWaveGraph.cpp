@@ -1,6 +1,7 @@
 #include "CWaveGraph.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -41,8 +42,22 @@ int CWaveGraph::BarWidth() const {
 }
 
 int CWaveGraph::BarLength(int value) const {
+  if (zoom_) {
+    const double v = std::clamp(value - centre_, -half_, half_);
+    return static_cast<int>(std::lround((height_ / 2 - 4) * v / half_));
+  }
   const int v = std::clamp(value - kZero, -255, 255);
   return ((height_ / 2 - 4) * v) / 255;
+}
+
+void CWaveGraph::SetZoom(bool on, double centre, double half) {
+  zoom_ = on && half > 0;
+  centre_ = centre;
+  half_ = half > 0 ? half : 255;
+}
+
+void CWaveGraph::SetStale(Axis a, int index, bool stale) {
+  if (index >= 0 && index < kMaxValues) stale_[a][index] = stale;
 }
 
 void CWaveGraph::LabelChars(int value, char (&rows)[4]) {
@@ -124,6 +139,7 @@ void CWaveGraph::DrawWaveBars(QPainter& p, Axis a) {
   p.setPen(Qt::black);
   labels_.Use(p);
   const QColor bar = BarColour(a);
+  const QColor grey = StaleColour();
   const QColor white(Qt::white);
   for (int i = 0; i < count; ++i) {
     const int value = values_[a][i];
@@ -137,8 +153,26 @@ void CWaveGraph::DrawWaveBars(QPainter& p, Axis a) {
     if (c - 2 >= 1) p.fillRect(x, 1, w, c - 2, background_);
     // Row c belongs to the downward bar; clear it too so no stale row remains.
     if (2 * c - 3 >= c) p.fillRect(x, c, w, c - 2, background_);
-    if (b > 0) p.fillRect(x, c - b, w, b, bar);
-    if (b < 0) p.fillRect(x, c, w, -b, bar);
+    const QColor& fill = stale_[a][i] ? grey : bar;
+    if (b > 0) p.fillRect(x, c - b, w, b, fill);
+    if (b < 0) p.fillRect(x, c, w, -b, fill);
+  }
+  if (zoom_) DrawScale(p);
+}
+
+// Zoomed: the counts of the top, middle and bottom rows at the frame's left edge.
+void CWaveGraph::DrawScale(QPainter& p) {
+  const int c = height_ / 2;
+  const int rows[3] = {2, c - 7, height_ - 15};
+  const double values[3] = {centre_ + half_, centre_, centre_ - half_};
+  p.setFont(font_);
+  const QFontMetrics fm(font_);
+  for (int k = 0; k < 3; ++k) {
+    const QString text = QString::number(std::lround(values[k] - kZero));
+    const QRect box(2, rows[k], fm.horizontalAdvance(text) + 4, 13);
+    p.fillRect(box, QColor(255, 255, 220));
+    p.setPen(Qt::black);
+    p.drawText(box, Qt::AlignCenter, text);
   }
 }
 

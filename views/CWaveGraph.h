@@ -39,8 +39,14 @@ class CWaveGraph {
   int BarWidth() const;
   int BarLeft(int i) const { return 2 + i * (BarWidth() + 1); }
   int ZeroLine() const { return height_ / 2; }
-  // Bar length b for a value (1000 = zero): positive upward.
+  // Bar length b for a value (1000 = zero): positive upward. Zoomed, the middle line
+  // stands for centre and the frame's half height for half counts.
   int BarLength(int value) const;
+  void SetZoom(bool on, double centre = kZero, double half = 255);
+  bool Zoomed() const { return zoom_; }
+  // Bars whose values were not updated lately are drawn grey.
+  void SetStale(Axis a, int index, bool stale);
+  static QColor StaleColour() { return QColor(170, 170, 170); }
   // The four rows of a value label: sign, hundreds, tens, units.
   static std::array<std::string, 4> LabelRows(int value);
 
@@ -74,6 +80,7 @@ class CWaveGraph {
   // Value labels directly below the X graph and above the Y graph.
   int LabelTop(Axis a) const { return a == kAxisX ? height_ : -kLabelHeight; }
   static void LabelChars(int value, char (&rows)[4]);
+  void DrawScale(QPainter& p);
   // The four rows of a value label, each clipped to its row box as drawText clips.
   const CLabelCache::Label& ValueLabel(int value);
 
@@ -86,5 +93,9 @@ class CWaveGraph {
   int width_ = 0;
   int height_ = 0;
   QColor background_{255, 255, 255};
+  bool zoom_ = false;
+  double centre_ = kZero;
+  double half_ = 255;
+  std::array<std::array<bool, kMaxValues>, 2> stale_{};
   QColor face_{240, 240, 240};
 };

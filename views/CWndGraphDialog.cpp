@@ -13,6 +13,8 @@
 #include <QSignalBlocker>
 #include <QTableWidget>
 #include <QTimer>
+#include <cstring>
+#include <limits>
 
 #include "CDrawArea.h"
 #include "CSnapshot.h"
@@ -34,7 +36,8 @@ constexpr int kStatsTop = kLogTop + 62;
 constexpr int kTableTop = kStatsTop + 32;
 constexpr int kTableH = 176;
 constexpr int kWorst = 5;  // electrodes highlighted in the table
-const QColor kWorstColour(255, 200, 200);
+const QColor kWorstColour(255, 220, 200);  // among the noisiest
+const QColor kFlagColour(255, 150, 150);   // reads open or short
 
 const char* const kWaveHeader = "Time, Length, Start Point X, Start Point Y, Direction, Data";
 
@@ -152,11 +155,12 @@ void CWndGraphDialog::BuildStatisticsControls() {
   status_->setObjectName("statsStatus");
   status_->setGeometry(kMargin + 490, kStatsTop + 4, kCanvasW - kMargin - 498, 22);
 
-  table_ = new QTableWidget(0, 6, this);
+  table_ = new QTableWidget(0, 7, this);
   table_->setObjectName("statsTable");
   table_->setHorizontalHeaderLabels({QStringLiteral("Electrode"), QStringLiteral("Min"),
                                      QStringLiteral("Max"), QStringLiteral("Mean"),
-                                     QStringLiteral("Std dev"), QStringLiteral("P2P")});
+                                     QStringLiteral("Std dev"), QStringLiteral("P2P"),
+                                     QStringLiteral("Flag")});
   table_->verticalHeader()->hide();
   table_->verticalHeader()->setDefaultSectionSize(18);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -215,9 +219,13 @@ QString CWndGraphDialog::StatusText() const {
 }
 
 void CWndGraphDialog::UpdateStatus() {
-  QString text;
-  if (statsOn_) text = QStringLiteral("%1 of %2 scans").arg(live_.Held()).arg(live_.Window());
-  if (IsFrozen()) text += (text.isEmpty() ? "" : "   ") + QStringLiteral("FROZEN");
+  // The stream the bars show, so that two streams are never taken for one.
+  const std::string stream = CLiveStats::StreamLabel(lastCode_);
+  QString text = lastCode_ < 0    ? QStringLiteral("no data stream")
+                 : stream.empty() ? QStringLiteral("data code %1").arg(lastCode_)
+                                  : QString::fromStdString(stream);
+  if (statsOn_) text += QStringLiteral("   %1 of %2 scans").arg(live_.Held()).arg(live_.Window());
+  if (IsFrozen()) text += QStringLiteral("   FROZEN");
   if (status_->text() != text) status_->setText(text);
 }
 
@@ -225,25 +233,31 @@ void CWndGraphDialog::UpdateTable() {
   if (!statsOn_ || live_.TotalScans() == tableScans_) return;
   tableScans_ = live_.TotalScans();
   const std::vector<analysis::ElectrodeSummary>& s = live_.Summaries();
-  const std::vector<int> worst = live_.Worst(kWorst);
+  std::vector<const char*> rule(s.size(), nullptr);
+  for (const CLiveStats::Mark& m : live_.Marked(kWorst))
+    rule[static_cast<size_t>(m.electrode)] = m.rule;
   table_->setRowCount(static_cast<int>(s.size()));
   for (int i = 0; i < static_cast<int>(s.size()); ++i) {
     const analysis::ElectrodeSummary& e = s[static_cast<size_t>(i)];
-    const QString cells[6] = {QString::fromStdString(live_.Layout().Name(i)),
+    const char* why = rule[static_cast<size_t>(i)];
+    const QString cells[7] = {QString::fromStdString(live_.Layout().Name(i)),
                               QString::number(e.min),
                               QString::number(e.max),
                               QString::number(e.mean, 'f', 1),
                               QString::number(e.stddev, 'f', 2),
-                              QString::number(e.p2p)};
-    const bool bad = std::find(worst.begin(), worst.end(), i) != worst.end();
-    for (int c = 0; c < 6; ++c) {
+                              QString::number(e.p2p),
+                              why != nullptr ? QString::fromLatin1(why) : QString()};
+    QBrush brush;
+    if (why != nullptr)
+      brush = QBrush(std::strcmp(why, "noisiest") == 0 ? kWorstColour : kFlagColour);
+    for (int c = 0; c < 7; ++c) {
       QTableWidgetItem* item = table_->item(i, c);
       if (item == nullptr) {
         item = new QTableWidgetItem;
         table_->setItem(i, c, item);
       }
       item->setText(cells[c]);
-      item->setBackground(bad ? QBrush(kWorstColour) : QBrush());
+      item->setBackground(brush);
     }
   }
 }
@@ -293,8 +307,38 @@ void CWndGraphDialog::RedrawAll(QImage& img) {
   DrawBars(p);
 }
 
+// Statistics on: the graphs span the kept scans' range (a little more), so that a noise
+// of a few counts shows; off, the seed's fixed -255 ... 255.
+void CWndGraphDialog::ZoomToData() {
+  // Electrodes that read open or short stay out of the range (they touch the frame).
+  int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
+  if (statsOn_ && !whiskers_.empty()) {
+    const std::vector<analysis::ElectrodeSummary>& s = live_.Summaries();
+    for (size_t i = 0; i < s.size() && i < whiskers_.size(); ++i) {
+      if (CLiveStats::FlagOf(s[i]) != nullptr) continue;
+      lo = std::min(lo, whiskers_[i].min);
+      hi = std::max(hi, whiskers_[i].max);
+    }
+  }
+  if (lo > hi) {
+    graph_.SetZoom(false);
+    return;
+  }
+  const double half = std::max((hi - lo) / 2.0 * 1.15, 5.0);
+  graph_.SetZoom(true, (lo + hi) / 2.0, half);
+}
+
+void CWndGraphDialog::MarkStaleBars() {
+  const long long now = clock();
+  for (auto axis : {CWaveGraph::kAxisX, CWaveGraph::kAxisY}) {
+    for (int i = 0; i < graph_.Count(axis); ++i)
+      graph_.SetStale(axis, i, now - updated_[axis][static_cast<size_t>(i)] > kStaleMs);
+  }
+}
+
 void CWndGraphDialog::DrawBars(QPainter& p) {
   int xFrom = 0, xCount = 0, yFrom = 0, yCount = 0;
+  whiskers_.clear();
   if (statsOn_ && live_.Held() > 0) {
     const std::vector<analysis::ElectrodeSummary>& s = live_.Summaries();
     whiskers_.resize(s.size());
@@ -303,6 +347,8 @@ void CWndGraphDialog::DrawBars(QPainter& p) {
     yFrom = xCount;
     yCount = live_.Layout().yCount;
   }
+  ZoomToData();
+  MarkStaleBars();
   for (auto axis : {CWaveGraph::kAxisX, CWaveGraph::kAxisY}) {
     p.save();
     p.translate(FrameOrigin(axis));
@@ -331,11 +377,19 @@ void CWndGraphDialog::OnTimer() {
 int CWndGraphDialog::OnTransCallback(int len, const uint8_t* bytes) {
   if (!registered_) return 1;
   if (len < 8 || bytes == nullptr || bytes[0] != 0x02 || bytes[1] != 0x4B) return 0;
-  const DataRecord& rec = ctrl_.GetDataRecord();
+  // Only what was decoded from this frame: a refused frame leaves the last record behind.
+  const DataRecord* decoded = ctrl_.DecodedData();
+  if (decoded == nullptr) return 0;
+  const DataRecord& rec = *decoded;
   const int count = rec.count;
   if (count == 0 || rec.values == nullptr) return 0;
-  if (rec.direction == 1) graph_.Store(CWaveGraph::kAxisX, rec.startX, rec.values, count);
-  if (rec.direction == 0) graph_.Store(CWaveGraph::kAxisY, rec.startY, rec.values, count);
+  const long long now = clock();
+  const auto stored = [&](CWaveGraph::Axis a, int start) {
+    const int n = graph_.Store(a, start, rec.values, count);
+    for (int k = 0; k < n; ++k) updated_[a][static_cast<size_t>(start + k)] = now;
+  };
+  if (rec.direction == 1) stored(CWaveGraph::kAxisX, rec.startX);
+  if (rec.direction == 0) stored(CWaveGraph::kAxisY, rec.startY);
   lastCode_ = rec.code;
   if (statsOn_) live_.Add(rec);
   if (logging_ && logLine_ <= maxLogLines_) {

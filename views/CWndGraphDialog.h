@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
 #include <cstdint>
 #include <functional>
 
@@ -86,6 +87,8 @@ class CWndGraphDialog : public QDialog, public ITransListener {
   void UpdateTable();
   void UpdateStatus();
   void FitHeight();
+  void MarkStaleBars();
+  void ZoomToData();
 
   CTransCtrl& ctrl_;
   CSettingsRecord& settings_;
@@ -105,6 +108,9 @@ class CWndGraphDialog : public QDialog, public ITransListener {
   CLiveStats live_;
   bool statsOn_ = false;
   int lastCode_ = -1;            // data code of the last data report
+  // When each bar's value came (process clock, ms); older than kStaleMs draws it grey.
+  static constexpr int kStaleMs = 1000;
+  std::array<std::array<long long, CWaveGraph::kMaxValues>, 2> updated_{};
   uint64_t tableScans_ = ~0ull;  // scans the table shows
   std::vector<CWaveGraph::Whisker> whiskers_;
   QCheckBox* statsBox_ = nullptr;

@@ -66,6 +66,12 @@ CWndXYFullDialog::CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, 
   hint_->adjustSize();
   hint_->hide();
   prompts = CViewPrompts::ForWidget(this);
+  // Full screen covers the main window's status line: notices go to the hint.
+  prompts.notice = [this](const QString& text) {
+    notice_ = text;
+    UpdateModeHint();
+    ShowModeHint();
+  };
   modeHint_ = new QLabel(this);
   modeHint_->setObjectName("modeHint");
   modeHint_->setStyleSheet(
@@ -77,6 +83,12 @@ CWndXYFullDialog::CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, 
   });
   live_.SetWindow(settings_.live.scans);
   live_.SetCounts(settings_.xCount, settings_.yCount);
+  feed_.owner = this;
+  modeHintTimer_ = new QTimer(this);
+  modeHintTimer_->setSingleShot(true);
+  modeHintTimer_->setInterval(kModeHintMs);
+  connect(modeHintTimer_, &QTimer::timeout, modeHint_, &QWidget::hide);
+  modeHint_->hide();
   UpdateModeHint();
   hintTimer_ = new QTimer(this);
   hintTimer_->setSingleShot(true);
@@ -90,11 +102,21 @@ CWndXYFullDialog::CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, 
 }
 
 CWndXYFullDialog::~CWndXYFullDialog() {
+  ctrl_.UnregisterListener(kStatsSlot);
   if (registered_) ctrl_.UnregisterListener(kSlot);
 }
 
 void CWndXYFullDialog::Register() {
-  if (!registered_) ctrl_.RegisterListener(kSlot, 2, this);
+  if (!registered_) {
+    ctrl_.RegisterListener(kSlot, 2, this);
+    ctrl_.RegisterListener(kStatsSlot, 2, &feed_);
+  }
+}
+
+void CWndXYFullDialog::Unregister() {
+  ctrl_.UnregisterListener(kStatsSlot);
+  ctrl_.UnregisterListener(kSlot);
+  registered_ = false;
 }
 
 void CWndXYFullDialog::ShowFullScreen() {
@@ -134,14 +156,42 @@ QString CWndXYFullDialog::HintText() const {
   return modeHint_->text();
 }
 
+bool CWndXYFullDialog::HintShown() const {
+  return modeHint_->isVisible();
+}
+
+// The hint lies over the map's data: it shows for a while after each change, and on H/F1.
+void CWndXYFullDialog::ShowModeHint() {
+  modeHint_->show();
+  modeHint_->raise();
+  modeHintTimer_->start();
+}
+
+void CWndXYFullDialog::ToggleHint() {
+  if (modeHint_->isVisible()) {
+    modeHintTimer_->stop();
+    modeHint_->hide();
+    return;
+  }
+  ShowModeHint();
+}
+
 void CWndXYFullDialog::UpdateModeHint() {
   QString text = QStringLiteral("Map: %1").arg(ModeName(mode_));
-  if (mode_ != MapMode::kValue) text += QStringLiteral(" (%1 scans)").arg(live_.Held());
+  if (mode_ != MapMode::kValue) {
+    const std::string stream = CLiveStats::StreamLabel(lastCode_);
+    text += QStringLiteral(" (%1 scans").arg(live_.Held());
+    if (!stream.empty()) text += QStringLiteral(" of ") + QString::fromStdString(stream);
+    text += QStringLiteral(")");
+    if (live_.TotalScans() == 0 && lastCode_ < 0)
+      text += QStringLiteral(" - waiting for a data stream");
+  }
   if (!notice_.isEmpty()) text += QStringLiteral(" - ") + notice_;
   if (IsFrozen()) text += QStringLiteral("  FROZEN");
   text += QStringLiteral(
       "\nV value  N noise  P peak-to-peak  D difference\n"
-      "B take baseline  Ctrl+B save  Ctrl+L load\nSpace freeze  Ctrl+S save image");
+      "B take baseline  Ctrl+B save  Ctrl+L load\nSpace freeze  Ctrl+S save image\n"
+      "H or F1 show/hide this hint");
   if (modeHint_->text() == text) return;
   modeHint_->setText(text);
   modeHint_->adjustSize();
@@ -160,10 +210,16 @@ void CWndXYFullDialog::SetMode(MapMode mode) {
     modeTimer_->start();
   }
   UpdateModeHint();
-  // Values still queued from the value map would be drawn over the new picture later.
+  ShowModeHint();
+  // Values still queued from the value map would be drawn over the new figures later.
   handler_.DrawQueuedValues();
-  area_->Invalidate();
-  area_->RepaintIfStale();
+  // Only the map's cells change: the touch traces on the picture stay (the point store
+  // no longer holds those drawn before the last value map).
+  if (mode != MapMode::kValue) {
+    drawnScans_ = ~0ull;
+    DrawModeMap();
+  }
+  area_->update();
 }
 
 void CWndXYFullDialog::DrawModeMap() {
@@ -173,9 +229,12 @@ void CWndXYFullDialog::DrawModeMap() {
   const std::vector<double> v = live_.MapValues(mode_);
   if (v.empty()) return;
   // Figures as values around the zero line 1000, so that the seed's cells and colours
-  // (-255..255) show them.
-  std::vector<int32_t> cells(v.size());
-  for (size_t i = 0; i < v.size(); ++i) cells[i] = 1000 + static_cast<int32_t>(std::lround(v[i]));
+  // (-255..255) show them. A difference with no baseline is no figure: blank cells.
+  const bool blank = mode_ == MapMode::kDifference && !live_.HasBaseline();
+  std::vector<int32_t> cells(v.size(), 1000);
+  if (!blank) {
+    for (size_t i = 0; i < v.size(); ++i) cells[i] = 1000 + static_cast<int32_t>(std::lround(v[i]));
+  }
   const analysis::ScanLayout& l = live_.Layout();
   QPainter p(&area_->Image());
   // Only the row and the column of cells go to the screen, not the whole picture.
@@ -183,13 +242,13 @@ void CWndXYFullDialog::DrawModeMap() {
   const int cols = std::min(draw_.XCount(), l.xCount), rows = std::min(draw_.YCount(), l.yCount);
   const int xRow = live_.XRow(), yCol = live_.YColumn();
   if (l.xCount > 0) {
-    draw_.DrawValueMap(0, xRow, 1, cells.data(), l.xCount, p, true);
+    draw_.DrawValueMap(0, xRow, 1, cells.data(), l.xCount, p, !blank);
     if (cols > 0 && xRow < draw_.YCount())
       changed += QRect(QPoint(draw_.Column(0), draw_.Row(xRow)),
                        QPoint(draw_.Column(cols), draw_.Row(xRow + 1)));
   }
   if (l.yCount > 0) {
-    draw_.DrawValueMap(yCol, 0, 0, cells.data() + l.xCount, l.yCount, p, true);
+    draw_.DrawValueMap(yCol, 0, 0, cells.data() + l.xCount, l.yCount, p, !blank);
     if (rows > 0 && yCol < draw_.XCount())
       changed += QRect(QPoint(draw_.Column(yCol), draw_.Row(0)),
                        QPoint(draw_.Column(yCol + 1), draw_.Row(rows)));
@@ -201,21 +260,27 @@ bool CWndXYFullDialog::TakeBaseline() {
   const bool ok = live_.TakeBaseline();
   notice_ = ok ? QStringLiteral("baseline taken") : QStringLiteral("no scan for a baseline yet");
   UpdateModeHint();
+  ShowModeHint();
   if (ok && mode_ == MapMode::kDifference) DrawModeMap();
   return ok;
 }
 
 bool CWndXYFullDialog::SaveBaseline() {
-  const QString path = prompts.chooseFile(QStringLiteral("Baseline (*.toml)"));
+  const QString path =
+      prompts.ChooseSavePath(QStringLiteral("Baseline (*.toml)"), QStringLiteral(".toml"));
   if (path.isEmpty()) return false;
   std::string err;
-  if (live_.SaveBaseline(QFile::encodeName(path).toStdString(), err)) return true;
+  if (live_.SaveBaseline(QFile::encodeName(path).toStdString(), err)) {
+    prompts.Saved(path);
+    return true;
+  }
   prompts.message(QString::fromStdString(err));
   return false;
 }
 
 bool CWndXYFullDialog::LoadBaseline() {
-  const QString path = prompts.chooseFile(QStringLiteral("Baseline (*.toml)"));
+  const QString path =
+      prompts.openFile ? prompts.openFile(QStringLiteral("Baseline (*.toml)")) : QString();
   if (path.isEmpty()) return false;
   std::string err;
   if (!live_.LoadBaseline(QFile::encodeName(path).toStdString(), err)) {
@@ -280,6 +345,10 @@ void CWndXYFullDialog::keyPressEvent(QKeyEvent* e) {
     case Qt::Key_Space:
       SetFrozen(!IsFrozen());
       break;
+    case Qt::Key_H:
+    case Qt::Key_F1:
+      ToggleHint();
+      break;
     default:
       QDialog::keyPressEvent(e);
       return;
@@ -294,6 +363,8 @@ void CWndXYFullDialog::OnPaint() {
 
 void CWndXYFullDialog::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
+  // The panel may have changed since the last opening.
+  live_.SetCounts(settings_.xCount, settings_.yCount);
   area_->Invalidate();
   hint_->move(16, 16);
   hint_->show();
@@ -313,14 +384,21 @@ void CWndXYFullDialog::SetCounts(int xCount, int yCount) {
   area_->Invalidate();
 }
 
+int CWndXYFullDialog::StatsFeed::OnTransCallback(int len, const uint8_t* bytes) {
+  if (len < 8 || bytes == nullptr || bytes[1] != 0x4B) return 0;
+  if (const DataRecord* rec = owner->ctrl_.DecodedData()) owner->AddRecord(*rec);
+  return 0;
+}
+
+void CWndXYFullDialog::AddRecord(const DataRecord& rec) {
+  lastCode_ = rec.code;
+  live_.Add(rec);
+}
+
 int CWndXYFullDialog::OnTransCallback(int len, const uint8_t* bytes) {
-  if (len >= 8 && bytes != nullptr && bytes[1] == 0x4B) {
-    const DataRecord& rec = ctrl_.GetDataRecord();
-    lastCode_ = rec.code;
-    live_.Add(rec);
-    // A statistics mode draws its figures on its timer, not the values as they come.
-    if (mode_ != MapMode::kValue) return 0;
-  }
+  // A statistics mode draws its figures on its timer, not the values as they come; the
+  // figures come from the statistics feed.
+  if (len >= 8 && bytes != nullptr && bytes[1] == 0x4B && mode_ != MapMode::kValue) return 0;
   if (handler_.Handle(len, bytes, area_->Image(), true, nullptr)) area_->update();
   return 0;
 }
@@ -337,8 +415,7 @@ void CWndXYFullDialog::OnBnClickedBack() {
   area_->SetFrozen(false);  // shown again, it shows what comes
   if (QWidget* xy = parentWidget()) xy->show();
   draw_.SetSuspended(false);
-  ctrl_.UnregisterListener(kSlot);
-  registered_ = false;
+  Unregister();
   hide();
   draw_.SetRecomputeGrid();
   draw_.SetSkipNextReport(true);

@@ -21,7 +21,11 @@ class QTimer;
 class CWndXYFullDialog : public QDialog, public ITransListener {
  public:
   static constexpr int kSlot = 2;
-  static constexpr int kHintMs = 3000;  // how long "Esc: back" shows
+  static constexpr int kHintMs = 3000;      // how long "Esc: back" shows
+  static constexpr int kModeHintMs = 4000;  // how long the map's hint shows after a change
+  // Slot of the statistics feed: every data report, of the streams the XY views draw and
+  // of the others (M0), while the window is registered.
+  static constexpr int kStatsSlot = 4;
 
   // parent is the XY Window, shown again by Back.
   CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, CXYCoordDraw& draw,
@@ -54,6 +58,9 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   void DrawModeMap();
   CLiveStats& Live() { return live_; }
   QString HintText() const;
+  bool HintShown() const;
+  // H or F1: shows the map's hint, or hides it when it shows.
+  void ToggleHint();
 
   // Dialogs shown to the user; tests answer them.
   CViewPrompts prompts;
@@ -75,6 +82,16 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   void Redraw(QImage& img);
   void Register();
   void UpdateModeHint();
+  void ShowModeHint();
+  void Unregister();
+  void AddRecord(const DataRecord& rec);
+
+  // Feeds the statistics from slot kStatsSlot.
+  struct StatsFeed : ITransListener {
+    CWndXYFullDialog* owner = nullptr;
+    int OnTransCallback(int len, const uint8_t* bytes) override;
+  };
+  StatsFeed feed_;
 
   CTransCtrl& ctrl_;
   CSettingsRecord& settings_;
@@ -85,6 +102,7 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   QTimer* hintTimer_ = nullptr;
   QLabel* modeHint_ = nullptr;
   QTimer* modeTimer_ = nullptr;
+  QTimer* modeHintTimer_ = nullptr;
   CLiveStats live_;
   MapMode mode_ = MapMode::kValue;
   uint64_t drawnScans_ = 0;  // scans the drawn figures cover

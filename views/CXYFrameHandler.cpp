@@ -130,7 +130,10 @@ bool CXYFrameHandler::HandleMultiPoint(int len, const uint8_t* bytes, QPainter* 
 }
 
 bool CXYFrameHandler::HandleDataFrame(QImage& img, bool printValues) {
-  const DataRecord& rec = ctrl_.GetDataRecord();
+  // Only what was decoded from this frame: a refused frame leaves the last record behind.
+  const DataRecord* decoded = ctrl_.DecodedData();
+  if (decoded == nullptr) return false;
+  const DataRecord& rec = *decoded;
   store_.Clear();
   if (!ctrl_.CommandSent() || rec.values == nullptr) return false;
   const int count = std::min<int>(rec.count, kValuesCapacity);

@@ -164,6 +164,32 @@ TEST(ReplayPlayer, SerialLinkDecodesPacketsAndWaitsForFrames) {
   EXPECT_EQ(link.Read(buf), 0);
 }
 
+TEST(ReplayPlayer, CaptureStartedMidSessionAnswersVersionAndPanelFromItsHeader) {
+  Header h;
+  h.firmware = "TPCSIM 1.0";
+  h.panel = "x=20 y=12 resolution=64 xrange=1280 yrange=768";
+  // Only data: the version and panel replies went by before the recording.
+  CReplayPlayer p(h, {F(0, D, Data(1))});
+  EXPECT_TRUE(p.HostFrame(kGetVersion.data(), 5));
+  EXPECT_EQ(NextFrame(p),
+            (Bytes{0x02, 0x4C, 0x0B, 0x04, 'T', 'P', 'C', 'S', 'I', 'M', ' ', '1', '.', '0'}));
+  const Bytes detail = {0x02, 0x4C, 0x02, 0x06, 0x00};
+  EXPECT_TRUE(p.HostFrame(detail.data(), 5));
+  const Bytes panel = NextFrame(p);
+  ASSERT_EQ(panel.size(), 17u);
+  EXPECT_EQ(panel[4], 20);
+  EXPECT_EQ(panel[5], 12);
+  EXPECT_EQ(panel[6] | panel[7] << 8, 64);
+  EXPECT_EQ(panel[9] | panel[10] << 8, 1280);
+  EXPECT_EQ(panel[11] | panel[12] << 8, 768);
+  EXPECT_TRUE(p.TakeUnanswered().empty());
+
+  // A header without them: the request is answered negatively, as before.
+  CReplayPlayer bare(Header{}, {F(0, D, Data(1))});
+  EXPECT_FALSE(bare.HostFrame(detail.data(), 5));
+  EXPECT_EQ(bare.TakeUnanswered().size(), 1u);
+}
+
 // A stream command acknowledged in the data report group (length byte 2) is answered
 // with that acknowledgement, as a live session takes it; data reports never answer.
 TEST(ReplayPlayer, AcknowledgementInTheDataGroupAnswersAStreamCommand) {

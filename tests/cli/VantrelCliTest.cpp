@@ -45,7 +45,9 @@ class Vantrel {
     std::vector<char*> cargv;
     for (auto& a : argv) cargv.push_back(a.data());
     cargv.push_back(nullptr);
-    std::vector<std::string> env{"HIDPIPE_SIM=" + sim_.Socket(), "PATH=/usr/bin:/bin"};
+    // Test records go to the simulator's folder, not the user's.
+    std::vector<std::string> env{"HIDPIPE_SIM=" + sim_.Socket(), "PATH=/usr/bin:/bin",
+                                 "XDG_DATA_HOME=" + sim_.Dir()};
     std::vector<char*> cenv;
     for (auto& e : env) cenv.push_back(e.data());
     cenv.push_back(nullptr);

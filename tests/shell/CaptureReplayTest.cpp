@@ -169,6 +169,9 @@ TEST_F(CaptureReplay, RecordedSessionReplaysIntoTheSameLogsBothWays) {
   app_->OnCommand(CMainFrame::ID_RECORD_SESSION);  // the same item stops the recording
   EXPECT_FALSE(app_->IsRecording());
   EXPECT_TRUE(app_->MainFrame()->RecordText().isEmpty());
+  // The status line names the file written.
+  EXPECT_TRUE(app_->MainFrame()->NoticeText().contains(capture))
+      << app_->MainFrame()->NoticeText().toStdString();
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
   app_.reset();
   ASSERT_TRUE(sim_->Stop());
@@ -189,6 +192,9 @@ TEST_F(CaptureReplay, RecordedSessionReplaysIntoTheSameLogsBothWays) {
   capture::CReplayPlayer* player = app_->Captures().Player();
   ASSERT_NE(app_->Captures().Bar(), nullptr);
   ASSERT_TRUE(WaitFor([&] { return app_->Ctrl().FirmwareVersion() == "TPCSIM 1.0.0"; }));
+  // The status line says what plays, never that a port is connected.
+  EXPECT_TRUE(app_->MainFrame()->StatusText().startsWith("PLAYING session"))
+      << app_->MainFrame()->StatusText().toStdString();
   StartLogs("replay-");
   player->SetSpeed(capture::CReplayPlayer::kAsFastAsPossible);
   app_->Captures().Bar()->findChild<QPushButton*>("replayPlay")->click();
@@ -277,6 +283,27 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
   EXPECT_TRUE(messages_[0].contains("cannot write /dev/full")) << messages_[0].toStdString();
   EXPECT_FALSE(app_->IsRecording());
   EXPECT_TRUE(app_->MainFrame()->RecordText().isEmpty());
+}
+
+TEST_F(CaptureReplay, CaptureRecordedMidSessionTakesVersionAndPanelFromItsHeader) {
+  const QString path = dir_.filePath("mid.capture");
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(
+      "# vantrel-capture 1\n# link: usb\n# firmware: TPCSIM 2.0\n"
+      "# panel: x=20 y=12 resolution=64 xrange=1280 yrange=768\n"
+      "10000 D>H 8 024B0500000001E8\n");
+  f.close();
+  StartApp(QString(), path);
+  ASSERT_TRUE(WaitFor([&] { return app_->Ctrl().FirmwareVersion() == "TPCSIM 2.0"; }));
+  ASSERT_TRUE(WaitFor([&] { return app_->Ctrl().Panel().xCount == 20; }));
+  EXPECT_EQ(app_->Ctrl().Panel().yCount, 12);
+  app_->Captures().Bar()->Refresh();
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+  EXPECT_FALSE(app_->Captures().Bar()->Message().contains("answered negatively"))
+      << app_->Captures().Bar()->Message().toStdString();
+  app_->Captures().CloseReplay();
+  EXPECT_FALSE(app_->MainFrame()->StatusText().startsWith("PLAYING"));
 }
 
 // A capture long enough to be indexed while it plays: a data frame every 125 us.

@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,6 +13,8 @@
 #include "control/CSendDialog.h"
 #include "shell/CMainFrame.h"
 #include "shell/CVantrelToolApp.h"
+#include "views/CDrawArea.h"
+#include "views/CWndGraphDialog.h"
 
 namespace {
 
@@ -66,6 +69,30 @@ TEST(ShellEndToEnd, ConnectsShowsVersionAndFollowsUnplugAndReplug) {
   EXPECT_TRUE(sim.Ok("plug"));
   EXPECT_TRUE(WaitFor([&] { return frame->StatusText() == "TPC Port: CONNECTED"; }));
   EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+
+  // Unplugged while streaming: the views are marked, the window says the stream stopped;
+  // plugged in again, the stream runs again and the link's own opening says nothing.
+  frame->Action(CMainFrame::ID_WAVE_WINDOW)->trigger();
+  CWndGraphDialog* wave = app->WaveWindow();
+  ASSERT_NE(wave, nullptr);
+  QTest::mouseClick(send->findChild<QPushButton*>("id1051"), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return send->StatusText() == "M0 raw data: receiving..."; }));
+  EXPECT_TRUE(wave->Canvas()->Banner().isEmpty());
+  EXPECT_TRUE(sim.Ok("unplug"));
+  EXPECT_TRUE(WaitFor([&] { return frame->StatusText() == "TPC Port: DISCONNECTED"; }));
+  EXPECT_EQ(send->StatusText(), "M0 raw data: stopped, the controller was disconnected.");
+  EXPECT_TRUE(wave->Canvas()->Banner().startsWith("DISCONNECTED"));
+  QStringList statuses;
+  QObject::connect(send->findChild<QPlainTextEdit*>(), &QPlainTextEdit::textChanged,
+                   [&] { statuses << send->StatusText(); });
+  EXPECT_TRUE(sim.Ok("plug"));
+  EXPECT_TRUE(WaitFor([&] { return send->StatusText() == "M0 raw data: receiving..."; }))
+      << statuses.join("|").toStdString();
+  EXPECT_TRUE(wave->Canvas()->Banner().isEmpty());
+  EXPECT_FALSE(statuses.join("|").contains("Scan coordinates data"))
+      << statuses.join("|").toStdString();
+  QTest::mouseClick(send->findChild<QPushButton*>("id1046"), Qt::LeftButton);
+  EXPECT_TRUE(WaitFor([&] { return send->StatusText() == "Idle."; }));
 
   app.reset();
   qunsetenv("HIDPIPE_SIM");

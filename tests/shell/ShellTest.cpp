@@ -6,9 +6,11 @@
 #include <QLocalServer>
 #include <QLockFile>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QThread>
 #include <memory>
 #include <thread>
@@ -313,6 +315,23 @@ TEST_F(ShellTest, ToolWindowsReopenedFromTheMenuAreRecordedAsOpen) {
   EXPECT_TRUE(ini.contains("SendWindow=1")) << ini.constData();
 }
 
+// A hidden Wave Window goes on counting and logging: another panel's counts reach it too.
+TEST_F(ShellTest, HiddenWaveWindowTakesTheNewPanelsCounts) {
+  Start();
+  frame_->Action(CMainFrame::ID_WAVE_WINDOW)->trigger();
+  CWndGraphDialog* wave = app_->WaveWindow();
+  ASSERT_NE(wave, nullptr);
+  wave->close();
+  ASSERT_FALSE(wave->isVisible());
+  PanelInfo info;
+  info.xCount = 20;
+  info.yCount = 14;
+  info.resolution = 64;
+  app_->ApplyPanelInfo(info);
+  EXPECT_EQ(wave->Graph().Count(CWaveGraph::kAxisX), 20);
+  EXPECT_EQ(wave->Graph().Count(CWaveGraph::kAxisY), 14);
+}
+
 TEST_F(ShellTest, OpenWindowsThatCannotBeRecordedAtExitAreReported) {
   Start();
   app_->Settings().SetFilePath(dir_.filePath("gone/ZUZIvor.ini").toStdString());
@@ -361,6 +380,24 @@ TEST_F(ShellTest, HelpWindowShowsTheFileOrThePlaceholder) {
   EXPECT_EQ(CHelpDialog(nullptr, path).Text(), "first\nsecond\n");
   write("caf\xe9");  // not UTF-8: one byte per character
   EXPECT_EQ(CHelpDialog(nullptr, path).Text(), QString::fromLatin1("caf\xe9"));
+}
+
+TEST(ShellWindows, ShippedHelpTellsWhatWasAddedInLinesThatFitTheWindow) {
+  CHelpDialog help(nullptr, QStringLiteral(VT_SOURCE_DIR "/HelpFile.txt"));
+  const QString text = help.Text();
+  // The added section comes after the original text.
+  const qsizetype added = text.indexOf("9. Recording, replay and analysis");
+  ASSERT_GT(added, text.indexOf("8. Closing"));
+  for (const char* topic : {"Record session...", "Open capture...", "Statistics", "N noise",
+                            "Ctrl+L", "Space freezes", "Ctrl+S", "replacing"})
+    EXPECT_GE(text.indexOf(QString::fromLatin1(topic), added), 0) << topic;
+  auto* edit = help.findChild<QPlainTextEdit*>("id1039");
+  ASSERT_NE(edit, nullptr);
+  help.show();
+  const QFontMetrics fm(edit->font());
+  const int room = edit->viewport()->width() - 2 * int(edit->document()->documentMargin());
+  for (const QString& line : text.split('\n'))
+    EXPECT_LE(fm.horizontalAdvance(line), room) << line.toStdString();
 }
 
 TEST(ShellWindows, VersionWindowNamesTheProductVersion) {

@@ -72,6 +72,7 @@ struct Rig {
   ViewLink* link = nullptr;
   long long now = 0;
   QStringList messages;
+  QStringList notices;
   bool overwrite = true;
   QTemporaryDir dir;
 
@@ -92,6 +93,8 @@ struct Rig {
   void Answer(W& w, const QString& file) {
     if constexpr (requires { w.clock; }) w.clock = [this] { return now; };
     w.prompts.chooseFile = [file](const QString&) { return file; };
+    w.prompts.openFile = [file](const QString&) { return file; };
+    w.prompts.notice = [this](const QString& t) { notices << t; };
     w.prompts.askYesNo = [this](const QString&) { return overwrite; };
     w.prompts.message = [this](const QString& t) { messages << t; };
   }
@@ -651,7 +654,8 @@ TEST(FullScreenModes, NoiseBaselineDifferenceFreezeAndPicture) {
   ASSERT_TRUE(WaitFor([&] { return full->Live().TotalScans() == 10; }));
   QTest::keyClick(full, Qt::Key_N);
   EXPECT_EQ(full->Mode(), MapMode::kNoise);
-  EXPECT_TRUE(hint->text().startsWith("Map: noise (10 scans)")) << hint->text().toStdString();
+  EXPECT_TRUE(hint->text().startsWith("Map: noise (10 scans of M1 X raw data)"))
+      << hint->text().toStdString();
   EXPECT_EQ(full->Live().Hottest(MapMode::kNoise), 3);
   // The noisy cell is coloured (stddev 60), a still one keeps the white of zero (corners
   // away from the printed figures).
@@ -719,4 +723,263 @@ TEST(FullScreenModes, NoiseBaselineDifferenceFreezeAndPicture) {
   const QImage xyPic(rig.Path("xy.png"));
   ASSERT_FALSE(xyPic.isNull());
   EXPECT_EQ(xyPic.size(), xy.size());
+}
+
+// One M0 raw scan with every X electrode at x and every Y electrode at y.
+void PushM0Scan(ViewLink& link, int xCount, int yCount, int x, int y) {
+  link.Push(DataFrame(0x00, 0, 0, 1, std::vector<int>(static_cast<size_t>(xCount), x)));
+  link.Push(DataFrame(0x00, 0, 0, 0, std::vector<int>(static_cast<size_t>(yCount), y)));
+}
+
+// The cell (i, j) of the full-screen map holds one colour and no printed figure.
+bool CellIsPlain(const QImage& img, const CXYCoordDraw& draw, int i, int j, QColor colour) {
+  for (int y = draw.Row(j) + 1; y < draw.Row(j + 1) - 1; ++y) {
+    for (int x = draw.Column(i) + 1; x < draw.Column(i + 1) - 1; ++x) {
+      if (img.pixelColor(x, y) != colour) return false;
+    }
+  }
+  return true;
+}
+
+TEST(FirstUse, FullScreenModesTakeM0StreamsAndThePanelOfEachOpening) {
+  Rig rig;
+  rig.settings.xCount = 16;
+  rig.settings.yCount = 12;
+  CXYCoordDraw draw;
+  CPointStore store;
+  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
+  xy.show();
+  xy.OnPaint();
+  xy.OnBnClickedExpand();
+  CWndXYFullDialog* full = xy.FullScreen();
+  ASSERT_NE(full, nullptr);
+  QTest::keyClick(full, Qt::Key_N);
+  EXPECT_TRUE(full->HintText().contains("waiting for a data stream"))
+      << full->HintText().toStdString();
+
+  // M0 reports never reach the XY views' slot: the statistics still see them.
+  for (int k = 0; k < 3; ++k) PushM0Scan(*rig.link, 16, 12, k % 2 ? 1040 : 960, 1000);
+  ASSERT_TRUE(WaitFor([&] { return full->Live().TotalScans() == 3; }));
+  full->DrawModeMap();
+  EXPECT_TRUE(full->HintText().startsWith("Map: noise (3 scans of M0 raw data)"))
+      << full->HintText().toStdString();
+  EXPECT_GT(full->Live().MapValues(MapMode::kNoise)[0], 30);
+
+  // Another panel before the next opening: the statistics wait for its counts.
+  xy.OnBnClickedBack();
+  rig.settings.xCount = 8;
+  rig.settings.yCount = 6;
+  xy.OnBnClickedExpand();
+  full->OnPaint();
+  for (int k = 0; k < 2; ++k) PushM0Scan(*rig.link, 8, 6, 1000, 1000);
+  ASSERT_TRUE(WaitFor([&] { return full->Live().TotalScans() == 2; }));
+  EXPECT_EQ(full->Live().Layout().xCount, 8);
+  EXPECT_EQ(full->Live().Layout().yCount, 6);
+  xy.OnBnClickedBack();
+}
+
+TEST(FirstUse, DifferenceWithoutBaselineIsBlankAndTheHintLeavesTheMap) {
+  Rig rig;
+  CXYCoordDraw draw;
+  CPointStore store;
+  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
+  xy.show();
+  xy.OnPaint();
+  xy.OnBnClickedExpand();
+  CWndXYFullDialog* full = xy.FullScreen();
+  full->SetCounts(16, 12);
+  for (int k = 0; k < 4; ++k) PushXScan(*rig.link, k % 2 ? 1060 : 940);
+  ASSERT_TRUE(WaitFor([&] { return full->Live().TotalScans() == 4; }));
+  QTest::keyClick(full, Qt::Key_D);
+  full->DrawModeMap();
+  EXPECT_TRUE(full->HintText().contains("no baseline: press B"));
+  // No figure and no "0": blank cells, as before any value came.
+  const QImage& img = full->DrawArea()->Image();
+  EXPECT_TRUE(CellIsPlain(img, draw, 3, 0, CXYCoordDraw::ValueColour(0)));
+  EXPECT_TRUE(CellIsPlain(img, draw, 5, 0, CXYCoordDraw::ValueColour(0)));
+  QTest::keyClick(full, Qt::Key_B);
+  full->DrawModeMap();
+  EXPECT_FALSE(CellIsPlain(img, draw, 5, 0, CXYCoordDraw::ValueColour(0)));  // its "0"
+
+  // The hint shows after a change, then leaves the cells; H and F1 bring it back.
+  EXPECT_TRUE(full->HintShown());
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return !full->HintShown(); }, CWndXYFullDialog::kModeHintMs + 3000));
+  QTest::keyClick(full, Qt::Key_H);
+  EXPECT_TRUE(full->HintShown());
+  QTest::keyClick(full, Qt::Key_F1);
+  EXPECT_FALSE(full->HintShown());
+  xy.OnBnClickedBack();
+}
+
+TEST(FirstUse, FrameTheDecoderRefusedIsNeitherShownNorLogged) {
+  Rig rig;
+  CWndGraphDialog w(rig.ctrl, rig.settings, nullptr);
+  w.SetCounts(16, 12);
+  rig.Answer(w, rig.Path("wave.csv"));
+  w.OnBnClickedLogFile();
+  ASSERT_TRUE(w.IsLogging());
+  rig.link->Push(DataFrame(0x00, 0, 0, 1, {1100, 1100}));
+  Frame refused = DataFrame(0x00, 4, 0, 1, {1200, 1200});
+  refused[2] = 62;  // a length byte the frame does not have
+  rig.link->Push(refused);
+  rig.link->Push(DataFrame(0x00, 8, 0, 1, {1300}));
+  ASSERT_TRUE(WaitFor([&] { return w.Graph().Values(CWaveGraph::kAxisX)[8] == 1300; }));
+  EXPECT_EQ(w.Graph().Values(CWaveGraph::kAxisX)[4], 1000);
+  w.OnBnClickedLogFile();
+  const QList<QByteArray> lines = ReadAll(rig.Path("wave.csv")).split('\n');
+  int data = 0;
+  for (const QByteArray& l : lines) data += l.contains("X Axis") ? 1 : 0;
+  EXPECT_EQ(data, 2) << ReadAll(rig.Path("wave.csv")).constData();
+}
+
+TEST(FirstUse, SavesAskBeforeReplacingTakeTheirExtensionAndSayWhere) {
+  Rig rig;
+  CWndGraphDialog w(rig.ctrl, rig.settings, nullptr);
+  w.SetCounts(16, 12);
+  w.SetStatistics(true);
+  PushScan(*rig.link, 1100);
+  ASSERT_TRUE(WaitFor([&] { return w.Live().TotalScans() == 1; }));
+  rig.Answer(w, rig.Path("stats-table"));
+  ASSERT_TRUE(w.OnSaveTable());
+  const QString csv = rig.Path("stats-table.csv");
+  ASSERT_TRUE(QFile::exists(csv));
+  ASSERT_EQ(rig.notices.size(), 1);
+  EXPECT_TRUE(rig.notices[0].contains(QDir::toNativeSeparators(csv)))
+      << rig.notices[0].toStdString();
+  // Saved again to the same name: No keeps the first file.
+  const QByteArray first = ReadAll(csv);
+  PushScan(*rig.link, 1200);
+  ASSERT_TRUE(WaitFor([&] { return w.Live().TotalScans() == 2; }));
+  QStringList asked;
+  w.prompts.askYesNo = [&asked](const QString& t) {
+    asked << t;
+    return false;
+  };
+  EXPECT_FALSE(w.OnSaveTable());
+  ASSERT_EQ(asked.size(), 1);
+  EXPECT_TRUE(asked[0].contains("already exists"));
+  EXPECT_EQ(ReadAll(csv), first);
+  rig.Answer(w, rig.Path("pic"));
+  ASSERT_TRUE(w.OnSaveImage());
+  EXPECT_FALSE(QImage(rig.Path("pic.png")).isNull());
+
+  // Ctrl+L asks for a file to open, never for one to save; Ctrl+B saves a .toml.
+  CXYCoordDraw draw;
+  CPointStore store;
+  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
+  xy.show();
+  xy.OnPaint();
+  xy.OnBnClickedExpand();
+  CWndXYFullDialog* full = xy.FullScreen();
+  full->SetCounts(16, 12);
+  rig.Answer(*full, rig.Path("baseline"));
+  for (int k = 0; k < 2; ++k) PushXScan(*rig.link, 1000);
+  ASSERT_TRUE(WaitFor([&] { return full->Live().TotalScans() == 2; }));
+  ASSERT_TRUE(full->TakeBaseline());
+  QTest::keyClick(full, Qt::Key_B, Qt::ControlModifier);
+  ASSERT_TRUE(QFile::exists(rig.Path("baseline.toml")));
+  int saveAsked = 0, openAsked = 0;
+  full->prompts.chooseFile = [&](const QString&) {
+    ++saveAsked;
+    return rig.Path("baseline.toml");
+  };
+  full->prompts.openFile = [&](const QString&) {
+    ++openAsked;
+    return rig.Path("baseline.toml");
+  };
+  QTest::keyClick(full, Qt::Key_L, Qt::ControlModifier);
+  EXPECT_EQ(openAsked, 1);
+  EXPECT_EQ(saveAsked, 0);
+  EXPECT_TRUE(rig.messages.isEmpty()) << rig.messages.join(";").toStdString();
+  xy.OnBnClickedBack();
+}
+
+TEST(FirstUse, StatisticsMarkBrokenElectrodesFirstNameTheStreamAndZoom) {
+  Rig rig;
+  CWndGraphDialog w(rig.ctrl, rig.settings, nullptr);
+  w.SetCounts(16, 12);
+  rig.Answer(w, rig.Path("unused.csv"));
+  w.SetStatistics(true);
+  EXPECT_TRUE(w.StatusText().startsWith("no data stream")) << w.StatusText().toStdString();
+  // X2 is open (reads 0), X5 a little noisy, the rest still.
+  for (int k = 0; k < 6; ++k) {
+    std::vector<int> x(16, 1000), y(12, 1000);
+    x[2] = 0;
+    x[5] = k % 2 ? 1003 : 997;
+    rig.link->Push(DataFrame(0x00, 0, 0, 1, x));
+    rig.link->Push(DataFrame(0x00, 0, 0, 0, y));
+  }
+  ASSERT_TRUE(WaitFor([&] { return w.Live().TotalScans() == 6; }));
+  w.OnTimer();
+  QTableWidget* t = w.Table();
+  ASSERT_EQ(t->columnCount(), 7);
+  ASSERT_NE(t->item(2, 6), nullptr);
+  EXPECT_EQ(t->item(2, 6)->text(), "open");
+  EXPECT_EQ(t->item(5, 6)->text(), "noisiest");
+  EXPECT_NE(t->item(2, 0)->background(), t->item(5, 0)->background());
+  EXPECT_EQ(t->item(7, 6)->text(), "");
+  EXPECT_TRUE(w.StatusText().startsWith("M0 raw data")) << w.StatusText().toStdString();
+
+  // Zoomed to the range of the electrodes that work: a noise of 3 counts shows.
+  const CWaveGraph& g = w.Graph();
+  EXPECT_TRUE(g.Zoomed());
+  EXPECT_GT(g.ValueRow(1000) - g.ValueRow(1003), 10);
+  // Statistics off: the fixed scale of -255 ... 255 again.
+  w.SetStatistics(false);
+  w.OnTimer();
+  EXPECT_FALSE(g.Zoomed());
+  EXPECT_EQ(g.ValueRow(1003), g.ValueRow(1000));
+
+  // Another stream of the X axis only: the Y bars of the old one turn grey.
+  rig.link->Push(DataFrame(0x00, 0, 0, 0, std::vector<int>(12, 1100)));
+  ASSERT_TRUE(WaitFor([&] { return g.Values(CWaveGraph::kAxisY)[0] == 1100; }));
+  rig.now += 1500;
+  rig.link->Push(DataFrame(0x08, 0, 0, 1, std::vector<int>(16, 1100)));
+  ASSERT_TRUE(WaitFor([&] { return g.Values(CWaveGraph::kAxisX)[2] == 1100; }));
+  w.Canvas()->RepaintIfStale();
+  w.OnTimer();
+  const QPoint yo = w.findChild<QWidget*>("id1032")->geometry().topLeft();
+  const QPoint xo = w.findChild<QWidget*>("id1031")->geometry().topLeft();
+  const QImage& img = w.Canvas()->Image();
+  const int inBar = g.BarLeft(0) + g.BarWidth() / 2;
+  EXPECT_EQ(img.pixelColor(yo + QPoint(inBar, g.ZeroLine() - 10)), CWaveGraph::StaleColour());
+  EXPECT_EQ(img.pixelColor(xo + QPoint(inBar, g.ZeroLine() - 10)), g.BarColour(CWaveGraph::kAxisX));
+  EXPECT_TRUE(w.StatusText().startsWith("M1 X raw data")) << w.StatusText().toStdString();
+}
+
+TEST(FirstUse, TouchTracesSurviveModeSwitches) {
+  Rig rig;
+  CXYCoordDraw draw;
+  CPointStore store;
+  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
+  xy.show();
+  xy.OnPaint();
+  xy.OnBnClickedExpand();
+  CWndXYFullDialog* full = xy.FullScreen();
+  full->SetCounts(16, 12);
+  full->OnPaint();
+  rig.link->Push(MultiTouch({{7, 0, 1, 1}}));  // dropped after the switch
+  // A stroke across the middle of the panel, away from the map's row and column, then a
+  // value map frame (which empties the point store, as it always did).
+  for (int x = 300; x <= 700; x += 50) rig.link->Push(MultiTouch({{7, 0, uint16_t(x), 600}}));
+  ASSERT_TRUE(WaitFor([&] { return store.Count() == 9; }));
+  rig.link->Push(DataFrame(0x08, 0, 0, 1, {1100}));
+  ASSERT_TRUE(WaitFor([&] { return store.Count() == 0; }));
+  const QColor blue(0, 0, 255);
+  const auto traced = [&](const QImage& img) {
+    const int y = 600 * img.height() / 1024;
+    int n = 0;
+    for (int x = 0; x < img.width(); ++x) n += img.pixelColor(x, y) == blue ? 1 : 0;
+    return n;
+  };
+  full->DrawArea()->RepaintIfStale();
+  const int before = traced(full->DrawArea()->Image());
+  ASSERT_GT(before, 100);
+  for (Qt::Key k : {Qt::Key_N, Qt::Key_P, Qt::Key_D, Qt::Key_V}) {
+    QTest::keyClick(full, k);
+    full->DrawArea()->RepaintIfStale();
+    EXPECT_GE(traced(full->DrawArea()->Image()), before * 9 / 10) << k;
+  }
+  xy.OnBnClickedBack();
 }

@@ -1,0 +1,158 @@
+#include "cli/ResultsCommands.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+
+#include "cli/Commands.h"
+#include "cli/Reports.h"
+#include "records/HtmlReport.h"
+#include "records/ReportData.h"
+#include "records/ResultsStore.h"
+#include "records/RunKeeper.h"
+#include "records/SvgChart.h"
+
+namespace {
+
+constexpr const char* kResultsHelp =
+    "the results database: sqlite:PATH, postgresql://... (a libpq URL) (default: "
+    "$VANTREL_RESULTS, else ~/.local/share/vantrel/results.db)";
+
+int Complain(const std::string& message, int code = kExitCannotRun) {
+  std::cerr << "vantrel: " << message << "\n";
+  return code;
+}
+
+std::unique_ptr<records::ResultsStore> OpenStore(const std::string& url, std::string& error) {
+  records::ResultsUrl where;
+  if (!records::ResultsUrl::Parse(url, where, error)) return nullptr;
+  if (where.kind == records::ResultsUrl::Kind::kNone) {
+    error = "--results none keeps nothing to read";
+    return nullptr;
+  }
+  auto store = records::ResultsStore::Open(where, error);
+  if (!store) error = where.Shown() + ": " + error;
+  return store;
+}
+
+std::string Num(double v) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%.10g", v);
+  return buf;
+}
+
+std::string Limit(const records::Measurement& m) {
+  if (!m.limitText.empty()) return m.limitText;
+  if (m.low && m.high) return *m.low == *m.high ? "= " + Num(*m.low) : Num(*m.low) + " .. " + Num(*m.high);
+  if (m.low) return ">= " + Num(*m.low);
+  if (m.high) return "<= " + Num(*m.high);
+  return "";
+}
+
+std::string Value(const records::Measurement& m) {
+  if (!m.value) return m.text;
+  return Num(*m.value) + (m.unit.empty() || m.unit == "counts" ? std::string() : " " + m.unit);
+}
+
+}  // namespace
+
+ResultsCommands::ResultsCommands(CLI::App& app) {
+  results_ = app.add_subcommand("results", "the kept test runs: show a unit's history, send "
+                                           "the runs a server did not take");
+  results_->require_subcommand(1);
+  show_ = results_->add_subcommand("show", "every kept run of a unit, oldest first, with its "
+                                           "failed values; exit 1 when there is none");
+  show_->add_option("serial", serial_, "the unit's serial number")->required();
+  show_->add_flag("--all", all_, "every value, not only the failed ones");
+  show_->add_option("--results", url_, kResultsHelp);
+  sync_ = results_->add_subcommand("sync", "send the runs kept locally while the server could "
+                                           "not be reached; each lands there once");
+  sync_->add_option("--results", url_, "the server: postgresql://... (default: $VANTREL_RESULTS)");
+
+  report_ = app.add_subcommand("report", "the yield report as one HTML file: first-pass yield "
+                                         "per station and day, failing checks, failures per "
+                                         "electrode, drift of the electrode means");
+  report_->add_option("--results", url_, kResultsHelp);
+  report_->add_option("--since", since_, "only runs from this day on (YYYY-MM-DD, UTC)");
+  report_->add_option("--station", station_, "only this station's runs");
+  report_->add_option("-o,--output", output_, "the HTML file to write")->required();
+}
+
+bool ResultsCommands::Chosen() const { return results_->parsed() || report_->parsed(); }
+
+int ResultsCommands::Run() {
+  if (show_->parsed()) return Show();
+  if (sync_->parsed()) return Sync();
+  if (report_->parsed()) return Report();
+  return kExitCannotRun;
+}
+
+int ResultsCommands::Show() {
+  std::string error;
+  auto store = OpenStore(url_, error);
+  if (!store) return Complain(error);
+  std::vector<records::RunRecord> runs;
+  if (!store->RunsOfSerial(serial_, all_, runs)) return Complain(store->Error());
+  if (runs.empty()) return Complain("no run of unit \"" + serial_ + "\"", kExitFail);
+  std::cout << "unit " << serial_ << ": " << runs.size() << " run(s)\n";
+  for (const records::RunRecord& r : runs) {
+    int failed = 0;
+    for (const auto& m : r.values) failed += m.pass ? 0 : 1;
+    std::cout << "\n" << r.startedUtc << "  " << r.kind << "  " << r.verdict;
+    if (r.verdict == "fail") std::cout << " (" << failed << " failed)";
+    std::cout << "  station " << r.station << "  operator " << r.operatorName << "\n"
+              << "  firmware \"" << r.firmwareVersion << "\", panel " << r.xCount << " x "
+              << r.yCount << ", limits " << r.limitsName << " (sha256 " << r.limitsSha256.substr(0, 12)
+              << "), " << r.toolVersion << ", " << records::SvgChart::Number(r.durationS, 1)
+              << " s\n";
+    if (!r.note.empty()) std::cout << "  note: " << r.note << "\n";
+    if (!r.capturePath.empty())
+      std::cout << "  capture " << r.capturePath << " (sha256 " << r.captureSha256 << ")\n";
+    if (r.pending) std::cout << "  not yet sent to the server\n";
+    std::cout << "  run " << r.uuid << "\n";
+    for (const auto& m : r.values) {
+      std::cout << "    " << (m.pass ? "ok   " : "FAIL ") << m.group << " "
+                << (m.item.empty() ? "" : m.item + " ") << m.check << " = " << Value(m);
+      const std::string limit = Limit(m);
+      if (!limit.empty()) std::cout << "  (" << limit << ")";
+      std::cout << "\n";
+    }
+  }
+  return kExitPass;
+}
+
+int ResultsCommands::Sync() {
+  records::ResultsUrl where;
+  std::string error;
+  if (!records::ResultsUrl::Parse(url_, where, error)) return Complain(error);
+  records::RunKeeper keeper(where);
+  const auto r = keeper.Sync();
+  if (r.sent + r.already > 0 || r.error.empty())
+    std::cout << r.sent << " run(s) sent to " << where.Shown()
+              << (r.already ? ", " + std::to_string(r.already) + " were there already" : "")
+              << "\n";
+  if (!r.error.empty()) {
+    Complain("results sync: " + r.error);
+    if (r.left > 0) std::cerr << "vantrel: " << r.left << " run(s) still wait in " << keeper.LocalPath() << "\n";
+    return kExitCannotRun;
+  }
+  return kExitPass;
+}
+
+int ResultsCommands::Report() {
+  if (!since_.empty() && !records::IsDate(since_))
+    return Complain("--since " + since_ + ": expected a day, YYYY-MM-DD");
+  std::string error;
+  auto store = OpenStore(url_, error);
+  if (!store) return Complain(error);
+  records::ReportData data;
+  if (!records::LoadReportData(store->Db(), {since_, station_}, data, error))
+    return Complain(error);
+  if (!WriteFileAtomically(output_, records::HtmlReport::Render(data), error))
+    return Complain(error);
+  std::cerr << "vantrel: report of " << data.runs << " run(s) of " << data.units
+            << " unit(s), first-pass yield "
+            << records::HtmlReport::Percent(data.FirstPassPassed(), data.FirstPassUnits())
+            << ", written to " << output_ << "\n";
+  return kExitPass;
+}

@@ -1,0 +1,30 @@
+// `vantrel results show|sync` and `vantrel report`: the kept test runs of a unit, sending
+// the runs a server did not take, and the yield report.
+#pragma once
+
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+class ResultsCommands {
+ public:
+  // Adds the subcommands to the program.
+  explicit ResultsCommands(CLI::App& app);
+  // True when one of them was chosen; Run() then gives its exit code.
+  bool Chosen() const;
+  int Run();
+
+ private:
+  int Show();
+  int Sync();
+  int Report();
+
+  CLI::App* results_ = nullptr;
+  CLI::App* show_ = nullptr;
+  CLI::App* sync_ = nullptr;
+  CLI::App* report_ = nullptr;
+  std::string url_, serial_, since_, station_, output_;
+  bool all_ = false;
+};

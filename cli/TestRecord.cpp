@@ -1,0 +1,163 @@
+#include "cli/TestRecord.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "capture/CCaptureRecorder.h"
+#include "cli/Commands.h"
+#include "records/FileHash.h"
+
+namespace {
+
+std::string HostName() {
+  char name[256] = "";
+  if (::gethostname(name, sizeof name - 1) != 0 || !*name) return "station";
+  return name;
+}
+
+std::string LoginName() {
+  for (const char* var : {"VANTREL_OPERATOR", "USER", "LOGNAME"})
+    if (const char* v = std::getenv(var); v && *v) return v;
+  const passwd* pw = ::getpwuid(::getuid());
+  return pw ? pw->pw_name : "";
+}
+
+// "900 .. 1100", ">= 900", "<= 30", "= 38": the bounds; anything else is kept as text.
+bool ParseLimit(const std::string& text, records::Measurement& m) {
+  auto number = [](const std::string& s, double& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    out = std::strtod(s.c_str(), &end);
+    return end && *end == '\0';
+  };
+  double a = 0, b = 0;
+  const size_t dots = text.find(" .. ");
+  if (dots != std::string::npos && number(text.substr(0, dots), a) &&
+      number(text.substr(dots + 4), b)) {
+    m.low = a;
+    m.high = b;
+    return true;
+  }
+  if (text.rfind(">= ", 0) == 0 && number(text.substr(3), a)) return m.low = a, true;
+  if (text.rfind("<= ", 0) == 0 && number(text.substr(3), a)) return m.high = a, true;
+  if (text.rfind("= ", 0) == 0 && number(text.substr(2), a)) return m.low = m.high = a, true;
+  return false;
+}
+
+}  // namespace
+
+void AddRecordOptions(CLI::App* sub, RecordOptions& o) {
+  sub->add_option("--results", o.results,
+                  "keep the run in: sqlite:PATH, postgresql://... (a libpq URL) or none "
+                  "(default: $VANTREL_RESULTS, else ~/.local/share/vantrel/results.db)");
+  sub->add_option("--serial", o.serial,
+                  "the unit's serial number (the link's --serial device goes before the "
+                  "subcommand)");
+  sub->add_option("--station", o.station, "the test station's name (default: the host name)");
+  sub->add_option("--operator", o.operatorName, "who tested (default: the login name)");
+  sub->add_option("--record", o.record,
+                  "also record the session as a capture file, kept with the run by path and "
+                  "SHA-256 (a name ending in .zst is compressed)");
+}
+
+records::Measurement MeasurementOf(const analysis::CheckResult& c) {
+  records::Measurement m;
+  m.group = c.group;
+  m.item = c.electrode;
+  m.check = c.name;
+  if (!c.electrode.empty() && c.name.rfind(c.electrode + " ", 0) == 0)
+    m.check = c.name.substr(c.electrode.size() + 1);
+  char* end = nullptr;
+  const double v = std::strtod(c.value.c_str(), &end);
+  if (!c.value.empty() && end && *end == '\0')
+    m.value = v;
+  else
+    m.text = c.value;
+  if (!c.electrode.empty()) m.unit = "counts";
+  if (!ParseLimit(c.limit, m)) m.limitText = c.limit;
+  m.pass = c.pass;
+  return m;
+}
+
+TestRecord::TestRecord(RecordOptions o, std::string kind) : o_(std::move(o)) {
+  run_.kind = std::move(kind);
+}
+
+TestRecord::~TestRecord() {
+  if (recorder_) recorder_->Stop();
+}
+
+bool TestRecord::Begin(const std::string& limitsPath, int& code) {
+  run_.uuid = records::NewUuid();
+  run_.startedUtc = records::UtcNow();
+  run_.serial = o_.serial;
+  run_.station = o_.station.empty() ? HostName() : o_.station;
+  run_.operatorName = o_.operatorName.empty() ? LoginName() : o_.operatorName;
+  run_.toolVersion = std::string("vantrel ") + VANTREL_VERSION;
+  run_.limitsName = std::filesystem::path(limitsPath).filename().string();
+  run_.limitsSha256 = records::FileSha256(limitsPath);
+  records::ResultsUrl where;
+  std::string error;
+  if (!records::ResultsUrl::Parse(o_.results, where, error) ||
+      !(keeper_ = std::make_unique<records::RunKeeper>(where))->Prepare(error)) {
+    std::cerr << "vantrel: results: " << error << "\n";
+    code = kExitCannotRun;
+    return false;
+  }
+  if (!o_.record.empty() && !(recorder_ = StartRecording(o_.record, code))) return false;
+  return true;
+}
+
+void TestRecord::Opened(const ControllerSession& s) {
+  run_.firmwareVersion = s.Version();
+  const PanelInfo p = s.Panel();
+  run_.xCount = p.xCount;
+  run_.yCount = p.yCount;
+  run_.resolution = p.resolution;
+  run_.xRange = p.xRange;
+  run_.yRange = p.yRange;
+  if (recorder_) NoteOpened(*recorder_, s);
+}
+
+void TestRecord::AddChecks(const std::vector<analysis::CheckResult>& checks) {
+  run_.values.reserve(run_.values.size() + checks.size());
+  for (const auto& c : checks) run_.values.push_back(MeasurementOf(c));
+}
+
+int TestRecord::Finish(const std::string& verdict, const std::string& note, double seconds) {
+  run_.verdict = verdict;
+  run_.note = note;
+  run_.durationS = seconds;
+  int code = 0;
+  if (recorder_) {
+    code = FinishRecording(*recorder_);
+    recorder_.reset();
+    run_.capturePath = std::filesystem::absolute(o_.record).string();
+    run_.captureSha256 = records::FileSha256(o_.record);
+  }
+  using Where = records::RunKeeper::Where;
+  const auto kept = keeper_->Keep(run_);
+  const std::string shown = keeper_->Target().Shown();
+  switch (kept.where) {
+    case Where::kNowhere:
+      break;
+    case Where::kStored:
+      if (kept.sent > 0)
+        std::cerr << "vantrel: results: " << kept.sent << " waiting run(s) sent to " << shown
+                  << "\n";
+      break;
+    case Where::kKeptLocally:
+      std::cerr << "vantrel: results: " << kept.error << "\nvantrel: results: the run is kept in "
+                << keeper_->LocalPath() << " until `vantrel results sync` sends it\n";
+      break;
+    case Where::kNotKept:
+      std::cerr << "vantrel: results: the run could not be kept: " << kept.error << "\n";
+      return kExitCannotRun;
+  }
+  return code;
+}

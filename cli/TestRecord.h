@@ -1,0 +1,60 @@
+// The record of one test run on its way to the results database: who, where, with what,
+// every measured value, the verdict; kept where --results says once the run is over.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analysis/LimitsCheck.h"
+#include "records/RunKeeper.h"
+#include "records/RunRecord.h"
+
+namespace CLI {
+class App;
+}
+namespace capture {
+class CCaptureRecorder;
+}
+class ControllerSession;
+
+struct RecordOptions {
+  std::string results;       // --results URL ("" the default)
+  std::string serial;        // the unit
+  std::string station;       // "" the host name
+  std::string operatorName;  // "" the login name
+  std::string record;        // a capture file of the run
+};
+
+// --results, --operator, --record (and --serial, --station) on a test subcommand.
+void AddRecordOptions(CLI::App* sub, RecordOptions& o);
+
+// A check of the self test as a measured value.
+records::Measurement MeasurementOf(const analysis::CheckResult& c);
+
+class TestRecord {
+ public:
+  TestRecord(RecordOptions o, std::string kind);
+  ~TestRecord();
+
+  // Before anything is measured: --results understood (a SQLite database opened) and the
+  // capture file started. False, said, with the exit code in code.
+  bool Begin(const std::string& limitsPath, int& code);
+  // The capture recorder for the session (null without --record).
+  std::shared_ptr<capture::CCaptureRecorder> Recorder() const { return recorder_; }
+  // Firmware and panel, once the controller is open.
+  void Opened(const ControllerSession& s);
+  void Add(records::Measurement m) { run_.values.push_back(std::move(m)); }
+  void AddChecks(const std::vector<analysis::CheckResult>& checks);
+  // Keeps the run (call once the link is closed, so the capture is whole). 0, or the exit
+  // code of a run that could not be kept anywhere or whose capture failed (said).
+  int Finish(const std::string& verdict, const std::string& note, double seconds);
+
+  const records::RunRecord& Run() const { return run_; }
+
+ private:
+  RecordOptions o_;
+  records::RunRecord run_;
+  std::unique_ptr<records::RunKeeper> keeper_;
+  std::shared_ptr<capture::CCaptureRecorder> recorder_;
+};

@@ -1,0 +1,47 @@
+// Every SQL statement of the results database, for SQLite and PostgreSQL alike. `?` is
+// a parameter. The schema is versioned: kMigrations[i] brings version i to i + 1.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/Connection.h"
+
+namespace records::sql {
+
+// The migrations for a dialect, each a list of statements.
+std::vector<std::vector<std::string>> Migrations(Connection::Dialect d);
+
+// Before reading the schema version: serialises programs that open a fresh database at
+// once (empty for SQLite, whose write transaction does it).
+std::string_view MigrationLock(Connection::Dialect d);
+extern const char* const kCreateVersionTable;
+extern const char* const kSelectVersion;
+extern const char* const kInsertVersion;
+extern const char* const kUpdateVersion;
+
+// A run: its row (returns the new id; no row when the uuid is stored already).
+extern const char* const kInsertRun;
+extern const int kRunColumns;
+// Measured values: `rows` rows of kValueColumns parameters in one statement.
+std::string InsertValues(int rows);
+extern const int kValueColumns;
+// Daily sums of every numeric value (the drift of a figure over time).
+std::string AddDailyValues(int rows);
+extern const int kDailyColumns;
+
+extern const char* const kSelectPendingUuids;
+extern const char* const kMarkSent;
+extern const char* const kSelectRunByUuid;
+extern const char* const kSelectValuesOfRun;
+extern const char* const kSelectRunsOfSerial;
+
+// The report; `?` 1: first day ("" for all), 2 and 3: station ("" for all, twice).
+extern const char* const kFirstPassByStationDay;
+extern const char* const kFailuresByCheck;
+extern const char* const kFailuresByItem;
+extern const char* const kDailyMeans;
+extern const char* const kCountRuns;
+
+}  // namespace records::sql

@@ -1,0 +1,189 @@
+// vantrel keeping its runs on a real PostgreSQL server started for the test: eight
+// stations writing at once, each run there once with all its values; a server stopped
+// mid-run, the run kept locally and sent once by sync (and by the next run).
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <map>
+#include <memory>
+#include <set>
+
+#include "common/PgCluster.h"
+#include "common/SimProcess.h"
+#include "records/PgConnection.h"
+#include "records/VantrelProcess.h"
+
+namespace {
+
+using records::AsInt;
+using records::AsText;
+
+// "PASS: 182 checks" -> 182
+long Checks(const std::string& out) {
+  const size_t at = out.find("PASS: ");
+  return at == std::string::npos ? -1 : std::stol(out.substr(at + 6));
+}
+
+long long LocalCount(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  long long n = -1;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+      n = sqlite3_column_int64(st, 0);
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return n;
+}
+
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!pg.Available()) GTEST_SKIP() << "no PostgreSQL server programs";
+    ASSERT_TRUE(pg.Start()) << "see " << pg.Log();
+  }
+
+  // Limits learnt from a simulator (every later run of it passes them).
+  std::string Learn(const SimProcess& sim) {
+    VantrelProcess learn(sim.Dir(), "learn");
+    const std::string limits = sim.Dir() + "/limits.toml";
+    auto r = learn({"--usb", "227D:0102", "learn", "m0-raw", "--scans", "20", "-o", limits},
+                   {"HIDPIPE_SIM=" + sim.Socket()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    return limits;
+  }
+
+  // Every run on the server: serial -> (values it says it has, values there).
+  std::map<std::string, std::pair<long, long>> ServerRuns(long* rows = nullptr) {
+    std::string error;
+    auto db = records::PgConnection::Open(pg.Url(), 5, error);
+    EXPECT_TRUE(db) << error;
+    std::vector<records::SqlRow> out;
+    std::map<std::string, std::pair<long, long>> runs;
+    if (!db || !db->Exec("SELECT r.serial, r.value_count, (SELECT count(*) FROM run_values v "
+                         "WHERE v.run_id = r.id) FROM runs r",
+                         {}, &out))
+      return runs;
+    for (const auto& r : out) runs[AsText(r[0])] = {long(AsInt(r[1])), long(AsInt(r[2]))};
+    if (rows) *rows = long(out.size());
+    return runs;
+  }
+
+  PgCluster pg;
+};
+
+}  // namespace
+
+TEST_F(ServerTest, EightStationsWriteOneServerAtOnce) {
+  constexpr int kStations = 8;
+  std::vector<std::unique_ptr<SimProcess>> sims;
+  for (int i = 0; i < kStations; ++i) {
+    sims.push_back(std::make_unique<SimProcess>());
+    ASSERT_TRUE(sims.back()->Start({"--usb", "--rate", "2000"}));
+  }
+  const std::string limits = Learn(*sims[0]);
+  std::vector<std::unique_ptr<VantrelProcess>> runs;
+  for (int i = 0; i < kStations; ++i) {
+    runs.push_back(std::make_unique<VantrelProcess>(sims[i]->Dir(), "test"));
+    ASSERT_TRUE(runs.back()->Start(
+        {"--usb", "227D:0102", "--timeout", "5", "test", "--limits", limits, "--scans", "20",
+         "--results", pg.Url(), "--serial", "SN-" + std::to_string(i), "--station",
+         "ST-" + std::to_string(i % 3)},
+        {"HIDPIPE_SIM=" + sims[i]->Socket()}));
+  }
+  std::map<std::string, long> checks;
+  for (int i = 0; i < kStations; ++i) {
+    const auto r = runs[i]->Finish();
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(r.err.find("results"), std::string::npos) << r.err;
+    checks["SN-" + std::to_string(i)] = Checks(r.out);
+    EXPECT_EQ(LocalCount(runs[i]->LocalDb(), "SELECT count(*) FROM runs"), -1)
+        << "nothing waits locally";
+  }
+  long rows = 0;
+  const auto stored = ServerRuns(&rows);
+  EXPECT_EQ(rows, kStations);
+  ASSERT_EQ(stored.size(), size_t(kStations));
+  for (const auto& [serial, counts] : stored) {
+    EXPECT_GT(checks[serial], 60) << serial;
+    EXPECT_EQ(counts.first, checks[serial]) << serial;
+    EXPECT_EQ(counts.second, checks[serial]) << serial;
+  }
+}
+
+TEST_F(ServerTest, RunOfAStoppedServerWaitsLocallyAndIsSentOnce) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--usb", "--rate", "2000"}));
+  const std::string limits = Learn(sim);
+  const std::vector<std::string> env{"HIDPIPE_SIM=" + sim.Socket()};
+  auto test = [&](const std::string& serial, int scans) {
+    return std::vector<std::string>{"--usb", "227D:0102", "--timeout", "5", "test", "--limits",
+                                    limits, "--scans", std::to_string(scans), "--results",
+                                    pg.Url(), "--serial", serial};
+  };
+
+  // The server goes away while the panel is measured.
+  ASSERT_TRUE(sim.Ok("rate 100"));  // 25 scans a second: 50 scans take 2 s
+  VantrelProcess first(sim.Dir(), "first");
+  ASSERT_TRUE(first.Start(test("SN-A", 50), env));
+  ASSERT_TRUE(WaitUntil([&] { return sim.Command("status").find("stream=none") == std::string::npos; }))
+      << sim.Command("status");
+  ASSERT_TRUE(pg.Stop());
+  ASSERT_TRUE(first.Running()) << "the run ended before the server stopped";
+  const auto r1 = first.Finish();
+  EXPECT_EQ(r1.code, 0) << r1.out << r1.err;
+  EXPECT_NE(r1.err.find("until `vantrel results sync` sends it"), std::string::npos) << r1.err;
+  EXPECT_EQ(LocalCount(first.LocalDb(), "SELECT count(*) FROM runs WHERE pending = 1"), 1);
+  EXPECT_EQ(LocalCount(first.LocalDb(), "SELECT count(*) FROM run_values"), Checks(r1.out));
+
+  VantrelProcess sync(sim.Dir(), "sync");
+  auto s0 = sync({"results", "sync", "--results", pg.Url()}, env);
+  EXPECT_EQ(s0.code, 2) << "the server is still away: " << s0.out << s0.err;
+  EXPECT_NE(s0.err.find("1 run(s) still wait"), std::string::npos) << s0.err;
+
+  // Back again: sync sends it, a second sync has nothing to send.
+  ASSERT_TRUE(pg.Start());
+  auto s1 = sync({"results", "sync", "--results", pg.Url()}, env);
+  EXPECT_EQ(s1.code, 0) << s1.err;
+  EXPECT_NE(s1.out.find("1 run(s) sent"), std::string::npos) << s1.out;
+  auto stored = ServerRuns();
+  ASSERT_EQ(stored.count("SN-A"), 1u);
+  EXPECT_EQ(stored["SN-A"], std::make_pair(Checks(r1.out), Checks(r1.out)));
+  EXPECT_EQ(LocalCount(first.LocalDb(), "SELECT count(*) FROM runs WHERE pending = 1"), 0);
+  auto s2 = sync({"results", "sync", "--results", pg.Url()}, env);
+  EXPECT_NE(s2.out.find("0 run(s) sent"), std::string::npos) << s2.out;
+
+  // A send whose answer was lost leaves the run marked unsent; sending it again stores
+  // nothing twice.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(first.LocalDb().c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "UPDATE runs SET pending = 1", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  auto s3 = sync({"results", "sync", "--results", pg.Url()}, env);
+  EXPECT_NE(s3.out.find("1 were there already"), std::string::npos) << s3.out;
+
+  // A run kept locally is also sent by the next run that reaches the server.
+  ASSERT_TRUE(sim.Ok("rate 2000"));
+  ASSERT_TRUE(pg.Stop());
+  VantrelProcess second(sim.Dir(), "second");
+  const auto r2 = second(test("SN-B", 10), env);
+  EXPECT_EQ(r2.code, 0) << r2.err;
+  ASSERT_TRUE(pg.Start());
+  VantrelProcess third(sim.Dir(), "third");
+  const auto r3 = third(test("SN-C", 10), env);
+  EXPECT_EQ(r3.code, 0) << r3.err;
+  EXPECT_NE(r3.err.find("1 waiting run(s) sent"), std::string::npos) << r3.err;
+  long rows = 0;
+  stored = ServerRuns(&rows);
+  EXPECT_EQ(rows, 3);
+  EXPECT_EQ(stored["SN-B"].second, Checks(r2.out));
+  EXPECT_EQ(stored["SN-C"].second, Checks(r3.out));
+
+  // `results show` reads the server.
+  VantrelProcess show(sim.Dir(), "show");
+  const auto shown = show({"results", "show", "SN-A", "--results", pg.Url()}, env);
+  EXPECT_EQ(shown.code, 0) << shown.err;
+  EXPECT_NE(shown.out.find("unit SN-A: 1 run(s)"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("pass"), std::string::npos) << shown.out;
+}
