@@ -55,10 +55,13 @@ void AddRecordOptions(CLI::App* sub, RecordOptions& o) {
   sub->add_option("--results", o.results,
                   "keep the run in: sqlite:PATH, postgresql://... (a libpq URL) or none "
                   "(default: $VANTREL_RESULTS, else ~/.local/share/vantrel/results.db)");
-  sub->add_option("--serial", o.serial,
-                  "the unit's serial number (the link's --serial device goes before the "
-                  "subcommand)");
-  sub->add_option("--station", o.station, "the test station's name (default: the host name)");
+  // The unit and the station may be options of the subcommand already.
+  if (!sub->get_option_no_throw("--serial"))
+    sub->add_option("--serial", o.serial,
+                    "the unit's serial number (the link's --serial device goes before the "
+                    "subcommand)");
+  if (!sub->get_option_no_throw("--station"))
+    sub->add_option("--station", o.station, "the test station's name (default: the host name)");
   sub->add_option("--operator", o.operatorName, "who tested (default: the login name)");
   sub->add_option("--record", o.record,
                   "also record the session as a capture file, kept with the run by path and "

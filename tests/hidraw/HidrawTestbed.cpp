@@ -1,6 +1,5 @@
 #include "HidrawTestbed.h"
 
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,8 +70,7 @@ std::string HidrawTestbed::AddHid(const HidNodeSpec& s) {
     parent = device + Fmt("/1-1:1.%u", static_cast<unsigned>(s.usbInterface));
     // The USB device once, whichever interface comes first.
     if (!g_file_test((dir_ + "/sys" + device).c_str(), G_FILE_TEST_IS_DIR))
-      records += "P: " + device +
-                 "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n" +
+      records += "P: " + device + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n" +
                  Fmt("A: idVendor=%04x\nA: idProduct=%04x\n", s.vid, s.pid) +
                  "A: manufacturer=Vantrel test\nA: product=Emulated panel\n"
                  "A: serial=E2E0001\nA: bcdDevice=0100\n\n";
@@ -100,9 +98,8 @@ std::string HidrawTestbed::AddHid(const HidNodeSpec& s) {
 }
 
 std::string HidrawTestbed::AddTty(int number) {
-  const std::string tty =
-      "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/" + Fmt("ttyUSB%u", number) + "/tty/" +
-      Fmt("ttyUSB%u", number);
+  const std::string tty = "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/" +
+                          Fmt("ttyUSB%u", number) + "/tty/" + Fmt("ttyUSB%u", number);
   const std::string records = "P: " + tty + "\nN: " + Fmt("ttyUSB%u", number) +
                               "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + Fmt("ttyUSB%u", number) +
                               "\n";
@@ -118,23 +115,25 @@ void HidrawTestbed::Uevent(const std::string& syspath, const char* action) {
 }
 
 void HidrawTestbed::RunOnLoop(const std::function<void()>& fn) {
-  struct Job {
-    const std::function<void()>* fn;
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-  } job{&fn, {}, {}, false};
+  std::unique_lock lk(jobsMutex_);
+  jobs_.push_back(&fn);
+  const size_t ticket = jobsRun_ + jobs_.size();
   g_main_context_invoke(
       ctx_,
       [](gpointer data) -> gboolean {
-        auto* j = static_cast<Job*>(data);
-        (*j->fn)();
-        std::lock_guard lk(j->m);
-        j->done = true;
-        j->cv.notify_all();
+        auto* self = static_cast<HidrawTestbed*>(data);
+        std::unique_lock jl(self->jobsMutex_);
+        while (!self->jobs_.empty()) {
+          const std::function<void()>* job = self->jobs_.front();
+          jl.unlock();
+          (*job)();
+          jl.lock();
+          self->jobs_.pop_front();
+          ++self->jobsRun_;
+          self->jobDone_.notify_all();
+        }
         return G_SOURCE_REMOVE;
       },
-      &job);
-  std::unique_lock lk(job.m);
-  job.cv.wait(lk, [&] { return job.done; });
+      this);
+  jobDone_.wait(lk, [&] { return jobsRun_ >= ticket; });
 }

@@ -7,8 +7,11 @@
 #include <umockdev.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,4 +59,9 @@ class HidrawTestbed {
   std::string dir_;
   std::atomic<bool> stop_{false};
   std::thread loop_;
+  // Jobs for the loop pass through our own lock: the context's wake-up is only a signal.
+  std::mutex jobsMutex_;
+  std::condition_variable jobDone_;
+  std::deque<const std::function<void()>*> jobs_;
+  size_t jobsRun_ = 0;
 };
