@@ -1,9 +1,11 @@
 #include "analysis/Limits.h"
 
+#include <sys/stat.h>
 #include <toml++/toml.h>
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -49,9 +51,21 @@ class Reader {
     return true;
   }
   bool Number(const toml::node& n, const std::string& key, std::optional<double>& out) {
-    if (!n.is_number()) return Fail(n, key, "must be a number");
-    out = *n.value<double>();
-    return true;
+    // Doubles hold whole numbers exactly up to 2^53; beyond, a limit would not be the
+    // number written.
+    constexpr int64_t kExact = int64_t{1} << 53;
+    if (const auto* i = n.as_integer()) {
+      const int64_t v = i->get();
+      if (v > kExact || v < -kExact) return Fail(n, key, "is too large (at most 2^53)");
+      out = static_cast<double>(v);
+      return true;
+    }
+    if (const auto* f = n.as_floating_point()) {
+      if (!std::isfinite(f->get())) return Fail(n, key, "must be a finite number");
+      out = f->get();
+      return true;
+    }
+    return Fail(n, key, "must be a number");
   }
   bool Text(const toml::node& n, const std::string& key, std::optional<std::string>& out) {
     if (!n.is_string()) return Fail(n, key, "must be a text in quotes");
@@ -84,8 +98,18 @@ bool Reader::Panel(const toml::table& t, Limits& out) {
       if (!Integer(v, key, 1, 255, n)) return false;
       (k.str() == "x_count" ? out.xCount : out.yCount) = static_cast<int>(n);
       (k.str() == "x_count" ? out.xCountPos : out.yCountPos) = Pos(v.source());
+    } else if (k.str() == "unused") {
+      LimitEntry e;
+      if (const toml::array* a = v.as_array()) {
+        for (const toml::node& el : *a)
+          if (!Selector(el, key, e)) return false;
+      } else if (!Selector(v, key, e)) {
+        return false;
+      }
+      out.unused = std::move(e.electrodes);
+      out.unusedPos = Pos(v.source());
     } else {
-      return Unknown(k, key, "x_count, y_count");
+      return Unknown(k, key, "x_count, y_count, unused");
     }
   }
   return true;
@@ -98,6 +122,8 @@ bool Reader::Firmware(const toml::table& t, Limits& out) {
       if (!Text(v, key, out.version)) return false;
     } else if (k.str() == "version_pattern") {
       if (!Text(v, key, out.versionPattern)) return false;
+      std::string why;
+      if (!ValidPattern(*out.versionPattern, why)) return Fail(v, key, why);
     } else {
       return Unknown(k, key, "version, version_pattern");
     }
@@ -107,14 +133,17 @@ bool Reader::Firmware(const toml::table& t, Limits& out) {
   return true;
 }
 
-// "12" at text[i...]; advances i.
+// "12" at text[i...] (digits only: no sign); advances i.
 bool Index(std::string_view text, size_t& i, int& out) {
+  if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
   const char* b = text.data() + i;
   auto [p, ec] = std::from_chars(b, text.data() + text.size(), out);
   if (ec != std::errc() || p == b) return false;
   i = static_cast<size_t>(p - text.data());
   return true;
 }
+
+}  // namespace
 
 bool ParseSelector(std::string_view t, ElectrodeSelector& s) {
   if (t == "all") {
@@ -134,6 +163,44 @@ bool ParseSelector(std::string_view t, ElectrodeSelector& s) {
   if (i < t.size() && std::toupper(static_cast<unsigned char>(t[i])) == axis) ++i;
   return Index(t, i, s.last) && i == t.size();
 }
+
+std::string SelectorText(const ElectrodeSelector& sel) {
+  std::string n = sel.axis == 'A' ? "all" : std::string(1, sel.axis);
+  if (sel.axis != 'A' && sel.last >= 0) {
+    n += std::to_string(sel.first);
+    if (sel.last != sel.first) n += "-" + std::string(1, sel.axis) + std::to_string(sel.last);
+  }
+  return n;
+}
+
+bool ForEachElectrode(const ElectrodeSelector& sel, const ScanLayout& layout,
+                      const std::function<void(int)>& fn, std::string& why) {
+  if (sel.first < 0 || sel.last < -1) {
+    why = "electrode numbers start at 0";
+    return false;
+  }
+  for (char axis : {'X', 'Y'}) {
+    if (sel.axis != 'A' && sel.axis != axis) continue;
+    const int count = axis == 'X' ? layout.xCount : layout.yCount;
+    if (count == 0) {
+      if (sel.axis == 'A') continue;
+      why = std::string("measures no ") + axis + " electrodes";
+      return false;
+    }
+    const int last = sel.last < 0 ? count - 1 : sel.last;
+    if (last >= count) {
+      why = std::string(1, axis) + std::to_string(last) + " is outside the panel (" +
+            std::to_string(count) + " " + axis + " electrodes, " + axis + "0 to " + axis +
+            std::to_string(count - 1) + ")";
+      return false;
+    }
+    const int offset = axis == 'X' ? 0 : layout.xCount;
+    for (int i = sel.first; i <= last; ++i) fn(offset + i);
+  }
+  return true;
+}
+
+namespace {
 
 bool Reader::Selector(const toml::node& n, const std::string& key, LimitEntry& e) {
   ElectrodeSelector s;
@@ -176,6 +243,8 @@ bool Reader::Entry(const toml::node& n, const std::string& key, StreamLimits& s)
     }
   }
   if (e.electrodes.empty()) return Fail(n, key, "needs electrodes = \"...\"");
+  if (!e.values.Any())
+    return Fail(n, key, "checks nothing: give mean_min, mean_max, p2p_max or stddev_max");
   if (e.values.meanMin && e.values.meanMax && *e.values.meanMin > *e.values.meanMax) {
     const toml::node* at = n.as_table()->get("mean_min");
     return Fail(*at, key + ".mean_min",
@@ -220,6 +289,8 @@ bool Reader::Stream(const toml::key& k, const toml::node& n, Limits& out) {
   }
   if (s.openBelow && s.shortAbove && *s.openBelow > *s.shortAbove)
     return Fail(n, key + ".open_below", "open_below is above short_above");
+  if (s.entries.empty() && s.stream->kind != StreamKind::kOpenShort)
+    return Fail(n, key, "checks nothing: give limits = [ ... ] for its electrodes");
   out.streams.push_back(std::move(s));
   return true;
 }
@@ -247,15 +318,26 @@ bool ParseLimits(std::string_view text, const std::string& path, Limits& out, Li
       if (!r.Table(v, key)) return false;
       for (auto&& [sk, sv] : *v.as_table())
         if (!r.Stream(sk, sv, out)) return false;
+    } else if (key == "partial") {
+      if (!v.is_boolean()) return r.Fail(v, key, "must be true or false");
+      out.partial = *v.value<bool>();
     } else {
-      return r.Unknown(k, key, "panel, firmware, streams");
+      return r.Unknown(k, key, "partial, panel, firmware, streams");
     }
   }
+  if (out.streams.empty())
+    return r.Fail(SourcePos{}, "",
+                  "names no stream to check: give at least one [streams.NAME] with limits");
   if (out.xCount && out.yCount) return ResolveLimits(out, *out.xCount, *out.yCount, err);
   return true;
 }
 
-bool LoadLimits(const std::string& path, Limits& out, LimitsError& err) {
+bool LoadLimits(const std::string& path, Limits& out, LimitsError& err, std::string* content) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    err = LimitsError{path, {}, "", "is a folder, not a limits file"};
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     err = LimitsError{path, {}, "", "cannot be read"};
@@ -263,6 +345,7 @@ bool LoadLimits(const std::string& path, Limits& out, LimitsError& err) {
   }
   std::ostringstream text;
   text << in.rdbuf();
+  if (content) *content = text.str();
   return ParseLimits(text.str(), path, out, err);
 }
 
@@ -270,38 +353,93 @@ bool ResolveLimits(Limits& limits, int xCount, int yCount, LimitsError& err) {
   for (StreamLimits& s : limits.streams) {
     s.layout = ScanLayout::For(*s.stream, xCount, yCount);
     s.perElectrode.assign(static_cast<size_t>(s.layout.Size()), LimitValues{});
+    std::string why;
+    for (const ElectrodeSelector& sel : limits.unused) {
+      // An axis this stream does not measure has nothing to leave out.
+      const ScanLayout both{xCount, yCount};
+      const bool ok = ForEachElectrode(
+          sel, both, [](int) {}, why);
+      if (!ok) {
+        err = LimitsError{limits.path, limits.unusedPos, "panel.unused", why};
+        return false;
+      }
+      if ((sel.axis == 'X' && s.layout.xCount == 0) || (sel.axis == 'Y' && s.layout.yCount == 0))
+        continue;
+      ForEachElectrode(
+          sel, s.layout, [&](int i) { s.perElectrode[static_cast<size_t>(i)].unused = true; }, why);
+    }
     for (const LimitEntry& e : s.entries) {
       auto fail = [&](const std::string& message) {
         err = LimitsError{limits.path, e.pos, e.key + ".electrodes", message};
         return false;
       };
       for (const ElectrodeSelector& sel : e.electrodes) {
-        for (char axis : {'X', 'Y'}) {
-          if (sel.axis != 'A' && sel.axis != axis) continue;
-          const int count = axis == 'X' ? s.layout.xCount : s.layout.yCount;
-          if (count == 0) {
-            if (sel.axis == 'A') continue;
-            return fail(std::string("stream ") + s.stream->name + " measures no " + axis +
-                        " electrodes");
-          }
-          const int last = sel.last < 0 ? count - 1 : sel.last;
-          if (last >= count)
-            return fail(std::string(1, axis) + std::to_string(last) + " is outside the panel (" +
-                        std::to_string(count) + " " + axis + " electrodes, " + axis + "0 to " +
-                        axis + std::to_string(count - 1) + ")");
-          const int offset = axis == 'X' ? 0 : s.layout.xCount;
-          for (int i = sel.first; i <= last; ++i) {
-            LimitValues& v = s.perElectrode[static_cast<size_t>(offset + i)];
-            if (e.values.meanMin) v.meanMin = e.values.meanMin;
-            if (e.values.meanMax) v.meanMax = e.values.meanMax;
-            if (e.values.p2pMax) v.p2pMax = e.values.p2pMax;
-            if (e.values.stddevMax) v.stddevMax = e.values.stddevMax;
-            if (v.meanMin && v.meanMax && *v.meanMin > *v.meanMax)
-              return fail("with the entries before it, " + s.layout.Name(offset + i) +
-                          " has mean_min above mean_max");
-          }
-        }
+        std::string clash;
+        const bool ok = ForEachElectrode(
+            sel, s.layout,
+            [&](int i) {
+              LimitValues& v = s.perElectrode[static_cast<size_t>(i)];
+              if (e.values.meanMin) v.meanMin = e.values.meanMin;
+              if (e.values.meanMax) v.meanMax = e.values.meanMax;
+              if (e.values.p2pMax) v.p2pMax = e.values.p2pMax;
+              if (e.values.stddevMax) v.stddevMax = e.values.stddevMax;
+              if (clash.empty() && v.meanMin && v.meanMax && *v.meanMin > *v.meanMax)
+                clash = "with the entries before it, " + s.layout.Name(i) +
+                        " has mean_min above mean_max";
+            },
+            why);
+        if (!ok)
+          return fail(why.rfind("measures no", 0) == 0
+                          ? std::string("stream ") + s.stream->name + " " + why
+                          : why);
+        if (!clash.empty()) return fail(clash);
       }
+    }
+  }
+  return true;
+}
+
+bool CheckComplete(const Limits& limits, LimitsError& err) {
+  if (limits.partial) return true;
+  for (const StreamLimits& s : limits.streams) {
+    if (s.stream->kind == StreamKind::kOpenShort) continue;
+    std::string missing;
+    int count = 0;
+    for (int i = 0; i < s.layout.Size(); ++i) {
+      if (static_cast<size_t>(i) < s.perElectrode.size() &&
+          (s.perElectrode[static_cast<size_t>(i)].Any() ||
+           s.perElectrode[static_cast<size_t>(i)].unused))
+        continue;
+      if (++count <= 5) missing += (missing.empty() ? "" : ", ") + s.layout.Name(i);
+    }
+    if (count == 0) continue;
+    if (count > 5) missing += " and " + std::to_string(count - 5) + " more";
+    err = LimitsError{limits.path, s.pos, std::string("streams.") + s.stream->name,
+                      "no limit for " + missing +
+                          " (every electrode needs one; write partial = true at the top "
+                          "of the file for a partial test)"};
+    return false;
+  }
+  return true;
+}
+
+bool ValidPattern(const std::string& p, std::string& why) {
+  for (size_t i = 0; i < p.size(); ++i) {
+    if (p[i] == '\\') {
+      if (++i == p.size()) {
+        why = "pattern ends in a lone backslash";
+        return false;
+      }
+    } else if (p[i] == '[') {
+      size_t j = i + 1;
+      if (j < p.size() && (p[j] == '!' || p[j] == '^')) ++j;
+      if (j < p.size() && p[j] == ']') ++j;
+      j = p.find(']', j);
+      if (j == std::string::npos) {
+        why = "pattern has a [ without its ]";
+        return false;
+      }
+      i = j;
     }
   }
   return true;

@@ -3,6 +3,7 @@
 //   [panel]                       # expected electrode counts (optional)
 //   x_count = 38
 //   y_count = 22
+//   unused = ["X36-X37"]          # electrodes the panel does not use: never checked
 //   [firmware]                    # expected version text: exact, or a pattern (* ? [..])
 //   version = "TPCSIM 1.0.0"      # or version_pattern = "TPCSIM 1.*"
 //   [streams.m0-raw]
@@ -14,8 +15,11 @@
 //
 // Electrodes: "all", "X", "Y", "X3", "X0-X37" or "X0-37", or an array of these.
 // Open/short streams also take open_below and short_above (the flag thresholds).
+// A self test checks every electrode of every stream it names; a file that means to
+// check only some says so with `partial = true` at its top.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +47,7 @@ struct LimitsError {
 
 struct LimitValues {
   std::optional<double> meanMin, meanMax, p2pMax, stddevMax;
+  bool unused = false;  // an electrode the panel does not use: no check at all
   bool Any() const { return meanMin || meanMax || p2pMax || stddevMax; }
 };
 
@@ -72,8 +77,11 @@ struct StreamLimits {
 
 struct Limits {
   std::string path;
+  bool partial = false;  // electrodes without limits are meant
   std::optional<int> xCount, yCount;
   SourcePos xCountPos, yCountPos;
+  std::vector<ElectrodeSelector> unused;  // electrodes the panel does not use
+  SourcePos unusedPos;
   std::optional<std::string> version, versionPattern;
   std::vector<StreamLimits> streams;
 };
@@ -81,11 +89,30 @@ struct Limits {
 // Reads and checks a limits file. False, with err saying where and what, when the file
 // cannot be read, is not TOML, has an unknown key, a value of the wrong type, a minimum
 // above its maximum, or (when [panel] gives the counts) an electrode outside the panel.
-bool LoadLimits(const std::string& path, Limits& out, LimitsError& err);
+// content: receives the file's bytes as read (for its hash).
+bool LoadLimits(const std::string& path, Limits& out, LimitsError& err,
+                std::string* content = nullptr);
 bool ParseLimits(std::string_view text, const std::string& path, Limits& out, LimitsError& err);
 
 // Fills every stream's per-electrode limits for a panel of these counts. False for an
 // electrode outside the panel or an axis the stream does not measure.
 bool ResolveLimits(Limits& limits, int xCount, int yCount, LimitsError& err);
+
+// For a self test, after ResolveLimits: every electrode of every stream has a limit
+// (open/short streams check every electrode's flags anyway), unless the file is partial.
+bool CheckComplete(const Limits& limits, LimitsError& err);
+
+// "X3", "X0-X37", "Y", "all" into a selector; false when it is none of these.
+bool ParseSelector(std::string_view text, ElectrodeSelector& out);
+// The selector as a limits file writes it.
+std::string SelectorText(const ElectrodeSelector& s);
+// Calls fn(index in the layout) for every electrode the selector names on a layout; false
+// with the reason when it names one outside it or an axis the layout lacks (an "all"
+// selector covers what there is).
+bool ForEachElectrode(const ElectrodeSelector& sel, const ScanLayout& layout,
+                      const std::function<void(int)>& fn, std::string& why);
+
+// Whether a version pattern (* ? [...] \) is well formed; false with the reason.
+bool ValidPattern(const std::string& pattern, std::string& why);
 
 }  // namespace analysis

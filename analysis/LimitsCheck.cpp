@@ -17,26 +17,41 @@ std::string FormatNumber(double v) {
     std::snprintf(buf, sizeof buf, "%.3f", v);
     std::string s(buf);
     while (s.back() == '0') s.pop_back();
-    return s;
+    if (s.back() == '.') s.pop_back();
+    return s == "-0" ? "0" : s;
   }
-  return buf;
+  return std::string(buf) == "-0" ? "0" : buf;
 }
 
-void CheckController(const Limits& limits, int xCount, int yCount, const std::string& version,
+void CheckController(const Limits& limits, const ControllerFacts& f,
                      std::vector<CheckResult>& out) {
-  if (limits.xCount)
-    out.push_back({"panel", "x_count", "", std::to_string(xCount),
-                   "= " + std::to_string(*limits.xCount), xCount == *limits.xCount});
-  if (limits.yCount)
-    out.push_back({"panel", "y_count", "", std::to_string(yCount),
-                   "= " + std::to_string(*limits.yCount), yCount == *limits.yCount});
+  if (!f.panelReported)
+    out.push_back(
+        {"panel", "information", "", "not reported", "reported by the controller", false});
+  auto count = [&](const char* name, int measured, const std::optional<int>& expected) {
+    if (!expected) return;
+    CheckResult c{"panel",
+                  name,
+                  "",
+                  std::to_string(measured),
+                  "= " + std::to_string(*expected),
+                  f.panelReported && measured == *expected};
+    c.measured = measured;
+    c.lower = c.upper = *expected;
+    out.push_back(c);
+  };
+  count("x_count", f.xCount, limits.xCount);
+  count("y_count", f.yCount, limits.yCount);
+  const std::string shown = f.versionReported ? "\"" + f.version + "\"" : "not reported";
   if (limits.version)
-    out.push_back({"firmware", "version", "", "\"" + version + "\"",
-                   "= \"" + *limits.version + "\"", version == *limits.version});
-  if (limits.versionPattern)
-    out.push_back({"firmware", "version", "", "\"" + version + "\"",
-                   "matches \"" + *limits.versionPattern + "\"",
-                   ::fnmatch(limits.versionPattern->c_str(), version.c_str(), 0) == 0});
+    out.push_back({"firmware", "version", "", shown, "= \"" + *limits.version + "\"",
+                   f.versionReported && f.version == *limits.version});
+  else if (limits.versionPattern)
+    out.push_back({"firmware", "version", "", shown, "matches \"" + *limits.versionPattern + "\"",
+                   f.versionReported &&
+                       ::fnmatch(limits.versionPattern->c_str(), f.version.c_str(), 0) == 0});
+  else if (!f.versionReported)
+    out.push_back({"firmware", "version", "", shown, "reported by the controller", false});
 }
 
 namespace {
@@ -57,22 +72,36 @@ void CheckStream(const StreamLimits& limits, const ElectrodeStats& stats,
     const LimitValues v = static_cast<size_t>(i) < limits.perElectrode.size()
                               ? limits.perElectrode[static_cast<size_t>(i)]
                               : LimitValues{};
-    if (v.meanMin || v.meanMax) {
-      const bool ok = (!v.meanMin || s.mean >= *v.meanMin) && (!v.meanMax || s.mean <= *v.meanMax);
-      out.push_back({group, e + " mean", e, FormatNumber(s.mean), Range(v.meanMin, v.meanMax), ok});
-    }
-    if (v.p2pMax)
-      out.push_back(
-          {group, e + " p2p", e, FormatNumber(s.p2p), Range({}, v.p2pMax), s.p2p <= *v.p2pMax});
-    if (v.stddevMax)
-      out.push_back({group, e + " stddev", e, FormatNumber(s.stddev), Range({}, v.stddevMax),
-                     s.stddev <= *v.stddevMax});
+    if (v.unused) continue;
+    auto add = [&](const char* what, double measured, const std::optional<double>& lo,
+                   const std::optional<double>& hi) {
+      CheckResult c{group,
+                    e + " " + what,
+                    e,
+                    FormatNumber(measured),
+                    Range(lo, hi),
+                    (!lo || measured >= *lo) && (!hi || measured <= *hi)};
+      c.measured = measured;
+      c.lower = lo;
+      c.upper = hi;
+      out.push_back(std::move(c));
+    };
+    if (v.meanMin || v.meanMax) add("mean", s.mean, v.meanMin, v.meanMax);
+    if (v.p2pMax) add("p2p", s.p2p, {}, v.p2pMax);
+    if (v.stddevMax) add("stddev", s.stddev, {}, v.stddevMax);
     if (stats.Kind() == StreamKind::kOpenShort) {
       const std::string state = s.open ? "open" : s.shorted ? "short" : "ok";
-      out.push_back({group, e + " open/short", e, state + " (mean " + FormatNumber(s.mean) + ")",
-                     FormatNumber(stats.Options().openBelow) + " .. " +
-                         FormatNumber(stats.Options().shortAbove),
-                     !s.open && !s.shorted});
+      CheckResult c{group,
+                    e + " open/short",
+                    e,
+                    state + " (mean " + FormatNumber(s.mean) + ")",
+                    FormatNumber(stats.Options().openBelow) + " .. " +
+                        FormatNumber(stats.Options().shortAbove),
+                    !s.open && !s.shorted};
+      c.measured = s.mean;
+      c.lower = stats.Options().openBelow;
+      c.upper = stats.Options().shortAbove;
+      out.push_back(std::move(c));
     }
   }
 }

@@ -2,6 +2,7 @@
 // electrode count, one electrode's figure) with its limit.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,23 @@ struct CheckResult {
   std::string value;      // measured, as shown
   std::string limit;      // as shown: "900 .. 1100", "<= 30", "\"TPC 1.*\""
   bool pass = true;
+  // The same as numbers, where the check is about one: the measured value and the
+  // limits it was held to (a bound not given is empty).
+  std::optional<double> measured = {}, lower = {}, upper = {};
 };
 
-// Panel counts and firmware version.
-void CheckController(const Limits& limits, int xCount, int yCount, const std::string& version,
+// What the controller said about itself.
+struct ControllerFacts {
+  int xCount = 0;
+  int yCount = 0;
+  bool panelReported = true;  // false: the counts are only the configured ones
+  std::string version;
+  bool versionReported = true;
+};
+
+// Panel counts and firmware version; panel information or a version the controller did
+// not give is a failed check.
+void CheckController(const Limits& limits, const ControllerFacts& facts,
                      std::vector<CheckResult>& out);
 // Every limit of a resolved stream against its statistics (same layout); open/short
 // streams also check each electrode's open and short flags.

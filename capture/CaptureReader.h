@@ -25,7 +25,7 @@ class CaptureCursor;
 class CaptureReader : public std::enable_shared_from_this<CaptureReader> {
  public:
   static constexpr uint64_t kIndexEvery = 4096;  // frames between index points
-  static constexpr uint64_t kHeadBytes = 4u << 20;  // text read before Open returns
+  static constexpr uint64_t kHeadBytes = 1u << 20;  // text read before Open returns
   static constexpr size_t kMaxWarnings = 100;
 
   // Called on the indexing thread with each warning and (last = true) the error that ends

@@ -1,5 +1,5 @@
 // Where a capture's text goes: a plain file, or zstd when the name ends in ".zst". A
-// compressed capture is a run of independent zstd frames of a few MB of text each and, once
+// compressed capture is a run of independent zstd frames of 2 MB of text each and, once
 // closed, a seek table in a skippable frame at the end (zstd's seekable layout): `zstdcat`
 // reads it whole, our reader starts at any frame.
 #pragma once
@@ -40,7 +40,7 @@ class CaptureSink {
   const std::string& Path() const { return path_; }
 
  private:
-  static constexpr size_t kFrameText = 4u << 20;  // text in one compressed frame
+  static constexpr size_t kFrameText = 2u << 20;  // text in one compressed frame
 
   bool Compress(std::string_view text, int mode);
   bool EndFrame();

@@ -7,13 +7,6 @@ constexpr char kUpper[] = "0123456789ABCDEF";
 constexpr char kLower[] = "0123456789abcdef";
 }  // namespace
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 void AppendHex(std::string& out, std::span<const uint8_t> bytes, char sep, bool lower) {
   const char* digits = lower ? kLower : kUpper;
   const size_t at = out.size();

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -13,15 +15,18 @@
 #include <memory>
 #include <sstream>
 
+#include "analysis/AtomicFile.h"
 #include "analysis/ElectrodeStats.h"
 #include "analysis/Limits.h"
 #include "analysis/LimitsCheck.h"
 #include "capture/CCaptureRecorder.h"
 #include "capture/HexCodec.h"
 #include "cli/Interrupt.h"
+#include "cli/LearnRuns.h"
 #include "cli/Reports.h"
 #include "cli/TestRecord.h"
 #include "hidpipe/hidpipe.h"
+#include "records/FileHash.h"
 #include "link/FrameCodec.h"
 #include "link/SerialPortMap.h"
 
@@ -41,7 +46,7 @@ int ExitFor(Result r) {
     case Result::kOk:
       return kExitPass;
     case Result::kInterrupted:
-      return kExitInterrupted;
+      return InterruptedExitCode();
     default:
       return kExitCannotRun;
   }
@@ -52,17 +57,33 @@ int Complain(const std::string& message, int code = kExitCannotRun) {
   return code;
 }
 
-// Opens the controller; on failure says why and gives the exit code in `code`. A recorder
-// given sees the whole session, the opening included.
+// Opens the controller; on failure says why (or gives the reason in `why`) and gives the
+// exit code in `code`. A recorder given sees the whole session, the opening included.
 std::unique_ptr<ControllerSession> Connect(
     const GlobalOptions& g, int& code,
-    std::shared_ptr<capture::CCaptureRecorder> recorder = nullptr) {
+    std::shared_ptr<capture::CCaptureRecorder> recorder = nullptr, std::string* why = nullptr) {
   auto s = std::make_unique<ControllerSession>(g.TimeoutMs());
   if (recorder) s->SetRecorder(recorder);
   const Result r = s->Open(g.link);
   if (r == Result::kOk) return s;
-  code = Complain(s->Error(), ExitFor(r));
+  code = ExitFor(r);
+  if (why)
+    *why = s->Error();
+  else
+    Complain(s->Error(), code);
   return nullptr;
+}
+
+// Every output path given can be written; says which cannot.
+bool OutputsWritable(std::initializer_list<const std::string*> paths) {
+  for (const std::string* p : paths) {
+    std::string error;
+    if (!p->empty() && !analysis::AtomicFile::CanWrite(*p, error)) {
+      Complain(error);
+      return false;
+    }
+  }
+  return true;
 }
 
 const StreamInfo* Stream(const std::string& name) {
@@ -102,6 +123,9 @@ void ReportIncomplete(const std::string& stream, const ControllerSession::Captur
   if (c.incomplete > 0)
     std::cerr << "vantrel: " << stream << ": " << c.incomplete
               << " incomplete scan(s) left out (gap or restart)\n";
+  if (c.dropped > 0)
+    std::cerr << "vantrel: " << stream << ": " << c.dropped
+              << " frame(s) dropped: the output was too slow to keep up\n";
 }
 
 }  // namespace
@@ -110,6 +134,10 @@ int RunInfo(const GlobalOptions& g, bool json) {
   int code = 0;
   auto s = Connect(g, code);
   if (!s) return code;
+  if (!s->PanelReported())
+    return Complain("the controller reported no panel information (" + s->LinkText() + ")");
+  if (!s->VersionReported())
+    return Complain("the controller reported no firmware version (" + s->LinkText() + ")");
   const PanelInfo p = s->Panel();
   if (json) {
     nlohmann::json j = {{"link", s->LinkText()},
@@ -121,12 +149,11 @@ int RunInfo(const GlobalOptions& g, bool json) {
                           {"x_range", p.xRange},
                           {"y_range", p.yRange},
                           {"reported", s->PanelReported()}}}};
-    std::cout << j.dump(2) << "\n";
+    std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   } else {
     std::cout << "link:       " << s->LinkText() << "\n"
               << "firmware:   " << s->Version() << "\n"
-              << "panel:      " << p.xCount << " x " << p.yCount << " electrodes"
-              << (s->PanelReported() ? "" : " (configured; the controller reported none)") << "\n"
+              << "panel:      " << p.xCount << " x " << p.yCount << " electrodes\n"
               << "resolution: " << p.resolution << "\n"
               << "range:      " << p.xRange << " x " << p.yRange << "\n";
   }
@@ -134,6 +161,21 @@ int RunInfo(const GlobalOptions& g, bool json) {
 }
 
 int RunSend(const GlobalOptions& g, const std::string& cmd, bool raw) {
+  // "SEND", blanks, the frame's bytes as pairs of hexadecimal digits, blanks.
+  if (cmd.rfind("SEND", 0) == 0) {
+    const size_t first = cmd.find_first_not_of(' ', 4);
+    const size_t end = cmd.find_last_not_of(' ');
+    const std::string hex =
+        first == std::string::npos || first < 5 ? "" : cmd.substr(first, end + 1 - first);
+    const bool ok =
+        !hex.empty() && hex.size() % 2 == 0 && std::all_of(hex.begin(), hex.end(), [](char c) {
+          return std::isxdigit(static_cast<unsigned char>(c));
+        });
+    if (!ok)
+      return Complain("bad hex in \"" + cmd +
+                      "\": after SEND and a blank, the frame's bytes as pairs of hexadecimal "
+                      "digits, e.g. \"SEND 024C020400 \"");
+  }
   int code = 0;
   auto s = Connect(g, code);
   if (!s) return code;
@@ -178,9 +220,9 @@ std::shared_ptr<capture::CCaptureRecorder> StartRecording(const std::string& pat
 
 // The link, firmware and panel lines, known once the controller is open.
 void NoteOpened(capture::CCaptureRecorder& recorder, const ControllerSession& s) {
-  recorder.Note("link",
-                std::string(capture::LinkKindName(capture::CCaptureRecorder::KindOf(s.LinkType()))) +
-                    " " + s.LinkDescription());
+  recorder.Note(
+      "link", std::string(capture::LinkKindName(capture::CCaptureRecorder::KindOf(s.LinkType()))) +
+                  " " + s.LinkDescription());
   recorder.Note("firmware", s.Version());
   recorder.Note("panel", capture::CCaptureRecorder::PanelText(s.Panel()));
 }
@@ -200,16 +242,12 @@ int RunCapture(const GlobalOptions& g, const std::string& name, int scans, const
                const std::string& record) {
   const StreamInfo* stream = Stream(name);
   if (!stream) return kExitCannotRun;
-  std::ofstream file;
-  if (!csv.empty()) {
-    file.open(csv, std::ios::binary | std::ios::trunc);
-    if (!file) return Complain("cannot write " + csv);
-  }
-  // With only a capture file asked for, no CSV goes to standard output.
-  std::ostringstream discard;
-  std::ostream& out = !csv.empty() ? static_cast<std::ostream&>(file)
-                      : record.empty() ? static_cast<std::ostream&>(std::cout)
-                                       : discard;
+  // The CSV replaces an existing file only once scans were captured.
+  analysis::AtomicFile file;
+  std::string error;
+  if (!csv.empty() && !file.Open(csv, error)) return Complain(error);
+  // With only a capture file asked for, no CSV is written at all.
+  std::ostream* out = !csv.empty() ? &file.Stream() : record.empty() ? &std::cout : nullptr;
   int code = 0;
   std::shared_ptr<capture::CCaptureRecorder> recorder;
   if (!record.empty() && !(recorder = StartRecording(record, code))) return code;
@@ -220,23 +258,37 @@ int RunCapture(const GlobalOptions& g, const std::string& name, int scans, const
   }
   if (recorder) NoteOpened(*recorder, *s);
   const PanelInfo p = s->Panel();
-  WriteScanHeader(out, ScanLayout::For(*stream, p.xCount, p.yCount));
+  if (out) WriteScanHeader(*out, ScanLayout::For(*stream, p.xCount, p.yCount));
   long row = 0;
+  bool outputFailed = false;
   ControllerSession::CaptureCounts counts;
   const Result r = Measure(
       *s, *stream, scans,
       [&](std::span<const int32_t> v) {
-        WriteScanRow(out, ++row, v);
-        out.flush();  // nothing captured is lost if the run ends early
+        if (!out || outputFailed) return;
+        WriteScanRow(*out, ++row, v);
+        out->flush();  // nothing captured is lost if the run ends early
+        if (!*out) {
+          // A reader that went away, or a full disk: stop, and leave the controller.
+          outputFailed = true;
+          Interrupt(SIGPIPE);
+        }
       },
       counts);
   ReportIncomplete(name, counts);
-  if (!out) return Complain("cannot write " + (csv.empty() ? std::string("the output") : csv));
-  if (r != Result::kOk) return Complain(s->Error(), ExitFor(r));
-  if (recorder) {
-    s.reset();  // the stream stopped and the link closed: those frames are in the file too
-    return FinishRecording(*recorder);
+  const std::string failure = s->Error();
+  s.reset();  // the stream stopped, coordinates given back, the link closed
+  if (outputFailed && csv.empty()) {
+    if (recorder) FinishRecording(*recorder);
+    return 128 + SIGPIPE;
   }
+  if (outputFailed) return Complain("cannot write " + csv);
+  if (!csv.empty() && row > 0 && !file.Commit(error)) return Complain(error);
+  if (r != Result::kOk) {
+    if (recorder) recorder->Stop();
+    return Complain(failure, ExitFor(r));
+  }
+  if (recorder) return FinishRecording(*recorder);
   return kExitPass;
 }
 
@@ -244,6 +296,7 @@ int RunStats(const GlobalOptions& g, const std::string& name, int scans, bool js
              const std::string& csv) {
   const StreamInfo* stream = Stream(name);
   if (!stream) return kExitCannotRun;
+  if (!OutputsWritable({&csv})) return kExitCannotRun;
   int code = 0;
   auto s = Connect(g, code);
   if (!s) return code;
@@ -261,12 +314,9 @@ int RunStats(const GlobalOptions& g, const std::string& name, int scans, bool js
     if (!WriteFileAtomically(csv, os.str(), error)) return Complain(error);
   }
   if (json) {
-    nlohmann::json j = {{"stream", name},
-                        {"scans", stats.Scans()},
-                        {"incomplete_scans", counts.incomplete},
-                        {"electrodes", StatsJson(stats)}};
-    if (stream->kind == analysis::StreamKind::kSignal) j["touched_scans"] = stats.TouchedScans();
-    std::cout << j.dump(2) << "\n";
+    const nlohmann::json j =
+        StatsDocument(name, stats, counts.incomplete, s->Version(), p.xCount, p.yCount);
+    std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   } else if (csv.empty()) {
     std::cout << name << ": " << stats.Scans() << " scans, " << counts.incomplete
               << " incomplete\n";
@@ -275,27 +325,106 @@ int RunStats(const GlobalOptions& g, const std::string& name, int scans, bool js
   return kExitPass;
 }
 
+namespace {
+
+// Every report asked for; false (and said) when one could not be written.
+bool WriteReports(const TestOptions& t, const analysis::TestReport& report) {
+  bool ok = true;
+  std::string error;
+  auto write = [&](const std::string& path, const std::string& content) {
+    if (path.empty() || WriteFileAtomically(path, content, error)) return;
+    Complain(error);
+    ok = false;
+  };
+  if (!t.junit.empty()) write(t.junit, JUnitXml(report));
+  if (!t.csv.empty()) {
+    std::ostringstream os;
+    WriteChecksCsv(os, report);
+    write(t.csv, os.str());
+  }
+  if (!t.json.empty())
+    write(t.json,
+          ReportJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+  return ok;
+}
+
+}  // namespace
+
 int RunTest(const GlobalOptions& g, const TestOptions& t) {
-  const auto started = std::chrono::steady_clock::now();
+  using Clock = std::chrono::steady_clock;
+  const auto started = Clock::now();
+  auto since = [](Clock::time_point from) {
+    return std::chrono::duration<double>(Clock::now() - from).count();
+  };
+  analysis::TestReport report;
+  report.Begin();
+  report.SetProperty("tool", std::string("vantrel ") + VANTREL_VERSION);
+  if (!t.record.serial.empty()) report.SetProperty("serial", t.record.serial);
+  if (!t.record.station.empty()) report.SetProperty("station", t.record.station);
+  // A run that cannot measure says so in every report asked for: the last panel's
+  // reports never stay behind.
+  auto cannotRun = [&](const std::string& group, const std::string& why, int code) {
+    report.errors.emplace_back(group, why);
+    report.seconds = since(started);
+    std::cerr << "vantrel: " << why << "\n";
+    WriteReports(t, report);
+    std::cout << "NOT RUN: " << Printable(why) << "\n";
+    return code;
+  };
+  for (const std::string* path : {&t.junit, &t.csv, &t.json}) {
+    std::string error;
+    if (!path->empty() && !analysis::AtomicFile::CanWrite(*path, error))
+      return cannotRun("reports", error, kExitCannotRun);
+  }
+
   analysis::Limits limits;
   analysis::LimitsError err;
   if (!analysis::LoadLimits(t.limits, limits, err))
-    return Complain("bad limits file: " + err.Text());
+    return cannotRun("limits", "bad limits file: " + err.Text(), kExitCannotRun);
+  report.SetProperty("limits_sha256", records::FileSha256(t.limits));
+  // With the counts in the file, a file that checks too little is found before connecting.
+  const bool resolved = limits.xCount && limits.yCount;
+  if (resolved && !analysis::CheckComplete(limits, err))
+    return cannotRun("limits", "bad limits file: " + err.Text(), kExitCannotRun);
+
   int code = 0;
   TestRecord record(t.record, "test");
-  if (!record.Begin(t.limits, code)) return code;
-  auto s = Connect(g, code, record.Recorder());
-  if (!s) return code;
+  if (!record.Begin(t.limits, code))
+    return cannotRun("results", "the run could not be prepared for its record", code);
+  std::string why;
+  auto s = Connect(g, code, record.Recorder(), &why);
+  if (!s) return cannotRun("controller", why, code);
   record.Opened(*s);
   const PanelInfo p = s->Panel();
-  if (!analysis::ResolveLimits(limits, p.xCount, p.yCount, err))
-    return Complain("bad limits file: " + err.Text());
+  const analysis::ControllerFacts facts{p.xCount, p.yCount, s->PanelReported(), s->Version(),
+                                        s->VersionReported()};
+  if (facts.versionReported) report.SetProperty("firmware", facts.version);
+  analysis::CheckController(limits, facts, report.checks);
+  // A panel that is not the one the file is for is a failed panel check; its electrodes
+  // are not measured against limits meant for another panel.
+  const bool panelOk = std::none_of(report.checks.begin(), report.checks.end(),
+                                    [](const auto& c) { return c.group == "panel" && !c.pass; });
+  // A file without the counts that names electrodes this panel lacks, or checks too
+  // little of it, is a bad file.
+  if (panelOk && (!analysis::ResolveLimits(limits, p.xCount, p.yCount, err) ||
+                  (!resolved && !analysis::CheckComplete(limits, err)))) {
+    s->Leave();
+    return cannotRun("limits", "bad limits file: " + err.Text(), kExitCannotRun);
+  }
 
-  std::vector<analysis::CheckResult> checks;
-  std::map<std::string, std::string> errors;
-  analysis::CheckController(limits, p.xCount, p.yCount, s->Version(), checks);
   Result worst = Result::kOk;
   for (const analysis::StreamLimits& sl : limits.streams) {
+    const std::string name = sl.stream->name;
+    if (!panelOk) {
+      report.skipped.emplace_back(name,
+                                  "not measured: the panel is not the one of the limits file");
+      continue;
+    }
+    if (worst != Result::kOk) {
+      report.skipped.emplace_back(name, "not measured: an earlier stream could not be measured");
+      continue;
+    }
+    const auto streamStarted = Clock::now();
     analysis::StatsOptions options;
     if (sl.openBelow) options.openBelow = *sl.openBelow;
     if (sl.shortAbove) options.shortAbove = *sl.shortAbove;
@@ -304,50 +433,138 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
     const Result r = Measure(
         *s, *sl.stream, sl.scans > 0 ? sl.scans : t.scans,
         [&](std::span<const int32_t> v) { stats.Add(v); }, counts);
-    ReportIncomplete(sl.stream->name, counts);
-    if (r != Result::kOk) {
-      errors[sl.stream->name] = s->Error();
-      worst = r;
-      break;  // a controller that stopped answering will not answer the next stream
-    }
-    analysis::CheckStream(sl, stats, checks);
+    ReportIncomplete(name, counts);
+    if (r == Result::kOk)
+      analysis::CheckStream(sl, stats, report.checks);
+    else
+      report.errors.emplace_back(name, s->Error());
+    report.AddSeconds(name, since(streamStarted));
+    if (r != Result::kOk) worst = r;  // a controller that stopped answering will not answer on
   }
   s->Leave();
 
-  const double secs =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  int failed = 0;
-  for (const auto& c : checks) failed += c.pass ? 0 : 1;
-  WriteChecksTable(std::cout, checks, errors);
-  std::string error;
-  if (!t.junit.empty() && !WriteJUnit(t.junit, checks, errors, secs, error)) {
-    Complain(error);
-    worst = Result::kNotSent;
-  }
-  if (!t.csv.empty()) {
-    std::ostringstream os;
-    WriteChecksCsv(os, checks);
-    if (!WriteFileAtomically(t.csv, os.str(), error)) {
-      Complain(error);
-      worst = Result::kNotSent;
-    }
-  }
-  record.AddChecks(checks);
-  const std::string note = worst != Result::kOk && !errors.empty()
-                               ? errors.begin()->first + ": " + errors.begin()->second
-                               : "";
-  const int kept = record.Finish(!note.empty() ? "error" : failed ? "fail" : "pass", note, secs);
+  report.seconds = since(started);
+  WriteChecksTable(std::cout, report);
+  const bool written = WriteReports(t, report);
+  record.AddChecks(report.checks);
+  const int failed = report.Failed();
+  const std::string note = !report.errors.empty()
+                               ? report.errors.front().first + ": " + report.errors.front().second
+                           : report.checks.empty() ? "nothing was checked"
+                                                   : "";
+  const int kept =
+      record.Finish(!note.empty() ? "error" : failed ? "fail" : "pass", note, report.seconds);
   if (worst != Result::kOk) {
-    std::cout << "\nNOT RUN: " << (errors.empty() ? error : errors.begin()->second) << "\n";
+    std::cout << "\nNOT RUN: " << Printable(report.errors.front().second) << "\n";
     return ExitFor(worst);
   }
+  if (!written) {
+    std::cout << "\nNOT RUN: a report could not be written\n";
+    return kExitCannotRun;
+  }
   if (failed > 0) {
-    std::cout << "\nFAIL: " << failed << " of " << checks.size() << " checks failed\n";
+    std::cout << "\nFAIL: " << failed << " of " << report.checks.size() << " checks failed\n";
     return kept ? kept : kExitFail;
   }
-  std::cout << "\nPASS: " << checks.size() << " checks\n";
+  if (!report.Passed()) {
+    std::cout << "\nNOT RUN: nothing was checked\n";
+    return kExitCannotRun;
+  }
+  std::cout << "\nPASS: " << report.checks.size() << " checks\n";
   return kept ? kept : kExitPass;
 }
+
+namespace {
+
+// Electrodes "X3,Y5-Y7" into selectors; false with why.
+bool ParseElectrodeList(const std::vector<std::string>& items,
+                        std::vector<analysis::ElectrodeSelector>& out, std::string& why) {
+  for (const std::string& item : items) {
+    std::istringstream parts(item);
+    for (std::string one; std::getline(parts, one, ',');) {
+      analysis::ElectrodeSelector sel;
+      if (one.empty()) continue;
+      if (!analysis::ParseSelector(one, sel) || (sel.last >= 0 && sel.first > sel.last)) {
+        why = "\"" + one + "\" is not an electrode or range (X3, Y0-Y5, X, Y)";
+        return false;
+      }
+      out.push_back(sel);
+    }
+  }
+  return true;
+}
+
+// Marks the electrodes of a run the selectors name as left out of the learning.
+void Exclude(analysis::PanelRun& run, const std::vector<analysis::ElectrodeSelector>& sels) {
+  const ScanLayout layout = ScanLayout::For(*run.stream, run.xCount, run.yCount);
+  run.excluded.resize(run.electrodes.size(), false);
+  std::string why;
+  for (const auto& sel : sels) {
+    if ((sel.axis == 'X' && layout.xCount == 0) || (sel.axis == 'Y' && layout.yCount == 0))
+      continue;
+    analysis::ForEachElectrode(
+        sel, layout,
+        [&](int i) {
+          if (static_cast<size_t>(i) < run.excluded.size())
+            run.excluded[static_cast<size_t>(i)] = true;
+        },
+        why);
+  }
+}
+
+analysis::PanelRun RunOf(const std::string& unit, const StreamInfo& stream,
+                         const ElectrodeStats& stats, const std::string& firmware,
+                         const PanelInfo& p) {
+  analysis::PanelRun run;
+  run.unit = unit;
+  run.stream = &stream;
+  run.xCount = p.xCount;
+  run.yCount = p.yCount;
+  run.firmware = firmware;
+  run.scans = static_cast<int>(stats.Scans());
+  run.electrodes = stats.Summaries();
+  return run;
+}
+
+// Measures the connected panel's streams (and its open/short test, to find faulty
+// electrodes, when not among them). False with the exit code when it cannot.
+bool MeasureGoldenPanel(const GlobalOptions& g, const LearnOptions& l,
+                        const std::vector<const StreamInfo*>& streams, const std::string& unit,
+                        std::vector<analysis::PanelRun>& learnt,
+                        std::vector<analysis::PanelRun>& checked, std::string& link, int& code) {
+  auto s = Connect(g, code);
+  if (!s) return false;
+  if (!s->PanelReported() || !s->VersionReported()) {
+    code = Complain("the controller reported no panel information or version: nothing learnt");
+    return false;
+  }
+  link = s->LinkText();
+  const PanelInfo p = s->Panel();
+  std::vector<const StreamInfo*> all = streams;
+  const StreamInfo* openShort = analysis::FindStream("open-short");
+  const bool testOpens = std::none_of(streams.begin(), streams.end(), [](const StreamInfo* st) {
+    return st->kind == analysis::StreamKind::kOpenShort;
+  });
+  if (testOpens) all.push_back(openShort);
+  for (const StreamInfo* stream : all) {
+    ElectrodeStats stats(ScanLayout::For(*stream, p.xCount, p.yCount), stream->kind);
+    ControllerSession::CaptureCounts counts;
+    const int scans = stream == openShort && testOpens ? std::min(l.scans, 10) : l.scans;
+    const Result r = Measure(
+        *s, *stream, scans, [&](std::span<const int32_t> v) { stats.Add(v); }, counts);
+    ReportIncomplete(stream->name, counts);
+    if (r != Result::kOk) {
+      code = Complain(s->Error(), ExitFor(r));
+      return false;
+    }
+    analysis::PanelRun run = RunOf(unit, *stream, stats, s->Version(), p);
+    (stream == openShort && testOpens ? checked : learnt).push_back(std::move(run));
+  }
+  s->Leave();
+  return true;
+}
+
+}  // namespace
 
 int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
   std::vector<const StreamInfo*> streams;
@@ -356,46 +573,102 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
     if (!s) return kExitCannotRun;
     if (std::find(streams.begin(), streams.end(), s) == streams.end()) streams.push_back(s);
   }
-  int code = 0;
-  auto s = Connect(g, code);
-  if (!s) return code;
-  const PanelInfo p = s->Panel();
-  analysis::Limits limits;
-  limits.xCount = p.xCount;
-  limits.yCount = p.yCount;
-  if (l.versionPattern.empty())
-    limits.version = s->Version();
-  else
-    limits.versionPattern = l.versionPattern;
-  for (const StreamInfo* stream : streams) {
-    ElectrodeStats stats(ScanLayout::For(*stream, p.xCount, p.yCount), stream->kind);
-    ControllerSession::CaptureCounts counts;
-    const Result r = Measure(
-        *s, *stream, l.scans, [&](std::span<const int32_t> v) { stats.Add(v); }, counts);
-    ReportIncomplete(stream->name, counts);
-    if (r != Result::kOk) return Complain(s->Error(), ExitFor(r));
-    limits.streams.push_back(analysis::LearnStream(*stream, stats, l.scans, l.margins));
+  if (streams.empty() && l.from.empty())
+    return Complain("nothing to learn from: name the streams to measure, or give --from files");
+  if (l.output.empty() && l.add.empty())
+    return Complain("give -o for the limits file, or --add for a learning file");
+  if (!l.add.empty() && streams.empty())
+    return Complain("--add measures the connected panel: name the streams to measure");
+  std::vector<analysis::ElectrodeSelector> unused, exclude;
+  std::string why;
+  if (!ParseElectrodeList(l.unused, unused, why) || !ParseElectrodeList(l.exclude, exclude, why))
+    return Complain(why);
+  if (!OutputsWritable({&l.output, &l.add})) return kExitCannotRun;
+
+  // What was learnt before: the learning file and the statistics files given.
+  std::vector<analysis::PanelRun> runs, fresh, checked;
+  if (!l.add.empty() && ::access(l.add.c_str(), F_OK) == 0 && !LoadRuns(l.add, runs, why))
+    return Complain(why);
+  std::vector<analysis::PanelRun> from;
+  for (const std::string& path : l.from)
+    if (!LoadRuns(path, from, why)) return Complain(why);
+  for (auto& run : from) Exclude(run, exclude);
+
+  std::string link;
+  if (!streams.empty()) {
+    std::string unit = l.unit;
+    if (unit.empty()) {
+      std::vector<std::string> units;
+      for (const auto& r : runs)
+        if (std::find(units.begin(), units.end(), r.unit) == units.end()) units.push_back(r.unit);
+      unit = "panel " + std::to_string(units.size() + 1);
+    }
+    int code = 0;
+    if (!MeasureGoldenPanel(g, l, streams, unit, fresh, checked, link, code)) return code;
+    for (auto& run : fresh) Exclude(run, exclude);
+    for (auto& run : checked) Exclude(run, exclude);
   }
-  s->Leave();
+  // A golden panel with an open or shorted electrode would teach a fault as normal.
+  std::vector<analysis::PanelRun> look = fresh;
+  look.insert(look.end(), checked.begin(), checked.end());
+  look.insert(look.end(), from.begin(), from.end());
+  const auto faulty = analysis::FaultyElectrodes(look, unused);
+  if (!faulty.empty()) {
+    std::string list;
+    for (const auto& [unit, names] : faulty) list += "\n  " + unit + ": " + names;
+    return Complain("a golden panel must be sound; faulty electrodes:" + list +
+                    "\nnothing learnt (--exclude leaves electrodes out of the learning, "
+                    "--unused marks those the panel does not use)");
+  }
+
+  if (!l.add.empty()) {
+    runs.insert(runs.end(), fresh.begin(), fresh.end());
+    if (!SaveRuns(l.add, runs, why)) return Complain(why);
+    std::cerr << "vantrel: " << fresh.size() << " stream(s) of " << fresh.front().unit
+              << " added to " << l.add << "\n";
+  } else {
+    runs.insert(runs.end(), fresh.begin(), fresh.end());
+  }
+  if (l.output.empty()) return kExitPass;
+  runs.insert(runs.end(), from.begin(), from.end());
+
+  analysis::Limits limits;
+  if (!analysis::LearnFromPanels(runs, l.margins, unused, limits, why)) return Complain(why);
+  std::vector<std::string> units, versions;
+  for (const auto& r : runs) {
+    if (std::find(units.begin(), units.end(), r.unit) == units.end()) units.push_back(r.unit);
+    if (std::find(versions.begin(), versions.end(), r.firmware) == versions.end())
+      versions.push_back(r.firmware);
+  }
+  if (!l.versionPattern.empty())
+    limits.versionPattern = l.versionPattern;
+  else if (versions.size() == 1 && !versions.front().empty())
+    limits.version = versions.front();
+  else
+    return Complain("the golden panels have different firmware versions: give --version-pattern");
+
   char date[32] = "";
   const std::time_t now = std::time(nullptr);
   std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
   std::ostringstream comment;
+  comment << "Limits learnt by vantrel " << VANTREL_VERSION << " on " << date << " from "
+          << units.size() << " known-good panel(s)";
+  for (size_t i = 0; i < units.size() && i < 8; ++i) comment << (i ? ", " : ": ") << units[i];
+  if (units.size() > 8) comment << ", ...";
+  comment << "\n";
+  if (!link.empty()) comment << "(the last measured on " << link << ").\n";
   comment
-      << "Limits learnt by vantrel " << VANTREL_VERSION << " on " << date << " from " << l.scans
-      << " scans per stream\n"
-      << "of a known-good panel (" << s->LinkText() << ", firmware \"" << s->Version() << "\").\n"
-      << "Margins: mean +- max(" << analysis::FormatNumber(l.margins.sigmas) << " x stddev, "
-      << analysis::FormatNumber(l.margins.floor) << "), p2p_max and stddev_max "
-      << analysis::FormatNumber(l.margins.factor) << " x the learnt value (at least +"
-      << analysis::FormatNumber(l.margins.floor) << ").\n"
+      << "Mean: the panels' average +- " << analysis::FormatNumber(l.margins.sigmas)
+      << " x the larger of their spread and the noisiest panel's stddev (at least "
+      << analysis::FormatNumber(l.margins.floor) << ");\n"
+      << "p2p_max and stddev_max: " << analysis::FormatNumber(l.margins.factor)
+      << " x the noisiest panel's (at least +" << analysis::FormatNumber(l.margins.floor) << ").\n"
       << "Edit freely: entries may name ranges (\"X0-X37\", \"Y\", \"all\"); later entries win.";
   std::ostringstream os;
   analysis::WriteLimits(limits, comment.str(), os);
-  std::string error;
-  if (!WriteFileAtomically(l.output, os.str(), error)) return Complain(error);
-  std::cerr << "vantrel: limits for " << streams.size() << " stream(s) written to " << l.output
-            << "\n";
+  if (!WriteFileAtomically(l.output, os.str(), why)) return Complain(why);
+  std::cerr << "vantrel: limits for " << limits.streams.size() << " stream(s) from " << units.size()
+            << " panel(s) written to " << l.output << "\n";
   return kExitPass;
 }
 

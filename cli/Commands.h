@@ -25,16 +25,22 @@ struct TestOptions {
   std::string limits;
   std::string junit;
   std::string csv;
+  std::string json;     // the whole report as JSON
   int scans = 50;  // per stream, when the limits file gives none
   RecordOptions record;  // where and how the run is kept
 };
 
 struct LearnOptions {
-  std::vector<std::string> streams;
+  std::vector<std::string> streams;  // measured on the connected panel
   int scans = 50;
   analysis::Margins margins;
   std::string versionPattern;  // written instead of the exact version when given
   std::string output;
+  std::string add;                 // learning file the measured panel is added to
+  std::vector<std::string> from;   // statistics or learning files learnt from too
+  std::string unit;                // the measured panel's name in the learning file
+  std::vector<std::string> unused;   // electrodes the panel does not use ("X36-X37,Y0")
+  std::vector<std::string> exclude;  // electrodes left out of this learning
 };
 
 int RunInfo(const GlobalOptions& g, bool json);

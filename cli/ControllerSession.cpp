@@ -1,11 +1,16 @@
 #include "cli/ControllerSession.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "analysis/ScanAssembler.h"
 #include "capture/FrameRules.h"
 #include "cli/Interrupt.h"
 #include "cli/Progress.h"
+#include "control/CProfileFile.h"
 #include "control/CSettingsLocation.h"
 #include "link/CommandString.h"
 #include "link/FrameCodec.h"
@@ -57,6 +62,36 @@ void LoadLinkSettings(const LinkChoice& choice, CSettingsRecord& settings) {
   if (choice.baud) settings.comPort.baudRate = *choice.baud;
 }
 
+std::string CheckLinkConfig(const LinkChoice& choice) {
+  struct stat st {};
+  if (!choice.configPath.empty()) {
+    if (::stat(choice.configPath.c_str(), &st) != 0)
+      return "--config " + choice.configPath + ": no such file";
+    if (!S_ISREG(st.st_mode)) return "--config " + choice.configPath + ": not a file";
+  }
+  if (choice.usbVid || !choice.serialDevice.empty()) return "";
+  const std::string path = CSettingsLocation::Resolve(choice.configPath);
+  CProfileFile f;
+  std::string error;
+  if (::stat(path.c_str(), &st) != 0 || !f.Load(path, &error)) return "";
+  for (const char* key : {"VID1", "PID1", "VID2", "PID2"}) {
+    const std::optional<std::string> v = f.GetString("HID", key);
+    if (!v) continue;
+    std::string t = *v;
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.pop_back();
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.erase(0, 1);
+    const bool digits = !t.empty() && std::all_of(t.begin(), t.end(), [](char c) {
+      return std::isdigit(static_cast<unsigned char>(c));
+    });
+    if (!digits)
+      return path + ": [HID] " + key + " = " + t +
+             " is not a decimal number (0x227D is written 8829); the program would read it "
+             "as " +
+             std::to_string(CProfileFile::ParseLeadingInt(t).value_or(0));
+  }
+  return "";
+}
+
 ControllerSession::ControllerSession(int timeoutMs) : timeoutMs_(timeoutMs) {
   ctrl_.SetHost(this);
 }
@@ -98,8 +133,13 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
     if (settings_.vid[1] != settings_.vid[0] || settings_.pid[1] != settings_.pid[0])
       ids += " or " + Hex4(settings_.vid[1]) + ":" + Hex4(settings_.pid[1]);
     linkText_ = "USB " + ids;
-    if (opened != 1)
-      return Fail(Result::kNotSent, "no controller found: USB " + ids + " not present");
+    if (opened != 1) {
+      // A device found but refused says why (hidpipe's text, one line per device).
+      std::string why = ctrl_.OpenFailureText();
+      while (!why.empty() && why.back() == '\n') why.pop_back();
+      return Fail(Result::kNotSent, "no controller found: USB " + ids +
+                                        (why.empty() ? " not present" : ": " + why));
+    }
   }
   open_ = true;
   // Open sends GetVersion, the coordinate settings (USB) and GetFirmwareDetail; the
@@ -123,9 +163,19 @@ std::string ControllerSession::LinkText() const {
   return linkText_;
 }
 
+std::string ControllerSession::Version() const {
+  std::string v = ctrl_.FirmwareVersion();
+  while (!v.empty() && v.back() == '\0') v.pop_back();
+  return v;
+}
+
 int ControllerSession::OnTransCallback(int len, const uint8_t* bytes) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (frames_.size() >= kMaxQueued) {
+      ++dropped_;
+      return 0;
+    }
     frames_.emplace_back(bytes, bytes + len);
   }
   cv_.notify_one();
@@ -216,7 +266,8 @@ ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart&
   long done = 0;
   r = Result::kOk;
   while (done < scans) {
-    auto f = Next(deadline, true);
+    // Asked to stop: at once, even while frames keep coming.
+    auto f = Interrupted() ? std::nullopt : Next(deadline, true);
     if (!f) {
       r = Interrupted() ? Fail(Result::kInterrupted, "interrupted")
                         : Fail(Result::kTimeout, "no complete scan of " + label + " within " +
@@ -236,6 +287,11 @@ ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart&
   progress.Finish();
   counts.complete += assembler.Complete();
   counts.incomplete += assembler.Incomplete();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    counts.dropped += dropped_;
+    dropped_ = 0;
+  }
   if (r == Result::kOk || r == Result::kInterrupted) {
     // Stop now; Leave() stops again when this does not get through.
     const std::string error = error_;

@@ -34,6 +34,11 @@ struct LinkChoice {
 // the link would use follow from it and the choice.
 void LoadLinkSettings(const LinkChoice& choice, CSettingsRecord& settings);
 
+// What is wrong with the configuration the link would be opened with: a --config file
+// that is missing or a folder, or a USB identity that is not a decimal number (read as 0
+// otherwise). Empty when nothing is.
+std::string CheckLinkConfig(const LinkChoice& choice);
+
 class ControllerSession : private ITransListener, private ITransHost {
  public:
   using Frame = std::vector<uint8_t>;
@@ -57,7 +62,10 @@ class ControllerSession : private ITransListener, private ITransHost {
   void SetRecorder(std::shared_ptr<IFrameRecorder> recorder) { ctrl_.SetRecorder(std::move(recorder)); }
   int LinkType() const { return ctrl_.GetLinkType(); }
   std::string LinkDescription() const { return ctrl_.LinkDescription(); }
-  std::string Version() const { return ctrl_.FirmwareVersion(); }
+  // The firmware version text (without the zero bytes that may end it).
+  std::string Version() const;
+  // False when the controller gave no version text (a negative or empty reply).
+  bool VersionReported() const { return !Version().empty(); }
   PanelInfo Panel() const { return ctrl_.Panel(); }
   bool PanelReported() const { return panelReported_; }
 
@@ -71,6 +79,7 @@ class ControllerSession : private ITransListener, private ITransHost {
   struct CaptureCounts {
     uint64_t complete = 0;
     uint64_t incomplete = 0;
+    uint64_t dropped = 0;  // frames the queue had no room for (the reader was too slow)
   };
   Result Capture(const analysis::StreamPart& part, const std::string& label, int scans,
                  const ScanFn& onScan, CaptureCounts& counts);
@@ -104,7 +113,11 @@ class ControllerSession : private ITransListener, private ITransHost {
   std::atomic<bool> panelReported_{false};
   std::atomic<bool> linkLost_{false};
 
+  // Frames from the receive thread to the command; bounded, so that a reader that
+  // stalls (standard output blocked) costs no memory; what does not fit is counted.
+  static constexpr size_t kMaxQueued = 16384;
   std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<Frame> frames_;
+  uint64_t dropped_ = 0;
 };

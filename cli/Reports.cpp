@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <pugixml.hpp>
 #include <sstream>
-#include <system_error>
+
+#include "analysis/AtomicFile.h"
 
 using analysis::CheckResult;
 using analysis::ElectrodeStats;
@@ -104,156 +103,233 @@ nlohmann::json StatsJson(const ElectrodeStats& stats) {
   return list;
 }
 
-void WriteChecksTable(std::ostream& out, const std::vector<CheckResult>& checks,
-                      const std::map<std::string, std::string>& errors) {
+std::string Printable(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  auto escape = [&](unsigned char c) {
+    char b[8];
+    std::snprintf(b, sizeof b, "\\x%02X", c);
+    out += b;
+  };
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    if (c < 0x80) {
+      if ((c < 0x20 && c != '\t') || c == 0x7F)
+        escape(c);
+      else
+        out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    // A well-formed UTF-8 sequence (no overlong forms, no surrogates, at most U+10FFFF).
+    size_t len = c >= 0xC2 && c <= 0xDF   ? 2
+                 : c >= 0xE0 && c <= 0xEF ? 3
+                 : c >= 0xF0 && c <= 0xF4 ? 4
+                                          : 0;
+    bool ok = len > 0 && i + len <= n;
+    for (size_t k = 1; ok && k < len; ++k) ok = (p[i + k] & 0xC0) == 0x80;
+    if (ok && len == 3) {
+      const unsigned cp = (c & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6;
+      ok = cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF);
+    }
+    if (ok && len == 4) {
+      const unsigned cp = (c & 0x07u) << 18 | (p[i + 1] & 0x3Fu) << 12;
+      ok = cp >= 0x10000 && cp <= 0x10FFFF;
+    }
+    // U+FFFE and U+FFFF are not XML characters either.
+    if (ok && len == 3 && c == 0xEF && p[i + 1] == 0xBF && (p[i + 2] == 0xBE || p[i + 2] == 0xBF))
+      ok = false;
+    if (!ok) {
+      escape(c);
+      ++i;
+      continue;
+    }
+    out.append(text, i, len);
+    i += len;
+  }
+  return out;
+}
+
+void WriteChecksTable(std::ostream& out, const analysis::TestReport& report) {
   // Per group: its count, then every check of the controller and every failing check of
   // an electrode (marked FAIL); passing electrode checks are many and only counted.
-  std::vector<std::string> groups;
-  for (const CheckResult& c : checks)
-    if (groups.empty() || groups.back() != c.group) groups.push_back(c.group);
-  char line[256];
-  for (const std::string& g : groups) {
+  char line[512];
+  for (const std::string& g : report.Groups()) {
     int total = 0, failed = 0;
-    for (const CheckResult& c : checks) {
+    for (const CheckResult& c : report.checks) {
       if (c.group != g) continue;
       ++total;
       failed += c.pass ? 0 : 1;
     }
-    out << g << ": " << total << (total == 1 ? " check, " : " checks, ")
-        << (failed ? std::to_string(failed) + " FAILED" : "all passed") << "\n";
-    for (const CheckResult& c : checks) {
+    if (total > 0)
+      out << g << ": " << total << (total == 1 ? " check, " : " checks, ")
+          << (failed ? std::to_string(failed) + " FAILED" : "all passed") << "\n";
+    for (const CheckResult& c : report.checks) {
       if (c.group != g || (c.pass && !c.electrode.empty())) continue;
       std::snprintf(line, sizeof line, "  %-4s %-20s %-22s limit %s\n", c.pass ? "ok" : "FAIL",
-                    c.name.c_str(), c.value.c_str(), c.limit.c_str());
+                    c.name.c_str(), Printable(c.value).c_str(), Printable(c.limit).c_str());
       out << line;
     }
   }
-  for (const auto& [g, message] : errors) out << g << ": NOT MEASURED: " << message << "\n";
+  for (const auto& [g, message] : report.errors)
+    out << g << ": NOT MEASURED: " << Printable(message) << "\n";
+  for (const auto& [g, message] : report.skipped) out << g << ": skipped: " << message << "\n";
 }
 
-void WriteChecksCsv(std::ostream& out, const std::vector<CheckResult>& checks) {
-  auto quoted = [](const std::string& s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+void WriteChecksCsv(std::ostream& out, const analysis::TestReport& report) {
+  auto quoted = [](const std::string& text) {
+    const std::string s = Printable(text);
+    if (s.find_first_of(",\"#") == std::string::npos) return s;
     std::string q = "\"";
     for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
     return q + "\"";
   };
+  for (const auto& [name, value] : report.properties)
+    out << "# " << name << ',' << quoted(value) << kEol;
   out << "group,check,electrode,value,limit,result" << kEol;
-  for (const CheckResult& c : checks) {
+  for (const CheckResult& c : report.checks) {
     out << quoted(c.group) << ',' << quoted(c.name) << ',' << quoted(c.electrode) << ','
         << quoted(c.value) << ',' << quoted(c.limit) << ',' << (c.pass ? "pass" : "fail") << kEol;
   }
+  for (const auto& [g, message] : report.errors)
+    out << quoted(g) << ",measurement,," << quoted(message) << ",,error" << kEol;
+  for (const auto& [g, message] : report.skipped)
+    out << quoted(g) << ",measurement,," << quoted(message) << ",,skipped" << kEol;
 }
 
 namespace {
-// XML 1.0 cannot carry most control characters: they are written as \xNN.
-std::string XmlSafe(const std::string& s) {
-  std::string out;
-  for (unsigned char c : s) {
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-      char b[8];
-      std::snprintf(b, sizeof b, "\\x%02X", c);
-      out += b;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+std::string Seconds(double s) {
+  char t[32];
+  std::snprintf(t, sizeof t, "%.3f", s < 0 ? 0.0 : s);  // C locale: always a '.'
+  return t;
+}
+
+const std::string* NoteOf(const std::vector<analysis::TestReport::Note>& notes,
+                          const std::string& group) {
+  for (const auto& [g, m] : notes)
+    if (g == group) return &m;
+  return nullptr;
 }
 }  // namespace
 
-bool WriteJUnit(const std::string& path, const std::vector<CheckResult>& checks,
-                const std::map<std::string, std::string>& errors, double seconds,
-                std::string& error) {
+std::string JUnitXml(const analysis::TestReport& report) {
   pugi::xml_document doc;
   auto decl = doc.append_child(pugi::node_declaration);
   decl.append_attribute("version") = "1.0";
   decl.append_attribute("encoding") = "UTF-8";
   auto suites = doc.append_child("testsuites");
-  suites.append_attribute("name") = "vantrel test";
-  int total = 0, failures = 0;
-  std::vector<std::string> groups;
-  for (const CheckResult& c : checks)
-    if (groups.empty() || groups.back() != c.group) groups.push_back(c.group);
-  for (const auto& [g, m] : errors)
-    if (std::find(groups.begin(), groups.end(), g) == groups.end()) groups.push_back(g);
-  for (const std::string& g : groups) {
+  suites.append_attribute("name") = Printable(report.name).c_str();
+  int total = 0, failures = 0, errorCount = 0, id = 0;
+  for (const std::string& g : report.Groups()) {
     int tests = 0, failed = 0;
-    for (const CheckResult& c : checks) {
+    for (const CheckResult& c : report.checks) {
       if (c.group != g) continue;
       ++tests;
       failed += c.pass ? 0 : 1;
     }
-    const auto err = errors.find(g);
-    const int errored = err != errors.end() ? 1 : 0;
+    const std::string* err = NoteOf(report.errors, g);
+    const std::string* skip = NoteOf(report.skipped, g);
+    const int extra = (err ? 1 : 0) + (skip ? 1 : 0);
     auto suite = suites.append_child("testsuite");
-    suite.append_attribute("name") = XmlSafe(g).c_str();
-    suite.append_attribute("tests") = tests + errored;
+    suite.append_attribute("name") = Printable(g).c_str();
+    suite.append_attribute("tests") = tests + extra;
     suite.append_attribute("failures") = failed;
-    suite.append_attribute("errors") = errored;
-    suite.append_attribute("skipped") = 0;
-    suite.append_attribute("time") = "0.000";
+    suite.append_attribute("errors") = err ? 1 : 0;
+    suite.append_attribute("skipped") = skip ? 1 : 0;
+    suite.append_attribute("time") = Seconds(report.Seconds(g)).c_str();
+    suite.append_attribute("timestamp") = report.timestamp.c_str();
+    suite.append_attribute("hostname") = Printable(report.hostname).c_str();
+    suite.append_attribute("id") = id++;
+    if (!report.properties.empty()) {
+      auto props = suite.append_child("properties");
+      for (const auto& [name, value] : report.properties) {
+        auto p = props.append_child("property");
+        p.append_attribute("name") = Printable(name).c_str();
+        p.append_attribute("value") = Printable(value).c_str();
+      }
+    }
+    const std::string classname = Printable("vantrel." + g);
     auto addCase = [&](const std::string& name) {
       auto tc = suite.append_child("testcase");
-      tc.append_attribute("classname") = XmlSafe("vantrel." + g).c_str();
-      tc.append_attribute("name") = XmlSafe(name).c_str();
+      tc.append_attribute("classname") = classname.c_str();
+      tc.append_attribute("name") = Printable(name).c_str();
       tc.append_attribute("time") = "0.000";
       return tc;
     };
     auto addProblem = [](pugi::xml_node tc, const char* kind, const char* type,
                          const std::string& text) {
+      const std::string safe = Printable(text);
       auto f = tc.append_child(kind);
-      f.append_attribute("message") = text.c_str();
+      f.append_attribute("message") = safe.c_str();
       f.append_attribute("type") = type;
-      f.text() = text.c_str();  // older readers ignore the message attribute
+      f.text() = safe.c_str();  // older readers ignore the message attribute
     };
-    for (const CheckResult& c : checks) {
+    for (const CheckResult& c : report.checks) {
       if (c.group != g) continue;
       auto tc = addCase(c.name);
       if (!c.pass)
         addProblem(tc, "failure", "limit",
-                   XmlSafe(g + " " + c.name + ": " + c.value + ", limit " + c.limit));
+                   g + " " + c.name + ": " + c.value + ", limit " + c.limit);
     }
-    if (err != errors.end())
-      addProblem(addCase("measurement"), "error", "not measured", XmlSafe(err->second));
-    total += tests + errored;
+    if (err) addProblem(addCase("measurement"), "error", "not measured", *err);
+    if (skip) addProblem(addCase("measurement"), "skipped", "skipped", *skip);
+    total += tests + extra;
     failures += failed;
+    errorCount += err ? 1 : 0;
   }
-  int errorCount = static_cast<int>(errors.size());
   suites.append_attribute("tests") = total;
   suites.append_attribute("failures") = failures;
   suites.append_attribute("errors") = errorCount;
-  char t[32];
-  std::snprintf(t, sizeof t, "%.3f", seconds);  // C locale: always a '.'
-  suites.append_attribute("time") = t;
+  suites.append_attribute("time") = Seconds(report.seconds).c_str();
   std::ostringstream os;
   doc.save(os, "  ");
-  return WriteFileAtomically(path, os.str(), error);
+  return os.str();
+}
+
+bool WriteJUnit(const std::string& path, const analysis::TestReport& report, std::string& error) {
+  return WriteFileAtomically(path, JUnitXml(report), error);
+}
+
+nlohmann::json ReportJson(const analysis::TestReport& report) {
+  auto number = [](const std::optional<double>& v) -> nlohmann::json {
+    if (!v || !std::isfinite(*v)) return nullptr;
+    return *v;
+  };
+  nlohmann::json props = nlohmann::json::object();
+  for (const auto& [name, value] : report.properties) props[name] = value;
+  nlohmann::json groups = nlohmann::json::array();
+  for (const std::string& g : report.Groups()) {
+    nlohmann::json j = {{"name", g}, {"seconds", report.Seconds(g)}};
+    if (const std::string* e = NoteOf(report.errors, g)) j["error"] = *e;
+    if (const std::string* s = NoteOf(report.skipped, g)) j["skipped"] = *s;
+    groups.push_back(j);
+  }
+  nlohmann::json checks = nlohmann::json::array();
+  for (const CheckResult& c : report.checks)
+    checks.push_back({{"group", c.group},
+                      {"name", c.name},
+                      {"electrode", c.electrode},
+                      {"value", c.value},
+                      {"limit", c.limit},
+                      {"result", c.pass ? "pass" : "fail"},
+                      {"measured", number(c.measured)},
+                      {"lower", number(c.lower)},
+                      {"upper", number(c.upper)}});
+  return {{"name", report.name},
+          {"result", !report.errors.empty() ? "error"
+                     : report.Passed()      ? "pass"
+                                            : "fail"},
+          {"timestamp", report.timestamp},
+          {"hostname", report.hostname},
+          {"seconds", report.seconds},
+          {"properties", props},
+          {"groups", groups},
+          {"checks", checks}};
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error) {
-  const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      error = "cannot write " + path;
-      return false;
-    }
-    out << content;
-    out.flush();
-    if (!out) {
-      error = "cannot write " + path;
-      std::error_code ec;
-      std::filesystem::remove(tmp, ec);
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) {
-    error = "cannot write " + path + ": " + ec.message();
-    std::filesystem::remove(tmp, ec);
-    return false;
-  }
-  return true;
+  return analysis::AtomicFile::Write(path, content, error);
 }
+

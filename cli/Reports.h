@@ -1,5 +1,5 @@
 // What the command-line program writes: statistics tables (text, CSV, JSON), the checks
-// of a self test (text, CSV, JUnit XML) and captured scans (CSV).
+// of a test run (text, CSV, JUnit XML, JSON) and captured scans (CSV).
 #pragma once
 
 #include <map>
@@ -11,6 +11,7 @@
 
 #include "analysis/ElectrodeStats.h"
 #include "analysis/LimitsCheck.h"
+#include "analysis/TestReport.h"
 
 // CSV: one header line, CR LF line ends.
 void WriteScanHeader(std::ostream& out, const analysis::ScanLayout& layout);
@@ -20,16 +21,21 @@ void WriteStatsTable(std::ostream& out, const analysis::ElectrodeStats& stats);
 void WriteStatsCsv(std::ostream& out, const analysis::ElectrodeStats& stats);
 nlohmann::json StatsJson(const analysis::ElectrodeStats& stats);
 
-// Failing checks marked; `errors` are groups that could not be measured.
-void WriteChecksTable(std::ostream& out, const std::vector<analysis::CheckResult>& checks,
-                      const std::map<std::string, std::string>& errors);
-void WriteChecksCsv(std::ostream& out, const std::vector<analysis::CheckResult>& checks);
-// One test suite per group, one test case per check; a group that could not be measured
-// is one test case with an error.
-bool WriteJUnit(const std::string& path, const std::vector<analysis::CheckResult>& checks,
-                const std::map<std::string, std::string>& errors, double seconds,
-                std::string& error);
+// The checks of a test run. The table: failing checks marked, groups that could not be
+// measured named. CSV: the run's properties as "# name,value" lines, then one row per
+// check (and per group not measured). JUnit: one test suite per group, one test case per
+// check; a group not measured is one test case with an error (or skipped). JSON: all of
+// it, with the measured values and limits as numbers.
+void WriteChecksTable(std::ostream& out, const analysis::TestReport& report);
+void WriteChecksCsv(std::ostream& out, const analysis::TestReport& report);
+std::string JUnitXml(const analysis::TestReport& report);
+nlohmann::json ReportJson(const analysis::TestReport& report);
+bool WriteJUnit(const std::string& path, const analysis::TestReport& report, std::string& error);
 
-// Writes a file whole through a temporary file in the same folder, so that a failed run
-// never leaves half a file. False with the reason in error.
+// Text from a controller or a file as reports can carry it: control characters and bytes
+// that are not UTF-8 become \xNN.
+std::string Printable(const std::string& text);
+
+// Writes a file whole through a temporary file in the same folder (analysis::AtomicFile),
+// so that a failed run never leaves half a file. False with the reason in error.
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error);

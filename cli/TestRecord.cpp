@@ -55,10 +55,13 @@ void AddRecordOptions(CLI::App* sub, RecordOptions& o) {
   sub->add_option("--results", o.results,
                   "keep the run in: sqlite:PATH, postgresql://... (a libpq URL) or none "
                   "(default: $VANTREL_RESULTS, else ~/.local/share/vantrel/results.db)");
-  sub->add_option("--serial", o.serial,
-                  "the unit's serial number (the link's --serial device goes before the "
-                  "subcommand)");
-  sub->add_option("--station", o.station, "the test station's name (default: the host name)");
+  // The unit and the station may be options of the subcommand already.
+  if (!sub->get_option_no_throw("--serial"))
+    sub->add_option("--serial", o.serial,
+                    "the unit's serial number (the link's --serial device goes before the "
+                    "subcommand)");
+  if (!sub->get_option_no_throw("--station"))
+    sub->add_option("--station", o.station, "the test station's name (default: the host name)");
   sub->add_option("--operator", o.operatorName, "who tested (default: the login name)");
   sub->add_option("--record", o.record,
                   "also record the session as a capture file, kept with the run by path and "
@@ -72,14 +75,23 @@ records::Measurement MeasurementOf(const analysis::CheckResult& c) {
   m.check = c.name;
   if (!c.electrode.empty() && c.name.rfind(c.electrode + " ", 0) == 0)
     m.check = c.name.substr(c.electrode.size() + 1);
-  char* end = nullptr;
-  const double v = std::strtod(c.value.c_str(), &end);
-  if (!c.value.empty() && end && *end == '\0')
-    m.value = v;
-  else
-    m.text = c.value;
+  if (c.measured) {
+    m.value = c.measured;
+  } else {
+    char* end = nullptr;
+    const double v = std::strtod(c.value.c_str(), &end);
+    if (!c.value.empty() && end && *end == '\0')
+      m.value = v;
+    else
+      m.text = c.value;
+  }
   if (!c.electrode.empty()) m.unit = "counts";
-  if (!ParseLimit(c.limit, m)) m.limitText = c.limit;
+  if (c.lower || c.upper) {
+    m.low = c.lower;
+    m.high = c.upper;
+  } else if (!ParseLimit(c.limit, m)) {
+    m.limitText = c.limit;
+  }
   m.pass = c.pass;
   return m;
 }

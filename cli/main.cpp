@@ -126,24 +126,28 @@ int main(int argc, char** argv) {
   test->add_option("--limits", t.limits, "limits file (TOML)")->required();
   test->add_option("--junit", t.junit, "write a JUnit XML report");
   test->add_option("--csv", t.csv, "write every check as CSV");
+  test->add_option("--json", t.json, "write the whole report as JSON");
   test->add_option("--scans", t.scans, "scans per stream when the limits file gives none (50)")
       ->check(CLI::Range(1, 10000000));
   AddRecordOptions(test, t.record);
 
   LearnOptions l;
-  auto* learn = app.add_subcommand("learn",
-                                   "learn limits from a known-good panel and write "
-                                   "them as a limits file");
-  learn->add_option("streams", l.streams, kStreamHelp)->required();
+  auto* learn = app.add_subcommand(
+      "learn",
+      "learn limits from known-good panels and write them as a limits file: the connected "
+      "panel, statistics files (vantrel stats --json), or a learning file grown panel by "
+      "panel with --add");
+  learn->add_option("streams", l.streams, kStreamHelp);
   learn->add_option("--scans", l.scans, "scans per stream (default 50)")
       ->check(CLI::Range(1, 10000000));
   learn
       ->add_option("--margin-sigma", l.margins.sigmas,
-                   "mean limits: learnt mean +- this many standard deviations (default 6)")
+                   "mean limits: the panels' average +- this many standard deviations (of "
+                   "the spread between panels, or of the noisiest panel's noise; default 6)")
       ->check(CLI::Range(0.0, 1000.0));
   learn
       ->add_option("--margin-factor", l.margins.factor,
-                   "p2p_max and stddev_max: this times the learnt value (default 2)")
+                   "p2p_max and stddev_max: this times the noisiest panel's (default 2)")
       ->check(CLI::Range(1.0, 1000.0));
   learn
       ->add_option("--margin-floor", l.margins.floor,
@@ -151,8 +155,25 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.0, 100000.0));
   learn->add_option("--version-pattern", l.versionPattern,
                     "expect firmware versions matching this pattern (* ? [..]) instead of "
-                    "exactly the learnt panel's");
-  learn->add_option("-o,--output", l.output, "limits file to write")->required();
+                    "exactly the learnt panels'");
+  learn->add_option("--add", l.add,
+                    "add the connected panel's statistics to this learning file (created "
+                    "when missing); with -o, learn from every panel in it");
+  learn
+      ->add_option("--from", l.from,
+                   "learn from these files too: statistics of vantrel stats --json (one "
+                   "panel each) or learning files")
+      ->allow_extra_args(false);
+  learn->add_option("--unit", l.unit, "the connected panel's name in the learning file");
+  learn
+      ->add_option("--unused", l.unused,
+                   "electrodes the panel does not use, e.g. X36-X37,Y21: never checked")
+      ->allow_extra_args(false);
+  learn
+      ->add_option("--exclude", l.exclude,
+                   "electrodes left out of this learning (faulty on a golden panel)")
+      ->allow_extra_args(false);
+  learn->add_option("-o,--output", l.output, "limits file to write");
 
   double calTimeout = 60;
   auto* calibrate = app.add_subcommand("calibrate",
@@ -169,6 +190,16 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
+    // A word where the subcommand goes that is none: named, with what there is.
+    if (app.get_subcommands().empty() && !app.remaining().empty() &&
+        app.remaining().front().rfind("-", 0) != 0) {
+      std::string known;
+      for (const CLI::App* sub : app.get_subcommands({}))
+        known += (known.empty() ? "" : ", ") + sub->get_name();
+      std::cerr << "vantrel: unknown subcommand \"" << app.remaining().front()
+                << "\" (known: " << known << "; see vantrel --help)\n";
+      return kExitCannotRun;
+    }
     const int code = app.exit(e);
     return code == 0 ? kExitPass : kExitCannotRun;
   }
@@ -180,6 +211,11 @@ int main(int argc, char** argv) {
     }
   }
   if (baud) g.link.baud = baud;
+  const bool usesLink = !*hid && !*convert && !(*learn && l.streams.empty());
+  if (const std::string bad = CheckLinkConfig(g.link); usesLink && !bad.empty()) {
+    std::cerr << "vantrel: " << bad << "\n";
+    return kExitCannotRun;
+  }
 
   InstallInterruptHandlers();
   if (results.Chosen()) return results.Run();

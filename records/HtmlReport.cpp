@@ -44,6 +44,10 @@ std::string Row(const std::vector<std::string>& cells, bool head = false) {
   return o + "</tr>\n";
 }
 
+// A table of many rows scrolls within the page.
+std::string Table(size_t rows) { return rows > 15 ? "<div class=\"scroll\"><table>" : "<div><table>"; }
+const char* const kTableEnd = "</table></div>\n";
+
 std::string YieldSection(const std::string& title, const std::string& what,
                          const std::map<std::string, Tally>& rows) {
   std::ostringstream o;
@@ -54,11 +58,11 @@ std::string YieldSection(const std::string& title, const std::string& what,
     bars.push_back({key, t.units ? 100.0 * double(t.passed) / double(t.units) : 0,
                     HtmlReport::Percent(t.passed, t.units)});
   o << "<figure>" << SvgChart::Bars(bars, 100, "%", false, title) << "</figure>\n"
-    << "<table>" << Row({what, "units first tested", "passed first time", "first-pass yield"}, true);
+    << Table(rows.size()) << Row({what, "units first tested", "passed first time", "first-pass yield"}, true);
   for (const auto& [key, t] : rows)
     o << Row({key, std::to_string(t.units), std::to_string(t.passed),
               HtmlReport::Percent(t.passed, t.units)});
-  o << "</table>\n";
+  o << kTableEnd;
   return o.str();
 }
 
@@ -75,7 +79,7 @@ std::string ParetoSection(const ReportData& d) {
   o << "<p>Failed values per check, most first" << (d.byCheck.size() > 25 ? " (the first 25)" : "")
     << "; the line is their running share of all " << total << " failed values.</p>\n"
     << "<figure>" << SvgChart::Bars(bars, 0, "failed values", true, "Failing checks")
-    << "</figure>\n<table>"
+    << "</figure>\n" << Table(d.byCheck.size())
     << Row({"group", "check", "failed values", "units failing it", "cumulative share"}, true);
   long running = 0;
   for (const auto& f : d.byCheck) {
@@ -83,7 +87,7 @@ std::string ParetoSection(const ReportData& d) {
     o << Row({f.group, f.name, std::to_string(f.failures), std::to_string(f.units),
               SvgChart::Number(100.0 * double(running) / double(total), 1) + " %"});
   }
-  o << "</table>\n";
+  o << kTableEnd;
   return o.str();
 }
 
@@ -128,7 +132,7 @@ std::string MapSection(const ReportData& d) {
           << SvgChart::Strip(cells, max, group + " " + std::string(1, axis) + " electrodes")
           << "</figure>\n";
     }
-    o << "<table>" << Row({"electrode", "units failing", "failed values"}, true);
+    o << Table(items.size()) << Row({"electrode", "units failing", "failed values"}, true);
     bool any = false;
     for (const auto& it : items)
       if (auto f = failures.find({group, it}); f != failures.end()) {
@@ -136,7 +140,7 @@ std::string MapSection(const ReportData& d) {
         any = true;
       }
     if (!any) o << "<tr><td colspan=\"3\">none</td></tr>";
-    o << "</table>\n";
+    o << kTableEnd;
   }
   return o.str();
 }
@@ -174,7 +178,7 @@ std::string DriftSection(const ReportData& d) {
     }
     o << "<h3>" << Esc::Escape(group) << "</h3>\n<figure>"
       << SvgChart::Lines(days, lines, "mean (counts)", group + " electrode means") << "</figure>\n"
-      << "<table>"
+      << Table(series.size())
       << Row({"electrode", "first day", "mean", "last day", "mean", "change"}, true);
     for (const auto& [item, values] : series) {
       const auto& first = *values.begin();
@@ -182,7 +186,7 @@ std::string DriftSection(const ReportData& d) {
       o << Row({item, first.first, SvgChart::Number(first.second, 2), last.first,
                 SvgChart::Number(last.second, 2), SvgChart::Number(last.second - first.second, 2)});
     }
-    o << "</table>\n";
+    o << kTableEnd;
   }
   return o.str();
 }
@@ -195,7 +199,8 @@ const char* const kStyle =
     "table{border-collapse:collapse;font-size:13px;margin:8px 0}"
     "td,th{border:1px solid #ccc;padding:2px 8px;text-align:right}"
     "td:first-child,th:first-child{text-align:left}th{background:#f0f0f0}"
-    ".figure{font-size:40px;font-weight:bold;color:#2a6a2a}";
+    ".figure{font-size:40px;font-weight:bold;color:#2a6a2a}"
+    "div.scroll{max-height:320px;overflow-y:auto;display:inline-block}";
 
 }  // namespace
 

@@ -70,7 +70,7 @@ bool LoadReportData(Connection& db, const ReportFilter& filter, ReportData& out,
     return false;
 
   std::vector<SqlValue> means = where;
-  means.emplace_back(std::string("mean"));
+  means.insert(means.begin(), std::string(kDriftFigure));
   if (!run(sql::kDailyMeans, means)) return false;
   for (const SqlRow& r : rows)
     out.means.push_back({AsText(r[0]), AsText(r[1]), AsText(r[2]), AsDouble(r[3])});

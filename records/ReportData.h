@@ -9,6 +9,9 @@
 
 namespace records {
 
+// The figure whose daily mean per electrode is kept and drawn.
+inline constexpr const char* kDriftFigure = "mean";
+
 struct ReportFilter {
   std::string since;    // "YYYY-MM-DD" (UTC), "" for all
   std::string station;  // "" for every station

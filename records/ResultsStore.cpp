@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "records/PgConnection.h"
+#include "records/ReportData.h"
 #include "records/Sql.h"
 #include "records/SqliteConnection.h"
 
@@ -161,12 +162,13 @@ ResultsStore::Saved ResultsStore::Write(const RunRecord& run) {
       return Fail(), Saved::kFailed;
   }
 
-  // Daily sums, one row per figure, in key order (concurrent writers lock rows alike).
-  using Key = std::tuple<std::string, std::string, std::string>;
+  // Daily sums of each electrode's mean, in key order (concurrent writers lock rows alike).
+  using Key = std::pair<std::string, std::string>;
   std::map<Key, std::pair<int64_t, double>> sums;
   for (const Measurement& m : run.values) {
-    if (!m.value || !std::isfinite(*m.value)) continue;
-    auto& s = sums[{m.group, m.item, m.check}];
+    if (m.check != kDriftFigure || m.item.empty() || !m.value || !std::isfinite(*m.value))
+      continue;
+    auto& s = sums[{m.group, m.item}];
     s.first += 1;
     s.second += *m.value;
   }
@@ -176,9 +178,9 @@ ResultsStore::Saved ResultsStore::Write(const RunRecord& run) {
     params.clear();
     int count = 0;
     for (; it != sums.end() && count < kChunk; ++it, ++count) {
-      const auto& [group, item, check] = it->first;
+      const auto& [group, item] = it->first;
       params.insert(params.end(), {Text(day), Text(run.station), Text(group), Text(item),
-                                   Text(check), it->second.first, it->second.second});
+                                   Text(kDriftFigure), it->second.first, it->second.second});
     }
     if (!db.Exec(sql::AddDailyValues(count), params)) return Fail(), Saved::kFailed;
   }

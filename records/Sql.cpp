@@ -55,7 +55,7 @@ const std::vector<std::vector<std::string>> kSchema = {
         " check_name TEXT NOT NULL,"
         " n BIGINT NOT NULL,"
         " total DOUBLE PRECISION NOT NULL,"
-        " PRIMARY KEY (day, station, grp, item, check_name)){table_options}",
+        " PRIMARY KEY (check_name, grp, item, day, station)){table_options}",
     },
 };
 
@@ -118,7 +118,7 @@ const int kDailyColumns = 7;
 std::string AddDailyValues(int rows) {
   return "INSERT INTO daily_values (day, station, grp, item, check_name, n, total) VALUES " +
          Rows(rows, kDailyColumns) +
-         " ON CONFLICT (day, station, grp, item, check_name) DO UPDATE SET"
+         " ON CONFLICT (check_name, grp, item, day, station) DO UPDATE SET"
          " n = daily_values.n + excluded.n, total = daily_values.total + excluded.total";
 }
 
@@ -162,10 +162,10 @@ const char* const kFailuresByItem =
     " JOIN runs r ON r.id = f.run_id"
     " WHERE r.started_utc >= ? AND (? = '' OR r.station = ?)"
     " GROUP BY f.grp, f.item";
-// `?` 4: the figure (check name).
+// `?` 1: the figure (check name), then as above.
 const char* const kDailyMeans =
     "SELECT grp, item, day, sum(total) / sum(n)"
-    " FROM daily_values WHERE day >= ? AND (? = '' OR station = ?) AND check_name = ?"
+    " FROM daily_values WHERE check_name = ? AND day >= ? AND (? = '' OR station = ?)"
     "  AND item <> '' AND n > 0"
     " GROUP BY grp, item, day ORDER BY grp, item, day";
 const char* const kCountRuns =

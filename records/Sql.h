@@ -27,7 +27,7 @@ extern const int kRunColumns;
 // Measured values: `rows` rows of kValueColumns parameters in one statement.
 std::string InsertValues(int rows);
 extern const int kValueColumns;
-// Daily sums of every numeric value (the drift of a figure over time).
+// Daily sums of a figure of each item (the drift of electrode means over time).
 std::string AddDailyValues(int rows);
 extern const int kDailyColumns;
 

@@ -122,7 +122,8 @@ std::string SvgChart::Bars(const std::vector<Bar>& bars, double yMax, const std:
     if (bars.size() <= 40 && !b.text.empty())
       o << "<text x=\"" << x + w / 2 << "\" y=\"" << kTop + plotH - h - 4
         << "\" font-size=\"10\" text-anchor=\"middle\">" << Escape(b.text) << "</text>";
-    o << XLabel(x + w / 2, b.label, bars.size());
+    const size_t every = std::max<size_t>(1, (bars.size() + 29) / 30);
+    if (i % every == 0) o << XLabel(x + w / 2, b.label, std::min<size_t>(bars.size(), 30));
     running += b.value;
     if (cumulative && total > 0) AddPoint(line, x + w / 2, kTop + plotH - running / total * plotH);
   }

@@ -114,8 +114,9 @@ const char* ControlInterpreter::Usage() {
          "  version-text <text>         firmware version text (at most 60 characters)\n"
          "  devtext <text>              send a device text frame (0xF5)\n"
          "  opens 1|0                   open/short data shows electrode 3 open\n"
-         "  electrode x|y <i> noisy <amplitude>|open|ok\n"
-         "                              make electrode i noisy (+-amplitude), open (0) or sound\n"
+         "  electrode x|y <i> noisy <amplitude>|open|short|ok\n"
+         "                              make electrode i noisy (+-amplitude), open (0),\n"
+         "                              shorted or sound\n"
          "  electrode off               every electrode sound again\n"
          "  help                        this list\n"
          "  quit                        end the simulator\n";
@@ -311,12 +312,19 @@ std::string ControlInterpreter::Electrode(const std::vector<std::string>& a) {
     for (SimDevice* d : devices_) d->Controller().ClearElectrodeFaults();
     return kOk;
   }
-  const char* usage = "error: usage: electrode x|y <i> noisy <amplitude>|open|ok, electrode off";
+  const char* usage =
+      "error: usage: electrode x|y <i> noisy <amplitude>|open|short|ok, electrode off";
   if (a.size() < 4 || (a[1] != "x" && a[1] != "y")) return usage;
   ElectrodeFault f;
   f.xAxis = a[1] == "x";
   auto index = ParseInt(a[2]);
-  if (!index || *index < 0 || *index > 255) return "error: electrode index must be 0 to 255";
+  if (!index || *index < 0) return "error: electrode index must be a number from 0";
+  for (SimDevice* d : devices_) {
+    const int count = f.xAxis ? d->Controller().Config().xCount : d->Controller().Config().yCount;
+    if (*index >= count)
+      return "error: the panel has " + std::to_string(count) + " " + (f.xAxis ? "X" : "Y") +
+             " electrodes (0 to " + std::to_string(count - 1) + ")";
+  }
   f.index = static_cast<int>(*index);
   if (a[3] == "noisy" && a.size() == 5) {
     auto amp = ParseInt(a[4]);
@@ -324,6 +332,8 @@ std::string ControlInterpreter::Electrode(const std::vector<std::string>& a) {
     f.amplitude = static_cast<int>(*amp);
   } else if (a[3] == "open" && a.size() == 4) {
     f.open = true;
+  } else if (a[3] == "short" && a.size() == 4) {
+    f.shorted = true;
   } else if (!(a[3] == "ok" && a.size() == 4)) {
     return usage;
   }

@@ -29,6 +29,8 @@ struct ControllerConfig {
   bool streamRateMax = false;  // as fast as the transport takes them
   bool streamSeq = false;      // sequence number and send time in the first values
   double touchRateHz = 100;    // coordinate reports per second
+  uint32_t noiseSeed = 12345;  // one panel's noise; another seed, another panel
+  int valueOffset = 0;         // added to raw, offset and open/short values (a panel's level)
 
   int calibrateDelayMs = 2000;
   CalibrateResult calibrateResult = CalibrateResult::Ok;

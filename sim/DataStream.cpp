@@ -44,11 +44,14 @@ bool DataStream::HasYAxis(uint8_t code) {
   return !(code == 0x08 || code == 0x25 || code == 0x26 || code == 0x1C);
 }
 
-DataStream::DataStream(uint8_t code, int xCount, int yCount, int valuesPerFrame)
+DataStream::DataStream(uint8_t code, int xCount, int yCount, int valuesPerFrame, uint32_t seed,
+                       int offset)
     : code_(code),
       xCount_(HasXAxis(code) ? std::max(xCount, 1) : 0),
       yCount_(HasYAxis(code) ? std::max(yCount, 1) : 0),
-      perFrame_(std::clamp(valuesPerFrame, 1, kMaxValuesPerFrame)) {}
+      perFrame_(std::clamp(valuesPerFrame, 1, kMaxValuesPerFrame)),
+      noise_(seed),
+      offset_(offset) {}
 
 int DataStream::FramesPerScan() const {
   return (xCount_ + perFrame_ - 1) / perFrame_ + (yCount_ + perFrame_ - 1) / perFrame_;
@@ -65,12 +68,12 @@ uint16_t DataStream::Value(bool xAxis, int index, const BumpFn& bump, bool openF
     case 0x00:
     case 0x08:
     case 0x09:  // raw
-      v += spread * 2;
+      v += spread * 2 + offset_;
       break;
     case 0x01:
     case 0x25:
     case 0x2D:  // offset
-      v += spread / 2;
+      v += spread / 2 + offset_;
       break;
     case 0x02:
     case 0x26:
@@ -79,7 +82,7 @@ uint16_t DataStream::Value(bool xAxis, int index, const BumpFn& bump, bool openF
       break;
     case 0x1C:
     case 0x1D:  // open/short: flat unless a fault is injected
-      v = 1000 + noise;
+      v = 1000 + noise + offset_;
       if (openFault && index == 3) v = 0;
       break;
     default:
@@ -89,6 +92,8 @@ uint16_t DataStream::Value(bool xAxis, int index, const BumpFn& bump, bool openF
     if (f.xAxis != xAxis || f.index != index) continue;
     if (f.open) {
       v = 0;
+    } else if (f.shorted) {
+      v = code_ == 0x1C || code_ == 0x1D ? 3000 + noise : 4095;
     } else if (f.amplitude > 0) {
       noise_ = noise_ * 1103515245u + 12345u;
       v += static_cast<int>((noise_ >> 16) % static_cast<uint32_t>(2 * f.amplitude + 1)) -

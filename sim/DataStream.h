@@ -12,11 +12,13 @@
 namespace tpcsim {
 
 // Electrodes made faulty from the control channel: noisy (values scattered by up to
-// the amplitude) or open (value 0 in every stream).
+// the amplitude), open (value 0 in every stream) or shorted (open/short data far above
+// its normal level, other data saturated).
 struct ElectrodeFault {
   bool xAxis = true;
   int index = 0;
   bool open = false;
+  bool shorted = false;
   int amplitude = 0;  // noisy: values spread over +-amplitude
 };
 
@@ -33,7 +35,10 @@ class DataStream {
   // Value offset of electrode `index` on an axis from touching fingers (signal data).
   using BumpFn = std::function<int(bool xAxis, int index)>;
 
-  DataStream(uint8_t code, int xCount, int yCount, int valuesPerFrame);
+  // seed: the noise of this run of the stream; offset: added to raw, offset and
+  // open/short values.
+  DataStream(uint8_t code, int xCount, int yCount, int valuesPerFrame, uint32_t seed = 12345,
+             int offset = 0);
 
   uint8_t Code() const { return code_; }
   uint32_t Sequence() const { return seq_; }
@@ -55,7 +60,8 @@ class DataStream {
   int frameInScan_ = 0;
   uint32_t seq_ = 0;
   uint32_t scan_ = 0;
-  uint32_t noise_ = 12345;
+  uint32_t noise_;
+  int offset_;
 };
 
 }  // namespace tpcsim

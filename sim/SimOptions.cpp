@@ -52,6 +52,10 @@ const char* SimOptionsUsage() {
          "  --rate HZ|max             data reports per second (default 400)\n"
          "  --touch-rate HZ           coordinate reports per second (default 100)\n"
          "  --stream-seq              data values 0-3: sequence number, send time (us)\n"
+         "  --seed N                  noise of the data values (default 12345): another\n"
+         "                            seed, another panel\n"
+         "  --offset N                added to raw, offset and open/short values, -500 to\n"
+         "                            500 (default 0)\n"
          "  --calibrate-delay MS      calibration acknowledgement delay (default 2000)\n"
          "  --calibrate-result ok|fail|never\n"
          "\n"
@@ -181,6 +185,10 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
         error = "--detail: 8 or 17";
         return std::nullopt;
       }
+    } else if (a == "--seed") {
+      TPC_NUM(o.config.noiseSeed, 0, 0xFFFFFFFFu, uint32_t);
+    } else if (a == "--offset") {
+      TPC_NUM(o.config.valueOffset, -500, 500, int);
     } else if (a == "--x-count") {
       TPC_NUM(o.config.xCount, 1, 255, uint8_t);
     } else if (a == "--y-count") {

@@ -83,7 +83,10 @@ void VirtualController::SetTouchRate(double hz) {
 }
 
 void VirtualController::StartStream(uint8_t code) {
-  stream_.emplace(code, config_.xCount, config_.yCount, config_.valuesPerFrame);
+  // Each run of a stream has noise of its own; the seed makes the panel.
+  const uint32_t seed = config_.noiseSeed + 0x9E3779B9u * ++streamRuns_;
+  stream_.emplace(code, config_.xCount, config_.yCount, config_.valuesPerFrame, seed,
+                  config_.valueOffset);
   streamSched_.Restart(clock_.NowUs(), 1);  // first report one period later
 }
 
@@ -91,7 +94,7 @@ void VirtualController::SetElectrodeFault(const ElectrodeFault& fault) {
   std::erase_if(electrodeFaults_, [&](const ElectrodeFault& f) {
     return f.xAxis == fault.xAxis && f.index == fault.index;
   });
-  if (fault.open || fault.amplitude > 0) electrodeFaults_.push_back(fault);
+  if (fault.open || fault.shorted || fault.amplitude > 0) electrodeFaults_.push_back(fault);
 }
 
 void VirtualController::StopStream() {

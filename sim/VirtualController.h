@@ -136,6 +136,7 @@ class VirtualController {
   bool calibrateNever_ = false;
   bool openFault_ = false;
   std::vector<ElectrodeFault> electrodeFaults_;
+  uint32_t streamRuns_ = 0;
   bool reenumerate_ = false;
   Stats stats_;
   std::shared_ptr<ReplaySource> replay_;

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <fstream>
 #include <numeric>
+#include <sstream>
 
+#include "analysis/AtomicFile.h"
 #include "analysis/Limits.h"
 #include "analysis/LimitsLearn.h"
 
@@ -214,14 +216,10 @@ bool CLiveStats::SaveBaseline(const std::string& path, std::string& err) const {
         {analysis::ElectrodeSelector{x ? 'X' : 'Y', index, index}}, v, {}, {}});
   }
   limits.streams.push_back(std::move(s));
-  std::ofstream out(path, std::ios::trunc);
-  if (!out) {
-    err = "Could not write " + path + ".";
-    return false;
-  }
+  std::ostringstream out;
   analysis::WriteLimits(limits, "Baseline: each electrode's mean scan value.", out);
-  out.close();
-  if (!out) {
+  std::string why;
+  if (!analysis::AtomicFile::Write(path, out.str(), why)) {
     err = "Could not write " + path + ".";
     return false;
   }

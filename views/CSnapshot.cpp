@@ -1,10 +1,12 @@
 #include "CSnapshot.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QPainter>
-#include <QSaveFile>
 #include <QWidget>
+
+#include "analysis/AtomicFile.h"
 
 namespace snapshot {
 
@@ -38,8 +40,13 @@ bool SaveImage(const CViewPrompts& prompts, const QImage& picture) {
       prompts.ChooseSavePath(QStringLiteral("PNG Image (*.png)"), QStringLiteral(".png"));
   if (path.isEmpty()) return false;
   // Written beside and renamed: a failed save never costs the file it replaces.
-  QSaveFile f(path);
-  if (f.open(QIODevice::WriteOnly) && picture.save(&f, "PNG") && f.commit()) {
+  QByteArray png;
+  QBuffer buffer(&png);
+  std::string why;
+  if (buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG") &&
+      analysis::AtomicFile::Write(QFile::encodeName(path).toStdString(),
+                                  std::string(png.constData(), static_cast<size_t>(png.size())),
+                                  why)) {
     prompts.Saved(path);
     return true;
   }
@@ -51,10 +58,8 @@ bool SaveCsv(const CViewPrompts& prompts, const std::string& text) {
   const QString path =
       prompts.ChooseSavePath(QStringLiteral("CSV File (*.csv)"), QStringLiteral(".csv"));
   if (path.isEmpty()) return false;
-  QSaveFile f(path);
-  if (f.open(QIODevice::WriteOnly) &&
-      f.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
-      f.commit()) {
+  std::string why;
+  if (analysis::AtomicFile::Write(QFile::encodeName(path).toStdString(), text, why)) {
     prompts.Saved(path);
     return true;
   }

@@ -48,11 +48,11 @@ open_below = 100
   EXPECT_EQ(*l.streams[1].openBelow, 100);
 
   std::vector<CheckResult> checks;
-  CheckController(l, 38, 22, "TPCX 2.0", checks);
+  CheckController(l, ControllerFacts{38, 22, true, "TPCX 2.0", true}, checks);
   ASSERT_EQ(checks.size(), 3u);
   EXPECT_FALSE(checks[2].pass);
   checks.clear();
-  CheckController(l, 38, 22, "TPCSIM 1.0.0", checks);
+  CheckController(l, ControllerFacts{38, 22, true, "TPCSIM 1.0.0", true}, checks);
   EXPECT_TRUE(checks[2].pass);
 }
 
@@ -79,6 +79,10 @@ TEST(Limits, BadFilesNameLineAndKey) {
       {"[streams.m0-raw]\nlimits = [{ electrodes = \"X1\", p2p_max = -1 }]\n", 2,
        "streams.m0-raw.limits[1].p2p_max"},
       {"[streams.m0-raw\n", 1, ""},
+      {"[streams.m0-raw]\nlimits = [{ electrodes = \"X-100000\", p2p_max = 1 }]\n", 2,
+       "streams.m0-raw.limits[1].electrodes"},
+      {"[streams.m0-raw]\nlimits = [{ electrodes = \"Y2--3\", p2p_max = 1 }]\n", 2,
+       "streams.m0-raw.limits[1].electrodes"},
   };
   for (const Case& c : cases) {
     Limits l;
@@ -142,4 +146,23 @@ TEST(Limits, LearntLimitsWriteReadBackAndCatchABadElectrode) {
   for (const auto& c : checks)
     if (!c.pass) failed.push_back(c.name);
   EXPECT_EQ(failed, (std::vector<std::string>{"X2 p2p", "X2 stddev"}));
+}
+
+// The views load baselines through the same resolution: a selector that is not from a
+// file is refused as well, never written outside the panel.
+TEST(Limits, NegativeElectrodesAreRefusedWhereverTheyComeFrom) {
+  Limits l = Parse("[streams.m0-raw]\nlimits = [{ electrodes = \"all\", p2p_max = 1 }]\n");
+  l.streams[0].entries[0].electrodes = {ElectrodeSelector{'Y', -3, -3}};
+  LimitsError err;
+  EXPECT_FALSE(ResolveLimits(l, 38, 22, err));
+  l.streams[0].entries[0].electrodes = {ElectrodeSelector{'X', -100000, 2}};
+  EXPECT_FALSE(ResolveLimits(l, 38, 22, err));
+}
+
+TEST(Limits, SmallNumbersAreShownAsNumbers) {
+  EXPECT_EQ(FormatNumber(0.0001), "0");
+  EXPECT_EQ(FormatNumber(-0.0004), "0");
+  EXPECT_EQ(FormatNumber(-0.0), "0");
+  EXPECT_EQ(FormatNumber(0.25), "0.25");
+  EXPECT_EQ(FormatNumber(-1.5), "-1.5");
 }

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -14,89 +15,9 @@
 #include <vector>
 
 #include "capture/CaptureFile.h"
-#include "common/SimProcess.h"
+#include "cli/VantrelRun.h"
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-struct Outcome {
-  int code = -1;  // exit code, 128 + signal when killed
-  std::string out, err;
-};
-
-class Vantrel {
- public:
-  explicit Vantrel(const SimProcess& sim) : sim_(sim) {}
-
-  // Starts vantrel with the simulator's socket; the link options come first.
-  pid_t Start(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{VANTREL_PATH};
-    if (!serial_)
-      argv.insert(argv.end(), {"--usb", "227D:0102", "--timeout", "2"});
-    else
-      argv.insert(argv.end(), {"--serial", sim_.Link(), "--timeout", "2"});
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    // Test records go to the simulator's folder, not the user's.
-    std::vector<std::string> env{"HIDPIPE_SIM=" + sim_.Socket(), "PATH=/usr/bin:/bin",
-                                 "XDG_DATA_HOME=" + sim_.Dir()};
-    std::vector<char*> cenv;
-    for (auto& e : env) cenv.push_back(e.data());
-    cenv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, Out().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, Err().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, VANTREL_PATH, &fa, nullptr, cargv.data(), cenv.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    return pid;
-  }
-
-  // Waits for the program; kills it when it has not ended within ms (a hang).
-  Outcome Finish(pid_t pid, int ms = 20000) {
-    Outcome r;
-    int status = 0;
-    const bool ended = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, ms);
-    if (!ended) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-    }
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (!ended) r.code = -2;
-    r.out = Slurp(Out());
-    r.err = Slurp(Err());
-    return r;
-  }
-
-  Outcome operator()(const std::vector<std::string>& args, int ms = 20000) {
-    return Finish(Start(args), ms);
-  }
-
-  std::string File(const std::string& name) const { return sim_.Dir() + "/" + name; }
-  void UseSerial() { serial_ = true; }
-
- private:
-  std::string Out() const { return File("out.txt"); }
-  std::string Err() const { return File("err.txt"); }
-  const SimProcess& sim_;
-  bool serial_ = false;
-};
-
-// The controller as vantrel must leave it: no stream, coordinates to the cursor.
-void ExpectLeftAsFound(const SimProcess& sim) {
-  const std::string status = sim.Command("status");
-  EXPECT_NE(status.find("stream=none"), std::string::npos) << status;
-  EXPECT_NE(status.find("target=0"), std::string::npos) << status;
-}
 
 class VantrelCli : public ::testing::Test {
  protected:
@@ -347,12 +268,20 @@ TEST_F(VantrelCli, BadLimitsFilesAndASilentControllerCannotRun) {
 TEST_F(VantrelCli, CtrlCLeavesTheControllerAsFound) {
   const std::string csv = vantrel.File("long.csv");
   const pid_t pid = vantrel.Start({"capture", "m0-raw", "--scans", "1000000", "--csv", csv});
-  ASSERT_TRUE(WaitUntil([&] { return Slurp(csv).size() > 2000; }));
+  // The scans go to a temporary file beside it until the capture ends.
+  auto written = [&] {
+    for (const auto& e : std::filesystem::directory_iterator(sim.Dir()))
+      if (e.path().filename().string().rfind(".long.csv.", 0) == 0 && e.file_size() > 2000)
+        return true;
+    return false;
+  };
+  ASSERT_TRUE(WaitUntil(written));
   EXPECT_NE(sim.Command("status").find("target=1"), std::string::npos);
   ::kill(pid, SIGINT);
   Outcome r = vantrel.Finish(pid);
   EXPECT_EQ(r.code, 130) << r.err;
   ExpectLeftAsFound(sim);
+  EXPECT_EQ(Slurp(csv).rfind("scan,X0,", 0), 0u);  // the scans captured until then are kept
 }
 
 TEST(VantrelSerial, InfoOverTheSerialLink) {

@@ -316,7 +316,7 @@ TEST_F(ShellTest, ToolWindowsReopenedFromTheMenuAreRecordedAsOpen) {
 }
 
 // A hidden Wave Window goes on counting and logging: another panel's counts reach it too.
-TEST_F(ShellTest, HiddenWaveWindowTakesTheNewPanelsCounts) {
+TEST_F(ShellTest, HiddenWaveWindowTakesTheNewPanelsCountsAndSavesReachTheStatusLine) {
   Start();
   frame_->Action(CMainFrame::ID_WAVE_WINDOW)->trigger();
   CWndGraphDialog* wave = app_->WaveWindow();
@@ -330,6 +330,9 @@ TEST_F(ShellTest, HiddenWaveWindowTakesTheNewPanelsCounts) {
   app_->ApplyPanelInfo(info);
   EXPECT_EQ(wave->Graph().Count(CWaveGraph::kAxisX), 20);
   EXPECT_EQ(wave->Graph().Count(CWaveGraph::kAxisY), 14);
+  // A view's save is named in the main window's status line.
+  wave->prompts.Saved(QStringLiteral("/tmp/pic.png"));
+  EXPECT_EQ(frame_->NoticeText(), "Saved /tmp/pic.png");
 }
 
 TEST_F(ShellTest, OpenWindowsThatCannotBeRecordedAtExitAreReported) {

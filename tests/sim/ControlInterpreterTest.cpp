@@ -124,8 +124,12 @@ TEST_F(InterpreterTest, ElectrodeFaultsReplaceEachOtherAndClear) {
   EXPECT_EQ(dev.c.ElectrodeFaults().size(), 1u);
   EXPECT_EQ(ci.Execute("electrode off"), "ok");
   EXPECT_TRUE(dev.c.ElectrodeFaults().empty());
+  EXPECT_EQ(ci.Execute("electrode x 37 short"), "ok");
+  ASSERT_EQ(dev.c.ElectrodeFaults().size(), 1u);
+  EXPECT_TRUE(dev.c.ElectrodeFaults()[0].shorted);
   for (const char* bad : {"electrode z 1 open", "electrode x 1 noisy 0", "electrode x -1 open",
-                          "electrode x 1 noisy", "electrode x 1 loud"}) {
+                          "electrode x 1 noisy", "electrode x 1 loud", "electrode x 38 open",
+                          "electrode y 22 short"}) {
     EXPECT_EQ(ci.Execute(bad).rfind("error:", 0), 0u) << bad;
   }
 }

@@ -1,0 +1,39 @@
+// A saved output written whole or not at all: the content goes to a temporary file beside
+// the target, which replaces the target only on Commit. An existing file is never lost to
+// a run that fails; a reader never sees half a file. Used by every output of vantrel and
+// by the views.
+#pragma once
+
+#include <fstream>
+#include <string>
+
+namespace analysis {
+
+class AtomicFile {
+ public:
+  AtomicFile() = default;
+  ~AtomicFile();  // an uncommitted file is discarded
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // Creates the temporary file. False with the reason in error.
+  bool Open(const std::string& path, std::string& error);
+  std::ostream& Stream() { return out_; }
+  // Flushes, syncs and renames over the target. False with the reason in error (the
+  // temporary file is then removed).
+  bool Commit(std::string& error);
+  void Discard();
+  bool IsOpen() const { return !tmp_.empty(); }
+
+  // The whole content at once.
+  static bool Write(const std::string& path, const std::string& content, std::string& error);
+  // Whether a file could be saved at path: its folder exists and is writable, the path
+  // is not a folder and not a read-only file. Nothing is created.
+  static bool CanWrite(const std::string& path, std::string& error);
+
+ private:
+  std::string target_, tmp_;
+  std::ofstream out_;
+};
+
+}  // namespace analysis

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The main window under a real window manager: its frame, title bar included, lies at the
+# work area's top, so the client area starts below the title bar (never at y = 0 with the
+# title bar above the screen).
+#   TitleBarOnScreen.sh VANTRELTOOL TPCSIM
+set -uo pipefail
+tool="$1"
+sim="$2"
+for t in Xvfb openbox xwininfo; do command -v "$t" >/dev/null || { echo "no $t"; exit 77; }; done
+
+tmp="$(mktemp -d "${TMPDIR:-/tmp}/titlebar.XXXXXX")"
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+display=""
+for n in $(seq 140 180); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+done
+[ -n "$display" ] || { echo "no free X display"; exit 77; }
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 200); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
+export DISPLAY="$display"
+openbox >"$tmp/openbox.log" 2>&1 &
+pids+=($!)
+# The window manager owns the display once its check window exists.
+for _ in $(seq 200); do xwininfo -root -tree 2>/dev/null | grep -q '"Openbox"' && break; sleep 0.05; done
+
+"$sim" --usb --socket "$tmp/s.sock" --no-stdin >"$tmp/sim.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 200); do [ -S "$tmp/s.sock" ] && break; sleep 0.05; done
+printf '[HID]\nVID1=8829\nPID1=258\nOSType1=2\n' >"$tmp/ZUZIvor.ini"
+QT_QPA_PLATFORM=xcb HIDPIPE_SIM="$tmp/s.sock" "$tool" --config "$tmp/ZUZIvor.ini" \
+  >"$tmp/tool.log" 2>&1 &
+pids+=($!)
+
+title="VantrelTool version"
+for _ in $(seq 600); do
+  info="$(xwininfo -name "$(xwininfo -root -tree | grep -o "\"$title[^\"]*\"" | head -1 | tr -d '"')" 2>/dev/null)"
+  echo "$info" | grep -q "Map State: IsViewable" && break
+  sleep 0.05
+done
+echo "$info" | grep -q "Map State: IsViewable" || { echo "the main window was not shown"; cat "$tmp/tool.log"; exit 1; }
+sleep 0.5  # the window manager places the frame
+info="$(xwininfo -name "$(xwininfo -root -tree | grep -o "\"$title[^\"]*\"" | head -1 | tr -d '"')")"
+client_y="$(echo "$info" | sed -n 's/.*Absolute upper-left Y: *//p')"
+frame_y=$((client_y - $(echo "$info" | sed -n 's/.*Relative upper-left Y: *//p')))
+echo "client y $client_y, frame y $frame_y"
+if [ "$frame_y" -lt 0 ] || [ "$client_y" -le 0 ]; then
+  echo "the title bar is off the screen"
+  exit 1
+fi
