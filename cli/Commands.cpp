@@ -450,7 +450,8 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
   const int failed = report.Failed();
   const std::string note = !report.errors.empty()
                                ? report.errors.front().first + ": " + report.errors.front().second
-                               : "";
+                           : report.checks.empty() ? "nothing was checked"
+                                                   : "";
   const int kept =
       record.Finish(!note.empty() ? "error" : failed ? "fail" : "pass", note, report.seconds);
   if (worst != Result::kOk) {

@@ -133,8 +133,13 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
     if (settings_.vid[1] != settings_.vid[0] || settings_.pid[1] != settings_.pid[0])
       ids += " or " + Hex4(settings_.vid[1]) + ":" + Hex4(settings_.pid[1]);
     linkText_ = "USB " + ids;
-    if (opened != 1)
-      return Fail(Result::kNotSent, "no controller found: USB " + ids + " not present");
+    if (opened != 1) {
+      // A device found but refused says why (hidpipe's text, one line per device).
+      std::string why = ctrl_.OpenFailureText();
+      while (!why.empty() && why.back() == '\n') why.pop_back();
+      return Fail(Result::kNotSent, "no controller found: USB " + ids +
+                                        (why.empty() ? " not present" : ": " + why));
+    }
   }
   open_ = true;
   // Open sends GetVersion, the coordinate settings (USB) and GetFirmwareDetail; the

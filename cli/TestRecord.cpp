@@ -75,14 +75,23 @@ records::Measurement MeasurementOf(const analysis::CheckResult& c) {
   m.check = c.name;
   if (!c.electrode.empty() && c.name.rfind(c.electrode + " ", 0) == 0)
     m.check = c.name.substr(c.electrode.size() + 1);
-  char* end = nullptr;
-  const double v = std::strtod(c.value.c_str(), &end);
-  if (!c.value.empty() && end && *end == '\0')
-    m.value = v;
-  else
-    m.text = c.value;
+  if (c.measured) {
+    m.value = c.measured;
+  } else {
+    char* end = nullptr;
+    const double v = std::strtod(c.value.c_str(), &end);
+    if (!c.value.empty() && end && *end == '\0')
+      m.value = v;
+    else
+      m.text = c.value;
+  }
   if (!c.electrode.empty()) m.unit = "counts";
-  if (!ParseLimit(c.limit, m)) m.limitText = c.limit;
+  if (c.lower || c.upper) {
+    m.low = c.lower;
+    m.high = c.upper;
+  } else if (!ParseLimit(c.limit, m)) {
+    m.limitText = c.limit;
+  }
   m.pass = c.pass;
   return m;
 }

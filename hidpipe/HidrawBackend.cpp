@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -112,11 +113,16 @@ std::vector<HidDeviceInfo> HidrawBackend::enumerate(uint16_t vid, uint16_t pid) 
   std::vector<HidDeviceInfo> devices;
   hid_device_info* list = hid_enumerate(vid, pid);
   for (hid_device_info* d = list; d != nullptr; d = d->next) {
+    // hidapi lists a node once per top-level collection; one entry per node here.
+    const std::string path = d->path != nullptr ? d->path : "";
+    if (std::any_of(devices.begin(), devices.end(),
+                    [&](const HidDeviceInfo& seen) { return seen.path == path; }))
+      continue;
     HidDeviceInfo info;
     info.vid = d->vendor_id;
     info.pid = d->product_id;
     info.iface = d->interface_number;
-    info.path = d->path != nullptr ? d->path : "";
+    info.path = path;
     info.bus = static_cast<int>(d->bus_type);
     if (d->product_string != nullptr) info.product = narrow(d->product_string);
     devices.push_back(std::move(info));

@@ -32,7 +32,8 @@ class HidrawBackend : public HidBackend {
   void setDraining(bool) override {}
   bool setNotices(bool on) override;
 
-  // The HID devices hidapi enumerates for this vendor and product (0 and 0: all).
+  // The HID devices hidapi enumerates for this vendor and product (0 and 0: all), one
+  // entry per node.
   static std::vector<HidDeviceInfo> enumerate(uint16_t vid, uint16_t pid);
 
  private:
