@@ -269,6 +269,7 @@ ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart&
   analysis::ScanAssembler assembler(part.dataCode,
                                     analysis::ScanLayout::For(part, panel.xCount, panel.yCount));
   const std::string start = "SEND 024E02" + Hex2(part.subCommand) + "00 ";
+  const uint64_t truncatedBefore = ctrl_.TruncatedFrames();
   streamStarted_ = true;
   Result r = Exchange(start, timeoutMs_);
   if (r != Result::kOk) return r;
@@ -302,6 +303,8 @@ ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart&
   progress.Finish();
   counts.complete += assembler.Complete();
   counts.incomplete += assembler.Incomplete();
+  const uint64_t truncatedNow = ctrl_.TruncatedFrames();
+  if (truncatedNow > truncatedBefore) counts.truncated += truncatedNow - truncatedBefore;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     counts.dropped += dropped_;

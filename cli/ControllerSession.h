@@ -80,6 +80,7 @@ class ControllerSession : private ITransListener, private ITransHost {
     uint64_t complete = 0;
     uint64_t incomplete = 0;
     uint64_t dropped = 0;  // frames the queue had no room for (the reader was too slow)
+    uint64_t truncated = 0;  // frames that arrived cut short, left out
   };
   Result Capture(const analysis::StreamPart& part, const std::string& label, int scans,
                  const ScanFn& onScan, CaptureCounts& counts);

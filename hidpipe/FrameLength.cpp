@@ -1,5 +1,6 @@
 #include "FrameLength.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace hidpipe {
@@ -28,6 +29,26 @@ bool buildOutputReport(const uint8_t* frame, uint8_t* report) {
   std::memcpy(report, frame, len);
   std::memset(report + len, 0, kReportSize - len);
   return true;
+}
+
+size_t inputFrameLength(const uint8_t* report) {
+  if (report == nullptr) return 0;
+  switch (report[0]) {
+    case 0x02:
+      return std::min(size_t{report[2]} + 3, kReportSize);
+    case 0xF1:
+    case 0xF3:
+      return 8;
+    case 0xF2:
+    case 0xF4:
+      return kReportSize;
+    default:
+      return 0;
+  }
+}
+
+bool frameTruncated(const uint8_t* report, size_t received) {
+  return received < inputFrameLength(report);
 }
 
 }  // namespace hidpipe

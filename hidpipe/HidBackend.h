@@ -1,6 +1,7 @@
 // What the library needs from a device backend (hidraw or the simulator socket).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace hidpipe {
@@ -20,9 +21,10 @@ class HidBackend {
   // Sends one 64-byte output report; false when nothing went out.
   virtual bool write(const uint8_t* report) = 0;
   // Reads one 64-byte input report from the device's own queue, waiting up to timeoutMs
-  // (negative: until a report, an interrupt or the device's end). Returns 1 for a report,
-  // 0 for none (timeout or interrupt), -1 when no device is open or it is gone.
-  virtual int read(uint8_t* report, int timeoutMs) = 0;
+  // (negative: until a report, an interrupt or the device's end); received is set to the
+  // number of its bytes that came from the device (the rest are zeros). Returns 1 for a
+  // report, 0 for none (timeout or interrupt), -1 when no device is open or it is gone.
+  virtual int read(uint8_t* report, int timeoutMs, size_t& received) = 0;
   // Makes waiting reads return 0 until clearInterrupt().
   virtual void interrupt() = 0;
   virtual void clearInterrupt() = 0;

@@ -64,16 +64,24 @@ int HidPipe::setDrainRing(int on) {
 }
 
 int HidPipe::recv(uint8_t* buf, int timeoutMs) {
+  size_t received = 0;
+  return recvReport(buf, timeoutMs, received) > 0 ? 1 : 0;
+}
+
+int HidPipe::recvReport(uint8_t* buf, int timeoutMs, size_t& received) {
   if (buf == nullptr) return 0;
   if (timeoutMs < 0) timeoutMs = 0;
-  if (ringOn_) return ring_.pop(buf, timeoutMs) == 1 ? 1 : 0;
+  received = 0;
+  if (ringOn_) return ring_.pop(buf, timeoutMs, &received) == 1 ? int(received) : 0;
   // Ring off: what the ring still holds first, then the device's own queue.
-  if (ring_.pop(buf, 0) == 1) return 1;
+  if (ring_.pop(buf, 0, &received) == 1) return int(received);
   if (devOpen_ && recvOn_) {
-    const int r = backend_->read(buf, timeoutMs);
-    if (r >= 0) return r;
+    const int r = backend_->read(buf, timeoutMs, received);
+    if (r == 1) return int(received);
+    if (r == 0) return 0;
   }
-  return ring_.pop(buf, timeoutMs) == 1 ? 1 : 0;  // nothing to read: wait out the timeout
+  // Nothing to read: wait out the timeout.
+  return ring_.pop(buf, timeoutMs, &received) == 1 ? int(received) : 0;
 }
 
 int HidPipe::send(const uint8_t* frame) {
@@ -142,10 +150,11 @@ void HidPipe::stopDrainLocked() {
 
 void HidPipe::drainLoop() {
   uint8_t report[HIDPIPE_REPORT_SIZE];
+  size_t received = 0;
   while (!stopDrain_) {
-    const int r = backend_->read(report, -1);
+    const int r = backend_->read(report, -1, received);
     if (r < 0) return;  // device closed or gone; what the ring holds stays readable
-    if (r == 1) ring_.push(report);
+    if (r == 1) ring_.push(report, 0, received);
   }
 }
 

@@ -196,7 +196,7 @@ bool HidrawBackend::write(const uint8_t* report) {
   return false;
 }
 
-int HidrawBackend::read(uint8_t* report, int timeoutMs) {
+int HidrawBackend::read(uint8_t* report, int timeoutMs, size_t& received) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   std::shared_lock lk(fdMutex_);
@@ -214,7 +214,7 @@ int HidrawBackend::read(uint8_t* report, int timeoutMs) {
     if (r < 0 || fds[2].revents != 0) return -1;
     if ((fds[0].revents & POLLIN) != 0) {
       // None: another reader took it, or a report of another id was skipped.
-      const ReadResult got = readReport(fd_, layout_, report);
+      const ReadResult got = readReport(fd_, layout_, report, &received);
       if (got == ReadResult::Report) return 1;
       if (got == ReadResult::None) continue;
       gone_ = true;

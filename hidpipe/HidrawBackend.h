@@ -26,7 +26,7 @@ class HidrawBackend : public HidBackend {
   bool open(uint32_t vid, uint32_t pid, uint32_t iface) override;
   void close() override;
   bool write(const uint8_t* report) override;
-  int read(uint8_t* report, int timeoutMs) override;
+  int read(uint8_t* report, int timeoutMs, size_t& received) override;
   void interrupt() override { interrupt_.signal(); }
   void clearInterrupt() override { interrupt_.clear(); }
   void setDraining(bool) override {}

@@ -64,7 +64,8 @@ bool writeReport(int fd, const ReportLayout& layout, const uint8_t* report) {
   }
 }
 
-ReadResult readReport(int fd, const ReportLayout& layout, uint8_t* report) {
+ReadResult readReport(int fd, const ReportLayout& layout, uint8_t* report,
+                      size_t* received) {
   uint8_t raw[1 + kMaxReportBytes];
   const size_t room =
       1 + std::min(std::max(layout.largestInputBytes, kReportSize), kMaxReportBytes);
@@ -86,6 +87,7 @@ ReadResult readReport(int fd, const ReportLayout& layout, uint8_t* report) {
   const size_t copied = std::min(size, kReportSize);
   std::memcpy(report, body, copied);
   std::memset(report + copied, 0, kReportSize - copied);
+  if (received != nullptr) *received = copied;
   return ReadResult::Report;
 }
 

@@ -24,10 +24,12 @@ bool writeReport(int fd, const ReportLayout& layout, const uint8_t* report);
 enum class ReadResult { Report, None, Gone };
 
 // Reads one waiting input report into report (kReportSize bytes), bytes past kReportSize
-// left out, a shorter report zero-filled. Unnumbered: all of it. Numbered pipe: the input
+// left out, a shorter report zero-filled; received (when given) is set to the bytes of it
+// that came from the device, at most kReportSize. Unnumbered: all of it. Numbered pipe: the input
 // id's report without its id. Id is frame type: a report of one of the layout's input ids
 // that are frame types, the id as byte 0; of the input id when it is no frame type, without. None when nothing is waiting or the report has another id (it is
 // skipped); Gone at end of file or on an error.
-ReadResult readReport(int fd, const ReportLayout& layout, uint8_t* report);
+ReadResult readReport(int fd, const ReportLayout& layout, uint8_t* report,
+                      size_t* received = nullptr);
 
 }  // namespace hidpipe

@@ -5,9 +5,10 @@
 
 namespace hidpipe {
 
-ReportQueue::ReportQueue(size_t capacity) : slots_(capacity == 0 ? 1 : capacity) {}
+ReportQueue::ReportQueue(size_t capacity)
+    : slots_(capacity == 0 ? 1 : capacity), received_(slots_.size(), 0) {}
 
-bool ReportQueue::push(const uint8_t* report, int roomWaitMs) {
+bool ReportQueue::push(const uint8_t* report, int roomWaitMs, size_t received) {
   std::unique_lock lk(m_);
   if (closed_) return true;
   if (count_ == slots_.size() && roomWaitMs > 0) {
@@ -22,14 +23,16 @@ bool ReportQueue::push(const uint8_t* report, int roomWaitMs) {
     ++dropped_;
     kept = false;
   }
-  std::memcpy(slots_[(head_ + count_) % slots_.size()].data(), report, sizeof(Report));
+  const size_t tail = (head_ + count_) % slots_.size();
+  std::memcpy(slots_[tail].data(), report, sizeof(Report));
+  received_[tail] = static_cast<uint8_t>(received < sizeof(Report) ? received : sizeof(Report));
   ++count_;
   lk.unlock();
   notEmpty_.notify_one();
   return kept;
 }
 
-int ReportQueue::pop(uint8_t* out, int timeoutMs) {
+int ReportQueue::pop(uint8_t* out, int timeoutMs, size_t* received) {
   std::unique_lock lk(m_);
   auto ready = [&] { return count_ > 0 || closed_ || interrupted_; };
   if (timeoutMs < 0)
@@ -38,6 +41,7 @@ int ReportQueue::pop(uint8_t* out, int timeoutMs) {
     notEmpty_.wait_for(lk, std::chrono::milliseconds(timeoutMs), ready);
   if (count_ == 0) return closed_ ? -1 : 0;
   std::memcpy(out, slots_[head_].data(), sizeof(Report));
+  if (received != nullptr) *received = received_[head_];
   head_ = (head_ + 1) % slots_.size();
   --count_;
   lk.unlock();

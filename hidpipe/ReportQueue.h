@@ -1,4 +1,5 @@
-// A bounded queue of 64-byte reports that drops the oldest report when full.
+// A bounded queue of 64-byte reports, each with the number of its bytes that arrived, that
+// drops the oldest report when full.
 #pragma once
 
 #include <array>
@@ -16,15 +17,17 @@ class ReportQueue {
 
   explicit ReportQueue(size_t capacity);
 
-  // Adds a report (ignored while the queue is closed). When the queue is full, waits up to
-  // roomWaitMs for a reader to make room, then drops the oldest report (counted). Returns false
-  // when a report was dropped.
-  bool push(const uint8_t* report, int roomWaitMs = 0);
+  // Adds a report of which received bytes arrived (1 to 64; the rest are zeros); ignored
+  // while the queue is closed. When the queue is full, waits up to roomWaitMs for a reader
+  // to make room, then drops the oldest report (counted). Returns false when a report was
+  // dropped.
+  bool push(const uint8_t* report, int roomWaitMs = 0, size_t received = 64);
 
-  // Takes the oldest report into out (64 bytes). Waits up to timeoutMs (negative: without
-  // limit) when the queue is empty. Returns 1 for a report; 0 when none came in time or the
-  // wait was interrupted; -1 when the queue is closed and empty.
-  int pop(uint8_t* out, int timeoutMs);
+  // Takes the oldest report into out (64 bytes) and, when received is given, how many of its
+  // bytes arrived. Waits up to timeoutMs (negative: without limit) when the queue is empty.
+  // Returns 1 for a report; 0 when none came in time or the wait was interrupted; -1 when
+  // the queue is closed and empty.
+  int pop(uint8_t* out, int timeoutMs, size_t* received = nullptr);
 
   // Makes waiting and future pops on an empty queue return 0 until clearInterrupt().
   void interrupt();
@@ -44,6 +47,7 @@ class ReportQueue {
   std::condition_variable notEmpty_;
   std::condition_variable notFull_;
   std::vector<Report> slots_;
+  std::vector<uint8_t> received_;  // bytes that arrived, per slot
   size_t head_ = 0;
   size_t count_ = 0;
   uint64_t dropped_ = 0;

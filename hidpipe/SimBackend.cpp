@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "FrameLength.h"
 #include "NoticeHub.h"
 
 namespace hidpipe {
@@ -176,8 +177,8 @@ bool SimBackend::write(const uint8_t* report) {
   return sendMessage(kSimOutput, std::span<const uint8_t>(report, 64));
 }
 
-int SimBackend::read(uint8_t* report, int timeoutMs) {
-  return devQueue_.pop(report, timeoutMs);
+int SimBackend::read(uint8_t* report, int timeoutMs, size_t& received) {
+  return devQueue_.pop(report, timeoutMs, &received);
 }
 
 bool SimBackend::setNotices(bool on) {
@@ -251,7 +252,11 @@ void SimBackend::handle(const SimMessage& msg) {
         std::lock_guard lk(m_);
         open = devOpen_;
       }
-      if (open) devQueue_.push(msg.payload.data(), draining_ ? kDrainRoomWaitMs : 0);
+      if (!open) break;
+      // A short report (the device sent less) is zero-filled; its length goes with it.
+      uint8_t report[kReportSize] = {};
+      std::memcpy(report, msg.payload.data(), msg.payload.size());
+      devQueue_.push(report, draining_ ? kDrainRoomWaitMs : 0, msg.payload.size());
       break;
     }
     case kSimNotice:

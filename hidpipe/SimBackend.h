@@ -29,7 +29,7 @@ class SimBackend : public HidBackend {
   bool open(uint32_t vid, uint32_t pid, uint32_t iface) override;
   void close() override;
   bool write(const uint8_t* report) override;
-  int read(uint8_t* report, int timeoutMs) override;
+  int read(uint8_t* report, int timeoutMs, size_t& received) override;
   void interrupt() override { devQueue_.interrupt(); }
   void clearInterrupt() override { devQueue_.clearInterrupt(); }
   void setDraining(bool on) override { draining_ = on; }

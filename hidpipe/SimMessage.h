@@ -34,7 +34,7 @@ struct SimParseResult {
 };
 
 // Reads one message from the start of bytes. A payload length above kSimMaxPayload, or a
-// length that does not fit a known type (INPUT and OUTPUT 64, OPEN_RESULT 1, OPEN 5,
+// length that does not fit a known type (OUTPUT 64, INPUT 1 to 64, OPEN_RESULT 1, OPEN 5,
 // NOTICE at least 1), is Bad. Messages of unknown types are returned as they are.
 SimParseResult parseSimMessage(std::span<const uint8_t> bytes, SimMessage& out);
 

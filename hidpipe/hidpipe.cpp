@@ -1,6 +1,7 @@
 // The C entry points of libhidpipe.
 #include "hidpipe/hidpipe.h"
 
+#include "FrameLength.h"
 #include "HidPipe.h"
 #include "OpenError.h"
 
@@ -27,6 +28,16 @@ int hidEnableRecv(int on) {
 
 int hidRecv(uint8_t* buf, int timeoutMs) {
   return HidPipe::instance().recv(buf, timeoutMs);
+}
+
+int hidRecvReport(uint8_t* buf, int timeoutMs) {
+  size_t received = 0;
+  return HidPipe::instance().recvReport(buf, timeoutMs, received);
+}
+
+int hidFrameTruncated(const uint8_t* report, int received) {
+  if (report == nullptr) return 0;
+  return hidpipe::frameTruncated(report, received < 0 ? 0 : size_t(received)) ? 1 : 0;
 }
 
 int hidSend(const uint8_t* buf) {

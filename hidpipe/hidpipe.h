@@ -47,8 +47,21 @@ int hidEnableRecv(int on);
 
 /* Takes one 64-byte input report into buf (at least 64 bytes). Waits up to
  * timeoutMs milliseconds for one when none is waiting (0 = do not wait).
- * Returns 0 when no report came. */
+ * Returns 1 for a report, 0 when no report came. */
 int hidRecv(uint8_t* buf, int timeoutMs);
+
+/* As hidRecv, and says how much of the report arrived: returns the number of its
+ * bytes that came from the device (1 to 64; buf is zero-filled after them), 0 when
+ * no report came. Reports are normally whole (64); a device that sent less gives
+ * fewer. */
+int hidRecvReport(uint8_t* buf, int timeoutMs);
+
+/* 1 when report (as hidRecvReport filled it, received bytes of it arrived) holds
+ * less than the frame its header announces (type 0x02: byte 2 + 3; F1, F3: 8;
+ * F2, F4: 64; never more than 64): a truncated frame, whose zero tail is
+ * padding, not data. Callers drop such a frame. 0 otherwise (also for a type whose
+ * length the header does not give). */
+int hidFrameTruncated(const uint8_t* report, int received);
 
 /* Sends one output report: the frame at the start of buf followed by zeros.
  * The frame's length comes from its own header (type 0x02: byte 2 + 3;

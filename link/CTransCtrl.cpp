@@ -772,6 +772,10 @@ std::string CTransCtrl::LinkDescription() const {
   auto link = d->core->CurrentLink();
   return link ? link->Describe() : std::string();
 }
+uint64_t CTransCtrl::TruncatedFrames() const {
+  auto link = d->core->CurrentLink();
+  return link ? link->TruncatedFrames() : 0;
+}
 int CTransCtrl::ReportTarget() const {
   return d->core->reportTarget.load();
 }

@@ -121,6 +121,8 @@ class CTransCtrl {
   std::string OpenFailureText() const;
   // The open link's identity or line settings ("" when none is open).
   std::string LinkDescription() const;
+  // Frames the open link dropped because they arrived cut short (0 when none is open).
+  uint64_t TruncatedFrames() const;
   int ReportTarget() const;
   int ReportPermission() const;
 

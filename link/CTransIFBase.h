@@ -38,4 +38,6 @@ class CTransIFBase {
   virtual std::string OpenFailureText() const { return {}; }
   // Identity or line settings of the open link, for session recordings.
   virtual std::string Describe() const { return {}; }
+  // Frames that arrived cut short and were dropped, not delivered.
+  virtual uint64_t TruncatedFrames() const { return 0; }
 };

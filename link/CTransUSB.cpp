@@ -1,5 +1,6 @@
 #include "CTransUSB.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -18,7 +19,7 @@ int RealCloseMyDevice() {
 }  // namespace
 
 const HidPipeApi& HidPipeApi::Default() {
-  static const HidPipeApi api{hidOpen, hidOpenMyDevice,   hidEnableRecv, hidRecv,
+  static const HidPipeApi api{hidOpen, hidOpenMyDevice,   hidEnableRecv, hidRecvReport,
                               hidSend, RealCloseMyDevice, RealClose,     hidLastError};
   return api;
 }
@@ -53,11 +54,26 @@ void CTransUSB::Close() {
   state_.store(kLinkClosed);
 }
 
-int CTransUSB::Read(uint8_t* buf) {
-  if (!reportKept_) {
+bool CTransUSB::TakeReport(int ms) {
+  using Clock = std::chrono::steady_clock;
+  const auto until = Clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
     std::memset(report_, 0, sizeof(report_));
-    if (api_.recv(report_, 0) == 0) return 0;
+    const int received = api_.recv(report_, ms);
+    if (received <= 0) return false;
+    if (hidFrameTruncated(report_, received) == 0) return true;
+    // Cut short on the way: the zeros after what arrived are no data.
+    ++truncated_;
+    LinkTrace("[CTransUSB::Read] truncated frame dropped: %d bytes of %02X %02X %02X\n", received,
+              report_[0], report_[1], report_[2]);
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    ms = left > 0 ? static_cast<int>(left) : 0;
   }
+}
+
+int CTransUSB::Read(uint8_t* buf) {
+  if (!reportKept_ && !TakeReport(0)) return 0;
   reportKept_ = false;
   int len = FrameCodec::UsbFrameLength(report_);
   std::memcpy(buf, report_, static_cast<size_t>(len));
@@ -66,8 +82,7 @@ int CTransUSB::Read(uint8_t* buf) {
 
 bool CTransUSB::WaitForInput(int ms) {
   if (reportKept_) return true;
-  std::memset(report_, 0, sizeof(report_));
-  reportKept_ = api_.recv(report_, ms < 0 ? 0 : ms) != 0;
+  reportKept_ = TakeReport(ms < 0 ? 0 : ms);
   return reportKept_;
 }
 

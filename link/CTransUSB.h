@@ -12,7 +12,7 @@ struct HidPipeApi {
   int (*open)(void* host);
   int (*openMyDevice)(uint32_t vid, uint32_t pid, uint32_t iface);
   int (*enableRecv)(int on);
-  int (*recv)(uint8_t* buf, int timeoutMs);
+  int (*recv)(uint8_t* buf, int timeoutMs);  // bytes of the report that arrived, 0 = none
   int (*send)(const uint8_t* buf);
   int (*closeMyDevice)();
   int (*close)();
@@ -46,6 +46,7 @@ class CTransUSB : public CTransIFBase {
   bool CanWaitForInput() const override { return true; }
   std::string OpenFailureText() const override { return openFailure_; }
   std::string Describe() const override;
+  uint64_t TruncatedFrames() const override { return truncated_.load(); }
 
  private:
   HidPipeApi api_;
@@ -57,5 +58,9 @@ class CTransUSB : public CTransIFBase {
   std::atomic<int> openedEntry_{-1};
   uint8_t report_[64] = {};
   bool reportKept_ = false;  // a report taken by WaitForInput awaits the next Read
+  std::atomic<uint64_t> truncated_{0};
+
+  // Takes the next whole frame into report_, waiting up to ms for one.
+  bool TakeReport(int ms);
   std::string openFailure_;
 };

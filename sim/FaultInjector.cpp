@@ -20,12 +20,16 @@ int FaultInjector::Apply(Bytes frame, std::vector<OutFrame>& out) {
     out.push_back(OutFrame{GarbageBytes(), true});
     ++n;
   }
-  if (truncate_.Hit() && frame.size() > 1) frame.resize(frame.size() / 2);
+  bool cut = false;
+  if (truncate_.Hit() && frame.size() > 1) {
+    frame.resize(frame.size() / 2);
+    cut = true;
+  }
   if (badLen_.Hit() && frame.size() >= 3 && frame[0] == 0x02) {
     // Claims five bytes more than the frame carries.
     frame[2] = static_cast<uint8_t>(frame[2] <= 250 ? frame[2] + 5 : 0xFF);
   }
-  out.push_back(OutFrame{std::move(frame), false});
+  out.push_back(OutFrame{std::move(frame), false, cut});
   return n + 1;
 }
 

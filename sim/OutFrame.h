@@ -10,6 +10,8 @@ struct OutFrame {
   // Raw bytes (injected garbage): sent as they are, without serial framing; on USB
   // one report.
   bool raw = false;
+  // Cut short by a fault: on USB the report ends with the bytes that are left.
+  bool cut = false;
 };
 
 }  // namespace tpcsim

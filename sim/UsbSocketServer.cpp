@@ -205,8 +205,9 @@ void UsbSocketServer::Flush(Client& c) {
 void UsbSocketServer::Send(const std::vector<OutFrame>& frames) {
   if (!plugged_) return;
   for (const OutFrame& f : frames) {
-    std::string report(kReportSize, '\0');
+    // A whole report is the frame then zeros; a cut one ends where its bytes end.
     size_t n = std::min(f.bytes.size(), kReportSize);
+    std::string report(f.cut && n > 0 ? n : kReportSize, '\0');
     std::memcpy(report.data(), f.bytes.data(), n);
     trace_.DeviceToHost(std::span<const uint8_t>(f.bytes.data(), n));
     bool delivered = false;
@@ -216,7 +217,7 @@ void UsbSocketServer::Send(const std::vector<OutFrame>& frames) {
         ++dropped_;
         continue;
       }
-      char hdr[3] = {static_cast<char>(kInput), static_cast<char>(kReportSize), 0};
+      char hdr[3] = {static_cast<char>(kInput), static_cast<char>(report.size()), 0};
       c.out.append(hdr, 3);
       c.out.append(report);
       delivered = true;

@@ -257,7 +257,9 @@ void TKorvikUsbTransferModule::SetCommandState(TKorvikUsbCommand* command, uint8
 
 void TKorvikUsbTransferModule::ReceiveStep() {
   FRecvBuffer.fill(0);
-  FReceived = FHid.Recv(FRecvBuffer.data(), 0) != 0;
+  const int received = FHid.Recv(FRecvBuffer.data(), 0);
+  // A frame cut short on the way is dropped: the zeros after what arrived are no data.
+  FReceived = received > 0 && hidFrameTruncated(FRecvBuffer.data(), received) == 0;
   if (FReceived) FInFlight = nullptr;
 }
 

@@ -7,7 +7,7 @@ TKorvikUsbTransferModuleHid TKorvikUsbTransferModuleHid::Library() {
     return hidOpenMyDevice(vid, pid, iface);
   };
   hid.EnableRecv = [](int on) { return hidEnableRecv(on); };
-  hid.Recv = [](uint8_t* buf, int timeoutMs) { return hidRecv(buf, timeoutMs); };
+  hid.Recv = [](uint8_t* buf, int timeoutMs) { return hidRecvReport(buf, timeoutMs); };
   hid.Send = [](const uint8_t* buf) { return hidSend(buf); };
   hid.CloseMyDevice = [] { return hidCloseMyDevice(); };
   hid.Close = [] { return hidClose(); };

@@ -10,7 +10,7 @@ struct TKorvikUsbTransferModuleHid {
   std::function<int(void* host)> Open;
   std::function<int(uint32_t vid, uint32_t pid, uint32_t iface)> OpenMyDevice;
   std::function<int(int on)> EnableRecv;
-  std::function<int(uint8_t* buf, int timeoutMs)> Recv;
+  std::function<int(uint8_t* buf, int timeoutMs)> Recv;  // bytes that arrived, 0 = none
   std::function<int(const uint8_t* buf)> Send;
   std::function<int()> CloseMyDevice;
   std::function<int()> Close;

@@ -196,6 +196,21 @@ TEST_F(SelfTest, TheReportIsValidWhateverTheFirmwareSays) {
   ExpectSuiteAttributes(Slurp(junit));
 }
 
+// Reports the controller cuts short on USB (one frame in fifty) are left out and said so,
+// never read as electrode values: a good panel passes.
+TEST_F(SelfTest, ReportsCutShortAreNotTakenForElectrodeValues) {
+  ASSERT_TRUE(sim.Ok("truncate 50"));
+  const std::string limits =
+      Write("l.toml", "[streams.m0-raw]\nscans = 40\n"
+                      "limits = [{ electrodes = \"all\", mean_min = 900, mean_max = 1100, "
+                      "p2p_max = 60 }]\n");
+  Outcome r = vantrel({"test", "--limits", limits});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(r.out.find("FAIL"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("truncated frame(s) left out"), std::string::npos) << r.err;
+  ExpectLeftAsFound(sim);
+}
+
 TEST_F(SelfTest, EveryWayOutLeavesTheControllerAsFound) {
   // The reader of standard output goes away (a pipe into head).
   int fd = -1;

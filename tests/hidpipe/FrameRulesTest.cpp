@@ -55,6 +55,28 @@ TEST(OutputReport, LengthComesFromTheHeader) {
   EXPECT_EQ(outputFrameLength(nullptr), 0u);
 }
 
+// An input report that holds less than the frame its header announces is truncated.
+TEST(InputReport, ShorterThanTheAnnouncedFrameIsTruncated) {
+  uint8_t data[64] = {0x02, 0x4B, 44};  // a data report of 47 bytes
+  EXPECT_TRUE(frameTruncated(data, 23));
+  EXPECT_TRUE(frameTruncated(data, 46));
+  EXPECT_FALSE(frameTruncated(data, 47));
+  EXPECT_FALSE(frameTruncated(data, 64));
+  data[2] = 250;  // claims more than a report holds: a whole report is all there is
+  EXPECT_FALSE(frameTruncated(data, 64));
+  EXPECT_TRUE(frameTruncated(data, 63));
+  const uint8_t ack[64] = {0x02};  // one byte arrived: its length byte is padding
+  EXPECT_TRUE(frameTruncated(ack, 1));
+  const uint8_t f3[64] = {0xF3, 0x01}, f4[64] = {0xF4};
+  EXPECT_TRUE(frameTruncated(f3, 7));
+  EXPECT_FALSE(frameTruncated(f3, 8));
+  EXPECT_TRUE(frameTruncated(f4, 32));
+  // No length in the header (device text is zero-filled text): nothing to judge.
+  const uint8_t f5[64] = {0xF5, 'o', 'k'}, other[64] = {0x88, 0x88};
+  EXPECT_FALSE(frameTruncated(f5, 3));
+  EXPECT_FALSE(frameTruncated(other, 2));
+}
+
 TEST(OutputReport, FrameThenZerosNeverReadingPastTheFrame) {
   GuardedPage page;
   std::vector<std::vector<uint8_t>> frames = {

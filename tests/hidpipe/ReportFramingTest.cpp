@@ -93,13 +93,16 @@ TEST_F(ReportFraming, SizesOtherThanSixtyFourArePaddedCutOrFilled) {
   EXPECT_EQ(deviceTakes(), Bytes{0x02} + frame() + Bytes(64, 0));
 
   uint8_t got[64];
+  size_t received = 0;
   deviceSends(Bytes{0x01} + report(0x33, 100));
   deviceSends(Bytes{0x01} + report(0x44, 10));  // short: the rest reads as zeros
   deviceSends(Bytes{0x01});                     // an id without data gives nothing
-  ASSERT_EQ(readReport(ours(), layout, got), ReadResult::Report);
+  ASSERT_EQ(readReport(ours(), layout, got, &received), ReadResult::Report);
   EXPECT_EQ(Bytes(got, got + 64), report(0x33, 64));
-  ASSERT_EQ(readReport(ours(), layout, got), ReadResult::Report);
+  EXPECT_EQ(received, 64u);
+  ASSERT_EQ(readReport(ours(), layout, got, &received), ReadResult::Report);
   EXPECT_EQ(Bytes(got, got + 64), report(0x44, 10) + Bytes(54, 0));
+  EXPECT_EQ(received, 10u);  // what arrived, the id not counted
   EXPECT_EQ(readReport(ours(), layout, got), ReadResult::None);
 }
 

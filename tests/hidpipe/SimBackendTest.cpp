@@ -181,6 +181,35 @@ TEST_F(SimBackendTest, RecvReturnsAtOnceOrWaitsForAReport) {
   EXPECT_EQ(hidRecv(buf, 0), 0);
 }
 
+// A report the device sent short arrives zero-filled with the count of bytes that came,
+// through the drain ring and without it; hidRecv still says only that one came.
+TEST_F(SimBackendTest, ShortReportsArriveWithTheirLength) {
+  ASSERT_EQ(hidSetNoticeCallback(&NoticeLog::callback, &log_), 1);
+  startPeer();
+  for (int ring : {1, 0}) {
+    ASSERT_EQ(hidSetDrainRing(ring), 1);
+    openDevice();
+    std::vector<uint8_t> cut(23, 0x5A);
+    cut[0] = 0x02, cut[1] = 0x4B, cut[2] = 44;  // announces 47 bytes
+    peer_->send(0x85, cut);
+    peer_->sendInput(7);
+    peer_->send(0x85, cut);
+    barrier("barrier-ring-" + std::to_string(ring));
+    uint8_t buf[64];
+    std::memset(buf, 0xEE, sizeof buf);
+    ASSERT_EQ(hidRecvReport(buf, 1000), 23) << ring;
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 23), cut);
+    EXPECT_EQ(std::vector<uint8_t>(buf + 23, buf + 64), std::vector<uint8_t>(41, 0));
+    EXPECT_EQ(hidFrameTruncated(buf, 23), 1);
+    ASSERT_EQ(hidRecvReport(buf, 1000), 64) << ring;
+    EXPECT_EQ(seqOf(buf), 7u);
+    EXPECT_EQ(hidFrameTruncated(buf, 64), 0);
+    EXPECT_EQ(hidRecv(buf, 1000), 1) << ring;
+    EXPECT_EQ(buf[22], 0x5A);
+    hidCloseMyDevice();
+  }
+}
+
 TEST_F(SimBackendTest, DeviceQueueKeepsNewest64WithRingOff) {
   ASSERT_EQ(hidSetNoticeCallback(&NoticeLog::callback, &log_), 1);
   ASSERT_EQ(hidSetDrainRing(0), 1);

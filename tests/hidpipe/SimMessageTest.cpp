@@ -45,7 +45,7 @@ TEST(SimMessage, StreamSplitAnywhereGivesTheSameMessages) {
 TEST(SimMessage, BadLengthsBreakTheStream) {
   SimMessage m;
   const std::vector<std::vector<uint8_t>> bad = {
-      header(0x42, 1025),        header(kSimInput, 63),      header(kSimInput, 65),
+      header(0x42, 1025),        header(kSimInput, 0),       header(kSimInput, 65),
       header(kSimOpenResult, 0), header(kSimOpenResult, 2),  header(kSimNotice, 0),
       header(kSimHello, 1),      header(kSimOutput, 0xFFFF),
   };
@@ -63,9 +63,14 @@ TEST(SimMessage, BadLengthsBreakTheStream) {
   SimStreamParser parser;
   const auto good = encodeSimMessage(kSimOpenResult, std::vector<uint8_t>{1});
   parser.feed(good);
-  parser.feed(header(kSimInput, 2));
+  parser.feed(header(kSimOutput, 2));
   EXPECT_EQ(parser.next(m), SimParse::Message);
   EXPECT_EQ(parser.next(m), SimParse::Bad);
+
+  // A short input report (the device sent less) is a message of its own length.
+  auto shortInput = encodeSimMessage(kSimInput, std::vector<uint8_t>(23, 7));
+  ASSERT_EQ(parseSimMessage(shortInput, m).status, SimParse::Message);
+  EXPECT_EQ(m.payload.size(), 23u);
 }
 
 TEST(SimMessage, EncodesLengthLittleEndian) {

@@ -136,22 +136,23 @@ bool EmulatedController::QueueReport(Bytes report) {
 
 void EmulatedController::Queue(const std::vector<tpcsim::OutFrame>& frames) {
   for (const tpcsim::OutFrame& f : frames) {
+    // A frame cut short by a fault goes out as a short report: it ends with its bytes.
     Bytes report;
     switch (layout_.framing) {
       case Framing::Unnumbered:
         report = f.bytes;
-        report.resize(layout_.pipeBytes, 0);
+        if (!f.cut) report.resize(layout_.pipeBytes, 0);
         break;
       case Framing::VendorPipe:
         report.push_back(layout_.pipeId);
         report.insert(report.end(), f.bytes.begin(), f.bytes.end());
-        report.resize(1 + layout_.pipeBytes, 0);
+        if (!f.cut) report.resize(1 + layout_.pipeBytes, 0);
         break;
       case Framing::IdIsType: {
         report = f.bytes;
         const auto size = layout_.idBytes.find(report.empty() ? 0 : report[0]);
         if (size == layout_.idBytes.end()) continue;  // no such input report
-        report.resize(size->second, 0);
+        if (!f.cut) report.resize(size->second, 0);
         break;
       }
     }

@@ -213,6 +213,30 @@ TEST_P(HidrawEndToEnd, LinkOpensStreamsAndStopsOverTheNode) {
   ExpectNoTouchReportDelivered(wave);
 }
 
+// Reports the device cut short arrive as short reads; the link drops them and counts them,
+// and every data frame it delivers is one the device sent whole.
+TEST_P(HidrawEndToEnd, ReportsCutShortAreNeverDeliveredAsData) {
+  Receiver wave;
+  ctrl_.RegisterListener(3, 2, &wave);
+  ASSERT_EQ(ctrl_.Open(kLinkUsb, nullptr), 1) << hidLastError();
+  ASSERT_TRUE(Opened());
+  device_->WithFirmware([](tpcsim::VirtualController& f) { f.Faults().SetTruncateEvery(3); });
+  Send(kM0Raw);
+  ASSERT_TRUE(WaitUntil([&] { return wave.DataFrames() >= 12; }));
+  Send(kStopStreams);
+  device_->WithFirmware([](tpcsim::VirtualController& f) { f.Faults().SetTruncateEvery(0); });
+
+  const auto sent = device_->DeviceFrames();
+  const auto cut = std::count_if(sent.begin(), sent.end(), [](const Bytes& f) {
+    return IsData(f) && f.size() < size_t(f[2]) + 3;
+  });
+  EXPECT_GT(cut, 0);
+  for (const Bytes& f : wave.Frames())
+    if (IsData(f))
+      EXPECT_NE(std::find(sent.begin(), sent.end(), f), sent.end()) << "a cut frame was delivered";
+  EXPECT_GT(ctrl_.TruncatedFrames(), 0u);
+}
+
 TEST_P(HidrawEndToEnd, VantrelInfoAndCaptureOverTheNode) {
   char tmpl[] = "/tmp/vt-hidraw-XXXXXX";
   ASSERT_NE(::mkdtemp(tmpl), nullptr);

@@ -18,7 +18,7 @@ struct FakeHid {
   std::vector<std::vector<uint32_t>> openDeviceCalls;
   std::pair<uint32_t, uint32_t> present{0xFFFF, 0xFFFF};
   std::vector<int> enableCalls;
-  std::deque<std::vector<uint8_t>> reports;
+  std::deque<std::vector<uint8_t>> reports;  // each as long as what arrived of it
   std::vector<int> recvTimeouts;
   std::vector<std::vector<uint8_t>> sent;
   int sendResult = 1;
@@ -49,9 +49,11 @@ const HidPipeApi kFakeApi{
     [](uint8_t* buf, int timeoutMs) {
       g->recvTimeouts.push_back(timeoutMs);
       if (g->reports.empty()) return 0;
-      std::memcpy(buf, g->reports.front().data(), 64);
+      const std::vector<uint8_t> r = g->reports.front();
       g->reports.pop_front();
-      return 1;
+      std::memset(buf, 0, 64);
+      std::memcpy(buf, r.data(), r.size());
+      return int(r.size());
     },
     [](const uint8_t* buf) {
       g->sent.emplace_back(buf, buf + 128);
@@ -79,8 +81,9 @@ class UsbLink : public ::testing::Test {
     link.SetOSTypes(types);
   }
 
-  void AddReport(std::initializer_list<int> head) {
-    std::vector<uint8_t> r(64, 0x77);
+  // A report starting with head, of which `received` bytes arrive.
+  void AddReport(std::initializer_list<int> head, size_t received = 64) {
+    std::vector<uint8_t> r(received, 0x77);
     std::copy(head.begin(), head.end(), r.begin());
     fake.reports.push_back(r);
   }
@@ -152,6 +155,22 @@ TEST_F(UsbLink, ReadLengthsNeverExceedTheReport) {
   EXPECT_EQ(link.Read(buf), 64);
   EXPECT_EQ(buf[63], 0x77);
   EXPECT_EQ(buf[64], 0xEE);
+}
+
+TEST_F(UsbLink, FramesCutShortAreDroppedAndCounted) {
+  CTransUSB link(kFakeApi);
+  uint8_t buf[4096];
+  AddReport({0x02, 0x4B, 44}, 23);  // a data report of 47 bytes, cut on the way
+  AddReport({0x02, 0x4C, 5, 6});
+  AddReport({0x02, 0x4B, 44}, 47);  // all it announces
+  EXPECT_EQ(link.Read(buf), 8);
+  EXPECT_EQ(link.TruncatedFrames(), 1u);
+  EXPECT_EQ(link.Read(buf), 47);
+  EXPECT_EQ(buf[46], 0x77);
+  AddReport({0x02, 0x4D}, 2);  // not even its length byte arrived
+  EXPECT_FALSE(link.WaitForInput(0));
+  EXPECT_EQ(link.Read(buf), 0);
+  EXPECT_EQ(link.TruncatedFrames(), 2u);
 }
 
 TEST_F(UsbLink, WaitForInputKeepsTheReportForTheNextRead) {

@@ -30,9 +30,11 @@ TKorvikUsbTransferModuleHid FakeHid::Table() {
   hid.Recv = [this](uint8_t* buf, int) {
     std::lock_guard<std::mutex> lock(FMutex);
     if (FInput.empty()) return 0;
-    std::memcpy(buf, FInput.front().data(), std::min<size_t>(64, FInput.front().size()));
+    const auto [frame, received] = FInput.front();
     FInput.pop_front();
-    return 1;
+    std::memset(buf, 0, 64);
+    std::memcpy(buf, frame.data(), std::min<size_t>(std::min(64, received), frame.size()));
+    return received;
   };
   hid.Send = [this](const uint8_t* buf) {
     ++FSendAttempts;
@@ -64,9 +66,9 @@ TKorvikUsbTransferModuleHid FakeHid::Table() {
   return hid;
 }
 
-void FakeHid::QueueInput(std::vector<uint8_t> frame) {
+void FakeHid::QueueInput(std::vector<uint8_t> frame, int received) {
   std::lock_guard<std::mutex> lock(FMutex);
-  FInput.push_back(std::move(frame));
+  FInput.emplace_back(std::move(frame), received);
 }
 
 void FakeHid::Notify(int event, const std::string& path) {

@@ -23,7 +23,8 @@ class FakeHid {
   uint32_t RefusedPid = 0;
   std::string Refusal;
 
-  void QueueInput(std::vector<uint8_t> frame);
+  // A report: the frame, of which received bytes arrive (a whole report: 64).
+  void QueueInput(std::vector<uint8_t> frame, int received = 64);
   void Notify(int event, const std::string& path);
 
   std::vector<std::string> Calls();
@@ -36,7 +37,7 @@ class FakeHid {
 
   std::mutex FMutex;
   std::vector<std::string> FCalls;
-  std::deque<std::vector<uint8_t>> FInput;
+  std::deque<std::pair<std::vector<uint8_t>, int>> FInput;
   std::vector<std::vector<uint8_t>> FSent;
   std::atomic<int> FSendAttempts{0};
   HidNoticeFn FNotice = nullptr;
