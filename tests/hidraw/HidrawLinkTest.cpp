@@ -231,9 +231,11 @@ TEST_P(HidrawEndToEnd, ReportsCutShortAreNeverDeliveredAsData) {
     return IsData(f) && f.size() < size_t(f[2]) + 3;
   });
   EXPECT_GT(cut, 0);
-  for (const Bytes& f : wave.Frames())
-    if (IsData(f))
+  for (const Bytes& f : wave.Frames()) {
+    if (IsData(f)) {
       EXPECT_NE(std::find(sent.begin(), sent.end(), f), sent.end()) << "a cut frame was delivered";
+    }
+  }
   EXPECT_GT(ctrl_.TruncatedFrames(), 0u);
 }
 
