@@ -38,7 +38,7 @@ test-asan: deps
 
 test-tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE=thread -DVT_WERROR=ON
-	cmake --build build-tsan -j $(JOBS)
+	cmake --build build-tsan -j $(JOBS) --target vt_threaded_tests
 	cd build-tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1 suppressions=$(CURDIR)/.ci/tsan.supp" ctest --output-on-failure -L threaded -j $(JOBS) --timeout 900
 
 bench: deps

@@ -28,8 +28,21 @@ std::string DirOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string Fail(const std::string& path, int err) {
-  return "cannot write " + path + ": " + std::strerror(err);
+std::string Message(const std::string& path, const std::string& why) {
+  return path.empty() ? why : "cannot write " + path + ": " + why;
+}
+
+// Why a file could not be saved at path; empty when it could.
+std::string WhyNotWritable(const std::string& path) {
+  if (path.empty()) return "no file name given";
+  const std::string target = ResolveTarget(path);
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return "it is a folder";
+    if (::access(target.c_str(), W_OK) != 0) return std::strerror(errno);
+  }
+  if (::access(DirOf(target).c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
+  return "";
 }
 
 }  // namespace
@@ -38,35 +51,25 @@ AtomicFile::~AtomicFile() {
   Discard();
 }
 
-bool AtomicFile::CanWrite(const std::string& path, std::string& error) {
-  if (path.empty()) {
-    error = "no file name given";
-    return false;
-  }
-  const std::string target = ResolveTarget(path);
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) {
-      error = "cannot write " + path + ": it is a folder";
-      return false;
-    }
-    if (::access(target.c_str(), W_OK) != 0) {
-      error = Fail(path, errno);
-      return false;
-    }
-  }
-  const std::string dir = DirOf(target);
-  if (::access(dir.c_str(), W_OK | X_OK) != 0) {
-    error = Fail(path, errno);
-    return false;
-  }
-  return true;
+bool AtomicFile::Fail(const std::string& path, const std::string& why, std::string& error) {
+  cause_ = why;
+  error = Message(path, why);
+  return false;
+}
+
+bool AtomicFile::CanWrite(const std::string& path, std::string& error, std::string* cause) {
+  const std::string why = WhyNotWritable(path);
+  if (why.empty()) return true;
+  error = Message(path, why);
+  if (cause) *cause = why;
+  return false;
 }
 
 bool AtomicFile::Open(const std::string& path, std::string& error) {
   static std::atomic<unsigned> counter{0};
   Discard();
-  if (!CanWrite(path, error)) return false;
+  cause_.clear();
+  if (const std::string why = WhyNotWritable(path); !why.empty()) return Fail(path, why, error);
   target_ = ResolveTarget(path);
   const size_t slash = target_.rfind('/');
   const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
@@ -78,10 +81,7 @@ bool AtomicFile::Open(const std::string& path, std::string& error) {
     fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) {
-    error = Fail(path, errno);
-    return false;
-  }
+  if (fd < 0) return Fail(path, std::strerror(errno), error);
   // An existing file keeps its permissions (best effort).
   struct stat old {};
   if (::stat(target_.c_str(), &old) == 0) (void)::fchmod(fd, old.st_mode & 07777);
@@ -89,22 +89,23 @@ bool AtomicFile::Open(const std::string& path, std::string& error) {
   out_.open(tmp, std::ios::binary | std::ios::trunc);
   tmp_ = tmp;
   if (!out_) {
-    error = Fail(path, errno);
+    const int err = errno;
     Discard();
-    return false;
+    return Fail(path, std::strerror(err), error);
   }
   return true;
 }
 
 bool AtomicFile::Commit(std::string& error) {
-  if (tmp_.empty()) {
-    error = "nothing to save";
-    return false;
-  }
+  if (tmp_.empty()) return Fail("", "nothing to save", error);
   out_.flush();
   bool ok = static_cast<bool>(out_);
   int err = ok ? 0 : (errno ? errno : EIO);
   out_.close();
+  if (ok && !out_) {  // the last of the data failed on close
+    ok = false;
+    err = errno ? errno : EIO;
+  }
   if (ok) {
     // The data on the disk before the name points at it.
     const int fd = ::open(tmp_.c_str(), O_RDONLY | O_CLOEXEC);
@@ -119,9 +120,8 @@ bool AtomicFile::Commit(std::string& error) {
     err = errno;
   }
   if (!ok) {
-    error = Fail(target_, err);
     Discard();
-    return false;
+    return Fail(target_, std::strerror(err), error);
   }
   tmp_.clear();
   return true;
@@ -133,11 +133,16 @@ void AtomicFile::Discard() {
   tmp_.clear();
 }
 
-bool AtomicFile::Write(const std::string& path, const std::string& content, std::string& error) {
+bool AtomicFile::Write(const std::string& path, const std::string& content, std::string& error,
+                       std::string* cause) {
   AtomicFile f;
-  if (!f.Open(path, error)) return false;
-  f.Stream() << content;
-  return f.Commit(error);
+  bool ok = f.Open(path, error);
+  if (ok) {
+    f.Stream() << content;
+    ok = f.Commit(error);
+  }
+  if (!ok && cause) *cause = f.Cause();
+  return ok;
 }
 
 }  // namespace analysis

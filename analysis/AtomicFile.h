@@ -16,7 +16,8 @@ class AtomicFile {
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
-  // Creates the temporary file. False with the reason in error.
+  // Creates the temporary file. False with the reason in error ("cannot write PATH:
+  // why"); Cause() then holds the why alone, for callers that name the file themselves.
   bool Open(const std::string& path, std::string& error);
   std::ostream& Stream() { return out_; }
   // Flushes, syncs and renames over the target. False with the reason in error (the
@@ -24,15 +25,19 @@ class AtomicFile {
   bool Commit(std::string& error);
   void Discard();
   bool IsOpen() const { return !tmp_.empty(); }
+  const std::string& Cause() const { return cause_; }
 
-  // The whole content at once.
-  static bool Write(const std::string& path, const std::string& content, std::string& error);
+  // The whole content at once; cause, when given, gets the why alone on failure.
+  static bool Write(const std::string& path, const std::string& content, std::string& error,
+                    std::string* cause = nullptr);
   // Whether a file could be saved at path: its folder exists and is writable, the path
   // is not a folder and not a read-only file. Nothing is created.
-  static bool CanWrite(const std::string& path, std::string& error);
+  static bool CanWrite(const std::string& path, std::string& error, std::string* cause = nullptr);
 
  private:
-  std::string target_, tmp_;
+  bool Fail(const std::string& path, const std::string& why, std::string& error);
+
+  std::string target_, tmp_, cause_;
   std::ofstream out_;
 };
 

@@ -11,25 +11,29 @@ namespace analysis {
 namespace {
 
 constexpr TouchTestInfo kTests[] = {
-    {TouchTest::kGhost, "ghost", "Nothing on the glass for 10 s.", false, false, 10},
+    {TouchTest::kGhost, "ghost", "Nothing on the glass for 10 s.", false, false, 10,
+     "Switch the noise source on (a charger, a lamp or a noise generator by the panel), then "
+     "press Enter."},
     {TouchTest::kRate, "rate",
      "Draw a few strokes over the glass, one finger, moving all the time; lift and wait when done.",
-     false, true, 30},
-    {TouchTest::kJitter, "jitter", "Hold one finger still for 3 s, then lift it.", true, true, 3},
+     false, true, 30, nullptr},
+    {TouchTest::kJitter, "jitter", "Hold one finger still for 3 s, then lift it.", true, true, 3,
+     nullptr},
     {TouchTest::kLinearity, "linearity",
      "Draw straight lines from edge to edge (across near each edge and from corner to corner); "
      "lift and wait when done.",
-     true, true, 30},
+     true, true, 30, nullptr},
     {TouchTest::kAccuracy, "accuracy",
-     "Touch the points of the true path (jig or robot); lift and wait when done.", true, true, 30},
+     "Touch the points of the true path (jig or robot); lift and wait when done.", true, true, 30,
+     nullptr},
     {TouchTest::kContacts, "contacts",
      "Put five fingers or more on the glass and move them about without crossing; lift and "
      "wait when done.",
-     false, true, 30},
+     false, true, 30, nullptr},
     {TouchTest::kSeparation, "separation",
      "Put two fingers down apart and slide them together until they touch; lift and wait when "
      "done.",
-     true, true, 30},
+     true, true, 30, nullptr},
 };
 
 // Decimals a value is shown with: the verdict is that of the value as shown.
@@ -277,6 +281,8 @@ bool Ghost(const TouchRun& run, std::vector<TouchCheck>& out) {
   for (const Stroke& s : strokes)
     out.push_back(Make(TouchTest::kGhost, Subject(s), "reports while untouched",
                        static_cast<double>(s.points.size()), "", std::nullopt, 0.0));
+  if (run.raisedNoise)
+    for (TouchCheck& c : out) c.test = kGhostNoiseSuite;
   return true;
 }
 

@@ -22,7 +22,13 @@ struct TouchTestInfo {
   bool needsMm;        // needs the panel's size in millimetres
   bool touches;        // the run waits for a touch (every test but ghost)
   double seconds;      // default length of the run after the first touch (ghost: whole run)
+  // A second window while the controller's noise is raised (ghost): what the person at
+  // the bench is asked first. nullptr for the other tests.
+  const char* noisePrompt;
 };
+
+// The suite of the raised-noise window of the ghost test.
+constexpr const char* kGhostNoiseSuite = "ghost-noise";
 
 const TouchTestInfo* FindTouchTest(std::string_view name);
 const TouchTestInfo& InfoOf(TouchTest test);
@@ -69,6 +75,7 @@ struct TouchRun {
   TouchLimits limits;
   const TouchTruth* truth = nullptr;  // accuracy only
   int64_t startUs = 0;                // time 0 of the truth (the first touch)
+  bool raisedNoise = false;           // ghost: the window while the noise was raised
 };
 
 // The checks of a test. False with the reason in notMeasured when the run cannot give

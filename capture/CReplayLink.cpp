@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "capture/FrameRules.h"
+#include "link/LinkTrace.h"
 
 namespace capture {
 
@@ -33,7 +34,12 @@ void CReplayLink::Close() {
 
 int CReplayLink::Read(uint8_t* buf) {
   if (state_.load() == kLinkClosed) return 0;
-  return player_->Next(buf, kReadBuffer);
+  const int n = player_->Next(buf, kReadBuffer);
+  if (n > 0 && !firstReadTraced_) {
+    firstReadTraced_ = true;
+    LinkTrace("[CReplayLink] first frame read\n");
+  }
+  return n;
 }
 
 int CReplayLink::Write(const uint8_t* data, int len) {

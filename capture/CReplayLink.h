@@ -34,6 +34,7 @@ class CReplayLink : public CTransIFBase {
   const bool serial_;
   int osType_ = 2;
   std::atomic<int32_t> state_{kLinkClosed};
+  bool firstReadTraced_ = false;  // Read runs on the receive thread only
 };
 
 }  // namespace capture

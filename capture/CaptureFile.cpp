@@ -13,18 +13,10 @@ ParseResult LoadCapture(const std::string& path) {
   bool ended = false;
   while (!ended) {
     const LineParser::Kind kind = FeedNextLine(lines, *source, p, ended);
-    if (kind == LineParser::Kind::kFrame) {
-      r.frames.emplace_back();
-      p.CopyFrame(r.frames.back());
-    } else if (kind == LineParser::Kind::kError) {
-      break;
-    }
+    if (kind == LineParser::Kind::kError) break;
+    TakeLine(kind, p, r);
   }
-  p.End();
-  r.header = p.GetHeader();
-  r.warnings = p.TakeWarnings();
-  r.error = p.Error();
-  r.errorLine = p.ErrorLine();
+  FinishParse(p, r);
   return r;
 }
 

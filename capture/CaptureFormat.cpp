@@ -169,13 +169,16 @@ LineParser::Kind LineParser::HeaderOrComment(std::string_view body) {
     ++keyEnd;
   }
   if (keyEnd == 0 || keyEnd >= body.size() || body[keyEnd] != ':') return Kind::kOther;
-  Key(body.substr(0, keyEnd), Trim(body.substr(keyEnd + 1)));
-  return Kind::kOther;
+  return Key(body.substr(0, keyEnd), Trim(body.substr(keyEnd + 1)));
 }
 
-void LineParser::Key(std::string_view key, std::string_view value) {
+LineParser::Kind LineParser::Key(std::string_view key, std::string_view value) {
   Header& h = header_;
   const bool late = frames_ > 0;
+  if (key == "mark") {
+    mark_ = value;
+    return Kind::kMark;
+  }
   if (key == "program") {
     if (!late) h.program = value;
   } else if (key == "link") {
@@ -198,6 +201,7 @@ void LineParser::Key(std::string_view key, std::string_view value) {
     if (warnedKeys_.size() < 64) warnedKeys_.emplace_back(key);
     Warn("unknown header key " + Quoted(key) + " skipped");
   }
+  return Kind::kOther;
 }
 
 LineParser::Kind LineParser::FrameLine(std::string_view line) {
@@ -335,20 +339,31 @@ ParseResult ParseCapture(std::string_view text) {
     const std::string_view line = text.substr(pos, whole ? end - pos : std::string_view::npos);
     pos = whole ? end + 1 : text.size();
     const LineParser::Kind kind = p.Feed(line);
-    if (kind == LineParser::Kind::kFrame) {
-      r.frames.emplace_back();
-      p.CopyFrame(r.frames.back());
-    } else if (kind == LineParser::Kind::kError) {
+    if (kind == LineParser::Kind::kError) {
       if (!whole) p.CutOff();
       break;
     }
+    TakeLine(kind, p, r);
   }
+  FinishParse(p, r);
+  return r;
+}
+
+void TakeLine(LineParser::Kind kind, const LineParser& p, ParseResult& r) {
+  if (kind == LineParser::Kind::kFrame) {
+    r.frames.emplace_back();
+    p.CopyFrame(r.frames.back());
+  } else if (kind == LineParser::Kind::kMark) {
+    r.marks.push_back({r.frames.size(), p.MarkText()});
+  }
+}
+
+void FinishParse(LineParser& p, ParseResult& r) {
   p.End();
   r.header = p.GetHeader();
   r.warnings = p.TakeWarnings();
   r.error = p.Error();
   r.errorLine = p.ErrorLine();
-  return r;
 }
 
 }  // namespace capture

@@ -59,7 +59,8 @@ constexpr int64_t kMaxTimeUs = 999999999999999;
 // ends it with an error naming the line.
 class LineParser {
  public:
-  enum class Kind { kOther, kFrame, kError };
+  // kMark: a "# mark: text" line between frames (MarkText()).
+  enum class Kind { kOther, kFrame, kMark, kError };
 
   // One line without its line end ("\r" is dropped). After kError, stays there.
   Kind Feed(std::string_view line);
@@ -76,6 +77,8 @@ class LineParser {
   const uint8_t* FrameBytes() const { return frame_; }
   int FrameLen() const { return frameLen_; }
   void CopyFrame(Frame& out) const;
+  // The text of the last kMark.
+  const std::string& MarkText() const { return mark_; }
 
   bool VersionSeen() const { return versionSeen_; }
   int64_t LineNo() const { return lineNo_; }
@@ -94,7 +97,7 @@ class LineParser {
 
  private:
   Kind HeaderOrComment(std::string_view body);
-  void Key(std::string_view key, std::string_view value);
+  Kind Key(std::string_view key, std::string_view value);
   Kind FrameLine(std::string_view line);
   void Warn(const std::string& what);
 
@@ -112,11 +115,20 @@ class LineParser {
   Direction frameDir_ = Direction::kDeviceToHost;
   int frameLen_ = 0;
   uint8_t frame_[4096];
+  std::string mark_;
+};
+
+// A point a program marked in a session: the frames from `frame` on follow it.
+struct Mark {
+  size_t frame = 0;  // index of the first frame after the mark
+  std::string text;
+  bool operator==(const Mark&) const = default;
 };
 
 struct ParseResult {
   Header header;
   std::vector<Frame> frames;  // every frame before the first error
+  std::vector<Mark> marks;
   std::string error;          // "line N: ..." when the text could not be read to its end
   int64_t errorLine = 0;      // 1-based, 0 without error
   std::vector<std::string> warnings;
@@ -125,5 +137,10 @@ struct ParseResult {
 
 // Parses a whole capture text. A last line without its line end counts as cut off.
 ParseResult ParseCapture(std::string_view text);
+
+// The two halves of a whole-file parse: what a line gave goes into r (a frame, a mark);
+// at the end, what the parser ended with (header, warnings, error).
+void TakeLine(LineParser::Kind kind, const LineParser& p, ParseResult& r);
+void FinishParse(LineParser& p, ParseResult& r);
 
 }  // namespace capture

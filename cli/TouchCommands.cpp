@@ -1,5 +1,9 @@
 #include "cli/TouchCommands.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -56,7 +60,7 @@ bool CaptureRanges(const capture::ParseResult& cap, double& xRange, double& yRan
   return false;
 }
 
-// A live run: the prompt, then the reports until the test has what it needs.
+// A live window: the prompt, then the reports until the test has what it needs.
 int Collect(ControllerSession& s, const TouchTestInfo& info, double seconds, double waitS,
             StrokeTracker& tracker, std::string& error) {
   std::cerr << info.prompt << "\n" << std::flush;
@@ -103,6 +107,28 @@ int Collect(ControllerSession& s, const TouchTestInfo& info, double seconds, dou
   }
 }
 
+// Asks for the noise source and waits for Enter, dropping the reports meanwhile.
+// kExitPass once confirmed; kExitCannotRun when standard input ends first.
+int AwaitNoise(ControllerSession& s, const char* prompt, std::string& error) {
+  std::cerr << prompt << "\n" << std::flush;
+  for (;;) {
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    const int ready = ::poll(&in, 1, 50);
+    if (Interrupted()) return kExitInterrupted;
+    int64_t now = 0;
+    while (s.Receive(0, now)) {
+    }
+    if (ready <= 0) continue;
+    char c = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n == 1 && c == '\n') return kExitPass;
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+      error = "the noise source was not confirmed (Enter); --no-noise leaves this window out";
+      return kExitCannotRun;
+    }
+  }
+}
+
 // One line per check in the table and the CSV; one JUnit test case per stroke or contact.
 void ToReports(const std::vector<TouchCheck>& checks, std::vector<CheckResult>& rows,
                std::vector<CheckResult>& cases) {
@@ -120,6 +146,109 @@ void ToReports(const std::vector<TouchCheck>& checks, std::vector<CheckResult>& 
     into->limit += sep + c.check + " " + c.Limit();
     into->pass = into->pass && c.pass;
   }
+}
+
+// A window of a run, scored on its own: the test's, and for the ghost test a second one
+// while the controller's noise is raised. Its checks form a suite of their own.
+struct Window {
+  std::string name;  // "ghost", "ghost-noise"
+  bool raisedNoise = false;
+  std::unique_ptr<StrokeTracker> tracker;
+};
+
+// The frames of a window in a capture: from the mark of its name to the next mark. The
+// test's own window without a mark: the frames before the first mark (all of them in a
+// capture without marks). False when the capture has no such window.
+bool WindowFrames(const capture::ParseResult& cap, const Window& w, bool first, size_t& begin,
+                  size_t& end) {
+  const auto& marks = cap.marks;
+  for (size_t i = 0; i < marks.size(); ++i) {
+    if (marks[i].text != w.name) continue;
+    begin = marks[i].frame;
+    end = i + 1 < marks.size() ? marks[i + 1].frame : cap.frames.size();
+    return true;
+  }
+  begin = 0;
+  end = marks.empty() ? cap.frames.size() : marks.front().frame;
+  return first;
+}
+
+// Scores a capture: the coordinate ranges from it, then each window's reports.
+int ScoreCapture(const std::string& path, TouchGeometry& geometry, std::vector<Window>& windows,
+                 std::map<std::string, std::string>& errors) {
+  const capture::ParseResult cap = capture::LoadCapture(path);
+  if (cap.frames.empty()) return Complain(path + ": " + (cap.Ok() ? "no frame" : cap.error));
+  if (!cap.Ok()) std::cerr << "vantrel: " << path << ": " << cap.error << " (scored up to there)\n";
+  if (cap.header.link == capture::LinkKind::kSerial) {
+    geometry.xRange = geometry.yRange = kSerialRange;
+  } else if (!CaptureRanges(cap, geometry.xRange, geometry.yRange)) {
+    return Complain(path + ": no panel information (coordinate ranges) in the capture");
+  }
+  for (Window& w : windows) {
+    w.tracker = std::make_unique<StrokeTracker>(geometry);
+    size_t begin = 0, end = 0;
+    if (!WindowFrames(cap, w, &w == &windows.front(), begin, end)) {
+      errors[w.name] = "the capture holds no \"" + w.name + "\" window (no \"# mark: " + w.name +
+                       "\" line)";
+      continue;
+    }
+    TouchReport report;
+    for (size_t i = begin; i < end; ++i) {
+      const capture::Frame& f = cap.frames[i];
+      if (f.dir == capture::Direction::kDeviceToHost &&
+          DecodeTouchReport(f.bytes.data(), static_cast<int>(f.bytes.size()), f.us, report))
+        w.tracker->Add(report);
+    }
+  }
+  return kExitPass;
+}
+
+// Runs each window against the controller, recording a mark at its start and end.
+int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& info,
+            double seconds, TouchGeometry& geometry, std::vector<Window>& windows,
+            std::map<std::string, std::string>& errors) {
+  int code = kExitPass;
+  std::shared_ptr<capture::CCaptureRecorder> recorder;
+  if (!t.record.empty() && !(recorder = StartRecording(t.record, code))) return code;
+  auto s = std::make_unique<ControllerSession>(g.TimeoutMs());
+  if (recorder) s->SetRecorder(recorder);
+  const auto r = s->Open(g.link);
+  if (r != ControllerSession::Result::kOk) {
+    if (recorder) recorder->Stop();
+    return Complain(s->Error(), r == ControllerSession::Result::kInterrupted ? kExitInterrupted
+                                                                            : kExitCannotRun);
+  }
+  if (recorder) NoteOpened(*recorder, *s);
+  const PanelInfo p = s->Panel();
+  const bool serial = s->LinkType() == kLinkCom;
+  geometry.xRange = serial ? kSerialRange : p.xRange;
+  geometry.yRange = serial ? kSerialRange : p.yRange;
+  if (!serial && (p.xRange == 0 || p.yRange == 0))
+    std::cerr << "vantrel: the controller reported no coordinate ranges: no millimetres\n";
+  bool noiseAsked = false;
+  for (Window& w : windows) {
+    w.tracker = std::make_unique<StrokeTracker>(geometry);
+    std::string error;
+    if (w.raisedNoise) {
+      noiseAsked = true;
+      code = AwaitNoise(*s, info.noisePrompt, error);
+    }
+    if (code == kExitPass) {
+      if (recorder) recorder->Note("mark", w.name);
+      code = Collect(*s, info, seconds, t.waitS, *w.tracker, error);
+      if (recorder) recorder->Note("mark", "end");
+    }
+    if (code == kExitInterrupted) break;
+    if (code != kExitPass) errors[w.name] = error;
+    code = kExitPass;
+  }
+  if (noiseAsked) std::cerr << "Switch the noise source off.\n" << std::flush;
+  s->Leave();
+  s.reset();
+  // A recording that failed leaves the run unfinished: the session was asked for.
+  if (recorder && FinishRecording(*recorder) != kExitPass && code == kExitPass)
+    errors[windows.front().name] = "the session could not be recorded in " + t.record;
+  return code;
 }
 
 }  // namespace
@@ -155,65 +284,25 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
     errors[info->name] = "needs the true positions: --truth FILE";
   const double seconds = t.seconds > 0 ? t.seconds : info->seconds;
 
-  std::unique_ptr<StrokeTracker> tracker;
-  int code = kExitPass;
-  if (!errors.empty()) {
-    code = kExitCannotRun;
-  } else if (!t.replay.empty()) {
-    const capture::ParseResult cap = capture::LoadCapture(t.replay);
-    if (cap.frames.empty()) return Complain(t.replay + ": " + (cap.Ok() ? "no frame" : cap.error));
-    if (!cap.Ok()) std::cerr << "vantrel: " << t.replay << ": " << cap.error << " (scored up to there)\n";
-    if (cap.header.link == capture::LinkKind::kSerial) {
-      geometry.xRange = geometry.yRange = kSerialRange;
-    } else if (!CaptureRanges(cap, geometry.xRange, geometry.yRange)) {
-      return Complain(t.replay + ": no panel information (coordinate ranges) in the capture");
-    }
-    tracker = std::make_unique<StrokeTracker>(geometry);
-    TouchReport report;
-    for (const capture::Frame& f : cap.frames)
-      if (f.dir == capture::Direction::kDeviceToHost &&
-          DecodeTouchReport(f.bytes.data(), static_cast<int>(f.bytes.size()), f.us, report))
-        tracker->Add(report);
-  } else {
-    std::shared_ptr<capture::CCaptureRecorder> recorder;
-    if (!t.record.empty() && !(recorder = StartRecording(t.record, code))) return code;
-    auto s = std::make_unique<ControllerSession>(g.TimeoutMs());
-    if (recorder) s->SetRecorder(recorder);
-    const auto r = s->Open(g.link);
-    if (r != ControllerSession::Result::kOk) {
-      if (recorder) recorder->Stop();
-      return Complain(s->Error(), r == ControllerSession::Result::kInterrupted ? kExitInterrupted
-                                                                              : kExitCannotRun);
-    }
-    if (recorder) NoteOpened(*recorder, *s);
-    const PanelInfo p = s->Panel();
-    const bool serial = s->LinkType() == kLinkCom;
-    geometry.xRange = serial ? kSerialRange : p.xRange;
-    geometry.yRange = serial ? kSerialRange : p.yRange;
-    if (!serial && (p.xRange == 0 || p.yRange == 0))
-      std::cerr << "vantrel: the controller reported no coordinate ranges: no millimetres\n";
-    tracker = std::make_unique<StrokeTracker>(geometry);
-    std::string error;
-    code = Collect(*s, *info, seconds, t.waitS, *tracker, error);
-    s->Leave();
-    s.reset();
-    if (recorder) {
-      const int rc = FinishRecording(*recorder);
-      if (code == kExitPass) code = rc;
-    }
-    if (code == kExitInterrupted) return code;
-    if (code != kExitPass) errors[info->name] = error;
+  std::vector<Window> windows;
+  windows.push_back({info->name, false, nullptr});
+  if (info->noisePrompt && !t.noNoise) windows.push_back({kGhostNoiseSuite, true, nullptr});
+  if (errors.empty()) {
+    const int code = !t.replay.empty() ? ScoreCapture(t.replay, geometry, windows, errors)
+                                       : RunLive(g, t, *info, seconds, geometry, windows, errors);
+    if (code != kExitPass) return code;
   }
 
   std::vector<TouchCheck> checks;
-  if (errors.empty()) {
-    tracker->Finish();
+  for (Window& w : windows) {
+    if (!w.tracker || errors.count(w.name)) continue;
+    w.tracker->Finish();
     // Time 0 of the true path is the first touch, live and in a capture alike.
-    const auto& strokes = tracker->Strokes();
+    const auto& strokes = w.tracker->Strokes();
     const int64_t startUs = strokes.empty() ? 0 : strokes.front().points.front().us;
-    TouchRun run{tracker.get(), geometry, limits.touch, &truth, startUs};
+    TouchRun run{w.tracker.get(), geometry, limits.touch, &truth, startUs, w.raisedNoise};
     std::string why;
-    if (!EvaluateTouch(info->test, run, checks, why)) errors[info->name] = why;
+    if (!EvaluateTouch(info->test, run, checks, why)) errors[w.name] = why;
   }
 
   std::vector<CheckResult> rows, cases;

@@ -14,6 +14,7 @@ struct TouchOptions {
   std::string record;  // capture file of the live session
   double seconds = 0;  // 0: the test's own length
   double waitS = 30;   // longest wait for the first touch
+  bool noNoise = false;  // ghost: no window with the noise raised
 };
 
 int RunTouch(const GlobalOptions& g, const TouchOptions& t);

@@ -197,8 +197,11 @@ int main(int argc, char** argv) {
   touch->add_option("--replay", to.replay, "score a capture file instead of a controller");
   touch->add_option("--truth", to.truth, "true positions, CSV time,contact,x_mm,y_mm (accuracy)");
   touch->add_option("--record", to.record, "also record the session as a capture file");
-  touch->add_option("--seconds", to.seconds, "length of the test (default: the test's own)")
+  touch->add_option("--seconds", to.seconds,
+                    "length of the test, of each window for ghost (default: the test's own)")
       ->check(CLI::Range(0.1, 3600.0));
+  touch->add_flag("--no-noise", to.noNoise,
+                  "ghost: leave out the window with the noise source on (asked for with Enter)");
   touch->add_option("--wait", to.waitS, "seconds to wait for the first touch (default 30)")
       ->check(CLI::Range(0.1, 3600.0));
 

@@ -1,17 +1,14 @@
 #include "CProfileFile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "analysis/AtomicFile.h"
 
 namespace {
 
@@ -72,35 +69,6 @@ std::string OneLine(std::string_view s) {
 
 std::string ErrnoText(int err) {
   return std::strerror(err);
-}
-
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// The file a rename must replace: a symbolic link's target, so the link survives.
-std::string ResolveTarget(const std::string& path) {
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (!real) return path;
-  std::string out(real);
-  std::free(real);
-  return out;
-}
-
-std::string DirOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 }  // namespace
@@ -268,52 +236,8 @@ std::string CProfileFile::Text() const {
 }
 
 bool CProfileFile::Save(const std::string& path, std::string* error) const {
-  static std::atomic<unsigned> counter{0};
-  const std::string target = ResolveTarget(path);
-  const std::string dir = DirOf(target);
-  std::string base =
-      target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
-
-  struct stat old;
-  const bool hadFile = ::stat(target.c_str(), &old) == 0;
-  // A file the user made read-only stays as it is, though the rename could replace it.
-  if (hadFile && ::access(target.c_str(), W_OK) != 0) {
-    if (error) *error = ErrnoText(errno);
-    return false;
-  }
-
-  std::string tmp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    tmp = dir + "/." + base + "." + std::to_string(::getpid()) + "." +
-          std::to_string(counter.fetch_add(1)) + ".tmp";
-    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    if (error) *error = ErrnoText(errno);
-    return false;
-  }
-  bool ok = WriteAll(fd, Text());
-  int err = ok ? 0 : errno;
-  if (ok && hadFile && ::fchmod(fd, old.st_mode & 07777) != 0) {
-    // Keeping the old permissions is best effort; the content matters.
-  }
-  if (ok && ::fsync(fd) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    if (error) *error = ErrnoText(err);
-  }
-  return ok;
+  std::string message, cause;
+  if (analysis::AtomicFile::Write(path, Text(), message, &cause)) return true;
+  if (error) *error = cause;
+  return false;
 }

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QThread>
 
@@ -71,6 +73,17 @@ bool CScreenshotWriter::Run() {
     wave->SetStatistics(true);
     Wait(2000, [] { return false; });
     Grab(wave, "wave-statistics");
+    // With a limits file of the self test: electrodes outside it are marked before the
+    // noisiest.
+    QTemporaryDir limitsDir;
+    QFile limits(limitsDir.filePath(QStringLiteral("panel-limits.toml")));
+    if (limits.open(QIODevice::WriteOnly)) {
+      limits.write("[streams.m0-raw]\nlimits = [ { electrodes = \"all\", mean_min = 960, "
+                   "mean_max = 1040, stddev_max = 10 } ]\n");
+      limits.close();
+      if (!wave->LoadLimits(limits.fileName())) errors_ << QStringLiteral("limits not loaded");
+    }
+    Wait(500, [] { return false; });
     Grab(wave, "wave-statistics-open-electrode");
     wave->SetStatistics(false);
   }

@@ -120,8 +120,10 @@ const char* ControlInterpreter::Usage() {
          "  electrode off               every electrode sound again\n"
          "  panel-mm <width> <height>   physical panel size in mm (190 x 110)\n"
          "  touch-fault noise <mm> | pincushion <mm> | offset <dx_mm> <dy_mm> |\n"
-         "              drop <n> [every] | ghost <n> | swap <a> <b> | merge <mm> | off\n"
+         "              drop <n> [every] | ghost <n> | noise-ghost <n> | swap <a> <b> |\n"
+         "              merge <mm> | off\n"
          "                              panel defects in the coordinate reports (sim/README.md)\n"
+         "  noise-source on|off         the bench's noise source beside the panel\n"
          "  help                        this list\n"
          "  quit                        end the simulator\n";
 }
@@ -159,6 +161,15 @@ std::string ControlInterpreter::Execute(std::string_view line) {
     auto sub = ParseInt(a[1], 16);
     if (!sub || *sub < 0 || *sub > 0xFF) return "error: sub-command must be a hex byte";
     forAll([&](SimDevice& d) { d.Controller().Faults().SetNak(static_cast<uint8_t>(*sub)); });
+    return kOk;
+  }
+  if (cmd == "noise-source") {
+    auto on = ParseOnOff(a);
+    if (!on) return "error: usage: noise-source on|off";
+    forAll([&](SimDevice& d) {
+      d.Controller().Defects().SetNoiseSource(*on);
+      d.Controller().TouchDefectsChanged();
+    });
     return kOk;
   }
   if (cmd == "silence") {
@@ -367,7 +378,8 @@ std::string ControlInterpreter::Status() {
          " truncate=" + std::to_string(f.TruncateEvery()) +
          " badlen=" + std::to_string(f.BadLenEvery()) +
          " faulty-electrodes=" + std::to_string(c.ElectrodeFaults().size()) +
-         " touch-faults=" + c.Defects().Settings().Text() + ";";
+         " touch-faults=" + c.Defects().Settings().Text() +
+         " noise-source=" + (c.Defects().NoiseSource() ? "on" : "off") + ";";
   }
   if (s.back() == ';') s.pop_back();
   return s;

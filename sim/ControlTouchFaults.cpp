@@ -34,7 +34,7 @@ std::string ControlInterpreter::PanelMm(const std::vector<std::string>& a) {
 std::string ControlInterpreter::TouchFault(const std::vector<std::string>& a) {
   const char* usage =
       "error: usage: touch-fault noise <mm> | pincushion <mm> | offset <dx_mm> <dy_mm> | "
-      "drop <n> [every] | ghost <n> | swap <a> <b> | merge <mm> | off";
+      "drop <n> [every] | ghost <n> | noise-ghost <n> | swap <a> <b> | merge <mm> | off";
   if (a.size() < 2) return usage;
   const std::string& kind = a[1];
   auto apply = [&](auto&& set) {
@@ -71,10 +71,12 @@ std::string ControlInterpreter::TouchFault(const std::vector<std::string>& a) {
       s.dropEvery = static_cast<int>(*every);
     });
   }
-  if (kind == "ghost" && a.size() == 3) {
+  if ((kind == "ghost" || kind == "noise-ghost") && a.size() == 3) {
     auto n = Number(a[2], 0, 5);
-    if (!n || *n != std::floor(*n)) return "error: ghost: 0 to 5 contacts";
-    return apply([&](TouchDefectSettings& s) { s.ghosts = static_cast<int>(*n); });
+    if (!n || *n != std::floor(*n)) return "error: " + kind + ": 0 to 5 contacts";
+    return apply([&](TouchDefectSettings& s) {
+      (kind == "ghost" ? s.ghosts : s.noiseGhosts) = static_cast<int>(*n);
+    });
   }
   if (kind == "swap" && a.size() == 4) {
     auto f = Number(a[2], 0, TouchScript::kFingers - 1), g = Number(a[3], 0, TouchScript::kFingers - 1);

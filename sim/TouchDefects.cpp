@@ -18,15 +18,17 @@ constexpr int64_t kGhostDownUs = 40'000;
 
 bool TouchDefectSettings::Any() const {
   return noiseMm > 0 || pincushionMm > 0 || offsetXMm != 0 || offsetYMm != 0 || dropCount > 0 ||
-         ghosts > 0 || swapA >= 0 || mergeMm > 0;
+         ghosts > 0 || noiseGhosts > 0 || swapA >= 0 || mergeMm > 0;
 }
 
 std::string TouchDefectSettings::Text() const {
   if (!Any()) return "off";
   char b[256];
-  std::snprintf(b, sizeof b, "noise=%g,pincushion=%g,offset=%g/%g,drop=%d/%d,ghost=%d,swap=%d/%d,merge=%g",
-                noiseMm, pincushionMm, offsetXMm, offsetYMm, dropCount, dropEvery, ghosts, swapA,
-                swapB, mergeMm);
+  std::snprintf(b, sizeof b,
+                "noise=%g,pincushion=%g,offset=%g/%g,drop=%d/%d,ghost=%d,noise-ghost=%d,swap=%d/%d,"
+                "merge=%g",
+                noiseMm, pincushionMm, offsetXMm, offsetYMm, dropCount, dropEvery, ghosts,
+                noiseGhosts, swapA, swapB, mergeMm);
   return b;
 }
 
@@ -99,9 +101,10 @@ void TouchDefects::Merge(std::vector<TouchScript::Sample>& samples) {
 }
 
 void TouchDefects::AddGhosts(int64_t nowUs, std::vector<TouchScript::Sample>& samples) {
-  if (s_.ghosts <= 0 && !ghostsDown_) return;
+  const int ghosts = Ghosts();
+  if (ghosts <= 0 && !ghostsDown_) return;
   const int64_t cycle = nowUs / kGhostCycleUs;
-  const bool down = s_.ghosts > 0 && nowUs % kGhostCycleUs < kGhostDownUs;
+  const bool down = ghosts > 0 && nowUs % kGhostCycleUs < kGhostDownUs;
   Phase phase;
   if (down) {
     if (cycle != ghostCycle_) {
@@ -110,6 +113,7 @@ void TouchDefects::AddGhosts(int64_t nowUs, std::vector<TouchScript::Sample>& sa
     }
     phase = Phase::Down;
     ghostPhase_ = 1;
+    ghostsShown_ = std::max(ghostsShown_, ghosts);
   } else if (ghostPhase_ == 1) {
     phase = Phase::Lifted;
     ghostPhase_ = 2;
@@ -118,10 +122,12 @@ void TouchDefects::AddGhosts(int64_t nowUs, std::vector<TouchScript::Sample>& sa
     ghostPhase_ = 0;
   } else {
     ghostsDown_ = false;
+    ghostsShown_ = 0;
     return;
   }
   ghostsDown_ = true;
-  for (int g = 0; g < std::max(s_.ghosts, 1); ++g) {
+  // Every ghost that went down is lifted, also when their number fell meanwhile.
+  for (int g = 0; g < ghostsShown_; ++g) {
     // A fixed place per ghost and cycle, away from the edges.
     std::uniform_real_distribution<double> u(0.1, 0.9);
     std::mt19937 place(static_cast<uint32_t>(ghostCycle_ * 31 + g));

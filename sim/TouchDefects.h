@@ -19,6 +19,7 @@ struct TouchDefectSettings {
   int dropCount = 0;        // reports dropped in a row ...
   int dropEvery = 50;       // ... out of every this many
   int ghosts = 0;           // contacts that appear with nothing on the glass
+  int noiseGhosts = 0;      // ... only while the noise source is on
   int swapA = -1, swapB = -1;  // fingers reported with each other's id
   double mergeMm = 0;       // two contacts closer than this (centres) are reported as one
   bool Any() const;
@@ -34,8 +35,13 @@ class TouchDefects {
   const TouchDefectSettings& Settings() const { return s_; }
   void Reset() { *this = TouchDefects{}; }
 
+  // The bench's noise source (a charger, a lamp, a generator) beside the panel: a sound
+  // panel takes no notice of it.
+  void SetNoiseSource(bool on) { noiseSource_ = on; }
+  bool NoiseSource() const { return noiseSource_; }
+
   // Reports are needed while nothing touches (ghost contacts).
-  bool NeedsReports() const { return s_.ghosts > 0 || ghostsDown_; }
+  bool NeedsReports() const { return Ghosts() > 0 || ghostsDown_; }
 
   // Applies the defects to the samples of one report; false when the report is dropped.
   bool Apply(int64_t nowUs, std::vector<TouchScript::Sample>& samples);
@@ -45,6 +51,7 @@ class TouchDefects {
   void Merge(std::vector<TouchScript::Sample>& samples);
   void AddGhosts(int64_t nowUs, std::vector<TouchScript::Sample>& samples);
   FingerPoint Clamp(double x, double y) const;
+  int Ghosts() const { return s_.ghosts + (noiseSource_ ? s_.noiseGhosts : 0); }
 
   TouchDefectSettings s_;
   double widthMm_ = 190, heightMm_ = 110;
@@ -52,8 +59,10 @@ class TouchDefects {
   std::mt19937 rng_{20261208};
   uint64_t reports_ = 0;
   uint32_t merged_ = 0;  // fingers folded into another
+  bool noiseSource_ = false;
   bool ghostsDown_ = false;
   int ghostPhase_ = 0;  // 0 idle, 1 down, 2 lifted, 3 cleared
+  int ghostsShown_ = 0;  // ghosts down in this cycle
   int64_t ghostCycle_ = -1;
 };
 

@@ -9,6 +9,7 @@
 
 #include "analysis/AtomicFile.h"
 #include "analysis/Limits.h"
+#include "analysis/LimitsCheck.h"
 #include "analysis/LimitsLearn.h"
 
 namespace {
@@ -25,6 +26,12 @@ const analysis::StreamInfo* StreamOf(uint8_t code, const analysis::StreamPart** 
     }
   }
   return nullptr;
+}
+
+bool Carries(const analysis::StreamInfo& s, int code) {
+  for (int k = 0; k < s.partCount; ++k)
+    if (s.parts[k].dataCode == code) return true;
+  return false;
 }
 
 }  // namespace
@@ -44,6 +51,8 @@ void CLiveStats::SetCounts(int xCount, int yCount) {
   if (xCount == xCount_ && yCount == yCount_) return;
   xCount_ = xCount;
   yCount_ = yCount;
+  std::string why;
+  if (limits_) limitsFit_ = FitLimits(*limits_, why);
   if (streamCode_ >= 0) StartStream(static_cast<uint8_t>(streamCode_));
 }
 
@@ -83,7 +92,7 @@ void CLiveStats::StartStream(uint8_t code) {
                             : analysis::ScanLayout{xCount_, yCount_};
   const analysis::StreamKind kind = stream_ != nullptr ? stream_->kind : analysis::StreamKind::kRaw;
   scans_ = std::make_unique<analysis::ScanAssembler>(code, layout_);
-  stats_ = std::make_unique<analysis::ElectrodeStats>(layout_, kind);
+  stats_ = std::make_unique<analysis::ElectrodeStats>(layout_, kind, Options());
   ring_.assign(static_cast<size_t>(window_) * static_cast<size_t>(layout_.Size()), 0);
   summaries_.clear();
   if (baseline_.size() != static_cast<size_t>(layout_.Size())) baseline_.clear();
@@ -149,19 +158,116 @@ const char* CLiveStats::FlagOf(const analysis::ElectrodeSummary& s) {
 
 std::vector<CLiveStats::Mark> CLiveStats::Marked(int n) {
   const std::vector<analysis::ElectrodeSummary>& s = Summaries();
+  const std::vector<analysis::LimitValues> limits = ElectrodeLimits();
+  const std::vector<std::string> outside = OutsideLimits();
   std::vector<Mark> marks;
   std::vector<bool> taken(s.size(), false);
+  int skipped = 0;
   for (size_t i = 0; i < s.size(); ++i) {
-    const char* rule = FlagOf(s[i]);
-    if (rule == nullptr) continue;
+    if (i < limits.size() && limits[i].unused) {
+      taken[i] = true;
+      ++skipped;
+      continue;
+    }
+    std::string rule = FlagOf(s[i]) != nullptr ? FlagOf(s[i]) : "";
+    if (rule.empty() && i < outside.size() && !outside[i].empty()) rule = "limits: " + outside[i];
+    if (rule.empty()) continue;
     marks.push_back({static_cast<int>(i), rule});
     taken[i] = true;
   }
-  for (int e : Worst(n + static_cast<int>(marks.size()))) {
+  for (int e : Worst(n + static_cast<int>(marks.size()) + skipped)) {
     if (static_cast<int>(marks.size()) >= n) break;
-    if (!taken[static_cast<size_t>(e)]) marks.push_back({e, "noisiest"});
+    if (taken[static_cast<size_t>(e)]) continue;
+    if (s[static_cast<size_t>(e)].p2p == 0) break;  // never moved; nor did those after it
+    marks.push_back({e, "noisiest"});
   }
   return marks;
+}
+
+bool CLiveStats::FitLimits(analysis::Limits& limits, std::string& err) const {
+  if ((limits.xCount && *limits.xCount != xCount_) ||
+      (limits.yCount && *limits.yCount != yCount_)) {
+    err = limits.path + ": the limits are for a panel of " +
+          std::to_string(limits.xCount.value_or(xCount_)) + " x " +
+          std::to_string(limits.yCount.value_or(yCount_)) + " electrodes; this one has " +
+          std::to_string(xCount_) + " x " + std::to_string(yCount_) + ".";
+    return false;
+  }
+  analysis::LimitsError e;
+  if (!analysis::ResolveLimits(limits, xCount_, yCount_, e)) {
+    err = e.Text();
+    return false;
+  }
+  return true;
+}
+
+bool CLiveStats::LoadLimits(const std::string& path, std::string& err) {
+  auto limits = std::make_unique<analysis::Limits>();
+  analysis::LimitsError e;
+  if (!analysis::LoadLimits(path, *limits, e)) {
+    err = e.Text();
+    return false;
+  }
+  if (!FitLimits(*limits, err)) return false;
+  limits_ = std::move(limits);
+  limitsPath_ = path;
+  limitsFit_ = true;
+  // The file's open and short thresholds count from now on.
+  if (stats_)
+    stats_ = std::make_unique<analysis::ElectrodeStats>(layout_, stats_->Kind(), Options());
+  dirty_ = true;
+  return true;
+}
+
+const analysis::StreamLimits* CLiveStats::ShownLimits() const {
+  if (!limits_ || !limitsFit_ || streamCode_ < 0) return nullptr;
+  for (const analysis::StreamLimits& s : limits_->streams) {
+    if (Carries(*s.stream, streamCode_)) return &s;
+  }
+  return nullptr;
+}
+
+analysis::StatsOptions CLiveStats::Options() const {
+  analysis::StatsOptions options;
+  if (const analysis::StreamLimits* l = ShownLimits()) {
+    if (l->openBelow) options.openBelow = *l->openBelow;
+    if (l->shortAbove) options.shortAbove = *l->shortAbove;
+  }
+  return options;
+}
+
+std::vector<analysis::LimitValues> CLiveStats::ElectrodeLimits() const {
+  const analysis::StreamLimits* l = ShownLimits();
+  if (l == nullptr) return {};
+  // The file's limits cover the whole stream (X, then Y); the reports of one data code
+  // may carry one axis of it.
+  std::vector<analysis::LimitValues> v(static_cast<size_t>(layout_.Size()));
+  for (int k = 0; k < layout_.Size(); ++k) {
+    const int at = k < layout_.xCount ? k : l->layout.xCount + k - layout_.xCount;
+    if (at < static_cast<int>(l->perElectrode.size()))
+      v[static_cast<size_t>(k)] = l->perElectrode[static_cast<size_t>(at)];
+  }
+  return v;
+}
+
+std::vector<std::string> CLiveStats::OutsideLimits() {
+  const analysis::StreamLimits* l = ShownLimits();
+  if (l == nullptr || !stats_ || Summaries().empty()) return {};
+  analysis::StreamLimits shown = *l;
+  shown.layout = layout_;
+  shown.perElectrode = ElectrodeLimits();
+  std::vector<analysis::CheckResult> checks;
+  analysis::CheckStream(shown, *stats_, checks);
+  std::vector<std::string> failed(static_cast<size_t>(layout_.Size()));
+  int k = 0;  // checks come electrode by electrode, in the layout's order
+  for (const analysis::CheckResult& c : checks) {
+    if (c.pass) continue;
+    while (k < layout_.Size() && layout_.Name(k) != c.electrode) ++k;
+    if (k == layout_.Size()) break;
+    std::string& f = failed[static_cast<size_t>(k)];
+    f += (f.empty() ? "" : ", ") + c.name.substr(c.electrode.size() + 1);
+  }
+  return failed;
 }
 
 std::vector<double> CLiveStats::MapValues(MapMode mode) {

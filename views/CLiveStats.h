@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/ElectrodeStats.h"
+#include "analysis/Limits.h"
 #include "analysis/ScanAssembler.h"
 #include "link/TransTypes.h"
 
@@ -54,10 +55,12 @@ class CLiveStats {
   // Electrodes of the largest standard deviation (then peak-to-peak), worst first.
   std::vector<int> Worst(int n);
   // Electrodes to look at, each with the rule that marked it: every electrode whose mean
-  // reads open (below 500) or short (above 1500) first, then the noisiest up to n in all.
+  // reads open (below 500) or short (above 1500), or that is outside the loaded limits,
+  // first; then the noisiest up to n in all (an electrode that never moved is not noisy).
+  // Electrodes the limits call unused are never marked.
   struct Mark {
     int electrode;
-    const char* rule;  // "open", "short" or "noisiest"
+    std::string rule;  // "open", "short", "limits: mean, p2p" (the checks failed), "noisiest"
   };
   std::vector<Mark> Marked(int n);
   // "open" or "short" for an electrode whose figures read so; null otherwise.
@@ -81,8 +84,24 @@ class CLiveStats {
   // Table of the figures, one line per electrode: "electrode,min,max,mean,stddev,p2p".
   std::string SummaryCsv();
 
+  // Limits from a limits file, read and checked as the self test does. False, with the
+  // reason in err, for a file that is not a limits file or is for another panel; the
+  // limits held before stay then.
+  bool LoadLimits(const std::string& path, std::string& err);
+  bool HasLimits() const { return limits_ != nullptr; }
+  const std::string& LimitsPath() const { return limitsPath_; }
+  // Whether the loaded limits fit the panel counts, and name the stream shown.
+  bool LimitsFitPanel() const { return limitsFit_; }
+  bool LimitsNameStream() const { return ShownLimits() != nullptr; }
+
  private:
   void StartStream(uint8_t code);
+  bool FitLimits(analysis::Limits& limits, std::string& err) const;
+  const analysis::StreamLimits* ShownLimits() const;
+  analysis::StatsOptions Options() const;
+  // Per electrode of the stream shown: its limits, and the checks it fails ("" = none).
+  std::vector<analysis::LimitValues> ElectrodeLimits() const;
+  std::vector<std::string> OutsideLimits();
 
   int xCount_ = 38, yCount_ = 22;
   int window_ = kDefaultScans;
@@ -99,4 +118,7 @@ class CLiveStats {
   std::vector<analysis::ElectrodeSummary> summaries_;
   std::vector<double> baseline_;
   int xRow_ = 0, yColumn_ = 0;
+  std::unique_ptr<analysis::Limits> limits_;  // resolved for the counts when they fit
+  std::string limitsPath_;
+  bool limitsFit_ = false;
 };

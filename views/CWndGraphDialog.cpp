@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -13,7 +14,6 @@
 #include <QSignalBlocker>
 #include <QTableWidget>
 #include <QTimer>
-#include <cstring>
 #include <limits>
 
 #include "CDrawArea.h"
@@ -33,11 +33,12 @@ constexpr int kCanvasW = kFrameW + 2 * kMargin + 8;
 constexpr int kCanvasH = kYTop + kFrameH + kMargin;
 constexpr int kLogTop = kCanvasH + 4;
 constexpr int kStatsTop = kLogTop + 62;
-constexpr int kTableTop = kStatsTop + 32;
+constexpr int kLimitsTop = kStatsTop + 32;  // shown with the statistics only
+constexpr int kTableTop = kLimitsTop + 30;
 constexpr int kTableH = 176;
-constexpr int kWorst = 5;  // electrodes highlighted in the table
+constexpr int kWorst = 5;                  // electrodes highlighted in the table
 const QColor kWorstColour(255, 220, 200);  // among the noisiest
-const QColor kFlagColour(255, 150, 150);   // reads open or short
+const QColor kFlagColour(255, 150, 150);   // reads open or short, or outside the limits
 
 const char* const kWaveHeader = "Time, Length, Start Point X, Start Point Y, Direction, Data";
 
@@ -154,6 +155,16 @@ void CWndGraphDialog::BuildStatisticsControls() {
   status_ = new QLabel(this);
   status_->setObjectName("statsStatus");
   status_->setGeometry(kMargin + 490, kStatsTop + 4, kCanvasW - kMargin - 498, 22);
+  limitsButton_ = new QPushButton(QStringLiteral("&Limits..."), this);
+  limitsButton_->setObjectName("statsLimits");
+  limitsButton_->setAutoDefault(false);
+  limitsButton_->setGeometry(kMargin, kLimitsTop, 90, 26);
+  connect(limitsButton_, &QPushButton::clicked, this, [this] { OnLoadLimits(); });
+  limitsText_ = new QLabel(this);
+  limitsText_->setObjectName("statsLimitsText");
+  limitsText_->setGeometry(kMargin + 96, kLimitsTop + 2, kCanvasW - 2 * kMargin - 96, 22);
+  limitsButton_->hide();
+  limitsText_->hide();
 
   table_ = new QTableWidget(0, 7, this);
   table_->setObjectName("statsTable");
@@ -164,6 +175,7 @@ void CWndGraphDialog::BuildStatisticsControls() {
   table_->verticalHeader()->hide();
   table_->verticalHeader()->setDefaultSectionSize(18);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->horizontalHeader()->setStretchLastSection(true);  // room for the rule
   table_->setGeometry(kMargin, kTableTop, kCanvasW - 2 * kMargin, kTableH);
   table_->hide();
 
@@ -175,7 +187,7 @@ void CWndGraphDialog::BuildStatisticsControls() {
 }
 
 void CWndGraphDialog::FitHeight() {
-  setFixedSize(kCanvasW, statsOn_ ? kTableTop + kTableH + kMargin : kTableTop);
+  setFixedSize(kCanvasW, statsOn_ ? kTableTop + kTableH + kMargin : kLimitsTop);
 }
 
 void CWndGraphDialog::SetStatistics(bool on) {
@@ -186,6 +198,8 @@ void CWndGraphDialog::SetStatistics(bool on) {
   if (on && !statsOn_) live_.Reset();
   statsOn_ = on;
   table_->setVisible(on);
+  limitsButton_->setVisible(on);
+  limitsText_->setVisible(on);
   tableScans_ = ~0ull;
   FitHeight();
   UpdateStatus();
@@ -227,29 +241,68 @@ void CWndGraphDialog::UpdateStatus() {
   if (statsOn_) text += QStringLiteral("   %1 of %2 scans").arg(live_.Held()).arg(live_.Window());
   if (IsFrozen()) text += QStringLiteral("   FROZEN");
   if (status_->text() != text) status_->setText(text);
+  UpdateLimitsText();
+}
+
+void CWndGraphDialog::UpdateLimitsText() {
+  QString text = QStringLiteral(
+      "No limits file: electrodes reading open or short are marked, "
+      "then the noisiest.");
+  if (live_.HasLimits()) {
+    text = QStringLiteral("Limits: ") +
+           QDir::toNativeSeparators(QFile::decodeName(live_.LimitsPath().c_str()));
+    const std::string stream = CLiveStats::StreamLabel(lastCode_);
+    if (!live_.LimitsFitPanel()) {
+      text += QStringLiteral(" - not for a panel of %1 x %2 electrodes")
+                  .arg(graph_.Count(CWaveGraph::kAxisX))
+                  .arg(graph_.Count(CWaveGraph::kAxisY));
+    } else if (!stream.empty() && !live_.LimitsNameStream()) {
+      text += QStringLiteral(" - none for ") + QString::fromStdString(stream);
+    }
+  }
+  if (limitsText_->text() != text) limitsText_->setText(text);
+}
+
+bool CWndGraphDialog::OnLoadLimits() {
+  const QString path =
+      prompts.openFile ? prompts.openFile(QStringLiteral("Limits (*.toml)")) : QString();
+  if (path.isEmpty()) return false;
+  return LoadLimits(path);
+}
+
+bool CWndGraphDialog::LoadLimits(const QString& path) {
+  std::string err;
+  if (!live_.LoadLimits(QFile::encodeName(path).toStdString(), err)) {
+    prompts.message(QString::fromStdString(err));
+    return false;
+  }
+  tableScans_ = ~0ull;
+  UpdateTable();
+  UpdateLimitsText();
+  return true;
 }
 
 void CWndGraphDialog::UpdateTable() {
   if (!statsOn_ || live_.TotalScans() == tableScans_) return;
   tableScans_ = live_.TotalScans();
   const std::vector<analysis::ElectrodeSummary>& s = live_.Summaries();
-  std::vector<const char*> rule(s.size(), nullptr);
+  std::vector<QString> rule(s.size());
   for (const CLiveStats::Mark& m : live_.Marked(kWorst))
-    rule[static_cast<size_t>(m.electrode)] = m.rule;
+    rule[static_cast<size_t>(m.electrode)] = QString::fromStdString(m.rule);
   table_->setRowCount(static_cast<int>(s.size()));
   for (int i = 0; i < static_cast<int>(s.size()); ++i) {
     const analysis::ElectrodeSummary& e = s[static_cast<size_t>(i)];
-    const char* why = rule[static_cast<size_t>(i)];
+    const QString& why = rule[static_cast<size_t>(i)];
     const QString cells[7] = {QString::fromStdString(live_.Layout().Name(i)),
                               QString::number(e.min),
                               QString::number(e.max),
                               QString::number(e.mean, 'f', 1),
                               QString::number(e.stddev, 'f', 2),
                               QString::number(e.p2p),
-                              why != nullptr ? QString::fromLatin1(why) : QString()};
+                              why};
     QBrush brush;
-    if (why != nullptr)
-      brush = QBrush(std::strcmp(why, "noisiest") == 0 ? kWorstColour : kFlagColour);
+    if (!why.isEmpty())
+      brush = QBrush(why == QLatin1String("noisiest") ? kWorstColour : kFlagColour);
     for (int c = 0; c < 7; ++c) {
       QTableWidgetItem* item = table_->item(i, c);
       if (item == nullptr) {

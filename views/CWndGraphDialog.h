@@ -52,6 +52,10 @@ class CWndGraphDialog : public QDialog, public ITransListener {
   // Ctrl+S: the window as a PNG picture with a caption line; the table as CSV.
   bool OnSaveImage();
   bool OnSaveTable();
+  // "Limits...": a limits file of the self test; electrodes outside its limits are marked
+  // in the table. A file that cannot be used is reported and changes nothing.
+  bool OnLoadLimits();
+  bool LoadLimits(const QString& path);
 
   bool IsRegistered() const { return registered_; }
   bool IsLogging() const { return logging_; }
@@ -86,6 +90,7 @@ class CWndGraphDialog : public QDialog, public ITransListener {
   void DrawBars(QPainter& p);
   void UpdateTable();
   void UpdateStatus();
+  void UpdateLimitsText();
   void FitHeight();
   void MarkStaleBars();
   void ZoomToData();
@@ -107,7 +112,7 @@ class CWndGraphDialog : public QDialog, public ITransListener {
 
   CLiveStats live_;
   bool statsOn_ = false;
-  int lastCode_ = -1;            // data code of the last data report
+  int lastCode_ = -1;  // data code of the last data report
   // When each bar's value came (process clock, ms); older than kStaleMs draws it grey.
   static constexpr int kStaleMs = 1000;
   std::array<std::array<long long, CWaveGraph::kMaxValues>, 2> updated_{};
@@ -117,4 +122,6 @@ class CWndGraphDialog : public QDialog, public ITransListener {
   QLineEdit* scansEdit_ = nullptr;
   QLabel* status_ = nullptr;
   QTableWidget* table_ = nullptr;
+  QPushButton* limitsButton_ = nullptr;
+  QLabel* limitsText_ = nullptr;
 };

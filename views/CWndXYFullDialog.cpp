@@ -221,8 +221,7 @@ void CWndXYFullDialog::SetMode(MapMode mode) {
   ShowModeHint();
   // Values still queued from the value map would be drawn over the new figures later.
   handler_.DrawQueuedValues();
-  // Only the map's cells change: the touch traces on the picture stay (the point store
-  // no longer holds those drawn before the last value map).
+  // Only the map's cells change: the touch traces on the picture stay.
   if (mode != MapMode::kValue) {
     drawnScans_ = ~0ull;
     DrawModeMap();

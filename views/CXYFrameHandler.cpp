@@ -134,7 +134,8 @@ bool CXYFrameHandler::HandleDataFrame(QImage& img, bool printValues) {
   const DataRecord* decoded = ctrl_.DecodedData();
   if (decoded == nullptr) return false;
   const DataRecord& rec = *decoded;
-  store_.Clear();
+  // The point store keeps its traces: a repaint (a window switch among them) draws them
+  // again over the grid.
   if (!ctrl_.CommandSent() || rec.values == nullptr) return false;
   const int count = std::min<int>(rec.count, kValuesCapacity);
   draw_.QueueValueMap(rec.startX, rec.startY, rec.direction, rec.values, count, printValues);

@@ -133,6 +133,22 @@ TEST(CaptureFormat, ReadableAsTextAndLateHeaderValuesFillGaps) {
   ASSERT_EQ(r.frames.size(), 1u);
 }
 
+TEST(CaptureFormat, MarksKeepTheirPlaceAmongTheFrames) {
+  const uint8_t version[] = {0x02, 0x4C, 0x02, 0x04, 0x00};
+  std::string text = HeaderText(UsbHeader()) + HeaderLine("mark", "ghost");
+  AppendFrameLine(text, 12, Direction::kHostToDevice, version, 5);
+  text += HeaderLine("mark", "end") + HeaderLine("mark", "ghost-noise");
+  AppendFrameLine(text, 20, Direction::kHostToDevice, version, 5);
+  TempDir dir;
+  WriteFile(dir / "marked.capture.zst", text);
+  for (const ParseResult& r : {ParseCapture(text), LoadCapture(dir / "marked.capture.zst")}) {
+    ASSERT_TRUE(r.Ok()) << r.error;
+    EXPECT_TRUE(r.warnings.empty());
+    EXPECT_EQ(r.frames.size(), 2u);
+    EXPECT_EQ(r.marks, (std::vector<Mark>{{0, "ghost"}, {1, "end"}, {1, "ghost-noise"}}));
+  }
+}
+
 TEST(CaptureFormat, BadInputNamesTheLineAndKeepsWhatCameBefore) {
   const std::string head =
       "# vantrel-capture 1\n"

@@ -33,8 +33,10 @@ class Vantrel {
 
   // Starts vantrel with the simulator's socket; the link options come first (none with
   // NoLinkOptions()). pipeOut: standard output goes to a pipe whose reading end this
-  // returns there, instead of to the output file.
-  pid_t Start(const std::vector<std::string>& args, int* pipeOut = nullptr) {
+  // returns there, instead of to the output file. pipeIn: standard input comes from a
+  // pipe whose writing end this returns there.
+  pid_t Start(const std::vector<std::string>& args, int* pipeOut = nullptr,
+              int* pipeIn = nullptr) {
     std::vector<std::string> argv{VANTREL_PATH};
     if (!noLink_ && !serial_)
       argv.insert(argv.end(), {"--usb", "227D:0102", "--timeout", "2"});
@@ -60,10 +62,16 @@ class Vantrel {
       posix_spawn_file_actions_addopen(&fa, 1, Out().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
     posix_spawn_file_actions_addopen(&fa, 2, Err().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int in[2] = {-1, -1};
+    if (pipeIn && ::pipe2(in, O_CLOEXEC) == 0) {
+      posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+      *pipeIn = in[1];
+    }
     pid_t pid = -1;
     if (::posix_spawn(&pid, VANTREL_PATH, &fa, nullptr, cargv.data(), cenv.data()) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&fa);
     if (fds[1] >= 0) ::close(fds[1]);
+    if (in[0] >= 0) ::close(in[0]);
     return pid;
   }
 

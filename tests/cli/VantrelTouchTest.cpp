@@ -1,6 +1,7 @@
 // vantrel touch against a tpcsim: the guided run, the panel defects the simulator puts in
 // and the value measured, the reports, and a capture scored again with other limits.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -55,11 +56,37 @@ class VantrelTouch : public ::testing::Test {
     return vantrel.Finish(pid, 30000);
   }
 
+  // The ghost test: the quiet window, then, once asked for, the noise source on and Enter.
+  Outcome Ghost(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{"touch", "ghost", "--seconds", "1.5", "--junit", junit};
+    args.insert(args.end(), extra.begin(), extra.end());
+    int in = -1;
+    const pid_t pid = vantrel.Start(args, nullptr, &in);
+    EXPECT_TRUE(WaitUntil([&] { return Slurp(vantrel.File("err.txt")).find("press Enter") !=
+                                       std::string::npos; }))
+        << "not asked for the noise";
+    EXPECT_TRUE(sim.Ok("noise-source on"));
+    EXPECT_EQ(::write(in, "\n", 1), 1);
+    ::close(in);
+    Outcome r = vantrel.Finish(pid, 30000);
+    EXPECT_TRUE(sim.Ok("noise-source off"));
+    return r;
+  }
+
   SimProcess sim;
   Vantrel vantrel{sim};
   const std::string limits = vantrel.File("limits.toml");
   const std::string csv = vantrel.File("checks.csv");
+  const std::string junit = vantrel.File("touch.xml");
 };
+
+// The failures of a JUnit suite, -1 without the suite.
+int SuiteFailures(const std::string& xml, const std::string& suite) {
+  const size_t at = xml.find("<testsuite name=\"" + suite + "\"");
+  if (at == std::string::npos) return -1;
+  const size_t f = xml.find("failures=\"", at);
+  return f == std::string::npos ? -1 : std::stoi(xml.substr(f + 10));
+}
 
 }  // namespace
 
@@ -88,7 +115,6 @@ TEST_F(VantrelTouch, PincushionFailsLinearityByItsDepth) {
 
 TEST_F(VantrelTouch, SlowPanelFailsTheRateAndItsCaptureIsScoredAgain) {
   ASSERT_TRUE(sim.Ok("touch-rate 70"));
-  const std::string junit = vantrel.File("touch.xml");
   const std::string record = vantrel.File("touch.capture");
   Outcome slow = Touch("rate", {"touch line 0 200 200 2000 1200 1500"},
                        {"--junit", junit, "--record", record});
@@ -116,7 +142,6 @@ TEST_F(VantrelTouch, SlowPanelFailsTheRateAndItsCaptureIsScoredAgain) {
 TEST_F(VantrelTouch, WhatCannotRunSaysWhy) {
   // No panel size: the millimetre tests cannot run, and the report says so.
   std::ofstream(limits) << "[touch]\njitter_max_mm = 1\n";
-  const std::string junit = vantrel.File("touch.xml");
   Outcome noMm = vantrel({"touch", "jitter", "--limits", limits, "--junit", junit});
   EXPECT_EQ(noMm.code, 2);
   EXPECT_NE(noMm.out.find("NOT MEASURED: needs the panel size"), std::string::npos) << noMm.out;
@@ -127,4 +152,38 @@ TEST_F(VantrelTouch, WhatCannotRunSaysWhy) {
   Outcome idle = vantrel({"touch", "rate", "--wait", "0.5"});
   EXPECT_EQ(idle.code, 2);
   EXPECT_NE(idle.out.find("no touch within 0.5 s"), std::string::npos) << idle.out;
+  // Nobody says the noise source is on: that window is not run, and the run is no pass.
+  int in = -1;
+  const pid_t pid = vantrel.Start({"touch", "ghost", "--seconds", "0.3"}, nullptr, &in);
+  ::close(in);
+  Outcome unconfirmed = vantrel.Finish(pid);
+  EXPECT_EQ(unconfirmed.code, 2);
+  EXPECT_NE(unconfirmed.out.find("ghost-noise: NOT MEASURED: the noise source was not confirmed"),
+            std::string::npos)
+      << unconfirmed.out;
+}
+
+TEST_F(VantrelTouch, GhostsUnderRaisedNoiseFailTheNoiseWindowAlone) {
+  Outcome clean = Ghost();
+  EXPECT_EQ(clean.code, 0) << clean.out << clean.err;
+  EXPECT_EQ(SuiteFailures(Slurp(junit), "ghost"), 0);
+  EXPECT_EQ(SuiteFailures(Slurp(junit), "ghost-noise"), 0);
+  EXPECT_NE(clean.err.find("Switch the noise source off."), std::string::npos) << clean.err;
+
+  // A panel that the noise source upsets: ghosts in the noise window only.
+  ASSERT_TRUE(sim.Ok("touch-fault noise-ghost 1"));
+  const std::string record = vantrel.File("ghost.capture");
+  Outcome upset = Ghost({"--record", record, "--csv", csv});
+  EXPECT_EQ(upset.code, 1) << upset.out << upset.err;
+  EXPECT_EQ(SuiteFailures(Slurp(junit), "ghost"), 0) << Slurp(junit);
+  EXPECT_GT(SuiteFailures(Slurp(junit), "ghost-noise"), 0) << Slurp(junit);
+  EXPECT_NE(Slurp(csv).find("ghost-noise,window: ghost contacts,"), std::string::npos);
+
+  // The capture scored again gives the same verdicts, window by window.
+  Outcome again = vantrel({"touch", "ghost", "--replay", record, "--junit", junit});
+  EXPECT_EQ(again.code, 1) << again.out << again.err;
+  EXPECT_EQ(SuiteFailures(Slurp(junit), "ghost"), 0) << Slurp(junit);
+  EXPECT_GT(SuiteFailures(Slurp(junit), "ghost-noise"), 0) << Slurp(junit);
+  Outcome quietOnly = vantrel({"touch", "ghost", "--replay", record, "--no-noise"});
+  EXPECT_EQ(quietOnly.code, 0) << quietOnly.out << quietOnly.err;
 }

@@ -145,6 +145,19 @@ TEST(SimTouchDefects, GhostsAppearWithNothingOnTheGlass) {
   ghostly.Defects().ghosts = 0;
   ghostly.Run(100);
   EXPECT_EQ(ghostly.c.NextWakeUs(), VirtualController::kNever);  // quiet again
+
+  // A panel the noise source upsets: ghosts only while it is on (1.0 to 1.9 s off).
+  Panel upset;
+  upset.Defects().noiseGhosts = 2;
+  upset.c.TouchDefectsChanged();
+  upset.Run(900);
+  upset.c.Defects().SetNoiseSource(true);
+  upset.c.TouchDefectsChanged();
+  upset.Run(1000);  // 1.9 s to 2.9 s: at 2.0 and 2.5 s
+  upset.c.Defects().SetNoiseSource(false);
+  upset.Run(100);
+  EXPECT_EQ(Worst(upset.Evaluate(TouchTest::kGhost), "ghost contacts", pass), 4);
+  EXPECT_EQ(upset.c.NextWakeUs(), VirtualController::kNever);
 }
 
 TEST(SimTouchDefects, IdSwapAndMergedContacts) {

@@ -125,6 +125,59 @@ TEST(LiveStats, BaselineRoundTripThroughTheLimitsFormat) {
   EXPECT_DOUBLE_EQ(t.Baseline()[1], 1100);
 }
 
+TEST(LiveStats, MarksBrokenAndOutOfLimitsElectrodesBeforeTheNoisiest) {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("limits.toml").toStdString();
+  CLiveStats s;
+  s.SetCounts(4, 3);
+  // X0 open, X1 still at 1100, X2 moves by 2, Y0 by 5, the rest still at 1000.
+  for (int k = 0; k < 4; ++k) {
+    const int32_t d = k % 2 ? 1 : -1;
+    ASSERT_TRUE(AddScan(s, {0, 1100, 1000 + 2 * d, 1000}, {1000 + 5 * d, 1000, 1000}));
+  }
+  using Marks = std::vector<std::pair<int, std::string>>;
+  const auto marks = [&s](int n) {
+    Marks out;
+    for (const CLiveStats::Mark& m : s.Marked(n)) out.emplace_back(m.electrode, m.rule);
+    return out;
+  };
+  // Electrodes that never moved are not among the noisiest.
+  EXPECT_EQ(marks(5), (Marks{{0, "open"}, {4, "noisiest"}, {2, "noisiest"}}));
+
+  std::string err;
+  std::ofstream(path) << "[streams.m0-raw]\nlimits = [\n"
+                         "  { electrodes = \"all\", mean_min = 950, mean_max = 1050 },\n"
+                         "  { electrodes = \"X2\", stddev_max = 1, p2p_max = 3 },\n]\n";
+  ASSERT_TRUE(s.LoadLimits(path, err)) << err;
+  const Marks withLimits{
+      {0, "open"}, {1, "limits: mean"}, {2, "limits: p2p, stddev"}, {4, "noisiest"}};
+  EXPECT_EQ(marks(5), withLimits);
+  EXPECT_EQ(marks(2).size(), 3u);  // every broken one, however many
+
+  // Files that cannot be used say why; the limits held stay.
+  const std::string bad = dir.filePath("bad.toml").toStdString();
+  std::ofstream(bad) << "[streams.m0-raw]\nlimits = [ { electrodes = \"all\", mean_mn = 1 } ]\n";
+  EXPECT_FALSE(s.LoadLimits(bad, err));
+  EXPECT_NE(err.find("mean_mn"), std::string::npos) << err;
+  std::ofstream(bad) << "[panel]\nx_count = 38\ny_count = 22\n"
+                        "[streams.m0-raw]\nlimits = [ { electrodes = \"all\", p2p_max = 3 } ]\n";
+  EXPECT_FALSE(s.LoadLimits(bad, err));
+  EXPECT_NE(err.find("38 x 22"), std::string::npos) << err;
+  EXPECT_EQ(s.LimitsPath(), path);
+  EXPECT_EQ(marks(5), withLimits);
+
+  // Electrodes the panel does not use are never marked; another stream has no limits here.
+  std::ofstream(path)
+      << "[panel]\nunused = [\"X0\"]\n"
+         "[streams.m0-raw]\nlimits = [ { electrodes = \"all\", mean_max = 1050 } ]\n";
+  ASSERT_TRUE(s.LoadLimits(path, err)) << err;
+  EXPECT_EQ(marks(5), (Marks{{1, "limits: mean"}, {4, "noisiest"}, {2, "noisiest"}}));
+  EXPECT_TRUE(s.LimitsNameStream());
+  s.Add(Report(0x08, 0, 1, {1100, 1100, 1100, 1100}));
+  EXPECT_FALSE(s.LimitsNameStream());
+  EXPECT_EQ(marks(5), Marks{});
+}
+
 TEST(LiveStats, SummaryCsvHasOneLinePerElectrode) {
   CLiveStats s;
   s.SetCounts(2, 1);

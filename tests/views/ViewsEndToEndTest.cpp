@@ -140,7 +140,7 @@ TEST(ViewsEndToEnd, StreamTouchesAndHeatMapFromTheSimulator) {
       return false;
     };
     EXPECT_TRUE(QTest::qWaitFor(coloured, kWaitMs));
-    EXPECT_EQ(store.Size(), 0);
+    EXPECT_GE(store.Size(), 5);  // the trace drawn before the stream stays
     xy.OnBnClickedBack();
     ctrl.Close();
   }

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -308,7 +309,7 @@ TEST(XYWindow, CountsReportsAndLogsPoints) {
   EXPECT_EQ(rig.settings.startup.XYWindow, 0);
 }
 
-TEST(XYWindow, DataFrameEmptiesStoreAndColoursCells) {
+TEST(XYWindow, DataFrameColoursCellsAndKeepsTheTraces) {
   Rig rig;
   CXYCoordDraw draw;
   CPointStore store;
@@ -316,11 +317,11 @@ TEST(XYWindow, DataFrameEmptiesStoreAndColoursCells) {
   xy.OnPaint();
   store.Add(TouchPoint{1, 0, 5, 5, 0});
   rig.link->Push(DataFrame(0x08, 2, 5, 1, {1255, 745}));
-  ASSERT_TRUE(WaitFor([&] { return store.Size() == 0; }));
   const QImage& img = xy.DrawArea()->Image();
   // Cells are drawn by the window's timer, not per frame.
   ASSERT_TRUE(WaitFor(
       [&] { return img.pixelColor(draw.Column(2) + 5, draw.Row(5) + 5) == QColor(255, 255, 0); }));
+  EXPECT_EQ(store.Size(), 1);  // the trace is drawn again at the next repaint
   EXPECT_EQ(img.pixelColor(draw.Column(3) + 5, draw.Row(5) + 5), QColor(255, 0, 255));
   EXPECT_EQ(img.pixelColor(draw.Column(4) + 5, draw.Row(5) + 5), QColor(255, 255, 255));
 
@@ -330,7 +331,7 @@ TEST(XYWindow, DataFrameEmptiesStoreAndColoursCells) {
   std::vector<int> row(16, 1255);
   rig.link->Push(DataFrame(0x08, 0, 0, 1, row));
   rig.link->Push(MultiTouch({{7, 0, 600, 20}}));
-  ASSERT_TRUE(WaitFor([&] { return store.Size() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return store.Size() == 2; }));
   EXPECT_FALSE(draw.HasQueuedValues());  // nothing left to cover the point later
   EXPECT_EQ(img.pixelColor(px, py + 1), QColor(0, 0, 255));
   EXPECT_EQ(img.pixelColor(draw.Column(1) + 5, draw.Row(0) + 5), QColor(255, 255, 0));
@@ -365,7 +366,6 @@ TEST(XYWindow, ExpandAndBackSwitchSlotsAndSkipOneReport) {
 
   // The heat map of the full-screen window.
   rig.link->Push(DataFrame(0x08, 0, 0, 0, {1255}));
-  ASSERT_TRUE(WaitFor([&] { return store.Size() == 0; }));
   EXPECT_TRUE(WaitFor([&] {
     return full->DrawArea()->Image().pixelColor(draw.Column(0) + 2, draw.Row(1) - 3) ==
            QColor(255, 255, 0);
@@ -382,8 +382,9 @@ TEST(XYWindow, ExpandAndBackSwitchSlotsAndSkipOneReport) {
   EXPECT_TRUE(rig.ctrl.IsListenerActive(CWndXYDialog::kSlot));
   rig.link->Push(MultiTouch({{7, 0, 1, 1}}));
   rig.link->Push(MultiTouch({{7, 0, 500, 500}}));
-  ASSERT_TRUE(WaitFor([&] { return store.Count() > 0; }));
-  EXPECT_EQ(store.Slot(1).x, 500);
+  ASSERT_TRUE(WaitFor([&] { return store.Count() > 1; }));
+  EXPECT_EQ(store.Count(), 2);
+  EXPECT_EQ(store.Slot(2).x, 500);
 
   // Expand again reuses the window; the menu's Back ends it.
   xy.OnBnClickedExpand();
@@ -741,17 +742,52 @@ bool CellIsPlain(const QImage& img, const CXYCoordDraw& draw, int i, int j, QCol
   return true;
 }
 
-TEST(FirstUse, FullScreenModesTakeM0StreamsAndThePanelOfEachOpening) {
+// The windows of the first-use tests over one scripted link; each test opens those it needs.
+class FirstUse : public ::testing::Test {
+ protected:
+  // The Wave Window of a 16 x 12 panel.
+  CWndGraphDialog& OpenWave() {
+    wave_ = std::make_unique<CWndGraphDialog>(rig.ctrl, rig.settings, nullptr);
+    wave_->SetCounts(16, 12);
+    return *wave_;
+  }
+  // The XY Window, shown and painted.
+  CWndXYDialog& OpenXY() {
+    xy_ = std::make_unique<CWndXYDialog>(rig.ctrl, rig.settings, draw, store, nullptr);
+    xy_->show();
+    xy_->OnPaint();
+    return *xy_;
+  }
+  // The XY Window, then its full-screen view.
+  CWndXYFullDialog* OpenFullScreen() {
+    OpenXY().OnBnClickedExpand();
+    return xy_->FullScreen();
+  }
+  CWndXYDialog& XY() { return *xy_; }
+  // n M0 raw scans of the 16 x 12 panel at 1000; shape changes the X values of scan k.
+  void PushM0Scans(int n, const std::function<void(int k, std::vector<int>& x)>& shape) {
+    for (int k = 0; k < n; ++k) {
+      std::vector<int> x(16, 1000), y(12, 1000);
+      shape(k, x);
+      rig.link->Push(DataFrame(0x00, 0, 0, 1, x));
+      rig.link->Push(DataFrame(0x00, 0, 0, 0, y));
+    }
+  }
+
   Rig rig;
-  rig.settings.xCount = 16;
-  rig.settings.yCount = 12;
   CXYCoordDraw draw;
   CPointStore store;
-  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
-  xy.show();
-  xy.OnPaint();
-  xy.OnBnClickedExpand();
-  CWndXYFullDialog* full = xy.FullScreen();
+
+ private:
+  std::unique_ptr<CWndGraphDialog> wave_;
+  std::unique_ptr<CWndXYDialog> xy_;
+};
+
+TEST_F(FirstUse, FullScreenModesTakeM0StreamsAndThePanelOfEachOpening) {
+  rig.settings.xCount = 16;
+  rig.settings.yCount = 12;
+  CWndXYFullDialog* full = OpenFullScreen();
+  CWndXYDialog& xy = XY();
   ASSERT_NE(full, nullptr);
   QTest::keyClick(full, Qt::Key_N);
   EXPECT_TRUE(full->HintText().contains("waiting for a data stream"))
@@ -778,15 +814,9 @@ TEST(FirstUse, FullScreenModesTakeM0StreamsAndThePanelOfEachOpening) {
   xy.OnBnClickedBack();
 }
 
-TEST(FirstUse, DifferenceWithoutBaselineIsBlankAndTheHintLeavesTheMap) {
-  Rig rig;
-  CXYCoordDraw draw;
-  CPointStore store;
-  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
-  xy.show();
-  xy.OnPaint();
-  xy.OnBnClickedExpand();
-  CWndXYFullDialog* full = xy.FullScreen();
+TEST_F(FirstUse, DifferenceWithoutBaselineIsBlankAndTheHintLeavesTheMap) {
+  CWndXYFullDialog* full = OpenFullScreen();
+  CWndXYDialog& xy = XY();
   full->SetCounts(16, 12);
   for (int k = 0; k < 4; ++k) PushXScan(*rig.link, k % 2 ? 1060 : 940);
   ASSERT_TRUE(WaitFor([&] { return full->Live().TotalScans() == 4; }));
@@ -812,10 +842,8 @@ TEST(FirstUse, DifferenceWithoutBaselineIsBlankAndTheHintLeavesTheMap) {
   xy.OnBnClickedBack();
 }
 
-TEST(FirstUse, FrameTheDecoderRefusedIsNeitherShownNorLogged) {
-  Rig rig;
-  CWndGraphDialog w(rig.ctrl, rig.settings, nullptr);
-  w.SetCounts(16, 12);
+TEST_F(FirstUse, FrameTheDecoderRefusedIsNeitherShownNorLogged) {
+  CWndGraphDialog& w = OpenWave();
   rig.Answer(w, rig.Path("wave.csv"));
   w.OnBnClickedLogFile();
   ASSERT_TRUE(w.IsLogging());
@@ -833,10 +861,8 @@ TEST(FirstUse, FrameTheDecoderRefusedIsNeitherShownNorLogged) {
   EXPECT_EQ(data, 2) << ReadAll(rig.Path("wave.csv")).constData();
 }
 
-TEST(FirstUse, SavesAskBeforeReplacingTakeTheirExtensionAndSayWhere) {
-  Rig rig;
-  CWndGraphDialog w(rig.ctrl, rig.settings, nullptr);
-  w.SetCounts(16, 12);
+TEST_F(FirstUse, SavesAskBeforeReplacingTakeTheirExtensionAndSayWhere) {
+  CWndGraphDialog& w = OpenWave();
   w.SetStatistics(true);
   PushScan(*rig.link, 1100);
   ASSERT_TRUE(WaitFor([&] { return w.Live().TotalScans() == 1; }));
@@ -865,13 +891,8 @@ TEST(FirstUse, SavesAskBeforeReplacingTakeTheirExtensionAndSayWhere) {
   EXPECT_FALSE(QImage(rig.Path("pic.png")).isNull());
 
   // Ctrl+L asks for a file to open, never for one to save; Ctrl+B saves a .toml.
-  CXYCoordDraw draw;
-  CPointStore store;
-  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
-  xy.show();
-  xy.OnPaint();
-  xy.OnBnClickedExpand();
-  CWndXYFullDialog* full = xy.FullScreen();
+  CWndXYFullDialog* full = OpenFullScreen();
+  CWndXYDialog& xy = XY();
   full->SetCounts(16, 12);
   rig.Answer(*full, rig.Path("baseline"));
   for (int k = 0; k < 2; ++k) PushXScan(*rig.link, 1000);
@@ -895,21 +916,16 @@ TEST(FirstUse, SavesAskBeforeReplacingTakeTheirExtensionAndSayWhere) {
   xy.OnBnClickedBack();
 }
 
-TEST(FirstUse, StatisticsMarkBrokenElectrodesFirstNameTheStreamAndZoom) {
-  Rig rig;
-  CWndGraphDialog w(rig.ctrl, rig.settings, nullptr);
-  w.SetCounts(16, 12);
+TEST_F(FirstUse, StatisticsMarkBrokenElectrodesFirstNameTheStreamAndZoom) {
+  CWndGraphDialog& w = OpenWave();
   rig.Answer(w, rig.Path("unused.csv"));
   w.SetStatistics(true);
   EXPECT_TRUE(w.StatusText().startsWith("no data stream")) << w.StatusText().toStdString();
   // X2 is open (reads 0), X5 a little noisy, the rest still.
-  for (int k = 0; k < 6; ++k) {
-    std::vector<int> x(16, 1000), y(12, 1000);
+  PushM0Scans(6, [](int k, std::vector<int>& x) {
     x[2] = 0;
     x[5] = k % 2 ? 1003 : 997;
-    rig.link->Push(DataFrame(0x00, 0, 0, 1, x));
-    rig.link->Push(DataFrame(0x00, 0, 0, 0, y));
-  }
+  });
   ASSERT_TRUE(WaitFor([&] { return w.Live().TotalScans() == 6; }));
   w.OnTimer();
   QTableWidget* t = w.Table();
@@ -948,24 +964,21 @@ TEST(FirstUse, StatisticsMarkBrokenElectrodesFirstNameTheStreamAndZoom) {
   EXPECT_TRUE(w.StatusText().startsWith("M1 X raw data")) << w.StatusText().toStdString();
 }
 
-TEST(FirstUse, TouchTracesSurviveModeSwitches) {
-  Rig rig;
-  CXYCoordDraw draw;
-  CPointStore store;
-  CWndXYDialog xy(rig.ctrl, rig.settings, draw, store, nullptr);
-  xy.show();
-  xy.OnPaint();
-  xy.OnBnClickedExpand();
-  CWndXYFullDialog* full = xy.FullScreen();
+TEST_F(FirstUse, TouchTracesSurviveModeSwitches) {
+  CWndXYFullDialog* full = OpenFullScreen();
+  CWndXYDialog& xy = XY();
   full->SetCounts(16, 12);
   full->OnPaint();
   rig.link->Push(MultiTouch({{7, 0, 1, 1}}));  // dropped after the switch
   // A stroke across the middle of the panel, away from the map's row and column, then a
-  // value map frame (which empties the point store, as it always did).
+  // value map frame.
   for (int x = 300; x <= 700; x += 50) rig.link->Push(MultiTouch({{7, 0, uint16_t(x), 600}}));
   ASSERT_TRUE(WaitFor([&] { return store.Count() == 9; }));
   rig.link->Push(DataFrame(0x08, 0, 0, 1, {1100}));
-  ASSERT_TRUE(WaitFor([&] { return store.Count() == 0; }));
+  ASSERT_TRUE(WaitFor([&] {
+    return full->DrawArea()->Image().pixelColor(draw.Column(1) - 3, draw.Row(1) - 3) ==
+           CXYCoordDraw::ValueColour(100);
+  }));
   const QColor blue(0, 0, 255);
   const auto traced = [&](const QImage& img) {
     const int y = 600 * img.height() / 1024;
@@ -982,4 +995,91 @@ TEST(FirstUse, TouchTracesSurviveModeSwitches) {
     EXPECT_GE(traced(full->DrawArea()->Image()), before * 9 / 10) << k;
   }
   xy.OnBnClickedBack();
+}
+
+TEST_F(FirstUse, TouchTracesDrawnBeforeFullScreenAreThereAfterComingBack) {
+  CWndXYDialog& xy = OpenXY();
+  // A stroke in the XY Window, then a value map frame.
+  for (int x = 300; x <= 700; x += 50) rig.link->Push(MultiTouch({{7, 0, uint16_t(x), 600}}));
+  ASSERT_TRUE(WaitFor([&] { return store.Count() == 9; }));
+  rig.link->Push(DataFrame(0x08, 0, 0, 1, {1100}));
+  const QImage& img = xy.DrawArea()->Image();
+  const QPoint cell((draw.Column(0) + draw.Column(1)) / 2, (draw.Row(0) + draw.Row(1)) / 2);
+  ASSERT_TRUE(WaitFor([&] { return img.pixelColor(cell) == CXYCoordDraw::ValueColour(100); }));
+  // Blue pixels along the stroke's row, on the grid the drawing object has now.
+  const auto traced = [&](const QImage& on) {
+    int px = 0, py = 0;
+    draw.MapFixed(500, 600, px, py);
+    int n = 0;
+    for (int x = 0; x < on.width(); ++x) n += on.pixelColor(x, py) == QColor(0, 0, 255) ? 1 : 0;
+    return n;
+  };
+  const int before = traced(img);
+  ASSERT_GT(before, 100);
+
+  xy.OnBnClickedExpand();
+  CWndXYFullDialog* full = xy.FullScreen();
+  ASSERT_NE(full, nullptr);
+  full->OnPaint();
+  EXPECT_GT(traced(full->DrawArea()->Image()), 100);
+  xy.OnBnClickedBack();
+  xy.OnPaint();
+  EXPECT_GE(traced(xy.DrawArea()->Image()), before * 9 / 10);
+}
+
+TEST_F(FirstUse, StatisticsMarkElectrodesOutsideLoadedLimitsBeforeTheNoisiest) {
+  CWndGraphDialog& w = OpenWave();
+  const int offHeight = w.height();
+  auto* button = w.findChild<QPushButton*>("statsLimits");
+  auto* shown = w.findChild<QLabel*>("statsLimitsText");
+  ASSERT_NE(button, nullptr);
+  ASSERT_NE(shown, nullptr);
+  EXPECT_FALSE(button->isVisibleTo(&w));
+  w.SetStatistics(true);
+  EXPECT_TRUE(button->isVisibleTo(&w));
+  // X4 still at 1100, X9 moves by 2, X5 by 3, the rest still at 1000.
+  PushM0Scans(6, [](int k, std::vector<int>& x) {
+    x[4] = 1100;
+    x[9] = k % 2 ? 1002 : 998;
+    x[5] = k % 2 ? 1003 : 997;
+  });
+  ASSERT_TRUE(WaitFor([&] { return w.Live().TotalScans() == 6; }));
+  w.OnTimer();
+  QTableWidget* t = w.Table();
+  EXPECT_EQ(t->item(4, 6)->text(), "");
+  EXPECT_EQ(t->item(9, 6)->text(), "noisiest");
+
+  const auto write = [](const QString& path, const char* text) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+  };
+  write(rig.Path("panel.toml"),
+        "[streams.m0-raw]\nlimits = [\n"
+        "  { electrodes = \"all\", mean_min = 950, mean_max = 1050 },\n"
+        "  { electrodes = \"X9\", stddev_max = 1 },\n]\n");
+  rig.Answer(w, rig.Path("panel.toml"));
+  button->click();
+  EXPECT_TRUE(rig.messages.isEmpty()) << rig.messages.join(";").toStdString();
+  EXPECT_EQ(t->item(4, 6)->text(), "limits: mean");
+  EXPECT_EQ(t->item(9, 6)->text(), "limits: stddev");
+  EXPECT_EQ(t->item(5, 6)->text(), "noisiest");
+  EXPECT_EQ(t->item(4, 0)->background(), t->item(9, 0)->background());
+  EXPECT_NE(t->item(4, 0)->background(), t->item(5, 0)->background());
+  EXPECT_TRUE(shown->text().contains("panel.toml")) << shown->text().toStdString();
+
+  // A file for electrodes this panel lacks: said, and nothing else changes.
+  write(rig.Path("bad.toml"),
+        "[streams.m0-raw]\nlimits = [ { electrodes = \"X99\", p2p_max = 1 } ]\n");
+  rig.Answer(w, rig.Path("bad.toml"));
+  button->click();
+  ASSERT_EQ(rig.messages.size(), 1);
+  EXPECT_TRUE(rig.messages[0].contains("bad.toml")) << rig.messages[0].toStdString();
+  EXPECT_EQ(t->item(4, 6)->text(), "limits: mean");
+  EXPECT_TRUE(shown->text().contains("panel.toml")) << shown->text().toStdString();
+
+  // Statistics off: the window as it was.
+  w.SetStatistics(false);
+  EXPECT_FALSE(button->isVisibleTo(&w));
+  EXPECT_EQ(w.height(), offHeight);
 }
