@@ -117,7 +117,7 @@ TEST_F(VantrelTouch, SlowPanelFailsTheRateAndItsCaptureIsScoredAgain) {
   ASSERT_TRUE(sim.Ok("touch-rate 70"));
   const std::string record = vantrel.File("touch.capture");
   Outcome slow = Touch("rate", {"touch line 0 200 200 2000 1200 1500"},
-                       {"--junit", junit, "--record", record});
+                       {"--junit", junit, "--record", record, "--serial", "SN-T1"});
   EXPECT_EQ(slow.code, 1) << slow.out << slow.err;
   EXPECT_NEAR(CsvValue(Slurp(csv), "rate"), 70, 7);
   // One suite for the test, one case for the stroke, failed.
@@ -137,6 +137,15 @@ TEST_F(VantrelTouch, SlowPanelFailsTheRateAndItsCaptureIsScoredAgain) {
   std::string result;
   EXPECT_NEAR(CsvValue(Slurp(csv), "rate", &result), 70, 7);
   EXPECT_EQ(result, "pass");
+
+  // The live run is in the unit's records with its values; the capture scored again is no
+  // new run.
+  Outcome history = offline({"results", "show", "SN-T1"});
+  EXPECT_EQ(history.code, 0) << history.err;
+  EXPECT_NE(history.out.find("1 run(s)"), std::string::npos) << history.out;
+  EXPECT_NE(history.out.find("touch  fail (1 failed)"), std::string::npos) << history.out;
+  EXPECT_NE(history.out.find("FAIL rate stroke 1 (contact 0) rate = "), std::string::npos)
+      << history.out;
 }
 
 TEST_F(VantrelTouch, WhatCannotRunSaysWhy) {
