@@ -764,6 +764,15 @@ class FirstUse : public ::testing::Test {
     return xy_->FullScreen();
   }
   CWndXYDialog& XY() { return *xy_; }
+  // n M0 raw scans of the 16 x 12 panel at 1000; shape changes the X values of scan k.
+  void PushM0Scans(int n, const std::function<void(int k, std::vector<int>& x)>& shape) {
+    for (int k = 0; k < n; ++k) {
+      std::vector<int> x(16, 1000), y(12, 1000);
+      shape(k, x);
+      rig.link->Push(DataFrame(0x00, 0, 0, 1, x));
+      rig.link->Push(DataFrame(0x00, 0, 0, 0, y));
+    }
+  }
 
   Rig rig;
   CXYCoordDraw draw;
@@ -913,13 +922,10 @@ TEST_F(FirstUse, StatisticsMarkBrokenElectrodesFirstNameTheStreamAndZoom) {
   w.SetStatistics(true);
   EXPECT_TRUE(w.StatusText().startsWith("no data stream")) << w.StatusText().toStdString();
   // X2 is open (reads 0), X5 a little noisy, the rest still.
-  for (int k = 0; k < 6; ++k) {
-    std::vector<int> x(16, 1000), y(12, 1000);
+  PushM0Scans(6, [](int k, std::vector<int>& x) {
     x[2] = 0;
     x[5] = k % 2 ? 1003 : 997;
-    rig.link->Push(DataFrame(0x00, 0, 0, 1, x));
-    rig.link->Push(DataFrame(0x00, 0, 0, 0, y));
-  }
+  });
   ASSERT_TRUE(WaitFor([&] { return w.Live().TotalScans() == 6; }));
   w.OnTimer();
   QTableWidget* t = w.Table();
@@ -1032,14 +1038,11 @@ TEST_F(FirstUse, StatisticsMarkElectrodesOutsideLoadedLimitsBeforeTheNoisiest) {
   w.SetStatistics(true);
   EXPECT_TRUE(button->isVisibleTo(&w));
   // X4 still at 1100, X9 moves by 2, X5 by 3, the rest still at 1000.
-  for (int k = 0; k < 6; ++k) {
-    std::vector<int> x(16, 1000), y(12, 1000);
+  PushM0Scans(6, [](int k, std::vector<int>& x) {
     x[4] = 1100;
     x[9] = k % 2 ? 1002 : 998;
     x[5] = k % 2 ? 1003 : 997;
-    rig.link->Push(DataFrame(0x00, 0, 0, 1, x));
-    rig.link->Push(DataFrame(0x00, 0, 0, 0, y));
-  }
+  });
   ASSERT_TRUE(WaitFor([&] { return w.Live().TotalScans() == 6; }));
   w.OnTimer();
   QTableWidget* t = w.Table();
