@@ -51,6 +51,7 @@ class TestRecord {
   int Finish(const std::string& verdict, const std::string& note, double seconds);
 
   const records::RunRecord& Run() const { return run_; }
+  bool Begun() const { return !run_.uuid.empty(); }
 
  private:
   RecordOptions o_;

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "analysis/Limits.h"
@@ -206,10 +207,10 @@ int ScoreCapture(const std::string& path, TouchGeometry& geometry, std::vector<W
 // Runs each window against the controller, recording a mark at its start and end.
 int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& info,
             double seconds, TouchGeometry& geometry, std::vector<Window>& windows,
-            std::map<std::string, std::string>& errors) {
+            std::map<std::string, std::string>& errors, TestRecord& record) {
   int code = kExitPass;
-  std::shared_ptr<capture::CCaptureRecorder> recorder;
-  if (!t.record.empty() && !(recorder = StartRecording(t.record, code))) return code;
+  if (!record.Begin(t.limits, code)) return code;
+  const std::shared_ptr<capture::CCaptureRecorder> recorder = record.Recorder();
   auto s = std::make_unique<ControllerSession>(g.TimeoutMs());
   if (recorder) s->SetRecorder(recorder);
   const auto r = s->Open(g.link);
@@ -218,7 +219,7 @@ int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& 
     return Complain(s->Error(), r == ControllerSession::Result::kInterrupted ? kExitInterrupted
                                                                             : kExitCannotRun);
   }
-  if (recorder) NoteOpened(*recorder, *s);
+  record.Opened(*s);
   const PanelInfo p = s->Panel();
   const bool serial = s->LinkType() == kLinkCom;
   geometry.xRange = serial ? kSerialRange : p.xRange;
@@ -245,10 +246,21 @@ int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& 
   if (noiseAsked) std::cerr << "Switch the noise source off.\n" << std::flush;
   s->Leave();
   s.reset();
-  // A recording that failed leaves the run unfinished: the session was asked for.
-  if (recorder && FinishRecording(*recorder) != kExitPass && code == kExitPass)
-    errors[windows.front().name] = "the session could not be recorded in " + t.record;
   return code;
+}
+
+// A check of a touch test as a measured value of the run's record.
+records::Measurement MeasurementOf(const TouchCheck& c) {
+  records::Measurement m;
+  m.group = c.test;
+  m.item = c.subject;
+  m.check = c.check;
+  m.value = c.value;
+  m.unit = c.unit;
+  m.low = c.min;
+  m.high = c.max;
+  m.pass = c.pass;
+  return m;
 }
 
 }  // namespace
@@ -287,9 +299,12 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
   std::vector<Window> windows;
   windows.push_back({info->name, false, nullptr});
   if (info->noisePrompt && !t.noNoise) windows.push_back({kGhostNoiseSuite, true, nullptr});
+  // A live run is kept with the unit's records; a capture scored again is no new run.
+  std::optional<TestRecord> record;
+  if (t.replay.empty()) record.emplace(t.rec, "touch");
   if (errors.empty()) {
-    const int code = !t.replay.empty() ? ScoreCapture(t.replay, geometry, windows, errors)
-                                       : RunLive(g, t, *info, seconds, geometry, windows, errors);
+    const int code = record ? RunLive(g, t, *info, seconds, geometry, windows, errors, *record)
+                            : ScoreCapture(t.replay, geometry, windows, errors);
     if (code != kExitPass) return code;
   }
 
@@ -303,6 +318,21 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
     TouchRun run{w.tracker.get(), geometry, limits.touch, &truth, startUs, w.raisedNoise};
     std::string why;
     if (!EvaluateTouch(info->test, run, checks, why)) errors[w.name] = why;
+  }
+
+  int failed = 0;
+  for (const TouchCheck& c : checks) failed += c.pass ? 0 : 1;
+  if (record && record->Begun()) {
+    for (const TouchCheck& c : checks) record->Add(MeasurementOf(c));
+    const std::string note =
+        errors.empty() ? "" : errors.begin()->first + ": " + errors.begin()->second;
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    // What was asked for and not kept (the capture, the record) leaves the run unfinished.
+    if (record->Finish(!note.empty() ? "error" : failed ? "fail" : "pass", note, secs) !=
+            kExitPass &&
+        errors.empty())
+      errors[windows.front().name] = "the run's capture or record could not be kept (see above)";
   }
 
   std::vector<CheckResult> rows, cases;
@@ -341,8 +371,6 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
     std::cout << "\nNOT RUN: " << (errors.empty() ? error : errors.begin()->second) << "\n";
     return kExitCannotRun;
   }
-  int failed = 0;
-  for (const TouchCheck& c : checks) failed += c.pass ? 0 : 1;
   if (failed > 0) {
     std::cout << "\nFAIL: " << failed << " of " << checks.size() << " checks failed\n";
     return kExitFail;

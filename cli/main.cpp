@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
   touch->add_option("--csv", to.csv, "write every check as CSV");
   touch->add_option("--replay", to.replay, "score a capture file instead of a controller");
   touch->add_option("--truth", to.truth, "true positions, CSV time,contact,x_mm,y_mm (accuracy)");
-  touch->add_option("--record", to.record, "also record the session as a capture file");
+  AddRecordOptions(touch, to.rec);
   touch->add_option("--seconds", to.seconds,
                     "length of the test, of each window for ghost (default: the test's own)")
       ->check(CLI::Range(0.1, 3600.0));

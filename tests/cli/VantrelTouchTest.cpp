@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/JUnitSchema.h"
 #include "cli/VantrelRun.h"
 #include "common/SimProcess.h"
 
@@ -117,7 +118,7 @@ TEST_F(VantrelTouch, SlowPanelFailsTheRateAndItsCaptureIsScoredAgain) {
   ASSERT_TRUE(sim.Ok("touch-rate 70"));
   const std::string record = vantrel.File("touch.capture");
   Outcome slow = Touch("rate", {"touch line 0 200 200 2000 1200 1500"},
-                       {"--junit", junit, "--record", record});
+                       {"--junit", junit, "--record", record, "--serial", "SN-T1"});
   EXPECT_EQ(slow.code, 1) << slow.out << slow.err;
   EXPECT_NEAR(CsvValue(Slurp(csv), "rate"), 70, 7);
   // One suite for the test, one case for the stroke, failed.
@@ -128,6 +129,7 @@ TEST_F(VantrelTouch, SlowPanelFailsTheRateAndItsCaptureIsScoredAgain) {
   EXPECT_NE(xml.find("<testcase classname=\"vantrel.rate\" name=\"stroke 1 (contact 0)\""),
             std::string::npos)
       << xml;
+  EXPECT_EQ(JUnitProblems(junit), "");
 
   // The same session against a 60 Hz limit: it passes, with the same rate.
   std::ofstream(limits, std::ios::app) << "[touch]\nrate_min_hz = 60\n";
@@ -137,6 +139,15 @@ TEST_F(VantrelTouch, SlowPanelFailsTheRateAndItsCaptureIsScoredAgain) {
   std::string result;
   EXPECT_NEAR(CsvValue(Slurp(csv), "rate", &result), 70, 7);
   EXPECT_EQ(result, "pass");
+
+  // The live run is in the unit's records with its values; the capture scored again is no
+  // new run.
+  Outcome history = offline({"results", "show", "SN-T1"});
+  EXPECT_EQ(history.code, 0) << history.err;
+  EXPECT_NE(history.out.find("1 run(s)"), std::string::npos) << history.out;
+  EXPECT_NE(history.out.find("touch  fail (1 failed)"), std::string::npos) << history.out;
+  EXPECT_NE(history.out.find("FAIL rate stroke 1 (contact 0) rate = "), std::string::npos)
+      << history.out;
 }
 
 TEST_F(VantrelTouch, WhatCannotRunSaysWhy) {
@@ -146,6 +157,7 @@ TEST_F(VantrelTouch, WhatCannotRunSaysWhy) {
   EXPECT_EQ(noMm.code, 2);
   EXPECT_NE(noMm.out.find("NOT MEASURED: needs the panel size"), std::string::npos) << noMm.out;
   EXPECT_NE(Slurp(junit).find("errors=\"1\""), std::string::npos);
+  EXPECT_EQ(JUnitProblems(junit), "");
   EXPECT_EQ(vantrel({"touch", "accuracy"}).code, 2);  // no --truth
   EXPECT_EQ(vantrel({"touch", "wobble"}).code, 2);
   // Nobody touches: the wait for the first touch ends.
@@ -169,6 +181,7 @@ TEST_F(VantrelTouch, GhostsUnderRaisedNoiseFailTheNoiseWindowAlone) {
   EXPECT_EQ(SuiteFailures(Slurp(junit), "ghost"), 0);
   EXPECT_EQ(SuiteFailures(Slurp(junit), "ghost-noise"), 0);
   EXPECT_NE(clean.err.find("Switch the noise source off."), std::string::npos) << clean.err;
+  EXPECT_EQ(JUnitProblems(junit), "");
 
   // A panel that the noise source upsets: ghosts in the noise window only.
   ASSERT_TRUE(sim.Ok("touch-fault noise-ghost 1"));
@@ -177,6 +190,7 @@ TEST_F(VantrelTouch, GhostsUnderRaisedNoiseFailTheNoiseWindowAlone) {
   EXPECT_EQ(upset.code, 1) << upset.out << upset.err;
   EXPECT_EQ(SuiteFailures(Slurp(junit), "ghost"), 0) << Slurp(junit);
   EXPECT_GT(SuiteFailures(Slurp(junit), "ghost-noise"), 0) << Slurp(junit);
+  EXPECT_EQ(JUnitProblems(junit), "");
   EXPECT_NE(Slurp(csv).find("ghost-noise,window: ghost contacts,"), std::string::npos);
 
   // The capture scored again gives the same verdicts, window by window.
