@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "analysis/ScanAssembler.h"
 #include "capture/FrameRules.h"
@@ -24,6 +25,9 @@ constexpr int kListenerSlot = 5;  // every frame but device text and dropped rep
 constexpr const char* kStopStreams = "SEND 024E0180 ";
 constexpr const char* kReportTargetCursor = "SEND 024C020500 ";
 constexpr int kLeaveWaitMs = 500;
+constexpr const char* kGetVersion = "SEND 024C020400 ";
+constexpr const char* kGetFirmwareDetail = "SEND 024C020600 ";
+constexpr int kOpenStepMs = 100;  // how soon an answer lost to a truncated frame is asked again
 
 std::string Hex4(uint16_t v) {
   char b[8];
@@ -146,12 +150,21 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
   // rest leave the pending queue one by one.
   bool version = false, panel = false;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  uint64_t truncated = ctrl_.TruncatedFrames();
   while (!version || !panel || CTransCtrl::PendingCount() > 0) {
-    auto f = Next(deadline, true);
+    auto f = Next(std::min(deadline, Clock::now() + std::chrono::milliseconds(kOpenStepMs)), true);
     if (Interrupted()) return Fail(Result::kInterrupted, "interrupted");
-    if (!f) {
+    if (!f && Clock::now() >= deadline) {
       return Fail(Result::kTimeout, "the controller did not answer within " +
                                         std::to_string(timeoutMs_) + " ms (" + linkText_ + ")");
+    }
+    if (!f) {
+      // An answer that arrived cut short was dropped: the queries are asked again.
+      if (ctrl_.TruncatedFrames() == truncated) continue;
+      truncated = ctrl_.TruncatedFrames();
+      if (!version) ctrl_.SendCmd(kGetVersion, int(std::strlen(kGetVersion)), 1, 1);
+      if (!panel) ctrl_.SendCmd(kGetFirmwareDetail, int(std::strlen(kGetFirmwareDetail)), 1, 1);
+      continue;
     }
     if (f->size() >= 4 && (*f)[1] == 0x4C && (*f)[3] == 0x04) version = true;
     if (f->size() >= 4 && (*f)[1] == 0x4C && (*f)[3] == 0x06) panel = true;
@@ -236,7 +249,7 @@ void ControllerSession::Drop() {
 }
 
 ControllerSession::Result ControllerSession::Exchange(const std::string& cmd, int timeoutMs,
-                                                      Frame* reply) {
+                                                      Frame* reply, bool again) {
   uint8_t frame[CommandString::kUsbBufferSize];
   const int n = CommandString::ToUsbFrame(cmd, frame);
   if (n < 0) return Fail(Result::kNotSent, "not a command string (it must start with SEND)");
@@ -247,14 +260,27 @@ ControllerSession::Result ControllerSession::Exchange(const std::string& cmd, in
     return Fail(Result::kNotSent, "the command was not sent (" + linkText_ + ")");
   const bool interruptible = open_ && !Interrupted();
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  uint64_t truncated = ctrl_.TruncatedFrames();
+  auto sentAt = Clock::now();
   for (;;) {
-    auto f = Next(deadline, interruptible);
+    const auto step = std::chrono::milliseconds(again ? kOpenStepMs : timeoutMs);
+    auto f = Next(std::min(deadline, Clock::now() + step), interruptible);
+    const bool isReply =
+        f && capture::IsReplyTo(frame, n, f->data(), static_cast<int>(f->size()));
+    if (!isReply && again && ctrl_.TruncatedFrames() != truncated &&
+        Clock::now() - sentAt >= std::chrono::milliseconds(kOpenStepMs)) {
+      // The answer may have arrived cut short and been dropped: the command goes again.
+      truncated = ctrl_.TruncatedFrames();
+      ctrl_.SendCmd(cmd.c_str(), static_cast<int>(cmd.size()), 1, 0);
+      sentAt = Clock::now();
+    }
+    if (!f && Clock::now() < deadline && !linkLost_ && !(interruptible && Interrupted())) continue;
     if (!f) {
       if (interruptible && Interrupted()) return Fail(Result::kInterrupted, "interrupted");
       return Fail(Result::kTimeout,
                   "no reply to \"" + cmd + "\" within " + std::to_string(timeoutMs) + " ms");
     }
-    if (!capture::IsReplyTo(frame, n, f->data(), static_cast<int>(f->size()))) continue;
+    if (!isReply) continue;
     if (reply) *reply = *f;
     if (ReplyOk(*f)) return Result::kOk;
     return Fail(Result::kRefused, "the controller refused \"" + cmd + "\" (status " +
@@ -271,7 +297,7 @@ ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart&
   const std::string start = "SEND 024E02" + Hex2(part.subCommand) + "00 ";
   const uint64_t truncatedBefore = ctrl_.TruncatedFrames();
   streamStarted_ = true;
-  Result r = Exchange(start, timeoutMs_);
+  Result r = Exchange(start, timeoutMs_, nullptr, true);
   if (r != Result::kOk) return r;
 
   Progress progress(label, scans);
@@ -313,7 +339,7 @@ ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart&
   if (r == Result::kOk || r == Result::kInterrupted) {
     // Stop now; Leave() stops again when this does not get through.
     const std::string error = error_;
-    if (Exchange(kStopStreams, timeoutMs_) == Result::kOk) streamStarted_ = false;
+    if (Exchange(kStopStreams, timeoutMs_, nullptr, true) == Result::kOk) streamStarted_ = false;
     if (r != Result::kOk) error_ = error;
   }
   return r;
@@ -324,8 +350,8 @@ void ControllerSession::Leave() {
   // After a silence the commands still go out, without waiting for answers that would
   // not come.
   const int wait = silent_ ? 0 : kLeaveWaitMs;
-  if (streamStarted_) Exchange(kStopStreams, wait);
-  if (ctrl_.GetLinkType() == kLinkUsb) Exchange(kReportTargetCursor, wait);
+  if (streamStarted_) Exchange(kStopStreams, wait, nullptr, true);
+  if (ctrl_.GetLinkType() == kLinkUsb) Exchange(kReportTargetCursor, wait, nullptr, true);
   open_ = false;
   ctrl_.UnregisterListener(kListenerSlot);
   ctrl_.Close();

@@ -70,8 +70,10 @@ class ControllerSession : private ITransListener, private ITransHost {
   bool PanelReported() const { return panelReported_; }
 
   // Sends a command string and waits up to timeoutMs for its reply (a frame of the same
-  // group and sub-command). kRefused: the reply's status was not OK.
-  Result Exchange(const std::string& cmd, int timeoutMs, Frame* reply = nullptr);
+  // group and sub-command). kRefused: the reply's status was not OK. again: a command that
+  // may be sent twice is sent again when an answer arrived cut short.
+  Result Exchange(const std::string& cmd, int timeoutMs, Frame* reply = nullptr,
+                  bool again = false);
 
   // Runs one data-stream command until `scans` complete scans arrived, handing each to
   // onScan; stops the stream afterwards. kTimeout when no scan completed within the time

@@ -191,6 +191,24 @@ TEST_F(SelfTest, ReportsCutShortAreNotTakenForElectrodeValues) {
   ExpectLeftAsFound(sim);
 }
 
+// An answer to the opening queries, or to a stream's start, that arrives cut short is asked
+// for again (the fifth frame is the start's acknowledgement).
+TEST_F(SelfTest, AnswersCutShortAreAskedForAgain) {
+  ASSERT_TRUE(sim.Ok("truncate 2"));
+  Outcome r = vantrel({"info"});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("TPCSIM 1.0.0"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("38 x 22 electrodes"), std::string::npos) << r.out;
+
+  SimProcess fresh;
+  ASSERT_TRUE(fresh.Start({"--usb", "--rate", "4000"}));
+  ASSERT_TRUE(fresh.Ok("truncate 5"));
+  Vantrel onFresh(fresh);
+  Outcome t = onFresh({"test", "--limits", Write("l.toml", kGood)});
+  EXPECT_EQ(t.code, 0) << t.out << t.err;
+  ExpectLeftAsFound(fresh);
+}
+
 TEST_F(SelfTest, EveryWayOutLeavesTheControllerAsFound) {
   // The reader of standard output goes away (a pipe into head).
   int fd = -1;
