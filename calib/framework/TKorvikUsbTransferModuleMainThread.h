@@ -27,8 +27,11 @@ class TKorvikUsbTransferModuleMainThread {
   QObject* Target() const { return FTarget.get(); }
 
  private:
+  // One lock for every hand-over (see Run): the posted call must take it before it reads
+  // anything of its own, so it cannot live in the object.
+  static std::mutex& HandOverMutex();
+
   std::unique_ptr<QObject> FTarget;
-  std::mutex FMutex;
   std::condition_variable FDone;
   std::atomic<bool> FCancelled{false};
 };
