@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/TouchTests.h"
+
 namespace analysis {
 
 void LiveTouchFigures::Add(const TouchReport& r) {
@@ -10,7 +12,7 @@ void LiveTouchFigures::Add(const TouchReport& r) {
     const TouchContact& c = r.contacts[static_cast<size_t>(k)];
     if (c.state != TipState::kDown) continue;
     auto& d = contacts_[c.id];
-    d.push_back(Point{r.us, c.x, c.y});
+    d.push_back(StrokePoint{r.us, c.x, c.y});
     while (!d.empty() && d.front().us < r.us - kWindowUs) d.pop_front();
   }
   for (auto it = contacts_.begin(); it != contacts_.end();) {
@@ -33,16 +35,8 @@ std::vector<LiveTouchFigures::Figures> LiveTouchFigures::Now(int64_t nowUs) cons
     if (n >= 2 && d.back().us > d[first].us)
       f.hz = static_cast<double>(n - 1) * 1e6 / static_cast<double>(d.back().us - d[first].us);
     if (geometry_.HasMm() && n >= 2) {
-      double mx = 0, my = 0;
-      for (size_t i = first; i < d.size(); ++i) {
-        mx += geometry_.XMm(d[i].x);
-        my += geometry_.YMm(d[i].y);
-      }
-      mx /= static_cast<double>(n);
-      my /= static_cast<double>(n);
-      double worst = 0;
-      for (size_t i = first; i < d.size(); ++i)
-        worst = std::max(worst, std::hypot(geometry_.XMm(d[i].x) - mx, geometry_.YMm(d[i].y) - my));
+      const double worst =
+          SpreadMm(d.begin() + static_cast<std::ptrdiff_t>(first), d.end(), geometry_);
       if (worst <= kHeldMm) f.jitterMm = worst;
     }
     out.push_back(f);

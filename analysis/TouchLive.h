@@ -11,6 +11,7 @@
 
 #include "analysis/TouchLimits.h"
 #include "analysis/TouchReport.h"
+#include "analysis/TouchStrokes.h"
 
 namespace analysis {
 
@@ -32,12 +33,8 @@ class LiveTouchFigures {
   std::vector<Figures> Now(int64_t nowUs) const;
 
  private:
-  struct Point {
-    int64_t us;
-    double x, y;
-  };
   TouchGeometry geometry_;
-  std::map<int, std::deque<Point>> contacts_;
+  std::map<int, std::deque<StrokePoint>> contacts_;
 };
 
 // A grid of targets on the panel (3 x 3 by default) at 10 %, 50 % and 90 % of each side,

@@ -145,18 +145,8 @@ double StrokeJitterMm(const std::vector<StrokePoint>& points, const TouchGeometr
     first = 0;
     last = points.size();
   }
-  double mx = 0, my = 0;
-  for (size_t i = first; i < last; ++i) {
-    mx += g.XMm(points[i].x);
-    my += g.YMm(points[i].y);
-  }
-  const double n = static_cast<double>(last - first);
-  mx /= n;
-  my /= n;
-  double worst = 0;
-  for (size_t i = first; i < last; ++i)
-    worst = std::max(worst, std::hypot(g.XMm(points[i].x) - mx, g.YMm(points[i].y) - my));
-  return worst;
+  const auto at = [&](size_t i) { return points.begin() + static_cast<std::ptrdiff_t>(i); };
+  return SpreadMm(at(first), at(last), g);
 }
 
 LinearityFigures StrokeLinearity(const std::vector<StrokePoint>& points, const TouchGeometry& g,

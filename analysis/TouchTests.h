@@ -2,6 +2,8 @@
 // the [touch] limits, in millimetres and hertz.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <string>
@@ -90,6 +92,22 @@ struct RateFigures {
   double gapPeriods = 0;  // ... in typical (median) report periods
 };
 RateFigures StrokeRate(const std::vector<StrokePoint>& points);
+// Largest distance of the points [first, last) from their mean position, mm; 0 for none.
+template <typename It>
+double SpreadMm(It first, It last, const TouchGeometry& g) {
+  double mx = 0, my = 0, n = 0;
+  for (It p = first; p != last; ++p, ++n) {
+    mx += g.XMm(p->x);
+    my += g.YMm(p->y);
+  }
+  if (n == 0) return 0;
+  mx /= n;
+  my /= n;
+  double worst = 0;
+  for (It p = first; p != last; ++p)
+    worst = std::max(worst, std::hypot(g.XMm(p->x) - mx, g.YMm(p->y) - my));
+  return worst;
+}
 // Largest distance from the mean position, mm; points of the first and last settleUs
 // left out.
 double StrokeJitterMm(const std::vector<StrokePoint>& points, const TouchGeometry& g,
