@@ -35,6 +35,22 @@ using analysis::ScanLayout;
 using analysis::StreamInfo;
 using Result = ControllerSession::Result;
 
+int Complain(const std::string& message, int code) {
+  std::cerr << "vantrel: " << message << "\n";
+  return code;
+}
+
+bool OutputsWritable(std::initializer_list<const std::string*> paths) {
+  for (const std::string* p : paths) {
+    std::string error;
+    if (!p->empty() && !analysis::AtomicFile::CanWrite(*p, error)) {
+      Complain(error);
+      return false;
+    }
+  }
+  return true;
+}
+
 namespace {
 
 std::string Hex(const uint8_t* b, size_t n) {
@@ -52,11 +68,6 @@ int ExitFor(Result r) {
   }
 }
 
-int Complain(const std::string& message, int code = kExitCannotRun) {
-  std::cerr << "vantrel: " << message << "\n";
-  return code;
-}
-
 // Opens the controller; on failure says why (or gives the reason in `why`) and gives the
 // exit code in `code`. A recorder given sees the whole session, the opening included.
 std::unique_ptr<ControllerSession> Connect(
@@ -72,18 +83,6 @@ std::unique_ptr<ControllerSession> Connect(
   else
     Complain(s->Error(), code);
   return nullptr;
-}
-
-// Every output path given can be written; says which cannot.
-bool OutputsWritable(std::initializer_list<const std::string*> paths) {
-  for (const std::string* p : paths) {
-    std::string error;
-    if (!p->empty() && !analysis::AtomicFile::CanWrite(*p, error)) {
-      Complain(error);
-      return false;
-    }
-  }
-  return true;
 }
 
 const StreamInfo* Stream(const std::string& name) {

@@ -1,6 +1,7 @@
 // The subcommands of vantrel. Each returns the program's exit code.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,11 @@ int RunStats(const GlobalOptions& g, const std::string& stream, int scans, bool 
 int RunTest(const GlobalOptions& g, const TestOptions& t);
 int RunLearn(const GlobalOptions& g, const LearnOptions& l);
 int RunCalibrate(const GlobalOptions& g, double timeoutS);
+
+// "vantrel: message" on standard error; returns code.
+int Complain(const std::string& message, int code = kExitCannotRun);
+// Every output path given (empty ones left out) can be written; says which cannot.
+bool OutputsWritable(std::initializer_list<const std::string*> paths);
 
 // A capture file of the whole session (said, with the exit code in code, when it cannot be
 // started); the link, firmware and panel notes once open; its end (0 or an exit code).

@@ -18,11 +18,6 @@ constexpr const char* kResultsHelp =
     "the results database: sqlite:PATH, postgresql://... (a libpq URL) (default: "
     "$VANTREL_RESULTS, else ~/.local/share/vantrel/results.db)";
 
-int Complain(const std::string& message, int code = kExitCannotRun) {
-  std::cerr << "vantrel: " << message << "\n";
-  return code;
-}
-
 std::unique_ptr<records::ResultsStore> OpenStore(const std::string& url, std::string& error) {
   records::ResultsUrl where;
   if (!records::ResultsUrl::Parse(url, where, error)) return nullptr;

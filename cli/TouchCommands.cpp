@@ -29,11 +29,6 @@ namespace {
 constexpr double kSerialRange = 1024;  // single-touch reports use a fixed scale
 constexpr int64_t kIdleEndUs = 1'500'000;  // no contact for this long ends a free run
 
-int Complain(const std::string& message, int code = kExitCannotRun) {
-  std::cerr << "vantrel: " << message << "\n";
-  return code;
-}
-
 // The panel's coordinate ranges from a capture: its panel information reply, or the
 // header's "panel:" line.
 bool CaptureRanges(const capture::ParseResult& cap, double& xRange, double& yRange) {
@@ -269,6 +264,8 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
   const auto started = std::chrono::steady_clock::now();
   const TouchTestInfo* info = FindTouchTest(t.test);
   if (!info) return Complain("unknown touch test \"" + t.test + "\" (known: " + TouchTestNames() + ")");
+  // The reports asked for can be written: found before anyone is asked to touch.
+  if (!OutputsWritable({&t.junit, &t.csv})) return kExitCannotRun;
   Limits limits;
   LimitsError lerr;
   if (!t.limits.empty() && !LoadLimits(t.limits, limits, lerr))
@@ -322,12 +319,12 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
 
   int failed = 0;
   for (const TouchCheck& c : checks) failed += c.pass ? 0 : 1;
+  const double secs =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (record && record->Begun()) {
     for (const TouchCheck& c : checks) record->Add(MeasurementOf(c));
     const std::string note =
         errors.empty() ? "" : errors.begin()->first + ": " + errors.begin()->second;
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     // What was asked for and not kept (the capture, the record) leaves the run unfinished.
     if (record->Finish(!note.empty() ? "error" : failed ? "fail" : "pass", note, secs) !=
             kExitPass &&
@@ -350,8 +347,6 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
   caseReport.timestamp = rowReport.timestamp;
   caseReport.hostname = rowReport.hostname;
   WriteChecksTable(std::cout, rowReport);
-  const double secs =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::string error;
   bool written = true;
   rowReport.seconds = caseReport.seconds = secs;

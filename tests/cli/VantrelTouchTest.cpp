@@ -158,6 +158,12 @@ TEST_F(VantrelTouch, WhatCannotRunSaysWhy) {
   EXPECT_NE(noMm.out.find("NOT MEASURED: needs the panel size"), std::string::npos) << noMm.out;
   EXPECT_NE(Slurp(junit).find("errors=\"1\""), std::string::npos);
   EXPECT_EQ(JUnitProblems(junit), "");
+  // A report that cannot be written is found before anyone is asked to touch.
+  Outcome badReport = vantrel({"touch", "rate", "--junit", "/nonexistent/touch.xml"});
+  EXPECT_EQ(badReport.code, 2);
+  EXPECT_NE(badReport.err.find("cannot write /nonexistent/touch.xml"), std::string::npos)
+      << badReport.err;
+  EXPECT_EQ(badReport.err.find("Draw a few strokes"), std::string::npos) << badReport.err;
   EXPECT_EQ(vantrel({"touch", "accuracy"}).code, 2);  // no --truth
   EXPECT_EQ(vantrel({"touch", "wobble"}).code, 2);
   // Nobody touches: the wait for the first touch ends.
