@@ -25,8 +25,6 @@ constexpr int kListenerSlot = 5;  // every frame but device text and dropped rep
 constexpr const char* kStopStreams = "SEND 024E0180 ";
 constexpr const char* kReportTargetCursor = "SEND 024C020500 ";
 constexpr int kLeaveWaitMs = 500;
-constexpr const char* kGetVersion = "SEND 024C020400 ";
-constexpr const char* kGetFirmwareDetail = "SEND 024C020600 ";
 constexpr int kOpenStepMs = 100;  // how soon an answer lost to a truncated frame is asked again
 
 std::string Hex4(uint16_t v) {
@@ -162,8 +160,11 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
       // An answer that arrived cut short was dropped: the queries are asked again.
       if (ctrl_.TruncatedFrames() == truncated) continue;
       truncated = ctrl_.TruncatedFrames();
-      if (!version) ctrl_.SendCmd(kGetVersion, int(std::strlen(kGetVersion)), 1, 1);
-      if (!panel) ctrl_.SendCmd(kGetFirmwareDetail, int(std::strlen(kGetFirmwareDetail)), 1, 1);
+      const auto ask = [this](const char* query) {
+        ctrl_.SendCmd(query, static_cast<int>(std::strlen(query)), 1, 1);
+      };
+      if (!version) ask(CTransCtrl::kGetVersion);
+      if (!panel) ask(CTransCtrl::kGetFirmwareDetail);
       continue;
     }
     if (f->size() >= 4 && (*f)[1] == 0x4C && (*f)[3] == 0x04) version = true;
@@ -189,8 +190,7 @@ int ControllerSession::OnTransCallback(int len, const uint8_t* bytes) {
       ++dropped_;
       return 0;
     }
-    frames_.emplace_back(bytes, bytes + len);
-    arrived_.push_back(NowUs());
+    frames_.push_back({Frame(bytes, bytes + len), NowUs()});
   }
   cv_.notify_one();
   return 0;
@@ -235,17 +235,15 @@ std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_poin
     cv_.wait_until(lock, step);
     if (frames_.empty() && Clock::now() >= deadline) return std::nullopt;
   }
-  Frame f = std::move(frames_.front());
+  Queued q = std::move(frames_.front());
   frames_.pop_front();
-  if (arrivedUs) *arrivedUs = arrived_.front();
-  arrived_.pop_front();
-  return f;
+  if (arrivedUs) *arrivedUs = q.us;
+  return std::move(q.bytes);
 }
 
 void ControllerSession::Drop() {
   std::lock_guard<std::mutex> lock(mutex_);
   frames_.clear();
-  arrived_.clear();
 }
 
 ControllerSession::Result ControllerSession::Exchange(const std::string& cmd, int timeoutMs,

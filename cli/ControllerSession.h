@@ -128,7 +128,10 @@ class ControllerSession : private ITransListener, private ITransHost {
   static constexpr size_t kMaxQueued = 16384;
   std::mutex mutex_;
   std::condition_variable cv_;
-  std::deque<Frame> frames_;
+  struct Queued {
+    Frame bytes;
+    int64_t us;  // arrival time, microseconds of the steady clock
+  };
+  std::deque<Queued> frames_;
   uint64_t dropped_ = 0;
-  std::deque<int64_t> arrived_;  // arrival time of each frame, microseconds
 };

@@ -28,10 +28,10 @@ constexpr int kNoLinkPollMs = 50;
 constexpr int kCloseWaitMs = 3000;
 
 const char* const kOpenCommands[] = {
-    "SEND 024C020400 ",  // GetVersion
+    CTransCtrl::kGetVersion,
     "SEND 024C020501 ",  // report target: this program (USB)
     "SEND 024C020800 ",  // coordinate reports on (USB)
-    "SEND 024C020600 ",  // GetFirmwareDetail
+    CTransCtrl::kGetFirmwareDetail,
 };
 
 // Why a send returned -1.
@@ -576,7 +576,7 @@ int CTransCtrl::Open(int linkType, const SerialLineSettings* serialSettings) {
     core->FinishSession(*session);
   });
   for (const char* cmd : kOpenCommands) {
-    bool usbOnly = cmd != kOpenCommands[0] && cmd != kOpenCommands[3];
+    const bool usbOnly = cmd != kGetVersion && cmd != kGetFirmwareDetail;
     if (usbOnly && linkType != kLinkUsb) continue;
     SendCmd(cmd, static_cast<int>(std::strlen(cmd)), 1, 1);
   }

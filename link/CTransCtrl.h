@@ -63,6 +63,9 @@ class CTransCtrl {
  public:
   static constexpr int kSlotCount = 10;
   static constexpr int kRecvBufferSize = 4096;
+  // The queries Open sends on every link: the firmware version, the panel information.
+  static constexpr const char* kGetVersion = "SEND 024C020400 ";
+  static constexpr const char* kGetFirmwareDetail = "SEND 024C020600 ";
 
   CTransCtrl();
   virtual ~CTransCtrl();
