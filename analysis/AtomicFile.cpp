@@ -57,11 +57,10 @@ bool AtomicFile::Fail(const std::string& path, const std::string& why, std::stri
   return false;
 }
 
-bool AtomicFile::CanWrite(const std::string& path, std::string& error, std::string* cause) {
+bool AtomicFile::CanWrite(const std::string& path, std::string& error) {
   const std::string why = WhyNotWritable(path);
   if (why.empty()) return true;
   error = Message(path, why);
-  if (cause) *cause = why;
   return false;
 }
 

@@ -32,7 +32,7 @@ class AtomicFile {
                     std::string* cause = nullptr);
   // Whether a file could be saved at path: its folder exists and is writable, the path
   // is not a folder and not a read-only file. Nothing is created.
-  static bool CanWrite(const std::string& path, std::string& error, std::string* cause = nullptr);
+  static bool CanWrite(const std::string& path, std::string& error);
 
  private:
   bool Fail(const std::string& path, const std::string& why, std::string& error);

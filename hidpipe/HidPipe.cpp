@@ -64,14 +64,13 @@ int HidPipe::setDrainRing(int on) {
 }
 
 int HidPipe::recv(uint8_t* buf, int timeoutMs) {
-  size_t received = 0;
-  return recvReport(buf, timeoutMs, received) > 0 ? 1 : 0;
+  return recvReport(buf, timeoutMs) > 0 ? 1 : 0;
 }
 
-int HidPipe::recvReport(uint8_t* buf, int timeoutMs, size_t& received) {
+int HidPipe::recvReport(uint8_t* buf, int timeoutMs) {
   if (buf == nullptr) return 0;
   if (timeoutMs < 0) timeoutMs = 0;
-  received = 0;
+  size_t received = 0;
   if (ringOn_) return ring_.pop(buf, timeoutMs, &received) == 1 ? int(received) : 0;
   // Ring off: what the ring still holds first, then the device's own queue.
   if (ring_.pop(buf, 0, &received) == 1) return int(received);

@@ -33,8 +33,8 @@ class HidPipe {
   int openDevice(uint32_t vid, uint32_t pid, uint32_t iface);
   int enableRecv(int on);
   int recv(uint8_t* buf, int timeoutMs);
-  // As recv; returns the bytes of the report that arrived (0: none came), also in received.
-  int recvReport(uint8_t* buf, int timeoutMs, size_t& received);
+  // As recv; returns the bytes of the report that arrived (0: none came).
+  int recvReport(uint8_t* buf, int timeoutMs);
   int send(const uint8_t* frame);
   int closeDevice();
   int close();

@@ -31,8 +31,7 @@ int hidRecv(uint8_t* buf, int timeoutMs) {
 }
 
 int hidRecvReport(uint8_t* buf, int timeoutMs) {
-  size_t received = 0;
-  return HidPipe::instance().recvReport(buf, timeoutMs, received);
+  return HidPipe::instance().recvReport(buf, timeoutMs);
 }
 
 int hidFrameTruncated(const uint8_t* report, int received) {

@@ -169,7 +169,8 @@ std::vector<CLiveStats::Mark> CLiveStats::Marked(int n) {
       ++skipped;
       continue;
     }
-    std::string rule = FlagOf(s[i]) != nullptr ? FlagOf(s[i]) : "";
+    const char* flag = FlagOf(s[i]);
+    std::string rule = flag != nullptr ? flag : "";
     if (rule.empty() && i < outside.size() && !outside[i].empty()) rule = "limits: " + outside[i];
     if (rule.empty()) continue;
     marks.push_back({static_cast<int>(i), rule});
