@@ -41,17 +41,6 @@ std::optional<long> ParseInt(std::string_view s, int base = 10) {
   return v;
 }
 
-std::optional<double> ParseNumber(const std::string& s) {
-  try {
-    size_t used = 0;
-    double v = std::stod(s, &used);
-    if (used != s.size()) return std::nullopt;
-    return v;
-  } catch (...) {
-    return std::nullopt;
-  }
-}
-
 // "on" = every frame, "off" = never, n = one in n.
 std::optional<int> ParseEvery(const std::vector<std::string>& a) {
   if (a.size() != 2) return std::nullopt;
@@ -84,6 +73,17 @@ std::string Hex4(unsigned v) {
 const std::string kOk = "ok";
 
 }  // namespace
+
+std::optional<double> ControlInterpreter::ParseNumber(const std::string& s) {
+  try {
+    size_t used = 0;
+    double v = std::stod(s, &used);
+    if (used != s.size()) return std::nullopt;
+    return v;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
 
 const char* ControlInterpreter::Usage() {
   return "Control commands (standard input or the control socket, one per line;\n"

@@ -2,6 +2,7 @@
 // "ok" (possibly followed by details) or "error: ...".
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,8 @@ class ControlInterpreter {
 
   // Command summary for --help and the "help" command.
   static const char* Usage();
+  // A whole argument as a number; nothing for anything else.
+  static std::optional<double> ParseNumber(const std::string& s);
 
  private:
   std::string Touch(const std::vector<std::string>& args);

@@ -9,14 +9,9 @@ namespace tpcsim {
 
 namespace {
 std::optional<double> Number(const std::string& s, double lo, double hi) {
-  try {
-    size_t used = 0;
-    const double v = std::stod(s, &used);
-    if (used != s.size() || !(v >= lo && v <= hi)) return std::nullopt;
-    return v;
-  } catch (...) {
-    return std::nullopt;
-  }
+  const std::optional<double> v = ControlInterpreter::ParseNumber(s);
+  if (!v || !(*v >= lo && *v <= hi)) return std::nullopt;
+  return v;
 }
 }  // namespace
 
