@@ -183,11 +183,14 @@ class HidrawEndToEnd : public ::testing::TestWithParam<Case> {
   std::unique_ptr<EmulatedController> device_;
   std::string syspath_;
   CDirectDeliverer deliverer_;
+  // Frames a window would receive; it outlives the link, whose receive thread delivers to it
+  // until the link is closed in TearDown.
+  Receiver wave_;
   CTransCtrl ctrl_;
 };
 
 TEST_P(HidrawEndToEnd, LinkOpensStreamsAndStopsOverTheNode) {
-  Receiver wave;
+  Receiver& wave = wave_;
   ctrl_.RegisterListener(3, 2, &wave);
   ASSERT_EQ(ctrl_.Open(kLinkUsb, nullptr), 1) << hidLastError();
   ASSERT_TRUE(Opened());
@@ -216,7 +219,7 @@ TEST_P(HidrawEndToEnd, LinkOpensStreamsAndStopsOverTheNode) {
 // Reports the device cut short arrive as short reads; the link drops them and counts them,
 // and every data frame it delivers is one the device sent whole.
 TEST_P(HidrawEndToEnd, ReportsCutShortAreNeverDeliveredAsData) {
-  Receiver wave;
+  Receiver& wave = wave_;
   ctrl_.RegisterListener(3, 2, &wave);
   ASSERT_EQ(ctrl_.Open(kLinkUsb, nullptr), 1) << hidLastError();
   ASSERT_TRUE(Opened());
@@ -327,7 +330,7 @@ class HidrawReplug : public HidrawEndToEnd {};
 TEST_P(HidrawReplug, UnplugAndReplugReconnect) {
   Notices notices;
   ASSERT_TRUE(notices.Registered());
-  Receiver wave;
+  Receiver& wave = wave_;
   ctrl_.RegisterListener(3, 2, &wave);
   ASSERT_EQ(ctrl_.Open(kLinkUsb, nullptr), 1) << hidLastError();
   ASSERT_TRUE(Opened());

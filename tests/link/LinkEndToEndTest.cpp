@@ -190,6 +190,9 @@ class LinkEndToEnd : public ::testing::TestWithParam<int> {
   const std::string control_;  // the harness knows the control socket
   CDirectDeliverer deliverer_;
   CTransCtrl ctrl_;
+  // What a window would receive; it lives until TearDown has closed the link, so the receive
+  // thread never delivers to a listener that is gone.
+  Recorder wave_{ctrl_};
   SerialLineSettings line_;
 };
 
@@ -215,7 +218,7 @@ TEST_P(LinkEndToEnd, OpensWithItsCommandsAndDecodesVersionAndPanel) {
 }
 
 TEST_P(LinkEndToEnd, StreamIsDecodedForTheWaveSlotUntilStopped) {
-  Recorder wave(ctrl_);
+  Recorder& wave = wave_;
   ctrl_.RegisterListener(3, 2, &wave);
   ASSERT_EQ(Open(), 1);
   ASSERT_TRUE(Opened());
@@ -300,7 +303,7 @@ bool Probe(CTransCtrl& ctrl) {
 TEST_P(UsbReplug, UnplugClosesThroughTheProbeAndReplugReopens) {
   Notices notices;
   ASSERT_TRUE(notices.Registered());
-  Recorder wave(ctrl_);
+  Recorder& wave = wave_;
   ctrl_.RegisterListener(3, 2, &wave);
   ASSERT_EQ(Open(), 1);
   ASSERT_TRUE(Opened());
