@@ -13,6 +13,7 @@
 #include "cli/Progress.h"
 #include "control/CProfileFile.h"
 #include "control/CSettingsLocation.h"
+#include "hidpipe/hidpipe.h"
 #include "link/CommandString.h"
 #include "link/FrameCodec.h"
 #include "link/SerialPortMap.h"
@@ -99,6 +100,7 @@ ControllerSession::ControllerSession(int timeoutMs) : timeoutMs_(timeoutMs) {
 }
 
 ControllerSession::~ControllerSession() {
+  if (noticesOn_) hidSetNoticeCallback(nullptr, nullptr);
   Leave();
   // The receive thread must be gone before the frame queue it fills.
   ctrl_.UnregisterListener(kListenerSlot);
@@ -106,8 +108,7 @@ ControllerSession::~ControllerSession() {
 }
 
 ControllerSession::Result ControllerSession::Fail(Result r, const std::string& message) {
-  error_ =
-      linkLost_ && r == Result::kTimeout ? "the controller went away (" + linkText_ + ")" : message;
+  error_ = linkLost_ && r == Result::kTimeout ? LostMessage() : message;
   if (r == Result::kTimeout) silent_ = true;
   return r;
 }
@@ -142,6 +143,9 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
       return Fail(Result::kNotSent, "no controller found: USB " + ids +
                                         (why.empty() ? " not present" : ": " + why));
     }
+    // A serial port that closes is seen by the link itself; a USB device going away is
+    // heard as a device notice.
+    noticesOn_ = hidSetNoticeCallback(&ControllerSession::OnNotice, this) != 0;
   }
   open_ = true;
   // Open sends GetVersion, the coordinate settings (USB) and GetFirmwareDetail; the
@@ -214,6 +218,20 @@ void ControllerSession::OnLinkLost() {
   cv_.notify_all();
 }
 
+void ControllerSession::OnNotice(int event, const char*, void* user) {
+  if (event != HIDPIPE_REMOVAL) return;
+  auto* self = static_cast<ControllerSession*>(user);
+  self->removalHeard_ = true;
+  self->cv_.notify_all();
+}
+
+// As VantrelTool does after a device notice: a version query that cannot be written means
+// the controller is gone.
+void ControllerSession::ProbeAfterRemoval() {
+  const char* query = CTransCtrl::kGetVersion;
+  if (ctrl_.SendCmdDirect(query, static_cast<int>(std::strlen(query)), 1) == -1) OnLinkLost();
+}
+
 int64_t ControllerSession::NowUs() {
   return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
       .count();
@@ -229,6 +247,12 @@ std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_poin
                                                                 int64_t* arrivedUs) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (frames_.empty()) {
+    if (removalHeard_.exchange(false)) {
+      lock.unlock();
+      ProbeAfterRemoval();
+      lock.lock();
+      continue;
+    }
     if ((interruptible && Interrupted()) || linkLost_) return std::nullopt;
     // Short waits so that Ctrl+C is seen soon.
     const auto step = std::min(deadline, Clock::now() + std::chrono::milliseconds(50));

@@ -96,6 +96,9 @@ class ControllerSession : private ITransListener, private ITransHost {
   // the link went away.
   std::optional<Frame> Receive(int timeoutMs, int64_t& arrivedUs);
   static int64_t NowUs();
+  // The controller went away (unplugged, its line closed); Receive returns nothing from then on.
+  bool LinkLost() const { return linkLost_; }
+  std::string LostMessage() const { return "the controller went away (" + linkText_ + ")"; }
 
   // Reports of a stream command seen by Exchange callers (a stream started by "send").
   void MarkStreamStarted() { streamStarted_ = true; }
@@ -106,6 +109,9 @@ class ControllerSession : private ITransListener, private ITransHost {
   void ApplyPanelInfo(const PanelInfo& info) override;
   void ShowPanelInfoFailure() override;
   void OnLinkLost() override;
+  // USB: a device went away somewhere; the next wait asks the controller whether it is ours.
+  static void OnNotice(int event, const char* path, void* user);
+  void ProbeAfterRemoval();
 
   std::optional<Frame> Next(std::chrono::steady_clock::time_point deadline, bool interruptible,
                             int64_t* arrivedUs = nullptr);
@@ -122,6 +128,8 @@ class ControllerSession : private ITransListener, private ITransHost {
   bool silent_ = false;  // a wait for an answer ran out
   std::atomic<bool> panelReported_{false};
   std::atomic<bool> linkLost_{false};
+  std::atomic<bool> removalHeard_{false};
+  bool noticesOn_ = false;
 
   // Frames from the receive thread to the command; bounded, so that a reader that
   // stalls (standard output blocked) costs no memory; what does not fit is counted.

@@ -69,6 +69,10 @@ int Collect(ControllerSession& s, const TouchTestInfo& info, double seconds, dou
     int64_t now = 0;
     auto f = s.Receive(50, now);
     if (Interrupted()) return kExitInterrupted;
+    if (!f && s.LinkLost()) {  // no reports from a controller that is gone prove nothing
+      error = s.LostMessage();
+      return kExitCannotRun;
+    }
     if (!f) now = ControllerSession::NowUs();
     if (f && DecodeTouchReport(f->data(), static_cast<int>(f->size()), now, report)) {
       tracker.Add(report);

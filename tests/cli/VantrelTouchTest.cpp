@@ -179,6 +179,15 @@ TEST_F(VantrelTouch, WhatCannotRunSaysWhy) {
   EXPECT_NE(unconfirmed.out.find("ghost-noise: NOT MEASURED: the noise source was not confirmed"),
             std::string::npos)
       << unconfirmed.out;
+  // The controller pulled out during the no-touch window: no reports is not no ghosts.
+  const pid_t gone = vantrel.Start({"touch", "ghost", "--seconds", "3", "--no-noise"});
+  EXPECT_TRUE(WaitUntil(
+      [&] { return Slurp(vantrel.File("err.txt")).find("Nothing on the glass") != std::string::npos; }));
+  EXPECT_TRUE(sim.Ok("unplug"));
+  Outcome unplugged = vantrel.Finish(gone);
+  EXPECT_TRUE(sim.Ok("plug"));
+  EXPECT_EQ(unplugged.code, 2) << unplugged.out << unplugged.err;
+  EXPECT_NE(unplugged.out.find("the controller went away"), std::string::npos) << unplugged.out;
 }
 
 TEST_F(VantrelTouch, GhostsUnderRaisedNoiseFailTheNoiseWindowAlone) {
