@@ -201,16 +201,23 @@ bool CaptureToHidRecording(const std::string& in, CaptureSink& out, const std::s
   Writer w(out, *source, progress);
   Header written;
   bool started = false, ended = false;
+  std::string pendingMarks;
   uint8_t report[kReportBytes];
   const std::string identity = IdentityOf(in);
   while (!ended) {
     const LineParser::Kind kind = FeedNextLine(lines, *source, p, ended);
     if (kind == LineParser::Kind::kError) break;
+    if (kind == LineParser::Kind::kMark) {  // written before the frame it precedes
+      pendingMarks += kHeaderTag + HeaderLine("mark", p.MarkText()).substr(2);
+      continue;
+    }
     if (kind != LineParser::Kind::kFrame) continue;
     w.text += started ? HeaderComments(written, p.GetHeader(), false)
                       : Preamble(p.GetHeader(), identity, program);
     written = p.GetHeader();
     started = true;
+    w.text += pendingMarks;
+    pendingMarks.clear();
     const size_t len = static_cast<size_t>(p.FrameLen());
     const uint8_t* bytes = p.FrameBytes();
     if (len > kReportBytes) {
@@ -278,7 +285,7 @@ bool HidRecordingToCapture(const std::string& in, CaptureSink& out, const std::s
       const size_t colon = kv.find(": ");
       if (colon == std::string_view::npos) continue;
       const std::string key(kv.substr(0, colon)), value(kv.substr(colon + 2));
-      if (started) {
+      if (started || key == "mark") {  // a mark goes before the next frame
         late += HeaderLine(key, value);
       } else if (key == "program") {
         h.program = value;

@@ -6,9 +6,9 @@
 // Written: the frames as reports crossing the wire in the unnumbered 64-byte layout (a
 // frame whose header gives its length is padded to 64 bytes, others go as they are);
 // device frames are "E:" lines, host frames "# O:" lines in the same form (replay tools
-// skip comments: they play input reports only); the capture's header rides along in
-// "# vantrel: key: value" lines. Read back, a report is cut to its frame's own length, so
-// a capture comes back frame for frame.
+// skip comments: they play input reports only); the capture's header and its marks ride
+// along in "# vantrel: key: value" lines. Read back, a report is cut to its frame's own
+// length, so a capture comes back frame for frame, marks in their places.
 #pragma once
 
 #include <cstdint>

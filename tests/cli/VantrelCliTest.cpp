@@ -138,6 +138,18 @@ TEST_F(VantrelCli, CaptureRecordsHostFramesAtTheirOwnLength) {
 TEST_F(VantrelCli, CaptureConvertsToAHidRecordingAndBack) {
   const std::string cap = vantrel.File("s.capture");
   ASSERT_EQ(vantrel({"capture", "m0-raw", "--scans", "2", "--record", cap}).code, 0);
+  {  // marks, as the touch tests set them, before the first frame and among the frames
+    std::istringstream in(Slurp(cap));
+    std::string marked, line;
+    for (int frame = 0; std::getline(in, line);) {
+      if (line.rfind("#", 0) != 0 && (frame == 0 || frame == 5)) {
+        marked += "# mark: window " + std::to_string(frame) + "\n";
+      }
+      frame += line.rfind("#", 0) != 0;
+      marked += line + "\n";
+    }
+    std::ofstream(cap) << marked;
+  }
   const std::string hid = vantrel.File("s.hid.txt");
   Outcome to = vantrel({"capture", "convert", cap, hid});
   ASSERT_EQ(to.code, 0) << to.err;
@@ -160,6 +172,8 @@ TEST_F(VantrelCli, CaptureConvertsToAHidRecordingAndBack) {
   ASSERT_TRUE(b.Ok()) << b.error;
   EXPECT_GT(a.frames.size(), 10u);
   EXPECT_EQ(b.frames, a.frames);
+  EXPECT_EQ(a.marks.size(), 2u);
+  EXPECT_EQ(b.marks, a.marks);
   EXPECT_EQ(b.header.program, a.header.program);
   EXPECT_EQ(b.header.linkDetail, a.header.linkDetail);
   EXPECT_EQ(b.header.firmware, a.header.firmware);
