@@ -75,13 +75,16 @@ CReplayPlayer::CReplayPlayer(std::shared_ptr<CaptureReader> reader, Clock clock)
 CReplayPlayer::CReplayPlayer(const Header& header, const std::vector<Frame>& frames, Clock clock)
     : CReplayPlayer(InMemory(header, frames), std::move(clock)) {}
 
-void CReplayPlayer::Advance() {
+void CReplayPlayer::Advance(int64_t playFrom, int64_t seekedTo) {
   haveNext_ = false;
+  bool first = true;
   while (cursor_->Next(next_)) {
+    if (first && next_.us < seekedTo) playFrom = INT64_MIN;
+    first = false;
     const int len = static_cast<int>(next_.bytes.size());
     if (next_.dir == Direction::kHostToDevice) {
       open_.Host(next_.bytes.data(), len, next_.us);
-    } else if (!open_.Answers(next_.bytes.data(), len)) {
+    } else if (!open_.Answers(next_.bytes.data(), len) && next_.us >= playFrom) {
       haveNext_ = true;
       return;
     }
@@ -89,9 +92,10 @@ void CReplayPlayer::Advance() {
 }
 
 void CReplayPlayer::SeekLocked(int64_t us) {
-  cursor_->Seek(us);
+  const int64_t from = us > kAnswerLookBackUs ? us - kAnswerLookBackUs : 0;
+  cursor_->Seek(from);
   open_.Clear();
-  Advance();
+  Advance(us, from);
   if (us == 0) sent_ = 0;
   stepPending_ = false;
   Rebase(haveNext_ ? std::min(us, next_.us) : us);

@@ -28,6 +28,9 @@ class CReplayPlayer {
   using Clock = std::function<int64_t()>;  // monotonic microseconds
   static constexpr double kAsFastAsPossible = 0;
   static constexpr size_t kMaxUnanswered = 256;
+  // How far before a seek point commands are looked for whose answers come after it (the
+  // slowest answer, calibration's, takes about 2 s).
+  static constexpr int64_t kAnswerLookBackUs = 3'000'000;
 
   // Starts paused at position 0. Without a clock, the steady clock.
   explicit CReplayPlayer(std::shared_ptr<CaptureReader> reader, Clock clock = {});
@@ -77,8 +80,11 @@ class CReplayPlayer {
   int64_t PositionLocked() const;
   int64_t UsUntilNextLocked() const;
   void Rebase(int64_t pos);
-  // Reads on to the next device frame that is not an answer.
-  void Advance();
+  // Reads on to the next device frame that is not an answer, at or after playFrom. A seek
+  // reads from seekedTo, before the point it moves to, to learn the commands still open
+  // there; a cursor that could not reach seekedTo (the index is not there yet) plays from
+  // where it is.
+  void Advance(int64_t playFrom = INT64_MIN, int64_t seekedTo = INT64_MIN);
   void SeekLocked(int64_t us);
 
   const std::shared_ptr<CaptureReader> reader_;

@@ -117,6 +117,10 @@ TEST(ReplayPlayer, StepSeekAndLoop) {
   p.Seek(5000);
   p.Step();
   EXPECT_EQ(NextFrame(p), Data(2));
+  // Between a command and its answer: the answer is still no frame of the timeline.
+  p.Seek(1200);
+  p.Step();
+  EXPECT_EQ(NextFrame(p), Data(1));
   p.Seek(-5);
   EXPECT_EQ(p.Position(), 0);
   p.Seek(1 << 30);
