@@ -221,8 +221,8 @@ bool CaptureToHidRecording(const std::string& in, CaptureSink& out, const std::s
     const size_t len = static_cast<size_t>(p.FrameLen());
     const uint8_t* bytes = p.FrameBytes();
     if (len > kReportBytes) {
-      error = LineError(p.LineNo(), "a frame of " + std::to_string(len) +
-                                        " bytes does not fit a 64-byte report");
+      error = LineError(
+          p.LineNo(), "a frame of " + std::to_string(len) + " bytes does not fit a 64-byte report");
       return false;
     }
     size_t n = len;
@@ -317,8 +317,7 @@ bool HidRecordingToCapture(const std::string& in, CaptureSink& out, const std::s
       } else if (StartsWith(line, "I: ") && !started) {
         unsigned bus = 0, vid = 0, pid = 0;
         const std::string ids(line.substr(3));
-        if (std::sscanf(ids.c_str(), "%x %x %x", &bus, &vid, &pid) == 3 &&
-            h.linkDetail.empty()) {
+        if (std::sscanf(ids.c_str(), "%x %x %x", &bus, &vid, &pid) == 3 && h.linkDetail.empty()) {
           char detail[40];
           std::snprintf(detail, sizeof detail, "vid=%04X pid=%04X", vid & 0xFFFF, pid & 0xFFFF);
           h.linkDetail = detail;

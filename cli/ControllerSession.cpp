@@ -140,8 +140,8 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
       // A device found but refused says why (hidpipe's text, one line per device).
       std::string why = ctrl_.OpenFailureText();
       while (!why.empty() && why.back() == '\n') why.pop_back();
-      return Fail(Result::kNotSent, "no controller found: USB " + ids +
-                                        (why.empty() ? " not present" : ": " + why));
+      return Fail(Result::kNotSent,
+                  "no controller found: USB " + ids + (why.empty() ? " not present" : ": " + why));
     }
     // A serial port that closes is seen by the link itself; a USB device going away is
     // heard as a device notice.
@@ -287,8 +287,7 @@ ControllerSession::Result ControllerSession::Exchange(const std::string& cmd, in
   for (;;) {
     const auto step = std::chrono::milliseconds(again ? kOpenStepMs : timeoutMs);
     auto f = Next(std::min(deadline, Clock::now() + step), interruptible);
-    const bool isReply =
-        f && capture::IsReplyTo(frame, n, f->data(), static_cast<int>(f->size()));
+    const bool isReply = f && capture::IsReplyTo(frame, n, f->data(), static_cast<int>(f->size()));
     if (!isReply && again && ctrl_.TruncatedFrames() != truncated &&
         Clock::now() - sentAt >= std::chrono::milliseconds(kOpenStepMs)) {
       // The answer may have arrived cut short and been dropped: the command goes again.

@@ -59,7 +59,9 @@ class ControllerSession : private ITransListener, private ITransHost {
   std::string LinkText() const;
   // Every frame written and read from now on goes to recorder (set before Open to record
   // the opening too).
-  void SetRecorder(std::shared_ptr<IFrameRecorder> recorder) { ctrl_.SetRecorder(std::move(recorder)); }
+  void SetRecorder(std::shared_ptr<IFrameRecorder> recorder) {
+    ctrl_.SetRecorder(std::move(recorder));
+  }
   int LinkType() const { return ctrl_.GetLinkType(); }
   std::string LinkDescription() const { return ctrl_.LinkDescription(); }
   // The firmware version text (without the zero bytes that may end it).
@@ -81,7 +83,7 @@ class ControllerSession : private ITransListener, private ITransHost {
   struct CaptureCounts {
     uint64_t complete = 0;
     uint64_t incomplete = 0;
-    uint64_t dropped = 0;  // frames the queue had no room for (the reader was too slow)
+    uint64_t dropped = 0;    // frames the queue had no room for (the reader was too slow)
     uint64_t truncated = 0;  // frames that arrived cut short, left out
   };
   Result Capture(const analysis::StreamPart& part, const std::string& label, int scans,

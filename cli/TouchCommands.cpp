@@ -26,7 +26,7 @@ using namespace analysis;
 
 namespace {
 
-constexpr double kSerialRange = 1024;  // single-touch reports use a fixed scale
+constexpr double kSerialRange = 1024;      // single-touch reports use a fixed scale
 constexpr int64_t kIdleEndUs = 1'500'000;  // no contact for this long ends a free run
 
 // The panel's coordinate ranges from a capture: its panel information reply, or the
@@ -56,10 +56,20 @@ bool CaptureRanges(const capture::ParseResult& cap, double& xRange, double& yRan
   return false;
 }
 
+// The test's prompt, with the length of the window asked for ("for 10 s").
+std::string PromptFor(const TouchTestInfo& info, double seconds) {
+  std::string prompt = info.prompt;
+  const std::string given = "for " + FormatNumber(info.seconds) + " s";
+  const size_t at = prompt.find(given);
+  if (at != std::string::npos)
+    prompt.replace(at, given.size(), "for " + FormatNumber(seconds) + " s");
+  return prompt;
+}
+
 // A live window: the prompt, then the reports until the test has what it needs.
 int Collect(ControllerSession& s, const TouchTestInfo& info, double seconds, double waitS,
             StrokeTracker& tracker, std::string& error) {
-  std::cerr << info.prompt << "\n" << std::flush;
+  std::cerr << PromptFor(info, seconds) << "\n" << std::flush;
   const int64_t startUs = ControllerSession::NowUs();
   const auto us = [](double sec) { return static_cast<int64_t>(sec * 1e6); };
   int64_t firstDown = -1, lastDown = startUs;
@@ -188,8 +198,8 @@ int ScoreCapture(const std::string& path, TouchGeometry& geometry, std::vector<W
     w.tracker = std::make_unique<StrokeTracker>(geometry);
     size_t begin = 0, end = 0;
     if (!WindowFrames(cap, w, &w == &windows.front(), begin, end)) {
-      errors[w.name] = "the capture holds no \"" + w.name + "\" window (no \"# mark: " + w.name +
-                       "\" line)";
+      errors[w.name] =
+          "the capture holds no \"" + w.name + "\" window (no \"# mark: " + w.name + "\" line)";
       continue;
     }
     TouchReport report;
@@ -216,7 +226,7 @@ int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& 
   if (r != ControllerSession::Result::kOk) {
     if (recorder) recorder->Stop();
     return Complain(s->Error(), r == ControllerSession::Result::kInterrupted ? kExitInterrupted
-                                                                            : kExitCannotRun);
+                                                                             : kExitCannotRun);
   }
   record.Opened(*s);
   const PanelInfo p = s->Panel();
@@ -267,7 +277,8 @@ records::Measurement MeasurementOf(const TouchCheck& c) {
 int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
   const auto started = std::chrono::steady_clock::now();
   const TouchTestInfo* info = FindTouchTest(t.test);
-  if (!info) return Complain("unknown touch test \"" + t.test + "\" (known: " + TouchTestNames() + ")");
+  if (!info)
+    return Complain("unknown touch test \"" + t.test + "\" (known: " + TouchTestNames() + ")");
   // The reports asked for can be written: found before anyone is asked to touch.
   if (!OutputsWritable({&t.junit, &t.csv})) return kExitCannotRun;
   Limits limits;
@@ -330,8 +341,10 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
     const std::string note =
         errors.empty() ? "" : errors.begin()->first + ": " + errors.begin()->second;
     // What was asked for and not kept (the capture, the record) leaves the run unfinished.
-    if (record->Finish(!note.empty() ? "error" : failed ? "fail" : "pass", note, secs) !=
-            kExitPass &&
+    if (record->Finish(!note.empty() ? "error"
+                       : failed      ? "fail"
+                                     : "pass",
+                       note, secs) != kExitPass &&
         errors.empty())
       errors[windows.front().name] = "the run's capture or record could not be kept (see above)";
   }

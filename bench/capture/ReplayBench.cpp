@@ -66,8 +66,8 @@ bool Generate(const std::string& path, int64_t frames, std::string& error) {
   h.start = capture::NowIso8601();
   std::string text = capture::HeaderText(h);
   const uint8_t version[] = {0x02, 0x4C, 0x02, 0x04, 0x00};
-  const uint8_t reply[] = {0x02, 0x4C, 0x0D, 0x04, 'T', 'P', 'C', 'S', 'I',
-                           'M', ' ', '1', '.', '0', '.', '0'};
+  const uint8_t reply[] = {0x02, 0x4C, 0x0D, 0x04, 'T', 'P', 'C', 'S',
+                           'I',  'M',  ' ',  '1',  '.', '0', '.', '0'};
   const uint8_t start[] = {0x02, 0x4E, 0x02, 0x04, 0x00};
   const uint8_t ack[] = {0x02, 0x4E, 0x02, 0x04, 0x01};
   using capture::Direction;
@@ -123,7 +123,7 @@ struct Figures {
   double indexSeconds = 0;
   double seekMedianMs = 0;
   double seekMaxMs = 0;
-  double seekMaxCpuMs = 0;  // the CPU time of the slowest seek (a loaded machine)
+  double seekMaxCpuMs = 0;        // the CPU time of the slowest seek (a loaded machine)
   double playerSeekMedianMs = 0;  // the replay bar's seek: the cursor's and the look-back
   double playerSeekMaxMs = 0;
   double simFirstAnswerMs = -1;
@@ -279,8 +279,8 @@ void Report(const std::string& kind, const Figures& f) {
           BenchSummary::Fixed(f.playerSeekMaxMs, 2) + " ms",
       "< 100 ms", f.playerSeekMaxMs < 100);
   if (f.simFirstAnswerMs >= 0) {
-    add("tpcsim --replay: start to first answer", BenchSummary::Fixed(f.simFirstAnswerMs, 0) + " ms",
-        "< 1000 ms", f.simFirstAnswerMs < 1000);
+    add("tpcsim --replay: start to first answer",
+        BenchSummary::Fixed(f.simFirstAnswerMs, 0) + " ms", "< 1000 ms", f.simFirstAnswerMs < 1000);
     add("tpcsim --replay: peak resident memory", std::to_string(f.simRssMb) + " MB", "< 150 MB",
         f.simRssMb < 150);
   }
@@ -341,8 +341,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     std::printf("%s: %lld frames, %.0f MB on disk, written in %.1f s\n", name,
-                static_cast<long long>(frames),
-                double(std::filesystem::file_size(path)) / 1e6,
+                static_cast<long long>(frames), double(std::filesystem::file_size(path)) / 1e6,
                 std::chrono::duration<double>(Clock::now() - g0).count());
     Figures f;
     if (!InProcess(path, f, error) || !Simulator(tpcsim, socket, path, f, error) ||
@@ -353,11 +352,11 @@ int main(int argc, char** argv) {
     std::printf(
         "  first frame %.1f ms, indexed in %.1f s (%.0f MB/s, %.0f MB per CPU s), seek median "
         "%.2f ms max %.2f ms (%.2f ms CPU), replay bar seek median %.2f ms max %.2f ms\n"
-        "  tpcsim: first answer %.0f ms, peak RSS %ld MB; VantrelTool: first frame %.0f ms, peak RSS "
-        "%ld MB\n",
-        f.firstFrameMs, f.indexSeconds, f.indexMbPerS, f.indexMbPerCpuS, f.seekMedianMs, f.seekMaxMs,
-        f.seekMaxCpuMs, f.playerSeekMedianMs, f.playerSeekMaxMs,
-        f.simFirstAnswerMs, f.simRssMb, f.toolFirstFrameMs, f.toolRssMb);
+        "  tpcsim: first answer %.0f ms, peak RSS %ld MB; VantrelTool: first frame %.0f ms, "
+        "peak RSS %ld MB\n",
+        f.firstFrameMs, f.indexSeconds, f.indexMbPerS, f.indexMbPerCpuS, f.seekMedianMs,
+        f.seekMaxMs, f.seekMaxCpuMs, f.playerSeekMedianMs, f.playerSeekMaxMs, f.simFirstAnswerMs,
+        f.simRssMb, f.toolFirstFrameMs, f.toolRssMb);
     Report(std::string(name).find(".zst") != std::string::npos ? ".zst" : "plain", f);
     if (!keep) std::filesystem::remove(path);
   }

@@ -203,7 +203,8 @@ TEST_F(VantrelCli, CaptureConvertsToAHidRecordingAndBack) {
   ASSERT_TRUE(c.Ok()) << c.error;
   ASSERT_EQ(c.frames.size(), 2u);
   EXPECT_EQ(c.frames[1].us, 1250000);
-  EXPECT_EQ(c.frames[1].bytes, (std::vector<uint8_t>{0x02, 0x4B, 0x05, 0x00, 0x02, 0x00, 0x01, 0xE8}));
+  EXPECT_EQ(c.frames[1].bytes,
+            (std::vector<uint8_t>{0x02, 0x4B, 0x05, 0x00, 0x02, 0x00, 0x01, 0xE8}));
   EXPECT_EQ(c.header.linkDetail, "vid=227D pid=0102");
   sim.Stop();
   SimProcess replay;
@@ -318,10 +319,10 @@ TEST_F(VantrelCli, HidDescriptorFilesAndTheListOfControllers) {
     return vantrel.File(name);
   };
   // A touch screen beside a vendor pipe of report id 5 followed by 63 bytes.
-  const std::string pipe = write(
-      "pipe.txt",
-      "05 0d 09 04 a1 01 85 01 15 00 26 ff 00 75 08 95 40 09 01 81 02 c0\n"
-      "06 00 ff 09 01 a1 01 85 05 95 3f 09 01 81 02 09 01 91 02 c0\n");
+  const std::string pipe =
+      write("pipe.txt",
+            "05 0d 09 04 a1 01 85 01 15 00 26 ff 00 75 08 95 40 09 01 81 02 c0\n"
+            "06 00 ff 09 01 a1 01 85 05 95 3f 09 01 81 02 09 01 91 02 c0\n");
   Outcome ok = vantrel({"hid", "--descriptor", pipe, "--json"});
   ASSERT_EQ(ok.code, 0) << ok.err;
   const auto j = nlohmann::json::parse(ok.out);
@@ -350,10 +351,11 @@ TEST_F(VantrelCli, HidDescriptorFilesAndTheListOfControllers) {
   }
 
   // Only an output in the vendor collection: refused; the touch report is no reply.
-  Outcome refused = vantrel(
-      {"hid", "--descriptor",
-       write("touch.txt", "05 0d 09 04 a1 01 85 01 15 00 26 ff 00 75 08 95 40 09 01 81 02 c0 "
-                          "06 00 ff 09 01 a1 01 85 03 95 40 09 01 91 02 c0")});
+  Outcome refused =
+      vantrel({"hid", "--descriptor",
+               write("touch.txt",
+                     "05 0d 09 04 a1 01 85 01 15 00 26 ff 00 75 08 95 40 09 01 81 02 c0 "
+                     "06 00 ff 09 01 a1 01 85 03 95 40 09 01 91 02 c0")});
   EXPECT_EQ(refused.code, 1);
   EXPECT_NE(refused.out.find("pipe: refused: no input report in the vendor-defined collection of "
                              "output id 0x03"),
