@@ -13,14 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "common/RunProgram.h"
 #include "common/SimProcess.h"
-
-inline std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 struct Outcome {
   int code = -1;  // exit code, 128 + signal when killed
@@ -35,8 +29,7 @@ class Vantrel {
   // NoLinkOptions()). pipeOut: standard output goes to a pipe whose reading end this
   // returns there, instead of to the output file. pipeIn: standard input comes from a
   // pipe whose writing end this returns there.
-  pid_t Start(const std::vector<std::string>& args, int* pipeOut = nullptr,
-              int* pipeIn = nullptr) {
+  pid_t Start(const std::vector<std::string>& args, int* pipeOut = nullptr, int* pipeIn = nullptr) {
     std::vector<std::string> argv{VANTREL_PATH};
     if (!noLink_ && !serial_)
       argv.insert(argv.end(), {"--usb", "227D:0102", "--timeout", "2"});

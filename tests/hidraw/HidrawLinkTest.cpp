@@ -1,16 +1,12 @@
 // VantrelTool's link and the vantrel program over hidpipe's hidraw backend, against a
 // controller behind an emulated hidraw node, for each report layout real devices use.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -20,11 +16,10 @@
 #include "EmulatedController.h"
 #include "HidrawTestbed.h"
 #include "Layouts.h"
+#include "common/RunProgram.h"
 #include "hidpipe/hidpipe.h"
 #include "link/CSerialDeviceWatch.h"
 #include "link/CTransCtrl.h"
-
-extern char** environ;
 
 namespace {
 
@@ -249,34 +244,16 @@ TEST_P(HidrawEndToEnd, VantrelInfoAndCaptureOverTheNode) {
   // The environment carries the preload and the testbed's folder to the program.
   const auto run = [&](std::vector<std::string> args) {
     args.insert(args.begin(), {VANTREL_PATH, "--usb", "227D:0102", "--timeout", "10"});
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    int status = -1;
-    if (::posix_spawn(&pid, VANTREL_PATH, &fa, nullptr, argv.data(), environ) == 0)
-      ::waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&fa);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  };
-  const auto slurp = [](const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return RunProgram(args, out, err);
   };
 
-  ASSERT_EQ(run({"info", "--json"}), 0) << slurp(err);
-  const auto j = nlohmann::json::parse(slurp(out));
+  ASSERT_EQ(run({"info", "--json"}), 0) << Slurp(err);
+  const auto j = nlohmann::json::parse(Slurp(out));
   EXPECT_EQ(j["firmware_version"], "TPCSIM 1.0.0");
   EXPECT_EQ(j["panel"]["x_count"], 38);
 
   const size_t before = device_->DeviceFrames().size();
-  ASSERT_EQ(run({"capture", "m0-raw", "--scans", "3", "--csv", csv}), 0) << slurp(err);
+  ASSERT_EQ(run({"capture", "m0-raw", "--scans", "3", "--csv", csv}), 0) << Slurp(err);
   // The scans written are the device's first scans after the start, four reports each.
   std::vector<std::string> rows;
   std::vector<int> scan(60);
@@ -292,7 +269,7 @@ TEST_P(HidrawEndToEnd, VantrelInfoAndCaptureOverTheNode) {
     for (int v : scan) row += "," + std::to_string(v);
     rows.push_back(row + "\r");
   }
-  std::istringstream lines(slurp(csv));
+  std::istringstream lines(Slurp(csv));
   std::string line;
   std::getline(lines, line);  // header
   for (const std::string& row : rows) {
