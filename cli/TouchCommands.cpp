@@ -238,6 +238,10 @@ int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& 
   bool noiseAsked = false;
   for (Window& w : windows) {
     w.tracker = std::make_unique<StrokeTracker>(geometry);
+    if (s->LinkLost()) {  // nobody is asked to do anything for a controller that is gone
+      errors[w.name] = s->LostMessage();
+      continue;
+    }
     std::string error;
     if (w.raisedNoise) {
       noiseAsked = true;

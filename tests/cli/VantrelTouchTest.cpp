@@ -179,16 +179,24 @@ TEST_F(VantrelTouch, WhatCannotRunSaysWhy) {
   EXPECT_NE(unconfirmed.out.find("ghost-noise: NOT MEASURED: the noise source was not confirmed"),
             std::string::npos)
       << unconfirmed.out;
-  // The controller pulled out during the no-touch window: no reports is not no ghosts.
-  const pid_t gone = vantrel.Start({"touch", "ghost", "--seconds", "3", "--no-noise"});
+  // The controller pulled out during the no-touch window: no reports is not no ghosts, and
+  // nobody is asked for the noise source of a controller that is gone.
+  int keyboard = -1;
+  const pid_t gone = vantrel.Start({"touch", "ghost", "--seconds", "3"}, nullptr, &keyboard);
   EXPECT_TRUE(WaitUntil([&] {
     return Slurp(vantrel.File("err.txt")).find("Nothing on the glass") != std::string::npos;
   }));
   EXPECT_TRUE(sim.Ok("unplug"));
-  Outcome unplugged = vantrel.Finish(gone);
+  Outcome unplugged = vantrel.Finish(gone, 10000);
+  ::close(keyboard);
   EXPECT_TRUE(sim.Ok("plug"));
   EXPECT_EQ(unplugged.code, 2) << unplugged.out << unplugged.err;
-  EXPECT_NE(unplugged.out.find("the controller went away"), std::string::npos) << unplugged.out;
+  EXPECT_NE(unplugged.out.find("ghost: NOT MEASURED: the controller went away"), std::string::npos)
+      << unplugged.out;
+  EXPECT_NE(unplugged.out.find("ghost-noise: NOT MEASURED: the controller went away"),
+            std::string::npos)
+      << unplugged.out;
+  EXPECT_EQ(unplugged.err.find("press Enter"), std::string::npos) << unplugged.err;
 }
 
 TEST_F(VantrelTouch, GhostsUnderRaisedNoiseFailTheNoiseWindowAlone) {
