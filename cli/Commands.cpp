@@ -40,15 +40,12 @@ int Complain(const std::string& message, int code) {
   return code;
 }
 
-bool OutputsWritable(std::initializer_list<const std::string*> paths) {
+std::string UnwritableOutput(std::initializer_list<const std::string*> paths) {
   for (const std::string* p : paths) {
     std::string error;
-    if (!p->empty() && !analysis::AtomicFile::CanWrite(*p, error)) {
-      Complain(error);
-      return false;
-    }
+    if (!p->empty() && !analysis::AtomicFile::CanWrite(*p, error)) return error;
   }
-  return true;
+  return "";
 }
 
 namespace {
@@ -298,7 +295,7 @@ int RunStats(const GlobalOptions& g, const std::string& name, int scans, bool js
              const std::string& csv) {
   const StreamInfo* stream = Stream(name);
   if (!stream) return kExitCannotRun;
-  if (!OutputsWritable({&csv})) return kExitCannotRun;
+  if (const std::string why = UnwritableOutput({&csv}); !why.empty()) return Complain(why);
   int code = 0;
   auto s = Connect(g, code);
   if (!s) return code;
@@ -373,11 +370,8 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
     std::cout << "NOT RUN: " << Printable(why) << "\n";
     return code;
   };
-  for (const std::string* path : {&t.junit, &t.csv, &t.json}) {
-    std::string error;
-    if (!path->empty() && !analysis::AtomicFile::CanWrite(*path, error))
-      return cannotRun("reports", error, kExitCannotRun);
-  }
+  if (const std::string why = UnwritableOutput({&t.junit, &t.csv, &t.json}); !why.empty())
+    return cannotRun("reports", why, kExitCannotRun);
 
   analysis::Limits limits;
   analysis::LimitsError err;
@@ -585,7 +579,8 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
   std::string why;
   if (!ParseElectrodeList(l.unused, unused, why) || !ParseElectrodeList(l.exclude, exclude, why))
     return Complain(why);
-  if (!OutputsWritable({&l.output, &l.add})) return kExitCannotRun;
+  if (const std::string why = UnwritableOutput({&l.output, &l.add}); !why.empty())
+    return Complain(why);
 
   // What was learnt before: the learning file and the statistics files given.
   std::vector<analysis::PanelRun> runs, fresh, checked;

@@ -57,8 +57,8 @@ int RunCalibrate(const GlobalOptions& g, double timeoutS);
 
 // "vantrel: message" on standard error; returns code.
 int Complain(const std::string& message, int code = kExitCannotRun);
-// Every output path given (empty ones left out) can be written; says which cannot.
-bool OutputsWritable(std::initializer_list<const std::string*> paths);
+// Why the first output path given (empty ones left out) cannot be written; "" when all can.
+std::string UnwritableOutput(std::initializer_list<const std::string*> paths);
 
 // A capture file of the whole session (said, with the exit code in code, when it cannot be
 // started); the link, firmware and panel notes once open; its end (0 or an exit code).

@@ -284,7 +284,8 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
   if (!info)
     return Complain("unknown touch test \"" + t.test + "\" (known: " + TouchTestNames() + ")");
   // The reports asked for can be written: found before anyone is asked to touch.
-  if (!OutputsWritable({&t.junit, &t.csv})) return kExitCannotRun;
+  if (const std::string why = UnwritableOutput({&t.junit, &t.csv}); !why.empty())
+    return Complain(why);
   Limits limits;
   LimitsError lerr;
   if (!t.limits.empty() && !LoadLimits(t.limits, limits, lerr))
