@@ -85,8 +85,14 @@ class CoreDrill : public ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return rec.versions > 0; }));
     // Whether the opening leaves the link idle depends on the order of the replies (the
     // panel information reply frees nothing); one more acknowledged command settles it.
+    // It may meet a busy link and be queued, so wait for its own acknowledgement: a late
+    // one would be taken for the answer to a test's first command.
+    const int acks = rec.shortReplies;
     ctrl.SendCmd(kTargetProgram, Len(kTargetProgram), 1, 1);
-    ASSERT_TRUE(WaitUntil([&] { return ctrl.GetLinkState() == kLinkIdle; }));
+    ASSERT_TRUE(WaitUntil([&] {
+      return rec.shortReplies > acks && CTransCtrl::PendingCount() == 0 &&
+             ctrl.GetLinkState() == kLinkIdle;
+    }));
   }
   void TearDown() override {
     hidSetNoticeCallback(nullptr, nullptr);
