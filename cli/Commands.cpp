@@ -365,7 +365,8 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
   auto cannotRun = [&](const std::string& group, const std::string& why, int code) {
     report.errors.emplace_back(group, why);
     report.seconds = since(started);
-    std::cerr << "vantrel: " << why << "\n";
+    // A report path that cannot be written is named by the writer as it fails.
+    if (group != "reports") Complain(why);
     WriteReports(t, report);
     std::cout << "NOT RUN: " << Printable(why) << "\n";
     return code;
