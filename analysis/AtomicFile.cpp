@@ -69,6 +69,15 @@ bool AtomicFile::Open(const std::string& path, std::string& error) {
   Discard();
   cause_.clear();
   if (const std::string why = WhyNotWritable(path); !why.empty()) return Fail(path, why, error);
+  // A pipe or a device (/dev/stdout, /dev/null) is written into: renaming over it would
+  // put a plain file in its place.
+  if (struct stat st {}; ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    out_.open(path, std::ios::binary);
+    if (!out_) return Fail(path, std::strerror(errno), error);
+    target_ = path;
+    direct_ = true;
+    return true;
+  }
   target_ = ResolveTarget(path);
   const size_t slash = target_.rfind('/');
   const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
@@ -96,7 +105,7 @@ bool AtomicFile::Open(const std::string& path, std::string& error) {
 }
 
 bool AtomicFile::Commit(std::string& error) {
-  if (tmp_.empty()) return Fail("", "nothing to save", error);
+  if (!IsOpen()) return Fail("", "nothing to save", error);
   out_.flush();
   bool ok = static_cast<bool>(out_);
   int err = ok ? 0 : (errno ? errno : EIO);
@@ -104,6 +113,10 @@ bool AtomicFile::Commit(std::string& error) {
   if (ok && !out_) {  // the last of the data failed on close
     ok = false;
     err = errno ? errno : EIO;
+  }
+  if (direct_) {
+    direct_ = false;
+    return ok || Fail(target_, std::strerror(err), error);
   }
   if (ok) {
     // The data on the disk before the name points at it.
@@ -128,6 +141,7 @@ bool AtomicFile::Commit(std::string& error) {
 
 void AtomicFile::Discard() {
   if (out_.is_open()) out_.close();
+  direct_ = false;
   if (!tmp_.empty()) ::unlink(tmp_.c_str());
   tmp_.clear();
 }

@@ -1,7 +1,8 @@
 // A saved output written whole or not at all: the content goes to a temporary file beside
 // the target, which replaces the target only on Commit. An existing file is never lost to
-// a run that fails; a reader never sees half a file. Used by every output of vantrel and
-// by the views.
+// a run that fails; a reader never sees half a file. A pipe or a device named as the
+// target (/dev/stdout) is written into directly. Used by every output of vantrel and by
+// the views.
 #pragma once
 
 #include <fstream>
@@ -24,7 +25,7 @@ class AtomicFile {
   // temporary file is then removed).
   bool Commit(std::string& error);
   void Discard();
-  bool IsOpen() const { return !tmp_.empty(); }
+  bool IsOpen() const { return direct_ || !tmp_.empty(); }
   const std::string& Cause() const { return cause_; }
 
   // The whole content at once; cause, when given, gets the why alone on failure.
@@ -39,6 +40,7 @@ class AtomicFile {
 
   std::string target_, tmp_, cause_;
   std::ofstream out_;
+  bool direct_ = false;  // writing into a pipe or a device, not a file beside it
 };
 
 }  // namespace analysis

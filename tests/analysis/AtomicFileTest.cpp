@@ -1,0 +1,47 @@
+// Saving a report where the name is not a plain file: a pipe or a device given as the
+// output (/dev/stdout, /dev/null, a FIFO) is written into, never replaced by a file.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "analysis/AtomicFile.h"
+
+namespace {
+
+class AtomicFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/atomicfile.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  std::string dir_;
+};
+
+TEST_F(AtomicFileTest, APipeGivenAsTheOutputIsWrittenIntoAndStaysAPipe) {
+  const std::string fifo = dir_ + "/out.fifo", link = dir_ + "/stdout";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::symlink(fifo.c_str(), link.c_str()), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  std::string error;
+  // Straight at the pipe, and through a link to it as /dev/stdout is.
+  EXPECT_TRUE(analysis::AtomicFile::Write(fifo, "one\n", error)) << error;
+  EXPECT_TRUE(analysis::AtomicFile::Write(link, "two\n", error)) << error;
+  char buf[64] = {};
+  const ssize_t n = ::read(reader, buf, sizeof buf - 1);
+  ::close(reader);
+  EXPECT_EQ(std::string(buf, n > 0 ? size_t(n) : 0), "one\ntwo\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+}  // namespace
