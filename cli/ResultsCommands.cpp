@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 #include "cli/Commands.h"
@@ -23,6 +24,13 @@ std::unique_ptr<records::ResultsStore> OpenStore(const std::string& url, std::st
   if (!records::ResultsUrl::Parse(url, where, error)) return nullptr;
   if (where.kind == records::ResultsUrl::Kind::kNone) {
     error = "--results none keeps nothing to read";
+    return nullptr;
+  }
+  // Reading creates nothing: a database that is not there is a mistyped path, or a
+  // station that has kept no run yet.
+  if (std::error_code ec; where.kind == records::ResultsUrl::Kind::kSqlite &&
+                          !std::filesystem::exists(where.path, ec)) {
+    error = where.path + ": no such results database (no run has been kept there)";
     return nullptr;
   }
   auto store = records::ResultsStore::Open(where, error);

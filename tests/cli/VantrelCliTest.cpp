@@ -53,6 +53,16 @@ TEST_F(VantrelCli, InfoAndSendShowTheReplies) {
   EXPECT_EQ(vantrel({"send", "024C020400"}).code, 2);  // no SEND
   EXPECT_EQ(vantrel({"capture", "m0-raw", "--record", "/nonexistent/x.cap"}).code, 2);
   EXPECT_EQ(vantrel({"stats", "m7-raw"}).code, 2);
+  // Reading the kept runs never creates a database: a mistyped path is an error.
+  const std::string folder = vantrel.File("no-such-folder"), db = "sqlite:" + folder + "/r.db";
+  for (const std::vector<std::string>& read :
+       {std::vector<std::string>{"report", "--results", db, "-o", vantrel.File("r.html")},
+        std::vector<std::string>{"results", "show", "SN1", "--results", db}}) {
+    Outcome r = vantrel(read);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find(folder + "/r.db: no such results database"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder));
   Outcome help = vantrel({"test", "--help"});
   EXPECT_EQ(help.code, 0);
   EXPECT_NE(help.out.find("--junit"), std::string::npos);
