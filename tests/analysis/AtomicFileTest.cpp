@@ -5,26 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "analysis/AtomicFile.h"
+#include "control/TempDir.h"
 
 namespace {
 
-class AtomicFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/atomicfile.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-  std::string dir_;
-};
-
-TEST_F(AtomicFileTest, APipeGivenAsTheOutputIsWrittenIntoAndStaysAPipe) {
-  const std::string fifo = dir_ + "/out.fifo", link = dir_ + "/stdout";
+TEST(AtomicFile, APipeGivenAsTheOutputIsWrittenIntoAndStaysAPipe) {
+  TempDir dir;
+  const std::string fifo = dir.File("out.fifo"), link = dir.File("stdout");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   ASSERT_EQ(::symlink(fifo.c_str(), link.c_str()), 0);
   const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
