@@ -40,6 +40,7 @@ std::string WhyNotWritable(const std::string& path) {
   if (::stat(target.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return "it is a folder";
     if (::access(target.c_str(), W_OK) != 0) return std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return "";  // a pipe or a device is written into, not beside
   }
   if (::access(DirOf(target).c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
   return "";

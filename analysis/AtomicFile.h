@@ -32,7 +32,8 @@ class AtomicFile {
   static bool Write(const std::string& path, const std::string& content, std::string& error,
                     std::string* cause = nullptr);
   // Whether a file could be saved at path: its folder exists and is writable, the path
-  // is not a folder and not a read-only file. Nothing is created.
+  // is not a folder and not a read-only file (a pipe or a device: it is writable itself).
+  // Nothing is created.
   static bool CanWrite(const std::string& path, std::string& error);
 
  private:

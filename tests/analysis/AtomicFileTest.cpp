@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -32,6 +33,32 @@ TEST(AtomicFile, APipeGivenAsTheOutputIsWrittenIntoAndStaysAPipe) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
   ASSERT_EQ(::lstat(link.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+// Only the pipe itself is written, so its folder need not be writable (/dev is not, for
+// anyone but root).
+TEST(AtomicFile, APipeInAFolderNobodyMayWriteCanBeWritten) {
+  TempDir dir;
+  const std::string fifo = dir.File("out.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(fifo.c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+  const auto canWrite = [&] {
+    std::string error;
+    return analysis::AtomicFile::CanWrite(fifo, error);
+  };
+  bool writable = false;
+  if (::geteuid() != 0) {
+    writable = canWrite();
+  } else {  // root may write anywhere: the check runs as an ordinary user
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(::setgid(65534) == 0 && ::setuid(65534) == 0 && canWrite() ? 0 : 1);
+    int status = -1;
+    writable = ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+               WEXITSTATUS(status) == 0;
+  }
+  ::chmod(dir.Path().c_str(), 0755);
+  EXPECT_TRUE(writable);
 }
 
 }  // namespace
