@@ -54,6 +54,33 @@ std::string Hex(const uint8_t* b, size_t n) {
   return capture::ToHex(std::span<const uint8_t>(b, n), ' ');
 }
 
+}  // namespace
+
+nlohmann::json DeviceJson(const LinkDevice& d) {
+  char id[8];
+  nlohmann::json j = {{"node", d.node}, {"bus", d.bus}, {"serial", d.serial}, {"port", d.port}};
+  std::snprintf(id, sizeof id, "%04X", d.vid);
+  j["vid"] = id;
+  std::snprintf(id, sizeof id, "%04X", d.pid);
+  j["pid"] = id;
+  j["interface"] = d.iface >= 0 ? nlohmann::json(d.iface) : nlohmann::json(nullptr);
+  return j;
+}
+
+void SetDeviceProperties(analysis::TestReport& report, const LinkDevice& d) {
+  if (d.node.empty()) return;
+  char id[16];
+  std::snprintf(id, sizeof id, "%04X:%04X", d.vid, d.pid);
+  report.SetProperty("device", d.node);
+  report.SetProperty("device_bus", d.bus);
+  if (d.vid != 0 || d.pid != 0) report.SetProperty("device_id", id);
+  if (d.iface >= 0) report.SetProperty("device_interface", std::to_string(d.iface));
+  if (!d.serial.empty()) report.SetProperty("device_serial", d.serial);
+  if (!d.port.empty()) report.SetProperty("device_port", d.port);
+}
+
+namespace {
+
 int ExitFor(Result r) {
   switch (r) {
     case Result::kOk:
@@ -140,6 +167,7 @@ int RunInfo(const GlobalOptions& g, bool json) {
   const PanelInfo p = s->Panel();
   if (json) {
     nlohmann::json j = {{"link", s->LinkText()},
+                        {"device", DeviceJson(s->Device())},
                         {"firmware_version", s->Version()},
                         {"panel",
                          {{"x_count", p.xCount},
@@ -150,8 +178,9 @@ int RunInfo(const GlobalOptions& g, bool json) {
                           {"reported", s->PanelReported()}}}};
     std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   } else {
-    std::cout << "link:       " << s->LinkText() << "\n"
-              << "firmware:   " << s->Version() << "\n"
+    std::cout << "link:       " << s->LinkText() << "\n";
+    if (!s->Device().node.empty()) std::cout << "device:     " << LinkDeviceText(s->Device()) << "\n";
+    std::cout << "firmware:   " << s->Version() << "\n"
               << "panel:      " << p.xCount << " x " << p.yCount << " electrodes\n"
               << "resolution: " << p.resolution << "\n"
               << "range:      " << p.xRange << " x " << p.yRange << "\n";
@@ -392,6 +421,7 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
   auto s = Connect(g, code, record.Recorder(), &why);
   if (!s) return cannotRun("controller", why, code);
   record.Opened(*s);
+  SetDeviceProperties(report, s->Device());
   const PanelInfo p = s->Panel();
   const analysis::ControllerFacts facts{p.xCount, p.yCount, s->PanelReported(), s->Version(),
                                         s->VersionReported()};

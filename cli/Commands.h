@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "analysis/LimitsLearn.h"
+#include "analysis/TestReport.h"
 #include "cli/ControllerSession.h"
 #include "cli/TestRecord.h"
 
@@ -43,6 +46,10 @@ struct LearnOptions {
   std::vector<std::string> unused;   // electrodes the panel does not use ("X36-X37,Y0")
   std::vector<std::string> exclude;  // electrodes left out of this learning
 };
+
+// The device a run used, as info and the reports name it.
+nlohmann::json DeviceJson(const LinkDevice& d);
+void SetDeviceProperties(analysis::TestReport& report, const LinkDevice& d);
 
 int RunInfo(const GlobalOptions& g, bool json);
 int RunSend(const GlobalOptions& g, const std::string& cmd, bool raw);

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "analysis/ScanAssembler.h"
 #include "capture/FrameRules.h"
 #include "cli/Interrupt.h"
 #include "cli/Progress.h"
+#include "cli/StationDevices.h"
 #include "control/CProfileFile.h"
 #include "control/CSettingsLocation.h"
 #include "hidpipe/hidpipe.h"
@@ -63,6 +65,8 @@ void LoadLinkSettings(const LinkChoice& choice, CSettingsRecord& settings) {
     settings.comPort.devicePath = choice.serialDevice;
   }
   if (choice.baud) settings.comPort.baudRate = *choice.baud;
+  if (choice.iface) settings.iface[0] = settings.iface[1] = *choice.iface;
+  if (!choice.device.empty()) settings.device = choice.device;
 }
 
 std::string CheckLinkConfig(const LinkChoice& choice) {
@@ -127,25 +131,8 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
     opened = ctrl_.Open(kLinkCom, &line);
     if (opened != 1) return Fail(Result::kNotSent, "cannot open the serial port: " + linkText_);
   } else {
-    for (int entry = 0; entry < 3; ++entry) {
-      const int from = entry == 0 ? 0 : 1;
-      ctrl_.SetIdentity(entry, settings_.vid[from], settings_.pid[from], settings_.osType[from]);
-    }
-    opened = ctrl_.Open(kLinkUsb, nullptr);
-    std::string ids = Hex4(settings_.vid[0]) + ":" + Hex4(settings_.pid[0]);
-    if (settings_.vid[1] != settings_.vid[0] || settings_.pid[1] != settings_.pid[0])
-      ids += " or " + Hex4(settings_.vid[1]) + ":" + Hex4(settings_.pid[1]);
-    linkText_ = "USB " + ids;
-    if (opened != 1) {
-      // A device found but refused says why (hidpipe's text, one line per device).
-      std::string why = ctrl_.OpenFailureText();
-      while (!why.empty() && why.back() == '\n') why.pop_back();
-      return Fail(Result::kNotSent,
-                  "no controller found: USB " + ids + (why.empty() ? " not present" : ": " + why));
-    }
-    // A serial port that closes is seen by the link itself; a USB device going away is
-    // heard as a device notice.
-    noticesOn_ = hidSetNoticeCallback(&ControllerSession::OnNotice, this) != 0;
+    const Result r = OpenUsb();
+    if (r != Result::kOk) return r;
   }
   open_ = true;
   // Open sends GetVersion, the coordinate settings (USB) and GetFirmwareDetail; the
@@ -156,6 +143,9 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
   while (!version || !panel || CTransCtrl::PendingCount() > 0) {
     auto f = Next(std::min(deadline, Clock::now() + std::chrono::milliseconds(kOpenStepMs)), true);
     if (Interrupted()) return Fail(Result::kInterrupted, "interrupted");
+    // A query that could not be written will not be answered: no use waiting.
+    if (const std::string failed = ctrl_.OpeningFailure(); !failed.empty())
+      return Fail(Result::kNotSent, failed + " (" + linkText_ + ")");
     if (!f && Clock::now() >= deadline) {
       return Fail(Result::kTimeout, "the controller did not answer within " +
                                         std::to_string(timeoutMs_) + " ms (" + linkText_ + ")");
@@ -175,6 +165,55 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
     if (f->size() >= 4 && (*f)[1] == 0x4C && (*f)[3] == 0x06) panel = true;
   }
   return Result::kOk;
+}
+
+ControllerSession::Result ControllerSession::OpenUsb() {
+  for (int entry = 0; entry < 3; ++entry) {
+    const int from = entry == 0 ? 0 : 1;
+    ctrl_.SetIdentity(entry, settings_.vid[from], settings_.pid[from], settings_.osType[from]);
+    ctrl_.SetInterface(entry, settings_.iface[from]);
+  }
+  ctrl_.SetDeviceChoice(settings_.device);
+  // The identities in use; one that is not set (0000:0000) opens nothing and is not named.
+  std::string ids;
+  for (int i = 0; i < 2; ++i) {
+    if (settings_.vid[i] == 0 || settings_.pid[i] == 0) continue;
+    const std::string id = Hex4(settings_.vid[i]) + ":" + Hex4(settings_.pid[i]);
+    if (ids.find(id) == std::string::npos) ids += (ids.empty() ? "" : " or ") + id;
+  }
+  if (ids.empty()) ids = "(no identity configured)";
+  linkText_ = "USB " + ids;
+  // A production verdict never rests on which of two controllers was found first.
+  const char* sim = std::getenv("HIDPIPE_SIM");
+  if (settings_.device.empty() && (sim == nullptr || *sim == '\0')) {
+    const std::vector<StationDevice> found = Candidates(ScanStation(settings_), settings_);
+    if (found.size() > 1) {
+      std::string list;
+      for (const StationDevice& d : found) list += "\n  " + DeviceSummary(d.info);
+      return Fail(Result::kNotSent,
+                  std::to_string(found.size()) + " controllers match " + linkText_ +
+                      "; choose one with --device (its node, USB port or serial number):" + list);
+    }
+  }
+  if (ctrl_.Open(kLinkUsb, nullptr) != 1) {
+    // A device found but refused says why (hidpipe's text, one line per device).
+    std::string why = ctrl_.OpenFailureText();
+    while (!why.empty() && why.back() == '\n') why.pop_back();
+    if (why.empty() && !settings_.device.empty())
+      why = "no device \"" + settings_.device + "\" is present";
+    return Fail(Result::kNotSent,
+                "no controller found: " + linkText_ + (why.empty() ? " not present" : ": " + why));
+  }
+  device_ = ctrl_.Device();
+  // A serial port that closes is seen by the link itself; a USB device going away is
+  // heard as a device notice (udev's, or hidpipe's own when the node fails).
+  noticesOn_ = hidSetNoticeCallback(&ControllerSession::OnNotice, this) != 0;
+  return Result::kOk;
+}
+
+std::string ControllerSession::NotSent(const std::string& cmd, uint64_t failuresBefore) const {
+  if (ctrl_.SendFailures() != failuresBefore) return ctrl_.LastSendFailure() + " (" + linkText_ + ")";
+  return "the command \"" + cmd + "\" was not sent (" + linkText_ + ")";
 }
 
 std::string ControllerSession::LinkText() const {
@@ -278,8 +317,9 @@ ControllerSession::Result ControllerSession::Exchange(const std::string& cmd, in
   if (static_cast<int>(cmd.size()) > CommandString::kMaxLength)
     return Fail(Result::kNotSent, "command string longer than 128 characters");
   Drop();
+  const uint64_t failures = ctrl_.SendFailures();
   if (ctrl_.SendCmd(cmd.c_str(), static_cast<int>(cmd.size()), 1, 0) == -1)
-    return Fail(Result::kNotSent, "the command was not sent (" + linkText_ + ")");
+    return Fail(Result::kNotSent, NotSent(cmd, failures));
   const bool interruptible = open_ && !Interrupted();
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   uint64_t truncated = ctrl_.TruncatedFrames();
@@ -368,11 +408,21 @@ ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart&
 
 void ControllerSession::Leave() {
   if (!open_) return;
-  // After a silence the commands still go out, without waiting for answers that would
-  // not come.
-  const int wait = silent_ ? 0 : kLeaveWaitMs;
-  if (streamStarted_) Exchange(kStopStreams, wait, nullptr, true);
-  if (ctrl_.GetLinkType() == kLinkUsb) Exchange(kReportTargetCursor, wait, nullptr, true);
+  const bool usb = ctrl_.GetLinkType() == kLinkUsb;
+  if (ctrl_.WritesStalled() && !linkLost_) {
+    // Each write would only wait for a device that takes nothing.
+    std::fprintf(stderr,
+                 "vantrel: the controller takes no commands (its writes time out): %s were "
+                 "not sent; it may be left %s\n",
+                 usb ? "the stop and the hand-back of coordinates to the cursor" : "the stop",
+                 streamStarted_ ? "streaming" : "as it is");
+  } else if (!linkLost_) {
+    // After a silence the commands still go out, without waiting for answers that would
+    // not come.
+    const int wait = silent_ ? 0 : kLeaveWaitMs;
+    if (streamStarted_) Exchange(kStopStreams, wait, nullptr, true);
+    if (usb && !ctrl_.WritesStalled()) Exchange(kReportTargetCursor, wait, nullptr, true);
+  }
   open_ = false;
   ctrl_.UnregisterListener(kListenerSlot);
   ctrl_.Close();

@@ -28,6 +28,8 @@ struct LinkChoice {
   std::optional<uint16_t> usbVid, usbPid;
   std::string serialDevice;
   std::optional<uint32_t> baud;
+  std::string device;              // the one USB controller to open: node, port or serial
+  std::optional<uint16_t> iface;   // the USB interface of the pipe, for every identity
 };
 
 // Reads the configuration and fills the settings; the USB identities and serial line
@@ -57,6 +59,8 @@ class ControllerSession : private ITransListener, private ITransHost {
   const std::string& Error() const { return error_; }
 
   std::string LinkText() const;
+  // The device the link uses (node, bus, identity, interface, serial, port).
+  const LinkDevice& Device() const { return device_; }
   // Every frame written and read from now on goes to recorder (set before Open to record
   // the opening too).
   void SetRecorder(std::shared_ptr<IFrameRecorder> recorder) {
@@ -119,11 +123,15 @@ class ControllerSession : private ITransListener, private ITransHost {
                             int64_t* arrivedUs = nullptr);
   void Drop();  // forgets frames received so far
   Result Fail(Result r, const std::string& message);
+  Result OpenUsb();
+  // "the command was not sent" with the link's reason when a write failed.
+  std::string NotSent(const std::string& cmd, uint64_t failuresBefore) const;
 
   int timeoutMs_;
   CTransCtrl ctrl_;
   CSettingsRecord settings_;
   std::string linkText_;
+  LinkDevice device_;
   std::string error_;
   bool open_ = false;
   bool streamStarted_ = false;

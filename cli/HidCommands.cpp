@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "cli/HidReport.h"
+#include "cli/StationDevices.h"
 #include "hidpipe/DeviceMatch.h"
 #include "hidpipe/HidrawBackend.h"
 #include "hidpipe/NodeDescriptor.h"
@@ -21,8 +22,6 @@ namespace {
 
 // A descriptor file's contents; text for hexadecimal, so well above the 4096-byte limit.
 constexpr size_t kMaxFileBytes = 1 << 20;
-// The interface the USB link opens (CTransUSB).
-constexpr uint32_t kLinkInterface = 1;
 
 std::string Hex4(uint16_t v) {
   char b[8];
@@ -35,12 +34,6 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-// "/dev/hidraw3" -> its report_descriptor in sysfs (readable without access to the node).
-std::string SysfsDescriptor(const std::string& devicePath) {
-  const size_t slash = devicePath.rfind('/');
-  return "/sys/class/hidraw/" + devicePath.substr(slash == std::string::npos ? 0 : slash + 1) +
-         "/device/report_descriptor";
-}
 
 bool ReadDescriptorFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
   std::vector<uint8_t> contents;
@@ -70,13 +63,12 @@ std::string Dump(const nlohmann::json& j) {
 
 nlohmann::json DeviceJson(const HidDeviceInfo& d) {
   return {{"path", d.path},       {"vid", Hex4(d.vid)},       {"pid", Hex4(d.pid)},
-          {"bus", hidpipe::busName(d.bus)}, {"interface", d.iface}, {"name", d.product}};
+          {"bus", hidpipe::busName(d.bus)}, {"interface", d.iface}, {"name", d.product},
+          {"serial", d.serial},     {"port", d.port}};
 }
 
 std::string DeviceLine(const HidDeviceInfo& d) {
-  std::string line = d.path + "  " + Hex4(d.vid) + ":" + Hex4(d.pid) + "  " +
-                     hidpipe::busName(d.bus);
-  if (d.bus == hidpipe::kBusUsb) line += " interface " + std::to_string(d.iface);
+  std::string line = DeviceSummary(d);
   if (!d.product.empty()) line += "  \"" + d.product + "\"";
   return line;
 }
@@ -88,7 +80,7 @@ std::vector<HidDeviceInfo> HidrawDevices() {
 // One device: its descriptor from sysfs, analysed. False when it could not be read.
 bool AnalyseDevice(const HidDeviceInfo& d, DescriptorAnalysis& a, std::string& error) {
   std::vector<uint8_t> bytes;
-  if (!hidpipe::readFileBytes(SysfsDescriptor(d.path), kMaxFileBytes, bytes, error)) return false;
+  if (!hidpipe::readFileBytes(hidpipe::sysfsDescriptorOfNode(d.path), kMaxFileBytes, bytes, error)) return false;
   a = AnalyseDescriptor(bytes);
   return true;
 }
@@ -145,38 +137,43 @@ int ListSimulated(const CSettingsRecord& settings) {
   for (int i = 0; i < 2; ++i) {
     if (settings.vid[i] == 0 || settings.pid[i] == 0) continue;
     if (i == 1 && settings.vid[1] == settings.vid[0] && settings.pid[1] == settings.pid[0]) break;
-    if (hidOpenMyDevice(settings.vid[i], settings.pid[i], kLinkInterface) == 0) continue;
+    if (hidOpenMyDevice(settings.vid[i], settings.pid[i], settings.iface[i]) == 0) continue;
     hidCloseMyDevice();
-    std::cout << "usb     " << Hex4(settings.vid[i]) << ":" << Hex4(settings.pid[i])
-              << "  simulator  configured\n";
+    std::cout << "controller  " << Hex4(settings.vid[i]) << ":" << Hex4(settings.pid[i])
+              << "  simulator  configured (VID" << i + 1 << "/PID" << i + 1 << ")\n";
     ++found;
   }
   hidClose();
   return found;
 }
 
+// Configured controllers first, then pipes nobody configured; devices without a usable
+// pipe only where they carry a configured identity (on stderr, with the reason).
 int ListHidraw(const CSettingsRecord& settings) {
+  const std::vector<StationDevice> devices = ScanStation(settings);
   int found = 0;
-  for (const HidDeviceInfo& d : HidrawDevices()) {
-    bool configured = false;
-    for (int i = 0; i < 2; ++i)
-      configured = configured ||
-                   hidpipe::deviceMatches(d, settings.vid[i], settings.pid[i], kLinkInterface);
-    DescriptorAnalysis a;
-    std::string error;
-    if (!AnalyseDevice(d, a, error) || !a.Usable()) {
-      if (configured)
-        std::cerr << "vantrel: " << d.path << " (" << Hex4(d.vid) << ":" << Hex4(d.pid)
-                  << ", configured) has no usable pipe: "
-                  << (error.empty() ? a.Reason() : error) << " (see vantrel hid)\n";
+  for (const StationDevice& d : devices) {
+    if (d.identity < 0) continue;
+    if (!d.usable) {
+      std::cerr << "vantrel: " << DeviceSummary(d.info) << " (configured) has no usable pipe: "
+                << d.layout << " (see vantrel hid)\n";
       continue;
     }
-    std::string iface = d.bus == hidpipe::kBusUsb ? "interface " + std::to_string(d.iface) : "-";
-    std::cout << "usb     " << Hex4(d.vid) << ":" << Hex4(d.pid) << "  " << hidpipe::busName(d.bus)
-              << "  " << iface << "  " << d.path << "  \""
-              << (d.product.empty() ? "?" : d.product) << "\"  "
-              << LayoutSummary(a.choice.layout) << (configured ? "  configured" : "") << "\n";
+    const std::string n = std::to_string(d.identity + 1);
+    std::cout << "controller  " << DeviceSummary(d.info) << "  " << d.layout
+              << "  configured (VID" << n << "/PID" << n << ")\n";
     ++found;
+  }
+  for (const StationDevice& d : devices) {
+    if (d.identity >= 0 || !d.usable) continue;
+    std::cout << "vendor pipe, not configured  " << DeviceSummary(d.info) << "  " << d.layout;
+    if (d.otherInterface >= 0) {
+      const std::string n = std::to_string(d.otherInterface + 1);
+      std::cout << "  (VID" << n << "/PID" << n << " on interface " << d.info.iface
+                << ": set Interface" << n << "=" << d.info.iface << " or use --interface "
+                << d.info.iface << ")";
+    }
+    std::cout << "\n";
   }
   return found;
 }
@@ -191,19 +188,19 @@ int RunList(const GlobalOptions& g) {
   CSettingsRecord settings;
   LoadLinkSettings(g.link, settings);
   const char* sim = std::getenv("HIDPIPE_SIM");
+  // Only a configured controller counts: a serial port is listed, but may be anything.
   int found = sim != nullptr && *sim != '\0' ? ListSimulated(settings) : ListHidraw(settings);
   for (int n = 1; n <= 20; ++n) {
     const std::string path = ComDevicePath(n);
     if (path.empty() || !Exists(path)) continue;
-    std::cout << "serial  COM" << n << (n < 10 ? "  " : " ") << "    " << path << "\n";
-    ++found;
+    std::cout << "serial port  COM" << n << "  " << path << "\n";
   }
   if (!settings.comPort.devicePath.empty()) {
     const bool there = Exists(settings.comPort.devicePath);
-    std::cout << "serial  " << settings.comPort.devicePath << "  "
+    std::cout << "serial port  " << settings.comPort.devicePath << "  "
               << (there ? "present" : "absent") << "  configured\n";
-    found += there ? 1 : 0;
+    if (settings.usbCom != 0 && there) ++found;
   }
-  if (found == 0) std::cerr << "vantrel: no controller found\n";
+  if (found == 0) std::cerr << "vantrel: no configured controller found\n";
   return found > 0 ? kExitPass : kExitFail;
 }

@@ -109,6 +109,7 @@ int ResultsCommands::Show() {
               << "), " << r.toolVersion << ", " << records::SvgChart::Number(r.durationS, 1)
               << " s\n";
     if (!r.note.empty()) std::cout << "  note: " << r.note << "\n";
+    if (!r.device.empty()) std::cout << "  device " << r.device << "\n";
     if (!r.capturePath.empty())
       std::cout << "  capture " << r.capturePath << " (sha256 " << r.captureSha256 << ")\n";
     if (r.pending) std::cout << "  not yet sent to the server\n";

@@ -127,6 +127,8 @@ bool TestRecord::Begin(const std::string& limitsPath, int& code) {
 
 void TestRecord::Opened(const ControllerSession& s) {
   run_.firmwareVersion = s.Version();
+  device_ = s.Device();
+  run_.device = LinkDeviceText(device_);
   const PanelInfo p = s.Panel();
   run_.xCount = p.xCount;
   run_.yCount = p.yCount;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/LimitsCheck.h"
+#include "link/TransTypes.h"
 #include "records/RunKeeper.h"
 #include "records/RunRecord.h"
 
@@ -51,11 +52,14 @@ class TestRecord {
   int Finish(const std::string& verdict, const std::string& note, double seconds);
 
   const records::RunRecord& Run() const { return run_; }
+  // The device the run was measured on (node empty before Opened).
+  const LinkDevice& Device() const { return device_; }
   bool Begun() const { return !run_.uuid.empty(); }
 
  private:
   RecordOptions o_;
   records::RunRecord run_;
+  LinkDevice device_;
   std::unique_ptr<records::RunKeeper> keeper_;
   std::shared_ptr<capture::CCaptureRecorder> recorder_;
 };

@@ -368,6 +368,10 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
   }
   caseReport.timestamp = rowReport.timestamp;
   caseReport.hostname = rowReport.hostname;
+  if (record) {
+    SetDeviceProperties(rowReport, record->Device());
+    SetDeviceProperties(caseReport, record->Device());
+  }
   WriteChecksTable(std::cout, rowReport);
   std::string error;
   bool written = true;

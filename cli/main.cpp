@@ -65,11 +65,23 @@ int main(int argc, char** argv) {
   uint32_t baud = 0;
   auto* baudOpt = app.add_option("--baud", baud, "baud rate of --serial (default: configured)")
                       ->check(CLI::Range(50u, 4000000u));
+  auto* deviceOpt = app.add_option(
+      "--device", g.link.device,
+      "the USB controller to open when several match: its hidraw node (/dev/hidraw3), USB "
+      "port path (1-2.3) or serial number, as vantrel list shows them");
+  uint16_t iface = 1;
+  auto* ifaceOpt = app.add_option("--interface", iface,
+                                  "USB interface of the controller's pipe (default: "
+                                  "configured, 1)")
+                       ->check(CLI::Range(0, 255));
   usbOpt->excludes(serialOpt);
+  deviceOpt->excludes(serialOpt);
+  ifaceOpt->excludes(serialOpt);
   baudOpt->needs(serialOpt);
   app.add_option("--timeout", g.timeoutS, "seconds to wait for an answer or a scan (default 3)")
       ->check(CLI::Range(0.1, 3600.0));
   (void)config;
+
 
   auto* list = app.add_subcommand("list",
                                   "controllers reachable now: HID devices whose reports "
@@ -206,8 +218,9 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.1, 3600.0));
 
   for (CLI::App* sub : app.get_subcommands({}))
-    sub->footer("The link and time-out options (--config, --usb, --serial, --baud, --timeout) "
-                "may also follow the subcommand: see vantrel --help.");
+    sub->footer("The link and time-out options (--config, --usb, --device, --interface, "
+                "--serial, --baud, --timeout) may also follow the subcommand: see vantrel "
+                "--help.");
   ResultsCommands results(app);
 
   try {
@@ -234,6 +247,7 @@ int main(int argc, char** argv) {
     }
   }
   if (baud) g.link.baud = baud;
+  if (*ifaceOpt) g.link.iface = iface;
   const bool usesLink = !*hid && !*convert && !(*learn && l.streams.empty());
   if (const std::string bad = CheckLinkConfig(g.link); usesLink && !bad.empty()) {
     std::cerr << "vantrel: " << bad << "\n";

@@ -108,7 +108,13 @@ void CSendDialog::BuildControls() {
   version_ = new QLineEdit(versionBox);
   version_->setObjectName(Id(1119));
   version_->setReadOnly(true);
-  (new QVBoxLayout(versionBox))->addWidget(version_);
+  auto* versionLayout = new QVBoxLayout(versionBox);
+  versionLayout->addWidget(version_);
+  // Which controller answers, when a station has several.
+  device_ = new QLabel(versionBox);
+  device_->setObjectName(QStringLiteral("deviceInUse"));
+  device_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  versionLayout->addWidget(device_);
   top->addWidget(versionBox);
 
   auto* infoBox = new QGroupBox(QStringLiteral("Information"), this);
@@ -413,6 +419,7 @@ void CSendDialog::HandleControlReply(uint8_t sub, bool ok) {
       break;
     case 0x04:
       version_->setText(QString::fromLatin1(ctrl_.FirmwareVersion().c_str()));
+      device_->setText(QString::fromStdString(LinkDeviceText(ctrl_.Device())));
       SetM1ButtonsEnabled(true);
       break;
     case 0x05:

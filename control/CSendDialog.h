@@ -10,6 +10,7 @@
 #include "link/CTransCtrl.h"
 
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -91,6 +92,7 @@ class CSendDialog : public QDialog, public ITransListener {
   int samplingRate_ = 10;
 
   QLineEdit* version_ = nullptr;
+  QLabel* device_ = nullptr;  // the controller in use
   QPlainTextEdit* status_ = nullptr;
   QPushButton* permission_ = nullptr;
   QPushButton* target_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <climits>
 #include <filesystem>
 
@@ -100,7 +101,13 @@ void CSettingsRecord::LoadSettings(const std::string& path, CTransCtrl* ctrl) {
     vid[i] = static_cast<uint16_t>(f.GetInt(kHid, "VID" + n, def.vid[i]));
     pid[i] = static_cast<uint16_t>(f.GetInt(kHid, "PID" + n, def.pid[i]));
     osType[i] = static_cast<uint16_t>(f.GetInt(kHid, "OSType" + n, def.osType[i]));
+    iface[i] = static_cast<uint16_t>(ReadInRange(f, kHid, ("Interface" + n).c_str(), def.iface[i], 0, 255));
   }
+  device = f.GetString(kHid, "Device").value_or("");
+  while (!device.empty() && std::isspace(static_cast<unsigned char>(device.back())))
+    device.pop_back();
+  while (!device.empty() && std::isspace(static_cast<unsigned char>(device.front())))
+    device.erase(0, 1);
 
   // Both port dialogs open on the loaded values.
   comPort.portNum = portNum;
@@ -110,6 +117,10 @@ void CSettingsRecord::LoadSettings(const std::string& path, CTransCtrl* ctrl) {
     ctrl->SetIdentity(0, vid[0], pid[0], osType[0]);
     ctrl->SetIdentity(1, vid[1], pid[1], osType[1]);
     ctrl->SetIdentity(2, vid[1], pid[1], osType[1]);
+    ctrl->SetInterface(0, iface[0]);
+    ctrl->SetInterface(1, iface[1]);
+    ctrl->SetInterface(2, iface[1]);
+    ctrl->SetDeviceChoice(device);
     ctrl->SetPanelCounts(xCount, yCount, resolution);
   }
 }

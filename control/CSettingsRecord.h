@@ -52,6 +52,11 @@ class CSettingsRecord {
   uint16_t vid[2] = {0, 0};
   uint16_t pid[2] = {0, 0};
   uint16_t osType[2] = {2, 2};
+  // USB interface of each identity's pipe ("Interface1", "Interface2"; 1 when absent).
+  uint16_t iface[2] = {1, 1};
+  // The one device to open when several match ("Device": hidraw node, USB port path or
+  // serial number; empty: the first found).
+  std::string device;
 
   // The file that SaveSettings and WriteStartup write: ZUZIvor.ini beside the program
   // unless the program was given another one.

@@ -23,6 +23,14 @@ bool deviceMatches(const HidDeviceInfo& d, uint32_t vid, uint32_t pid, uint32_t 
   return d.iface >= 0 && static_cast<uint32_t>(d.iface) == iface;
 }
 
+bool deviceChosen(const HidDeviceInfo& d, const std::string& choice) {
+  if (choice.empty()) return true;
+  if (choice == d.path || (!d.port.empty() && choice == d.port)) return true;
+  if (!d.serial.empty() && choice == d.serial) return true;
+  const size_t slash = d.path.rfind('/');
+  return slash != std::string::npos && choice == d.path.substr(slash + 1);
+}
+
 std::vector<size_t> matchingDevices(const std::vector<HidDeviceInfo>& devices, uint32_t vid,
                                     uint32_t pid, uint32_t iface) {
   std::vector<size_t> found;

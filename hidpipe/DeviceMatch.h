@@ -22,6 +22,8 @@ struct HidDeviceInfo {
   std::string path;
   int bus = kBusUsb;
   std::string product;  // the product name, when the device gives one
+  std::string serial;   // the serial number (USB iSerial, HID_UNIQ); empty when none
+  std::string port;     // USB port path ("1-2.3"); empty off USB
 };
 
 // "USB", "Bluetooth", "I2C", "SPI" or "unknown".
@@ -30,6 +32,10 @@ const char* busName(int bus);
 // Vendor and product match, and on USB the interface number too (I2C, Bluetooth and SPI
 // devices have none). Vendor 0 or product 0 matches nothing.
 bool deviceMatches(const HidDeviceInfo& device, uint32_t vid, uint32_t pid, uint32_t iface);
+
+// True when choice names the device: its node ("/dev/hidraw3" or "hidraw3"), its USB port
+// path or its serial number. An empty choice names every device.
+bool deviceChosen(const HidDeviceInfo& device, const std::string& choice);
 
 // Indexes of the matching devices, in list order.
 std::vector<size_t> matchingDevices(const std::vector<HidDeviceInfo>& devices, uint32_t vid,

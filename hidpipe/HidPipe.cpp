@@ -1,9 +1,13 @@
 #include "HidPipe.h"
 
+#include <array>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "FrameLength.h"
 #include "HidrawBackend.h"
+#include "OpenError.h"
 #include "SimBackend.h"
 
 namespace hidpipe {
@@ -22,7 +26,11 @@ HidPipe::~HidPipe() {
   }
   hub_.setCallback(nullptr, nullptr);
   backend_->setNotices(false);
-  backend_.reset();
+  // A write stuck in the kernel still runs in the backend: it is left to the process's end.
+  if (writer_.busy())
+    (void)backend_.release();
+  else
+    backend_.reset();
 }
 
 HidPipe& HidPipe::instance() {
@@ -42,7 +50,7 @@ int HidPipe::openDevice(uint32_t vid, uint32_t pid, uint32_t iface) {
   std::lock_guard lk(ctl_);
   closeDeviceLocked();
   if (vid == 0 || pid == 0) return 0;
-  if (!backend_->open(vid, pid, iface)) return 0;
+  if (!backend_->open(vid, pid, iface, choice_)) return 0;
   ring_.reset();
   devOpen_ = true;
   updateDrainLocked();
@@ -84,10 +92,51 @@ int HidPipe::recvReport(uint8_t* buf, int timeoutMs) {
 }
 
 int HidPipe::send(const uint8_t* frame) {
-  uint8_t report[HIDPIPE_REPORT_SIZE];
-  if (!buildOutputReport(frame, report)) return 0;
-  if (!devOpen_) return 0;
-  return backend_->write(report) ? 1 : 0;
+  std::array<uint8_t, HIDPIPE_REPORT_SIZE> report{};
+  if (!buildOutputReport(frame, report.data())) {
+    setSendError(EINVAL, "frame not sent: not a frame the protocol defines");
+    return 0;
+  }
+  if (!devOpen_) {
+    setSendError(ENODEV, "frame not sent: no device is open");
+    return 0;
+  }
+  const std::string refusal = backend_->refusal(report.data());
+  if (!refusal.empty()) {
+    setSendError(EMSGSIZE, "frame not sent: " + refusal);
+    return 0;
+  }
+  const bool stuck = writer_.busy();
+  HidBackend* backend = backend_.get();
+  const int error = writer_.run([backend, report] { return backend->write(report.data()); },
+                                kWriteWaitMs);
+  if (error == 0) {
+    setSendError(0, {});
+    return 1;
+  }
+  if (error == ReportWriter::kStillWriting)
+    setSendError(ETIMEDOUT, "could not send: the device took no report within " +
+                                std::to_string(kWriteWaitMs) + " ms" +
+                                (stuck ? " (an earlier one is still waiting)" : ""));
+  else
+    setSendError(error, std::string("could not send: ") + std::strerror(error));
+  return 0;
+}
+
+int HidPipe::chooseDevice(const std::string& choice) {
+  std::lock_guard lk(ctl_);
+  choice_ = choice;
+  return 1;
+}
+
+bool HidPipe::openedDevice(HidDeviceInfo& info) const {
+  if (!devOpen_) return false;
+  info = backend_->opened();
+  return !info.path.empty();
+}
+
+bool HidPipe::deviceGone() const {
+  return devOpen_ && backend_->gone();
 }
 
 int HidPipe::closeDevice() {

@@ -12,6 +12,7 @@
 #include "HidBackend.h"
 #include "NoticeHub.h"
 #include "ReportQueue.h"
+#include "ReportWriter.h"
 #include "hidpipe/hidpipe.h"
 
 namespace hidpipe {
@@ -19,6 +20,9 @@ namespace hidpipe {
 class HidPipe {
  public:
   static constexpr size_t kRingSize = 4096;
+  // How long a send waits for the device to take its report; a write that takes longer
+  // goes on in the background and the send fails with ETIMEDOUT.
+  static constexpr int kWriteWaitMs = 100;
 
   // simSocket empty: hidraw devices; otherwise the simulator listening there.
   explicit HidPipe(const std::string& simSocket);
@@ -36,6 +40,12 @@ class HidPipe {
   // As recv; returns the bytes of the report that arrived (0: none came).
   int recvReport(uint8_t* buf, int timeoutMs);
   int send(const uint8_t* frame);
+  // Restricts later opens to the device choice names (see deviceChosen); "" = any.
+  int chooseDevice(const std::string& choice);
+  // The open device; false when none is open.
+  bool openedDevice(HidDeviceInfo& info) const;
+  // The open device failed as a pulled one does (read or write error, hang-up).
+  bool deviceGone() const;
   int closeDevice();
   int close();
   int setNoticeCallback(HidNoticeFn fn, void* user);
@@ -50,6 +60,8 @@ class HidPipe {
 
   NoticeHub hub_;  // first: outlives the backend that posts to it
   std::unique_ptr<HidBackend> backend_;
+  ReportWriter writer_;  // after the backend: a stuck write is abandoned first
+  std::string choice_;   // under ctl_
   ReportQueue ring_{kRingSize};
   std::mutex ctl_;        // open, close, reception and ring switches
   std::mutex noticeCtl_;  // notice registration

@@ -5,8 +5,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
-#include <shared_mutex>
+#include <string>
 #include <vector>
 
 #include "DeviceMatch.h"
@@ -23,28 +24,48 @@ class HidrawBackend : public HidBackend {
   ~HidrawBackend() override;
 
   bool start() override;
-  bool open(uint32_t vid, uint32_t pid, uint32_t iface) override;
+  bool open(uint32_t vid, uint32_t pid, uint32_t iface, const std::string& choice) override;
+  HidDeviceInfo opened() const override;
   void close() override;
-  bool write(const uint8_t* report) override;
+  int write(const uint8_t* report) override;
   int read(uint8_t* report, int timeoutMs, size_t& received) override;
+  bool gone() const override;
   void interrupt() override { interrupt_.signal(); }
   void clearInterrupt() override { interrupt_.clear(); }
   void setDraining(bool) override {}
   bool setNotices(bool on) override;
 
+  std::string refusal(const uint8_t* report) const override;
+
   // The HID devices hidapi enumerates for this vendor and product (0 and 0: all), one
-  // entry per node.
+  // entry per node, with serial number and USB port, ordered by bus and node.
   static std::vector<HidDeviceInfo> enumerate(uint16_t vid, uint16_t pid);
 
  private:
+  // The open node. Readers and the writer hold it while they use it, so a close never
+  // waits for a write stuck in the kernel: the descriptor is closed when the last holder
+  // lets go.
+  struct Node {
+    explicit Node(int f) : fd(f) {}
+    ~Node();
+    int fd;
+    ReportLayout layout;
+    HidDeviceInfo info;
+    std::string noticePath;    // as device notices name it
+    std::atomic<bool> gone{false};
+    WakeEvent closing;         // readers give the node up
+  };
+  std::shared_ptr<Node> current() const;
+  // The node failed as a pulled device does: it reads as gone, and the removal is
+  // announced as udev would (once; the hub drops udev's own removal that may follow).
+  void markGone(Node& node);
+
+  NoticeHub& hub_;
   std::mutex startMutex_;
   bool started_ = false;
-  std::shared_mutex fdMutex_;  // shared: reads and writes; exclusive: open and close
-  int fd_ = -1;
-  ReportLayout layout_;
-  std::atomic<bool> gone_{false};
+  mutable std::mutex nodeMutex_;
+  std::shared_ptr<Node> node_;
   WakeEvent interrupt_;
-  WakeEvent closing_;
   std::mutex noticeMutex_;
   UdevMonitor monitor_;
 };

@@ -81,4 +81,10 @@ bool readFileBytes(const std::string& path, size_t maxBytes, std::vector<uint8_t
   return problem.empty();
 }
 
+std::string sysfsDescriptorOfNode(const std::string& devicePath) {
+  const size_t slash = devicePath.rfind('/');
+  return "/sys/class/hidraw/" + devicePath.substr(slash == std::string::npos ? 0 : slash + 1) +
+         "/device/report_descriptor";
+}
+
 }  // namespace hidpipe

@@ -15,6 +15,9 @@ int systemIoctl(int fd, unsigned long request, void* arg);
 // a character device.
 std::string sysfsDescriptorPath(int fd);
 
+// "/dev/hidraw3" -> its report_descriptor in sysfs (readable without access to the node).
+std::string sysfsDescriptorOfNode(const std::string& devicePath);
+
 // Reads the descriptor with HIDIOCGRDESCSIZE and HIDIOCGRDESC. The driver takes at most
 // HID_MAX_DESCRIPTOR_SIZE - 1 bytes through HIDIOCGRDESC although it keeps descriptors of
 // HID_MAX_DESCRIPTOR_SIZE: one of that size is read from sysfsPath instead. problem says

@@ -33,10 +33,26 @@ bool NoticeHub::hasCallback() const {
 void NoticeHub::post(int event, std::string path) {
   {
     std::lock_guard lk(m_);
-    if (fn_ == nullptr || pending_.size() >= kMaxPending) return;
+    const bool heard = gone_.erase(path) > 0 && event == HIDPIPE_REMOVAL;
+    if (heard || fn_ == nullptr || pending_.size() >= kMaxPending) return;
     pending_.emplace_back(event, std::move(path));
   }
   cv_.notify_one();
+}
+
+void NoticeHub::postGone(std::string path) {
+  {
+    std::lock_guard lk(m_);
+    if (!gone_.insert(path).second) return;
+    if (fn_ == nullptr || pending_.size() >= kMaxPending) return;
+    pending_.emplace_back(HIDPIPE_REMOVAL, std::move(path));
+  }
+  cv_.notify_one();
+}
+
+void NoticeHub::forget(const std::string& path) {
+  std::lock_guard lk(m_);
+  gone_.erase(path);
 }
 
 void NoticeHub::run() {

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -30,6 +31,11 @@ class NoticeHub {
 
   // Queues a notice for the callback; dropped when none is registered.
   void post(int event, std::string path);
+  // A removal the library found itself (the node failed as a pulled device does): udev's
+  // own removal of the same path, if it comes, is then not delivered a second time.
+  void postGone(std::string path);
+  // The path was opened again: its next removal is news.
+  void forget(const std::string& path);
 
  private:
   void run();
@@ -40,6 +46,7 @@ class NoticeHub {
   HidNoticeFn fn_ = nullptr;
   void* user_ = nullptr;
   std::deque<std::pair<int, std::string>> pending_;
+  std::set<std::string> gone_;  // removals posted by postGone, not yet heard from udev
   bool delivering_ = false;
   bool stop_ = false;
   std::thread thread_;

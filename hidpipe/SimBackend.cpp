@@ -145,14 +145,20 @@ SimBackend::OpenOutcome SimBackend::openOnce(uint32_t vid, uint32_t pid, uint32_
   return OpenOutcome::Refused;
 }
 
-bool SimBackend::open(uint32_t vid, uint32_t pid, uint32_t iface) {
+bool SimBackend::open(uint32_t vid, uint32_t pid, uint32_t iface, const std::string& /*choice*/) {
+  // One simulated controller per identity: there is nothing to choose between.
   if (vid > 0xFFFF || pid > 0xFFFF || iface > 0xFF) return false;
   // A simulator that restarted since the last call leaves a dead connection behind:
   // connect again once.
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!ensureConnected()) return false;
     const OpenOutcome outcome = openOnce(vid, pid, iface);
-    if (outcome == OpenOutcome::Opened) return true;
+    if (outcome == OpenOutcome::Opened) {
+      std::lock_guard lk(m_);
+      opened_ = HidDeviceInfo(uint16_t(vid), uint16_t(pid), int(iface), "sim:" + path_, kBusUsb,
+                              "tpcsim");
+      return true;
+    }
     if (outcome == OpenOutcome::Refused) return false;
   }
   return false;
@@ -169,12 +175,17 @@ void SimBackend::close() {
   if (wasOpen) sendMessage(kSimClose, {});
 }
 
-bool SimBackend::write(const uint8_t* report) {
+HidDeviceInfo SimBackend::opened() const {
+  std::lock_guard lk(m_);
+  return opened_;
+}
+
+int SimBackend::write(const uint8_t* report) {
   {
     std::lock_guard lk(m_);
-    if (!devOpen_) return false;
+    if (!devOpen_) return ENODEV;
   }
-  return sendMessage(kSimOutput, std::span<const uint8_t>(report, 64));
+  return sendMessage(kSimOutput, std::span<const uint8_t>(report, 64)) ? 0 : EPIPE;
 }
 
 int SimBackend::read(uint8_t* report, int timeoutMs, size_t& received) {

@@ -26,9 +26,10 @@ class SimBackend : public HidBackend {
   ~SimBackend() override;
 
   bool start() override;
-  bool open(uint32_t vid, uint32_t pid, uint32_t iface) override;
+  bool open(uint32_t vid, uint32_t pid, uint32_t iface, const std::string& choice) override;
+  HidDeviceInfo opened() const override;
   void close() override;
-  bool write(const uint8_t* report) override;
+  int write(const uint8_t* report) override;
   int read(uint8_t* report, int timeoutMs, size_t& received) override;
   void interrupt() override { devQueue_.interrupt(); }
   void clearInterrupt() override { devQueue_.clearInterrupt(); }
@@ -56,7 +57,7 @@ class SimBackend : public HidBackend {
   NoticeHub& hub_;
   WakeEvent wake_;
   std::mutex writeMutex_;  // serialises socket writes and connecting; taken before m_
-  std::mutex m_;
+  mutable std::mutex m_;
   std::condition_variable cv_;
   int fd_ = -1;
   uint64_t connection_ = 0;  // counts connections made
@@ -67,6 +68,7 @@ class SimBackend : public HidBackend {
   int openResult_ = -1;
   bool devOpen_ = false;
   DeviceIdentity openId_;
+  HidDeviceInfo opened_;
   std::set<std::string> plugged_;  // devices announced on this connection
   std::atomic<bool> draining_{false};
   ReportQueue devQueue_{kDeviceQueue};

@@ -1,6 +1,9 @@
 // The C entry points of libhidpipe.
 #include "hidpipe/hidpipe.h"
 
+#include <cstdio>
+#include <string>
+
 #include "FrameLength.h"
 #include "HidPipe.h"
 #include "OpenError.h"
@@ -41,6 +44,36 @@ int hidFrameTruncated(const uint8_t* report, int received) {
 
 int hidSend(const uint8_t* buf) {
   return HidPipe::instance().send(buf);
+}
+
+int hidSendErrno(void) {
+  return hidpipe::sendError();
+}
+
+int hidChooseDevice(const char* choice) {
+  return HidPipe::instance().chooseDevice(choice != nullptr ? choice : "");
+}
+
+int hidOpenedDevice(HidDeviceDesc* out) {
+  hidpipe::HidDeviceInfo info;
+  if (out == nullptr || !HidPipe::instance().openedDevice(info)) return 0;
+  *out = HidDeviceDesc{};
+  const auto copy = [](char* to, size_t size, const std::string& from) {
+    std::snprintf(to, size, "%s", from.c_str());
+  };
+  copy(out->path, sizeof out->path, info.path);
+  copy(out->serial, sizeof out->serial, info.serial);
+  copy(out->port, sizeof out->port, info.port);
+  copy(out->product, sizeof out->product, info.product);
+  out->vid = info.vid;
+  out->pid = info.pid;
+  out->iface = info.bus == hidpipe::kBusUsb ? info.iface : -1;
+  out->bus = info.bus;
+  return 1;
+}
+
+int hidDeviceGone(void) {
+  return HidPipe::instance().deviceGone() ? 1 : 0;
 }
 
 int hidCloseMyDevice(void) {

@@ -67,8 +67,42 @@ int hidFrameTruncated(const uint8_t* report, int received);
  * The frame's length comes from its own header (type 0x02: byte 2 + 3;
  * F1, F3: 8; F2, F4: 64) and nothing past it is read. A frame that claims
  * more than 64 bytes, or of an unknown type, is refused (returns 0), as is
- * one the device's report layout cannot carry (see hidLastError). */
+ * one the device's report layout cannot carry (see hidLastError).
+ * The device is written on a thread of the library: hidSend waits for it at most
+ * about 100 ms. A write that takes longer (a device whose transfers stall) fails
+ * with ETIMEDOUT and goes on in the background; until it ends every hidSend fails at
+ * once. hidSendErrno and hidLastError say why a send failed. */
 int hidSend(const uint8_t* buf);
+
+/* The errno of the calling thread's last hidSend: 0 when it went out; ETIMEDOUT when the
+ * device did not take it in time; EMSGSIZE when the layout cannot carry it; ENODEV when
+ * no device is open or it went away; otherwise the device's own error (EPIPE...). */
+int hidSendErrno(void);
+
+/* Restricts every later hidOpenMyDevice to the device choice names: its hidraw node
+ * ("/dev/hidraw3" or "hidraw3"), its USB port path ("1-2.3") or its serial number
+ * (USB iSerial, HID_UNIQ). NULL or "" lifts the restriction. Among several devices that
+ * match, hidOpenMyDevice opens the first by bus and node. */
+int hidChooseDevice(const char* choice);
+
+/* The open device as found. Strings are NUL-terminated and cut to their fields. */
+typedef struct HidDeviceDesc {
+  char path[256];    /* "/dev/hidraw3"; the simulator's "sim:SOCKET" */
+  char serial[128];  /* serial number, "" when the device has none */
+  char port[64];     /* USB port path ("1-2.3"), "" off USB */
+  char product[128]; /* product name, "" when none */
+  uint16_t vid, pid;
+  int iface;         /* USB interface number, -1 when the bus has none */
+  int bus;           /* 1 USB, 2 Bluetooth, 3 I2C, 4 SPI, 0 unknown */
+} HidDeviceDesc;
+
+/* Fills out with the open device; 0 when none is open. */
+int hidOpenedDevice(HidDeviceDesc* out);
+
+/* 1 when the open device failed as a pulled one does (EIO or ENODEV on a read or a
+ * write, a hang-up), with or without a removal from udev. Such a failure is announced to
+ * the notice callback as a removal, exactly as udev's is (once per device). */
+int hidDeviceGone(void);
 
 /* Closes the open device; succeeds also when none was open. */
 int hidCloseMyDevice(void);

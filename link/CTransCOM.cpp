@@ -1,5 +1,7 @@
 #include "CTransCOM.h"
 
+#include <cerrno>
+
 #include <cstdio>
 
 #include "LinkTrace.h"
@@ -46,6 +48,7 @@ int CTransCOM::Read(uint8_t* buf) {
 int CTransCOM::Write(const uint8_t* data, int len) {
   int written = port_.Write(data, len);
   if (written < 0) {
+    writeError_.store(errno != 0 ? errno : EIO);
     LinkTrace("CTransCOM::Write() can't write \n");
     return -1;
   }
@@ -55,6 +58,14 @@ int CTransCOM::Write(const uint8_t* data, int len) {
 bool CTransCOM::WaitForInput(int ms) {
   if (assembler_.HasRaw()) return true;
   return port_.WaitForInput(ms);
+}
+
+LinkDevice CTransCOM::Device() const {
+  LinkDevice d;
+  if (!port_.IsOpen()) return d;
+  d.node = ComDevicePath(line_);
+  d.bus = "serial";
+  return d;
 }
 
 std::string CTransCOM::Describe() const {

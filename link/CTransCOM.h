@@ -27,6 +27,8 @@ class CTransCOM : public CTransIFBase {
   bool CanWaitForInput() const override { return port_.IsOpen(); }
   bool IsGone() override { return port_.HungUp(); }
   std::string Describe() const override;
+  int LastWriteError() const override { return writeError_.load(); }
+  LinkDevice Device() const override;
 
   // The line settings read back from the port after opening.
   const SerialLineSettings& LineSettings() const { return line_; }
@@ -38,4 +40,5 @@ class CTransCOM : public CTransIFBase {
   SerialLineSettings line_;
   CSerialPort port_;
   CSerialFrameAssembler assembler_;
+  std::atomic<int> writeError_{0};
 };

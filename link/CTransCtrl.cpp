@@ -1,6 +1,8 @@
 #include "CTransCtrl.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -85,6 +87,18 @@ struct TransCore {
   uint16_t vids[CTransUSB::kEntries] = {};
   uint16_t pids[CTransUSB::kEntries] = {};
   uint16_t osTypes[CTransUSB::kEntries] = {2, 2, 2};
+  uint16_t ifaces[CTransUSB::kEntries] = {CTransUSB::kInterface, CTransUSB::kInterface,
+                                          CTransUSB::kInterface};
+  std::string deviceChoice;
+
+  // The last write that failed, as the user reads it; writesStalled while the last write
+  // failed because the device took nothing in time.
+  mutable std::mutex sendFailureMutex;
+  std::string sendFailure;
+  std::atomic<uint64_t> sendFailures{0};
+  std::atomic<bool> writesStalled{false};
+  std::string retried;  // receive thread: the queued opening query already tried twice
+  std::string openingFailure;  // under sendFailureMutex: an opening query given up
 
   struct Slot {
     int mode = 0;
@@ -111,6 +125,11 @@ struct TransCore {
   }
 
   SendOutcome Send(std::string_view cmd, int queueIfBusy, int& result);
+  // Writes an opening query, once more when the first write fails.
+  void SendOpening(const char* cmd);
+  void NoteSendFailure(std::string_view cmd, const CTransIFBase& link);
+  // An opening query could not be written even a second time.
+  void GiveUpOpening();
   void ReceiveLoop(ReceiveSession& s);
   bool HandleFrame(ReceiveSession& s, int len);
   void SendQueued(int& emptyPolls);
@@ -175,12 +194,47 @@ SendOutcome TransCore::Send(std::string_view cmd, int queueIfBusy, int& result) 
   }
   current->SetState(kLinkBusy);
   result = WriteFrame(*current, frame, frameLen);
-  if (result != -1 && frameLen >= 5 && frame[1] == 0x4C) {
+  commandSent.store(1);
+  if (result == -1) {
+    // Nothing went out, so no reply is awaited.
+    if (current->GetState() == kLinkBusy) current->SetState(kLinkIdle);
+    NoteSendFailure(cmd, *current);
+    return SendOutcome::kWriteFailed;
+  }
+  writesStalled.store(false);
+  if (frameLen >= 5 && frame[1] == 0x4C) {
     if (frame[3] == 0x05) reportTarget.store(frame[4]);
     if (frame[3] == 0x08) reportPermission.store(frame[4]);
   }
-  commandSent.store(1);
-  return result == -1 ? SendOutcome::kWriteFailed : SendOutcome::kWritten;
+  return SendOutcome::kWritten;
+}
+
+void TransCore::NoteSendFailure(std::string_view cmd, const CTransIFBase& link) {
+  const int error = link.LastWriteError();
+  std::string reason = link.LastWriteErrorText();
+  const std::string lead = "could not send: ";
+  if (reason.rfind(lead, 0) == 0) reason.erase(0, lead.size());
+  if (reason.empty()) reason = error != 0 ? std::strerror(error) : "the link refused it";
+  const std::string text = "could not send " + CommandString::Name(cmd) + ": " + reason;
+  LinkTrace("[CTransCtrl] %s\n", text.c_str());
+  writesStalled.store(error == ETIMEDOUT);
+  {
+    std::lock_guard<std::mutex> lock(sendFailureMutex);
+    sendFailure = text;
+  }
+  ++sendFailures;
+}
+
+void TransCore::SendOpening(const char* cmd) {
+  const std::string_view text(cmd);
+  int result = -1;
+  if (Send(text, 1, result) != SendOutcome::kWriteFailed) return;
+  if (Send(text, 1, result) == SendOutcome::kWriteFailed) GiveUpOpening();
+}
+
+void TransCore::GiveUpOpening() {
+  std::lock_guard<std::mutex> lock(sendFailureMutex);
+  if (openingFailure.empty()) openingFailure = sendFailure;
 }
 
 int TransCore::WriteFrame(CTransIFBase& link, const uint8_t* frame, int len) {
@@ -242,12 +296,20 @@ void TransCore::SendQueued(int& emptyPolls) {
   int result = -1;
   SendOutcome outcome = Send(cmd, 0, result);
   // A string that can no longer become a frame (the link changed kind) would block the
-  // queue for good: it is dropped.
-  if (outcome == SendOutcome::kWritten || outcome == SendOutcome::kRefused) {
-    CPendingQueue::Instance().PopFront(cmd);
-  } else {
-    ++emptyPolls;  // a failing link is polled at the quiet rate, not in a tight loop
+  // queue for good: it is dropped. So is a command whose write failed: an opening query is
+  // tried once more, a user's command is never written again behind the user's back.
+  bool drop = outcome == SendOutcome::kWritten || outcome == SendOutcome::kRefused;
+  if (outcome == SendOutcome::kWriteFailed) {
+    const bool opening = std::find_if(std::begin(kOpenCommands), std::end(kOpenCommands),
+                                      [&](const char* c) { return cmd == c; }) !=
+                         std::end(kOpenCommands);
+    drop = !opening || retried == cmd;
+    if (opening && drop) GiveUpOpening();
+    retried = drop ? std::string() : cmd;
   }
+  if (drop) CPendingQueue::Instance().PopFront(cmd);
+  // A link that takes nothing is polled at the quiet rate, not in a tight loop.
+  if (outcome != SendOutcome::kWritten && outcome != SendOutcome::kRefused) ++emptyPolls;
 }
 
 void TransCore::Pause(ReceiveSession& s, int ms) {
@@ -558,7 +620,15 @@ int CTransCtrl::Open(int linkType, const SerialLineSettings* serialSettings) {
     link->SetVendorIds(c.vids);
     link->SetProductIds(c.pids);
     link->SetOSTypes(c.osTypes);
+    link->SetInterfaces(c.ifaces);
+    link->SetDeviceChoice(c.deviceChoice);
   }
+  c.writesStalled.store(false);
+  {
+    std::lock_guard<std::mutex> lock(c.sendFailureMutex);
+    c.openingFailure.clear();
+  }
+  c.retried.clear();
   c.encoding.store(linkType == kLinkUsb ? kEncodingBinary : kEncodingAscii);
   {
     std::lock_guard<std::mutex> lock(c.linkMutex);
@@ -578,7 +648,8 @@ int CTransCtrl::Open(int linkType, const SerialLineSettings* serialSettings) {
   for (const char* cmd : kOpenCommands) {
     const bool usbOnly = cmd != kGetVersion && cmd != kGetFirmwareDetail;
     if (usbOnly && linkType != kLinkUsb) continue;
-    SendCmd(cmd, static_cast<int>(std::strlen(cmd)), 1, 1);
+    c.SendOpening(cmd);
+    if (!OpeningFailure().empty()) break;  // a device that takes nothing: no use going on
   }
   LinkTrace("--[CTransCtrl::Open]\n");
   return 1;
@@ -713,6 +784,18 @@ void CTransCtrl::SetIdentity(int entry, uint16_t vid, uint16_t pid, uint16_t osT
   d->core->osTypes[entry] = osType;
 }
 
+void CTransCtrl::SetInterface(int entry, uint16_t iface) {
+  if (entry >= 0 && entry < CTransUSB::kEntries) d->core->ifaces[entry] = iface;
+}
+
+uint16_t CTransCtrl::Interface(int entry) const {
+  return entry >= 0 && entry < CTransUSB::kEntries ? d->core->ifaces[entry] : 0;
+}
+
+void CTransCtrl::SetDeviceChoice(const std::string& choice) {
+  d->core->deviceChoice = choice;
+}
+
 uint16_t CTransCtrl::VendorId(int entry) const {
   return entry >= 0 && entry < CTransUSB::kEntries ? d->core->vids[entry] : 0;
 }
@@ -775,6 +858,24 @@ std::string CTransCtrl::LinkDescription() const {
 uint64_t CTransCtrl::TruncatedFrames() const {
   auto link = d->core->CurrentLink();
   return link ? link->TruncatedFrames() : 0;
+}
+LinkDevice CTransCtrl::Device() const {
+  auto link = d->core->CurrentLink();
+  return link ? link->Device() : LinkDevice{};
+}
+std::string CTransCtrl::LastSendFailure() const {
+  std::lock_guard<std::mutex> lock(d->core->sendFailureMutex);
+  return d->core->sendFailure;
+}
+std::string CTransCtrl::OpeningFailure() const {
+  std::lock_guard<std::mutex> lock(d->core->sendFailureMutex);
+  return d->core->openingFailure;
+}
+uint64_t CTransCtrl::SendFailures() const {
+  return d->core->sendFailures.load();
+}
+bool CTransCtrl::WritesStalled() const {
+  return d->core->writesStalled.load();
 }
 int CTransCtrl::ReportTarget() const {
   return d->core->reportTarget.load();

@@ -106,6 +106,11 @@ class CTransCtrl {
   uint16_t VendorId(int entry) const;
   uint16_t ProductId(int entry) const;
   uint16_t OSType(int entry) const;
+  // The USB interface of an entry's pipe (1 unless set), and the one device to open when
+  // several match (hidraw node, USB port path or serial number; "" = the first).
+  void SetInterface(int entry, uint16_t iface);
+  uint16_t Interface(int entry) const;
+  void SetDeviceChoice(const std::string& choice);
 
   // State the windows read.
   int CommandSent() const;
@@ -126,6 +131,17 @@ class CTransCtrl {
   std::string LinkDescription() const;
   // Frames the open link dropped because they arrived cut short (0 when none is open).
   uint64_t TruncatedFrames() const;
+  // The device the open link uses (node empty when none is open).
+  LinkDevice Device() const;
+  // The last command whose write failed, and why ("could not send GetVersion: Broken
+  // pipe"); SendFailures counts them. WritesStalled: the last write failed because the
+  // device took nothing in time (more writes would only wait too).
+  std::string LastSendFailure() const;
+  uint64_t SendFailures() const;
+  // Why an opening query (version, report settings, panel information) could not be
+  // written even when tried again; empty when all went out.
+  std::string OpeningFailure() const;
+  bool WritesStalled() const;
   int ReportTarget() const;
   int ReportPermission() const;
 

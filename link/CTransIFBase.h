@@ -26,6 +26,10 @@ class CTransIFBase {
   virtual void SetVendorIds(const uint16_t* /*ids*/) {}
   virtual void SetProductIds(const uint16_t* /*ids*/) {}
   virtual void SetOSTypes(const uint16_t* /*types*/) {}
+  // USB: the interface of each entry's pipe, and the one device to open among several
+  // (hidraw node, USB port path or serial number; "" = any).
+  virtual void SetInterfaces(const uint16_t* /*ifaces*/) {}
+  virtual void SetDeviceChoice(const std::string& /*choice*/) {}
   // Waits up to ms milliseconds for input to arrive; returns at once when some is waiting.
   // A link that cannot wait returns at once; the caller then sleeps instead.
   virtual bool WaitForInput(int /*ms*/) { return false; }
@@ -40,4 +44,9 @@ class CTransIFBase {
   virtual std::string Describe() const { return {}; }
   // Frames that arrived cut short and were dropped, not delivered.
   virtual uint64_t TruncatedFrames() const { return 0; }
+  // The errno of the last Write that failed (0: none failed), and its account.
+  virtual int LastWriteError() const { return 0; }
+  virtual std::string LastWriteErrorText() const { return {}; }
+  // The device the open link uses; node empty when none is open.
+  virtual LinkDevice Device() const { return {}; }
 };

@@ -3,9 +3,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "CTransIFBase.h"
+#include "hidpipe/hidpipe.h"
 
 // The hidpipe calls the link uses; tests hand in their own.
 struct HidPipeApi {
@@ -16,7 +18,12 @@ struct HidPipeApi {
   int (*send)(const uint8_t* buf);
   int (*closeMyDevice)();
   int (*close)();
-  const char* (*lastError)();  // why the last openMyDevice failed; may be null
+  const char* (*lastError)();  // why the last openMyDevice or send failed; may be null
+  // The rest may be null (a library without them).
+  int (*sendErrno)();                        // errno of this thread's last failed send
+  int (*chooseDevice)(const char* choice);   // node, USB port or serial; "" = any
+  int (*openedDevice)(HidDeviceDesc* out);   // the open device
+  int (*deviceGone)();                       // the open device failed as a pulled one
 
   // The real library.
   static const HidPipeApi& Default();
@@ -25,7 +32,7 @@ struct HidPipeApi {
 class CTransUSB : public CTransIFBase {
  public:
   static constexpr int kEntries = 3;
-  static constexpr uint32_t kInterface = 1;
+  static constexpr uint32_t kInterface = 1;  // the USB interface of the pipe, unless set
 
   explicit CTransUSB(const HidPipeApi& api = HidPipeApi::Default(), void* host = nullptr);
   ~CTransUSB() override = default;  // the owner closes first
@@ -42,6 +49,12 @@ class CTransUSB : public CTransIFBase {
   void SetVendorIds(const uint16_t* ids) override;
   void SetProductIds(const uint16_t* ids) override;
   void SetOSTypes(const uint16_t* types) override;
+  void SetInterfaces(const uint16_t* ifaces) override;
+  void SetDeviceChoice(const std::string& choice) override { choice_ = choice; }
+  bool IsGone() override;
+  int LastWriteError() const override { return writeError_.load(); }
+  std::string LastWriteErrorText() const override;
+  LinkDevice Device() const override;
   bool WaitForInput(int ms) override;
   bool CanWaitForInput() const override { return true; }
   std::string OpenFailureText() const override { return openFailure_; }
@@ -54,6 +67,8 @@ class CTransUSB : public CTransIFBase {
   uint16_t vids_[kEntries] = {};
   uint16_t pids_[kEntries] = {};
   uint16_t osTypes_[kEntries] = {};
+  uint16_t ifaces_[kEntries] = {kInterface, kInterface, kInterface};
+  std::string choice_;
   std::atomic<uint16_t> openedOSType_{0};
   std::atomic<int> openedEntry_{-1};
   uint8_t report_[64] = {};
@@ -63,4 +78,7 @@ class CTransUSB : public CTransIFBase {
   // Takes the next whole frame into report_, waiting up to ms for one.
   bool TakeReport(int ms);
   std::string openFailure_;
+  std::atomic<int> writeError_{0};
+  mutable std::mutex writeErrorMutex_;
+  std::string writeErrorText_;
 };

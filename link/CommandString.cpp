@@ -54,3 +54,48 @@ int CommandString::ToSerialPacket(std::string_view cmd, uint8_t (&out)[kMaxPacke
   out[len++] = 0x0D;
   return len;
 }
+
+std::string CommandString::Name(std::string_view cmd) {
+  uint8_t f[kUsbBufferSize];
+  const int len = ToUsbFrame(cmd, f);
+  struct Known {
+    uint8_t group, sub;
+    int param;  // -1: any
+    const char* name;
+  };
+  static constexpr Known kNames[] = {
+      {0x4C, 0x04, -1, "GetVersion"},
+      {0x4C, 0x05, -1, "ChangeCoordinatesReportTarget"},
+      {0x4C, 0x08, -1, "ChangeCoordinatesReportPermission"},
+      {0x4C, 0x06, -1, "GetFirmwareDetail"},
+      {0x4C, 0x01, -1, "Calibrate"},
+      {0x4C, 0x03, -1, "SetSampingRate"},
+      {0x4C, 0x07, 0, "SetM0SpiFreq"},
+      {0x4C, 0x07, 1, "SetM1SpiFreq"},
+      {0x4E, 0x80, -1, "StopContinuallyReport"},
+      {0x4E, 0x04, -1, "GetM0RawData"},
+      {0x4E, 0x05, -1, "GetM0OffsetData"},
+      {0x4E, 0x06, -1, "GetM0SignalData"},
+      {0x4E, 0x0C, -1, "GetM1XRawData"},
+      {0x4E, 0x25, -1, "GetM1XOffsetData"},
+      {0x4E, 0x26, -1, "GetM1XSignalData"},
+      {0x4E, 0x0D, -1, "GetM1YRawData"},
+      {0x4E, 0x2D, -1, "GetM1YOffsetData"},
+      {0x4E, 0x2E, -1, "GetM1YSignalData"},
+      {0x4E, 0x1C, -1, "OpenShortTestX"},
+      {0x4E, 0x1D, -1, "OpenShortTestY"},
+  };
+  if (len >= 4 && f[0] == 0x02) {
+    for (const Known& k : kNames)
+      if (f[1] == k.group && f[3] == k.sub && (k.param < 0 || (len >= 5 && f[4] == k.param)))
+        return k.name;
+  }
+  std::string hex;
+  for (int i = 0; i < len && i < 16; ++i) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    if (i > 0) hex += ' ';
+    hex += kDigits[f[i] >> 4];
+    hex += kDigits[f[i] & 15];
+  }
+  return "command " + hex;
+}

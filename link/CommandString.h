@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 class CommandString {
@@ -22,6 +23,10 @@ class CommandString {
   // Serial: STX, the hexadecimal characters as written, CR. Returns the packet length,
   // or -1 without "SEND" or when a character before the final one is not hexadecimal.
   static int ToSerialPacket(std::string_view cmd, uint8_t (&out)[kMaxPacketSize]);
+
+  // The firmware's name of the command ("GetVersion"), or its bytes in hexadecimal when it
+  // has none here.
+  static std::string Name(std::string_view cmd);
 
   // Value of a hexadecimal digit (either case), -1 for any other character.
   static int HexValue(char c);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "LinkDevice.h"
+
 // State word of a link.
 enum LinkState : int32_t {
   kLinkIdle = 0,    // open, no reply awaited

@@ -51,6 +51,7 @@ void ReadRun(const SqlRow& r, RunRecord& run, int64_t& id) {
   run.captureSha256 = AsText(r[k++]);
   ++k;  // value_count: the values themselves are read
   run.pending = AsInt(r[k++]) != 0;
+  run.device = AsText(r[k++]);
 }
 
 }  // namespace
@@ -137,7 +138,7 @@ ResultsStore::Saved ResultsStore::Write(const RunRecord& run) {
       int64_t{run.resolution}, int64_t{run.xRange}, int64_t{run.yRange}, Text(run.limitsName),
       Text(run.limitsSha256), Text(run.verdict), Text(run.note), run.durationS,
       Text(run.capturePath), Text(run.captureSha256), static_cast<int64_t>(run.values.size()),
-      int64_t{run.pending ? 1 : 0}};
+      int64_t{run.pending ? 1 : 0}, Text(run.device)};
   if (!db.Exec(sql::kInsertRun, runRow, &ids)) return Fail(), Saved::kFailed;
   if (ids.empty()) return Saved::kAlreadyThere;
   const int64_t id = AsInt(ids[0][0]);

@@ -31,6 +31,9 @@ struct RunRecord {
   std::string startedUtc;  // "2026-12-08T13:21:49.123Z"
   std::string toolVersion;
   std::string firmwareVersion;
+  // The device measured: "/dev/hidraw3 USB 227D:0102 interface 1 port 1-2 serial SN-A"
+  // ("" for runs kept before it was recorded, and for replays).
+  std::string device;
   int xCount = 0, yCount = 0, resolution = 0, xRange = 0, yRange = 0;
   std::string limitsName;
   std::string limitsSha256;

@@ -57,6 +57,10 @@ const std::vector<std::vector<std::string>> kSchema = {
         " total DOUBLE PRECISION NOT NULL,"
         " PRIMARY KEY (check_name, grp, item, day, station)){table_options}",
     },
+    // 2: the device each run measured.
+    {
+        "ALTER TABLE runs ADD COLUMN device TEXT NOT NULL DEFAULT ''",
+    },
 };
 
 std::string Replace(std::string s, std::string_view what, std::string_view with) {
@@ -103,9 +107,9 @@ const char* const kInsertRun =
     "INSERT INTO runs (uuid, kind, serial, station, operator, started_utc, tool_version,"
     " firmware_version, x_count, y_count, resolution, x_range, y_range, limits_name,"
     " limits_sha256, verdict, note, duration_s, capture_path, capture_sha256, value_count,"
-    " pending) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"
+    " pending, device) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"
     " ON CONFLICT (uuid) DO NOTHING RETURNING id";
-const int kRunColumns = 22;
+const int kRunColumns = 23;
 
 const int kValueColumns = 12;
 std::string InsertValues(int rows) {
@@ -129,7 +133,7 @@ const char* const kMarkSent = "UPDATE runs SET pending = 0 WHERE uuid = ?";
 #define VT_RUN_COLUMNS                                                                         \
   "id, uuid, kind, serial, station, operator, started_utc, tool_version, firmware_version,"  \
   " x_count, y_count, resolution, x_range, y_range, limits_name, limits_sha256, verdict,"     \
-  " note, duration_s, capture_path, capture_sha256, value_count, pending"
+  " note, duration_s, capture_path, capture_sha256, value_count, pending, device"
 const char* const kSelectRunByUuid = "SELECT " VT_RUN_COLUMNS " FROM runs WHERE uuid = ?";
 const char* const kSelectRunsOfSerial =
     "SELECT " VT_RUN_COLUMNS " FROM runs WHERE serial = ? ORDER BY started_utc, id";

@@ -155,7 +155,10 @@ void CMainFrame::SetLinkStatus(LinkStatus status) {
   statusIcon_->setPixmap(StatusIcon(statusIconId_));
   if (replayName_.isEmpty()) {
     statusText_->setText(QString::fromLatin1(LinkStatusText(status)));
-    statusText_->setToolTip(QString());
+    // Which controller is connected, when a station has several.
+    statusText_->setToolTip(status == LinkStatus::kConnected
+                                ? QString::fromStdString(LinkDeviceText(app_.Ctrl().Device()))
+                                : QString());
   } else {
     const QString text = QStringLiteral("PLAYING %1").arg(replayName_);
     statusText_->setText(statusText_->fontMetrics().elidedText(text, Qt::ElideMiddle, 170));

@@ -19,11 +19,11 @@ inline std::string Slurp(const std::string& path) {
   return s.str();
 }
 
-// Runs args[0] (a path) with this process's environment, its standard output written to
-// out and its standard error to err (one file when they are the same). Its exit code; -1
-// when it could not be started or did not exit.
-inline int RunProgram(std::vector<std::string> args, const std::string& out,
-                      const std::string& err) {
+// Starts args[0] (a path) with this process's environment, its standard output written to
+// out and its standard error to err (one file when they are the same). Its process id; -1
+// when it could not be started.
+inline pid_t StartProgram(std::vector<std::string> args, const std::string& out,
+                          const std::string& err) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -37,8 +37,20 @@ inline int RunProgram(std::vector<std::string> args, const std::string& out,
   pid_t pid = -1;
   const bool spawned = ::posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&fa);
-  if (!spawned) return -1;
+  return spawned ? pid : -1;
+}
+
+// The exit code of a program StartProgram started; -1 when it did not exit.
+inline int WaitProgram(pid_t pid) {
+  if (pid < 0) return -1;
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the program to its end (see StartProgram); its exit code, -1 when it could not be
+// started or did not exit.
+inline int RunProgram(std::vector<std::string> args, const std::string& out,
+                      const std::string& err) {
+  return WaitProgram(StartProgram(std::move(args), out, err));
 }

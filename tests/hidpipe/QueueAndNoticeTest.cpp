@@ -3,7 +3,11 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "SimPeer.h"
 #include "hidpipe/HidPipe.h"
@@ -147,6 +151,39 @@ TEST(NoticeHub, KeepsAtMostABoundedBacklog) {
   ASSERT_TRUE(waitUntil([&] { return ctx.calls == 1 + static_cast<int>(NoticeHub::kMaxPending); }));
   hub.setCallback(nullptr, nullptr);
   EXPECT_EQ(ctx.calls, 1 + static_cast<int>(NoticeHub::kMaxPending));
+}
+
+// A removal the library found itself is announced once: udev's removal of the same device
+// that may follow is not a second one, but a later one after the device was opened again is.
+TEST(NoticeHub, RemovalFoundByTheLibraryIsAnnouncedOnce) {
+  NoticeHub hub;
+  struct Log {
+    std::mutex m;
+    std::vector<std::pair<int, std::string>> events;
+  } log;
+  hub.setCallback(
+      [](int event, const char* path, void* user) {
+        auto* l = static_cast<Log*>(user);
+        std::lock_guard lk(l->m);
+        l->events.emplace_back(event, path);
+      },
+      &log);
+  const std::string a = "/dev/hidraw0#VID_227D&PID_0102&MI_01";
+  hub.postGone(a);
+  hub.post(HIDPIPE_REMOVAL, a);  // udev's, late: already announced
+  hub.post(HIDPIPE_ARRIVAL, a);
+  hub.forget(a);  // opened again
+  hub.postGone(a);
+  hub.forget(a);
+  hub.post(HIDPIPE_REMOVAL, a);  // after an open: news
+  const std::vector<std::pair<int, std::string>> want = {
+      {HIDPIPE_REMOVAL, a}, {HIDPIPE_ARRIVAL, a}, {HIDPIPE_REMOVAL, a}, {HIDPIPE_REMOVAL, a}};
+  ASSERT_TRUE(waitUntil([&] {
+    std::lock_guard lk(log.m);
+    return log.events.size() >= want.size();
+  }));
+  hub.setCallback(nullptr, nullptr);
+  EXPECT_EQ(log.events, want);
 }
 
 struct SelfRemover {

@@ -66,6 +66,11 @@ EmulatedController::EmulatedController(HidrawTestbed& bed, const HidNodeSpec& no
 
 EmulatedController::~EmulatedController() {
   bed_.RunOnLoop([this] {
+    for (const auto& stall : stalled_) {
+      g_source_destroy(stall.first);
+      EndStall(stall);
+    }
+    stalled_.clear();
     g_source_destroy(tick_);
     g_source_unref(tick_);
     if (attached_) umockdev_testbed_detach_ioctl(bed_.Raw(), devnode_.c_str(), nullptr);
@@ -86,6 +91,46 @@ void EmulatedController::SetPresent(bool present) {
   } else {
     Ring();  // a waiting reader wakes and finds the device gone
   }
+}
+
+void EmulatedController::FailWrites(int error, int count) {
+  std::lock_guard lk(m_);
+  writeError_ = error;
+  writeErrorsLeft_ = error == 0 ? 0 : count;
+}
+
+void EmulatedController::StallWrites(unsigned ms) {
+  std::lock_guard lk(m_);
+  stallMs_ = ms;
+  if (ms == 0) return;
+  // Silent meanwhile: umockdev's preload lets one call on a node run at a time, so a read
+  // would wait behind the stalled write, which the kernel's hidraw does not do.
+  reports_.clear();
+  Hush();
+}
+
+size_t EmulatedController::StallsEnded() {
+  std::lock_guard lk(m_);
+  return stallsEnded_;
+}
+
+size_t EmulatedController::StallsStarted() {
+  std::lock_guard lk(m_);
+  return stallsStarted_;
+}
+
+size_t EmulatedController::WritesStarted() {
+  std::lock_guard lk(m_);
+  return writesStarted_;
+}
+
+void EmulatedController::FailReads(int error) {
+  std::lock_guard lk(m_);
+  readError_ = error;
+  if (error != 0)
+    Ring();
+  else if (reports_.empty())
+    Hush();
 }
 
 std::vector<Bytes> EmulatedController::HostFrames() {
@@ -128,6 +173,7 @@ void EmulatedController::Hush() {
 
 bool EmulatedController::QueueReport(Bytes report) {
   if (readers_ == 0 || !present_) return false;  // nobody has the node open: the kernel drops it
+  if (stallMs_ > 0) return false;                // a device whose transfers stall sends nothing
   if (reports_.size() >= kKernelQueue) return false;
   reports_.push_back(std::move(report));
   Ring();
@@ -240,6 +286,10 @@ gboolean EmulatedController::OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* cli
     umockdev_ioctl_client_complete(client, -1, ENODEV);
     return TRUE;
   }
+  if (self->readError_ != 0) {
+    umockdev_ioctl_client_complete(client, -1, self->readError_);
+    return TRUE;
+  }
   if (self->reports_.empty()) {
     self->Hush();  // a bell byte that reached the node late
     umockdev_ioctl_client_complete(client, -1, EAGAIN);
@@ -264,9 +314,46 @@ gboolean EmulatedController::OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* cl
     umockdev_ioctl_client_complete(client, -1, ENODEV);
     return TRUE;
   }
+  ++self->writesStarted_;
+  if (self->writeErrorsLeft_ != 0) {
+    if (self->writeErrorsLeft_ > 0) --self->writeErrorsLeft_;
+    umockdev_ioctl_client_complete(client, -1, self->writeError_);
+    return TRUE;
+  }
+  if (self->stallMs_ > 0) {
+    // Taken later, as the kernel's time-out does: the writer stays blocked meanwhile.
+    ++self->stallsStarted_;
+    GSource* later = g_timeout_source_new(self->stallMs_);
+    self->stalled_.push_back({later, UMOCKDEV_IOCTL_CLIENT(g_object_ref(client))});
+    g_source_set_callback(later, OnStallEnd, self, nullptr);
+    g_source_attach(later, g_main_context_get_thread_default());
+    return TRUE;
+  }
   self->HandleWrite(arg->data, static_cast<size_t>(arg->data_len));
   umockdev_ioctl_client_complete(client, arg->data_len, 0);
   return TRUE;
+}
+
+gboolean EmulatedController::OnStallEnd(gpointer user) {
+  auto* self = static_cast<EmulatedController*>(user);
+  GSource* now = g_main_current_source();
+  for (auto it = self->stalled_.begin(); it != self->stalled_.end(); ++it) {
+    if (it->first != now) continue;
+    {
+      std::lock_guard lk(self->m_);
+      ++self->stallsEnded_;
+    }
+    self->EndStall(*it);
+    self->stalled_.erase(it);
+    break;
+  }
+  return G_SOURCE_REMOVE;
+}
+
+void EmulatedController::EndStall(const std::pair<GSource*, UMockdevIoctlClient*>& stall) {
+  umockdev_ioctl_client_complete(stall.second, -1, ETIMEDOUT);
+  g_object_unref(stall.second);
+  g_source_unref(stall.first);
 }
 
 void EmulatedController::OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client,

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "HidrawTestbed.h"
@@ -54,6 +55,19 @@ class EmulatedController {
   // device was pulled). True: the firmware restarts and the node answers again.
   void SetPresent(bool present);
 
+  // The next `count` writes fail with error (count < 0: every write until cleared with 0).
+  void FailWrites(int error, int count);
+  // Every write fails with ETIMEDOUT after ms milliseconds, as on a device whose OUT
+  // transfers stall until the kernel gives up, and the device sends nothing meanwhile (0: at
+  // once again). StallsEnded counts writes whose stall has ended.
+  void StallWrites(unsigned ms);
+  size_t StallsEnded();
+  size_t StallsStarted();
+  size_t WritesStarted();
+  // Reads fail with error and the node reads as readable, as a device the kernel lost
+  // without a removal (0: reads answer again).
+  void FailReads(int error);
+
   // Frames the host wrote, in order, cut to their length; frames the device put into reports.
   std::vector<Bytes> HostFrames();
   std::vector<Bytes> DeviceFrames();
@@ -69,6 +83,8 @@ class EmulatedController {
   static void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
   static void OnConnectedChanged(GObject* client, GParamSpec*, gpointer self);
   static gboolean OnTick(gpointer self);
+  static gboolean OnStallEnd(gpointer self);
+  void EndStall(const std::pair<GSource*, UMockdevIoctlClient*>& stall);
 
   void HandleWrite(const uint8_t* data, size_t size);
   void Queue(const std::vector<tpcsim::OutFrame>& frames);
@@ -100,4 +116,12 @@ class EmulatedController {
   std::vector<Bytes> deviceFrames_;
   std::vector<std::string> malformed_;
   size_t touchReports_ = 0;
+  int writeError_ = 0;
+  int writeErrorsLeft_ = 0;
+  unsigned stallMs_ = 0;
+  size_t stallsEnded_ = 0;
+  size_t stallsStarted_ = 0;
+  size_t writesStarted_ = 0;
+  int readError_ = 0;
+  std::vector<std::pair<GSource*, UMockdevIoctlClient*>> stalled_;  // testbed thread only
 };

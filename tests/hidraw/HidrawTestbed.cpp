@@ -66,14 +66,14 @@ std::string HidrawTestbed::AddHid(const HidNodeSpec& s) {
   std::string parent;
   std::string records;
   if (usb) {
-    const std::string device = "/devices/pci0000:00/0000:00:14.0/usb1/1-1";
-    parent = device + Fmt("/1-1:1.%u", static_cast<unsigned>(s.usbInterface));
+    const std::string device = "/devices/pci0000:00/0000:00:14.0/usb1/" + s.usbPort;
+    parent = device + "/" + s.usbPort + Fmt(":1.%u", static_cast<unsigned>(s.usbInterface));
     // The USB device once, whichever interface comes first.
     if (!g_file_test((dir_ + "/sys" + device).c_str(), G_FILE_TEST_IS_DIR))
       records += "P: " + device + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n" +
                  Fmt("A: idVendor=%04x\nA: idProduct=%04x\n", s.vid, s.pid) +
                  "A: manufacturer=Vantrel test\nA: product=Emulated panel\n"
-                 "A: serial=E2E0001\nA: bcdDevice=0100\n\n";
+                 "A: serial=" + s.serial + "\nA: bcdDevice=0100\n\n";
     records += "P: " + parent + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n" +
                Fmt("A: bInterfaceNumber=%02x\nA: bInterfaceClass=03\n\n",
                    static_cast<unsigned>(s.usbInterface));
@@ -85,7 +85,8 @@ std::string HidrawTestbed::AddHid(const HidNodeSpec& s) {
   const std::string hid = parent + "/" + hidName;
   records += "P: " + hid + "\nE: SUBSYSTEM=hid\n" +
              Fmt("E: HID_ID=%04X:%08X:%08X\n", s.bus, s.vid, s.pid) +
-             "E: HID_NAME=Vantrel emulated panel\nE: HID_PHYS=emulated\nE: HID_UNIQ=\n" +
+             "E: HID_NAME=Vantrel emulated panel\nE: HID_PHYS=emulated\nE: HID_UNIQ=" + s.serial +
+             "\n" +
              "H: report_descriptor=" + Hex(s.descriptor) + "\n\n";
   const std::string node = Fmt("hidraw%u", static_cast<unsigned>(s.number));
   const std::string hidraw = hid + "/hidraw/" + node;

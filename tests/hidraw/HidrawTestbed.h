@@ -25,6 +25,8 @@ struct HidNodeSpec {
   uint16_t pid = 0x0102;
   int usbInterface = 1;  // USB only; interfaces of one device share its port
   int number = 0;        // hidrawN
+  std::string usbPort = "1-1";  // USB only: the device's port path
+  std::string serial = "E2E0001";  // USB iSerial and HID_UNIQ
   std::vector<uint8_t> descriptor;
 };
 

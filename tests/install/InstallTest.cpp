@@ -94,7 +94,6 @@ TEST_F(InstallTest, EveryPartLandsInItsFolder) {
       VT_LIBDIR "/libhidpipe.so",
       VT_LIBDIR "/pkgconfig/hidpipe.pc",
       VT_INCLUDEDIR "/hidpipe.h",
-      VT_PREFIX "/lib/udev/rules.d/70-touch-controller.rules",
       VT_DATADIR "/vantrel/HelpFile.txt",
       VT_DATADIR "/applications/org.vantrel.VantrelTool.desktop",
       VT_DATADIR "/applications/org.vantrel.Lumora.desktop",
@@ -104,6 +103,12 @@ TEST_F(InstallTest, EveryPartLandsInItsFolder) {
       VT_DATADIR "/metainfo/org.vantrel.Lumora.metainfo.xml",
   };
   for (const std::string& f : files) EXPECT_TRUE(fs::exists(Installed(f))) << f;
+  // The udev rule lands where udev reads rules, not under the prefix.
+  std::string udevdir = Shell("pkg-config --variable=udevdir udev 2>/dev/null || true").out;
+  while (!udevdir.empty() && udevdir.back() == '\n') udevdir.pop_back();
+  if (udevdir.empty()) udevdir = "/usr/lib/udev";
+  EXPECT_TRUE(fs::exists(Installed(udevdir + "/rules.d/70-touch-controller.rules")))
+      << "the udev rule is not in " << udevdir << "/rules.d";
   if (VT_MANPAGES) {
     for (const std::string& p : Programs())
       EXPECT_TRUE(fs::exists(Installed(VT_MANDIR "/man1/" + p + ".1.gz"))) << p;

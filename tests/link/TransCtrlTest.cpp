@@ -219,18 +219,15 @@ TEST_F(TransCtrlTest, RefusalsNeverQueue) {
 // Commands queued on a link belong to it: after a reconnect (perhaps to another device)
 // they would go out ahead of the opening commands.
 TEST_F(TransCtrlTest, QueuedCommandsAreDroppedWhenTheirLinkCloses) {
-  writeResult = -1;
-  holdAt = 0;
+  holdAt = 0;  // nothing answers: the version query keeps the link busy
   ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
   ASSERT_TRUE(link->WaitHolds(1));
-  EXPECT_EQ(ctrl.GetLinkState(), kLinkBusy);  // stays busy after the failed write
-  EXPECT_EQ(ctrl.ReportTarget(), 0);
+  EXPECT_EQ(ctrl.GetLinkState(), kLinkBusy);
+  EXPECT_EQ(CTransCtrl::PendingCount(), 3u);  // the rest of the opening waits behind it
   link->HoldAtEmptyRead(-1);
-  ASSERT_TRUE(link->WaitWrites(5));  // offered again and again
   ctrl.Close();
   EXPECT_EQ(CTransCtrl::PendingCount(), 0u);
 
-  writeResult = 0;
   holdAt = -1;
   ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
   ASSERT_TRUE(link->WaitWrites(4));
@@ -240,6 +237,27 @@ TEST_F(TransCtrlTest, QueuedCommandsAreDroppedWhenTheirLinkCloses) {
   EXPECT_EQ(w[2][3], 0x08);
   EXPECT_EQ(w[3][3], 0x06);
   EXPECT_EQ(ctrl.ReportTarget(), 1);
+}
+
+// A write that fails leaves no reply awaited: the link is idle again, the opening's query is
+// tried once more and then given up with its reason, and a user's command is not repeated.
+TEST_F(TransCtrlTest, AFailedWriteIsNamedAndNeverRepeated) {
+  writeResult = -1;
+  holdAt = 0;
+  ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
+  EXPECT_EQ(ctrl.GetLinkState(), kLinkIdle);
+  EXPECT_EQ(link->Writes().size(), 2u);  // GetVersion twice; the rest of the opening not tried
+  EXPECT_EQ(ctrl.OpeningFailure(), "could not send GetVersion: the link refused it");
+  EXPECT_EQ(ctrl.ReportTarget(), 0);
+  EXPECT_EQ(CTransCtrl::PendingCount(), 0u);
+
+  EXPECT_EQ(Send("SEND 024E020400 "), -1);
+  EXPECT_EQ(ctrl.LastSendFailure(), "could not send GetM0RawData: the link refused it");
+  link->HoldAtEmptyRead(-1);
+  ASSERT_TRUE(link->WaitNextPoll());
+  ASSERT_TRUE(link->WaitNextPoll());
+  EXPECT_EQ(link->Writes().size(), 3u);
+  EXPECT_EQ(ctrl.SendFailures(), 3u);
 }
 
 TEST_F(TransCtrlTest, SendDirectIgnoresTheState) {

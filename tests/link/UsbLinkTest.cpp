@@ -65,6 +65,10 @@ const HidPipeApi kFakeApi{
       return g->closeResult;
     },
     [] { return g->lastError; },
+    nullptr,  // the send errno, the device choice, the device used, a gone device: not faked
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 class UsbLink : public ::testing::Test {

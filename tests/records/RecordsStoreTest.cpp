@@ -66,6 +66,7 @@ TEST(RecordsStore, RunIsKeptWholeOnceAndReadBackAsWritten) {
   auto store = ResultsStore::Open(Sqlite(path), error);
   ASSERT_TRUE(store) << error;
   records::RunRecord run = MadeUpRun("SN1", "ST1", "2026-12-08T10:00:00.000Z", 5);
+  run.device = "/dev/hidraw3  USB  227D:0102  interface 1  port 1-2  serial SN-A";
   run.capturePath = "/tmp/x.cap";
   run.note = "ü \"quoted\" ; DROP TABLE runs";
   ASSERT_EQ(store->Save(run), ResultsStore::Saved::kStored) << store->Error();
@@ -75,6 +76,7 @@ TEST(RecordsStore, RunIsKeptWholeOnceAndReadBackAsWritten) {
   ASSERT_TRUE(store->Load(run.uuid, back)) << store->Error();
   EXPECT_EQ(back.serial, "SN1");
   EXPECT_EQ(back.note, run.note);
+  EXPECT_EQ(back.device, run.device);
   EXPECT_EQ(back.verdict, "fail");
   EXPECT_EQ(back.startedUtc, run.startedUtc);
   ASSERT_EQ(back.values.size(), run.values.size());

@@ -1,0 +1,48 @@
+// Writes to the device on a thread of its own, so that a caller waits a bounded time: a
+// device whose transfers stall (the kernel gives up only after seconds) never holds the
+// caller's thread, and a write that is still stuck is never started again on top of it.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace hidpipe {
+
+class ReportWriter {
+ public:
+  ReportWriter();
+  // Joins the thread; one stuck in a write is left to end on its own.
+  ~ReportWriter();
+  ReportWriter(const ReportWriter&) = delete;
+  ReportWriter& operator=(const ReportWriter&) = delete;
+
+  // run's result when the job did not end in time (it goes on, and until it ends every
+  // further job is refused with this at once).
+  static constexpr int kStillWriting = -1;
+
+  // Runs job (0 for success, else an errno) on the writer thread and waits up to waitMs
+  // for it. Returns its result, or kStillWriting.
+  int run(std::function<int()> job, int waitMs);
+  // A write is still under way (stuck).
+  bool busy() const;
+
+ private:
+  struct State {
+    std::mutex m;
+    std::condition_variable cv;
+    std::function<int()> job;
+    bool busy = false;
+    bool stop = false;
+    unsigned long started = 0, finished = 0;
+    int result = 0;
+  };
+  static void loop(std::shared_ptr<State> s);
+
+  std::shared_ptr<State> s_ = std::make_shared<State>();
+  std::thread thread_;
+};
+
+}  // namespace hidpipe
