@@ -51,6 +51,7 @@ struct ReceiveSession {
   bool done = false;
   bool closeLinkOnExit = false;
   bool lostReported = false;  // receive thread only
+  std::string retried;        // receive thread only: a queued opening query tried once more
   uint8_t buf[CTransCtrl::kRecvBufferSize + 16] = {};
 };
 
@@ -97,7 +98,6 @@ struct TransCore {
   std::string sendFailure;
   std::atomic<uint64_t> sendFailures{0};
   std::atomic<bool> writesStalled{false};
-  std::string retried;  // receive thread: the queued opening query already tried twice
   std::string openingFailure;  // under sendFailureMutex: an opening query given up
 
   struct Slot {
@@ -132,7 +132,7 @@ struct TransCore {
   void GiveUpOpening();
   void ReceiveLoop(ReceiveSession& s);
   bool HandleFrame(ReceiveSession& s, int len);
-  void SendQueued(int& emptyPolls);
+  void SendQueued(ReceiveSession& s, int& emptyPolls);
   void Pause(ReceiveSession& s, int ms);
   void Deliver(ReceiveSession& s, int slot, int len, bool activeOnly);
   void DeliverToXY(ReceiveSession& s, int len);
@@ -279,7 +279,7 @@ void TransCore::ReceiveLoop(ReceiveSession& s) {
         sleepMs = 0;
       }
     } else {
-      SendQueued(emptyPolls);
+      SendQueued(s, emptyPolls);
       if (emptyPolls > kEmptyPollsBeforeSleep) sleepMs = kQuietPollMs;
       if (emptyPolls > kEmptyPollsBeforeQuiet) receiving.store(0);
     }
@@ -287,7 +287,7 @@ void TransCore::ReceiveLoop(ReceiveSession& s) {
   }
 }
 
-void TransCore::SendQueued(int& emptyPolls) {
+void TransCore::SendQueued(ReceiveSession& s, int& emptyPolls) {
   std::string cmd;
   if (!CPendingQueue::Instance().Front(cmd)) {
     ++emptyPolls;
@@ -303,9 +303,9 @@ void TransCore::SendQueued(int& emptyPolls) {
     const bool opening = std::find_if(std::begin(kOpenCommands), std::end(kOpenCommands),
                                       [&](const char* c) { return cmd == c; }) !=
                          std::end(kOpenCommands);
-    drop = !opening || retried == cmd;
+    drop = !opening || s.retried == cmd;
     if (opening && drop) GiveUpOpening();
-    retried = drop ? std::string() : cmd;
+    s.retried = drop ? std::string() : cmd;
   }
   if (drop) CPendingQueue::Instance().PopFront(cmd);
   // A link that takes nothing is polled at the quiet rate, not in a tight loop.
@@ -628,7 +628,6 @@ int CTransCtrl::Open(int linkType, const SerialLineSettings* serialSettings) {
     std::lock_guard<std::mutex> lock(c.sendFailureMutex);
     c.openingFailure.clear();
   }
-  c.retried.clear();
   c.encoding.store(linkType == kLinkUsb ? kEncodingBinary : kEncodingAscii);
   {
     std::lock_guard<std::mutex> lock(c.linkMutex);
