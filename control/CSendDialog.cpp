@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -284,11 +285,10 @@ void CSendDialog::OnLinkStatusChanged(bool connected) {
     return;
   }
   if (!calibrating_) {
-    const QString status = StatusText();
-    for (const StreamButton& s : kStreams) {
-      if (status != QString::fromUtf8(s.label) + kReceiving) continue;
-      resume_ = &s;
-      SetStatus(QString::fromUtf8(s.label) +
+    // Another command's status may have replaced "receiving...": the stream still ran.
+    if (running_ != nullptr) {
+      resume_ = std::exchange(running_, nullptr);
+      SetStatus(QString::fromUtf8(resume_->label) +
                 QStringLiteral(": stopped, the controller was disconnected."));
     }
     return;
@@ -494,10 +494,15 @@ void CSendDialog::HandleStreamReply(uint8_t sub, bool ok) {
       label = "Open/Short Y data";
       break;
     case 0x80:
+      running_ = nullptr;
       SetStatus(QStringLiteral("Idle."));
       return;
     default:
       return;
+  }
+  running_ = nullptr;
+  for (const StreamButton& s : kStreams) {
+    if (std::strcmp(s.label, label) == 0) running_ = &s;
   }
   SetStatus(QString::fromUtf8(label) + kReceiving);
 }

@@ -103,7 +103,10 @@ class CSendDialog : public QDialog, public ITransListener {
   // Control sub-commands this window sent and waits for: the link's own opening commands
   // get the same replies, which are not this window's to report.
   std::array<bool, 256> asked_{};
-  // The stream that was running when the controller went away, started again on its return.
+  // The stream the controller acknowledged last (null after Stop data), whatever the
+  // status line says since; and the one that ran when the controller went away, started
+  // again on its return.
+  const StreamButton* running_ = nullptr;
   const StreamButton* resume_ = nullptr;
   bool calibrating_ = false;  // waiting for the calibration's acknowledgement
 };

@@ -1,5 +1,6 @@
 #include "CCaptureControl.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -7,10 +8,13 @@
 #include "capture/CaptureReader.h"
 #include "capture/FrameRules.h"
 #include "capture/HexCodec.h"
+#include "control/CSendDialog.h"
 #include "shell/CMainFrame.h"
 #include "shell/CReplayBar.h"
 #include "shell/CVantrelToolApp.h"
 #include "shell/ProductVersion.h"
+#include "views/CWndGraphDialog.h"
+#include "views/CWndXYDialog.h"
 
 namespace {
 
@@ -57,9 +61,21 @@ void CCaptureControl::OnRecordCommand() {
     StopRecording();
     return;
   }
-  const QString path = app_.Hooks().chooseFile(
-      app_.MainFrame(), true, QStringLiteral("Record session"), QString::fromLatin1(kFilter));
-  if (!path.isEmpty()) StartRecording(path);
+  QString path = app_.Hooks().chooseFile(app_.MainFrame(), true, QStringLiteral("Record session"),
+                                         QString::fromLatin1(kFilter));
+  if (path.isEmpty()) return;
+  // A name without the extension gets it, so that "Open capture..." lists the file.
+  const QString lower = path.toLower();
+  if (!lower.endsWith(QLatin1String(".capture")) && !lower.endsWith(QLatin1String(".zst"))) {
+    path += QStringLiteral(".capture");
+    if (QFileInfo::exists(path) &&
+        app_.Hooks().messageBox(app_.MainFrame(), QMessageBox::Question,
+                                QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                                    .arg(QDir::toNativeSeparators(path)),
+                                QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+      return;
+  }
+  StartRecording(path);
 }
 
 bool CCaptureControl::StartRecording(const QString& path) {
@@ -99,6 +115,7 @@ void CCaptureControl::StopRecording() {
   statusTimer_->stop();
   const auto stats = recorder_->GetStats();
   if (app_.MainFrame()) app_.MainFrame()->SetRecordText(QString());
+  MarkTitles(false);
   if (!ok) {
     Message(QMessageBox::Warning,
             QStringLiteral("Recording stopped:\n%1").arg(QString::fromStdString(stats.error)));
@@ -126,6 +143,19 @@ QString CCaptureControl::RecordText() const {
   return text;
 }
 
+// The main window's status line may lie under the tool windows: their titles say REC too.
+void CCaptureControl::MarkTitles(bool recording) {
+  static const QString kMark = QStringLiteral(" - REC");
+  QWidget* windows[] = {app_.WaveWindow(), app_.XYWindow(), app_.SendWindow()};
+  for (QWidget* w : windows) {
+    if (w == nullptr) continue;
+    QString title = w->windowTitle();
+    if (title.endsWith(kMark)) title.chop(kMark.size());
+    if (recording) title += kMark;
+    if (title != w->windowTitle()) w->setWindowTitle(title);
+  }
+}
+
 void CCaptureControl::UpdateRecordStatus() {
   if (!recorder_->IsActive()) {
     StopRecording();  // a write error ended it: the message names the file
@@ -133,6 +163,7 @@ void CCaptureControl::UpdateRecordStatus() {
   }
   NoteLink();
   if (app_.MainFrame()) app_.MainFrame()->SetRecordText(RecordText());
+  MarkTitles(true);
 }
 
 // ---------------------------------------------------------------- replay
@@ -197,9 +228,24 @@ void CCaptureControl::FinishOpen(const QString& path,
   replayTimer_->start();
 }
 
+// The link's own opening queries are sent to every replay, and a capture started
+// mid-session holds none of them: only the user's commands are worth a word.
+bool CCaptureControl::IsOpeningQuery(const capture::Bytes& frame) {
+  // What CTransCtrl::Open sends: version, report target, coordinate reports, panel.
+  static const char* const kOpening[] = {CTransCtrl::kGetVersion, "SEND 024C020501 ",
+                                         "SEND 024C020800 ", CTransCtrl::kGetFirmwareDetail};
+  for (const char* cmd : kOpening) {
+    const QByteArray hex = QByteArray(cmd).mid(5).trimmed();  // after "SEND "
+    capture::Bytes bytes;
+    if (capture::DecodeHex(hex.toStdString(), bytes) && bytes == frame) return true;
+  }
+  return false;
+}
+
 void CCaptureControl::ShowUnanswered() {
   if (!player_ || !bar_) return;
-  const auto unanswered = player_->TakeUnanswered();
+  auto unanswered = player_->TakeUnanswered();
+  std::erase_if(unanswered, &CCaptureControl::IsOpeningQuery);
   if (unanswered.empty()) return;
   bar_->SetMessage(QStringLiteral("Not in the capture, answered negatively: %1")
                        .arg(HexText(unanswered.back())));

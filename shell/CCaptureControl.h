@@ -47,12 +47,16 @@ class CCaptureControl : public QObject {
   bool IsReplaying() const { return player_ != nullptr; }
   capture::CReplayPlayer* Player() const { return player_.get(); }
   CReplayBar* Bar() const;
+  // The bar names the last command the capture could not answer (a timer runs it); the
+  // link's own opening queries are not named.
+  void ShowUnanswered();
 
  private:
   void FinishOpen(const QString& path, std::shared_ptr<capture::CaptureReader> reader,
                   const QString& error, bool linkOnFailure);
   void UpdateRecordStatus();
-  void ShowUnanswered();
+  void MarkTitles(bool recording);
+  static bool IsOpeningQuery(const capture::Bytes& frame);
   void Message(int icon, const QString& text);
 
   CVantrelToolApp& app_;

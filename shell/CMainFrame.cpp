@@ -102,8 +102,8 @@ void CMainFrame::BuildMenus() {
   const Popup popups[] = {
       {"File(&F)",
        {{ID_SETTINGS, "Settings (&S)", true, false},
-        {ID_RECORD_SESSION, "Record session...", true, true},
-        {ID_OPEN_CAPTURE, "Open capture...", true, false},
+        {ID_RECORD_SESSION, "Record session... (&R)", true, true},
+        {ID_OPEN_CAPTURE, "Open capture... (&O)", true, false},
         {ID_APP_EXIT, "Exit (&X)", true, false}}},
       {"Windows(&W)",
        {{ID_XY_WINDOW, "XY Window (&Z)", true, true},

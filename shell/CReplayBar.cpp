@@ -1,5 +1,6 @@
 #include "CReplayBar.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
@@ -13,6 +14,7 @@ namespace {
 constexpr int kRefreshMs = 100;
 constexpr int kSliderSteps = 10000;
 constexpr int kDragSeekMs = 40;
+constexpr int kPageSteps = 10;
 }  // namespace
 
 CReplayBar::CReplayBar(std::shared_ptr<capture::CReplayPlayer> player, const QString& fileName,
@@ -35,7 +37,11 @@ CReplayBar::CReplayBar(std::shared_ptr<capture::CReplayPlayer> player, const QSt
   position_ = new QSlider(Qt::Horizontal, this);
   position_->setObjectName(QStringLiteral("replayPosition"));
   position_->setRange(0, kSliderSteps);
+  position_->setPageStep(kSliderSteps / kPageSteps);  // a click on the groove: a tenth
   position_->setMinimumWidth(320);
+  loop_ = new QCheckBox(QStringLiteral("Loop"), this);
+  loop_->setObjectName(QStringLiteral("replayLoop"));
+  connect(loop_, &QCheckBox::toggled, this, [this](bool on) { player_->SetLoop(on); });
   time_ = new QLabel(this);
   time_->setObjectName(QStringLiteral("replayTime"));
   message_ = new QLabel(this);
@@ -48,8 +54,9 @@ CReplayBar::CReplayBar(std::shared_ptr<capture::CReplayPlayer> player, const QSt
   grid->addWidget(speed_, 0, 2);
   grid->addWidget(position_, 0, 3);
   grid->addWidget(time_, 0, 4);
-  grid->addWidget(indexing_, 0, 5);
-  grid->addWidget(message_, 1, 0, 1, 6);
+  grid->addWidget(loop_, 0, 5);
+  grid->addWidget(indexing_, 0, 6);
+  grid->addWidget(message_, 1, 0, 1, 7);
 
   connect(play_, &QPushButton::clicked, this, [this] {
     if (player_->IsPlaying()) {

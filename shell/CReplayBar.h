@@ -1,6 +1,6 @@
 // The replay bar: play/pause, speed, position with time (seeking while the slider is
-// dragged), one frame at a time, how far the capture is indexed, and what the capture
-// could not answer.
+// dragged, a tenth of the capture per click on its groove), loop, one frame at a time,
+// how far the capture is indexed, and what the capture could not answer.
 #pragma once
 
 #include <QWidget>
@@ -8,6 +8,7 @@
 
 #include "capture/CReplayPlayer.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -51,6 +52,7 @@ class CReplayBar : public QWidget {
   QComboBox* speed_ = nullptr;
   QSlider* position_ = nullptr;
   QLabel* time_ = nullptr;
+  QCheckBox* loop_ = nullptr;
   QLabel* message_ = nullptr;
   QLabel* indexing_ = nullptr;
   QTimer* timer_ = nullptr;

@@ -4,9 +4,13 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
+#include <QImage>
+#include <QLocalSocket>
+#include <QPainter>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 
 #include "control/CSendDialog.h"
 #include "control/CSetSerialPortDlg.h"
@@ -17,8 +21,8 @@
 #include "shell/CMainFrame.h"
 #include "shell/CReplayBar.h"
 #include "shell/CVantrelToolApp.h"
-#include "views/CWndGraphDialog.h"
 #include "views/CTouchFigures.h"
+#include "views/CWndGraphDialog.h"
 #include "views/CWndXYDialog.h"
 #include "views/CWndXYFullDialog.h"
 
@@ -45,6 +49,56 @@ void CScreenshotWriter::Grab(QWidget* w, const QString& name) {
     written_ << path;
   else
     errors_ << path + ": could not be written";
+}
+
+// A stream running while "Output coordinates" is pressed, the simulated controller
+// unplugged and plugged in again (through the control socket the environment names):
+// the stream runs again. The Firmware Control Window beside the Wave Window.
+void CScreenshotWriter::GrabReplug() {
+  const QByteArray control = qgetenv("VT_SCREENSHOT_SIM_CONTROL");
+  CSendDialog* send = app_.SendWindow();
+  CWndGraphDialog* wave = app_.WaveWindow();
+  if (control.isEmpty() || send == nullptr || wave == nullptr) return;
+  const auto simSays = [&control](const char* cmd) {
+    QLocalSocket s;
+    s.connectToServer(QString::fromLocal8Bit(control));
+    if (!s.waitForConnected(2000)) return false;
+    s.write(QByteArray(cmd) + '\n');
+    s.waitForBytesWritten(2000);
+    s.waitForReadyRead(2000);
+    return true;
+  };
+  wave->show();
+  send->OnBnClickedStreamButton(1048);
+  Wait(2000, [&] { return send->StatusText().endsWith(QLatin1String("receiving...")); });
+  send->OnBnClickedReportTarget();
+  Wait(1000, [&] { return send->StatusText().startsWith(QLatin1String("Output coordinates")); });
+  if (!simSays("unplug")) {
+    errors_ << QStringLiteral("replug: the simulator's control socket does not answer");
+    return;
+  }
+  CMainFrame* frame = app_.MainFrame();
+  Wait(5000, [&] { return frame->GetLinkStatus() != LinkStatus::kConnected; });
+  simSays("plug");
+  Wait(8000, [&] { return send->StatusText().endsWith(QLatin1String("receiving...")); });
+  Wait(1500, [] { return false; });
+  const QImage left = send->grab().toImage(), right = wave->grab().toImage();
+  QImage both(left.width() + right.width(), std::max(left.height(), right.height()),
+              QImage::Format_RGB32);
+  both.fill(frame->palette().color(QPalette::Window));
+  {
+    QPainter p(&both);
+    p.drawImage(0, 0, left);
+    p.drawImage(left.width(), 0, right);
+  }
+  const QString path = QDir(dir_).filePath(QStringLiteral("replug-stream-resumed.png"));
+  if (both.save(path, "PNG"))
+    written_ << path;
+  else
+    errors_ << path + ": could not be written";
+  send->OnBnClickedStopData();
+  app_.Ctrl().SendCmd("SEND 024C020500 ", 16, 1, 1);
+  Wait(2000, [&] { return !app_.Ctrl().IsReceiving(); });
 }
 
 bool CScreenshotWriter::Run() {
@@ -85,6 +139,8 @@ bool CScreenshotWriter::Run() {
     }
     Wait(500, [] { return false; });
     Grab(wave, "wave-statistics-open-electrode");
+    // Bars from the value's zero, labels with the scale's counts (the open one "-1000").
+    Grab(wave, "wave-statistics-zero-based");
     wave->SetStatistics(false);
   }
   send->OnBnClickedStopData();
@@ -138,12 +194,26 @@ bool CScreenshotWriter::Run() {
     Grab(full, "fullscreen-m0-noise");
     send->OnBnClickedStopData();
     Wait(1000, [&] { return !ctrl.IsReceiving(); });
+    // Then M1 X raw: only its X row, no Y cell of the M0 map stays.
+    ctrl.SendCmd("SEND 024E020C00 ", 16, 1, 1);
+    Wait(2000, [] { return false; });
+    full->ToggleHint();
+    Grab(full, "fullscreen-stream-switch");
+    send->OnBnClickedStopData();
+    Wait(1000, [&] { return !ctrl.IsReceiving(); });
     full->SetMode(MapMode::kValue);
+    // The accuracy mode's prompt, readable on its box over the map.
+    full->SetAccuracyMode(true);
+    Wait(1000, [] { return false; });
+    Grab(full, "accuracy-mode");
+    full->SetAccuracyMode(false);
   }
   if (app_.XYWindow()->IsFullScreenVisible()) app_.XYWindow()->FullScreen()->OnBnClickedBack();
   // Coordinates to the system cursor again: the link goes quiet for the idle dialogs.
   ctrl.SendCmd("SEND 024C020500 ", 16, 1, 1);
   Wait(2000, [&] { return !ctrl.IsReceiving(); });
+
+  GrabReplug();
 
   app_.OpenHelpWindow();
   Grab(app_.HelpWindow(), "help");

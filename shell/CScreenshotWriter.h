@@ -18,6 +18,7 @@ class CScreenshotWriter {
 
  private:
   void Grab(QWidget* w, const QString& name);
+  void GrabReplug();
   // Lets events run for about ms milliseconds, or until done() holds.
   template <typename Pred>
   void Wait(int ms, Pred done);

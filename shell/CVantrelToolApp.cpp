@@ -19,6 +19,7 @@
 #include "shell/CCaptureControl.h"
 #include "shell/CHelpDialog.h"
 #include "shell/CMainFrame.h"
+#include "shell/CReplayBar.h"
 #include "shell/CSingleInstance.h"
 #include "shell/CUiDeliverer.h"
 #include "shell/ProductVersion.h"
@@ -317,6 +318,8 @@ void CVantrelToolApp::OpenStartupWindows() {
   if (settings_.startup.XYWindow != 0) OpenXYWindow();
   if (settings_.startup.SendWindow != 0) OpenSendWindow();
   frame_->UpdateMenuChecks();
+  // A replay opened at start (--replay) keeps its bar above the windows restored now.
+  if (CReplayBar* bar = captures_->Bar()) bar->raise();
 }
 
 bool CVantrelToolApp::IsXYWindowVisible() const {
@@ -337,6 +340,7 @@ void CVantrelToolApp::OnLinkStatusChanged(bool connected) {
   const QString mark = connected ? QString() : QStringLiteral("DISCONNECTED - last data shown");
   if (wave_ != nullptr) wave_->Canvas()->SetBanner(mark);
   if (xy_ != nullptr) {
+    if (!connected) xy_->EndStrokes();
     xy_->DrawArea()->SetBanner(mark);
     if (CWndXYFullDialog* full = xy_->FullScreen()) full->DrawArea()->SetBanner(mark);
   }

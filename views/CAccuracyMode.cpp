@@ -61,10 +61,12 @@ void CAccuracyMode::paintEvent(QPaintEvent*) {
   QFont f = font();
   f.setPointSize(12);
   p.setFont(f);
-  const QRect bar = p.fontMetrics().boundingRect(status).adjusted(-8, -4, 8, 4);
-  p.fillRect(bar.translated(16 - bar.left(), height() - 40 - bar.top()), QColor(0, 0, 0, 170));
+  // The box lies under the text: both around the text's baseline.
+  const QPoint base(16, height() - 40);
+  p.fillRect(p.fontMetrics().boundingRect(status).translated(base).adjusted(-8, -4, 8, 4),
+             QColor(0, 0, 0, 170));
   p.setPen(Qt::white);
-  p.drawText(QPoint(16, height() - 40), status);
+  p.drawText(base, status);
   if (!grid_ || !geometry_.HasMm()) return;
   const auto& targets = grid_->Targets();
   for (size_t i = 0; i < targets.size(); ++i) {
@@ -84,9 +86,9 @@ void CAccuracyMode::paintEvent(QPaintEvent*) {
       const QString text = QStringLiteral("%1 mm %2")
                                .arg(*t.errorMm, 0, 'f', 2)
                                .arg(t.pass ? QStringLiteral("ok") : QStringLiteral("FAIL"));
-      const QRect r = p.fontMetrics().boundingRect(text).adjusted(-4, -2, 4, 2);
       const QPoint at = c + QPoint(26, -8);
-      p.fillRect(r.translated(at.x() - r.left(), at.y() - r.top()), QColor(255, 255, 255, 220));
+      p.fillRect(p.fontMetrics().boundingRect(text).translated(at).adjusted(-4, -2, 4, 2),
+                 QColor(255, 255, 255, 220));
       p.setPen(colour);
       p.drawText(at, text);
     }

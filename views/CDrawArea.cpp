@@ -2,6 +2,8 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
+#include <algorithm>
 
 CDrawArea::CDrawArea(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -47,20 +49,42 @@ void CDrawArea::SetBanner(const QString& text) {
   update();
 }
 
+void CDrawArea::ShowNotice(const QString& text) {
+  if (noticeTimer_ == nullptr) {
+    noticeTimer_ = new QTimer(this);
+    noticeTimer_->setSingleShot(true);
+    noticeTimer_->setInterval(kNoticeMs);
+    connect(noticeTimer_, &QTimer::timeout, this, [this] {
+      notice_.clear();
+      update();
+    });
+  }
+  notice_ = text;
+  noticeTimer_->start();
+  update();
+}
+
+QString CDrawArea::Notice() const {
+  return notice_;
+}
+
 void CDrawArea::paintEvent(QPaintEvent*) {
   RepaintIfStale();
   QPainter p(this);
   p.drawImage(0, 0, Shown());
-  if (banner_.isEmpty()) return;
   QFont font = p.font();
   font.setBold(true);
   p.setFont(font);
   const QFontMetrics fm(font);
-  const int w = fm.horizontalAdvance(banner_) + 16, h = fm.height() + 8;
-  const QRect box((width() - w) / 2, 4, w, h);
-  p.fillRect(box, BannerColour());
-  p.setPen(Qt::white);
-  p.drawText(box, Qt::AlignCenter, banner_);
+  const auto mark = [&](const QString& text, int y, const QColor& colour) {
+    const int w = std::min(fm.horizontalAdvance(text) + 16, width()), h = fm.height() + 8;
+    const QRect box((width() - w) / 2, y < 0 ? height() - h - 4 : y, w, h);
+    p.fillRect(box, colour);
+    p.setPen(Qt::white);
+    p.drawText(box, Qt::AlignCenter, fm.elidedText(text, Qt::ElideMiddle, w - 16));
+  };
+  if (!banner_.isEmpty()) mark(banner_, 4, BannerColour());
+  if (!notice_.isEmpty()) mark(notice_, -1, NoticeColour());
 }
 
 void CDrawArea::resizeEvent(QResizeEvent* e) {

@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <functional>
 
+class QTimer;
+
 class CDrawArea : public QWidget {
  public:
   explicit CDrawArea(QWidget* parent = nullptr);
@@ -28,6 +30,12 @@ class CDrawArea : public QWidget {
   void SetBanner(const QString& text);
   const QString& Banner() const { return banner_; }
   static QColor BannerColour() { return QColor(200, 0, 0); }
+  // A short notice at the picture's foot for kNoticeMs ("Saved /x/y.png"), where the user
+  // is looking; not part of the picture.
+  static constexpr int kNoticeMs = 5000;
+  void ShowNotice(const QString& text);
+  QString Notice() const;
+  static QColor NoticeColour() { return QColor(40, 40, 40); }
 
   std::function<void(QImage&)> onRepaint;
   std::function<void(QPoint pos, Qt::MouseButtons buttons, Qt::KeyboardModifiers mods)>
@@ -44,4 +52,6 @@ class CDrawArea : public QWidget {
   bool stale_ = true;
   bool frozen_ = false;
   QString banner_;
+  QString notice_;
+  QTimer* noticeTimer_ = nullptr;
 };

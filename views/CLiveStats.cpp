@@ -156,31 +156,41 @@ const char* CLiveStats::FlagOf(const analysis::ElectrodeSummary& s) {
   return nullptr;
 }
 
-std::vector<CLiveStats::Mark> CLiveStats::Marked(int n) {
+std::vector<CLiveStats::Mark> CLiveStats::Marked() {
   const std::vector<analysis::ElectrodeSummary>& s = Summaries();
   const std::vector<analysis::LimitValues> limits = ElectrodeLimits();
   const std::vector<std::string> outside = OutsideLimits();
   std::vector<Mark> marks;
-  std::vector<bool> taken(s.size(), false);
-  int skipped = 0;
+  std::vector<bool> used(s.size(), true);
+  std::vector<double> spread;
   for (size_t i = 0; i < s.size(); ++i) {
     if (i < limits.size() && limits[i].unused) {
-      taken[i] = true;
-      ++skipped;
+      used[i] = false;
       continue;
     }
+    spread.push_back(s[i].stddev);
     const char* flag = FlagOf(s[i]);
     std::string rule = flag != nullptr ? flag : "";
     if (rule.empty() && i < outside.size() && !outside[i].empty()) rule = "limits: " + outside[i];
-    if (rule.empty()) continue;
-    marks.push_back({static_cast<int>(i), rule});
-    taken[i] = true;
+    if (!rule.empty()) marks.push_back({static_cast<int>(i), rule});
   }
-  for (int e : Worst(n + static_cast<int>(marks.size()) + skipped)) {
-    if (static_cast<int>(marks.size()) >= n) break;
-    if (taken[static_cast<size_t>(e)]) continue;
-    if (s[static_cast<size_t>(e)].p2p == 0) break;  // never moved; nor did those after it
-    marks.push_back({e, "noisiest"});
+  if (spread.empty()) return marks;
+  // Noisy against the panel's own spread: never just the largest of equals.
+  const auto mid = spread.begin() + static_cast<ptrdiff_t>(spread.size() / 2);
+  std::nth_element(spread.begin(), mid, spread.end());
+  const double median = *mid;
+  const double above = std::max(kNoisyFactor * median, 1.0);
+  for (int e : Worst(static_cast<int>(s.size()))) {
+    const analysis::ElectrodeSummary& x = s[static_cast<size_t>(e)];
+    if (x.stddev <= above) break;  // nor are those after it
+    if (!used[static_cast<size_t>(e)] || FlagOf(x) != nullptr) continue;
+    const bool marked =
+        std::any_of(marks.begin(), marks.end(), [e](const Mark& m) { return m.electrode == e; });
+    if (marked) continue;
+    char rule[96];
+    std::snprintf(rule, sizeof(rule), "noisy: std %.1f > %g x median %.1f", x.stddev, kNoisyFactor,
+                  median);
+    marks.push_back({e, rule});
   }
   return marks;
 }
@@ -284,6 +294,13 @@ std::vector<double> CLiveStats::MapValues(MapMode mode) {
   return v;
 }
 
+std::vector<int32_t> CLiveStats::LastScan() const {
+  if (held_ == 0) return {};
+  const int n = layout_.Size();
+  const auto at = ring_.begin() + static_cast<ptrdiff_t>((head_ - 1 + window_) % window_) * n;
+  return std::vector<int32_t>(at, at + n);
+}
+
 int CLiveStats::Hottest(MapMode mode) {
   const std::vector<double> v = MapValues(mode);
   int best = -1;
@@ -361,14 +378,29 @@ bool CLiveStats::LoadBaseline(const std::string& path, std::string& err) {
   return false;
 }
 
+namespace {
+
+std::string CsvField(const std::string& v) {
+  if (v.find_first_of(",\"\r\n") == std::string::npos) return v;
+  std::string out = "\"";
+  for (char c : v) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+}  // namespace
+
 std::string CLiveStats::SummaryCsv() {
   const std::vector<analysis::ElectrodeSummary>& s = Summaries();
-  std::string out = "electrode,min,max,mean,stddev,p2p\n";
+  std::vector<std::string> flag(s.size());
+  for (const Mark& m : Marked()) flag[static_cast<size_t>(m.electrode)] = m.rule;
+  const std::string tail = "," + CsvField(StreamLabel(streamCode_)) + "," + std::to_string(held_) +
+                           "," + CsvField(limitsPath_) + "\n";
+  std::string out = "electrode,min,max,mean,stddev,p2p,flag,stream,scans,limits\n";
   char buf[128];
   for (size_t i = 0; i < s.size(); ++i) {
-    std::snprintf(buf, sizeof(buf), ",%d,%d,%.2f,%.3f,%d\n", s[i].min, s[i].max, s[i].mean,
+    std::snprintf(buf, sizeof(buf), ",%d,%d,%.2f,%.3f,%d,", s[i].min, s[i].max, s[i].mean,
                   s[i].stddev, s[i].p2p);
-    out += layout_.Name(static_cast<int>(i)) + buf;
+    out += layout_.Name(static_cast<int>(i)) + buf + CsvField(flag[i]) + tail;
   }
   return out;
 }

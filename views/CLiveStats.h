@@ -55,20 +55,26 @@ class CLiveStats {
   // Electrodes of the largest standard deviation (then peak-to-peak), worst first.
   std::vector<int> Worst(int n);
   // Electrodes to look at, each with the rule that marked it: every electrode whose mean
-  // reads open (below 500) or short (above 1500), or that is outside the loaded limits,
-  // first; then the noisiest up to n in all (an electrode that never moved is not noisy).
-  // Electrodes the limits call unused are never marked.
+  // reads open (below 500) or short (above 1500), or that is outside the loaded limits;
+  // then every electrode that stands out of the panel's own noise (standard deviation above
+  // kNoisyFactor times the median of the panel's, and at least a count). Electrodes the
+  // limits call unused are never marked.
+  static constexpr double kNoisyFactor = 3.0;
   struct Mark {
     int electrode;
-    std::string rule;  // "open", "short", "limits: mean, p2p" (the checks failed), "noisiest"
+    // "open", "short", "limits: mean, p2p" (the checks failed),
+    // "noisy: std 6.1 > 3 x median 2.0"
+    std::string rule;
   };
-  std::vector<Mark> Marked(int n);
+  std::vector<Mark> Marked();
   // "open" or "short" for an electrode whose figures read so; null otherwise.
   static const char* FlagOf(const analysis::ElectrodeSummary& s);
 
   // Per electrode, in counts: standard deviation, peak-to-peak, or mean minus baseline
   // (0 without a baseline); empty for kValue or when no scan is kept.
   std::vector<double> MapValues(MapMode mode);
+  // The newest complete scan, per electrode; empty when none is kept.
+  std::vector<int32_t> LastScan() const;
   // The electrode of the largest magnitude in a mode; -1 when there is none.
   int Hottest(MapMode mode);
 
@@ -81,7 +87,9 @@ class CLiveStats {
   bool SaveBaseline(const std::string& path, std::string& err) const;
   bool LoadBaseline(const std::string& path, std::string& err);
 
-  // Table of the figures, one line per electrode: "electrode,min,max,mean,stddev,p2p".
+  // Table of the figures, one line per electrode:
+  // "electrode,min,max,mean,stddev,p2p,flag,stream,scans,limits" (the flag as Marked gives
+  // it, the stream's label, the scans the figures cover, the limits file or "").
   std::string SummaryCsv();
 
   // Limits from a limits file, read and checked as the self test does. False, with the

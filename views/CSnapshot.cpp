@@ -17,21 +17,35 @@ QString Caption(const std::string& firmware, const QString& stream, const QDateT
       .arg(version, stream, when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
 }
 
-QImage Picture(QWidget& window, const QString& caption) {
-  QImage img = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
-  // grab() renders at the device pixel ratio; the file keeps the window's own size.
-  if (img.size() != window.size()) img = img.scaled(window.size());
-  img.setDevicePixelRatio(1);
-  QPainter p(&img);
+namespace {
+
+QFont CaptionFont() {
   QFont font(QStringLiteral("Arial"));
   font.setPointSize(9);
-  p.setFont(font);
-  const QFontMetrics fm(font);
-  const int h = fm.height() + 4;
-  const QRect box(0, img.height() - h, std::min(fm.horizontalAdvance(caption) + 8, img.width()), h);
-  p.fillRect(box, QColor(255, 255, 255));
+  return font;
+}
+
+}  // namespace
+
+int CaptionHeight() {
+  return QFontMetrics(CaptionFont()).height() + 4;
+}
+
+QImage Picture(QWidget& window, const QString& caption) {
+  QImage shot = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  // grab() renders at the device pixel ratio; the file keeps the window's own size.
+  if (shot.size() != window.size()) shot = shot.scaled(window.size());
+  shot.setDevicePixelRatio(1);
+  // The caption goes below the window: a table's last row stays readable.
+  const int h = CaptionHeight();
+  QImage img(shot.width(), shot.height() + h, QImage::Format_RGB32);
+  img.fill(QColor(255, 255, 255));
+  QPainter p(&img);
+  p.drawImage(0, 0, shot);
+  p.setFont(CaptionFont());
   p.setPen(Qt::black);
-  p.drawText(box.adjusted(4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, caption);
+  p.drawText(QRect(4, shot.height(), img.width() - 4, h), Qt::AlignLeft | Qt::AlignVCenter,
+             caption);
   return img;
 }
 

@@ -62,7 +62,8 @@ void CTouchFigures::Refresh() {
   QString text;
   for (const auto& f : figures_.Now(clock())) {
     if (!text.isEmpty()) text += QLatin1Char('\n');
-    text += QStringLiteral("F%1: %2 Hz").arg(f.id + 1).arg(f.hz, 0, 'f', 0);
+    // By the contact's id: the Report Rate's "F1" counts by position in the report.
+    text += QStringLiteral("contact %1: %2 Hz").arg(f.id).arg(f.hz, 0, 'f', 0);
     if (f.jitterMm) text += QStringLiteral(", held, jitter %1 mm").arg(*f.jitterMm, 0, 'f', 2);
   }
   if (text.isEmpty()) text = QStringLiteral("No contact");

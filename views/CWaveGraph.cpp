@@ -112,8 +112,34 @@ void CWaveGraph::DrawWaveFrame(QPainter& p, Axis a) {
   }
 }
 
+std::vector<std::string> CWaveGraph::ExactLabelRows(int value) {
+  const int v = value - kZero;
+  const std::string digits = std::to_string(std::abs(v));
+  // Sign, blanks, digits: at least four characters, one a row.
+  std::string chars(1, v < 0 ? '-' : ' ');
+  chars.append(digits.size() < 3 ? 3 - digits.size() : 0, ' ');
+  chars += digits;
+  std::vector<std::string> rows;
+  for (char c : chars) rows.emplace_back(1, c);
+  return rows;
+}
+
 const CLabelCache::Label& CWaveGraph::ValueLabel(int value) {
-  const int v = std::clamp(value - kZero, -255, 255);
+  const int exact = value - kZero;
+  if (zoom_ && std::abs(exact) > 255) {
+    // Keys apart from the seed's labels (-255 ... 255) and the index labels.
+    constexpr int kExactKey = 1 << 20;
+    return labels_.Get(kExactKey + exact, QSize(kRowBoxW, kLabelHeight), [value](QPainter& q) {
+      const std::vector<std::string> rows = ExactLabelRows(value);
+      const int step = std::min(kRowStep, kLabelHeight / static_cast<int>(rows.size()));
+      for (size_t r = 0; r < rows.size(); ++r) {
+        if (rows[r] == " ") continue;
+        q.drawText(QRect(0, static_cast<int>(r) * step, kRowBoxW, kRowStep),
+                   Qt::AlignLeft | Qt::AlignTop, QString::fromStdString(rows[r]));
+      }
+    });
+  }
+  const int v = std::clamp(exact, -255, 255);
   return labels_.Get(v, QSize(kRowBoxW, 4 * kRowStep), [v](QPainter& q) {
     char rows[4];
     LabelChars(v + kZero, rows);
@@ -149,15 +175,27 @@ void CWaveGraph::DrawWaveBars(QPainter& p, Axis a) {
     // bar order.
     p.fillRect(x, labelTop, w, kLabelHeight, white);
     ValueLabel(value).Draw(p, x + 1 + (w - 8) / 2, labelTop);
+    const QColor& fill = stale_[a][i] ? grey : bar;
+    if (zoom_) {
+      DrawZoomedBar(p, x, value, fill, bar);
+      continue;
+    }
     // Clear the column except the zero line, then fill the bar.
     if (c - 2 >= 1) p.fillRect(x, 1, w, c - 2, background_);
     // Row c belongs to the downward bar; clear it too so no stale row remains.
     if (2 * c - 3 >= c) p.fillRect(x, c, w, c - 2, background_);
-    const QColor& fill = stale_[a][i] ? grey : bar;
     if (b > 0) p.fillRect(x, c - b, w, b, fill);
     if (b < 0) p.fillRect(x, c, w, -b, fill);
   }
-  if (zoom_) DrawScale(p);
+}
+
+void CWaveGraph::DrawZoomedBar(QPainter& p, int x, int value, const QColor& fill,
+                               const QColor& line) {
+  const int w = BarWidth();
+  p.fillRect(x, 1, w, height_ - 2, background_);
+  const int zero = ValueRow(kZero), end = ValueRow(value);
+  p.fillRect(x, std::min(zero, end), w, std::abs(end - zero), fill);
+  if (ZeroShown()) p.fillRect(x, zero - 2, w, 2, line);
 }
 
 // Zoomed: the counts of the top, middle and bottom rows at the frame's left edge.
@@ -192,7 +230,7 @@ void CWaveGraph::DrawWhiskers(QPainter& p, Axis a, const Whisker* whiskers, int 
     const Whisker& s = whiskers[i];
     const int x = BarLeft(i);
     // The zero line segment is not cleared with the bar: restore it under the whisker.
-    p.fillRect(x, c - 2, w, 2, bar);
+    if (!zoom_) p.fillRect(x, c - 2, w, 2, bar);
     const int top = ValueRow(s.max);
     const int bottom = ValueRow(s.min);
     p.fillRect(x + w / 2, top, 1, bottom - top + 1, line);

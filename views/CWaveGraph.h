@@ -6,8 +6,10 @@
 #include <QColor>
 #include <QFont>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "CLabelCache.h"
 
@@ -49,6 +51,9 @@ class CWaveGraph {
   static QColor StaleColour() { return QColor(170, 170, 170); }
   // The four rows of a value label: sign, hundreds, tens, units.
   static std::array<std::string, 4> LabelRows(int value);
+  // Zoomed (statistics), labels say what the scale says: the value's counts from zero,
+  // unclamped, the sign row then the digits (at least four rows).
+  static std::vector<std::string> ExactLabelRows(int value);
 
   // Stores count values from a frame at index start; values past the arrays are dropped.
   // Returns the number stored.
@@ -73,6 +78,9 @@ class CWaveGraph {
   void DrawWhiskers(QPainter& p, Axis a, const Whisker* whiskers, int count);
   // The row a value's bar ends at (the zero line for 1000).
   int ValueRow(double value) const;
+  // Zoomed: the counts of the top, middle and bottom rows at the frame's left edge, drawn
+  // over bars and whiskers.
+  void DrawScale(QPainter& p);
   static QColor WhiskerColour() { return QColor(0, 0, 0); }
   static QColor MeanColour() { return QColor(0, 170, 0); }
 
@@ -80,7 +88,10 @@ class CWaveGraph {
   // Value labels directly below the X graph and above the Y graph.
   int LabelTop(Axis a) const { return a == kAxisX ? height_ : -kLabelHeight; }
   static void LabelChars(int value, char (&rows)[4]);
-  void DrawScale(QPainter& p);
+  // Zoomed: the bar runs from the value's zero to the value (from the frame's edge when
+  // zero lies outside the scale).
+  void DrawZoomedBar(QPainter& p, int x, int value, const QColor& fill, const QColor& line);
+  bool ZeroShown() const { return zoom_ && std::abs(centre_ - kZero) <= half_; }
   // The four rows of a value label, each clipped to its row box as drawText clips.
   const CLabelCache::Label& ValueLabel(int value);
 

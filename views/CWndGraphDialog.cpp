@@ -36,8 +36,7 @@ constexpr int kStatsTop = kLogTop + 62;
 constexpr int kLimitsTop = kStatsTop + 32;  // shown with the statistics only
 constexpr int kTableTop = kLimitsTop + 30;
 constexpr int kTableH = 176;
-constexpr int kWorst = 5;                  // electrodes highlighted in the table
-const QColor kWorstColour(255, 220, 200);  // among the noisiest
+const QColor kWorstColour(255, 220, 200);  // noisier than the panel
 const QColor kFlagColour(255, 150, 150);   // reads open or short, or outside the limits
 
 const char* const kWaveHeader = "Time, Length, Start Point X, Start Point Y, Direction, Data";
@@ -50,6 +49,11 @@ CWndGraphDialog::CWndGraphDialog(CTransCtrl& ctrl, CSettingsRecord& settings, QW
   clock = &CCsvLog::ProcessClockMs;
   setModal(false);
   BuildControls();
+  // The main window's status line may lie under this window: the window that saved says so.
+  prompts.notice = [this, toMain = prompts.notice](const QString& text) {
+    canvas_->ShowNotice(text);
+    if (toMain) toMain(text);
+  };
 
   logging_ = false;
   graph_.SetCounts(settings_.xCount, settings_.yCount);
@@ -247,7 +251,7 @@ void CWndGraphDialog::UpdateStatus() {
 void CWndGraphDialog::UpdateLimitsText() {
   QString text = QStringLiteral(
       "No limits file: electrodes reading open or short are marked, "
-      "then the noisiest.");
+      "and those far noisier than the panel.");
   if (live_.HasLimits()) {
     text = QStringLiteral("Limits: ") +
            QDir::toNativeSeparators(QFile::decodeName(live_.LimitsPath().c_str()));
@@ -287,7 +291,7 @@ void CWndGraphDialog::UpdateTable() {
   tableScans_ = live_.TotalScans();
   const std::vector<analysis::ElectrodeSummary>& s = live_.Summaries();
   std::vector<QString> rule(s.size());
-  for (const CLiveStats::Mark& m : live_.Marked(kWorst))
+  for (const CLiveStats::Mark& m : live_.Marked())
     rule[static_cast<size_t>(m.electrode)] = QString::fromStdString(m.rule);
   table_->setRowCount(static_cast<int>(s.size()));
   for (int i = 0; i < static_cast<int>(s.size()); ++i) {
@@ -302,7 +306,7 @@ void CWndGraphDialog::UpdateTable() {
                               why};
     QBrush brush;
     if (!why.isEmpty())
-      brush = QBrush(why == QLatin1String("noisiest") ? kWorstColour : kFlagColour);
+      brush = QBrush(why.startsWith(QLatin1String("noisy")) ? kWorstColour : kFlagColour);
     for (int c = 0; c < 7; ++c) {
       QTableWidgetItem* item = table_->item(i, c);
       if (item == nullptr) {
@@ -410,6 +414,7 @@ void CWndGraphDialog::DrawBars(QPainter& p) {
     if (x ? xCount : yCount) {
       graph_.DrawWhiskers(p, axis, whiskers_.data() + (x ? xFrom : yFrom), x ? xCount : yCount);
     }
+    if (graph_.Zoomed()) graph_.DrawScale(p);
     p.restore();
   }
 }

@@ -46,6 +46,10 @@ CWndXYDialog::CWndXYDialog(CTransCtrl& ctrl, CSettingsRecord& settings, CXYCoord
   draw_.CreatePens();
   ctrl_.RegisterListener(kSlot, 2, this);
   BuildControls();
+  prompts.notice = [this, toMain = prompts.notice](const QString& text) {
+    area_->ShowNotice(text);
+    if (toMain) toMain(text);
+  };
   timer_ = new QTimer(this);
   timer_->setInterval(kRateTimerMs);
   connect(timer_, &QTimer::timeout, this, [this] { OnTimer(); });

@@ -45,6 +45,8 @@ class CWndXYDialog : public QDialog, public ITransListener {
   void OnTimer();
   void OnPaint();  // prepares, draws the grid and replays the store now
   void OnBnClickedClear();
+  // The controller went away: every finger's stroke ends.
+  void EndStrokes() { handler_.EndStrokes(); }
   void OnBnClickedExpand();
   void OnBnClickedLogFile();
   // Ctrl+S: the window as a PNG picture with a caption line.

@@ -89,6 +89,7 @@ CWndXYFullDialog::CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, 
   connect(modeTimer_, &QTimer::timeout, this, [this] {
     if (live_.TotalScans() != drawnScans_) DrawModeMap();
   });
+  modeTimer_->start();
   live_.SetWindow(settings_.live.scans);
   live_.SetCounts(settings_.xCount, settings_.yCount);
   feed_.owner = this;
@@ -154,10 +155,8 @@ void CWndXYFullDialog::Redraw(QImage& img) {
   QPainter p(&img);
   handler_.Replay(&p);
   p.end();
-  if (mode_ != MapMode::kValue) {
-    drawnScans_ = ~0ull;
-    DrawModeMap();
-  }
+  drawnScans_ = ~0ull;
+  DrawModeMap();
 }
 
 QString CWndXYFullDialog::HintText() const {
@@ -168,25 +167,39 @@ bool CWndXYFullDialog::HintShown() const {
   return modeHint_->isVisible();
 }
 
-// The hint lies over the map's data: it shows for a while after each change, and on H/F1.
+// The hint lies over the map's data: after each change only its first line shows, for a
+// while, at the bottom right (the maps' cells run along the top and down the left); H or
+// F1 shows all of it at the top right.
 void CWndXYFullDialog::ShowModeHint() {
+  keysShown_ = false;
+  UpdateModeHint();
   modeHint_->show();
   modeHint_->raise();
   modeHintTimer_->start();
 }
 
 void CWndXYFullDialog::ToggleHint() {
-  if (modeHint_->isVisible()) {
+  if (modeHint_->isVisible() && keysShown_) {
     modeHintTimer_->stop();
     modeHint_->hide();
     return;
   }
   ShowModeHint();
+  keysShown_ = true;
+  UpdateModeHint();
+}
+
+void CWndXYFullDialog::PlaceModeHint() {
+  const int y = keysShown_ ? 16 : height() - modeHint_->height() - 16;
+  modeHint_->move(width() - modeHint_->width() - 16, y);
 }
 
 void CWndXYFullDialog::UpdateModeHint() {
   QString text = QStringLiteral("Map: %1").arg(ModeName(mode_));
-  if (mode_ != MapMode::kValue) {
+  if (mode_ == MapMode::kValue && ValuesFromScans()) {
+    text += QStringLiteral(" (last scan of %1)")
+                .arg(QString::fromStdString(CLiveStats::StreamLabel(lastCode_)));
+  } else if (mode_ != MapMode::kValue) {
     const std::string stream = CLiveStats::StreamLabel(lastCode_);
     text += QStringLiteral(" (%1 scans").arg(live_.Held());
     if (!stream.empty()) text += QStringLiteral(" of ") + QString::fromStdString(stream);
@@ -196,14 +209,16 @@ void CWndXYFullDialog::UpdateModeHint() {
   }
   if (!notice_.isEmpty()) text += QStringLiteral(" - ") + notice_;
   if (IsFrozen()) text += QStringLiteral("  FROZEN");
-  text += QStringLiteral(
-      "\nV value  N noise  P peak-to-peak  D difference\n"
-      "B take baseline  Ctrl+B save  Ctrl+L load\nSpace freeze  Ctrl+S save image\n"
-      "H or F1 show/hide this hint");
+  if (keysShown_) {
+    text += QStringLiteral(
+        "\nV value  N noise  P peak-to-peak  D difference\n"
+        "B take baseline  Ctrl+B save  Ctrl+L load\nSpace freeze  Ctrl+S save image\n"
+        "A accuracy mode  Esc back\nH or F1 show/hide this hint");
+  }
   if (modeHint_->text() == text) return;
   modeHint_->setText(text);
   modeHint_->adjustSize();
-  modeHint_->move(width() - modeHint_->width() - 16, 16);
+  PlaceModeHint();
   modeHint_->raise();
 }
 
@@ -212,36 +227,41 @@ void CWndXYFullDialog::SetMode(MapMode mode) {
   notice_.clear();
   if (mode == MapMode::kDifference && !live_.HasBaseline())
     notice_ = QStringLiteral("no baseline: press B");
-  if (mode == MapMode::kValue) {
-    modeTimer_->stop();
-  } else {
-    modeTimer_->start();
-  }
   UpdateModeHint();
   ShowModeHint();
   // Values still queued from the value map would be drawn over the new figures later.
   handler_.DrawQueuedValues();
-  // Only the map's cells change: the touch traces on the picture stay.
-  if (mode != MapMode::kValue) {
-    drawnScans_ = ~0ull;
-    DrawModeMap();
+  if (mode == MapMode::kValue) {
+    // No figure stays under "value": the picture is drawn again (traces and all).
+    area_->Invalidate();
+    return;
   }
+  // Only the map's cells change: the touch traces on the picture stay.
+  drawnScans_ = ~0ull;
+  DrawModeMap();
   area_->update();
 }
 
 void CWndXYFullDialog::DrawModeMap() {
   drawnScans_ = live_.TotalScans();
   UpdateModeHint();
-  if (mode_ == MapMode::kValue) return;
-  const std::vector<double> v = live_.MapValues(mode_);
-  if (v.empty()) return;
-  // Figures as values around the zero line 1000, so that the seed's cells and colours
-  // (-255..255) show them. A difference with no baseline is no figure: blank cells.
+  std::vector<int32_t> cells;
+  // A difference with no baseline is no figure: blank cells.
   const bool blank = mode_ == MapMode::kDifference && !live_.HasBaseline();
-  std::vector<int32_t> cells(v.size(), 1000);
-  if (!blank) {
-    for (size_t i = 0; i < v.size(); ++i) cells[i] = 1000 + static_cast<int32_t>(std::lround(v[i]));
+  if (mode_ == MapMode::kValue) {
+    if (!ValuesFromScans()) return;  // the frames draw their own values
+    cells = live_.LastScan();
+  } else {
+    // Figures as values around the zero line 1000, so that the seed's cells and colours
+    // (-255..255) show them.
+    const std::vector<double> v = live_.MapValues(mode_);
+    cells.assign(v.size(), 1000);
+    if (!blank) {
+      for (size_t i = 0; i < v.size(); ++i)
+        cells[i] = 1000 + static_cast<int32_t>(std::lround(v[i]));
+    }
   }
+  if (cells.empty()) return;
   const analysis::ScanLayout& l = live_.Layout();
   QPainter p(&area_->Image());
   // Only the row and the column of cells go to the screen, not the whole picture.
@@ -303,6 +323,7 @@ bool CWndXYFullDialog::LoadBaseline() {
 void CWndXYFullDialog::SetFrozen(bool on) {
   area_->SetFrozen(on);
   UpdateModeHint();
+  ShowModeHint();  // a still picture is never taken for a quiet controller
 }
 
 bool CWndXYFullDialog::IsFrozen() const {
@@ -390,7 +411,7 @@ void CWndXYFullDialog::resizeEvent(QResizeEvent* e) {
   QDialog::resizeEvent(e);
   area_->setGeometry(rect());
   accuracy_->setGeometry(rect());
-  modeHint_->move(width() - modeHint_->width() - 16, 16);
+  PlaceModeHint();
 }
 
 void CWndXYFullDialog::SetCounts(int xCount, int yCount) {
@@ -418,12 +439,17 @@ int CWndXYFullDialog::StatsFeed::OnTransCallback(int len, const uint8_t* bytes) 
 }
 
 void CWndXYFullDialog::AddRecord(const DataRecord& rec) {
+  // Another stream: no cell of the last one may stay under the new one's name.
+  if (lastCode_ >= 0 && rec.code != lastCode_) area_->Invalidate();
   lastCode_ = rec.code;
   live_.Add(rec);
 }
 
 int CWndXYFullDialog::OnTransCallback(int len, const uint8_t* bytes) {
   accuracy_->OnFrame(len, bytes);
+  if (len >= 8 && bytes != nullptr && bytes[1] == 0x4B) {
+    if (const DataRecord* rec = ctrl_.DecodedData()) routedCode_ = rec->code;
+  }
   // A statistics mode draws its figures on its timer, not the values as they come; the
   // figures come from the statistics feed.
   if (len >= 8 && bytes != nullptr && bytes[1] == 0x4B && mode_ != MapMode::kValue) return 0;

@@ -87,8 +87,11 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   void Register();
   void UpdateModeHint();
   void ShowModeHint();
+  void PlaceModeHint();
   void Unregister();
   void AddRecord(const DataRecord& rec);
+  // V: the statistics' last scan is drawn for streams the XY views are not sent.
+  bool ValuesFromScans() const { return lastCode_ >= 0 && lastCode_ != routedCode_; }
 
   // Feeds the statistics from slot kStatsSlot.
   struct StatsFeed : ITransListener {
@@ -112,7 +115,9 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   MapMode mode_ = MapMode::kValue;
   uint64_t drawnScans_ = 0;  // scans the drawn figures cover
   int lastCode_ = -1;
+  int routedCode_ = -1;  // data code of the last report the XY views were sent
   QString notice_;  // a short word after the mode in the hint
+  bool keysShown_ = false;  // the hint lists the keys (H or F1), not just the map
   QRect monitor_;
   bool registered_ = false;
 };

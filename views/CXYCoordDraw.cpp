@@ -202,10 +202,19 @@ void CXYCoordDraw::DrawQueuedValues(QPainter& p) {
     p.fillRect(columns_[i], rows_[j], columns_[i + 1] - columns_[i] - 1,
                rows_[j + 1] - rows_[j] - 1, ValueColour(v));
     if (text) {
-      const CLabelCache::Label& label = valueLabels_.Get(v, labelSize, [v, labelSize](QPainter& q) {
-        q.drawText(QRect(QPoint(0, 0), labelSize), Qt::AlignLeft | Qt::AlignTop,
-                   QString::number(v));
-      });
+      const int room = static_cast<int>(cellW_) - 2;
+      const CLabelCache::Label& label =
+          valueLabels_.Get(v, labelSize, [v, labelSize, room](QPainter& q) {
+            // A number wider than its cell ("-1000") is drawn smaller, never cut.
+            const QString text = QString::number(v);
+            const int need = q.fontMetrics().horizontalAdvance(text);
+            if (need > room && room > 0) {
+              QFont small = q.font();
+              small.setPointSizeF(small.pointSizeF() * room / need);
+              q.setFont(small);
+            }
+            q.drawText(QRect(QPoint(0, 0), labelSize), Qt::AlignLeft | Qt::AlignTop, text);
+          });
       label.Draw(p, RoundHalfUp(i * cellW_) + 1, RoundHalfUp(j * cellH_) + 1);
     }
   }

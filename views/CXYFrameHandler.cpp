@@ -1,5 +1,6 @@
 #include "CXYFrameHandler.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 
 #include "CDrawArea.h"
@@ -49,6 +50,17 @@ void CXYFrameHandler::DrawStored(const TouchPoint& pt, QPainter* p) {
   if (mode == kScaled) draw_.PlotPointScaled(pt.x, pt.y, pt.finger, pt.status, p);
 }
 
+void CXYFrameHandler::EndStrokes() {
+  for (int f = 0; f < CXYCoordDraw::kFingers; ++f) {
+    const CXYCoordDraw::FingerState& last = draw_.LastPoint(f);
+    if (last.state == 0) continue;
+    TouchPoint pt;  // status 0: no touch
+    pt.finger = static_cast<uint8_t>(f);
+    store_.Add(pt);
+    draw_.PlotPoint(0, 0, f, 0, nullptr);
+  }
+}
+
 void CXYFrameHandler::Replay(QPainter* p) {
   const int mode = DrawMode();
   if (mode == kNoDraw) return;
@@ -59,6 +71,21 @@ void CXYFrameHandler::Replay(QPainter* p) {
       draw_.PlotPointScaled(pt.x, pt.y, pt.finger, pt.status, p);
     }
   });
+  if (store_.Wrapped() && p != nullptr) DrawWrappedNote(*p);
+}
+
+// A trace missing from the redrawn picture is never taken for a touch not reported.
+void CXYFrameHandler::DrawWrappedNote(QPainter& p) {
+  const QString text = QString::fromLatin1(kWrappedNote);
+  p.save();
+  const QFontMetrics fm(p.font(), p.device());
+  const QRect grid = draw_.GridRect();
+  const QRect box(grid.left() + 4, grid.bottom() - fm.height() - 8, fm.horizontalAdvance(text) + 12,
+                  fm.height() + 4);
+  p.fillRect(box, NoteColour());
+  p.setPen(Qt::black);
+  p.drawText(box, Qt::AlignCenter, text);
+  p.restore();
 }
 
 bool CXYFrameHandler::Handle(int len, const uint8_t* bytes, QImage& img, bool printValues,

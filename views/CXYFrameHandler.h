@@ -2,6 +2,7 @@
 // maps. The XY Window and the full-screen window share it with their own options.
 #pragma once
 
+#include <QColor>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -36,11 +37,18 @@ class CXYFrameHandler {
   // Draws one stored point as the current link draws it (serial and OSType 1: fixed
   // scale; OSType 2: panel scale; otherwise not at all).
   void DrawStored(const TouchPoint& pt, QPainter* p);
-  // Draws the whole store, oldest first.
+  // The link is gone: every stroke ends, in the store too, so that neither the drawing
+  // nor a redraw joins a finger's trace across the gap.
+  void EndStrokes();
+  // Draws the whole store, oldest first. When the ring has wrapped, a note on the drawing
+  // says that older points are not shown.
   void Replay(QPainter* p);
+  static constexpr const char* kWrappedNote = "older points not shown";
+  static QColor NoteColour() { return QColor(255, 240, 160); }
 
  private:
   int DrawMode();
+  void DrawWrappedNote(QPainter& p);
   bool HandleSerialPoint(int len, const uint8_t* bytes, QPainter* p, const PointFn& onPoint);
   bool HandleMultiPoint(int len, const uint8_t* bytes, QPainter* p, const PointFn& onPoint);
   bool HandleDataFrame(QImage& img, bool printValues);

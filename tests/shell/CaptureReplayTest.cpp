@@ -4,6 +4,7 @@
 // live ones apart from their time columns.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -248,6 +249,11 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
   ASSERT_NE(app_->Captures().Player(), nullptr);
   EXPECT_EQ(app_->Captures().Player()->DeviceFrameCount(), 1u);
   EXPECT_TRUE(WaitFor([&] { return app_->Ctrl().FirmwareVersion() == "A"; }));
+  // The link's own opening queries, not in the capture, are answered but not named.
+  ASSERT_TRUE(WaitFor([&] { return app_->Captures().Player()->UnansweredCount() >= 3; }));
+  app_->Captures().ShowUnanswered();
+  EXPECT_FALSE(app_->Captures().Bar()->Message().contains("answered negatively"))
+      << app_->Captures().Bar()->Message().toStdString();
 
   // The bar: time, speed, one frame at a time.
   CReplayBar* bar = app_->Captures().Bar();
@@ -264,6 +270,24 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
   bar->Refresh();
   EXPECT_EQ(bar->findChild<QLabel*>("replayTime")->text(), "00:00.010 / 00:00.010");
   EXPECT_FALSE(bar->findChild<QPushButton*>("replayStep")->isEnabled());
+
+  // A click on the slider's groove moves a tenth of the capture; Loop plays it over again.
+  player->Seek(0);
+  bar->Refresh();
+  bar->findChild<QSlider*>("replayPosition")->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  EXPECT_TRUE(WaitFor([&] { return player->Position() >= 900; })) << player->Position();
+  struct Count : ITransListener {
+    int frames = 0;
+    int OnTransCallback(int, const uint8_t*) override { return ++frames, 0; }
+  } data;
+  app_->Ctrl().RegisterListener(4, 2, &data);
+  bar->findChild<QCheckBox*>("replayLoop")->setChecked(true);
+  speed->setCurrentIndex(speed->count() - 1);
+  player->Seek(0);
+  player->Play();
+  EXPECT_TRUE(WaitFor([&] { return data.frames >= 3; })) << data.frames;
+  player->Pause();
+  app_->Ctrl().UnregisterListener(4);
 
   // Not a capture at all: nothing to play, the configured link is opened instead.
   app_.reset();
@@ -283,6 +307,25 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
   EXPECT_TRUE(messages_[0].contains("cannot write /dev/full")) << messages_[0].toStdString();
   EXPECT_FALSE(app_->IsRecording());
   EXPECT_TRUE(app_->MainFrame()->RecordText().isEmpty());
+
+  // A name typed without the extension gets it, and an existing file is asked for.
+  messages_.clear();
+  app_->Hooks().chooseFile = [this](QWidget*, bool, const QString&, const QString&) {
+    return dir_.filePath("rec1");
+  };
+  app_->OpenWaveWindow();
+  app_->Captures().OnRecordCommand();
+  ASSERT_TRUE(app_->IsRecording());
+  // Recording shows in the windows' titles, over the main window's status line.
+  EXPECT_TRUE(WaitFor([&] { return app_->WaveWindow()->windowTitle() == "Wave Window - REC"; }));
+  app_->Captures().OnRecordCommand();
+  EXPECT_EQ(app_->WaveWindow()->windowTitle(), "Wave Window");
+  EXPECT_TRUE(QFile::exists(dir_.filePath("rec1.capture")));
+  EXPECT_FALSE(QFile::exists(dir_.filePath("rec1")));
+  app_->Captures().OnRecordCommand();  // the user's "No" to replacing it
+  EXPECT_FALSE(app_->IsRecording());
+  EXPECT_TRUE(messages_.join(";").contains("rec1.capture already exists"))
+      << messages_.join(";").toStdString();
 }
 
 TEST_F(CaptureReplay, CaptureRecordedMidSessionTakesVersionAndPanelFromItsHeader) {

@@ -91,6 +91,17 @@ TEST(ShellEndToEnd, ConnectsShowsVersionAndFollowsUnplugAndReplug) {
   EXPECT_TRUE(wave->Canvas()->Banner().isEmpty());
   EXPECT_FALSE(statuses.join("|").contains("Scan coordinates data"))
       << statuses.join("|").toStdString();
+
+  // "Output coordinates" toggled while the stream runs: the stream still ran, and runs
+  // again after the replug.
+  QTest::mouseClick(send->findChild<QPushButton*>("id1054"), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return send->StatusText().startsWith("Output coordinates: "); }));
+  EXPECT_TRUE(sim.Ok("unplug"));
+  EXPECT_TRUE(WaitFor([&] { return frame->StatusText() == "TPC Port: DISCONNECTED"; }));
+  EXPECT_EQ(send->StatusText(), "M0 raw data: stopped, the controller was disconnected.");
+  EXPECT_TRUE(sim.Ok("plug"));
+  EXPECT_TRUE(WaitFor([&] { return send->StatusText() == "M0 raw data: receiving..."; }))
+      << send->StatusText().toStdString();
   QTest::mouseClick(send->findChild<QPushButton*>("id1046"), Qt::LeftButton);
   EXPECT_TRUE(WaitFor([&] { return send->StatusText() == "Idle."; }));
 

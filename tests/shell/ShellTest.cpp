@@ -119,6 +119,8 @@ TEST_F(ShellTest, TitleMenusAndConnectedStatus) {
   } items[] = {
       {32777, "Settings (&S)", true},
       {57665, "Exit (&X)", true},
+      {32801, "Record session... (&R)", true},
+      {32802, "Open capture... (&O)", true},
       {32773, "XY Window (&Z)", true},
       {32775, "Wave Window (&W)", true},
       {32783, "Test Panel (&T)", false},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
 #include <cstdlib>
@@ -175,10 +176,17 @@ TEST(FastDraw, ValueMapWithNumbersMatchesTheSlowDrawing) {
           pb.fillRect(cell, CXYCoordDraw::ValueColour(v));
           if (font.pointSize() <= 0) continue;
           pb.setPen(QColor(77, 77, 77));
+          // A number wider than its cell is drawn smaller to fit.
+          const QString text = QString::number(v);
+          const int room = static_cast<int>(cw) - 2;
+          const int need = QFontMetrics(font, &b).horizontalAdvance(text);
+          QFont fitted = font;
+          if (need > room && room > 0) fitted.setPointSizeF(font.pointSizeF() * room / need);
+          pb.setFont(fitted);
           pb.drawText(
               QRect(static_cast<int>(i * cw + 0.5f) + 1, static_cast<int>(j * ch + 0.5f) + 1,
                     cell.width() + 200, cell.height() + 200),
-              Qt::AlignLeft | Qt::AlignTop, QString::number(v));
+              Qt::AlignLeft | Qt::AlignTop, text);
         }
       }
       pa.end();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QFontMetrics>
+#include <QImage>
 #include <QLabel>
 #include <QWidget>
 #include <cmath>
@@ -36,21 +38,22 @@ TEST(TouchFigures, OffByDefaultThenRateAndJitterOfAHeldContact) {
 
   figures.CheckBox()->setChecked(true);
   EXPECT_FALSE(label->isHidden());
-  // Finger 1 held at 125 Hz, 1 unit to either side: jitter 0.08 mm; finger 2 moving.
+  // Contact 0 held at 125 Hz, 1 unit to either side: jitter 0.08 mm; contact 5 moving.
+  // Named by id, never "F1", "F2" as the Report Rate counts them by position.
   for (int i = 0; i <= 125; ++i) {
     now = i * 8000;
     auto held = Report(7, 0, 1200 + (i % 2 ? 1 : -1), 700);
     figures.OnFrame(static_cast<int>(held.size()), held.data());
-    auto moving = Report(7, 1, 100 + 10 * i, 300);
+    auto moving = Report(7, 5, 100 + 10 * i, 300);
     figures.OnFrame(static_cast<int>(moving.size()), moving.data());
   }
   figures.Refresh();
-  EXPECT_EQ(figures.Text(), "F1: 125 Hz, held, jitter 0.08 mm\nF2: 125 Hz");
+  EXPECT_EQ(figures.Text(), "contact 0: 125 Hz, held, jitter 0.08 mm\ncontact 5: 125 Hz");
 
   // Without the panel size only the rate; lifted contacts leave the list.
   figures.SetPanel(2432, 1408, 0, 0);
   now += 900'000;
-  auto lifted = Report(4, 1, 1350, 300);
+  auto lifted = Report(4, 5, 1350, 300);
   figures.OnFrame(static_cast<int>(lifted.size()), lifted.data());
   figures.Refresh();
   EXPECT_EQ(figures.Text(), "No contact\n(no panel size: no mm)");
@@ -87,8 +90,17 @@ TEST(AccuracyMode, EachTapsErrorInMillimetresAndTheVerdict) {
   EXPECT_NEAR(*grid->Targets()[4].errorMm, 3.0, 0.05);
   EXPECT_FALSE(grid->Targets()[4].pass);
   EXPECT_EQ(mode.StatusText().left(50), "Accuracy: FAIL - 8 of 9 targets within their limit");
+  // The verdict's white text lies on its dark box, readable over the white map.
   QImage img(parent.size(), QImage::Format_ARGB32);
-  mode.render(&img);  // draws the targets with their errors
+  img.fill(Qt::white);
+  mode.render(&img);
+  QFont f = mode.font();
+  f.setPointSize(12);
+  const QRect text = QFontMetrics(f, &img).boundingRect(mode.StatusText()).translated(16, 560);
+  int dark = 0;
+  for (int y = text.top(); y <= text.bottom(); ++y)
+    for (int x = text.left(); x <= text.right(); ++x) dark += qGray(img.pixel(x, y)) < 100;
+  EXPECT_GT(dark, text.width() * text.height() / 2);
   mode.Restart();
   EXPECT_EQ(grid->Current(), 0);
   EXPECT_FALSE(grid->Targets()[0].errorMm);

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <string>
 #include <vector>
 
 #include "views/CPointStore.h"
@@ -171,6 +172,36 @@ TEST(WaveGraph, LabelRows) {
   EXPECT_TRUE(dark);
 }
 
+// Statistics on (zoomed): a bar runs from the value's zero, not from the middle of the
+// range; the scale lies over bars and whiskers; labels give the counts the scale gives.
+TEST(WaveGraph, ZoomedBarsRunFromZeroAndLabelsAreExact) {
+  WaveFixture f;
+  f.Set(CWaveGraph::kAxisY, 0, 1075);
+  f.Set(CWaveGraph::kAxisY, 1, 1000);  // untouched: no bar
+  f.Set(CWaveGraph::kAxisY, 2, 1150);
+  f.g.SetZoom(true, 1075, 86);
+  f.Draw(CWaveGraph::kAxisY);
+  {
+    QPainter p(&f.img);
+    p.translate(f.origin);
+    const CWaveGraph::Whisker w[3] = {{1065, 1085, 1075}, {1000, 1000, 1000}, {1140, 1160, 1150}};
+    f.g.DrawWhiskers(p, CWaveGraph::kAxisY, w, 3);
+    f.g.DrawScale(p);
+  }
+  const int zero = f.g.ValueRow(1000);
+  const int x1 = f.g.BarLeft(1) + 2, x2 = f.g.BarLeft(2) + 2;
+  EXPECT_GT(zero, 170);
+  EXPECT_FALSE(AnyPixel(f.img, QRect(f.origin.x() + x1, f.origin.y() + 101, 1, zero - 104), kRed));
+  EXPECT_EQ(f.Px(x2, 150), kRed);                 // below the middle: part of the bar from zero
+  EXPECT_EQ(f.Px(x2, zero - 1), kRed);            // the zero line
+  EXPECT_EQ(f.Px(3, 98), QColor(255, 255, 220));  // the middle scale label, not struck
+
+  using Rows = std::vector<std::string>;
+  EXPECT_EQ(CWaveGraph::ExactLabelRows(0), (Rows{"-", "1", "0", "0", "0"}));
+  EXPECT_EQ(CWaveGraph::ExactLabelRows(1150), (Rows{" ", "1", "5", "0"}));
+  EXPECT_EQ(CWaveGraph::ExactLabelRows(997), (Rows{"-", " ", " ", "3"}));
+}
+
 TEST(WaveGraph, StoreKeepsUncoveredValuesAndStaysInsideArrays) {
   CWaveGraph g;
   std::vector<int32_t> v{1, 2, 3, 4, 5};
@@ -323,6 +354,26 @@ TEST(XYCoordDraw, ValueMapColoursAndCells) {
   EXPECT_EQ(cellCentre(15, 10), QColor(255, 0, 255));
   EXPECT_EQ(cellCentre(15, 11), QColor(255, 0, 255));
   EXPECT_EQ(cellCentre(0, 0), kWhite);
+}
+
+// A number wider than its cell is drawn smaller, inside the cell: "-1000" is never cut.
+TEST(XYCoordDraw, LongValuesStayInsideTheirCells) {
+  XYFixture f(38, 22);  // cells of about 27 pixels
+  const int32_t v[1] = {0};
+  {
+    QPainter p(&f.img);
+    f.d.DrawValueMap(4, 3, 1, v, 1, p, true);
+  }
+  const QRect next(f.d.Column(5) + 1, f.d.Row(3) + 1, f.d.Column(6) - f.d.Column(5) - 2,
+                   f.d.Row(4) - f.d.Row(3) - 2);
+  for (int y = next.top(); y <= next.bottom(); ++y)
+    for (int x = next.left(); x <= next.right(); ++x)
+      ASSERT_EQ(f.img.pixelColor(x, y), kWhite) << x << "," << y;
+  int ink = 0;  // the number is there, in its own cell
+  for (int y = f.d.Row(3) + 1; y < f.d.Row(4) - 1; ++y)
+    for (int x = f.d.Column(4) + 1; x < f.d.Column(5) - 1; ++x)
+      ink += f.img.pixelColor(x, y) != CXYCoordDraw::ValueColour(-1000) ? 1 : 0;
+  EXPECT_GT(ink, 10);
 }
 
 TEST(XYCoordDraw, MarkCellLabelsAndMovesTheMarker) {
