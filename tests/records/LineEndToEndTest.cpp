@@ -1,0 +1,122 @@
+// The line's figures over runs made against tpcsim: a unit that fails and passes on its
+// retest (first-pass against final yield, as the database itself gives them), and a drift
+// injected with tpcsim --offset growing unit by unit after twenty sound units (each its
+// own panel: another --seed): the report's alarm names the electrode within 10 units of a
+// 1 sigma shift, the JSON and CSV carry the same figures, and vantrel test --spc says so
+// on a unit that passes.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cmath>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "common/SimProcess.h"
+#include "records/VantrelProcess.h"
+
+namespace {
+
+// Each unit's first and last verdict at its station, from the database itself.
+void YieldFromDatabase(const std::string& path, long& units, long& first, long& final) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db,
+                     "SELECT serial, station, verdict FROM runs WHERE verdict IN ('pass','fail')"
+                     " ORDER BY started_utc, uuid",
+                     -1, &st, nullptr);
+  std::map<std::string, std::pair<std::string, std::string>> verdicts;  // first, last
+  while (sqlite3_step(st) == SQLITE_ROW) {
+    const std::string key = std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) +
+                            "\n" + reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+    const std::string v = reinterpret_cast<const char*>(sqlite3_column_text(st, 2));
+    auto [it, fresh] = verdicts.try_emplace(key, v, v);
+    if (!fresh) it->second.second = v;
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  units = long(verdicts.size());
+  first = final = 0;
+  for (const auto& [k, v] : verdicts) {
+    first += v.first == "pass";
+    final += v.second == "pass";
+  }
+}
+
+}  // namespace
+
+TEST(LineEndToEnd, RetestsAndAnInjectedDriftAsTheReportShowsThem) {
+  SimProcess sim;
+  const std::string dir = sim.Dir(), db = dir + "/results.db", limits = dir + "/limits.toml";
+  {
+    std::ofstream(limits) << "[streams.m0-raw]\nscans = 10\nlimits = [ { electrodes = \"all\", "
+                             "mean_min = 900, mean_max = 1100, p2p_max = 100, stddev_max = 40 } ]\n";
+  }
+  const std::vector<std::string> env{"HIDPIPE_SIM=" + sim.Socket()};
+  VantrelProcess vantrel(dir, "vantrel");
+  auto test = [&](const std::string& serial, int expected, std::vector<std::string> more = {}) {
+    std::vector<std::string> args{"--usb", "227D:0102", "test", "--limits", limits, "--results",
+                                  "sqlite:" + db, "--serial", serial, "--station", "ST1"};
+    args.insert(args.end(), more.begin(), more.end());
+    auto r = vantrel(args, env);
+    EXPECT_EQ(r.code, expected) << serial << "\n" << r.out << r.err;
+    return r;
+  };
+  // Twenty sound panels, one of which fails first (a noisy electrode) and passes its retest.
+  for (int unit = 0; unit < 20; ++unit) {
+    ASSERT_TRUE(sim.Start({"--usb", "--rate", "4000", "--seed", std::to_string(1000 + unit)}));
+    if (unit == 7) {
+      ASSERT_TRUE(sim.Ok("electrode x 5 noisy 80"));
+      test("SN" + std::to_string(unit), 1);
+      ASSERT_TRUE(sim.Ok("electrode off"));
+    }
+    test("SN" + std::to_string(unit), 0);
+    ASSERT_TRUE(sim.Stop());
+  }
+  // Then the drift: every raw value one count higher with each unit.
+  for (int unit = 20; unit < 32; ++unit) {
+    ASSERT_TRUE(sim.Start({"--usb", "--rate", "4000", "--seed", std::to_string(1000 + unit),
+                           "--offset", std::to_string(unit - 19)}));
+    const auto r = test("SN" + std::to_string(unit), 0, {"--spc"});
+    if (unit == 31) EXPECT_NE(r.out.find("open drift alarm"), std::string::npos) << r.out;
+    ASSERT_TRUE(sim.Stop());
+  }
+
+  const std::string json = dir + "/report.json";
+  auto report = vantrel({"report", "--results", "sqlite:" + db, "--format", "json", "-o", json,
+                         "--target", "98"});
+  ASSERT_EQ(report.code, 0) << report.err;
+  std::ifstream in(json);
+  const auto j = nlohmann::json::parse(in);
+
+  long units = 0, first = 0, final = 0;
+  YieldFromDatabase(db, units, first, final);
+  EXPECT_EQ(units, 32);
+  EXPECT_EQ(first, 31);
+  EXPECT_EQ(final, 32);
+  EXPECT_EQ(j["yield"]["units"], units);
+  EXPECT_EQ(j["yield"]["first_pass_passed"], first);
+  EXPECT_EQ(j["yield"]["final_passed"], final);
+  EXPECT_EQ(j["yield"]["retests"], 1);
+
+  // X0's reference: the first twenty units' means (the retested unit once per run).
+  const auto& alarms = j["alarms"];
+  const nlohmann::json* x0 = nullptr;
+  for (const auto& a : alarms)
+    if (a["group"] == "m0-raw" && a["item"] == "X0" && a["check"] == "mean") x0 = &a;
+  ASSERT_TRUE(x0) << alarms.dump(1);
+  const double sigma = (*x0)["reference_sigma"].get<double>();
+  ASSERT_GT(sigma, 0);
+  // The first unit whose offset reached 1 sigma, and the unit the alarm names.
+  const int shifted = 20 + std::max(0, int(std::ceil(sigma)) - 1);
+  const int named = std::stoi((*x0)["since_unit"].get<std::string>().substr(2));
+  EXPECT_GE(named, 20) << "no alarm before the drift";
+  EXPECT_LE(named, shifted + 10) << "sigma " << sigma;
+  EXPECT_EQ((*x0)["direction"], "high");
+
+  auto csv = vantrel({"report", "--results", "sqlite:" + db, "--format", "csv", "-o", "-"});
+  ASSERT_EQ(csv.code, 0) << csv.err;
+  EXPECT_NE(csv.out.find("yield,all,all,final_passed,32\r\n"), std::string::npos) << csv.out.substr(0, 400);
+  EXPECT_NE(csv.out.find("alarm,m0-raw,X0 mean,since_unit," + (*x0)["since_unit"].get<std::string>()),
+            std::string::npos);
+}
