@@ -43,8 +43,7 @@ std::vector<ChartSignal> WesternElectric(const std::vector<double>& x, double ce
   return out;
 }
 
-Cusum TabularCusum(const std::vector<double>& x, double centre, double sigma, double k,
-                   double h) {
+Cusum TabularCusum(const std::vector<double>& x, double centre, double sigma, double k, double h) {
   Cusum c;
   double hi = 0, lo = 0;
   for (size_t i = 0; i < x.size(); ++i) {
@@ -52,18 +51,24 @@ Cusum TabularCusum(const std::vector<double>& x, double centre, double sigma, do
     lo = std::max(0.0, lo + centre - k * sigma - x[i]);
     c.high.push_back(hi);
     c.low.push_back(lo);
-    if (sigma > 0 && (hi > h * sigma || lo > h * sigma)) c.signals.push_back({i, 5, hi > h * sigma});
+    if (sigma > 0 && (hi > h * sigma || lo > h * sigma))
+      c.signals.push_back({i, 5, hi > h * sigma});
   }
   return c;
 }
 
 std::string RuleText(int rule) {
   switch (rule) {
-    case 1: return "1 beyond 3σ";
-    case 2: return "2 of 3 beyond 2σ";
-    case 3: return "4 of 5 beyond 1σ";
-    case 4: return "8 in a row on one side";
-    case 5: return "CUSUM";
+    case 1:
+      return "1 beyond 3σ";
+    case 2:
+      return "2 of 3 beyond 2σ";
+    case 3:
+      return "4 of 5 beyond 1σ";
+    case 4:
+      return "8 in a row on one side";
+    case 5:
+      return "CUSUM";
   }
   return "";
 }

@@ -16,11 +16,10 @@ struct ChartSignal {
 
 // 1: one value beyond 3 sigma; 2: 2 of 3 beyond 2 sigma on one side; 3: 4 of 5 beyond
 // 1 sigma on one side; 4: 8 in a row on one side. Every value at which a rule holds.
-std::vector<ChartSignal> WesternElectric(const std::vector<double>& x, double centre,
-                                         double sigma);
+std::vector<ChartSignal> WesternElectric(const std::vector<double>& x, double centre, double sigma);
 
 struct Cusum {
-  std::vector<double> high, low;  // the upper and lower sums, in data units
+  std::vector<double> high, low;     // the upper and lower sums, in data units
   std::vector<ChartSignal> signals;  // each value where a sum exceeds h sigma
 };
 // S_hi(i) = max(0, S_hi(i-1) + x_i - centre - k sigma), S_lo likewise below; a signal

@@ -82,8 +82,8 @@ bool StudyGauge(const std::vector<GaugeMeasurement>& m, const GaugeOptions& o, G
     if (cellCount[c] != T) {
       why = "every part must be measured the same number of times at every station (part " +
             std::next(parts.begin(), long(c) / S)->first + " at station " +
-            std::next(stations.begin(), long(c) % S)->first + ": " +
-            std::to_string(cellCount[c]) + " of " + std::to_string(T) + ")";
+            std::next(stations.begin(), long(c) % S)->first + ": " + std::to_string(cellCount[c]) +
+            " of " + std::to_string(T) + ")";
       return false;
     }
   if (T < 2) {

@@ -15,9 +15,9 @@ struct GaugeMeasurement {
 };
 
 struct GaugeOptions {
-  double spread = 6;          // study variation: 6 sigma (or 5.15)
+  double spread = 6;        // study variation: 6 sigma (or 5.15)
   double poolAlpha = 0.25;  // the interaction is pooled into repeatability when its p >= this
-                           // (0: never)
+                            // (0: never)
   std::optional<double> tolerance;  // USL - LSL, for %GRR against the tolerance
 };
 
@@ -29,8 +29,8 @@ struct GaugeResult {
   double pInteraction = 1;  // of the F test of the interaction
   bool pooled = false;      // the interaction was pooled into repeatability
   // Variance components.
-  double repeatability = 0, station = 0, interaction = 0, reproducibility = 0, grr = 0,
-         part = 0, total = 0;
+  double repeatability = 0, station = 0, interaction = 0, reproducibility = 0, grr = 0, part = 0,
+         total = 0;
   double grrOfTotal = 0;                 // % of the total variation (standard deviations)
   std::optional<double> grrOfTolerance;  // % of the tolerance: spread x sigma_GRR / tolerance
   int distinctCategories = 0;            // floor(1.41 x sigma_part / sigma_GRR)

@@ -5,7 +5,9 @@
 
 namespace analysis {
 
-double Median(std::vector<double> v) { return Percentile(std::move(v), 50); }
+double Median(std::vector<double> v) {
+  return Percentile(std::move(v), 50);
+}
 
 double RobustSigma(const std::vector<double>& v) {
   if (v.empty()) return 0;
@@ -25,6 +27,8 @@ double Percentile(std::vector<double> v, double p) {
   return v[lo] + (v[hi] - v[lo]) * (at - double(lo));
 }
 
-double NormalTwoSidedTail(double k) { return std::erfc(std::fabs(k) / std::sqrt(2.0)); }
+double NormalTwoSidedTail(double k) {
+  return std::erfc(std::fabs(k) / std::sqrt(2.0));
+}
 
 }  // namespace analysis

@@ -710,12 +710,12 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
     std::cerr << "vantrel: " << summary.panels << " panel(s), expected false-fail rate " << rate
               << "\n";
   } else {
-  comment
-      << "Mean: the panels' average +- " << analysis::FormatNumber(l.margins.sigmas)
-      << " x the larger of their spread and the noisiest panel's stddev (at least "
-      << analysis::FormatNumber(l.margins.floor) << ");\n"
-      << "p2p_max and stddev_max: " << analysis::FormatNumber(l.margins.factor)
-      << " x the noisiest panel's (at least +" << analysis::FormatNumber(l.margins.floor) << ").\n";
+    comment << "Mean: the panels' average +- " << analysis::FormatNumber(l.margins.sigmas)
+            << " x the larger of their spread and the noisiest panel's stddev (at least "
+            << analysis::FormatNumber(l.margins.floor) << ");\n"
+            << "p2p_max and stddev_max: " << analysis::FormatNumber(l.margins.factor)
+            << " x the noisiest panel's (at least +" << analysis::FormatNumber(l.margins.floor)
+            << ").\n";
   }
   comment << "Edit freely: entries may name ranges (\"X0-X37\", \"Y\", \"all\"); later entries win.";
   std::ostringstream os;

@@ -24,9 +24,12 @@ std::vector<std::string> SplitCsv(const std::string& line) {
   for (size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (quoted) {
-      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') out.back() += '"', ++i;
-      else if (c == '"') quoted = false;
-      else out.back() += c;
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"')
+        out.back() += '"', ++i;
+      else if (c == '"')
+        quoted = false;
+      else
+        out.back() += c;
     } else if (c == '"') {
       quoted = true;
     } else if (c == ',') {
@@ -100,8 +103,9 @@ bool StudyFromCsv(const std::string& path, const analysis::GaugeOptions& o,
   for (size_t i = 0; i < head.size(); ++i) column[head[i]] = i;
   for (const char* need : {"part", "station", "trial", "value"})
     if (!column.count(need)) {
-      why = path + ":1: the header must name the columns part, station, trial, value (and "
-                   "check, optionally)";
+      why = path +
+            ":1: the header must name the columns part, station, trial, value (and "
+            "check, optionally)";
       return false;
     }
   const bool hasCheck = column.count("check") > 0;
@@ -111,8 +115,8 @@ bool StudyFromCsv(const std::string& path, const analysis::GaugeOptions& o,
     if (line.empty() || line == "\r") continue;
     const auto f = SplitCsv(line);
     if (f.size() != head.size()) {
-      why = path + ":" + std::to_string(n) + ": " + std::to_string(f.size()) + " fields, the header has " +
-            std::to_string(head.size());
+      why = path + ":" + std::to_string(n) + ": " + std::to_string(f.size()) +
+            " fields, the header has " + std::to_string(head.size());
       return false;
     }
     char* end = nullptr;
@@ -122,8 +126,8 @@ bool StudyFromCsv(const std::string& path, const analysis::GaugeOptions& o,
       return false;
     }
     const std::string check = hasCheck ? f[column["check"]] : "value";
-    const std::string key = check + "\n" + f[column["part"]] + "\n" + f[column["station"]] + "\n" +
-                            f[column["trial"]];
+    const std::string key =
+        check + "\n" + f[column["part"]] + "\n" + f[column["station"]] + "\n" + f[column["trial"]];
     if (!seen.insert(key).second) {
       why = path + ":" + std::to_string(n) + ": part " + f[column["part"]] + ", station " +
             f[column["station"]] + ", trial " + f[column["trial"]] + " is there twice";
@@ -151,20 +155,23 @@ GrrCommand::GrrCommand(CLI::App& app) {
       "grr",
       "gauge study of the stations by the ANOVA method: at each station, measure P parts T "
       "times (guided; rows added to the study file), then compute the study with --data");
-  grr_->add_option("streams", streams_, "streams to measure (default m0-raw): each electrode's mean");
+  grr_->add_option("streams", streams_,
+                   "streams to measure (default m0-raw): each electrode's mean");
   grr_->add_option("--data", data_,
                    "compute the study of this CSV (part, station, trial, value[, check]): one "
                    "made by vantrel grr, or measurements made elsewhere");
   grr_->add_option("-o,--output", output_, "the study file the measurements are added to");
   grr_->add_option("--station", station_, "this station's (or fixture's) name in the study");
-  grr_->add_option("--parts", parts_, "parts in the study (default 10)")->check(CLI::Range(2, 1000));
+  grr_->add_option("--parts", parts_, "parts in the study (default 10)")
+      ->check(CLI::Range(2, 1000));
   grr_->add_option("--trials", trials_, "times each part is measured (default 3)")
       ->check(CLI::Range(2, 100));
   grr_->add_option("--stations", stations_, "stations in the study (default 3)")
       ->check(CLI::Range(1, 100));
   grr_->add_option("--scans", scans_, "scans per measurement (default 20)")
       ->check(CLI::Range(1, 100000));
-  grr_->add_option("--limits", limits_, "limits file: each electrode's mean range is its tolerance");
+  grr_->add_option("--limits", limits_,
+                   "limits file: each electrode's mean range is its tolerance");
   grr_->add_option("--tolerance", tolerance_, "the tolerance (high - low) of every check")
       ->check(CLI::PositiveNumber);
   grr_->add_option("--spread", spread_, "study variation in sigmas: 6 (default) or 5.15")
@@ -175,7 +182,9 @@ GrrCommand::GrrCommand(CLI::App& app) {
       ->check(CLI::Range(0.0, 1.0));
 }
 
-bool GrrCommand::Chosen() const { return grr_->parsed(); }
+bool GrrCommand::Chosen() const {
+  return grr_->parsed();
+}
 
 int GrrCommand::Run(const GlobalOptions& g) {
   if (!data_.empty()) return Compute(data_);
@@ -191,8 +200,8 @@ int GrrCommand::Compute(const std::string& path) {
   std::string why;
   if (!StudyFromCsv(path, o, limits_, rows, why)) return Complain(why);
   std::cout << "Gauge study of " << path << ": " << rows.front().r.parts << " parts x "
-            << rows.front().r.stations << " station(s) x " << rows.front().r.trials
-            << " trials, " << rows.size() << " check(s), worst first\n\n"
+            << rows.front().r.stations << " station(s) x " << rows.front().r.trials << " trials, "
+            << rows.size() << " check(s), worst first\n\n"
             << records::GaugeText(rows, o);
   return kExitPass;
 }
@@ -242,8 +251,8 @@ int GrrCommand::Measure(const GlobalOptions& g) {
   if (existing.empty()) existing = "part,station,trial,check,value\n";
   std::string why;
   if (!WriteFileAtomically(output_, existing + rows.str(), why)) return Complain(why);
-  std::cerr << "vantrel: " << parts_ * trials_ << " measurements of station " << station_
-            << " on " << link << " added to " << output_
+  std::cerr << "vantrel: " << parts_ * trials_ << " measurements of station " << station_ << " on "
+            << link << " added to " << output_
             << "; with every station measured: vantrel grr --data " << output_ << "\n";
   return kExitPass;
 }

@@ -22,8 +22,7 @@ void AddRun(const records::RunRecord& r, std::vector<analysis::PanelRun>& runs) 
   std::map<std::string, analysis::PanelRun> byStream;
   for (const records::Measurement& m : r.values) {
     const analysis::StreamInfo* stream = analysis::FindStream(m.group);
-    if (!stream || stream->kind == analysis::StreamKind::kOpenShort || m.item.empty() ||
-        !m.value)
+    if (!stream || stream->kind == analysis::StreamKind::kOpenShort || m.item.empty() || !m.value)
       continue;
     auto [it, fresh] = byStream.try_emplace(m.group);
     analysis::PanelRun& run = it->second;
@@ -87,8 +86,8 @@ bool RunsFromResults(const ResultsSelection& s, std::vector<analysis::PanelRun>&
         return false;
       }
       if (rows.empty()) {
-        why = s.serials + ":" + std::to_string(line) + ": no kept self test of unit \"" +
-              serial + "\"";
+        why = s.serials + ":" + std::to_string(line) + ": no kept self test of unit \"" + serial +
+              "\"";
         return false;
       }
       uuids.push_back(records::AsText(rows[0][0]));

@@ -65,10 +65,11 @@ nlohmann::json ReportJson(const records::ReportData& d, const LineData& l,
                  {"busiest_hour_units", l.busiestHourUnits}};
   j["test_time"] = nlohmann::json::array();
   for (const auto& t : l.testTimes)
-    j["test_time"].push_back({{"station", t.station.empty() ? nlohmann::json(nullptr) : nlohmann::json(t.station)},
-                              {"runs", t.runs},
-                              {"median_s", t.median},
-                              {"p95_s", t.p95}});
+    j["test_time"].push_back(
+        {{"station", t.station.empty() ? nlohmann::json(nullptr) : nlohmann::json(t.station)},
+         {"runs", t.runs},
+         {"median_s", t.median},
+         {"p95_s", t.p95}});
   j["capability"] = nlohmann::json::array();
   for (const auto& c : l.capability)
     j["capability"].push_back({{"group", c.group},
@@ -101,10 +102,14 @@ nlohmann::json ReportJson(const records::ReportData& d, const LineData& l,
   }
   j["failing_checks"] = nlohmann::json::array();
   for (const auto& f : d.byCheck)
-    j["failing_checks"].push_back({{"group", f.group}, {"check", f.name}, {"failed_values", f.failures}, {"units", f.units}});
+    j["failing_checks"].push_back(
+        {{"group", f.group}, {"check", f.name}, {"failed_values", f.failures}, {"units", f.units}});
   j["failing_electrodes"] = nlohmann::json::array();
   for (const auto& f : d.byItem)
-    j["failing_electrodes"].push_back({{"group", f.group}, {"electrode", f.name}, {"failed_values", f.failures}, {"units", f.units}});
+    j["failing_electrodes"].push_back({{"group", f.group},
+                                       {"electrode", f.name},
+                                       {"failed_values", f.failures},
+                                       {"units", f.units}});
   return j;
 }
 
@@ -119,9 +124,11 @@ std::string ReportCsv(const records::ReportData& d, const LineData& l) {
     for (const auto& y : rows) {
       row("yield", by, y.key, "units", std::to_string(y.units));
       row("yield", by, y.key, "first_pass_passed", std::to_string(y.firstPassed));
-      if (y.units) row("yield", by, y.key, "first_pass_yield", Num(double(y.firstPassed) / double(y.units)));
+      if (y.units)
+        row("yield", by, y.key, "first_pass_yield", Num(double(y.firstPassed) / double(y.units)));
       row("yield", by, y.key, "final_passed", std::to_string(y.finalPassed));
-      if (y.units) row("yield", by, y.key, "final_yield", Num(double(y.finalPassed) / double(y.units)));
+      if (y.units)
+        row("yield", by, y.key, "final_yield", Num(double(y.finalPassed) / double(y.units)));
       row("yield", by, y.key, "retests", std::to_string(y.retests));
     }
   };
@@ -149,7 +156,8 @@ std::string ReportCsv(const records::ReportData& d, const LineData& l) {
     const auto& c = l.charts[size_t(a.chart)];
     const auto& p = c.points[a.point];
     const std::string name = (c.item.empty() ? "" : c.item + " ") + c.check;
-    row("alarm", c.group, name, "rule", analysis::RuleText(a.rule) + (a.high ? " (high)" : " (low)"));
+    row("alarm", c.group, name, "rule",
+        analysis::RuleText(a.rule) + (a.high ? " (high)" : " (low)"));
     row("alarm", c.group, name, "since_unit", p.serial);
     row("alarm", c.group, name, "since_utc", p.time);
   }

@@ -19,7 +19,12 @@ void SpcNote(const std::string& resultsUrl, const records::RunRecord& run, std::
   if (line.alarms.empty()) return;
   out << "SPC: unit " << run.serial << " passed, but station " << run.station << " has "
       << line.alarms.size() << " open drift alarm(s):\n";
+  size_t shown = 0;
   for (const auto& a : line.alarms) {
+    if (++shown > 10) {
+      out << "  ... and " << line.alarms.size() - 10 << " more (vantrel report)\n";
+      break;
+    }
     const auto& c = line.charts[size_t(a.chart)];
     const auto& p = c.points[a.point];
     out << "  " << c.Name() << ": " << analysis::RuleText(a.rule) << (a.high ? " (high)" : " (low)")

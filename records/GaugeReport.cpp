@@ -11,21 +11,24 @@ namespace records {
 
 namespace {
 
-std::string N(double v, int d) { return SvgChart::Number(v, d); }
+std::string N(double v, int d) {
+  return SvgChart::Number(v, d);
+}
 
 }  // namespace
 
 void SortWorstFirst(std::vector<GaugeRow>& rows) {
-  std::stable_sort(rows.begin(), rows.end(),
-                   [](const GaugeRow& a, const GaugeRow& b) { return a.r.grrOfTotal > b.r.grrOfTotal; });
+  std::stable_sort(rows.begin(), rows.end(), [](const GaugeRow& a, const GaugeRow& b) {
+    return a.r.grrOfTotal > b.r.grrOfTotal;
+  });
 }
 
 std::string GaugeConventions(const analysis::GaugeOptions& o) {
   std::ostringstream s;
   s << "ANOVA method, parts and stations crossed; the part x station interaction is "
-    << (o.poolAlpha > 0 ? "pooled into repeatability when its p-value is " + N(o.poolAlpha, 2) +
-                              " or more"
-                        : "never pooled")
+    << (o.poolAlpha > 0
+            ? "pooled into repeatability when its p-value is " + N(o.poolAlpha, 2) + " or more"
+            : "never pooled")
     << "; negative variance components set to 0; study variation " << N(o.spread, 2)
     << " sigma; %GRR of the total variation and of the tolerance from standard deviations; "
        "distinct categories = floor(1.41 x sigma_part / sigma_GRR). Under 10 % acceptable, "
@@ -61,18 +64,17 @@ std::string GaugeSection(const std::vector<GaugeRow>& rows, const analysis::Gaug
 std::string GaugeText(const std::vector<GaugeRow>& rows, const analysis::GaugeOptions& o) {
   std::ostringstream s;
   char line[256];
-  std::snprintf(line, sizeof line, "%-26s %9s %9s %9s %10s %10s %4s  %s\n", "check", "repeat.σ",
+  std::snprintf(line, sizeof line, "%-26s %10s %10s %10s %10s %10s %4s  %s\n", "check", "repeat.σ",
                 "reprod.σ", "GRR σ", "%GRR tot", "%GRR tol", "ndc", "verdict");
   s << line;
   for (const auto& row : rows) {
     const auto& r = row.r;
     const double pct = r.grrOfTolerance ? std::max(r.grrOfTotal, *r.grrOfTolerance) : r.grrOfTotal;
-    std::snprintf(line, sizeof line, "%-26s %9.4f %9.4f %9.4f %9.1f%% %9s %4d  %s%s\n",
-                  row.check.c_str(), std::sqrt(r.repeatability), std::sqrt(r.reproducibility),
-                  std::sqrt(r.grr), r.grrOfTotal,
-                  r.grrOfTolerance ? (N(*r.grrOfTolerance, 1) + "%").c_str() : "-",
-                  r.distinctCategories, analysis::GrrClass(pct),
-                  r.pooled ? "" : " (interaction kept)");
+    std::snprintf(
+        line, sizeof line, "%-26s %9.4f %9.4f %9.4f %9.1f%% %9s %4d  %s%s\n", row.check.c_str(),
+        std::sqrt(r.repeatability), std::sqrt(r.reproducibility), std::sqrt(r.grr), r.grrOfTotal,
+        r.grrOfTolerance ? (N(*r.grrOfTolerance, 1) + "%").c_str() : "-", r.distinctCategories,
+        analysis::GrrClass(pct), r.pooled ? "" : " (interaction kept)");
     s << line;
   }
   s << "\n" << GaugeConventions(o) << "\n";

@@ -31,8 +31,8 @@ std::string HourMinute(int minutes) {
 // "2026-12-01T22:15" (UTC) into the minute of the local day.
 int LocalMinute(const std::string& utc) {
   std::tm t{};
-  if (std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d", &t.tm_year, &t.tm_mon, &t.tm_mday,
-                  &t.tm_hour, &t.tm_min) < 4)
+  if (std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+                  &t.tm_min) < 4)
     return 0;
   t.tm_year -= 1900;
   t.tm_mon -= 1;
@@ -88,8 +88,8 @@ bool Query(Connection& db, std::string_view sql, const std::vector<SqlValue>& pa
 
 bool LoadYield(Connection& db, const std::vector<SqlValue>& where, const LineOptions& o,
                LineData& d, std::string& error) {
-  const bool minutes = std::any_of(o.shiftStarts.begin(), o.shiftStarts.end(),
-                                   [](int m) { return m % 60 != 0; });
+  const bool minutes =
+      std::any_of(o.shiftStarts.begin(), o.shiftStarts.end(), [](int m) { return m % 60 != 0; });
   std::vector<SqlRow> rows;
   if (!Query(db, sql::UnitsByTime(minutes ? 16 : 13), where, rows, error)) return false;
   std::map<std::string, LineData::Yield> station, op, shift, day;
@@ -147,7 +147,8 @@ bool LoadTestTimes(Connection& db, const std::vector<SqlValue>& where, LineData&
     long total = 0;
     for (const auto& [t, n] : h) total += n;
     if (total > 0)
-      d.testTimes.push_back({name, total, FromHistogram(h, total, 0.5), FromHistogram(h, total, 0.95)});
+      d.testTimes.push_back(
+          {name, total, FromHistogram(h, total, 0.5), FromHistogram(h, total, 0.95)});
   };
   add("", all);
   for (const auto& [station, h] : byStation) add(station, h);
@@ -217,7 +218,7 @@ bool LoadCharts(Connection& db, const std::vector<SqlValue>& where, const LineOp
       position[AsInt(r[0])] = ids.size();
       ids.push_back(AsInt(r[0]));
     }
-    if (!Query(db, sql::ChartValues(ids), {}, values, error)) return false;
+    if (!Query(db, sql::ChartValues(ids, kind == "touch"), {}, values, error)) return false;
     // Per series, the value of each charted run (NaN: none).
     std::map<std::tuple<std::string, std::string, std::string>, std::vector<double>> series;
     for (const SqlRow& v : values) {
@@ -258,7 +259,8 @@ bool LoadCharts(Connection& db, const std::vector<SqlValue>& where, const LineOp
     }
   }
   std::stable_sort(d.alarms.begin(), d.alarms.end(), [&](const auto& a, const auto& b) {
-    return d.charts[size_t(a.chart)].points[a.point].time < d.charts[size_t(b.chart)].points[b.point].time;
+    return d.charts[size_t(a.chart)].points[a.point].time <
+           d.charts[size_t(b.chart)].points[b.point].time;
   });
   for (size_t i = 0; i < d.alarms.size(); ++i) d.charts[size_t(d.alarms[i].chart)].alarm = int(i);
   return true;
@@ -324,8 +326,8 @@ std::string YieldText(long passed, long units) {
   return SvgChart::Number(100.0 * double(passed) / double(units), 1) + " %";
 }
 
-bool LoadLineData(Connection& db, const ReportFilter& filter, const LineOptions& o,
-                  LineData& out, std::string& error) {
+bool LoadLineData(Connection& db, const ReportFilter& filter, const LineOptions& o, LineData& out,
+                  std::string& error) {
   out = LineData{};
   const std::vector<SqlValue> where = {filter.since, filter.station, filter.station};
   return LoadYield(db, where, o, out, error) && LoadTestTimes(db, where, out, error) &&

@@ -21,7 +21,7 @@ struct LineOptions {
   std::optional<double> target;  // yield target, %
   int referenceUnits = 20;       // the chart's reference: the period's first units
   int chartUnits = 1000;         // the newest units charted after the reference
-  int failedShown = 50;          // failed values listed per electrode (the newest)
+  int failedShown = 20;          // failed values listed per electrode (the newest)
 };
 
 // "06:00,14:00,22:00" into minutes; false with why.
@@ -59,7 +59,7 @@ struct LineData {
   };
   struct Chart {
     std::string kind, group, item, check;  // item "" for a touch figure
-    size_t referenceCount = 0;  // the first points are the reference
+    size_t referenceCount = 0;             // the first points are the reference
     double centre = 0, sigma = 0;
     std::vector<Point> points;
     std::vector<analysis::ChartSignal> rules;  // Western Electric, after the reference

@@ -84,30 +84,33 @@ std::string YieldTable(const std::string& title, const std::string& what,
                     YieldText(y.firstPassed, y.units)});
   const auto [lo, hi] = Zoom(rows, o.target);
   s << "<figure>" << SvgChart::YieldBars(bars, lo, hi, o.target, title + " (first pass)")
-    << "</figure>\n" << Table(rows.size())
+    << "</figure>\n"
+    << Table(rows.size())
     << Head({what, "units", "passed first time", "first-pass yield", "passed in the end",
              "final yield", "retests"});
   for (const auto& y : rows)
-    s << "<tr>" << Cell(y.key) << Cell(std::to_string(y.units)) << Cell(std::to_string(y.firstPassed))
-      << Cell(YieldText(y.firstPassed, y.units)) << Cell(std::to_string(y.finalPassed))
-      << Cell(YieldText(y.finalPassed, y.units)) << Cell(std::to_string(y.retests)) << "</tr>\n";
+    s << "<tr>" << Cell(y.key) << Cell(std::to_string(y.units))
+      << Cell(std::to_string(y.firstPassed)) << Cell(YieldText(y.firstPassed, y.units))
+      << Cell(std::to_string(y.finalPassed)) << Cell(YieldText(y.finalPassed, y.units))
+      << Cell(std::to_string(y.retests)) << "</tr>\n";
   return s.str() + kTableEnd;
 }
 
 std::string YieldSections(const LineData& d, const LineOptions& o) {
   std::ostringstream s;
   s << "<h2 id=\"yield\">Yield and volume</h2>\n<p>First-pass yield <b id=\"line-first-pass\">"
-    << YieldText(d.all.firstPassed, d.all.units) << "</b>, final yield after retests <b id=\"final-yield\">"
-    << YieldText(d.all.finalPassed, d.all.units) << "</b> of <span id=\"line-units\">" << d.all.units
-    << "</span> units; <span id=\"retests\">" << d.all.retests << "</span> retests.";
+    << YieldText(d.all.firstPassed, d.all.units)
+    << "</b>, final yield after retests <b id=\"final-yield\">"
+    << YieldText(d.all.finalPassed, d.all.units) << "</b> of <span id=\"line-units\">"
+    << d.all.units << "</span> units; <span id=\"retests\">" << d.all.retests << "</span> retests.";
   if (o.target) s << " Target " << Esc::Number(*o.target, 1) << " %.";
-  s << "</p>\n<p>Volume: " << Esc::Number(d.unitsPerHour, 1)
-    << " units per hour with testing";
+  s << "</p>\n<p>Volume: " << Esc::Number(d.unitsPerHour, 1) << " units per hour with testing";
   if (!d.busiestHour.empty())
     s << ", at most " << d.busiestHourUnits << " (" << Esc::Escape(d.busiestHour) << ":00 UTC)";
   s << ".</p>\n";
   if (!d.testTimes.empty()) {
-    s << "<h3>Test time</h3>\n" << Table(d.testTimes.size())
+    s << "<h3>Test time</h3>\n"
+      << Table(d.testTimes.size())
       << Head({"station", "runs", "median (s)", "95th percentile (s)"});
     for (const auto& t : d.testTimes)
       s << "<tr>" << Cell(t.station.empty() ? "all" : t.station) << Cell(std::to_string(t.runs))
@@ -132,7 +135,10 @@ std::string CapabilitySection(const LineData& d) {
   s << Table(d.capability.size())
     << Head({"group", "item", "check", "n", "mean", "sd", "low", "high", "Cp", "Cpk"});
   for (const auto& r : d.capability) {
-    const std::string cls = !r.c.cpk ? "" : *r.c.cpk < 1.33 ? "cpk-bad" : *r.c.cpk < 1.67 ? "cpk-mid" : "cpk-good";
+    const std::string cls = !r.c.cpk          ? ""
+                            : *r.c.cpk < 1.33 ? "cpk-bad"
+                            : *r.c.cpk < 1.67 ? "cpk-mid"
+                                              : "cpk-good";
     s << "<tr>" << Cell(r.group) << Cell(r.item) << Cell(r.check) << Cell(std::to_string(r.c.n))
       << Cell(Esc::Number(r.c.mean, 3)) << Cell(Esc::Number(r.c.sd, 3)) << Cell(Opt(r.low, 3))
       << Cell(Opt(r.high, 3)) << Cell(Opt(r.c.cp, 2)) << Cell(Opt(r.c.cpk, 2), cls) << "</tr>\n";
@@ -140,10 +146,15 @@ std::string CapabilitySection(const LineData& d) {
   return s.str() + kTableEnd;
 }
 
+// A page stays small with hundreds of alarms.
+constexpr size_t kChartsDrawn = 20, kUnitsListed = 20;
+
 std::string AlarmCharts(const LineData& d) {
   std::ostringstream s;
   if (d.alarms.empty()) return "";
-  s << "<h2>Alarms: charts and units</h2>\n";
+  s << "<h2>Alarms: charts and units</h2>\n<p>The first " << kChartsDrawn
+    << " alarms with their charts; every alarm with the first " << kUnitsListed
+    << " units from where it began.</p>\n";
   for (size_t i = 0; i < d.alarms.size(); ++i) {
     const auto& a = d.alarms[i];
     const auto& c = d.charts[size_t(a.chart)];
@@ -154,13 +165,17 @@ std::string AlarmCharts(const LineData& d) {
     for (const auto& r : c.cusum.signals) marked.push_back(r.index);
     s << "<h3 id=\"alarm-" << i << "\">" << Esc::Escape(AlarmText(d, a)) << "</h3>\n<p>Reference "
       << c.referenceCount << " units: mean " << Esc::Number(c.centre, 3) << ", σ "
-      << Esc::Number(c.sigma, 3) << ". Since unit " << Esc::Escape(c.points[a.point].serial)
-      << " (" << Esc::Escape(c.points[a.point].time) << "). <a href=\"#alarms\">Back to the "
-      << "alarms</a>.</p>\n<figure>"
-      << SvgChart::Control(v, c.referenceCount, c.centre, c.sigma, marked, "counts", c.Name())
-      << "</figure>\n";
-    const size_t last = std::min(c.points.size(), a.point + 50);
-    s << Table(last - a.point) << Head({"unit", "run", "time (UTC)", "station", "value", "σ from the reference", "CUSUM high", "CUSUM low"});
+      << Esc::Number(c.sigma, 3) << ". Since unit " << Esc::Escape(c.points[a.point].serial) << " ("
+      << Esc::Escape(c.points[a.point].time) << "). <a href=\"#alarms\">Back to the "
+      << "alarms</a>.</p>\n";
+    if (i < kChartsDrawn)
+      s << "<figure>"
+        << SvgChart::Control(v, c.referenceCount, c.centre, c.sigma, marked, "counts", c.Name())
+        << "</figure>\n";
+    const size_t last = std::min(c.points.size(), a.point + kUnitsListed);
+    s << Table(last - a.point)
+      << Head({"unit", "run", "time (UTC)", "station", "value", "σ from the reference",
+               "CUSUM high", "CUSUM low"});
     for (size_t k = a.point; k < last; ++k) {
       const auto& p = c.points[k];
       const size_t after = k - c.referenceCount;
@@ -187,7 +202,8 @@ std::string FailedSections(const LineData& d, const LineOptions& o) {
       ++end;
     const std::string name = d.failed[i].group + " " + d.failed[i].item;
     s << "<h3 id=\"failed-" << HtmlReport::Anchor(name) << "\">" << Esc::Escape(name) << "</h3>\n"
-      << Table(end - i) << Head({"time (UTC)", "unit", "run", "station", "check", "value", "limit"});
+      << Table(end - i)
+      << Head({"time (UTC)", "unit", "run", "station", "check", "value", "limit"});
     for (size_t k = i; k < end; ++k) {
       const auto& f = d.failed[k];
       s << "<tr>" << Cell(f.time) << Cell(f.serial) << Cell(f.uuid) << Cell(f.station)

@@ -20,7 +20,8 @@ std::vector<std::string> LineMigration(Connection::Dialect d) {
       " total_sq DOUBLE PRECISION NOT NULL,"
       " low DOUBLE PRECISION,"
       " high DOUBLE PRECISION,"
-      " PRIMARY KEY (check_name, grp, item, day, station))" + options,
+      " PRIMARY KEY (check_name, grp, item, day, station))" +
+          options,
       // The runs kept before: summed once.
       "INSERT INTO capability_sums (day, station, grp, item, check_name, n, total, total_sq,"
       " low, high)"
@@ -50,18 +51,23 @@ std::vector<std::string> LineMigration(Connection::Dialect d) {
       "  CASE WHEN sd > 0 AND low IS NOT NULL AND high IS NOT NULL"
       "   THEN (high - low) / (6 * sd) END AS cp,"
       "  CASE WHEN sd > 0 AND low IS NOT NULL AND high IS NOT NULL"
-      "   THEN " + least + "(high - mean, mean - low) / (3 * sd)"
-      "   WHEN sd > 0 AND high IS NOT NULL THEN (high - mean) / (3 * sd)"
-      "   WHEN sd > 0 AND low IS NOT NULL THEN (mean - low) / (3 * sd) END AS cpk,"
-      "  low, high"
-      " FROM (SELECT s.grp, s.item, s.check_name, sum(s.n) AS n, sum(s.total) / sum(s.n) AS mean,"
-      "  CASE WHEN sum(s.n) > 1 THEN sqrt(" + greatest + "(0, (sum(s.total_sq) - sum(s.total) *"
-      "   sum(s.total) / sum(s.n)) / (sum(s.n) - 1))) ELSE 0 END AS sd,"
-      "  (SELECT l.low FROM capability_sums l WHERE l.grp = s.grp AND l.item = s.item AND"
-      "   l.check_name = s.check_name ORDER BY l.day DESC LIMIT 1) AS low,"
-      "  (SELECT l.high FROM capability_sums l WHERE l.grp = s.grp AND l.item = s.item AND"
-      "   l.check_name = s.check_name ORDER BY l.day DESC LIMIT 1) AS high"
-      "  FROM capability_sums s GROUP BY s.grp, s.item, s.check_name) AS sums",
+      "   THEN " +
+          least +
+          "(high - mean, mean - low) / (3 * sd)"
+          "   WHEN sd > 0 AND high IS NOT NULL THEN (high - mean) / (3 * sd)"
+          "   WHEN sd > 0 AND low IS NOT NULL THEN (mean - low) / (3 * sd) END AS cpk,"
+          "  low, high"
+          " FROM (SELECT s.grp, s.item, s.check_name, sum(s.n) AS n, sum(s.total) / sum(s.n) AS "
+          "mean,"
+          "  CASE WHEN sum(s.n) > 1 THEN sqrt(" +
+          greatest +
+          "(0, (sum(s.total_sq) - sum(s.total) *"
+          "   sum(s.total) / sum(s.n)) / (sum(s.n) - 1))) ELSE 0 END AS sd,"
+          "  (SELECT l.low FROM capability_sums l WHERE l.grp = s.grp AND l.item = s.item AND"
+          "   l.check_name = s.check_name ORDER BY l.day DESC LIMIT 1) AS low,"
+          "  (SELECT l.high FROM capability_sums l WHERE l.grp = s.grp AND l.item = s.item AND"
+          "   l.check_name = s.check_name ORDER BY l.day DESC LIMIT 1) AS high"
+          "  FROM capability_sums s GROUP BY s.grp, s.item, s.check_name) AS sums",
   };
 }
 
@@ -69,7 +75,8 @@ std::string AddCapabilitySums(int rows) {
   std::string one = "(?,?,?,?,?,?,?,?,?,?)", all;
   for (int r = 0; r < rows; ++r) all += (r ? "," : "") + one;
   return "INSERT INTO capability_sums (day, station, grp, item, check_name, n, total, total_sq,"
-         " low, high) VALUES " + all +
+         " low, high) VALUES " +
+         all +
          " ON CONFLICT (check_name, grp, item, day, station) DO UPDATE SET"
          " n = capability_sums.n + excluded.n, total = capability_sums.total + excluded.total,"
          " total_sq = capability_sums.total_sq + excluded.total_sq, low = excluded.low,"
@@ -78,11 +85,13 @@ std::string AddCapabilitySums(int rows) {
 
 std::string UnitsByTime(int prefix) {
   const std::string t = "substr(started_utc, 1, " + std::to_string(prefix) + ")";
-  return "SELECT station, operator, kind, " + t + " AS at, count(*),"
+  return "SELECT station, operator, kind, " + t +
+         " AS at, count(*),"
          " sum(CASE WHEN first_verdict = 'pass' THEN 1 ELSE 0 END),"
          " sum(CASE WHEN final_verdict = 'pass' THEN 1 ELSE 0 END), sum(retests)"
          " FROM unit_first_pass WHERE started_utc >= ? AND (? = '' OR station = ?)"
-         " GROUP BY station, operator, kind, " + t + " ORDER BY at";
+         " GROUP BY station, operator, kind, " +
+         t + " ORDER BY at";
 }
 
 const char* const kTestTimes =
@@ -93,30 +102,32 @@ const char* const kTestTimes =
 const char* const kCapabilitySums =
     "SELECT grp, item, check_name, day, sum(n), sum(total), sum(total_sq), min(low), max(high)"
     " FROM capability_sums WHERE day >= ? AND (? = '' OR station = ?)"
-    " GROUP BY grp, item, check_name, day ORDER BY grp, item, check_name, day";
+    " GROUP BY check_name, grp, item, day ORDER BY check_name, grp, item, day";
 
 std::string RunsInOrder(bool newest, int limit) {
-  const char* order = newest ? " ORDER BY started_utc DESC, uuid DESC" : " ORDER BY started_utc, uuid";
-  return std::string("SELECT id, uuid, serial, station, started_utc FROM runs"
-                     " WHERE verdict IN ('pass', 'fail') AND started_utc >= ?"
-                     " AND (? = '' OR station = ?) AND kind = ?") +
+  const char* order =
+      newest ? " ORDER BY started_utc DESC, uuid DESC" : " ORDER BY started_utc, uuid";
+  return std::string(
+             "SELECT id, uuid, serial, station, started_utc FROM runs"
+             " WHERE verdict IN ('pass', 'fail') AND started_utc >= ?"
+             " AND (? = '' OR station = ?) AND kind = ?") +
          order + " LIMIT " + std::to_string(limit);
 }
 
 const char* const kKinds =
     "SELECT DISTINCT kind FROM runs WHERE started_utc >= ? AND (? = '' OR station = ?)";
 
-std::string ChartValues(const std::vector<int64_t>& ids) {
+std::string ChartValues(const std::vector<int64_t>& ids, bool touch) {
   std::string list;
   for (int64_t id : ids) list += (list.empty() ? "" : ",") + std::to_string(id);
   if (list.empty()) list = "NULL";
-  return "SELECT v.run_id, v.grp, CASE WHEN r.kind = 'touch' THEN '' ELSE v.item END,"
-         " v.check_name, avg(v.value)"
-         " FROM run_values v JOIN runs r ON r.id = v.run_id"
-         " WHERE v.run_id IN (" + list + ") AND v.value IS NOT NULL AND"
-         " ((r.kind <> 'touch' AND v.check_name = 'mean' AND v.item <> '') OR r.kind = 'touch')"
-         " GROUP BY v.run_id, v.grp, CASE WHEN r.kind = 'touch' THEN '' ELSE v.item END,"
-         " v.check_name";
+  if (!touch)  // one value per run, electrode and figure: nothing to group
+    return "SELECT run_id, grp, item, check_name, value FROM run_values"
+           " WHERE run_id IN (" + list + ") AND check_name = 'mean' AND item <> ''"
+           " AND value IS NOT NULL";
+  return "SELECT run_id, grp, '', check_name, avg(value) FROM run_values"
+         " WHERE run_id IN (" + list + ") AND value IS NOT NULL"
+         " GROUP BY run_id, grp, check_name";
 }
 
 std::string FailedValues(int perItem) {
@@ -129,8 +140,8 @@ std::string FailedValues(int perItem) {
          "  FROM run_values WHERE pass = 0 AND item <> '') AS f"
          " JOIN runs r ON r.id = f.run_id"
          " WHERE r.started_utc >= ? AND (? = '' OR r.station = ?)) AS failed"
-         " WHERE newest <= " + std::to_string(perItem) +
-         " ORDER BY grp, item, started_utc, uuid, check_name";
+         " WHERE newest <= " +
+         std::to_string(perItem) + " ORDER BY grp, item, started_utc, uuid, check_name";
 }
 
 }  // namespace records::sql

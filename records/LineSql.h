@@ -31,7 +31,7 @@ std::string RunsInOrder(bool newest, int limit);
 extern const char* const kKinds;
 // Per run of a list: each electrode's mean of a self test, each figure of a touch test
 // (averaged over its strokes). The list of ids is put in the statement.
-std::string ChartValues(const std::vector<int64_t>& runIds);
+std::string ChartValues(const std::vector<int64_t>& runIds, bool touch);
 // The newest failed values of each item (at most perItem) with their unit and run.
 std::string FailedValues(int perItem);
 

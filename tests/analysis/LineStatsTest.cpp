@@ -11,6 +11,7 @@
 #include "analysis/Capability.h"
 #include "analysis/ControlChart.h"
 #include "analysis/GaugeStudy.h"
+#include "analysis/LimitsRobust.h"
 #include "analysis/RobustStats.h"
 
 using namespace analysis;
@@ -145,4 +146,31 @@ TEST(LineStats, GaugeStudyRefusesAnUnbalancedDesign) {
   EXPECT_NE(why.find("same number of times"), std::string::npos) << why;
   // F upper tail against a known value: F(2, 10) at 4.10 is p = 0.05.
   EXPECT_NEAR(FUpperTail(4.103, 2, 10), 0.05, 5e-4);
+}
+
+TEST(LineStats, RobustLimitsIgnoreAnOddPanel) {
+  // 30 panels whose X0 means are 998..1002 (MAD 1) and one at 1500.
+  std::vector<ElectrodeSummary> panels;
+  for (int i = 0; i < 30; ++i) {
+    ElectrodeSummary e;
+    e.mean = 998 + i % 5;
+    e.p2p = 6 + i % 3;
+    e.stddev = 1.5;
+    panels.push_back(e);
+  }
+  ElectrodeSummary odd;
+  odd.mean = 1500;
+  odd.p2p = 300;
+  odd.stddev = 90;
+  panels.push_back(odd);
+  double tail = 0;
+  const LimitValues v = LearnElectrodeRobust(panels, {}, &tail);
+  // median 1000, 1.4826 x MAD 1.4826: 1000 +- 5 x 1.4826 = 992.6 .. 1007.4
+  EXPECT_EQ(*v.meanMin, 992);
+  EXPECT_EQ(*v.meanMax, 1008);
+  EXPECT_EQ(*v.p2pMax, 7 + 8) << "median 7 + 5 x 1.4826, rounded up";
+  EXPECT_DOUBLE_EQ(*v.stddevMax, 1.7) << "no spread: the floor of 0.2";
+  // Beyond 5 sigma on the mean and p2p: about 6e-7 of good panels.
+  EXPECT_GT(tail, 1e-7);
+  EXPECT_LT(tail, 2e-6);
 }

@@ -9,7 +9,9 @@
 
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "common/SimProcess.h"
 #include "records/VantrelProcess.h"
@@ -49,14 +51,16 @@ TEST(LineEndToEnd, RetestsAndAnInjectedDriftAsTheReportShowsThem) {
   SimProcess sim;
   const std::string dir = sim.Dir(), db = dir + "/results.db", limits = dir + "/limits.toml";
   {
-    std::ofstream(limits) << "[streams.m0-raw]\nscans = 10\nlimits = [ { electrodes = \"all\", "
-                             "mean_min = 900, mean_max = 1100, p2p_max = 100, stddev_max = 40 } ]\n";
+    std::ofstream(limits)
+        << "[streams.m0-raw]\nscans = 10\nlimits = [ { electrodes = \"all\", "
+           "mean_min = 900, mean_max = 1100, p2p_max = 100, stddev_max = 40 } ]\n";
   }
   const std::vector<std::string> env{"HIDPIPE_SIM=" + sim.Socket()};
   VantrelProcess vantrel(dir, "vantrel");
   auto test = [&](const std::string& serial, int expected, std::vector<std::string> more = {}) {
-    std::vector<std::string> args{"--usb", "227D:0102", "test", "--limits", limits, "--results",
-                                  "sqlite:" + db, "--serial", serial, "--station", "ST1"};
+    std::vector<std::string> args{"--usb", "227D:0102", "test",         "--limits",
+                                  limits,  "--results", "sqlite:" + db, "--serial",
+                                  serial,  "--station", "ST1"};
     args.insert(args.end(), more.begin(), more.end());
     auto r = vantrel(args, env);
     EXPECT_EQ(r.code, expected) << serial << "\n" << r.out << r.err;
@@ -78,13 +82,15 @@ TEST(LineEndToEnd, RetestsAndAnInjectedDriftAsTheReportShowsThem) {
     ASSERT_TRUE(sim.Start({"--usb", "--rate", "4000", "--seed", std::to_string(1000 + unit),
                            "--offset", std::to_string(unit - 19)}));
     const auto r = test("SN" + std::to_string(unit), 0, {"--spc"});
-    if (unit == 31) EXPECT_NE(r.out.find("open drift alarm"), std::string::npos) << r.out;
+    if (unit == 31) {
+      EXPECT_NE(r.out.find("open drift alarm"), std::string::npos) << r.out;
+    }
     ASSERT_TRUE(sim.Stop());
   }
 
   const std::string json = dir + "/report.json";
-  auto report = vantrel({"report", "--results", "sqlite:" + db, "--format", "json", "-o", json,
-                         "--target", "98"});
+  auto report = vantrel(
+      {"report", "--results", "sqlite:" + db, "--format", "json", "-o", json, "--target", "98"});
   ASSERT_EQ(report.code, 0) << report.err;
   std::ifstream in(json);
   const auto j = nlohmann::json::parse(in);
@@ -116,7 +122,80 @@ TEST(LineEndToEnd, RetestsAndAnInjectedDriftAsTheReportShowsThem) {
 
   auto csv = vantrel({"report", "--results", "sqlite:" + db, "--format", "csv", "-o", "-"});
   ASSERT_EQ(csv.code, 0) << csv.err;
-  EXPECT_NE(csv.out.find("yield,all,all,final_passed,32\r\n"), std::string::npos) << csv.out.substr(0, 400);
-  EXPECT_NE(csv.out.find("alarm,m0-raw,X0 mean,since_unit," + (*x0)["since_unit"].get<std::string>()),
+  EXPECT_NE(csv.out.find("yield,all,all,final_passed,32\r\n"), std::string::npos)
+      << csv.out.substr(0, 400);
+  EXPECT_NE(
+      csv.out.find("alarm,m0-raw,X0 mean,since_unit," + (*x0)["since_unit"].get<std::string>()),
+      std::string::npos);
+
+  // Robust limits from the kept runs: every unit that passed at ST1, then three listed ones.
+  auto read = [](const std::string& path) {
+    std::ifstream f(path);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  };
+  const std::string learned = dir + "/learned.toml", serials = dir + "/serials.txt";
+  auto learn = vantrel(
+      {"learn", "--from-results", "--results", "sqlite:" + db, "--station", "ST1", "-o", learned});
+  ASSERT_EQ(learn.code, 0) << learn.err;
+  const std::string file = read(learned);
+  EXPECT_NE(file.find("the newest passing self test of each unit at station ST1"),
+            std::string::npos)
+      << file.substr(0, 800);
+  EXPECT_NE(file.find("Learnt robustly from 32 panel(s)"), std::string::npos);
+  EXPECT_NE(file.find("Expected false-fail rate: "), std::string::npos);
+  EXPECT_EQ(file.find("WARNING"), std::string::npos);
+  std::ofstream(serials) << "SN0\n# a comment\nSN1\r\nSN2\n";
+  learn = vantrel({"learn", "--from-results", "--results", "sqlite:" + db, "--serials", serials,
+                   "-o", learned});
+  ASSERT_EQ(learn.code, 0) << learn.err;
+  EXPECT_NE(learn.err.find("warning: only 3 panel(s)"), std::string::npos) << learn.err;
+  EXPECT_NE(read(learned).find("WARNING: fewer than 30 panels"), std::string::npos);
+  std::ofstream(serials) << "SN404\n";
+  learn = vantrel({"learn", "--from-results", "--results", "sqlite:" + db, "--serials", serials,
+                   "-o", learned});
+  EXPECT_EQ(learn.code, 2);
+  EXPECT_NE(learn.err.find("no kept self test of unit \"SN404\""), std::string::npos) << learn.err;
+}
+
+TEST(LineEndToEnd, GaugeStudyOfAFileStatesItsConventions) {
+  SimProcess folder;  // only its private folder
+  const std::string dir = folder.Dir(), csv = dir + "/study.csv";
+  {
+    // The reference manual's study (see the analysis tests), as measurements made elsewhere.
+    const double trials[3][3][10] = {
+        {{0.29, -0.56, 1.34, 0.47, -0.80, 0.02, 0.59, -0.31, 2.26, -1.36},
+         {0.41, -0.68, 1.17, 0.50, -0.92, -0.11, 0.75, -0.20, 1.99, -1.25},
+         {0.64, -0.58, 1.27, 0.64, -0.84, -0.21, 0.66, -0.17, 2.01, -1.31}},
+        {{0.08, -0.47, 1.19, 0.01, -0.56, -0.20, 0.47, -0.63, 1.80, -1.68},
+         {0.25, -1.22, 0.94, 1.03, -1.20, 0.22, 0.55, 0.08, 2.12, -1.62},
+         {0.07, -0.68, 1.34, 0.20, -1.28, 0.06, 0.83, -0.34, 2.19, -1.50}},
+        {{0.04, -1.38, 0.88, 0.14, -1.46, -0.29, 0.02, -0.46, 1.77, -1.49},
+         {-0.11, -1.13, 1.09, 0.20, -1.07, -0.67, 0.01, -0.56, 1.45, -1.77},
+         {-0.15, -0.96, 0.67, 0.11, -1.45, -0.49, 0.21, -0.49, 1.87, -2.16}}};
+    std::ofstream out(csv);
+    out << "part,station,trial,value\r\n";
+    for (int a = 0; a < 3; ++a)
+      for (int t = 0; t < 3; ++t)
+        for (int p = 0; p < 10; ++p)
+          out << p + 1 << "," << char('A' + a) << "," << t + 1 << "," << trials[a][t][p] << "\r\n";
+  }
+  VantrelProcess vantrel(dir, "vantrel");
+  auto pooled = vantrel({"grr", "--data", csv, "--tolerance", "8"});
+  ASSERT_EQ(pooled.code, 0) << pooled.err;
+  // Repeatability: sqrt((0.3590 + 2.7589) / 78) with the interaction pooled.
+  EXPECT_NE(pooled.out.find("0.1999"), std::string::npos) << pooled.out;
+  EXPECT_NE(pooled.out.find("pooled into repeatability when its p-value is 0.25"),
             std::string::npos);
+  EXPECT_NE(pooled.out.find("10 parts x 3 station(s) x 3 trials"), std::string::npos);
+  auto kept = vantrel({"grr", "--data", csv, "--pool-alpha", "0", "--spread", "5.15"});
+  ASSERT_EQ(kept.code, 0) << kept.err;
+  EXPECT_NE(kept.out.find("0.2144"), std::string::npos) << "sqrt(2.7589 / 60)\n" << kept.out;
+  EXPECT_NE(kept.out.find("never pooled"), std::string::npos);
+  EXPECT_NE(kept.out.find("5.15 sigma"), std::string::npos);
+  std::ofstream(csv, std::ios::app) << "1,A,1,0.5\r\n";
+  auto twice = vantrel({"grr", "--data", csv});
+  EXPECT_EQ(twice.code, 2);
+  EXPECT_NE(twice.err.find("is there twice"), std::string::npos) << twice.err;
 }

@@ -132,7 +132,9 @@ TEST_F(Line, CapabilityMatchesTheValuesTheViewAndAnUpgradedDatabase) {
   std::vector<records::SqlRow> view;
   ASSERT_TRUE(store->Db().Exec(
       "SELECT n, mean, sd, cp, cpk FROM check_capability WHERE grp = 'm0-raw' AND item = 'X5'"
-      " AND check_name = 'mean'", {}, &view)) << store->Db().Error();
+      " AND check_name = 'mean'",
+      {}, &view))
+      << store->Db().Error();
   ASSERT_EQ(view.size(), 1u);
   EXPECT_EQ(records::AsInt(view[0][0]), 6);
   EXPECT_NEAR(records::AsDouble(view[0][2]), sd, 1e-6);
@@ -153,8 +155,8 @@ TEST_F(Line, CapabilityMatchesTheValuesTheViewAndAnUpgradedDatabase) {
 
 TEST_F(Line, DriftOfOneElectrodeRaisesOneAlarmThatLinksToItsUnits) {
   // m0-raw Y2's mean wanders around 1000 (sigma about 1); from unit 31 on it is 1 sigma up.
-  const double noise[] = {0.3, -1.2, 0.8, 1.5, -0.4, -0.9, 0.1, 1.1, -1.6, 0.6,
-                          -0.2, 0.9, -1.1, 0.4, 1.3, -0.7, 0.2, -1.4, 0.7, -0.1};
+  const double noise[] = {0.3,  -1.2, 0.8,  1.5, -0.4, -0.9, 0.1, 1.1,  -1.6, 0.6,
+                          -0.2, 0.9,  -1.1, 0.4, 1.3,  -0.7, 0.2, -1.4, 0.7,  -0.1};
   for (int i = 0; i < 50; ++i) {
     char when[40];
     std::snprintf(when, sizeof when, "2026-12-03T%02d:%02d:00.000Z", 8 + i / 60, i % 60);
