@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -198,4 +199,39 @@ TEST(LineEndToEnd, GaugeStudyOfAFileStatesItsConventions) {
   auto twice = vantrel({"grr", "--data", csv});
   EXPECT_EQ(twice.code, 2);
   EXPECT_NE(twice.err.find("is there twice"), std::string::npos) << twice.err;
+}
+
+TEST(LineEndToEnd, GuidedGaugeStudyAddsEachStationsMeasurements) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--usb", "--rate", "4000"}));
+  const std::string dir = sim.Dir(), study = dir + "/study.csv", enter = dir + "/enter.txt";
+  const std::vector<std::string> env{"HIDPIPE_SIM=" + sim.Socket()};
+  VantrelProcess vantrel(dir, "vantrel");
+  vantrel.Input(enter);
+  auto measure = [&](const std::string& station) {
+    return vantrel({"--usb", "227D:0102", "grr", "--station", station, "--parts", "2", "--trials",
+                    "2", "--scans", "5", "-o", study},
+                   env);
+  };
+  std::ofstream(enter) << "\n";  // the operator stops after the first part
+  auto stopped = measure("A");
+  EXPECT_EQ(stopped.code, 130);
+  EXPECT_NE(stopped.err.find("nothing added"), std::string::npos) << stopped.err;
+  EXPECT_FALSE(std::filesystem::exists(study));
+  std::ofstream(enter) << "\n\n\n\n";
+  for (const char* station : {"A", "B"}) {
+    auto r = measure(station);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("Trial 2 of 2: put part 2 in"), std::string::npos) << r.err;
+  }
+  std::ifstream in(study);
+  long lines = 0;
+  for (std::string line; std::getline(in, line);) ++lines;
+  EXPECT_EQ(lines, 1 + 2 * 2 * 2 * 60)
+      << "a header, then 2 parts x 2 trials x 2 stations x 60 means";
+  auto result = vantrel({"grr", "--data", study});
+  ASSERT_EQ(result.code, 0) << result.err;
+  EXPECT_NE(result.out.find("2 parts x 2 station(s) x 2 trials, 60 check(s)"), std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("m0-raw X0 mean"), std::string::npos);
 }
