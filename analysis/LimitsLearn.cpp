@@ -98,6 +98,13 @@ bool Excluded(const PanelRun& r, size_t i) {
 
 bool LearnFromPanels(const std::vector<PanelRun>& runs, const Margins& m,
                      const std::vector<ElectrodeSelector>& unused, Limits& out, std::string& why) {
+  return LearnFromPanels(
+      runs, [&](const std::vector<ElectrodeSummary>& panels) { return LearnElectrode(panels, m); },
+      unused, out, why);
+}
+
+bool LearnFromPanels(const std::vector<PanelRun>& runs, const ElectrodeLearner& learn,
+                     const std::vector<ElectrodeSelector>& unused, Limits& out, std::string& why) {
   if (runs.empty()) {
     why = "no statistics of a golden panel to learn from";
     return false;
@@ -145,7 +152,7 @@ bool LearnFromPanels(const std::vector<PanelRun>& runs, const Margins& m,
               " (excluded on every panel; --unused marks an electrode the panel does not use)";
         return false;
       }
-      s.perElectrode[k] = LearnElectrode(panels, m);
+      s.perElectrode[k] = learn(panels);
       s.entries.push_back(EntryFor(s.layout, i, s.perElectrode[k]));
     }
     out.streams.push_back(std::move(s));

@@ -2,6 +2,7 @@
 // from them.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -45,6 +46,10 @@ struct PanelRun {
 // electrodes are masked, not learnt. False with why when the panels' electrode counts
 // differ or an electrode has no data on any panel. The version is the caller's.
 bool LearnFromPanels(const std::vector<PanelRun>& runs, const Margins& m,
+                     const std::vector<ElectrodeSelector>& unused, Limits& out, std::string& why);
+// As above, each electrode's limits from `learn` (its figures on every panel).
+using ElectrodeLearner = std::function<LimitValues(const std::vector<ElectrodeSummary>&)>;
+bool LearnFromPanels(const std::vector<PanelRun>& runs, const ElectrodeLearner& learn,
                      const std::vector<ElectrodeSelector>& unused, Limits& out, std::string& why);
 
 // "X5 open" for every electrode an open/short run flags that is neither excluded nor

@@ -23,6 +23,7 @@
 #include "capture/HexCodec.h"
 #include "cli/Interrupt.h"
 #include "cli/LearnRuns.h"
+#include "cli/SpcNote.h"
 #include "cli/Reports.h"
 #include "cli/TestRecord.h"
 #include "hidpipe/hidpipe.h"
@@ -498,6 +499,7 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
     return kExitCannotRun;
   }
   std::cout << "\nPASS: " << report.checks.size() << " checks\n";
+  if (t.spc && record.Begun()) SpcNote(t.record.results, record.Run(), std::cout);
   return kept ? kept : kExitPass;
 }
 
@@ -593,6 +595,32 @@ bool MeasureGoldenPanel(const GlobalOptions& g, const LearnOptions& l,
 
 }  // namespace
 
+bool MeasureStreams(const GlobalOptions& g, const std::vector<const StreamInfo*>& streams,
+                    int scans, std::vector<ElectrodeStats>& out, std::string& link, int& code) {
+  auto s = Connect(g, code);
+  if (!s) return false;
+  if (!s->PanelReported()) {
+    code = Complain("the controller reported no panel information: nothing measured");
+    return false;
+  }
+  link = s->LinkText();
+  const PanelInfo p = s->Panel();
+  out.clear();
+  for (const StreamInfo* stream : streams) {
+    out.emplace_back(ScanLayout::For(*stream, p.xCount, p.yCount), stream->kind);
+    ControllerSession::CaptureCounts counts;
+    const Result r = Measure(
+        *s, *stream, scans, [&](std::span<const int32_t> v) { out.back().Add(v); }, counts);
+    ReportIncomplete(stream->name, counts);
+    if (r != Result::kOk) {
+      code = Complain(s->Error(), ExitFor(r));
+      return false;
+    }
+  }
+  s->Leave();
+  return true;
+}
+
 int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
   std::vector<const StreamInfo*> streams;
   for (const std::string& name : l.streams) {
@@ -600,8 +628,9 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
     if (!s) return kExitCannotRun;
     if (std::find(streams.begin(), streams.end(), s) == streams.end()) streams.push_back(s);
   }
-  if (streams.empty() && l.from.empty())
-    return Complain("nothing to learn from: name the streams to measure, or give --from files");
+  if (streams.empty() && l.from.empty() && !l.fromResults)
+    return Complain("nothing to learn from: name the streams to measure, or give --from files "
+                    "or --from-results");
   if (l.output.empty() && l.add.empty())
     return Complain("give -o for the limits file, or --add for a learning file");
   if (!l.add.empty() && streams.empty())
@@ -620,6 +649,8 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
   std::vector<analysis::PanelRun> from;
   for (const std::string& path : l.from)
     if (!LoadRuns(path, from, why)) return Complain(why);
+  std::string kept;  // how the kept runs were chosen
+  if (l.fromResults && !RunsFromResults(l.results, from, kept, why)) return Complain(why);
   for (auto& run : from) Exclude(run, exclude);
 
   std::string link;
@@ -661,7 +692,11 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
   runs.insert(runs.end(), from.begin(), from.end());
 
   analysis::Limits limits;
-  if (!analysis::LearnFromPanels(runs, l.margins, unused, limits, why)) return Complain(why);
+  const bool robust = l.robust || l.fromResults;
+  analysis::RobustSummary summary;
+  if (robust ? !analysis::LearnRobust(runs, l.robustMargins, unused, limits, summary, why)
+             : !analysis::LearnFromPanels(runs, l.margins, unused, limits, why))
+    return Complain(why);
   std::vector<std::string> units, versions;
   for (const auto& r : runs) {
     if (std::find(units.begin(), units.end(), r.unit) == units.end()) units.push_back(r.unit);
@@ -685,13 +720,34 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
   if (units.size() > 8) comment << ", ...";
   comment << "\n";
   if (!link.empty()) comment << "(the last measured on " << link << ").\n";
-  comment
-      << "Mean: the panels' average +- " << analysis::FormatNumber(l.margins.sigmas)
-      << " x the larger of their spread and the noisiest panel's stddev (at least "
-      << analysis::FormatNumber(l.margins.floor) << ");\n"
-      << "p2p_max and stddev_max: " << analysis::FormatNumber(l.margins.factor)
-      << " x the noisiest panel's (at least +" << analysis::FormatNumber(l.margins.floor) << ").\n"
-      << "Edit freely: entries may name ranges (\"X0-X37\", \"Y\", \"all\"); later entries win.";
+  if (robust) {
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.3g %%", 100 * summary.falseFailRate);
+    if (!kept.empty()) comment << "Golden panels: " << kept << ".\n";
+    comment << "Learnt robustly from " << summary.panels << " panel(s): mean within the panels' "
+            << "median +- " << analysis::FormatNumber(l.robustMargins.k)
+            << " x 1.4826 x MAD of their means; p2p_max and stddev_max: the median + "
+            << analysis::FormatNumber(l.robustMargins.k) << " x 1.4826 x MAD (every margin at "
+            << "least " << analysis::FormatNumber(l.robustMargins.floor) << ", "
+            << analysis::FormatNumber(l.robustMargins.floor / 10) << " for stddev).\n"
+            << "Expected false-fail rate: " << rate
+            << " of good units (normal, independent figures).\n";
+    if (summary.panels < 30) {
+      comment << "WARNING: fewer than 30 panels; the spread is poorly known.\n";
+      std::cerr << "vantrel: warning: only " << summary.panels
+                << " panel(s); 30 or more give limits that can be trusted\n";
+    }
+    std::cerr << "vantrel: " << summary.panels << " panel(s), expected false-fail rate " << rate
+              << "\n";
+  } else {
+    comment << "Mean: the panels' average +- " << analysis::FormatNumber(l.margins.sigmas)
+            << " x the larger of their spread and the noisiest panel's stddev (at least "
+            << analysis::FormatNumber(l.margins.floor) << ");\n"
+            << "p2p_max and stddev_max: " << analysis::FormatNumber(l.margins.factor)
+            << " x the noisiest panel's (at least +" << analysis::FormatNumber(l.margins.floor)
+            << ").\n";
+  }
+  comment << "Edit freely: entries may name ranges (\"X0-X37\", \"Y\", \"all\"); later entries win.";
   std::ostringstream os;
   analysis::WriteLimits(limits, comment.str(), os);
   if (!WriteFileAtomically(l.output, os.str(), why)) return Complain(why);

@@ -8,7 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/LimitsLearn.h"
+#include "analysis/LimitsRobust.h"
 #include "analysis/TestReport.h"
+#include "cli/LearnFromResults.h"
 #include "cli/ControllerSession.h"
 #include "cli/TestRecord.h"
 
@@ -32,6 +34,7 @@ struct TestOptions {
   std::string json;     // the whole report as JSON
   int scans = 50;  // per stream, when the limits file gives none
   RecordOptions record;  // where and how the run is kept
+  bool spc = false;      // after a pass, say so when the station has open drift alarms
 };
 
 struct LearnOptions {
@@ -45,6 +48,10 @@ struct LearnOptions {
   std::string unit;                // the measured panel's name in the learning file
   std::vector<std::string> unused;   // electrodes the panel does not use ("X36-X37,Y0")
   std::vector<std::string> exclude;  // electrodes left out of this learning
+  bool fromResults = false;          // golden panels from the kept runs
+  ResultsSelection results;
+  bool robust = false;  // median and 1.4826 x MAD (always for kept runs)
+  analysis::RobustMargins robustMargins;
 };
 
 // The device a run used, as info and the reports name it.
@@ -61,6 +68,11 @@ int RunStats(const GlobalOptions& g, const std::string& stream, int scans, bool 
 int RunTest(const GlobalOptions& g, const TestOptions& t);
 int RunLearn(const GlobalOptions& g, const LearnOptions& l);
 int RunCalibrate(const GlobalOptions& g, double timeoutS);
+// Statistics of `scans` scans of each stream on the connected panel, in order; false with
+// the exit code (said) when it cannot. link: the link used.
+bool MeasureStreams(const GlobalOptions& g, const std::vector<const analysis::StreamInfo*>& streams,
+                    int scans, std::vector<analysis::ElectrodeStats>& out, std::string& link,
+                    int& code);
 
 // "vantrel: message" on standard error; returns code.
 int Complain(const std::string& message, int code = kExitCannotRun);

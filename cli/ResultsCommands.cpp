@@ -1,13 +1,17 @@
 #include "cli/ResultsCommands.h"
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "cli/GrrCommand.h"
+#include "cli/LineFormats.h"
 #include "cli/Reports.h"
 #include "records/HtmlReport.h"
+#include "records/LineReport.h"
 #include "records/ReportData.h"
 #include "records/ResultsStore.h"
 #include "records/RunKeeper.h"
@@ -72,13 +76,31 @@ ResultsCommands::ResultsCommands(CLI::App& app) {
                                            "not be reached; each lands there once");
   sync_->add_option("--results", url_, "the server: postgresql://... (default: $VANTREL_RESULTS)");
 
-  report_ = app.add_subcommand("report", "the yield report as one HTML file: first-pass yield "
-                                         "per station and day, failing checks, failures per "
-                                         "electrode, drift of the electrode means");
+  report_ = app.add_subcommand("report", "the yield report as one HTML file: drift alarms, "
+                                         "first-pass and final yield per station, operator, "
+                                         "shift and day, volume and test time, capability, "
+                                         "failing checks, failures per electrode with their "
+                                         "units, drift of the electrode means");
   report_->add_option("--results", url_, kResultsHelp);
   report_->add_option("--since", since_, "only runs from this day on (YYYY-MM-DD, UTC)");
   report_->add_option("--station", station_, "only this station's runs");
-  report_->add_option("-o,--output", output_, "the HTML file to write")->required();
+  report_->add_option("-o,--output", output_, "the file to write (- for standard output)")
+      ->required();
+  report_->add_option("--format", format_, "html (default), json or csv: the same figures")
+      ->check(CLI::IsMember({"html", "json", "csv"}));
+  report_->add_option("--target", target_, "the yield target in %, drawn as a line (e.g. 98)")
+      ->check(CLI::Range(0.0, 100.0));
+  report_->add_option("--shifts", shifts_,
+                      "shift start times, local time, e.g. 06:00,14:00,22:00: yield per shift");
+  report_->add_option("--reference", referenceUnits_,
+                      "drift alarms: the period's first N units are the reference (default 20)")
+      ->check(CLI::Range(2, 100000));
+  report_->add_option("--chart-units", chartUnits_,
+                      "drift alarms: the newest N units charted after the reference (default 1000)")
+      ->check(CLI::Range(1, 1000000));
+  report_->add_option("--grr", grr_,
+                      "add the gauge study of this file (vantrel grr's study file, 6 sigma, "
+                      "interaction pooled at p >= 0.25) as a section");
 }
 
 bool ResultsCommands::Chosen() const { return results_->parsed() || report_->parsed(); }
@@ -149,14 +171,55 @@ int ResultsCommands::Report() {
   std::string error;
   auto store = OpenStore(url_, error);
   if (!store) return Complain(error);
+  records::LineOptions options;
+  if (!shifts_.empty() && !records::ParseShifts(shifts_, options.shiftStarts, error))
+    return Complain("--shifts " + shifts_ + ": " + error);
+  if (target_ >= 0) options.target = target_;
+  options.referenceUnits = referenceUnits_;
+  options.chartUnits = chartUnits_;
   records::ReportData data;
-  if (!records::LoadReportData(store->Db(), {since_, station_}, data, error))
+  records::LineData line;
+  if (!records::LoadReportData(store->Db(), {since_, station_}, data, error) ||
+      !records::LoadLineData(store->Db(), {since_, station_}, options, line, error))
     return Complain(error);
-  if (!WriteFileAtomically(output_, records::HtmlReport::Render(data), error))
+  std::vector<records::GaugeRow> gauge;
+  const analysis::GaugeOptions gaugeOptions;
+  if (!grr_.empty() && !StudyFromCsv(grr_, gaugeOptions, "", gauge, error)) return Complain(error);
+  std::string text;
+  if (format_ == "json") {
+    nlohmann::json j = ReportJson(data, line, options);
+    if (!grr_.empty()) {
+      j["gauge_study"] = nlohmann::json::array();
+      for (const auto& g : gauge)
+        j["gauge_study"].push_back({{"check", g.check},
+                                    {"repeatability_sd", std::sqrt(g.r.repeatability)},
+                                    {"reproducibility_sd", std::sqrt(g.r.reproducibility)},
+                                    {"grr_percent_of_total", g.r.grrOfTotal},
+                                    {"distinct_categories", g.r.distinctCategories},
+                                    {"interaction_pooled", g.r.pooled}});
+    }
+    text = j.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  } else if (format_ == "csv") {
+    text = ReportCsv(data, line);
+  } else {
+    auto extra = records::LineReport::Sections(line, options);
+    if (!grr_.empty())
+      extra.bottom = records::GaugeSection(gauge, gaugeOptions, "Study file " + grr_) + extra.bottom;
+    text = records::HtmlReport::Render(data, extra);
+  }
+  if (output_ == "-")
+    std::cout << text << std::flush;
+  else if (!WriteFileAtomically(output_, text, error))
     return Complain(error);
   std::cerr << "vantrel: report of " << data.runs << " run(s) of " << data.units
             << " unit(s), first-pass yield "
             << records::HtmlReport::Percent(data.FirstPassPassed(), data.FirstPassUnits())
-            << ", written to " << output_ << "\n";
+            << ", final yield " << records::YieldText(line.all.finalPassed, line.all.units)
+            << ", " << line.alarms.size() << " drift alarm(s)"
+            << (output_ == "-" ? std::string() : ", written to " + output_) << "\n";
   return kExitPass;
+}
+
+std::unique_ptr<records::ResultsStore> OpenKeptRuns(const std::string& url, std::string& error) {
+  return OpenStore(url, error);
 }

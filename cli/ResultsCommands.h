@@ -2,11 +2,18 @@
 // the runs a server did not take, and the yield report.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace CLI {
 class App;
 }
+namespace records {
+class ResultsStore;
+}
+
+// The results database opened to read kept runs (one that is not there is an error).
+std::unique_ptr<records::ResultsStore> OpenKeptRuns(const std::string& url, std::string& error);
 
 class ResultsCommands {
  public:
@@ -27,4 +34,7 @@ class ResultsCommands {
   CLI::App* report_ = nullptr;
   std::string url_, serial_, since_, station_, output_;
   bool all_ = false;
+  std::string format_ = "html", shifts_, grr_;
+  double target_ = -1;
+  int referenceUnits_ = 20, chartUnits_ = 1000;
 };

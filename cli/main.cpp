@@ -6,6 +6,7 @@
 
 #include "cli/CaptureConvert.h"
 #include "cli/Commands.h"
+#include "cli/GrrCommand.h"
 #include "cli/HidCommands.h"
 #include "cli/Interrupt.h"
 #include "cli/ResultsCommands.h"
@@ -143,6 +144,9 @@ int main(int argc, char** argv) {
   test->add_option("--scans", t.scans, "scans per stream when the limits file gives none (50)")
       ->check(CLI::Range(1, 10000000));
   AddRecordOptions(test, t.record);
+  test->add_flag("--spc", t.spc,
+                 "after a pass, say when the station's kept runs show an open drift alarm "
+                 "(never changes the verdict)");
 
   LearnOptions l;
   auto* learn = app.add_subcommand(
@@ -187,6 +191,26 @@ int main(int argc, char** argv) {
                    "electrodes left out of this learning (faulty on a golden panel)")
       ->allow_extra_args(false);
   learn->add_option("-o,--output", l.output, "limits file to write");
+  learn->add_flag("--from-results", l.fromResults,
+                  "learn from kept runs (the results database): the newest self test of each "
+                  "unit in --serials FILE, or of each unit that passed at --station since "
+                  "--since; robust limits");
+  learn->add_option("--results", l.results.url,
+                    "with --from-results: the results database (sqlite:PATH, postgresql://...; "
+                    "default: $VANTREL_RESULTS, else ~/.local/share/vantrel/results.db)");
+  learn->add_option("--serials", l.results.serials,
+                    "with --from-results: a file of the golden panels' serial numbers, one a line");
+  learn->add_option("--station", l.results.station,
+                    "with --from-results: the units that passed at this station");
+  learn->add_option("--since", l.results.since,
+                    "with --from-results --station: from this day on (YYYY-MM-DD, UTC)");
+  learn->add_flag("--robust", l.robust,
+                  "limits from the panels' median and 1.4826 x MAD (always with --from-results)");
+  learn
+      ->add_option("--robust-k", l.robustMargins.k,
+                   "robust limits: this many robust standard deviations from the median "
+                   "(default 5)")
+      ->check(CLI::Range(0.5, 100.0));
 
   double calTimeout = 60;
   auto* calibrate = app.add_subcommand("calibrate",
@@ -222,6 +246,7 @@ int main(int argc, char** argv) {
                 "--serial, --baud, --timeout) may also follow the subcommand: see vantrel "
                 "--help.");
   ResultsCommands results(app);
+  GrrCommand grr(app);
 
   try {
     app.parse(argc, argv);
@@ -248,7 +273,8 @@ int main(int argc, char** argv) {
   }
   if (baud) g.link.baud = baud;
   if (*ifaceOpt) g.link.iface = iface;
-  const bool usesLink = !*hid && !*convert && !(*learn && l.streams.empty());
+  const bool usesLink = !*hid && !*convert && !(*learn && l.streams.empty()) &&
+                        !(grr.Chosen() && grr.Offline());
   if (const std::string bad = CheckLinkConfig(g.link); usesLink && !bad.empty()) {
     std::cerr << "vantrel: " << bad << "\n";
     return kExitCannotRun;
@@ -256,6 +282,7 @@ int main(int argc, char** argv) {
 
   InstallInterruptHandlers();
   if (results.Chosen()) return results.Run();
+  if (grr.Chosen()) return grr.Run(g);
   if (*list) return RunList(g);
   if (*hid) return RunHid(descriptorFile, hidJson);
   if (*info) return RunInfo(g, json);

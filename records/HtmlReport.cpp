@@ -1,6 +1,8 @@
 #include "records/HtmlReport.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cmath>
 #include <map>
 #include <set>
@@ -106,7 +108,7 @@ std::map<std::string, std::set<std::string, decltype(&ElectrodeLess)>> Electrode
   return out;
 }
 
-std::string MapSection(const ReportData& d) {
+std::string MapSection(const ReportData& d, bool link) {
   std::ostringstream o;
   o << "<h2>Failures per electrode</h2>\n<p>Units with a failed value on the electrode (any "
        "check of the group).</p>\n";
@@ -125,7 +127,9 @@ std::string MapSection(const ReportData& d) {
       for (const auto& it : items) {
         if (it[0] != axis) continue;
         auto f = failures.find({group, it});
-        cells.push_back({it, f == failures.end() ? 0.0 : double(f->second->units)});
+        const bool failed = f != failures.end();
+        cells.push_back({it, failed ? double(f->second->units) : 0.0,
+                         link && failed ? "#failed-" + HtmlReport::Anchor(group + " " + it) : ""});
       }
       if (!cells.empty())
         o << "<figure class=\"strip\">"
@@ -136,7 +140,12 @@ std::string MapSection(const ReportData& d) {
     bool any = false;
     for (const auto& it : items)
       if (auto f = failures.find({group, it}); f != failures.end()) {
-        o << Row({it, std::to_string(f->second->units), std::to_string(f->second->failures)});
+        if (link)
+          o << "<tr><td><a href=\"#failed-" << HtmlReport::Anchor(group + " " + it) << "\">"
+            << Esc::Escape(it) << "</a></td><td>" << f->second->units << "</td><td>"
+            << f->second->failures << "</td></tr>\n";
+        else
+          o << Row({it, std::to_string(f->second->units), std::to_string(f->second->failures)});
         any = true;
       }
     if (!any) o << "<tr><td colspan=\"3\">none</td></tr>";
@@ -200,7 +209,10 @@ const char* const kStyle =
     "td,th{border:1px solid #ccc;padding:2px 8px;text-align:right}"
     "td:first-child,th:first-child{text-align:left}th{background:#f0f0f0}"
     ".figure{font-size:40px;font-weight:bold;color:#2a6a2a}"
-    "div.scroll{max-height:320px;overflow-y:auto;display:inline-block}";
+    "div.scroll{max-height:320px;overflow-y:auto;display:inline-block}"
+    ".cpk-bad{background:#f6c6c0}.cpk-mid{background:#fbe9b7}.cpk-good{background:#d3ecd0}"
+    ".alarms{border:2px solid #d62728;padding:4px 12px;background:#fff6f5}"
+    ":target{outline:3px solid #f0a000}";
 
 }  // namespace
 
@@ -209,7 +221,23 @@ std::string HtmlReport::Percent(long passed, long units) {
   return SvgChart::Number(100.0 * double(passed) / double(units), 1) + " %";
 }
 
-std::string HtmlReport::Render(const ReportData& d) {
+std::string HtmlReport::Anchor(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c))
+      out += char(c);
+    else if (!out.empty() && out.back() != '-')
+      out += '-';
+    else if (c >= 0x80) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%02x", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+std::string HtmlReport::Render(const ReportData& d, const Extra& extra) {
   std::map<std::string, Tally> byStation, byDay;
   std::set<std::string> kinds;
   for (const auto& f : d.firstPass) kinds.insert(f.kind);
@@ -234,9 +262,12 @@ std::string HtmlReport::Render(const ReportData& d) {
     << "<span id=\"first-pass-passed\">" << d.FirstPassPassed() << "</span> of "
     << "<span id=\"first-pass-units\">" << d.FirstPassUnits()
     << "</span> units passed their first test at a station)</p>\n"
-    << YieldSection("First-pass yield per station", "station", byStation)
-    << YieldSection("First-pass yield per day", "day (UTC)", byDay) << ParetoSection(d)
-    << MapSection(d) << DriftSection(d) << "</body></html>\n";
+    << extra.top;
+  if (!extra.replaceYield)
+    o << YieldSection("First-pass yield per station", "station", byStation)
+      << YieldSection("First-pass yield per day", "day (UTC)", byDay);
+  o << ParetoSection(d) << MapSection(d, extra.linkItems) << DriftSection(d) << extra.bottom
+    << "</body></html>\n";
   return o.str();
 }
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <tuple>
 
+#include "records/CapabilitySums.h"
 #include "records/PgConnection.h"
 #include "records/ReportData.h"
 #include "records/Sql.h"
@@ -185,6 +186,7 @@ ResultsStore::Saved ResultsStore::Write(const RunRecord& run) {
     }
     if (!db.Exec(sql::AddDailyValues(count), params)) return Fail(), Saved::kFailed;
   }
+  if (!AddCapabilitySums(db, run)) return Fail(), Saved::kFailed;
   return Saved::kStored;
 }
 

@@ -190,6 +190,7 @@ std::string SvgChart::Strip(const std::vector<Cell>& cells, double max, const st
     char fill[16];
     std::snprintf(fill, sizeof fill, "#ff%02x%02x", g, g);
     const int x = 1 + static_cast<int>(i) * cell;
+    if (!cells[i].link.empty()) o << "<a href=\"" << Escape(cells[i].link) << "\">";
     o << "<rect x=\"" << x << "\" y=\"1\" width=\"" << cell - 2 << "\" height=\"" << cell
       << "\" fill=\"" << fill << "\" stroke=\"#999\"><title>" << Escape(cells[i].label) << ": "
       << Number(cells[i].value, 0) << "</title></rect>";
@@ -198,7 +199,85 @@ std::string SvgChart::Strip(const std::vector<Cell>& cells, double max, const st
         << "text-anchor=\"middle\">" << Number(cells[i].value, 0) << "</text>";
     o << "<text x=\"" << x + (cell - 2) / 2 << "\" y=\"" << cell + 16
       << "\" font-size=\"9\" text-anchor=\"middle\">" << Escape(cells[i].label) << "</text>";
+    if (!cells[i].link.empty()) o << "</a>";
   }
+  o << "</svg>";
+  return o.str();
+}
+
+std::string SvgChart::YieldBars(const std::vector<Bar>& bars, double lo, double hi,
+                               std::optional<double> target, const std::string& title) {
+  std::ostringstream o;
+  o << Head(kWidth, kHeight, title);
+  if (hi - lo < 1e-9) lo = hi - 1;
+  o << Axis(lo, hi, "%");
+  const double plotW = kWidth - kLeft - kRight, plotH = kHeight - kTop - kBottom;
+  const double slot = bars.empty() ? plotW : plotW / static_cast<double>(bars.size());
+  const double w = std::clamp(slot * 0.7, 1.0, 80.0);
+  auto Y = [&](double v) { return kTop + plotH - std::clamp((v - lo) / (hi - lo), 0.0, 1.0) * plotH; };
+  for (size_t i = 0; i < bars.size(); ++i) {
+    const Bar& b = bars[i];
+    const double x = kLeft + slot * static_cast<double>(i) + (slot - w) / 2;
+    const bool below = target && b.value < *target;
+    o << "<rect x=\"" << x << "\" y=\"" << Y(b.value) << "\" width=\"" << w << "\" height=\""
+      << kTop + plotH - Y(b.value) << "\" fill=\"" << (below ? "#c8553d" : "#3b75af")
+      << "\"><title>" << Escape(b.label) << ": " << Escape(b.text) << "</title></rect>";
+    if (bars.size() <= 40 && !b.text.empty())
+      o << "<text x=\"" << x + w / 2 << "\" y=\"" << Y(b.value) - 4
+        << "\" font-size=\"10\" text-anchor=\"middle\">" << Escape(b.text) << "</text>";
+    const size_t every = std::max<size_t>(1, (bars.size() + 29) / 30);
+    if (i % every == 0) o << XLabel(x + w / 2, b.label, std::min<size_t>(bars.size(), 30));
+  }
+  if (target) {
+    o << "<line x1=\"" << kLeft << "\" x2=\"" << kWidth - kRight << "\" y1=\"" << Y(*target)
+      << "\" y2=\"" << Y(*target) << "\" stroke=\"#d62728\" stroke-width=\"2\" "
+      << "stroke-dasharray=\"6 4\"/><text x=\"" << kWidth - kRight << "\" y=\"" << Y(*target) - 4
+      << "\" font-size=\"11\" text-anchor=\"end\" fill=\"#d62728\">target " << Number(*target, 1)
+      << " %</text>";
+  }
+  if (lo > 0)
+    o << "<text x=\"" << kLeft << "\" y=\"" << kTop - 12 << "\" font-size=\"11\" fill=\"#a33\">"
+      << "axis zoomed: " << Number(lo, 1) << " to " << Number(hi, 1) << " %</text>";
+  o << "</svg>";
+  return o.str();
+}
+
+std::string SvgChart::Control(const std::vector<double>& v, size_t referenceCount, double centre,
+                              double sigma, const std::vector<size_t>& marked,
+                              const std::string& yUnit, const std::string& title) {
+  std::ostringstream o;
+  o << Head(kWidth, kHeight, title);
+  double lo = centre - 3.5 * sigma, hi = centre + 3.5 * sigma;
+  for (double x : v) lo = std::min(lo, x), hi = std::max(hi, x);
+  if (hi - lo < 1e-12) lo -= 1, hi += 1;
+  o << Axis(lo, hi, yUnit);
+  const double plotW = kWidth - kLeft - kRight, plotH = kHeight - kTop - kBottom;
+  const size_t n = v.size();
+  auto X = [&](size_t i) {
+    return n <= 1 ? kLeft + plotW / 2 : kLeft + plotW * static_cast<double>(i) / double(n - 1);
+  };
+  auto Y = [&](double y) { return kTop + plotH - (y - lo) / (hi - lo) * plotH; };
+  if (referenceCount > 0 && n > 1)
+    o << "<rect x=\"" << kLeft << "\" y=\"" << kTop << "\" width=\"" << X(referenceCount - 1) - kLeft
+      << "\" height=\"" << plotH << "\" fill=\"#eef3ea\"><title>reference</title></rect>";
+  for (int k = -3; k <= 3; ++k) {
+    const double y = Y(centre + k * sigma);
+    o << "<line x1=\"" << kLeft << "\" x2=\"" << kWidth - kRight << "\" y1=\"" << y << "\" y2=\"" << y
+      << "\" stroke=\"" << (k == 0 ? "#555" : std::abs(k) == 3 ? "#d62728" : "#bbb") << "\""
+      << (k == 0 ? "" : " stroke-dasharray=\"4 3\"") << "/>";
+    if (k != 0)
+      o << "<text x=\"" << kWidth - kRight - 2 << "\" y=\"" << y - 2
+        << "\" font-size=\"9\" text-anchor=\"end\" fill=\"#777\">" << (k > 0 ? "+" : "") << k
+        << "σ</text>";
+  }
+  std::string points;
+  for (size_t i = 0; i < n; ++i) AddPoint(points, X(i), Y(v[i]));
+  o << "<polyline points=\"" << points << "\" fill=\"none\" stroke=\"#3b75af\" stroke-width=\"1\"/>";
+  for (size_t i : marked)
+    if (i < n)
+      o << "<circle cx=\"" << X(i) << "\" cy=\"" << Y(v[i]) << "\" r=\"3.5\" fill=\"#d62728\"/>";
+  for (size_t i = 0; i < n; i += std::max<size_t>(1, (n + 9) / 10))
+    o << XLabel(X(i), std::to_string(i + 1), 10);
   o << "</svg>";
   return o.str();
 }

@@ -123,6 +123,12 @@ TEST(ReportBrowser, PageDrawsAndShowsTheDatabasesYield) {
   const size_t at = shown.find(tag);
   ASSERT_NE(at, std::string::npos) << shown.substr(0, 2000);
   EXPECT_EQ(shown.substr(at + tag.size(), shown.find('<', at) - at - tag.size()), expected);
+  // The final yield: SN3 passed its retest, SN4 was never retested: 4 of 5.
+  const std::string finalTag = "id=\"final-yield\">";
+  const size_t f = shown.find(finalTag);
+  ASSERT_NE(f, std::string::npos);
+  EXPECT_EQ(shown.substr(f + finalTag.size(), shown.find('<', f) - f - finalTag.size()), "80.0 %");
+  EXPECT_NE(shown.find("id=\"retests\">1<"), std::string::npos);
 
   const std::string png = dir + "/report.png";
   ASSERT_TRUE(Chromium(dir, {"--screenshot=" + png, "--window-size=1000,1400",

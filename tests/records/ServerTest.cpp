@@ -10,7 +10,10 @@
 
 #include "common/PgCluster.h"
 #include "common/SimProcess.h"
+#include "records/LineData.h"
 #include "records/PgConnection.h"
+#include "records/RecordsTestData.h"
+#include "records/ResultsStore.h"
 #include "records/VantrelProcess.h"
 
 namespace {
@@ -186,4 +189,42 @@ TEST_F(ServerTest, RunOfAStoppedServerWaitsLocallyAndIsSentOnce) {
   EXPECT_EQ(shown.code, 0) << shown.err;
   EXPECT_NE(shown.out.find("unit SN-A: 1 run(s)"), std::string::npos) << shown.out;
   EXPECT_NE(shown.out.find("pass"), std::string::npos) << shown.out;
+}
+
+// The line manager's figures read from PostgreSQL as from SQLite: its views, the
+// capability sums and every report query.
+TEST_F(ServerTest, LineFiguresComeFromTheServersViews) {
+  records::ResultsUrl u;
+  std::string error;
+  ASSERT_TRUE(records::ResultsUrl::Parse(pg.Url(), u, error)) << error;
+  auto store = records::ResultsStore::Open(u, error);
+  ASSERT_TRUE(store) << error;
+  for (int i = 0; i < 25; ++i) {
+    char when[40];
+    std::snprintf(when, sizeof when, "2026-12-03T08:%02d:00.000Z", i);
+    auto run = MadeUpRun("SN" + std::to_string(i), "ST1", when, i == 22 ? 5 : -1, i >= 21 ? 40 : 0);
+    ASSERT_EQ(store->Save(run), records::ResultsStore::Saved::kStored) << store->Error();
+  }
+  ASSERT_EQ(store->Save(MadeUpRun("SN22", "ST1", "2026-12-03T09:00:00.000Z")),
+            records::ResultsStore::Saved::kStored);
+  records::LineData d;
+  records::LineOptions o;
+  o.shiftStarts = {360, 840, 1320};
+  ASSERT_TRUE(records::LoadLineData(store->Db(), {"", ""}, o, d, error)) << error;
+  EXPECT_EQ(d.all.units, 25);
+  EXPECT_EQ(d.all.firstPassed, 24);
+  EXPECT_EQ(d.all.finalPassed, 25);
+  EXPECT_EQ(d.all.retests, 1);
+  ASSERT_FALSE(d.capability.empty());
+  EXPECT_EQ(d.capability.front().item, "X5");
+  ASSERT_FALSE(d.alarms.empty()) << "the means 40 counts up from unit 22 on";
+  EXPECT_FALSE(d.failed.empty());
+  std::vector<records::SqlRow> view;
+  ASSERT_TRUE(
+      store->Db().Exec("SELECT n, cpk FROM check_capability WHERE grp = 'm0-raw' AND"
+                       " item = 'X5' AND check_name = 'mean'",
+                       {}, &view))
+      << store->Db().Error();
+  ASSERT_EQ(view.size(), 1u);
+  EXPECT_EQ(AsInt(view[0][0]), 26);
 }

@@ -38,6 +38,7 @@ class VantrelProcess {
     cenv.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
+    if (!input_.empty()) posix_spawn_file_actions_addopen(&fa, 0, input_.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 1, Path(".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     posix_spawn_file_actions_addopen(&fa, 2, Path(".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -77,6 +78,9 @@ class VantrelProcess {
     return Finish(ms);
   }
 
+  // Standard input of the next runs from this file ("" the test's own).
+  void Input(std::string path) { input_ = std::move(path); }
+
   // The station's own database in the data folder.
   std::string LocalDb() const { return dir_ + "/data/vantrel/results.db"; }
 
@@ -88,7 +92,7 @@ class VantrelProcess {
     s << in.rdbuf();
     return s.str();
   }
-  std::string dir_, name_;
+  std::string dir_, name_, input_;
   pid_t pid_ = -1;
   int code_ = -1;
 };

@@ -1,0 +1,45 @@
+// The SQL of the line manager's figures: the schema's views (unit_attempts,
+// unit_first_pass, check_capability) that the report and any SQL dashboard read alike,
+// the daily sums capability is computed from, and the report's queries.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "records/Connection.h"
+
+namespace records::sql {
+
+// Statements of the migration that adds the sums and the views (existing runs summed).
+std::vector<std::string> LineMigration(Connection::Dialect d);
+
+// Daily sums per check and item: `rows` rows of kCapabilityColumns parameters.
+std::string AddCapabilitySums(int rows);
+extern const int kCapabilityColumns;
+
+// `?` 1: first day ("" for all), 2 and 3: station ("" for all, twice).
+// Units first tested in the period by station, operator, kind and time (the first
+// `prefix` characters of the UTC time: 13 an hour, 16 a minute).
+std::string UnitsByTime(int prefix);
+// Test times of the runs, tenths of a second, by station.
+extern const char* const kTestTimes;
+// Daily sums per check and item, oldest day first.
+extern const char* const kCapabilitySums;
+// The first (or the newest) `limit` runs of a kind in the period (id, uuid, serial,
+// station, time); `?` 4: the kind.
+std::string RunsInOrder(bool newest, int limit);
+extern const char* const kKinds;
+// Per run of a list: each electrode's mean of a self test, each figure of a touch test
+// (averaged over its strokes). The list of ids is put in the statement.
+std::string ChartValues(const std::vector<int64_t>& runIds, bool touch);
+// The newest failed values of each item (at most perItem) with their unit and run.
+std::string FailedValues(int perItem);
+
+}  // namespace records::sql
+
+namespace records::sql {
+// Golden panels among the kept runs: each unit's newest passing self test at a station
+// from a day on (`?` station, first day), and a unit's newest self test (`?` serial).
+extern const char* const kPassedRunsOfStation;
+extern const char* const kNewestTestOfSerial;
+}  // namespace records::sql
