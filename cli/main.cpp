@@ -8,6 +8,7 @@
 #include "cli/Commands.h"
 #include "cli/HidCommands.h"
 #include "cli/Interrupt.h"
+#include "cli/NoiseSweepCommand.h"
 #include "cli/ResultsCommands.h"
 #include "cli/TouchCommands.h"
 
@@ -205,6 +206,9 @@ int main(int argc, char** argv) {
   touch->add_option("--wait", to.waitS, "seconds to wait for the first touch (default 30)")
       ->check(CLI::Range(0.1, 3600.0));
 
+  NoiseSweepOptions sweep;
+  auto* noiseSweep = AddNoiseSweepCommand(app, sweep);
+
   for (CLI::App* sub : app.get_subcommands({}))
     sub->footer("The link and time-out options (--config, --usb, --serial, --baud, --timeout) "
                 "may also follow the subcommand: see vantrel --help.");
@@ -257,5 +261,6 @@ int main(int argc, char** argv) {
   if (*learn) return RunLearn(g, l);
   if (*calibrate) return RunCalibrate(g, calTimeout);
   if (*touch) return RunTouch(g, to);
+  if (*noiseSweep) return RunNoiseSweep(g, sweep);
   return kExitCannotRun;
 }
