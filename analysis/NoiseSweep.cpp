@@ -179,7 +179,9 @@ void WriteSweepHeader(std::ostream& out) {
 
 void WriteSweepPoint(std::ostream& out, const SweepSettings& s, const NoisePoint& p,
                      const ScanLayout& layout, const std::vector<CheckResult>& checks) {
-  const std::string lead = Num(p.hz) + "," + s.waveform + "," + Num(s.vpp) + "," + s.touch + ",";
+  char hz[32];
+  std::snprintf(hz, sizeof hz, "%.12g", p.hz);  // read back as the plan's frequency
+  const std::string lead = std::string(hz) + "," + s.waveform + "," + Num(s.vpp) + "," + s.touch + ",";
   bool pointPass = true;
   for (const CheckResult& c : checks) pointPass = pointPass && c.pass;
   for (size_t i = 0; i < p.electrodes.size(); ++i) {
