@@ -425,7 +425,8 @@ int RunNoiseSweep(const GlobalOptions& g, const NoiseSweepOptions& o) {
          stop(error)) &&
         (!held || AwaitFinger(*s, o.waitS, error) || stop(error));
     if (ready && !Interrupted()) {
-      std::cerr << "vantrel: generator " << generator->Address() << ": " << sw.identity << "\n";
+      if (o.generator != "manual")
+        std::cerr << "vantrel: generator " << generator->Address() << ": " << sw.identity << "\n";
       char sub[8];
       std::snprintf(sub, sizeof sub, "%02X", stream->parts[0].subCommand);
       s->MarkStreamStarted();
