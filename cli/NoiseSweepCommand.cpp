@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "analysis/Limits.h"
@@ -133,38 +134,40 @@ class SweepProgress {
   Clock::time_point start_ = Clock::now();
 };
 
-// The frames of `seconds`: data reports into scans, coordinate reports into strokes (both
-// only when given). False when the sweep must stop: asked to, or the controller went away
-// (why says so).
-bool Listen(ControllerSession& s, double seconds, ScanAssembler* scans, ElectrodeStats* stats,
-            StrokeTracker* strokes, std::string& why) {
-  const int64_t end = ControllerSession::NowUs() + static_cast<int64_t>(seconds * 1e6);
+// The frames that arrived between fromUs and endUs (times of arrival, taken where they
+// arrive, so a busy moment of this thread loses nothing and mixes no window): data reports
+// into scans, coordinate reports into strokes. Earlier frames are dropped (the settling).
+// False when the sweep must stop: asked to, or the controller went away (why says so).
+bool Listen(ControllerSession& s, int64_t fromUs, int64_t endUs, ScanAssembler& scans,
+            ElectrodeStats& stats, StrokeTracker& strokes, std::string& why) {
   DataRecord record;
   CoordinateRecord coord;
   int32_t values[FrameCodec::kValueCount];
   TouchReport report;
   for (;;) {
     const int64_t now = ControllerSession::NowUs();
-    if (now >= end) return true;
     int64_t at = 0;
-    auto f = s.Receive(static_cast<int>(std::max<int64_t>(1, (end - now) / 1000)), at);
+    // Past the end only what is queued already is taken.
+    auto f = s.Receive(static_cast<int>(std::max<int64_t>(0, (endUs - now) / 1000 + 1)), at);
     if (Interrupted()) return false;
     if (!f) {
       if (s.LinkLost()) {
         why = s.LostMessage();
         return false;
       }
+      if (ControllerSession::NowUs() >= endUs) return true;
       continue;
     }
-    if (strokes && DecodeTouchReport(f->data(), static_cast<int>(f->size()), at, report)) {
-      strokes->Add(report);
+    if (at >= endUs) return true;
+    if (at < fromUs) continue;
+    if (DecodeTouchReport(f->data(), static_cast<int>(f->size()), at, report)) {
+      strokes.Add(report);
       continue;
     }
-    if (!scans) continue;
     const auto kind =
         FrameCodec::DecodeReport(f->data(), static_cast<int>(f->size()), 0, record, coord, values)
             .kind;
-    if (kind == FrameCodec::Decoded::kData && scans->Add(record)) stats->Add(scans->Scan());
+    if (kind == FrameCodec::Decoded::kData && scans.Add(record)) stats.Add(scans.Scan());
   }
 }
 
@@ -448,12 +451,11 @@ int RunNoiseSweep(const GlobalOptions& g, const NoiseSweepOptions& o) {
       }
       ElectrodeStats stats(layout, stream->kind);
       StrokeTracker strokes(geometry);
-      if (!Listen(*s, o.settleS, nullptr, nullptr, nullptr, error)) {
-        stop(error);
-        break;
-      }
+      // The settling and the dwell, by the frames' times of arrival.
+      const int64_t from = ControllerSession::NowUs() + static_cast<int64_t>(o.settleS * 1e6);
       scans.Reset();
-      if (!Listen(*s, o.dwellS, &scans, &stats, &strokes, error)) {
+      if (!Listen(*s, from, from + static_cast<int64_t>(o.dwellS * 1e6), scans, stats, strokes,
+                  error)) {
         stop(error);
         break;
       }
@@ -515,7 +517,15 @@ int RunNoiseSweep(const GlobalOptions& g, const NoiseSweepOptions& o) {
   report.SetProperty("touch", o.touch);
   report.SetProperty("stream", streamName);
   report.seconds = secs;
-  for (size_t i = 0; i < sw.points.size(); ++i) report.checks.push_back(CaseOf(sw.points[i], sw.checks[i]));
+  std::set<std::string> names;  // frequencies too close for their short text: named in full
+  for (size_t i = 0; i < sw.points.size(); ++i) {
+    report.checks.push_back(CaseOf(sw.points[i], sw.checks[i]));
+    if (!names.insert(report.checks.back().name).second) {
+      char hz[40];
+      std::snprintf(hz, sizeof hz, "%.12g Hz", sw.points[i].hz);
+      report.checks.back().name = hz;
+    }
+  }
   if (!complete) report.errors.emplace_back(kSuite, note);
   std::string error;
   bool written = true;

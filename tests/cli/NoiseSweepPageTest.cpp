@@ -41,9 +41,10 @@ TEST(NoiseSweepPage, DrawsTheSweepWithItsFailingBandShaded) {
   const std::string dir = sim.Dir(), html = dir + "/sweep.html", csv = dir + "/sweep.csv";
   std::ofstream(dir + "/limits.toml") << "[noise]\nstddev_max = 8\n";
   Outcome r = vantrel({"noise-sweep", "--generator", "tcp://127.0.0.1:" + port, "--from", "10000",
-                       "--to", "1000000", "--points", "14", "--log", "--dwell", "0.1", "--limits", dir + "/limits.toml", "--csv",
-                       csv, "-o", html, "--results", "none"},
-                      60000);
+                       "--to", "1000000", "--points", "14", "--log", "--settle", "0.15",
+                       "--dwell", "0.1", "--limits", dir + "/limits.toml", "--csv", csv, "-o",
+                       html, "--results", "none"},
+                      120000);
   ASSERT_EQ(r.code, 1) << r.out << r.err;
   std::istringstream rows(Slurp(csv));
   std::string line;
