@@ -36,6 +36,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr const char* kSuite = "noise-sweep";
 constexpr int kGeneratorTimeoutMs = 3000;
+constexpr int kDwellAttempts = 3;
 
 double Since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
@@ -452,10 +453,18 @@ int RunNoiseSweep(const GlobalOptions& g, const NoiseSweepOptions& o) {
       ElectrodeStats stats(layout, stream->kind);
       StrokeTracker strokes(geometry);
       // The settling and the dwell, by the frames' times of arrival.
-      const int64_t from = ControllerSession::NowUs() + static_cast<int64_t>(o.settleS * 1e6);
-      scans.Reset();
-      if (!Listen(*s, from, from + static_cast<int64_t>(o.dwellS * 1e6), scans, stats, strokes,
-                  error)) {
+      // A dwell the reports did not reach (a machine that stalled for a moment) is
+      // measured again, a few times.
+      int64_t from = ControllerSession::NowUs() + static_cast<int64_t>(o.settleS * 1e6);
+      bool listening = true;
+      for (int attempt = 0; attempt < kDwellAttempts && listening && stats.Scans() == 0; ++attempt) {
+        scans.Reset();
+        strokes = StrokeTracker(geometry);
+        listening = Listen(*s, from, from + static_cast<int64_t>(o.dwellS * 1e6), scans, stats,
+                           strokes, error);
+        from = ControllerSession::NowUs();
+      }
+      if (!listening) {
         stop(error);
         break;
       }
