@@ -81,6 +81,7 @@ class Reader {
 
   bool Panel(const toml::table& t, Limits& out);
   bool Touch(const toml::table& t, Limits& out);
+  bool Noise(const toml::table& t, Limits& out);
   bool Firmware(const toml::table& t, Limits& out);
   bool Stream(const toml::key& k, const toml::node& n, Limits& out);
   bool Entry(const toml::node& n, const std::string& key, StreamLimits& s);
@@ -131,6 +132,21 @@ bool Reader::Touch(const toml::table& t, Limits& out) {
     if (!(*value >= 0 && *value < 1e6)) return Fail(v, key, "must be 0 or more (and below 1e6)");
     if (name == "accuracy_pass_percent" && *value > 100) return Fail(v, key, "must be 0 to 100");
     SetTouchLimit(out.touch, name, *value);
+  }
+  return true;
+}
+
+bool Reader::Noise(const toml::table& t, Limits& out) {
+  for (auto&& [k, v] : t) {
+    const std::string name(k.str());
+    const std::string key = "noise." + name;
+    std::optional<double> value;
+    NoiseLimits probe;
+    if (!SetNoiseLimit(probe, name, 0)) return Unknown(k, key, NoiseLimitKeys());
+    if (!Number(v, key, value)) return false;
+    const double lo = name == "snr_min_db" ? -1e6 : 0;
+    if (!(*value >= lo && *value < 1e6)) return Fail(v, key, "must be 0 or more (and below 1e6)");
+    SetNoiseLimit(out.noise, name, *value);
   }
   return true;
 }
@@ -336,6 +352,8 @@ bool ParseLimits(std::string_view text, const std::string& path, Limits& out, Li
       if (!r.Table(v, key) || !r.Firmware(*v.as_table(), out)) return false;
     } else if (key == "touch") {
       if (!r.Table(v, key) || !r.Touch(*v.as_table(), out)) return false;
+    } else if (key == "noise") {
+      if (!r.Table(v, key) || !r.Noise(*v.as_table(), out)) return false;
     } else if (key == "streams") {
       if (!r.Table(v, key)) return false;
       for (auto&& [sk, sv] : *v.as_table())
@@ -344,11 +362,12 @@ bool ParseLimits(std::string_view text, const std::string& path, Limits& out, Li
       if (!v.is_boolean()) return r.Fail(v, key, "must be true or false");
       out.partial = *v.value<bool>();
     } else {
-      return r.Unknown(k, key, "partial, panel, firmware, streams, touch");
+      return r.Unknown(k, key, "partial, panel, firmware, streams, touch, noise");
     }
   }
   // A file for the touch tests alone ([touch], or the panel's size) names no stream.
-  const bool touchFile = root.contains("touch") || out.widthMm || out.heightMm;
+  const bool touchFile =
+      root.contains("touch") || root.contains("noise") || out.widthMm || out.heightMm;
   if (out.streams.empty() && !touchFile)
     return r.Fail(SourcePos{}, "",
                   "names no stream to check: give at least one [streams.NAME] with limits");

@@ -8,6 +8,8 @@
 //   height_mm = 110.0
 //   [touch]                       # touch test limits (TouchLimits.h lists the keys)
 //   jitter_max_mm = 0.5
+//   [noise]                       # noise immunity sweep limits (NoiseLimits.h)
+//   snr_min_db = 14
 //   [firmware]                    # expected version text: exact, or a pattern (* ? [..])
 //   version = "TPCSIM 1.0.0"      # or version_pattern = "TPCSIM 1.*"
 //   [streams.m0-raw]
@@ -30,6 +32,7 @@
 #include <vector>
 
 #include "analysis/DataStreams.h"
+#include "analysis/NoiseLimits.h"
 #include "analysis/TouchLimits.h"
 
 namespace analysis {
@@ -91,6 +94,7 @@ struct Limits {
   std::vector<StreamLimits> streams;
   std::optional<double> widthMm, heightMm;  // [panel] physical size
   TouchLimits touch;                        // [touch], defaults for keys not given
+  NoiseLimits noise;                        // [noise], defaults for keys not given
 };
 
 // Reads and checks a limits file. False, with err saying where and what, when the file

@@ -9,6 +9,7 @@
 #include "cli/GrrCommand.h"
 #include "cli/HidCommands.h"
 #include "cli/Interrupt.h"
+#include "cli/NoiseSweepCommand.h"
 #include "cli/ResultsCommands.h"
 #include "cli/TouchCommands.h"
 
@@ -241,6 +242,9 @@ int main(int argc, char** argv) {
   touch->add_option("--wait", to.waitS, "seconds to wait for the first touch (default 30)")
       ->check(CLI::Range(0.1, 3600.0));
 
+  NoiseSweepOptions sweep;
+  auto* noiseSweep = AddNoiseSweepCommand(app, sweep);
+
   for (CLI::App* sub : app.get_subcommands({}))
     sub->footer("The link and time-out options (--config, --usb, --device, --interface, "
                 "--serial, --baud, --timeout) may also follow the subcommand: see vantrel "
@@ -298,5 +302,6 @@ int main(int argc, char** argv) {
   if (*learn) return RunLearn(g, l);
   if (*calibrate) return RunCalibrate(g, calTimeout);
   if (*touch) return RunTouch(g, to);
+  if (*noiseSweep) return RunNoiseSweep(g, sweep);
   return kExitCannotRun;
 }

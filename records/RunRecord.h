@@ -24,7 +24,7 @@ struct Measurement {
 
 struct RunRecord {
   std::string uuid;  // unique key of the run everywhere it is stored
-  std::string kind = "test";  // "test" (self test) or "touch"
+  std::string kind = "test";  // "test" (self test), "touch" or "noise" (noise sweep)
   std::string serial;
   std::string station;
   std::string operatorName;

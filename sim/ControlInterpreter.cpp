@@ -124,6 +124,15 @@ const char* ControlInterpreter::Usage() {
          "              merge <mm> | off\n"
          "                              panel defects in the coordinate reports (sim/README.md)\n"
          "  noise-source on|off         the bench's noise source beside the panel\n"
+         "  noise-band <from> <to> <gain> | off\n"
+         "                              while the generator (--scpi) drives a frequency in\n"
+         "                              [from, to] Hz, data values scatter by gain counts per\n"
+         "                              Vpp (bands add up; off clears them)\n"
+         "  noise-ghosts <level> [n]    n ghost contacts (1) while that noise reaches level\n"
+         "                              counts (0: never)\n"
+         "  generator                   the generator's state: output, frequency, amplitude\n"
+         "  scpi-refuse <header>|off    the generator answers that command with an error\n"
+         "  scpi-drop                   close the generator's connections\n"
          "  help                        this list\n"
          "  quit                        end the simulator\n";
 }
@@ -152,6 +161,9 @@ std::string ControlInterpreter::Execute(std::string_view line) {
     return kOk;
   }
   if (cmd == "touch") return Touch(a);
+  if (cmd == "noise-band" || cmd == "noise-ghosts" || cmd == "scpi-refuse" || cmd == "scpi-drop" ||
+      cmd == "generator")
+    return Generator(a);
   if (cmd == "nak") {
     if (a.size() != 2) return "error: usage: nak <sub>|off";
     if (a[1] == "off") {
@@ -382,6 +394,7 @@ std::string ControlInterpreter::Status() {
          " noise-source=" + (c.Defects().NoiseSource() ? "on" : "off") + ";";
   }
   if (s.back() == ';') s.pop_back();
+  if (generator_) s += "; generator: " + GeneratorText();
   return s;
 }
 

@@ -10,6 +10,11 @@
 #include "sim/SimDevice.h"
 
 namespace tpcsim {
+class SimGenerator;
+class ScpiServer;
+}
+
+namespace tpcsim {
 
 class ControlInterpreter {
  public:
@@ -17,6 +22,13 @@ class ControlInterpreter {
 
   std::string Execute(std::string_view line);
   bool QuitRequested() const { return quit_; }
+  // The simulated signal generator (tpcsim --scpi) and its socket.
+  void SetGenerator(SimGenerator* generator, ScpiServer* server) {
+    generator_ = generator;
+    scpi_ = server;
+  }
+  // The generator's noise into every controller (after each SCPI message).
+  void ApplyGenerator();
 
   // Command summary for --help and the "help" command.
   static const char* Usage();
@@ -28,11 +40,15 @@ class ControlInterpreter {
   std::string Electrode(const std::vector<std::string>& args);
   std::string TouchFault(const std::vector<std::string>& args);  // ControlTouchFaults.cpp
   std::string PanelMm(const std::vector<std::string>& args);
+  std::string Generator(const std::vector<std::string>& args);  // ControlGenerator.cpp
   std::string Status();
+  std::string GeneratorText() const;
   std::string Stats();
 
   std::vector<SimDevice*> devices_;
   bool quit_ = false;
+  SimGenerator* generator_ = nullptr;
+  ScpiServer* scpi_ = nullptr;
 };
 
 }  // namespace tpcsim

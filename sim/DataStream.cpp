@@ -88,6 +88,15 @@ uint16_t DataStream::Value(bool xAxis, int index, const BumpFn& bump, bool openF
     default:
       break;
   }
+  if (conducted_ > 0 && code_ != 0x1C && code_ != 0x1D) {
+    const int count = xAxis ? xCount_ : yCount_;
+    const double weight = 0.6 + 0.4 * index / std::max(count - 1, 1);
+    const int amp = static_cast<int>(conducted_ * weight + 0.5);
+    if (amp > 0) {
+      noise_ = noise_ * 1103515245u + 12345u;
+      v += static_cast<int>((noise_ >> 8) % static_cast<uint32_t>(2 * amp + 1)) - amp;
+    }
+  }
   for (const ElectrodeFault& f : faults) {
     if (f.xAxis != xAxis || f.index != index) continue;
     if (f.open) {

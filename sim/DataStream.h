@@ -41,6 +41,9 @@ class DataStream {
              int offset = 0);
 
   uint8_t Code() const { return code_; }
+  // Noise coupled in from outside (a generator on the bench): values scatter by up to
+  // this many counts, more towards the high electrodes of an axis. 0: none.
+  void SetConducted(double counts) { conducted_ = counts; }
   uint32_t Sequence() const { return seq_; }
   int FramesPerScan() const;
 
@@ -62,6 +65,7 @@ class DataStream {
   uint32_t scan_ = 0;
   uint32_t noise_;
   int offset_;
+  double conducted_ = 0;
 };
 
 }  // namespace tpcsim

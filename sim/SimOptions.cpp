@@ -60,6 +60,8 @@ const char* SimOptionsUsage() {
          "                            500 (default 0)\n"
          "  --calibrate-delay MS      calibration acknowledgement delay (default 2000)\n"
          "  --calibrate-result ok|fail|never\n"
+         "  --scpi PORT               a signal generator answering SCPI on 127.0.0.1:PORT\n"
+         "                            (0: a free port, shown by the status command)\n"
          "\n"
          "Observation and control:\n"
          "  --trace FILE              capture of every frame (docs/CAPTURE.md; FILE.zst:\n"
@@ -215,6 +217,8 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
       }
       o.config.widthMm = w;
       o.config.heightMm = h;
+    } else if (a == "--scpi") {
+      TPC_NUM(o.scpiPort, 0, 65535, int);
     } else if (a == "--touch-rate") {
       TPC_NUM(o.config.touchRateHz, 1, 10000, double);
     } else if (a == "--calibrate-delay") {

@@ -21,6 +21,7 @@ struct SimOptions {
   bool replayLoop = false;
   bool identityGiven = false;  // --vid, --pid or --iface on the command line
   bool readStdin = true;
+  int scpiPort = -1;  // the simulated signal generator on 127.0.0.1 (0: a free port); -1 none
   bool help = false;
   bool version = false;
   ControllerConfig config;

@@ -14,6 +14,7 @@ using Phase = TouchScript::Phase;
 constexpr double kPincushionGain = 1.0 / (2.0 / 3.0 * 0.8 * 0.81);
 constexpr int64_t kGhostCycleUs = 500'000;
 constexpr int64_t kGhostDownUs = 40'000;
+constexpr int64_t kConductedGhostCycleUs = 100'000;
 }  // namespace
 
 bool TouchDefectSettings::Any() const {
@@ -56,9 +57,10 @@ void TouchDefects::Distort(TouchScript::Sample& s) {
   }
   x += s_.offsetXMm * ux;
   y += s_.offsetYMm * uy;
-  if (s_.noiseMm > 0) {
+  if (s_.noiseMm + conductedMm_ > 0) {
     std::uniform_real_distribution<double> u(0, 1);
-    const double r = s_.noiseMm * std::sqrt(u(rng_)), a = 2 * std::numbers::pi * u(rng_);
+    const double r = (s_.noiseMm + conductedMm_) * std::sqrt(u(rng_)),
+                 a = 2 * std::numbers::pi * u(rng_);
     x += r * std::cos(a) * ux;
     y += r * std::sin(a) * uy;
   }
@@ -103,8 +105,10 @@ void TouchDefects::Merge(std::vector<TouchScript::Sample>& samples) {
 void TouchDefects::AddGhosts(int64_t nowUs, std::vector<TouchScript::Sample>& samples) {
   const int ghosts = Ghosts();
   if (ghosts <= 0 && !ghostsDown_) return;
-  const int64_t cycle = nowUs / kGhostCycleUs;
-  const bool down = ghosts > 0 && nowUs % kGhostCycleUs < kGhostDownUs;
+  // Ghosts of conducted noise flicker faster than those of the panel itself.
+  const int64_t period = conductedGhosts_ > 0 ? kConductedGhostCycleUs : kGhostCycleUs;
+  const int64_t cycle = nowUs / period;
+  const bool down = ghosts > 0 && nowUs % period < kGhostDownUs;
   Phase phase;
   if (down) {
     if (cycle != ghostCycle_) {

@@ -39,6 +39,12 @@ class TouchDefects {
   // panel takes no notice of it.
   void SetNoiseSource(bool on) { noiseSource_ = on; }
   bool NoiseSource() const { return noiseSource_; }
+  // Noise coupled in by a generator: ghost contacts, and every point moved by up to
+  // jitterMm more.
+  void SetConducted(int ghosts, double jitterMm) {
+    conductedGhosts_ = ghosts;
+    conductedMm_ = jitterMm;
+  }
 
   // Reports are needed while nothing touches (ghost contacts).
   bool NeedsReports() const { return Ghosts() > 0 || ghostsDown_; }
@@ -51,7 +57,9 @@ class TouchDefects {
   void Merge(std::vector<TouchScript::Sample>& samples);
   void AddGhosts(int64_t nowUs, std::vector<TouchScript::Sample>& samples);
   FingerPoint Clamp(double x, double y) const;
-  int Ghosts() const { return s_.ghosts + (noiseSource_ ? s_.noiseGhosts : 0); }
+  int Ghosts() const {
+    return s_.ghosts + (noiseSource_ ? s_.noiseGhosts : 0) + conductedGhosts_;
+  }
 
   TouchDefectSettings s_;
   double widthMm_ = 190, heightMm_ = 110;
@@ -60,6 +68,8 @@ class TouchDefects {
   uint64_t reports_ = 0;
   uint32_t merged_ = 0;  // fingers folded into another
   bool noiseSource_ = false;
+  int conductedGhosts_ = 0;
+  double conductedMm_ = 0;
   bool ghostsDown_ = false;
   int ghostPhase_ = 0;  // 0 idle, 1 down, 2 lifted, 3 cleared
   int ghostsShown_ = 0;  // ghosts down in this cycle

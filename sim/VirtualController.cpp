@@ -60,6 +60,12 @@ void VirtualController::SetPanelMm(double widthMm, double heightMm) {
   touchDefects_.SetPanel(widthMm, heightMm, config_.XRange(), config_.YRange());
 }
 
+void VirtualController::SetConducted(double counts, int ghosts) {
+  conductedCounts_ = counts;
+  touchDefects_.SetConducted(ghosts, counts * kConductedMmPerCount);
+  TouchDefectsChanged();
+}
+
 void VirtualController::TouchDefectsChanged() {
   if (touchTicking_ || !touchDefects_.NeedsReports()) return;
   touchTicking_ = true;
@@ -499,6 +505,7 @@ std::vector<OutFrame> VirtualController::Poll(size_t maxFrames) {
       ++stats_.rebases;
     }
     DataStream::BumpFn bump = [this](bool xAxis, int i) { return SignalBump(xAxis, i); };
+    stream_->SetConducted(conductedCounts_);
     for (size_t n = 0; n < maxFrames; ++n) {
       if (!config_.streamRateMax) {
         if (streamSched_.Due() > now) break;

@@ -85,6 +85,11 @@ class VirtualController {
   const TouchDefects& Defects() const { return touchDefects_; }
   void TouchDefectsChanged();
   void SetPanelMm(double widthMm, double heightMm);
+  // Noise a generator couples into the panel: data values scatter by up to counts, held
+  // contacts by counts * kConductedMmPerCount mm, and ghosts contacts appear.
+  static constexpr double kConductedMmPerCount = 0.01;
+  void SetConducted(double counts, int ghosts);
+  double ConductedCounts() const { return conductedCounts_; }
 
   // Device text frame (0xF5, 64 bytes) and a one-off garbage burst.
   std::vector<OutFrame> DeviceText(std::string_view text);
@@ -142,6 +147,7 @@ class VirtualController {
   bool calibrateOk_ = true;
   bool calibrateNever_ = false;
   bool openFault_ = false;
+  double conductedCounts_ = 0;
   std::vector<ElectrodeFault> electrodeFaults_;
   uint32_t streamRuns_ = 0;
   bool reenumerate_ = false;

@@ -11,7 +11,9 @@
 #include "capture/CaptureReader.h"
 #include "sim/ControlChannel.h"
 #include "sim/ControlInterpreter.h"
+#include "sim/ScpiServer.h"
 #include "sim/SerialPtyPort.h"
+#include "sim/SimGenerator.h"
 #include "sim/SimLoop.h"
 #include "sim/SimOptions.h"
 #include "sim/Trace.h"
@@ -149,6 +151,17 @@ int main(int argc, char** argv) {
   }
 
   ControlInterpreter interpreter(devices);
+  SimGenerator generator;
+  std::unique_ptr<ScpiServer> scpi;
+  if (opts->scpiPort >= 0) {
+    scpi = std::make_unique<ScpiServer>(loop, generator, [&] { interpreter.ApplyGenerator(); });
+    if (!scpi->Listen(opts->scpiPort, error)) {
+      std::fprintf(stderr, "tpcsim: %s\n", error.c_str());
+      return 1;
+    }
+    interpreter.SetGenerator(&generator, scpi.get());
+    std::fprintf(stderr, "tpcsim: signal generator on 127.0.0.1:%d (SCPI)\n", scpi->Port());
+  }
   ControlChannel control(loop, interpreter);
   if (opts->readStdin) control.WatchStdin();
   if (!opts->controlPath.empty() && !control.ListenSocket(opts->controlPath, error)) {

@@ -1,0 +1,31 @@
+// The noise sweep as one self-contained HTML page: noise, signal-to-noise ratio, ghosts
+// and jitter against frequency on a log axis with the failing bands shaded, a map of
+// every electrode's noise over the frequencies, and the tables behind them. Inline SVG,
+// no script, nothing fetched.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "analysis/NoiseSweep.h"
+
+namespace analysis {
+
+struct SweepPage {
+  std::string verdict;                                      // "PASS", "FAIL", "NOT MEASURED"
+  std::vector<std::pair<std::string, std::string>> facts;   // shown at the top, in order
+  std::vector<NoisePoint> points;
+  std::vector<bool> pass;  // per point
+  ScanLayout layout;
+  NoiseLimits limits;
+  bool held = false;
+};
+
+// Contiguous runs of failing points: first and last frequency of each.
+std::vector<std::pair<double, double>> FailingBands(const std::vector<NoisePoint>& points,
+                                                    const std::vector<bool>& pass);
+
+std::string NoiseSweepHtml(const SweepPage& page);
+
+}  // namespace analysis
