@@ -12,6 +12,10 @@
 
 namespace hidpipe {
 
+namespace {
+HidBackend* volatile gAbandoned = nullptr;  // a store never elided
+}  // namespace
+
 HidPipe::HidPipe(const std::string& simSocket) {
   if (simSocket.empty())
     backend_ = std::make_unique<HidrawBackend>(hub_);
@@ -26,9 +30,10 @@ HidPipe::~HidPipe() {
   }
   hub_.setCallback(nullptr, nullptr);
   backend_->setNotices(false);
-  // A write stuck in the kernel still runs in the backend: it is left to the process's end.
+  // A write stuck in the kernel still runs in the backend: it is left to the process's end,
+  // held where a leak checker sees it is still in use.
   if (writer_.busy())
-    (void)backend_.release();
+    gAbandoned = backend_.release();
   else
     backend_.reset();
 }
