@@ -66,11 +66,15 @@ EmulatedController::EmulatedController(HidrawTestbed& bed, const HidNodeSpec& no
 
 EmulatedController::~EmulatedController() {
   bed_.RunOnLoop([this] {
-    for (const auto& stall : stalled_) {
+    std::vector<std::pair<GSource*, UMockdevIoctlClient*>> left;
+    {
+      std::lock_guard lk(m_);
+      left.swap(stalled_);
+    }
+    for (const auto& stall : left) {
       g_source_destroy(stall.first);
       EndStall(stall);
     }
-    stalled_.clear();
     g_source_destroy(tick_);
     g_source_unref(tick_);
     if (attached_) umockdev_testbed_detach_ioctl(bed_.Raw(), devnode_.c_str(), nullptr);
@@ -337,16 +341,17 @@ gboolean EmulatedController::OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* cl
 gboolean EmulatedController::OnStallEnd(gpointer user) {
   auto* self = static_cast<EmulatedController*>(user);
   GSource* now = g_main_current_source();
-  for (auto it = self->stalled_.begin(); it != self->stalled_.end(); ++it) {
-    if (it->first != now) continue;
-    {
-      std::lock_guard lk(self->m_);
-      ++self->stallsEnded_;
-    }
-    self->EndStall(*it);
+  std::pair<GSource*, UMockdevIoctlClient*> stall{nullptr, nullptr};
+  {
+    std::lock_guard lk(self->m_);
+    const auto it = std::find_if(self->stalled_.begin(), self->stalled_.end(),
+                                 [&](const auto& s) { return s.first == now; });
+    if (it == self->stalled_.end()) return G_SOURCE_REMOVE;  // ended by the destructor
+    stall = *it;
     self->stalled_.erase(it);
-    break;
+    ++self->stallsEnded_;
   }
+  self->EndStall(stall);
   return G_SOURCE_REMOVE;
 }
 

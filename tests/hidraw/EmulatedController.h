@@ -123,5 +123,5 @@ class EmulatedController {
   size_t stallsStarted_ = 0;
   size_t writesStarted_ = 0;
   int readError_ = 0;
-  std::vector<std::pair<GSource*, UMockdevIoctlClient*>> stalled_;  // testbed thread only
+  std::vector<std::pair<GSource*, UMockdevIoctlClient*>> stalled_;  // writes not yet taken
 };
