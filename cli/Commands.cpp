@@ -378,6 +378,14 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
   analysis::LimitsError err;
   if (!analysis::LoadLimits(t.limits, limits, err))
     return cannotRun("limits", "bad limits file: " + err.Text(), kExitCannotRun);
+  for (const analysis::StreamLimits& sl : limits.streams) {
+    std::string why;
+    if (sl.scans == 0 && !analysis::NoiseScansOk(sl, t.scans, why))
+      return cannotRun("limits",
+                       std::string("--scans ") + std::to_string(t.scans) + " for stream " +
+                           sl.stream->name + ": " + why,
+                       kExitCannotRun);
+  }
   report.SetProperty("limits_sha256", records::FileSha256(t.limits));
   // With the counts in the file, a file that checks too little is found before connecting.
   const bool resolved = limits.xCount && limits.yCount;

@@ -73,6 +73,19 @@ TEST_F(SelfTest, EveryBadFileIsRefusedWithItsPlaceAndAnErrorReport) {
       {all + "p2p_max = inf }]\n", "bad.toml:3:"},
       {all + "mean_min = -inf }]\n", "bad.toml:3:"},
       {"[firmware]\nversion_pattern = \"TPCSIM [1\"\n" + std::string(kGood), "bad.toml:2:"},
+      // Files that would pass a panel with an open and a shorted electrode.
+      {"[panel]\nunused = [\"X0-X37\", \"Y0-Y21\"]\n" + std::string(kGood), "checks nothing"},
+      {"[panel]\nunused = [\"all\"]\n[streams.open-short]\nscans = 2\n", "checks nothing"},
+      {"partial = true\n[panel]\nunused = \"X3\"\n[streams.m0-raw]\nscans = 3\n"
+       "limits = [{ electrodes = \"X3\", p2p_max = 60 }]\n",
+       "checks nothing"},
+      {all + "p2p_max = 1e19 }]\n", "bad.toml:3:"},
+      {all + "mean_max = 1e308 }]\n", "bad.toml:3:"},
+      {"[streams.open-short]\nscans = 2\nopen_below = -1\n", "bad.toml:3:"},
+      {"[streams.open-short]\nscans = 2\nshort_above = 1e15\n", "bad.toml:3:"},
+      {"[streams.m0-raw]\nscans = 1\nlimits = [{ electrodes = \"all\", stddev_max = 8 }]\n",
+       "bad.toml:2:"},
+      {"# " + std::string(5 << 20, 'x') + "\n" + kGood, "larger than"},
   };
   const std::string junit = vantrel.File("report.xml");
   auto expectRefused = [&](const std::string& limits, const std::string& where,
@@ -90,7 +103,15 @@ TEST_F(SelfTest, EveryBadFileIsRefusedWithItsPlaceAndAnErrorReport) {
   for (const Case& c : cases) expectRefused(Write("bad.toml", c.text), c.where, c.text);
   expectRefused("/dev/null", "/dev/null: ", "/dev/null");
   expectRefused(sim.Dir(), sim.Dir() + ": ", "a directory");
+  expectRefused("/dev/zero", "/dev/zero: ", "an endless device");
   ExpectLeftAsFound(sim);
+
+  // Noise checks over one scan, the count coming from the command line.
+  Outcome one = vantrel({"test", "--scans", "1", "--limits",
+                         Write("noise.toml", "[streams.m0-raw]\nlimits = [{ electrodes = "
+                                             "\"all\", p2p_max = 60 }]\n")});
+  EXPECT_EQ(one.code, 2) << one.out << one.err;
+  EXPECT_NE(one.err.find("at least 2 scans"), std::string::npos) << one.err;
 
   // A partial test said to be one runs.
   Outcome partial =
