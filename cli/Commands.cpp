@@ -457,26 +457,28 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
                                ? report.errors.front().first + ": " + report.errors.front().second
                            : report.checks.empty() ? "nothing was checked"
                                                    : "";
-  const int kept =
-      record.Finish(!note.empty() ? "error" : failed ? "fail" : "pass", note, report.seconds);
+  // The verdict is shown before the run is kept: a slow results server cannot hold it.
+  int verdictCode = kExitPass;
   if (worst != Result::kOk) {
     std::cout << "\nNOT RUN: " << Printable(report.errors.front().second) << "\n";
-    return ExitFor(worst);
-  }
-  if (!written) {
+    verdictCode = ExitFor(worst);
+  } else if (!written) {
     std::cout << "\nNOT RUN: a report could not be written\n";
-    return kExitCannotRun;
-  }
-  if (failed > 0) {
+    verdictCode = kExitCannotRun;
+  } else if (failed > 0) {
     std::cout << "\nFAIL: " << failed << " of " << report.checks.size() << " checks failed\n";
-    return kept ? kept : kExitFail;
-  }
-  if (!report.Passed()) {
+    verdictCode = kExitFail;
+  } else if (!report.Passed()) {
     std::cout << "\nNOT RUN: nothing was checked\n";
-    return kExitCannotRun;
+    verdictCode = kExitCannotRun;
+  } else {
+    std::cout << "\nPASS: " << report.checks.size() << " checks\n";
   }
-  std::cout << "\nPASS: " << report.checks.size() << " checks\n";
-  return kept ? kept : kExitPass;
+  std::cout.flush();
+  const int kept = record.Finish(!note.empty() ? "error" : failed ? "fail" : "pass", note,
+                                 report.seconds, {&t.junit, &t.csv, &t.json});
+  // A run that could not be kept is said; it changes a verdict, never an error's code.
+  return kept && (verdictCode == kExitPass || verdictCode == kExitFail) ? kept : verdictCode;
 }
 
 namespace {

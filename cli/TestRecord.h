@@ -47,15 +47,25 @@ class TestRecord {
   void Add(records::Measurement m) { run_.values.push_back(std::move(m)); }
   void AddChecks(const std::vector<analysis::CheckResult>& checks);
   // Keeps the run (call once the link is closed, so the capture is whole). 0, or the exit
-  // code of a run that could not be kept anywhere or whose capture failed (said).
-  int Finish(const std::string& verdict, const std::string& note, double seconds);
+  // code of a run that could not be kept anywhere or whose capture failed (said). A run
+  // no store took is written as JSON beside the first of reports (else in the current
+  // folder), and the file named.
+  int Finish(const std::string& verdict, const std::string& note, double seconds,
+             const std::vector<const std::string*>& reports = {});
 
   const records::RunRecord& Run() const { return run_; }
   bool Begun() const { return !run_.uuid.empty(); }
+  // Whether a controller was opened for the run (Opened was called).
+  bool Measured() const { return measured_; }
 
  private:
+  // Writes the run as JSON beside the first report that is a file; its path, or "".
+  std::string SaveBeside(const std::vector<const std::string*>& reports,
+                         std::string& error) const;
+
   RecordOptions o_;
   records::RunRecord run_;
+  bool measured_ = false;
   std::unique_ptr<records::RunKeeper> keeper_;
   std::shared_ptr<capture::CCaptureRecorder> recorder_;
 };

@@ -57,6 +57,13 @@ const std::vector<std::vector<std::string>> kSchema = {
         " total DOUBLE PRECISION NOT NULL,"
         " PRIMARY KEY (check_name, grp, item, day, station)){table_options}",
     },
+    // 2: runs a server refused for their content, set aside (pending = 2) with the reason.
+    {
+        "CREATE TABLE set_aside ("
+        " uuid TEXT NOT NULL PRIMARY KEY,"
+        " reason TEXT NOT NULL,"
+        " set_utc TEXT NOT NULL){table_options}",
+    },
 };
 
 std::string Replace(std::string s, std::string_view what, std::string_view with) {
@@ -93,6 +100,21 @@ std::string_view MigrationLock(Connection::Dialect d) {
   return d == Connection::Dialect::kPostgres ? "SELECT pg_advisory_xact_lock(7240119)" : "";
 }
 
+std::string_view RunsTableExists(Connection::Dialect d) {
+  return d == Connection::Dialect::kPostgres
+             ? "SELECT count(*) FROM pg_tables WHERE tablename = 'runs'"
+               " AND schemaname = current_schema()"
+             : "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'runs'";
+}
+
+std::string_view VersionTableExists(Connection::Dialect d) {
+  return d == Connection::Dialect::kPostgres
+             ? "SELECT count(*) FROM pg_tables WHERE tablename = 'schema_version'"
+               " AND schemaname = current_schema()"
+             : "SELECT count(*) FROM sqlite_master WHERE type = 'table'"
+               " AND name = 'schema_version'";
+}
+
 const char* const kCreateVersionTable =
     "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
 const char* const kSelectVersion = "SELECT max(version) FROM schema_version";
@@ -125,6 +147,13 @@ std::string AddDailyValues(int rows) {
 const char* const kSelectPendingUuids =
     "SELECT uuid FROM runs WHERE pending = 1 ORDER BY id";
 const char* const kMarkSent = "UPDATE runs SET pending = 0 WHERE uuid = ?";
+const char* const kMarkSetAside = "UPDATE runs SET pending = 2 WHERE uuid = ?";
+const char* const kInsertSetAside =
+    "INSERT INTO set_aside (uuid, reason, set_utc) VALUES (?,?,?)"
+    " ON CONFLICT (uuid) DO UPDATE SET reason = excluded.reason, set_utc = excluded.set_utc";
+const char* const kSelectWaitingRuns =
+    "SELECT r.uuid, r.kind, r.serial, r.started_utc, r.verdict, r.pending, s.reason"
+    " FROM runs r LEFT JOIN set_aside s ON s.uuid = r.uuid WHERE r.pending <> 0 ORDER BY r.id";
 
 #define VT_RUN_COLUMNS                                                                         \
   "id, uuid, kind, serial, station, operator, started_utc, tool_version, firmware_version,"  \
@@ -138,12 +167,16 @@ const char* const kSelectValuesOfRun =
     "SELECT grp, item, check_name, value, value_text, unit, low, high, limit_text, pass"
     " FROM run_values WHERE run_id = ? ORDER BY seq";
 
+// The unit of a run: its serial, or the run itself when it has none.
+#define VT_UNIT "CASE WHEN serial = '' THEN uuid ELSE serial END"
+#define VT_UNIT_OF(r) "CASE WHEN " r ".serial = '' THEN " r ".uuid ELSE " r ".serial END"
+
 // A unit's first run at a station (per kind of test), of runs that reached a verdict.
 const char* const kFirstPassByStationDay =
     "SELECT station, kind, substr(started_utc, 1, 10) AS day, count(*) AS units,"
     " sum(CASE WHEN verdict = 'pass' THEN 1 ELSE 0 END) AS passed"
     " FROM (SELECT station, kind, started_utc, verdict, ROW_NUMBER() OVER"
-    "  (PARTITION BY serial, station, kind ORDER BY started_utc, uuid) AS attempt"
+    "  (PARTITION BY " VT_UNIT ", station, kind ORDER BY started_utc, uuid) AS attempt"
     "  FROM runs WHERE verdict IN ('pass', 'fail')) AS attempts"
     " WHERE attempt = 1 AND started_utc >= ? AND (? = '' OR station = ?)"
     " GROUP BY station, kind, substr(started_utc, 1, 10)"
@@ -151,13 +184,13 @@ const char* const kFirstPassByStationDay =
 
 // Failed values only (a partial index holds them), each counted once per unit.
 const char* const kFailuresByCheck =
-    "SELECT f.grp, f.check_name, count(*), count(DISTINCT r.serial)"
+    "SELECT f.grp, f.check_name, count(*), count(DISTINCT " VT_UNIT_OF("r") ")"
     " FROM (SELECT run_id, grp, check_name FROM run_values WHERE pass = 0) AS f"
     " JOIN runs r ON r.id = f.run_id"
     " WHERE r.started_utc >= ? AND (? = '' OR r.station = ?)"
     " GROUP BY f.grp, f.check_name";
 const char* const kFailuresByItem =
-    "SELECT f.grp, f.item, count(*), count(DISTINCT r.serial)"
+    "SELECT f.grp, f.item, count(*), count(DISTINCT " VT_UNIT_OF("r") ")"
     " FROM (SELECT run_id, grp, item FROM run_values WHERE pass = 0 AND item <> '') AS f"
     " JOIN runs r ON r.id = f.run_id"
     " WHERE r.started_utc >= ? AND (? = '' OR r.station = ?)"
@@ -169,7 +202,11 @@ const char* const kDailyMeans =
     "  AND item <> '' AND n > 0"
     " GROUP BY grp, item, day ORDER BY grp, item, day";
 const char* const kCountRuns =
-    "SELECT count(*), count(DISTINCT serial) FROM runs"
+    "SELECT count(*), count(DISTINCT " VT_UNIT "),"
+    " sum(CASE WHEN serial = '' THEN 1 ELSE 0 END) FROM runs"
     " WHERE started_utc >= ? AND (? = '' OR station = ?)";
+
+#undef VT_UNIT
+#undef VT_UNIT_OF
 
 }  // namespace records::sql
