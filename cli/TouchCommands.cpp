@@ -185,14 +185,18 @@ bool WindowFrames(const capture::ParseResult& cap, const Window& w, bool first, 
 
 // Scores a capture: the coordinate ranges from it, then each window's reports.
 int ScoreCapture(const std::string& path, TouchGeometry& geometry, std::vector<Window>& windows,
-                 std::map<std::string, std::string>& errors) {
+                 std::map<std::string, std::string>& errors, std::string& error) {
   const capture::ParseResult cap = capture::LoadCapture(path);
-  if (cap.frames.empty()) return Complain(path + ": " + (cap.Ok() ? "no frame" : cap.error));
+  if (cap.frames.empty()) {
+    error = path + ": " + (cap.Ok() ? "no frame" : cap.error);
+    return kExitCannotRun;
+  }
   if (!cap.Ok()) std::cerr << "vantrel: " << path << ": " << cap.error << " (scored up to there)\n";
   if (cap.header.link == capture::LinkKind::kSerial) {
     geometry.xRange = geometry.yRange = kSerialRange;
   } else if (!CaptureRanges(cap, geometry.xRange, geometry.yRange)) {
-    return Complain(path + ": no panel information (coordinate ranges) in the capture");
+    error = path + ": no panel information (coordinate ranges) in the capture";
+    return kExitCannotRun;
   }
   for (Window& w : windows) {
     w.tracker = std::make_unique<StrokeTracker>(geometry);
@@ -216,17 +220,21 @@ int ScoreCapture(const std::string& path, TouchGeometry& geometry, std::vector<W
 // Runs each window against the controller, recording a mark at its start and end.
 int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& info,
             double seconds, TouchGeometry& geometry, std::vector<Window>& windows,
-            std::map<std::string, std::string>& errors, TestRecord& record) {
+            std::map<std::string, std::string>& errors, TestRecord& record,
+            std::string& why) {
   int code = kExitPass;
-  if (!record.Begin(t.limits, code)) return code;
+  if (!record.Begin(t.limits, code)) {
+    why = "the run could not be prepared for its record";
+    return code;
+  }
   const std::shared_ptr<capture::CCaptureRecorder> recorder = record.Recorder();
   auto s = std::make_unique<ControllerSession>(g.TimeoutMs());
   if (recorder) s->SetRecorder(recorder);
   const auto r = s->Open(g.link);
   if (r != ControllerSession::Result::kOk) {
-    if (recorder) recorder->Stop();
-    return Complain(s->Error(), r == ControllerSession::Result::kInterrupted ? kExitInterrupted
-                                                                             : kExitCannotRun);
+    why = s->Error();
+    Complain(why);
+    return r == ControllerSession::Result::kInterrupted ? kExitInterrupted : kExitCannotRun;
   }
   record.Opened(*s);
   const PanelInfo p = s->Panel();
@@ -252,7 +260,10 @@ int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& 
       code = Collect(*s, info, seconds, t.waitS, *w.tracker, error);
       if (recorder) recorder->Note("mark", "end");
     }
-    if (code == kExitInterrupted) break;
+    if (code == kExitInterrupted) {
+      why = "interrupted";
+      break;
+    }
     if (code != kExitPass) errors[w.name] = error;
     code = kExitPass;
   }
@@ -319,10 +330,19 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
   // A live run is kept with the unit's records; a capture scored again is no new run.
   std::optional<TestRecord> record;
   if (t.replay.empty()) record.emplace(t.rec, "touch");
+  // A run that ends early still writes its reports (the last unit's never stay) and, once
+  // begun, is kept as not measured.
+  int early = kExitPass;
   if (errors.empty()) {
-    const int code = record ? RunLive(g, t, *info, seconds, geometry, windows, errors, *record)
-                            : ScoreCapture(t.replay, geometry, windows, errors);
-    if (code != kExitPass) return code;
+    std::string why;
+    early = record ? RunLive(g, t, *info, seconds, geometry, windows, errors, *record, why)
+                   : ScoreCapture(t.replay, geometry, windows, errors, why);
+    if (early != kExitPass) {
+      if (!record) Complain(why);
+      errors.clear();
+      errors[info->name] = why.empty() ? "could not run" : why;
+      for (Window& w : windows) w.tracker.reset();
+    }
   }
 
   std::vector<TouchCheck> checks;
@@ -341,7 +361,7 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
   for (const TouchCheck& c : checks) failed += c.pass ? 0 : 1;
   const double secs =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (record && record->Begun()) {
+  if (record && record->Begun() && record->Measured()) {
     for (const TouchCheck& c : checks) record->Add(MeasurementOf(c));
     const std::string note =
         errors.empty() ? "" : errors.begin()->first + ": " + errors.begin()->second;
@@ -349,7 +369,7 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
     if (record->Finish(!note.empty() ? "error"
                        : failed      ? "fail"
                                      : "pass",
-                       note, secs) != kExitPass &&
+                       note, secs, {&t.junit, &t.csv}) != kExitPass &&
         errors.empty())
       errors[windows.front().name] = "the run's capture or record could not be kept (see above)";
   }
@@ -385,8 +405,9 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
     }
   }
   if (!errors.empty() || !written) {
-    std::cout << "\nNOT RUN: " << (errors.empty() ? error : errors.begin()->second) << "\n";
-    return kExitCannotRun;
+    std::cout << "\nNOT RUN: " << Printable(errors.empty() ? error : errors.begin()->second)
+              << "\n";
+    return early != kExitPass ? early : kExitCannotRun;
   }
   if (failed > 0) {
     std::cout << "\nFAIL: " << failed << " of " << checks.size() << " checks failed\n";
