@@ -349,8 +349,11 @@ bool WriteReports(const TestOptions& t, const analysis::TestReport& report) {
 
 }  // namespace
 
-int RunTest(const GlobalOptions& g, const TestOptions& t) {
+int RunTest(const GlobalOptions& g, const TestOptions& given) {
   using Clock = std::chrono::steady_clock;
+  TestOptions t = given;
+  if (std::string why; !ExpandRunNames(t.record, {&t.junit, &t.csv, &t.json, &t.record.record}, why))
+    return Complain(why);
   const auto started = Clock::now();
   auto since = [](Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -82,7 +84,59 @@ nlohmann::json RunJson(const records::RunRecord& r) {
           {"values", std::move(values)}};
 }
 
+// A value as part of a file name: letters, digits and . _ + - kept, others as _.
+std::string FileSafe(const std::string& v) {
+  std::string out;
+  for (unsigned char c : v)
+    out += std::isalnum(c) || c == '.' || c == '_' || c == '+' || c == '-' ? static_cast<char>(c)
+                                                                          : '_';
+  if (out.empty() || out == "." || out == "..") out = "none";
+  return out;
+}
+
 }  // namespace
+
+bool ExpandRunNames(RecordOptions& o, const std::vector<std::string*>& names, std::string& why) {
+  if (o.runId.empty()) o.runId = records::NewUuid();
+  if (o.startedUtc.empty()) o.startedUtc = records::UtcNow();
+  // "2026-12-09T03:18:00.123Z" -> "20261209T031800Z"
+  std::string time;
+  for (char c : o.startedUtc.substr(0, 19))
+    if (c != '-' && c != ':') time += c;
+  time += 'Z';
+  const std::pair<std::string, std::string> fields[] = {
+      {"{serial}", FileSafe(o.serial)},
+      {"{station}", FileSafe(o.station.empty() ? HostName() : o.station)},
+      {"{time}", time},
+      {"{run}", o.runId}};
+  for (std::string* name : names) {
+    if (!name || name->empty()) continue;
+    std::string out;
+    for (size_t i = 0; i < name->size();) {
+      bool done = false;
+      for (const auto& [key, value] : fields)
+        if (name->compare(i, key.size(), key) == 0) {
+          out += value;
+          i += key.size();
+          done = true;
+          break;
+        }
+      if (done) continue;
+      const size_t close = name->find('}', i);
+      if ((*name)[i] == '{' && close != std::string::npos &&
+          std::all_of(name->begin() + static_cast<long>(i) + 1,
+                      name->begin() + static_cast<long>(close),
+                      [](char c) { return std::islower(static_cast<unsigned char>(c)); })) {
+        why = *name + ": unknown name field " + name->substr(i, close - i + 1) +
+              " (known: {serial}, {station}, {time}, {run})";
+        return false;
+      }
+      out += (*name)[i++];
+    }
+    *name = out;
+  }
+  return true;
+}
 
 std::string TestRecord::SaveBeside(const std::vector<const std::string*>& reports,
                                    std::string& error) const {
@@ -155,8 +209,8 @@ TestRecord::~TestRecord() {
 }
 
 bool TestRecord::Begin(const std::string& limitsPath, int& code) {
-  run_.uuid = records::NewUuid();
-  run_.startedUtc = records::UtcNow();
+  run_.uuid = o_.runId.empty() ? records::NewUuid() : o_.runId;
+  run_.startedUtc = o_.startedUtc.empty() ? records::UtcNow() : o_.startedUtc;
   run_.serial = o_.serial;
   run_.station = o_.station.empty() ? HostName() : o_.station;
   run_.operatorName = o_.operatorName.empty() ? LoginName() : o_.operatorName;
@@ -168,6 +222,13 @@ bool TestRecord::Begin(const std::string& limitsPath, int& code) {
   if (!records::ResultsUrl::Parse(o_.results, where, error) ||
       !(keeper_ = std::make_unique<records::RunKeeper>(where))->Prepare(error)) {
     std::cerr << "vantrel: results: " << error << "\n";
+    code = kExitCannotRun;
+    return false;
+  }
+  if (std::error_code ec; !o_.record.empty() && std::filesystem::is_regular_file(o_.record, ec)) {
+    std::cerr << "vantrel: --record " << Printable(o_.record)
+              << ": the file exists and a kept run may refer to it; name each run's capture "
+                 "apart (for example with {serial} and {time}, or {run})\n";
     code = kExitCannotRun;
     return false;
   }

@@ -24,7 +24,13 @@ struct RecordOptions {
   std::string station;       // "" the host name
   std::string operatorName;  // "" the login name
   std::string record;        // a capture file of the run
+  std::string runId, startedUtc;  // set by ExpandRunNames ("" for new ones at Begin)
 };
+
+// Gives the run its id and time and puts them, the serial and the station into the file
+// names given: {serial}, {station}, {time} (20261209T031800Z) and {run}, each made safe
+// for a file name. False with why for another {name}.
+bool ExpandRunNames(RecordOptions& o, const std::vector<std::string*>& names, std::string& why);
 
 // --results, --operator, --record (and --serial, --station) on a test subcommand.
 void AddRecordOptions(CLI::App* sub, RecordOptions& o);
@@ -38,7 +44,8 @@ class TestRecord {
   ~TestRecord();
 
   // Before anything is measured: --results understood (a SQLite database opened) and the
-  // capture file started. False, said, with the exit code in code.
+  // capture file started (never over an existing file: a kept run may refer to it).
+  // False, said, with the exit code in code.
   bool Begin(const std::string& limitsPath, int& code);
   // The capture recorder for the session (null without --record).
   std::shared_ptr<capture::CCaptureRecorder> Recorder() const { return recorder_; }

@@ -289,7 +289,10 @@ records::Measurement MeasurementOf(const TouchCheck& c) {
 
 }  // namespace
 
-int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
+int RunTouch(const GlobalOptions& g, const TouchOptions& given) {
+  TouchOptions t = given;
+  if (std::string why; !ExpandRunNames(t.rec, {&t.junit, &t.csv, &t.rec.record}, why))
+    return Complain(why);
   const auto started = std::chrono::steady_clock::now();
   const TouchTestInfo* info = FindTouchTest(t.test);
   if (!info)

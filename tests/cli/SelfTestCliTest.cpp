@@ -325,3 +325,38 @@ TEST_F(SelfTest, AStalledReaderCostsNoMemory) {
   EXPECT_NE(r.err.find("dropped"), std::string::npos) << r.err;
   ExpectLeftAsFound(sim);
 }
+
+TEST_F(SelfTest, NamePatternsKeepEachRunsFilesAndAKeptCaptureIsNeverReplaced) {
+  const std::string limits = Write("good.toml", kGood);
+  Outcome r = vantrel({"test", "--limits", limits, "--serial", "SN/1", "--station", "L 2",
+                       "--record", vantrel.File("{serial}-{run}.capture"), "--junit",
+                       vantrel.File("{station}-{serial}-{time}.xml")});
+  ASSERT_EQ(r.code, 0) << r.out << r.err;
+  std::string capture, junit;
+  for (const auto& e : std::filesystem::directory_iterator(sim.Dir())) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("SN_1-", 0) == 0 && name.find(".capture") != std::string::npos)
+      capture = e.path().string();
+    if (name.rfind("L_2-SN_1-", 0) == 0 && name.size() == 9 + 16 + 4) junit = e.path().string();
+  }
+  ASSERT_NE(capture, "");
+  EXPECT_NE(junit, "");
+  Outcome shown = vantrel({"results", "show", "SN/1"});
+  const size_t run = shown.out.find("  run ");
+  ASSERT_NE(run, std::string::npos) << shown.out;
+  EXPECT_NE(capture.find(shown.out.substr(run + 6, 36)), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("capture " + capture), std::string::npos) << shown.out;
+
+  // A fixed name: the second run refuses to replace the first run's capture.
+  const std::string fixed = vantrel.File("last.capture");
+  ASSERT_EQ(vantrel({"test", "--limits", limits, "--record", fixed}).code, 0);
+  const std::string kept = Slurp(fixed);
+  Outcome again = vantrel({"test", "--limits", limits, "--record", fixed});
+  EXPECT_EQ(again.code, 2) << again.out << again.err;
+  EXPECT_NE(again.err.find("a kept run may refer to it"), std::string::npos) << again.err;
+  EXPECT_EQ(Slurp(fixed), kept);
+
+  Outcome typo = vantrel({"test", "--limits", limits, "--junit", vantrel.File("{serail}.xml")});
+  EXPECT_EQ(typo.code, 2);
+  EXPECT_NE(typo.err.find("unknown name field {serail}"), std::string::npos) << typo.err;
+}
