@@ -29,31 +29,32 @@ namespace {
 constexpr double kSerialRange = 1024;      // single-touch reports use a fixed scale
 constexpr int64_t kIdleEndUs = 1'500'000;  // no contact for this long ends a free run
 
-// The panel's coordinate ranges from a capture: its panel information reply, or the
-// header's "panel:" line.
-bool CaptureRanges(const capture::ParseResult& cap, double& xRange, double& yRange) {
-  for (const capture::Frame& f : cap.frames) {
-    PanelInfo p;
-    if (f.dir == capture::Direction::kDeviceToHost && f.bytes.size() >= 4 && f.bytes[1] == 0x4C &&
-        f.bytes[3] == 0x06 &&
-        FrameCodec::ParsePanelInfo(f.bytes.data(), static_cast<int>(f.bytes.size()), p) ==
-            FrameCodec::PanelResult::kValid &&
-        p.xRange > 0 && p.yRange > 0) {
-      xRange = p.xRange;
-      yRange = p.yRange;
-      return true;
-    }
-  }
-  int xr = 0, yr = 0;
-  const size_t at = cap.header.panel.find("xrange=");
-  if (at != std::string::npos &&
-      std::sscanf(cap.header.panel.c_str() + at, "xrange=%d yrange=%d", &xr, &yr) == 2 && xr > 0 &&
-      yr > 0) {
-    xRange = xr;
-    yRange = yr;
+// The panel's coordinate ranges from a panel information reply.
+bool FrameRanges(const capture::Frame& f, double& xRange, double& yRange) {
+  PanelInfo p;
+  if (f.dir == capture::Direction::kDeviceToHost && f.bytes.size() >= 4 && f.bytes[1] == 0x4C &&
+      f.bytes[3] == 0x06 &&
+      FrameCodec::ParsePanelInfo(f.bytes.data(), static_cast<int>(f.bytes.size()), p) ==
+          FrameCodec::PanelResult::kValid &&
+      p.xRange > 0 && p.yRange > 0) {
+    xRange = p.xRange;
+    yRange = p.yRange;
     return true;
   }
   return false;
+}
+
+// The ranges from a capture header's "panel:" line.
+bool HeaderRanges(const capture::Header& h, double& xRange, double& yRange) {
+  int xr = 0, yr = 0;
+  const size_t at = h.panel.find("xrange=");
+  if (at == std::string::npos ||
+      std::sscanf(h.panel.c_str() + at, "xrange=%d yrange=%d", &xr, &yr) != 2 || xr <= 0 ||
+      yr <= 0)
+    return false;
+  xRange = xr;
+  yRange = yr;
+  return true;
 }
 
 // The test's prompt, with the length of the window asked for ("for 10 s").
@@ -166,52 +167,68 @@ struct Window {
   std::unique_ptr<StrokeTracker> tracker;
 };
 
-// The frames of a window in a capture: from the mark of its name to the next mark. The
-// test's own window without a mark: the frames before the first mark (all of them in a
-// capture without marks). False when the capture has no such window.
-bool WindowFrames(const capture::ParseResult& cap, const Window& w, bool first, size_t& begin,
-                  size_t& end) {
-  const auto& marks = cap.marks;
-  for (size_t i = 0; i < marks.size(); ++i) {
-    if (marks[i].text != w.name) continue;
-    begin = marks[i].frame;
-    end = i + 1 < marks.size() ? marks[i + 1].frame : cap.frames.size();
-    return true;
-  }
-  begin = 0;
-  end = marks.empty() ? cap.frames.size() : marks.front().frame;
-  return first;
-}
+// Touch reports of one window scored at most: a window of a touch test holds far fewer;
+// a capture with more (a decompression bomb) is refused, memory stays bounded.
+constexpr uint64_t kMaxWindowReports = 500000;
 
-// Scores a capture: the coordinate ranges from it, then each window's reports.
+// Scores a capture read as a stream: the coordinate ranges from it (its panel information
+// reply, else its header's "panel:" line), then each window's reports. A window is the
+// frames from the mark of its name to the next mark; the test's own window without a mark
+// is the frames before the first mark (all of them in a capture without marks).
 int ScoreCapture(const std::string& path, TouchGeometry& geometry, std::vector<Window>& windows,
                  std::map<std::string, std::string>& errors, std::string& error) {
-  const capture::ParseResult cap = capture::LoadCapture(path);
-  if (cap.frames.empty()) {
-    error = path + ": " + (cap.Ok() ? "no frame" : cap.error);
+  bool ranged = false;
+  uint64_t frames = 0;
+  const capture::ParseResult head = capture::ScanCapture(path, [&](const capture::Frame& f) {
+    ++frames;
+    ranged = FrameRanges(f, geometry.xRange, geometry.yRange);
+    return !ranged;
+  });
+  if (frames == 0) {
+    error = path + ": " + (head.Ok() ? "no frame" : head.error);
     return kExitCannotRun;
   }
-  if (!cap.Ok()) std::cerr << "vantrel: " << path << ": " << cap.error << " (scored up to there)\n";
-  if (cap.header.link == capture::LinkKind::kSerial) {
+  if (head.header.link == capture::LinkKind::kSerial) {
     geometry.xRange = geometry.yRange = kSerialRange;
-  } else if (!CaptureRanges(cap, geometry.xRange, geometry.yRange)) {
+  } else if (!ranged && !HeaderRanges(head.header, geometry.xRange, geometry.yRange)) {
     error = path + ": no panel information (coordinate ranges) in the capture";
     return kExitCannotRun;
   }
+  std::map<std::string, std::unique_ptr<StrokeTracker>> marked;
+  auto before = std::make_unique<StrokeTracker>(geometry);
+  StrokeTracker* into = before.get();
+  uint64_t reports = 0;
+  TouchReport report;
+  const capture::ParseResult cap = capture::ScanCapture(
+      path,
+      [&](const capture::Frame& f) {
+        if (!into || f.dir != capture::Direction::kDeviceToHost ||
+            !DecodeTouchReport(f.bytes.data(), static_cast<int>(f.bytes.size()), f.us, report))
+          return true;
+        into->Add(report);
+        return ++reports <= kMaxWindowReports;
+      },
+      [&](const std::string& mark) {
+        into = nullptr;
+        reports = 0;
+        for (const Window& w : windows)
+          if (w.name == mark)
+            into = (marked[mark] = std::make_unique<StrokeTracker>(geometry)).get();
+      });
+  if (reports > kMaxWindowReports) {
+    error = path + ": more than " + std::to_string(kMaxWindowReports) +
+            " touch reports in one window: not a touch test session";
+    return kExitCannotRun;
+  }
+  if (!cap.Ok()) std::cerr << "vantrel: " << path << ": " << cap.error << " (scored up to there)\n";
   for (Window& w : windows) {
-    w.tracker = std::make_unique<StrokeTracker>(geometry);
-    size_t begin = 0, end = 0;
-    if (!WindowFrames(cap, w, &w == &windows.front(), begin, end)) {
+    if (auto m = marked.find(w.name); m != marked.end()) {
+      w.tracker = std::move(m->second);
+    } else if (&w == &windows.front()) {
+      w.tracker = std::move(before);
+    } else {
       errors[w.name] =
           "the capture holds no \"" + w.name + "\" window (no \"# mark: " + w.name + "\" line)";
-      continue;
-    }
-    TouchReport report;
-    for (size_t i = begin; i < end; ++i) {
-      const capture::Frame& f = cap.frames[i];
-      if (f.dir == capture::Direction::kDeviceToHost &&
-          DecodeTouchReport(f.bytes.data(), static_cast<int>(f.bytes.size()), f.us, report))
-        w.tracker->Add(report);
     }
   }
   return kExitPass;

@@ -329,3 +329,17 @@ TEST_F(VantrelTouch, ARunThatEndsEarlyReplacesTheLastReportAndIsKeptAsNotMeasure
   EXPECT_EQ(bad.code, 2) << bad.out << bad.err;
   expectReplaced(bad, "no capture");
 }
+
+TEST_F(VantrelTouch, ACaptureTooLongForATouchTestIsRefusedWithoutLoadingIt) {
+  const std::string big = vantrel.File("big.capture");
+  {
+    std::ofstream o(big, std::ios::binary);
+    o << "# vantrel-capture 1\n# link: usb vid=227D pid=0102 iface=1 ostype=2\n"
+         "# panel: x=38 y=22 resolution=64 xrange=2432 yrange=1408\n";
+    for (long k = 0; k <= 500000; ++k) o << k * 4000 << " D>H 10 024D07010700D900D200\n";
+  }
+  Outcome r = vantrel({"touch", "rate", "--replay", big, "--junit", junit});
+  EXPECT_EQ(r.code, 2) << r.out << r.err;
+  EXPECT_NE(r.err.find("not a touch test session"), std::string::npos) << r.err;
+  EXPECT_NE(Slurp(junit).find("<error"), std::string::npos);
+}
