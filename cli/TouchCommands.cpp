@@ -274,8 +274,15 @@ int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& 
     }
     if (code == kExitPass) {
       if (recorder) recorder->Note("mark", w.name);
+      const uint64_t droppedBefore = s->DroppedFrames();
       code = Collect(*s, info, seconds, t.waitS, *w.tracker, error);
       if (recorder) recorder->Note("mark", "end");
+      // A report lost on the way is no gap of the panel, and may have been a ghost.
+      if (const uint64_t lost = s->DroppedFrames() - droppedBefore; code == kExitPass && lost) {
+        error = std::to_string(lost) + " report(s) were lost before they could be read (the "
+                "host was too slow): the window cannot be measured";
+        code = kExitCannotRun;
+      }
     }
     if (code == kExitInterrupted) {
       why = "interrupted";

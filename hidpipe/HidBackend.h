@@ -25,6 +25,9 @@ class HidBackend {
   // number of its bytes that came from the device (the rest are zeros). Returns 1 for a
   // report, 0 for none (timeout or interrupt), -1 when no device is open or it is gone.
   virtual int read(uint8_t* report, int timeoutMs, size_t& received) = 0;
+  // When the report the last read gave arrived (steady clock, microseconds); 0 when it
+  // arrived with the read itself.
+  virtual int64_t lastArrivalUs() const { return 0; }
   // Makes waiting reads return 0 until clearInterrupt().
   virtual void interrupt() = 0;
   virtual void clearInterrupt() = 0;

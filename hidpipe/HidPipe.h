@@ -35,6 +35,8 @@ class HidPipe {
   int recv(uint8_t* buf, int timeoutMs);
   // As recv; returns the bytes of the report that arrived (0: none came).
   int recvReport(uint8_t* buf, int timeoutMs);
+  // When the report recvReport gave last arrived (steady clock, microseconds; 0: none).
+  int64_t lastReportUs() const { return lastReportUs_.load(); }
   int send(const uint8_t* frame);
   int closeDevice();
   int close();
@@ -51,6 +53,11 @@ class HidPipe {
   NoticeHub hub_;  // first: outlives the backend that posts to it
   std::unique_ptr<HidBackend> backend_;
   ReportQueue ring_{kRingSize};
+  std::atomic<int64_t> lastReportUs_{0};
+  int took(size_t received, int64_t at) {
+    lastReportUs_.store(at);
+    return int(received);
+  }
   std::mutex ctl_;        // open, close, reception and ring switches
   std::mutex noticeCtl_;  // notice registration
   std::atomic<bool> devOpen_{false};

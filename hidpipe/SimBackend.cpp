@@ -178,7 +178,7 @@ bool SimBackend::write(const uint8_t* report) {
 }
 
 int SimBackend::read(uint8_t* report, int timeoutMs, size_t& received) {
-  return devQueue_.pop(report, timeoutMs, &received);
+  return devQueue_.pop(report, timeoutMs, &received, &lastArrivalUs_);
 }
 
 bool SimBackend::setNotices(bool on) {

@@ -656,6 +656,11 @@ int32_t CTransCtrl::GetLinkState() {
   return link ? link->GetState() : kLinkClosed;
 }
 
+int64_t CTransCtrl::LastFrameUs() const {
+  auto link = d->core->CurrentLink();
+  return link ? link->LastFrameUs() : 0;
+}
+
 void CTransCtrl::SetLinkState(int32_t state) {
   if (auto link = d->core->CurrentLink()) link->SetState(state);
 }

@@ -40,4 +40,7 @@ class CTransIFBase {
   virtual std::string Describe() const { return {}; }
   // Frames that arrived cut short and were dropped, not delivered.
   virtual uint64_t TruncatedFrames() const { return 0; }
+  // When the frame the last Read gave arrived from the device (steady clock, microseconds),
+  // taken where it was read from the device; 0 when the link does not know.
+  virtual int64_t LastFrameUs() const { return 0; }
 };

@@ -17,6 +17,7 @@ struct HidPipeApi {
   int (*closeMyDevice)();
   int (*close)();
   const char* (*lastError)();  // why the last openMyDevice failed; may be null
+  int64_t (*lastReportTime)() = nullptr;  // when the last report received arrived; may be null
 
   // The real library.
   static const HidPipeApi& Default();
@@ -47,6 +48,7 @@ class CTransUSB : public CTransIFBase {
   std::string OpenFailureText() const override { return openFailure_; }
   std::string Describe() const override;
   uint64_t TruncatedFrames() const override { return truncated_.load(); }
+  int64_t LastFrameUs() const override { return lastFrameUs_.load(); }
 
  private:
   HidPipeApi api_;
@@ -59,6 +61,7 @@ class CTransUSB : public CTransIFBase {
   uint8_t report_[64] = {};
   bool reportKept_ = false;  // a report taken by WaitForInput awaits the next Read
   std::atomic<uint64_t> truncated_{0};
+  std::atomic<int64_t> lastFrameUs_{0};
 
   // Takes the next whole frame into report_, waiting up to ms for one.
   bool TakeReport(int ms);
