@@ -79,7 +79,12 @@ sqlite3_stmt* SqliteConnection::Prepare(std::string_view sql) {
 bool SqliteConnection::Exec(std::string_view sql, const std::vector<SqlValue>& params,
                             std::vector<SqlRow>* rows) {
   sqlite3_stmt* st = Prepare(sql);
-  if (!st) return Fail("cannot prepare \"" + std::string(sql.substr(0, 60)) + "\"");
+  if (!st) {
+    const int code = sqlite3_errcode(db_);
+    return Fail(code == SQLITE_NOTADB || code == SQLITE_CORRUPT
+                    ? std::string("cannot be read")
+                    : "cannot prepare \"" + std::string(sql.substr(0, 60)) + "\"");
+  }
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);
   for (size_t i = 0; i < params.size(); ++i) {

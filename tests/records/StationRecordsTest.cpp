@@ -95,6 +95,15 @@ TEST_F(StationRecords, ADatabaseThatCannotTakeTheRunIsFoundBeforeMeasuringOrLeav
   EXPECT_EQ(d.out.find("PASS"), std::string::npos) << d.out;
   EXPECT_NE(d.err.find("vantrel: results: "), std::string::npos) << d.err;
   EXPECT_NE(sim.Command("status").find("stream=none"), std::string::npos);
+
+  // A file that is no database: said once, with its name once.
+  const std::string junk = sim.Dir() + "/junk.db";
+  std::ofstream(junk) << std::string(5000, 'j');
+  VantrelProcess read(sim.Dir(), "read");
+  const auto j = read({"report", "--results", "sqlite:" + junk, "-o", sim.Dir() + "/r.html"}, env);
+  EXPECT_EQ(j.code, 2);
+  EXPECT_NE(j.err.find("file is not a database"), std::string::npos) << j.err;
+  EXPECT_EQ(j.err.find(junk), j.err.rfind(junk)) << j.err;
 }
 
 TEST_F(StationRecords, ALockedDatabaseIsReadAtOnceAndAWaitForItIsSaid) {
