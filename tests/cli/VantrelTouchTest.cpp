@@ -120,6 +120,9 @@ TEST_F(VantrelTouch, PincushionFailsLinearityByItsDepth) {
 
 TEST_F(VantrelTouch, SlowPanelFailsTheRateAndItsCaptureIsScoredAgain) {
   ASSERT_TRUE(sim.Ok("touch-rate 70"));
+  // The rate is scored here. The simulated panel is a program of the loaded machine: a
+  // pause of its own is a real gap in its reports, so the gap limit is left wide.
+  std::ofstream(limits, std::ios::app) << "[touch]\ngap_max_periods = 1000\n";
   const std::string record = vantrel.File("touch.capture");
   Outcome slow = Touch("rate", {"touch line 0 200 200 2000 1200 1500"},
                        {"--junit", junit, "--record", record, "--serial", "SN-T1"});
@@ -136,7 +139,7 @@ TEST_F(VantrelTouch, SlowPanelFailsTheRateAndItsCaptureIsScoredAgain) {
   EXPECT_EQ(JUnitProblems(junit), "");
 
   // The same session against a 60 Hz limit: it passes, with the same rate.
-  std::ofstream(limits, std::ios::app) << "[touch]\nrate_min_hz = 60\n";
+  std::ofstream(limits, std::ios::app) << "rate_min_hz = 60\n";
   Vantrel offline(sim);
   Outcome again = offline({"touch", "rate", "--replay", record, "--limits", limits, "--csv", csv});
   EXPECT_EQ(again.code, 0) << again.out << again.err;
