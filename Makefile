@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: all deps configure build test run run-lumora bench fuzz test-asan test-tsan screenshots \
+.PHONY: all deps configure build test test-loaded run run-lumora bench fuzz test-asan test-tsan screenshots \
 	package lintian clean
 
 all: build
@@ -23,6 +23,12 @@ build: configure
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The suite while every core, the disk and memory are kept busy beside it (stress-ng CPU,
+# I/O, disk and memory workers). Not in CI: run it before handing work over.
+test-loaded: build
+	@scripts/install-deps --loaded
+	@scripts/test-loaded $(BUILD) $(JOBS)
 
 run: build
 	@scripts/run-sim

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace analysis {
 
@@ -137,6 +138,13 @@ bool AtomicFile::Commit(std::string& error) {
     return Fail(target_, std::strerror(err), error);
   }
   tmp_.clear();
+  // The new name on the disk too: else a power cut can bring the old file back.
+  const std::string folder = std::filesystem::path(target_).parent_path().string();
+  const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
   return true;
 }
 

@@ -10,6 +10,9 @@
 
 namespace analysis {
 
+// Every value of a data stream is a 16-bit count.
+constexpr int kSampleMax = 65535;
+
 enum class StreamKind { kRaw, kOffset, kSignal, kOpenShort };
 
 // One data-stream command and the reports it starts.

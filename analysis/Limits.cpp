@@ -3,11 +3,11 @@
 #include <sys/stat.h>
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <fstream>
-#include <sstream>
 
 #include "analysis/LimitsCheck.h"
 
@@ -62,6 +62,8 @@ class Reader {
     }
     if (const auto* f = n.as_floating_point()) {
       if (!std::isfinite(f->get())) return Fail(n, key, "must be a finite number");
+      if (std::fabs(f->get()) > static_cast<double>(kExact))
+        return Fail(n, key, "is too large (at most 2^53)");
       out = f->get();
       return true;
     }
@@ -310,7 +312,13 @@ bool Reader::Stream(const toml::key& k, const toml::node& n, Limits& out) {
       s.scans = static_cast<int>(scans);
     } else if ((name == "open_below" || name == "short_above") &&
                s.stream->kind == StreamKind::kOpenShort) {
-      if (!Number(v, vkey, name == "open_below" ? s.openBelow : s.shortAbove)) return false;
+      std::optional<double>& at = name == "open_below" ? s.openBelow : s.shortAbove;
+      if (!Number(v, vkey, at)) return false;
+      // A mean lies between the smallest and the largest value a stream can carry.
+      if (name == "open_below" ? *at <= 0 : *at >= kSampleMax)
+        return Fail(v, vkey,
+                    "can never flag an electrode (values are 0 to " +
+                        std::to_string(kSampleMax) + ")");
     } else if (name == "limits") {
       const toml::array* a = v.as_array();
       if (a == nullptr) return Fail(v, vkey, "must be an array of tables");
@@ -327,6 +335,11 @@ bool Reader::Stream(const toml::key& k, const toml::node& n, Limits& out) {
     return Fail(n, key + ".open_below", "open_below is above short_above");
   if (s.entries.empty() && s.stream->kind != StreamKind::kOpenShort)
     return Fail(n, key, "checks nothing: give limits = [ ... ] for its electrodes");
+  if (s.scans > 0) {
+    std::string why;
+    if (!NoiseScansOk(s, s.scans, why))
+      return Fail(*n.as_table()->get("scans"), key + ".scans", why);
+  }
   out.streams.push_back(std::move(s));
   return true;
 }
@@ -386,10 +399,35 @@ bool LoadLimits(const std::string& path, Limits& out, LimitsError& err, std::str
     err = LimitsError{path, {}, "", "cannot be read"};
     return false;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (content) *content = text.str();
-  return ParseLimits(text.str(), path, out, err);
+  // Read at most one byte past the cap: a device or a huge file is refused, not swallowed.
+  std::string text;
+  char buf[65536];
+  while (in && text.size() <= kMaxLimitsFileBytes) {
+    in.read(buf, sizeof buf);
+    text.append(buf, static_cast<size_t>(in.gcount()));
+  }
+  if (text.size() > kMaxLimitsFileBytes) {
+    err = LimitsError{path, {}, "",
+                      "is larger than " + std::to_string(kMaxLimitsFileBytes >> 20) +
+                          " MB: not a limits file"};
+    return false;
+  }
+  if (in.bad()) {
+    err = LimitsError{path, {}, "", "cannot be read"};
+    return false;
+  }
+  if (content) *content = text;
+  return ParseLimits(text, path, out, err);
+}
+
+bool NoiseScansOk(const StreamLimits& s, int scans, std::string& why) {
+  if (scans >= 2) return true;
+  for (const LimitEntry& e : s.entries)
+    if (e.values.p2pMax || e.values.stddevMax) {
+      why = "p2p_max and stddev_max need at least 2 scans (the noise of one scan is 0)";
+      return false;
+    }
+  return true;
 }
 
 bool ResolveLimits(Limits& limits, int xCount, int yCount, LimitsError& err) {
@@ -443,6 +481,20 @@ bool ResolveLimits(Limits& limits, int xCount, int yCount, LimitsError& err) {
 }
 
 bool CheckComplete(const Limits& limits, LimitsError& err) {
+  // Unused electrodes may leave a stream nothing to check: its electrodes would drop out
+  // of the report and the panel pass on what is left.
+  for (const StreamLimits& s : limits.streams) {
+    const bool openShort = s.stream->kind == StreamKind::kOpenShort;
+    const bool checks = std::any_of(s.perElectrode.begin(), s.perElectrode.end(),
+                                    [&](const LimitValues& v) {
+                                      return !v.unused && (openShort || v.Any());
+                                    });
+    if (!checks) {
+      err = LimitsError{limits.path, s.pos, std::string("streams.") + s.stream->name,
+                        "checks nothing: every electrode it would check is unused"};
+      return false;
+    }
+  }
   if (limits.partial) return true;
   for (const StreamLimits& s : limits.streams) {
     if (s.stream->kind == StreamKind::kOpenShort) continue;

@@ -97,6 +97,9 @@ struct Limits {
   NoiseLimits noise;                        // [noise], defaults for keys not given
 };
 
+// The largest limits file read; anything longer is refused unread.
+constexpr size_t kMaxLimitsFileBytes = size_t{4} << 20;
+
 // Reads and checks a limits file. False, with err saying where and what, when the file
 // cannot be read, is not TOML, has an unknown key, a value of the wrong type, a minimum
 // above its maximum, or (when [panel] gives the counts) an electrode outside the panel.
@@ -109,9 +112,14 @@ bool ParseLimits(std::string_view text, const std::string& path, Limits& out, Li
 // electrode outside the panel or an axis the stream does not measure.
 bool ResolveLimits(Limits& limits, int xCount, int yCount, LimitsError& err);
 
-// For a self test, after ResolveLimits: every electrode of every stream has a limit
-// (open/short streams check every electrode's flags anyway), unless the file is partial.
+// For a self test, after ResolveLimits: every stream checks at least one electrode that is
+// not unused, and every electrode of every stream has a limit (open/short streams check
+// every electrode's flags anyway), unless the file is partial.
 bool CheckComplete(const Limits& limits, LimitsError& err);
+
+// Whether a stream measured over this many scans can check its noise limits (p2p_max,
+// stddev_max need 2 scans or more); false with the reason.
+bool NoiseScansOk(const StreamLimits& s, int scans, std::string& why);
 
 // "X3", "X0-X37", "Y", "all" into a selector; false when it is none of these.
 bool ParseSelector(std::string_view text, ElectrodeSelector& out);

@@ -36,16 +36,11 @@ constexpr TouchTestInfo kTests[] = {
      true, true, 30, nullptr},
 };
 
-// Decimals a value is shown with: the verdict is that of the value as shown.
+// Decimals a value is shown with (the verdict is that of the value measured).
 int Decimals(const std::string& unit) {
   if (unit == "mm") return 2;
   if (unit == "Hz" || unit == "periods" || unit == "%" || unit == "ms") return 1;
   return 0;
-}
-
-double Shown(double v, const std::string& unit) {
-  const double f = std::pow(10.0, Decimals(unit));
-  return std::round(v * f) / f;
 }
 
 std::string Text(double v, const std::string& unit) {
@@ -58,8 +53,8 @@ TouchCheck Make(TouchTest test, std::string subject, std::string check, double v
                 std::string unit, std::optional<double> min, std::optional<double> max) {
   TouchCheck c{InfoOf(test).name, std::move(subject), std::move(check), value, std::move(unit),
                min, max, true};
-  const double v = Shown(c.value, c.unit);
-  c.pass = !std::isnan(c.value) && (!min || v >= *min) && (!max || v <= *max);
+  const double v = c.value;
+  c.pass = !std::isnan(v) && (!min || v >= *min) && (!max || v <= *max);
   return c;
 }
 
@@ -131,7 +126,11 @@ RateFigures StrokeRate(const std::vector<StrokePoint>& points) {
   std::nth_element(dt.begin(), dt.begin() + static_cast<long>(dt.size() / 2), dt.end());
   const int64_t median = dt[dt.size() / 2];
   r.gapMs = static_cast<double>(longest) / 1000.0;
-  r.gapPeriods = median > 0 ? static_cast<double>(longest) / static_cast<double>(median) : 0;
+  // Reports that come in bursts with equal times have a median interval of 0: the period
+  // is then the mean interval.
+  const double period = median > 0 ? static_cast<double>(median)
+                                   : static_cast<double>(span) / static_cast<double>(dt.size());
+  r.gapPeriods = static_cast<double>(longest) / period;
   return r;
 }
 

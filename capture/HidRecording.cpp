@@ -262,7 +262,7 @@ bool HidRecordingToCapture(const std::string& in, CaptureSink& out, const std::s
   std::string name, phys, late;
   int64_t lineNo = 0, lastUs = 0;
   int device = -1, firstDevice = -1;
-  bool started = false;
+  bool started = false, described = false;
   Bytes bytes;
   std::string why;
 
@@ -306,6 +306,10 @@ bool HidRecordingToCapture(const std::string& in, CaptureSink& out, const std::s
     }
     const bool output = StartsWith(line, kOutputTag);
     const bool input = StartsWith(line, "E: ");
+    if (!input && StartsWith(line, "E:")) {
+      error = LineError(lineNo, "an event line (E:) without its time and bytes");
+      return false;
+    }
     if (!output && !input) {
       if (StartsWith(line, "D: ")) {
         device = std::atoi(std::string(line.substr(3)).c_str());
@@ -322,9 +326,12 @@ bool HidRecordingToCapture(const std::string& in, CaptureSink& out, const std::s
           std::snprintf(detail, sizeof detail, "vid=%04X pid=%04X", vid & 0xFFFF, pid & 0xFFFF);
           h.linkDetail = detail;
         }
-      } else if (StartsWith(line, "R: ") && !ParseCounted(line.substr(3), bytes, why)) {
-        error = LineError(lineNo, "report descriptor: " + why);
-        return false;
+      } else if (StartsWith(line, "R: ")) {
+        if (!ParseCounted(line.substr(3), bytes, why)) {
+          error = LineError(lineNo, "report descriptor: " + why);
+          return false;
+        }
+        described = true;
       }
       continue;
     }
@@ -352,6 +359,10 @@ bool HidRecordingToCapture(const std::string& in, CaptureSink& out, const std::s
       return false;
     }
     if (!started) {
+      if (!described)
+        stats.warnings.push_back(LineError(
+            lineNo, "no report descriptor (R:) before the first report: its reports are read "
+                    "as controller frames as they stand"));
       w.text = HeaderText(h);
       if (!name.empty() || !phys.empty()) {
         w.text += "# recorded with the HID tools' recorder from \"" + name + "\" at " + phys + "\n";
@@ -360,7 +371,12 @@ bool HidRecordingToCapture(const std::string& in, CaptureSink& out, const std::s
     }
     w.text += late;
     late.clear();
-    lastUs = std::max(lastUs, us);  // the recorder's times never go back; ours may not
+    // The recorder's times never go back; ours may not: such a frame keeps the time before.
+    if (us < lastUs)
+      stats.warnings.push_back(LineError(
+          lineNo, "time goes back " + std::to_string(lastUs - us) +
+                      " us; the frame is kept at the time of the one before"));
+    lastUs = std::max(lastUs, us);
     AppendFrameLine(w.text, lastUs, dir, bytes.data(), static_cast<int>(len));
     ++stats.frames;
     if (!w.Spill(false, error)) return false;

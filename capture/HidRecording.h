@@ -15,6 +15,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace capture {
 
@@ -27,6 +28,7 @@ std::span<const uint8_t> Unnumbered64Descriptor();
 struct ConvertStats {
   uint64_t frames = 0;
   uint64_t skipped = 0;  // reports that are not controller frames (another collection)
+  std::vector<std::string> warnings;  // what was read otherwise than written, by line
 };
 using ConvertProgress = std::function<void(double fraction)>;
 

@@ -30,6 +30,18 @@ int RunCaptureConvert(const ConvertArgs& args) {
     return kExitCannotRun;
   }
   const bool toRecording = capture::LooksLikeCapture(args.in);
+  // The direction follows the input: an output named as a capture must get a capture.
+  const std::string outName = std::filesystem::path(args.out).filename().string();
+  auto endsWith = [&](const std::string& tail) {
+    return outName.size() >= tail.size() &&
+           outName.compare(outName.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  if (toRecording && (endsWith(".capture") || endsWith(".capture.zst"))) {
+    std::cerr << "vantrel: capture convert: " << args.in << " is a capture, so " << args.out
+              << " would get HID recorder text, not a capture: give the recording another "
+                 "name (e.g. .hid)\n";
+    return kExitCannotRun;
+  }
   // Written beside OUT and renamed when whole: a failed run leaves OUT as it was.
   const std::string part = args.out + ".part";
   capture::CaptureSink sink;
@@ -60,6 +72,7 @@ int RunCaptureConvert(const ConvertArgs& args) {
     std::cerr << "vantrel: cannot write " << args.out << ": " << ec.message() << "\n";
     return kExitCannotRun;
   }
+  for (const std::string& w : stats.warnings) std::cerr << "vantrel: " << args.in << ": " << w << "\n";
   std::cout << stats.frames << " frames written to " << args.out << "\n";
   if (stats.skipped > 0) {
     std::cout << stats.skipped << " reports that are not controller frames were skipped\n";

@@ -379,8 +379,11 @@ bool WriteReports(const TestOptions& t, const analysis::TestReport& report) {
 
 }  // namespace
 
-int RunTest(const GlobalOptions& g, const TestOptions& t) {
+int RunTest(const GlobalOptions& g, const TestOptions& given) {
   using Clock = std::chrono::steady_clock;
+  TestOptions t = given;
+  if (std::string why; !ExpandRunNames(t.record, {&t.junit, &t.csv, &t.json, &t.record.record}, why))
+    return Complain(why);
   const auto started = Clock::now();
   auto since = [](Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
@@ -408,6 +411,14 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
   analysis::LimitsError err;
   if (!analysis::LoadLimits(t.limits, limits, err))
     return cannotRun("limits", "bad limits file: " + err.Text(), kExitCannotRun);
+  for (const analysis::StreamLimits& sl : limits.streams) {
+    std::string why;
+    if (sl.scans == 0 && !analysis::NoiseScansOk(sl, t.scans, why))
+      return cannotRun("limits",
+                       std::string("--scans ") + std::to_string(t.scans) + " for stream " +
+                           sl.stream->name + ": " + why,
+                       kExitCannotRun);
+  }
   report.SetProperty("limits_sha256", records::FileSha256(t.limits));
   // With the counts in the file, a file that checks too little is found before connecting.
   const bool resolved = limits.xCount && limits.yCount;
@@ -480,27 +491,31 @@ int RunTest(const GlobalOptions& g, const TestOptions& t) {
                                ? report.errors.front().first + ": " + report.errors.front().second
                            : report.checks.empty() ? "nothing was checked"
                                                    : "";
-  const int kept =
-      record.Finish(!note.empty() ? "error" : failed ? "fail" : "pass", note, report.seconds);
+  // The verdict is shown before the run is kept: a slow results server cannot hold it.
+  int verdictCode = kExitPass;
   if (worst != Result::kOk) {
     std::cout << "\nNOT RUN: " << Printable(report.errors.front().second) << "\n";
-    return ExitFor(worst);
-  }
-  if (!written) {
+    verdictCode = ExitFor(worst);
+  } else if (!written) {
     std::cout << "\nNOT RUN: a report could not be written\n";
-    return kExitCannotRun;
-  }
-  if (failed > 0) {
+    verdictCode = kExitCannotRun;
+  } else if (failed > 0) {
     std::cout << "\nFAIL: " << failed << " of " << report.checks.size() << " checks failed\n";
-    return kept ? kept : kExitFail;
-  }
-  if (!report.Passed()) {
+    verdictCode = kExitFail;
+  } else if (!report.Passed()) {
     std::cout << "\nNOT RUN: nothing was checked\n";
-    return kExitCannotRun;
+    verdictCode = kExitCannotRun;
+  } else {
+    std::cout << "\nPASS: " << report.checks.size() << " checks\n";
   }
-  std::cout << "\nPASS: " << report.checks.size() << " checks\n";
-  if (t.spc && record.Begun()) SpcNote(t.record.results, record.Run(), std::cout);
-  return kept ? kept : kExitPass;
+  std::cout.flush();
+  const int kept = record.Finish(!note.empty() ? "error" : failed ? "fail" : "pass", note,
+                                 report.seconds, {&t.junit, &t.csv, &t.json});
+  // Open drift alarms of the line, said (never a verdict) once the unit passed.
+  if (verdictCode == kExitPass && t.spc && record.Begun())
+    SpcNote(t.record.results, record.Run(), std::cout);
+  // A run that could not be kept is said; it changes a verdict, never an error's code.
+  return kept && (verdictCode == kExitPass || verdictCode == kExitFail) ? kept : verdictCode;
 }
 
 namespace {

@@ -233,7 +233,9 @@ int ControllerSession::OnTransCallback(int len, const uint8_t* bytes) {
       ++dropped_;
       return 0;
     }
-    frames_.push_back({Frame(bytes, bytes + len), NowUs()});
+    // Its time where it arrived, not where this late reader took it.
+    const int64_t arrived = ctrl_.LastFrameUs();
+    frames_.push_back({Frame(bytes, bytes + len), arrived > 0 ? arrived : NowUs()});
   }
   cv_.notify_one();
   return 0;
@@ -269,6 +271,11 @@ void ControllerSession::OnNotice(int event, const char*, void* user) {
 void ControllerSession::ProbeAfterRemoval() {
   const char* query = CTransCtrl::kGetVersion;
   if (ctrl_.SendCmdDirect(query, static_cast<int>(std::strlen(query)), 1) == -1) OnLinkLost();
+}
+
+uint64_t ControllerSession::DroppedFrames() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dropped_ + hidDroppedReports();
 }
 
 int64_t ControllerSession::NowUs() {

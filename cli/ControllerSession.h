@@ -102,6 +102,9 @@ class ControllerSession : private ITransListener, private ITransHost {
   // the link went away.
   std::optional<Frame> Receive(int timeoutMs, int64_t& arrivedUs);
   static int64_t NowUs();
+  // Frames lost before Receive could give them (this session's queue and hidpipe's ring
+  // were full): a window that lost any cannot be measured.
+  uint64_t DroppedFrames();
   // The controller went away (unplugged, its line closed); Receive returns nothing from then on.
   bool LinkLost() const { return linkLost_; }
   std::string LostMessage() const { return "the controller went away (" + linkText_ + ")"; }

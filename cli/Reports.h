@@ -12,6 +12,7 @@
 #include "analysis/ElectrodeStats.h"
 #include "analysis/LimitsCheck.h"
 #include "analysis/TestReport.h"
+#include "records/Printable.h"
 
 // CSV: one header line, CR LF line ends.
 void WriteScanHeader(std::ostream& out, const analysis::ScanLayout& layout);
@@ -32,9 +33,8 @@ std::string JUnitXml(const analysis::TestReport& report);
 nlohmann::json ReportJson(const analysis::TestReport& report);
 bool WriteJUnit(const std::string& path, const analysis::TestReport& report, std::string& error);
 
-// Text from a controller or a file as reports can carry it: control characters and bytes
-// that are not UTF-8 become \xNN.
-std::string Printable(const std::string& text);
+// Text from a controller or a file as reports can carry it (records::Printable).
+using records::Printable;
 
 // Writes a file whole through a temporary file in the same folder (analysis::AtomicFile),
 // so that a failed run never leaves half a file. False with the reason in error.

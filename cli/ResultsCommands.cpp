@@ -37,8 +37,9 @@ std::unique_ptr<records::ResultsStore> OpenStore(const std::string& url, std::st
     error = where.path + ": no such results database (no run has been kept there)";
     return nullptr;
   }
-  auto store = records::ResultsStore::Open(where, error);
-  if (!store) error = where.Shown() + ": " + error;
+  auto store = records::ResultsStore::OpenToRead(where, error);
+  // A SQLite error names its file already.
+  if (!store && error.rfind(where.Shown(), 0) != 0) error = where.Shown() + ": " + error;
   return store;
 }
 
@@ -75,6 +76,9 @@ ResultsCommands::ResultsCommands(CLI::App& app) {
   sync_ = results_->add_subcommand("sync", "send the runs kept locally while the server could "
                                            "not be reached; each lands there once");
   sync_->add_option("--results", url_, "the server: postgresql://... (default: $VANTREL_RESULTS)");
+  pending_ = results_->add_subcommand(
+      "pending", "the runs kept on this station that are not on the server: waiting to be "
+                 "sent, or set aside because the server refused them (with its reason)");
 
   report_ = app.add_subcommand("report", "the yield report as one HTML file: drift alarms, "
                                          "first-pass and final yield per station, operator, "
@@ -108,6 +112,7 @@ bool ResultsCommands::Chosen() const { return results_->parsed() || report_->par
 int ResultsCommands::Run() {
   if (show_->parsed()) return Show();
   if (sync_->parsed()) return Sync();
+  if (pending_->parsed()) return Pending();
   if (report_->parsed()) return Report();
   return kExitCannotRun;
 }
@@ -117,30 +122,34 @@ int ResultsCommands::Show() {
   auto store = OpenStore(url_, error);
   if (!store) return Complain(error);
   std::vector<records::RunRecord> runs;
-  if (!store->RunsOfSerial(serial_, all_, runs)) return Complain(store->Error());
-  if (runs.empty()) return Complain("no run of unit \"" + serial_ + "\"", kExitFail);
-  std::cout << "unit " << serial_ << ": " << runs.size() << " run(s)\n";
+  // Serials are stored as Printable makes them.
+  const std::string serial = Printable(serial_);
+  if (!store->RunsOfSerial(serial, all_, runs)) return Complain(store->Error());
+  if (runs.empty()) return Complain("no run of unit \"" + serial + "\"", kExitFail);
+  // Texts from a shared database may hold anything: shown as the reports show them.
+  auto p = [](const std::string& text) { return Printable(text); };
+  std::cout << "unit " << serial << ": " << runs.size() << " run(s)\n";
   for (const records::RunRecord& r : runs) {
     int failed = 0;
     for (const auto& m : r.values) failed += m.pass ? 0 : 1;
-    std::cout << "\n" << r.startedUtc << "  " << r.kind << "  " << r.verdict;
+    std::cout << "\n" << p(r.startedUtc) << "  " << p(r.kind) << "  " << p(r.verdict);
     if (r.verdict == "fail") std::cout << " (" << failed << " failed)";
-    std::cout << "  station " << r.station << "  operator " << r.operatorName << "\n"
-              << "  firmware \"" << r.firmwareVersion << "\", panel " << r.xCount << " x "
-              << r.yCount << ", limits " << r.limitsName << " (sha256 " << r.limitsSha256.substr(0, 12)
-              << "), " << r.toolVersion << ", " << records::SvgChart::Number(r.durationS, 1)
-              << " s\n";
-    if (!r.note.empty()) std::cout << "  note: " << r.note << "\n";
-    if (!r.device.empty()) std::cout << "  device " << r.device << "\n";
+    std::cout << "  station " << p(r.station) << "  operator " << p(r.operatorName) << "\n"
+              << "  firmware \"" << p(r.firmwareVersion) << "\", panel " << r.xCount << " x "
+              << r.yCount << ", limits " << p(r.limitsName) << " (sha256 "
+              << p(r.limitsSha256.substr(0, 12)) << "), " << p(r.toolVersion) << ", "
+              << records::SvgChart::Number(r.durationS, 1) << " s\n";
+    if (!r.note.empty()) std::cout << "  note: " << p(r.note) << "\n";
+    if (!r.device.empty()) std::cout << "  device " << p(r.device) << "\n";
     if (!r.capturePath.empty())
-      std::cout << "  capture " << r.capturePath << " (sha256 " << r.captureSha256 << ")\n";
+      std::cout << "  capture " << p(r.capturePath) << " (sha256 " << p(r.captureSha256) << ")\n";
     if (r.pending) std::cout << "  not yet sent to the server\n";
-    std::cout << "  run " << r.uuid << "\n";
+    std::cout << "  run " << p(r.uuid) << "\n";
     for (const auto& m : r.values) {
-      std::cout << "    " << (m.pass ? "ok   " : "FAIL ") << m.group << " "
-                << (m.item.empty() ? "" : m.item + " ") << m.check << " = " << Value(m);
+      std::cout << "    " << (m.pass ? "ok   " : "FAIL ") << p(m.group) << " "
+                << (m.item.empty() ? "" : p(m.item) + " ") << p(m.check) << " = " << p(Value(m));
       const std::string limit = Limit(m);
-      if (!limit.empty()) std::cout << "  (" << limit << ")";
+      if (!limit.empty()) std::cout << "  (" << p(limit) << ")";
       std::cout << "\n";
     }
   }
@@ -157,10 +166,41 @@ int ResultsCommands::Sync() {
     std::cout << r.sent << " run(s) sent to " << where.Shown()
               << (r.already ? ", " + std::to_string(r.already) + " were there already" : "")
               << "\n";
+  if (r.setAside > 0)
+    std::cout << r.setAside << " run(s) refused by the server for their content and set aside "
+              << "(vantrel results pending lists them with the reason)\n";
   if (!r.error.empty()) {
     Complain("results sync: " + r.error);
     if (r.left > 0) std::cerr << "vantrel: " << r.left << " run(s) still wait in " << keeper.LocalPath() << "\n";
     return kExitCannotRun;
+  }
+  return r.setAside > 0 ? kExitFail : kExitPass;
+}
+
+int ResultsCommands::Pending() {
+  const std::string path = records::ResultsUrl::LocalPath();
+  if (std::error_code ec; !std::filesystem::exists(path, ec)) {
+    std::cout << "no run waits: " << path << " holds none\n";
+    return kExitPass;
+  }
+  records::ResultsUrl local;
+  local.path = path;
+  std::string error;
+  auto store = records::ResultsStore::Open(local, error);
+  if (!store) return Complain(error);
+  std::vector<records::ResultsStore::Waiting> runs;
+  if (!store->WaitingRuns(runs)) return Complain(store->Error());
+  int setAside = 0;
+  for (const auto& w : runs) setAside += w.reason.empty() ? 0 : 1;
+  std::cout << runs.size() - setAside << " run(s) wait to be sent, " << setAside
+            << " set aside, in " << path << "\n";
+  for (const auto& w : runs) {
+    std::cout << "\n" << Printable(w.startedUtc) << "  " << Printable(w.kind) << "  "
+              << Printable(w.verdict) << "  unit "
+              << (w.serial.empty() ? "(no serial)" : Printable(w.serial)) << "  run "
+              << Printable(w.uuid) << "\n";
+    std::cout << (w.reason.empty() ? "  waiting to be sent\n"
+                                   : "  set aside: " + Printable(w.reason) + "\n");
   }
   return kExitPass;
 }

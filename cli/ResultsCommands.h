@@ -1,5 +1,5 @@
-// `vantrel results show|sync` and `vantrel report`: the kept test runs of a unit, sending
-// the runs a server did not take, and the yield report.
+// `vantrel results show|sync|pending` and `vantrel report`: the kept test runs of a unit,
+// sending the runs a server did not take, listing those still here, and the yield report.
 #pragma once
 
 #include <memory>
@@ -26,11 +26,13 @@ class ResultsCommands {
  private:
   int Show();
   int Sync();
+  int Pending();
   int Report();
 
   CLI::App* results_ = nullptr;
   CLI::App* show_ = nullptr;
   CLI::App* sync_ = nullptr;
+  CLI::App* pending_ = nullptr;
   CLI::App* report_ = nullptr;
   std::string url_, serial_, since_, station_, output_;
   bool all_ = false;

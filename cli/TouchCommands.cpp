@@ -29,31 +29,32 @@ namespace {
 constexpr double kSerialRange = 1024;      // single-touch reports use a fixed scale
 constexpr int64_t kIdleEndUs = 1'500'000;  // no contact for this long ends a free run
 
-// The panel's coordinate ranges from a capture: its panel information reply, or the
-// header's "panel:" line.
-bool CaptureRanges(const capture::ParseResult& cap, double& xRange, double& yRange) {
-  for (const capture::Frame& f : cap.frames) {
-    PanelInfo p;
-    if (f.dir == capture::Direction::kDeviceToHost && f.bytes.size() >= 4 && f.bytes[1] == 0x4C &&
-        f.bytes[3] == 0x06 &&
-        FrameCodec::ParsePanelInfo(f.bytes.data(), static_cast<int>(f.bytes.size()), p) ==
-            FrameCodec::PanelResult::kValid &&
-        p.xRange > 0 && p.yRange > 0) {
-      xRange = p.xRange;
-      yRange = p.yRange;
-      return true;
-    }
-  }
-  int xr = 0, yr = 0;
-  const size_t at = cap.header.panel.find("xrange=");
-  if (at != std::string::npos &&
-      std::sscanf(cap.header.panel.c_str() + at, "xrange=%d yrange=%d", &xr, &yr) == 2 && xr > 0 &&
-      yr > 0) {
-    xRange = xr;
-    yRange = yr;
+// The panel's coordinate ranges from a panel information reply.
+bool FrameRanges(const capture::Frame& f, double& xRange, double& yRange) {
+  PanelInfo p;
+  if (f.dir == capture::Direction::kDeviceToHost && f.bytes.size() >= 4 && f.bytes[1] == 0x4C &&
+      f.bytes[3] == 0x06 &&
+      FrameCodec::ParsePanelInfo(f.bytes.data(), static_cast<int>(f.bytes.size()), p) ==
+          FrameCodec::PanelResult::kValid &&
+      p.xRange > 0 && p.yRange > 0) {
+    xRange = p.xRange;
+    yRange = p.yRange;
     return true;
   }
   return false;
+}
+
+// The ranges from a capture header's "panel:" line.
+bool HeaderRanges(const capture::Header& h, double& xRange, double& yRange) {
+  int xr = 0, yr = 0;
+  const size_t at = h.panel.find("xrange=");
+  if (at == std::string::npos ||
+      std::sscanf(h.panel.c_str() + at, "xrange=%d yrange=%d", &xr, &yr) != 2 || xr <= 0 ||
+      yr <= 0)
+    return false;
+  xRange = xr;
+  yRange = yr;
+  return true;
 }
 
 // The test's prompt, with the length of the window asked for ("for 10 s").
@@ -166,48 +167,68 @@ struct Window {
   std::unique_ptr<StrokeTracker> tracker;
 };
 
-// The frames of a window in a capture: from the mark of its name to the next mark. The
-// test's own window without a mark: the frames before the first mark (all of them in a
-// capture without marks). False when the capture has no such window.
-bool WindowFrames(const capture::ParseResult& cap, const Window& w, bool first, size_t& begin,
-                  size_t& end) {
-  const auto& marks = cap.marks;
-  for (size_t i = 0; i < marks.size(); ++i) {
-    if (marks[i].text != w.name) continue;
-    begin = marks[i].frame;
-    end = i + 1 < marks.size() ? marks[i + 1].frame : cap.frames.size();
-    return true;
-  }
-  begin = 0;
-  end = marks.empty() ? cap.frames.size() : marks.front().frame;
-  return first;
-}
+// Touch reports of one window scored at most: a window of a touch test holds far fewer;
+// a capture with more (a decompression bomb) is refused, memory stays bounded.
+constexpr uint64_t kMaxWindowReports = 500000;
 
-// Scores a capture: the coordinate ranges from it, then each window's reports.
+// Scores a capture read as a stream: the coordinate ranges from it (its panel information
+// reply, else its header's "panel:" line), then each window's reports. A window is the
+// frames from the mark of its name to the next mark; the test's own window without a mark
+// is the frames before the first mark (all of them in a capture without marks).
 int ScoreCapture(const std::string& path, TouchGeometry& geometry, std::vector<Window>& windows,
-                 std::map<std::string, std::string>& errors) {
-  const capture::ParseResult cap = capture::LoadCapture(path);
-  if (cap.frames.empty()) return Complain(path + ": " + (cap.Ok() ? "no frame" : cap.error));
-  if (!cap.Ok()) std::cerr << "vantrel: " << path << ": " << cap.error << " (scored up to there)\n";
-  if (cap.header.link == capture::LinkKind::kSerial) {
-    geometry.xRange = geometry.yRange = kSerialRange;
-  } else if (!CaptureRanges(cap, geometry.xRange, geometry.yRange)) {
-    return Complain(path + ": no panel information (coordinate ranges) in the capture");
+                 std::map<std::string, std::string>& errors, std::string& error) {
+  bool ranged = false;
+  uint64_t frames = 0;
+  const capture::ParseResult head = capture::ScanCapture(path, [&](const capture::Frame& f) {
+    ++frames;
+    ranged = FrameRanges(f, geometry.xRange, geometry.yRange);
+    return !ranged;
+  });
+  if (frames == 0) {
+    error = path + ": " + (head.Ok() ? "no frame" : head.error);
+    return kExitCannotRun;
   }
+  if (head.header.link == capture::LinkKind::kSerial) {
+    geometry.xRange = geometry.yRange = kSerialRange;
+  } else if (!ranged && !HeaderRanges(head.header, geometry.xRange, geometry.yRange)) {
+    error = path + ": no panel information (coordinate ranges) in the capture";
+    return kExitCannotRun;
+  }
+  std::map<std::string, std::unique_ptr<StrokeTracker>> marked;
+  auto before = std::make_unique<StrokeTracker>(geometry);
+  StrokeTracker* into = before.get();
+  uint64_t reports = 0;
+  TouchReport report;
+  const capture::ParseResult cap = capture::ScanCapture(
+      path,
+      [&](const capture::Frame& f) {
+        if (!into || f.dir != capture::Direction::kDeviceToHost ||
+            !DecodeTouchReport(f.bytes.data(), static_cast<int>(f.bytes.size()), f.us, report))
+          return true;
+        into->Add(report);
+        return ++reports <= kMaxWindowReports;
+      },
+      [&](const std::string& mark) {
+        into = nullptr;
+        reports = 0;
+        for (const Window& w : windows)
+          if (w.name == mark)
+            into = (marked[mark] = std::make_unique<StrokeTracker>(geometry)).get();
+      });
+  if (reports > kMaxWindowReports) {
+    error = path + ": more than " + std::to_string(kMaxWindowReports) +
+            " touch reports in one window: not a touch test session";
+    return kExitCannotRun;
+  }
+  if (!cap.Ok()) std::cerr << "vantrel: " << path << ": " << cap.error << " (scored up to there)\n";
   for (Window& w : windows) {
-    w.tracker = std::make_unique<StrokeTracker>(geometry);
-    size_t begin = 0, end = 0;
-    if (!WindowFrames(cap, w, &w == &windows.front(), begin, end)) {
+    if (auto m = marked.find(w.name); m != marked.end()) {
+      w.tracker = std::move(m->second);
+    } else if (&w == &windows.front()) {
+      w.tracker = std::move(before);
+    } else {
       errors[w.name] =
           "the capture holds no \"" + w.name + "\" window (no \"# mark: " + w.name + "\" line)";
-      continue;
-    }
-    TouchReport report;
-    for (size_t i = begin; i < end; ++i) {
-      const capture::Frame& f = cap.frames[i];
-      if (f.dir == capture::Direction::kDeviceToHost &&
-          DecodeTouchReport(f.bytes.data(), static_cast<int>(f.bytes.size()), f.us, report))
-        w.tracker->Add(report);
     }
   }
   return kExitPass;
@@ -216,17 +237,21 @@ int ScoreCapture(const std::string& path, TouchGeometry& geometry, std::vector<W
 // Runs each window against the controller, recording a mark at its start and end.
 int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& info,
             double seconds, TouchGeometry& geometry, std::vector<Window>& windows,
-            std::map<std::string, std::string>& errors, TestRecord& record) {
+            std::map<std::string, std::string>& errors, TestRecord& record,
+            std::string& why) {
   int code = kExitPass;
-  if (!record.Begin(t.limits, code)) return code;
+  if (!record.Begin(t.limits, code)) {
+    why = "the run could not be prepared for its record";
+    return code;
+  }
   const std::shared_ptr<capture::CCaptureRecorder> recorder = record.Recorder();
   auto s = std::make_unique<ControllerSession>(g.TimeoutMs());
   if (recorder) s->SetRecorder(recorder);
   const auto r = s->Open(g.link);
   if (r != ControllerSession::Result::kOk) {
-    if (recorder) recorder->Stop();
-    return Complain(s->Error(), r == ControllerSession::Result::kInterrupted ? kExitInterrupted
-                                                                             : kExitCannotRun);
+    why = s->Error();
+    Complain(why);
+    return r == ControllerSession::Result::kInterrupted ? kExitInterrupted : kExitCannotRun;
   }
   record.Opened(*s);
   const PanelInfo p = s->Panel();
@@ -249,10 +274,20 @@ int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& 
     }
     if (code == kExitPass) {
       if (recorder) recorder->Note("mark", w.name);
+      const uint64_t droppedBefore = s->DroppedFrames();
       code = Collect(*s, info, seconds, t.waitS, *w.tracker, error);
       if (recorder) recorder->Note("mark", "end");
+      // A report lost on the way is no gap of the panel, and may have been a ghost.
+      if (const uint64_t lost = s->DroppedFrames() - droppedBefore; code == kExitPass && lost) {
+        error = std::to_string(lost) + " report(s) were lost before they could be read (the "
+                "host was too slow): the window cannot be measured";
+        code = kExitCannotRun;
+      }
     }
-    if (code == kExitInterrupted) break;
+    if (code == kExitInterrupted) {
+      why = "interrupted";
+      break;
+    }
     if (code != kExitPass) errors[w.name] = error;
     code = kExitPass;
   }
@@ -278,7 +313,10 @@ records::Measurement MeasurementOf(const TouchCheck& c) {
 
 }  // namespace
 
-int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
+int RunTouch(const GlobalOptions& g, const TouchOptions& given) {
+  TouchOptions t = given;
+  if (std::string why; !ExpandRunNames(t.rec, {&t.junit, &t.csv, &t.rec.record}, why))
+    return Complain(why);
   const auto started = std::chrono::steady_clock::now();
   const TouchTestInfo* info = FindTouchTest(t.test);
   if (!info)
@@ -319,10 +357,19 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
   // A live run is kept with the unit's records; a capture scored again is no new run.
   std::optional<TestRecord> record;
   if (t.replay.empty()) record.emplace(t.rec, "touch");
+  // A run that ends early still writes its reports (the last unit's never stay) and, once
+  // begun, is kept as not measured.
+  int early = kExitPass;
   if (errors.empty()) {
-    const int code = record ? RunLive(g, t, *info, seconds, geometry, windows, errors, *record)
-                            : ScoreCapture(t.replay, geometry, windows, errors);
-    if (code != kExitPass) return code;
+    std::string why;
+    early = record ? RunLive(g, t, *info, seconds, geometry, windows, errors, *record, why)
+                   : ScoreCapture(t.replay, geometry, windows, errors, why);
+    if (early != kExitPass) {
+      if (!record) Complain(why);
+      errors.clear();
+      errors[info->name] = why.empty() ? "could not run" : why;
+      for (Window& w : windows) w.tracker.reset();
+    }
   }
 
   std::vector<TouchCheck> checks;
@@ -341,7 +388,7 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
   for (const TouchCheck& c : checks) failed += c.pass ? 0 : 1;
   const double secs =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (record && record->Begun()) {
+  if (record && record->Begun() && record->Measured()) {
     for (const TouchCheck& c : checks) record->Add(MeasurementOf(c));
     const std::string note =
         errors.empty() ? "" : errors.begin()->first + ": " + errors.begin()->second;
@@ -349,7 +396,7 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
     if (record->Finish(!note.empty() ? "error"
                        : failed      ? "fail"
                                      : "pass",
-                       note, secs) != kExitPass &&
+                       note, secs, {&t.junit, &t.csv}) != kExitPass &&
         errors.empty())
       errors[windows.front().name] = "the run's capture or record could not be kept (see above)";
   }
@@ -389,8 +436,9 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& t) {
     }
   }
   if (!errors.empty() || !written) {
-    std::cout << "\nNOT RUN: " << (errors.empty() ? error : errors.begin()->second) << "\n";
-    return kExitCannotRun;
+    std::cout << "\nNOT RUN: " << Printable(errors.empty() ? error : errors.begin()->second)
+              << "\n";
+    return early != kExitPass ? early : kExitCannotRun;
   }
   if (failed > 0) {
     std::cout << "\nFAIL: " << failed << " of " << checks.size() << " checks failed\n";

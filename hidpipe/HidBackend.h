@@ -36,6 +36,9 @@ class HidBackend {
   virtual std::string refusal(const uint8_t* /*report*/) const { return {}; }
   // The open device failed as a pulled one does (read or write error, hang-up).
   virtual bool gone() const { return false; }
+  // When the report the last read gave arrived (steady clock, microseconds); 0 when it
+  // arrived with the read itself.
+  virtual int64_t lastArrivalUs() const { return 0; }
   // Makes waiting reads return 0 until clearInterrupt().
   virtual void interrupt() = 0;
   virtual void clearInterrupt() = 0;

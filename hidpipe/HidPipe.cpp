@@ -84,16 +84,20 @@ int HidPipe::recvReport(uint8_t* buf, int timeoutMs) {
   if (buf == nullptr) return 0;
   if (timeoutMs < 0) timeoutMs = 0;
   size_t received = 0;
-  if (ringOn_) return ring_.pop(buf, timeoutMs, &received) == 1 ? int(received) : 0;
+  int64_t at = 0;
+  if (ringOn_) return ring_.pop(buf, timeoutMs, &received, &at) == 1 ? took(received, at) : 0;
   // Ring off: what the ring still holds first, then the device's own queue.
-  if (ring_.pop(buf, 0, &received) == 1) return int(received);
+  if (ring_.pop(buf, 0, &received, &at) == 1) return took(received, at);
   if (devOpen_ && recvOn_) {
     const int r = backend_->read(buf, timeoutMs, received);
-    if (r == 1) return int(received);
+    if (r == 1) {
+      at = backend_->lastArrivalUs();
+      return took(received, at != 0 ? at : ReportQueue::NowUs());
+    }
     if (r == 0) return 0;
   }
   // Nothing to read: wait out the timeout.
-  return ring_.pop(buf, timeoutMs, &received) == 1 ? int(received) : 0;
+  return ring_.pop(buf, timeoutMs, &received, &at) == 1 ? took(received, at) : 0;
 }
 
 int HidPipe::send(const uint8_t* frame) {
@@ -207,7 +211,7 @@ void HidPipe::drainLoop() {
   while (!stopDrain_) {
     const int r = backend_->read(report, -1, received);
     if (r < 0) return;  // device closed or gone; what the ring holds stays readable
-    if (r == 1) ring_.push(report, 0, received);
+    if (r == 1) ring_.push(report, 0, received, backend_->lastArrivalUs());
   }
 }
 

@@ -39,6 +39,8 @@ class HidPipe {
   int recv(uint8_t* buf, int timeoutMs);
   // As recv; returns the bytes of the report that arrived (0: none came).
   int recvReport(uint8_t* buf, int timeoutMs);
+  // When the report recvReport gave last arrived (steady clock, microseconds; 0: none).
+  int64_t lastReportUs() const { return lastReportUs_.load(); }
   int send(const uint8_t* frame);
   // Restricts later opens to the device choice names (see deviceChosen); "" = any.
   int chooseDevice(const std::string& choice);
@@ -63,6 +65,11 @@ class HidPipe {
   ReportWriter writer_;  // after the backend: a stuck write is abandoned first
   std::string choice_;   // under ctl_
   ReportQueue ring_{kRingSize};
+  std::atomic<int64_t> lastReportUs_{0};
+  int took(size_t received, int64_t at) {
+    lastReportUs_.store(at);
+    return int(received);
+  }
   std::mutex ctl_;        // open, close, reception and ring switches
   std::mutex noticeCtl_;  // notice registration
   std::atomic<bool> devOpen_{false};

@@ -6,9 +6,10 @@
 namespace hidpipe {
 
 ReportQueue::ReportQueue(size_t capacity)
-    : slots_(capacity == 0 ? 1 : capacity), received_(slots_.size(), 0) {}
+    : slots_(capacity == 0 ? 1 : capacity), received_(slots_.size(), 0), arrived_(slots_.size(), 0) {}
 
-bool ReportQueue::push(const uint8_t* report, int roomWaitMs, size_t received) {
+bool ReportQueue::push(const uint8_t* report, int roomWaitMs, size_t received, int64_t arrivedUs) {
+  if (arrivedUs == 0) arrivedUs = NowUs();
   std::unique_lock lk(m_);
   if (closed_) return true;
   if (count_ == slots_.size() && roomWaitMs > 0) {
@@ -26,13 +27,20 @@ bool ReportQueue::push(const uint8_t* report, int roomWaitMs, size_t received) {
   const size_t tail = (head_ + count_) % slots_.size();
   std::memcpy(slots_[tail].data(), report, sizeof(Report));
   received_[tail] = static_cast<uint8_t>(received < sizeof(Report) ? received : sizeof(Report));
+  arrived_[tail] = arrivedUs;
   ++count_;
   lk.unlock();
   notEmpty_.notify_one();
   return kept;
 }
 
-int ReportQueue::pop(uint8_t* out, int timeoutMs, size_t* received) {
+int64_t ReportQueue::NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int ReportQueue::pop(uint8_t* out, int timeoutMs, size_t* received, int64_t* arrivedUs) {
   std::unique_lock lk(m_);
   auto ready = [&] { return count_ > 0 || closed_ || interrupted_; };
   if (timeoutMs < 0)
@@ -42,6 +50,7 @@ int ReportQueue::pop(uint8_t* out, int timeoutMs, size_t* received) {
   if (count_ == 0) return closed_ ? -1 : 0;
   std::memcpy(out, slots_[head_].data(), sizeof(Report));
   if (received != nullptr) *received = received_[head_];
+  if (arrivedUs != nullptr) *arrivedUs = arrived_[head_];
   head_ = (head_ + 1) % slots_.size();
   --count_;
   lk.unlock();

@@ -21,13 +21,15 @@ class ReportQueue {
   // while the queue is closed. When the queue is full, waits up to roomWaitMs for a reader
   // to make room, then drops the oldest report (counted). Returns false when a report was
   // dropped.
-  bool push(const uint8_t* report, int roomWaitMs = 0, size_t received = 64);
+  // arrivedUs: when it arrived (steady clock, microseconds); 0 for now.
+  bool push(const uint8_t* report, int roomWaitMs = 0, size_t received = 64, int64_t arrivedUs = 0);
 
   // Takes the oldest report into out (64 bytes) and, when received is given, how many of its
   // bytes arrived. Waits up to timeoutMs (negative: without limit) when the queue is empty.
   // Returns 1 for a report; 0 when none came in time or the wait was interrupted; -1 when
   // the queue is closed and empty.
-  int pop(uint8_t* out, int timeoutMs, size_t* received = nullptr);
+  // arrivedUs, when given: when the report arrived.
+  int pop(uint8_t* out, int timeoutMs, size_t* received = nullptr, int64_t* arrivedUs = nullptr);
 
   // Makes waiting and future pops on an empty queue return 0 until clearInterrupt().
   void interrupt();
@@ -41,6 +43,8 @@ class ReportQueue {
   uint64_t dropped() const;
   size_t size() const;
   size_t capacity() const { return slots_.size(); }
+  // The steady clock in microseconds, as arrival times are taken.
+  static int64_t NowUs();
 
  private:
   mutable std::mutex m_;
@@ -48,6 +52,7 @@ class ReportQueue {
   std::condition_variable notFull_;
   std::vector<Report> slots_;
   std::vector<uint8_t> received_;  // bytes that arrived, per slot
+  std::vector<int64_t> arrived_;   // when, per slot
   size_t head_ = 0;
   size_t count_ = 0;
   uint64_t dropped_ = 0;

@@ -189,7 +189,7 @@ int SimBackend::write(const uint8_t* report) {
 }
 
 int SimBackend::read(uint8_t* report, int timeoutMs, size_t& received) {
-  return devQueue_.pop(report, timeoutMs, &received);
+  return devQueue_.pop(report, timeoutMs, &received, &lastArrivalUs_);
 }
 
 bool SimBackend::setNotices(bool on) {

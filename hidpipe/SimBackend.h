@@ -31,6 +31,7 @@ class SimBackend : public HidBackend {
   void close() override;
   int write(const uint8_t* report) override;
   int read(uint8_t* report, int timeoutMs, size_t& received) override;
+  int64_t lastArrivalUs() const override { return lastArrivalUs_; }
   void interrupt() override { devQueue_.interrupt(); }
   void clearInterrupt() override { devQueue_.clearInterrupt(); }
   void setDraining(bool on) override { draining_ = on; }
@@ -72,6 +73,7 @@ class SimBackend : public HidBackend {
   std::set<std::string> plugged_;  // devices announced on this connection
   std::atomic<bool> draining_{false};
   ReportQueue devQueue_{kDeviceQueue};
+  int64_t lastArrivalUs_ = 0;  // of the last report read (by its one reader)
   std::thread thread_;
 };
 

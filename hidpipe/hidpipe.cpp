@@ -37,6 +37,10 @@ int hidRecvReport(uint8_t* buf, int timeoutMs) {
   return HidPipe::instance().recvReport(buf, timeoutMs);
 }
 
+int64_t hidLastReportTime(void) {
+  return HidPipe::instance().lastReportUs();
+}
+
 int hidFrameTruncated(const uint8_t* report, int received) {
   if (report == nullptr) return 0;
   return hidpipe::frameTruncated(report, received < 0 ? 0 : size_t(received)) ? 1 : 0;

@@ -56,6 +56,12 @@ int hidRecv(uint8_t* buf, int timeoutMs);
  * fewer. */
 int hidRecvReport(uint8_t* buf, int timeoutMs);
 
+/* When the report the last hidRecv or hidRecvReport gave arrived from the device, in
+ * microseconds of the monotonic clock (CLOCK_MONOTONIC), taken by the thread that read
+ * it from the device: a caller that was late to take it still knows when it came.
+ * 0 before any report. */
+int64_t hidLastReportTime(void);
+
 /* 1 when report (as hidRecvReport filled it, received bytes of it arrived) holds
  * less than the frame its header announces (type 0x02: byte 2 + 3; F1, F3: 8;
  * F2, F4: 64; never more than 64): a truncated frame, whose zero tail is

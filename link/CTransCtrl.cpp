@@ -264,7 +264,10 @@ void TransCore::ReceiveLoop(ReceiveSession& s) {
     if (!s.running.load()) break;
     if (len >= 1 && len <= kMaxFrame) {
       if (auto rec = recorder.load()) {
-        rec->OnLinkFrame(linkType.load(), false, RecorderClockUs(), s.buf, len);
+        // Recorded at its arrival, as listeners see it.
+        const int64_t arrived = s.link->LastFrameUs();
+        rec->OnLinkFrame(linkType.load(), false, arrived > 0 ? arrived : RecorderClockUs(),
+                         s.buf, len);
       }
     }
     if (len < 1 && s.link->IsGone()) {
@@ -724,6 +727,11 @@ void CTransCtrl::Impl::CloseLink() {
 int32_t CTransCtrl::GetLinkState() {
   auto link = d->core->CurrentLink();
   return link ? link->GetState() : kLinkClosed;
+}
+
+int64_t CTransCtrl::LastFrameUs() const {
+  auto link = d->core->CurrentLink();
+  return link ? link->LastFrameUs() : 0;
 }
 
 void CTransCtrl::SetLinkState(int32_t state) {

@@ -90,6 +90,9 @@ class CTransCtrl {
   void Close();
 
   int32_t GetLinkState();
+  // When the frame being delivered arrived from the device (the link's LastFrameUs): a
+  // listener learns it during its delivery. 0 when the link does not know.
+  int64_t LastFrameUs() const;
   void SetLinkState(int32_t state);
 
   // The slot, or -1 if the slot is above 9.

@@ -49,4 +49,7 @@ class CTransIFBase {
   virtual std::string LastWriteErrorText() const { return {}; }
   // The device the open link uses; node empty when none is open.
   virtual LinkDevice Device() const { return {}; }
+  // When the frame the last Read gave arrived from the device (steady clock, microseconds),
+  // taken where it was read from the device; 0 when the link does not know.
+  virtual int64_t LastFrameUs() const { return 0; }
 };

@@ -22,7 +22,8 @@ int RealCloseMyDevice() {
 const HidPipeApi& HidPipeApi::Default() {
   static const HidPipeApi api{hidOpen,       hidOpenMyDevice,   hidEnableRecv,   hidRecvReport,
                               hidSend,       RealCloseMyDevice, RealClose,       hidLastError,
-                              hidSendErrno,  hidChooseDevice,   hidOpenedDevice, hidDeviceGone};
+                              hidSendErrno,  hidChooseDevice,   hidOpenedDevice, hidDeviceGone,
+                              hidLastReportTime};
   return api;
 }
 
@@ -80,7 +81,10 @@ bool CTransUSB::TakeReport(int ms) {
     std::memset(report_, 0, sizeof(report_));
     const int received = api_.recv(report_, ms);
     if (received <= 0) return false;
-    if (hidFrameTruncated(report_, received) == 0) return true;
+    if (hidFrameTruncated(report_, received) == 0) {
+      lastFrameUs_.store(api_.lastReportTime ? api_.lastReportTime() : 0);
+      return true;
+    }
     // Cut short on the way: the zeros after what arrived are no data.
     ++truncated_;
     LinkTrace("[CTransUSB::Read] truncated frame dropped: %d bytes of %02X %02X %02X\n", received,

@@ -24,6 +24,7 @@ struct HidPipeApi {
   int (*chooseDevice)(const char* choice);   // node, USB port or serial; "" = any
   int (*openedDevice)(HidDeviceDesc* out);   // the open device
   int (*deviceGone)();                       // the open device failed as a pulled one
+  int64_t (*lastReportTime)() = nullptr;       // when the last report received arrived
 
   // The real library.
   static const HidPipeApi& Default();
@@ -60,6 +61,7 @@ class CTransUSB : public CTransIFBase {
   std::string OpenFailureText() const override { return openFailure_; }
   std::string Describe() const override;
   uint64_t TruncatedFrames() const override { return truncated_.load(); }
+  int64_t LastFrameUs() const override { return lastFrameUs_.load(); }
 
  private:
   HidPipeApi api_;
@@ -74,6 +76,7 @@ class CTransUSB : public CTransIFBase {
   uint8_t report_[64] = {};
   bool reportKept_ = false;  // a report taken by WaitForInput awaits the next Read
   std::atomic<uint64_t> truncated_{0};
+  std::atomic<int64_t> lastFrameUs_{0};
 
   // Takes the next whole frame into report_, waiting up to ms for one.
   bool TakeReport(int ms);

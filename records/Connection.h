@@ -36,6 +36,9 @@ class Connection {
   virtual void Rollback() = 0;
   // False once the server was lost (a PostgreSQL connection that broke).
   virtual bool Alive() const { return true; }
+  // Whether the last statement failed for what it carries (a value the database refuses):
+  // sending it again would fail again.
+  virtual bool RefusedContent() const { return false; }
   const std::string& Error() const { return error_; }
 
  protected:

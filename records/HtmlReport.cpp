@@ -20,13 +20,15 @@ struct Tally {
   long units = 0, passed = 0;
 };
 
-// "X12" -> ('X', 12); anything else is no electrode.
+// "X12" -> ('X', 12); anything else (a number too long for one) is no electrode.
 bool Electrode(const std::string& item, char& axis, int& index) {
-  if (item.size() < 2 || (item[0] != 'X' && item[0] != 'Y')) return false;
-  for (size_t i = 1; i < item.size(); ++i)
+  if (item.size() < 2 || item.size() > 4 || (item[0] != 'X' && item[0] != 'Y')) return false;
+  index = 0;
+  for (size_t i = 1; i < item.size(); ++i) {
     if (item[i] < '0' || item[i] > '9') return false;
+    index = index * 10 + (item[i] - '0');
+  }
   axis = item[0];
-  index = std::stoi(item.substr(1));
   return true;
 }
 
@@ -256,8 +258,12 @@ std::string HtmlReport::Render(const ReportData& d, const Extra& extra) {
     << "<h1>Production yield report</h1>\n<p>"
     << (d.filter.station.empty() ? "All stations" : "Station " + Esc::Escape(d.filter.station))
     << ", " << (d.filter.since.empty() ? "all days" : "since " + Esc::Escape(d.filter.since))
-    << " (UTC). " << d.runs << " runs of " << d.units << " units. Made " << d.generatedUtc
-    << ".</p>\n<p>First-pass yield: <span class=\"figure\" id=\"first-pass-yield\">"
+    << " (UTC). " << d.runs << " runs of " << d.units << " units"
+    << (d.runsWithoutSerial > 0
+            ? " (<span id=\"runs-without-serial\">" + std::to_string(d.runsWithoutSerial) +
+                  "</span> runs had no serial: each is counted as a unit of its own)"
+            : std::string())
+    << ". Made " << d.generatedUtc << ".</p>\n<p>First-pass yield: <span class=\"figure\" id=\"first-pass-yield\">"
     << Percent(d.FirstPassPassed(), d.FirstPassUnits()) << "</span> ("
     << "<span id=\"first-pass-passed\">" << d.FirstPassPassed() << "</span> of "
     << "<span id=\"first-pass-units\">" << d.FirstPassUnits()

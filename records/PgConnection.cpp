@@ -25,11 +25,19 @@ PgConnection::~PgConnection() {
 }
 
 std::unique_ptr<PgConnection> PgConnection::Open(const std::string& url, int connectTimeoutS,
-                                                 std::string& error) {
-  // Keywords before dbname are defaults the URL may override.
+                                                 std::string& error, bool readOnly) {
+  // Keywords before dbname are defaults the URL may override. Every call to the server is
+  // bounded: a statement by the server, a network that drops by the TCP time-out and
+  // keep-alives.
   const std::string timeout = std::to_string(connectTimeoutS);
-  const char* keys[] = {"connect_timeout", "application_name", "dbname", nullptr};
-  const char* values[] = {timeout.c_str(), "vantrel", url.c_str(), nullptr};
+  const std::string bound = std::to_string(kStatementTimeoutS * 1000);
+  const std::string options = "-c statement_timeout=" + bound +
+                              (readOnly ? " -c default_transaction_read_only=on" : "");
+  const char* keys[] = {"connect_timeout", "application_name", "options",
+                        "tcp_user_timeout", "keepalives_idle", "keepalives_interval",
+                        "keepalives_count", "dbname", nullptr};
+  const char* values[] = {timeout.c_str(), "vantrel", options.c_str(), bound.c_str(), "5",
+                          "2", "3", url.c_str(), nullptr};
   std::unique_ptr<PgConnection> c(new PgConnection);
   c->conn_ = PQconnectdbParams(keys, values, 1);
   if (!c->conn_ || PQstatus(c->conn_) != CONNECTION_OK) {
@@ -78,6 +86,8 @@ bool PgConnection::Exec(std::string_view sql, const std::vector<SqlValue>& param
   const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
     error_ = "results server: " + Trimmed(PQerrorMessage(conn_));
+    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    sqlState_ = state ? state : "";
     PQclear(r);
     return false;
   }
@@ -121,5 +131,12 @@ void PgConnection::Rollback() {
 }
 
 bool PgConnection::Alive() const { return PQstatus(conn_) == CONNECTION_OK; }
+
+bool PgConnection::RefusedContent() const {
+  // Data exceptions (22: a text not in the encoding, a number out of range) and integrity
+  // violations (23: a check the server's owner added) come from the values sent.
+  return Alive() && sqlState_.size() == 5 &&
+         (sqlState_.rfind("22", 0) == 0 || sqlState_.rfind("23", 0) == 0);
+}
 
 }  // namespace records

@@ -25,9 +25,10 @@ bool IsDate(const std::string& t) {
   char end = 0;
   if (t.size() != 10 || std::sscanf(t.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &end) != 3)
     return false;
-  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
   return t[4] == '-' && t[7] == '-' && y >= 1970 && m >= 1 && m <= 12 && d >= 1 &&
-         d <= kDays[m - 1];
+         d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
 }
 
 bool LoadReportData(Connection& db, const ReportFilter& filter, ReportData& out,
@@ -48,6 +49,7 @@ bool LoadReportData(Connection& db, const ReportFilter& filter, ReportData& out,
   if (!rows.empty()) {
     out.runs = static_cast<long>(AsInt(rows[0][0]));
     out.units = static_cast<long>(AsInt(rows[0][1]));
+    out.runsWithoutSerial = static_cast<long>(AsInt(rows[0][2]));
   }
   if (!run(sql::kFirstPassByStationDay, where)) return false;
   for (const SqlRow& r : rows)

@@ -33,7 +33,8 @@ struct ReportData {
   };
   ReportFilter filter;
   std::string generatedUtc;
-  long runs = 0, units = 0;
+  long runs = 0, units = 0;  // a run without serial is a unit of its own
+  long runsWithoutSerial = 0;
   std::vector<FirstPass> firstPass;
   std::vector<Failures> byCheck;  // most failures first
   std::vector<Failures> byItem;

@@ -6,6 +6,7 @@
 
 #include "records/CapabilitySums.h"
 #include "records/PgConnection.h"
+#include "records/Printable.h"
 #include "records/ReportData.h"
 #include "records/Sql.h"
 #include "records/SqliteConnection.h"
@@ -55,6 +56,20 @@ void ReadRun(const SqlRow& r, RunRecord& run, int64_t& id) {
   run.device = AsText(r[k++]);
 }
 
+// The run as stored: every text valid UTF-8 without control characters.
+RunRecord Cleaned(const RunRecord& in) {
+  RunRecord run = in;
+  for (std::string* t : {&run.kind, &run.serial, &run.station, &run.operatorName,
+                         &run.startedUtc, &run.toolVersion, &run.firmwareVersion,
+                         &run.limitsName, &run.limitsSha256, &run.verdict, &run.note,
+                         &run.capturePath, &run.captureSha256, &run.setAsideReason, &run.device})
+    *t = Printable(*t);
+  for (Measurement& m : run.values)
+    for (std::string* t : {&m.group, &m.item, &m.check, &m.text, &m.unit, &m.limitText})
+      *t = Printable(*t);
+  return run;
+}
+
 }  // namespace
 
 int ResultsStore::SchemaVersion() {
@@ -79,33 +94,86 @@ std::unique_ptr<ResultsStore> ResultsStore::Open(const ResultsUrl& where, std::s
   return store;
 }
 
+std::unique_ptr<ResultsStore> ResultsStore::OpenToRead(const ResultsUrl& where,
+                                                       std::string& error) {
+  std::unique_ptr<Connection> c;
+  if (where.kind == ResultsUrl::Kind::kSqlite)
+    c = SqliteConnection::Open(where.path, error, true);
+  else if (where.kind == ResultsUrl::Kind::kPostgres)
+    c = PgConnection::Open(where.url, 5, error, true);
+  else
+    error = "no results database (--results none)";
+  if (!c) return nullptr;
+  auto store = std::make_unique<ResultsStore>(std::move(c));
+  int version = 0;
+  if (!store->StoredVersion(version)) {
+    error = store->Error();
+    return nullptr;
+  }
+  // What is read exists since the first version; a newer one may have moved it.
+  if (version == 0) {
+    error = "holds no results (no run has been kept there)";
+    return nullptr;
+  }
+  if (version > SchemaVersion()) {
+    error = "the results database is of a newer version (" + std::to_string(version) +
+            ") than this program knows (" + std::to_string(SchemaVersion()) + ")";
+    return nullptr;
+  }
+  return store;
+}
+
+bool ResultsStore::StoredVersion(int& version) {
+  Connection& db = *db_;
+  std::vector<SqlRow> rows;
+  version = 0;
+  if (!db.Exec(sql::VersionTableExists(db.GetDialect()), {}, &rows)) return Fail();
+  if (!rows.empty() && AsInt(rows[0][0]) > 0) {
+    rows.clear();
+    if (!db.Exec(sql::kSelectVersion, {}, &rows)) return Fail();
+    if (!rows.empty() && !IsNull(rows[0][0])) {
+      version = static_cast<int>(AsInt(rows[0][0]));
+      return true;
+    }
+  }
+  // No version but the tables: made by hand, or its version row was deleted.
+  rows.clear();
+  if (!db.Exec(sql::RunsTableExists(db.GetDialect()), {}, &rows)) return Fail();
+  if (!rows.empty() && AsInt(rows[0][0]) > 0) {
+    error_ =
+        "the results database has its tables but no schema version (table schema_version "
+        "is empty or missing): it was changed by hand; put its version row back";
+    return false;
+  }
+  return true;
+}
+
 bool ResultsStore::Migrate() {
   Connection& db = *db_;
   const auto migrations = sql::Migrations(db.GetDialect());
   if (!db.BeginWrite()) return Fail();
-  std::vector<SqlRow> locked, rows;
+  std::vector<SqlRow> locked;
   const std::string_view lock = sql::MigrationLock(db.GetDialect());
-  bool ok = (lock.empty() || db.Exec(lock, {}, &locked)) && db.Exec(sql::kCreateVersionTable) &&
-            db.Exec(sql::kSelectVersion, {}, &rows);
-  if (!ok) {
-    Fail();
+  int version = 0;
+  bool ok = (lock.empty() || db.Exec(lock, {}, &locked)) || Fail();
+  if (!ok || !StoredVersion(version)) {
     db.Rollback();
     return false;
   }
-  const bool fresh = rows.empty() || IsNull(rows[0][0]);
-  const int version = fresh ? 0 : static_cast<int>(AsInt(rows[0][0]));
   if (version > static_cast<int>(migrations.size())) {
     db.Rollback();
     error_ = "the results database is of a newer version (" + std::to_string(version) +
              ") than this program knows (" + std::to_string(migrations.size()) + ")";
     return false;
   }
-  for (size_t m = static_cast<size_t>(version); ok && m < migrations.size(); ++m)
-    for (const std::string& statement : migrations[m])
-      if (!(ok = db.Exec(statement))) break;
-  if (ok && version < static_cast<int>(migrations.size())) {
+  if (version < static_cast<int>(migrations.size())) {
+    const bool fresh = version == 0;
+    ok = !fresh || db.Exec(sql::kCreateVersionTable);
+    for (size_t m = static_cast<size_t>(version); ok && m < migrations.size(); ++m)
+      for (const std::string& statement : migrations[m])
+        if (!(ok = db.Exec(statement))) break;
     const SqlValue v = static_cast<int64_t>(migrations.size());
-    ok = db.Exec(fresh ? sql::kInsertVersion : sql::kUpdateVersion, {v});
+    ok = ok && db.Exec(fresh ? sql::kInsertVersion : sql::kUpdateVersion, {v});
   }
   if (!ok || !db.Commit()) {
     Fail();
@@ -123,14 +191,16 @@ ResultsStore::Saved ResultsStore::Save(const RunRecord& run) {
   const Saved s = Write(run);
   if (s == Saved::kFailed || !db_->Commit()) {
     if (s != Saved::kFailed) Fail();
+    const bool refused = db_->RefusedContent();
     db_->Rollback();
-    return Saved::kFailed;
+    return refused ? Saved::kRefused : Saved::kFailed;
   }
   return s;
 }
 
-ResultsStore::Saved ResultsStore::Write(const RunRecord& run) {
+ResultsStore::Saved ResultsStore::Write(const RunRecord& given) {
   Connection& db = *db_;
+  const RunRecord run = Cleaned(given);
   std::vector<SqlRow> ids;
   const std::vector<SqlValue> runRow = {
       Text(run.uuid), Text(run.kind), Text(run.serial), Text(run.station),
@@ -140,9 +210,15 @@ ResultsStore::Saved ResultsStore::Write(const RunRecord& run) {
       Text(run.limitsSha256), Text(run.verdict), Text(run.note), run.durationS,
       Text(run.capturePath), Text(run.captureSha256), static_cast<int64_t>(run.values.size()),
       int64_t{run.pending ? 1 : 0}, Text(run.device)};
+  // A run set aside keeps its reason beside it.
+  const bool setAside = run.pending && !run.setAsideReason.empty();
   if (!db.Exec(sql::kInsertRun, runRow, &ids)) return Fail(), Saved::kFailed;
   if (ids.empty()) return Saved::kAlreadyThere;
   const int64_t id = AsInt(ids[0][0]);
+  if (setAside && !(db.Exec(sql::kMarkSetAside, {Text(run.uuid)}) &&
+                    db.Exec(sql::kInsertSetAside,
+                            {Text(run.uuid), Text(run.setAsideReason), Text(UtcNow())})))
+    return Fail(), Saved::kFailed;
 
   // The values, kChunk rows per statement.
   const size_t n = run.values.size();
@@ -251,6 +327,44 @@ bool ResultsStore::PendingUuids(std::vector<std::string>& out) {
 
 bool ResultsStore::MarkSent(const std::string& uuid) {
   return db_->Exec(sql::kMarkSent, {uuid}) || Fail();
+}
+
+bool ResultsStore::SetAside(const std::string& uuid, const std::string& reason) {
+  if (!db_->BeginWrite()) return Fail();
+  if (db_->Exec(sql::kMarkSetAside, {uuid}) &&
+      db_->Exec(sql::kInsertSetAside, {uuid, Printable(reason), UtcNow()}) && db_->Commit())
+    return true;
+  Fail();
+  db_->Rollback();
+  return false;
+}
+
+bool ResultsStore::WaitingRuns(std::vector<Waiting>& out) {
+  std::vector<SqlRow> rows;
+  if (!db_->Exec(sql::kSelectWaitingRuns, {}, &rows)) return Fail();
+  for (const SqlRow& r : rows) {
+    Waiting w{AsText(r[0]), AsText(r[1]), AsText(r[2]), AsText(r[3]), AsText(r[4]), ""};
+    if (AsInt(r[5]) == 2) w.reason = IsNull(r[6]) ? "refused by the server" : AsText(r[6]);
+    out.push_back(std::move(w));
+  }
+  return true;
+}
+
+bool ResultsStore::CheckWritable() {
+  // A run of no values written and undone: reaches every table and index a run is
+  // written to.
+  RunRecord probe;
+  probe.uuid = NewUuid();
+  probe.kind = "probe";
+  probe.startedUtc = UtcNow();
+  Measurement m;
+  m.group = m.item = m.check = "probe";
+  m.value = 0;
+  probe.values.push_back(m);
+  if (!db_->BeginWrite()) return Fail();
+  const bool ok = Write(probe) == Saved::kStored;
+  db_->Rollback();
+  return ok;
 }
 
 }  // namespace records

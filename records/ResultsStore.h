@@ -20,11 +20,15 @@ class ResultsStore {
   // Null with error when the database cannot be opened or is newer than this program.
   static std::unique_ptr<ResultsStore> Open(const ResultsUrl& where, std::string& error,
                                             int connectTimeoutS = 5);
+  // Opens an existing database only to read it: no table is made, nothing written (a
+  // read-only file, a server role that may only select).
+  static std::unique_ptr<ResultsStore> OpenToRead(const ResultsUrl& where, std::string& error);
   explicit ResultsStore(std::unique_ptr<Connection> c) : db_(std::move(c)) {}
 
-  enum class Saved { kStored, kAlreadyThere, kFailed };
-  // The whole run or nothing. A run whose uuid is stored already is left as it is (a run
-  // sent twice is kept once).
+  // kRefused: the database refused the run for its content (it would refuse it again).
+  enum class Saved { kStored, kAlreadyThere, kFailed, kRefused };
+  // The whole run or nothing, its texts made valid UTF-8 (Printable). A run whose uuid is
+  // stored already is left as it is (a run sent twice is kept once).
   Saved Save(const RunRecord& run);
   // As Save, inside a transaction the caller holds (bulk loads).
   Saved Write(const RunRecord& run);
@@ -34,6 +38,16 @@ class ResultsStore {
   bool RunsOfSerial(const std::string& serial, bool withValues, std::vector<RunRecord>& out);
   bool PendingUuids(std::vector<std::string>& out);
   bool MarkSent(const std::string& uuid);
+  // A run a server refused for its content: no longer pending, kept with the reason.
+  bool SetAside(const std::string& uuid, const std::string& reason);
+  struct Waiting {
+    std::string uuid, kind, serial, startedUtc, verdict;
+    std::string reason;  // "" while it waits to be sent; why it was set aside
+  };
+  // Every run kept here that is not on its server, oldest first.
+  bool WaitingRuns(std::vector<Waiting>& out);
+  // Whether a run can be written: a trial write undone (a read-only or damaged file).
+  bool CheckWritable();
 
   // Creates or updates the schema (done by Open).
   bool Migrate();
@@ -47,6 +61,9 @@ class ResultsStore {
     return false;
   }
   bool LoadValues(int64_t runId, RunRecord& run);
+  // The version of the schema as stored (0 for a database with no tables); false with
+  // the error for one changed by hand.
+  bool StoredVersion(int& version);
 
   std::unique_ptr<Connection> db_;
   std::string error_;

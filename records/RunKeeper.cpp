@@ -10,6 +10,10 @@ RunKeeper::RunKeeper(ResultsUrl where, std::string localPath)
 bool RunKeeper::Prepare(std::string& error) {
   if (where_.kind != ResultsUrl::Kind::kSqlite || target_) return true;
   target_ = ResultsStore::Open(where_, error);
+  if (target_ && !target_->CheckWritable()) {
+    error = "a run cannot be written: " + target_->Error();
+    target_.reset();
+  }
   return target_ != nullptr;
 }
 
@@ -34,20 +38,27 @@ RunKeeper::Outcome RunKeeper::Keep(RunRecord run) {
   std::string error;
   auto server = ResultsStore::Open(where_, error);
   run.pending = false;
-  if (server && server->Save(run) != ResultsStore::Saved::kFailed) {
+  const ResultsStore::Saved saved = server ? server->Save(run) : ResultsStore::Saved::kFailed;
+  if (saved == ResultsStore::Saved::kStored || saved == ResultsStore::Saved::kAlreadyThere) {
     out.where = Where::kStored;
-    out.sent = SyncTo(*server).sent;
+    const SyncResult sync = SyncTo(*server);
+    out.sent = sync.sent;
+    out.setAside = sync.setAside;
+    out.syncError = sync.error;
     return out;
   }
   out.error = server ? server->Error() : error;
+  if (saved == ResultsStore::Saved::kRefused) run.setAsideReason = out.error;
   // The server did not take it (or its answer was lost): wait locally.
   ResultsUrl local;
   local.path = localPath_;
   std::string localError;
   auto store = ResultsStore::Open(local, localError);
   run.pending = true;
-  if (store && store->Save(run) != ResultsStore::Saved::kFailed) {
-    out.where = Where::kKeptLocally;
+  const ResultsStore::Saved savedHere =
+      store ? store->Save(run) : ResultsStore::Saved::kFailed;
+  if (savedHere == ResultsStore::Saved::kStored || savedHere == ResultsStore::Saved::kAlreadyThere) {
+    out.where = run.setAsideReason.empty() ? Where::kKeptLocally : Where::kSetAside;
     return out;
   }
   out.where = Where::kNotKept;
@@ -99,6 +110,16 @@ RunKeeper::SyncResult RunKeeper::SyncTo(ResultsStore& server) {
     }
     run.pending = false;
     const ResultsStore::Saved s = server.Save(run);
+    if (s == ResultsStore::Saved::kRefused) {
+      // Refused for what it carries: set aside, the others go on.
+      if (!store->SetAside(run.uuid, server.Error())) {
+        r.error = store->Error();
+        r.left = static_cast<int>(pending.size() - i);
+        return r;
+      }
+      ++r.setAside;
+      continue;
+    }
     if (s == ResultsStore::Saved::kFailed) {
       r.error = server.Error();
       r.left = static_cast<int>(pending.size() - i);

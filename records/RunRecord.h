@@ -44,6 +44,7 @@ struct RunRecord {
   std::string captureSha256;
   std::vector<Measurement> values;
   bool pending = false;  // kept locally, not yet on the server it was meant for
+  std::string setAsideReason;  // pending, and refused by the server for its content: why
 };
 
 // "2026-12-08T13:21:49.123Z" of now.

@@ -16,6 +16,9 @@ std::vector<std::vector<std::string>> Migrations(Connection::Dialect d);
 // Before reading the schema version: serialises programs that open a fresh database at
 // once (empty for SQLite, whose write transaction does it).
 std::string_view MigrationLock(Connection::Dialect d);
+// One row, a count above 0 when the table is there.
+std::string_view RunsTableExists(Connection::Dialect d);
+std::string_view VersionTableExists(Connection::Dialect d);
 extern const char* const kCreateVersionTable;
 extern const char* const kSelectVersion;
 extern const char* const kInsertVersion;
@@ -33,6 +36,11 @@ extern const int kDailyColumns;
 
 extern const char* const kSelectPendingUuids;
 extern const char* const kMarkSent;
+// Runs a server refused for their content: pending = 2 and the reason in set_aside.
+extern const char* const kMarkSetAside;
+extern const char* const kInsertSetAside;
+// uuid, kind, serial, started_utc, verdict, pending, reason of every run not on its server.
+extern const char* const kSelectWaitingRuns;
 extern const char* const kSelectRunByUuid;
 extern const char* const kSelectValuesOfRun;
 extern const char* const kSelectRunsOfSerial;
@@ -42,6 +50,7 @@ extern const char* const kFirstPassByStationDay;
 extern const char* const kFailuresByCheck;
 extern const char* const kFailuresByItem;
 extern const char* const kDailyMeans;
+// Runs, units (a run without serial is a unit of its own), runs without serial.
 extern const char* const kCountRuns;
 
 }  // namespace records::sql

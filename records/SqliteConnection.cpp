@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <thread>
 #include <system_error>
 
 namespace records {
@@ -13,26 +16,48 @@ SqliteConnection::~SqliteConnection() {
 }
 
 std::unique_ptr<SqliteConnection> SqliteConnection::Open(const std::string& path,
-                                                         std::string& error) {
+                                                         std::string& error, bool readOnly) {
   const std::filesystem::path folder = std::filesystem::path(path).parent_path();
   std::error_code ec;
-  if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+  if (!folder.empty() && !readOnly) std::filesystem::create_directories(folder, ec);
   std::unique_ptr<SqliteConnection> c(new SqliteConnection);
   c->path_ = path;
-  if (sqlite3_open_v2(path.c_str(), &c->db_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK) {
+  const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+                    SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(path.c_str(), &c->db_, flags, nullptr) != SQLITE_OK) {
     error = "cannot open " + path + ": " + (c->db_ ? sqlite3_errmsg(c->db_) : "out of memory");
     return nullptr;
   }
-  sqlite3_busy_timeout(c->db_, 30000);  // other stations' programs writing the same file
+  // Other stations' programs writing the same file.
+  sqlite3_busy_handler(c->db_, &SqliteConnection::Busy, c.get());
+  if (readOnly) return c;
   std::vector<SqlRow> mode;
   if (!c->Exec("PRAGMA journal_mode=WAL", {}, &mode) || !c->Exec("PRAGMA synchronous=NORMAL")) {
-    error = "cannot open " + path + ": " + c->Error();
+    error = c->Error();
     return nullptr;
   }
   return c;
 }
+
+int SqliteConnection::Busy(void* self, int count) {
+  auto* c = static_cast<SqliteConnection*>(self);
+  const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+  if (count == 0) c->busySinceMs_ = now;
+  const long long waited = now - c->busySinceMs_;
+  if (waited >= kBusyWaitMs) return 0;
+  if (waited >= 1000 && !c->busySaid_) {
+    c->busySaid_ = true;
+    std::fprintf(stderr,
+                 "vantrel: results: %s is locked by another program; waiting up to %d s\n",
+                 c->path_.c_str(), kBusyWaitMs / 1000);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(count < 10 ? 1 : 10));
+  return 1;
+}
+
+bool SqliteConnection::Writable() const { return sqlite3_db_readonly(db_, "main") == 0; }
 
 bool SqliteConnection::Fail(const std::string& what) {
   error_ = path_ + ": " + what + ": " + sqlite3_errmsg(db_);
@@ -54,7 +79,12 @@ sqlite3_stmt* SqliteConnection::Prepare(std::string_view sql) {
 bool SqliteConnection::Exec(std::string_view sql, const std::vector<SqlValue>& params,
                             std::vector<SqlRow>* rows) {
   sqlite3_stmt* st = Prepare(sql);
-  if (!st) return Fail("cannot prepare \"" + std::string(sql.substr(0, 60)) + "\"");
+  if (!st) {
+    const int code = sqlite3_errcode(db_);
+    return Fail(code == SQLITE_NOTADB || code == SQLITE_CORRUPT
+                    ? std::string("cannot be read")
+                    : "cannot prepare \"" + std::string(sql.substr(0, 60)) + "\"");
+  }
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);
   for (size_t i = 0; i < params.size(); ++i) {

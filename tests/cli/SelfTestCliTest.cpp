@@ -73,6 +73,19 @@ TEST_F(SelfTest, EveryBadFileIsRefusedWithItsPlaceAndAnErrorReport) {
       {all + "p2p_max = inf }]\n", "bad.toml:3:"},
       {all + "mean_min = -inf }]\n", "bad.toml:3:"},
       {"[firmware]\nversion_pattern = \"TPCSIM [1\"\n" + std::string(kGood), "bad.toml:2:"},
+      // Files that would pass a panel with an open and a shorted electrode.
+      {"[panel]\nunused = [\"X0-X37\", \"Y0-Y21\"]\n" + std::string(kGood), "checks nothing"},
+      {"[panel]\nunused = [\"all\"]\n[streams.open-short]\nscans = 2\n", "checks nothing"},
+      {"partial = true\n[panel]\nunused = \"X3\"\n[streams.m0-raw]\nscans = 3\n"
+       "limits = [{ electrodes = \"X3\", p2p_max = 60 }]\n",
+       "checks nothing"},
+      {all + "p2p_max = 1e19 }]\n", "bad.toml:3:"},
+      {all + "mean_max = 1e308 }]\n", "bad.toml:3:"},
+      {"[streams.open-short]\nscans = 2\nopen_below = -1\n", "bad.toml:3:"},
+      {"[streams.open-short]\nscans = 2\nshort_above = 1e15\n", "bad.toml:3:"},
+      {"[streams.m0-raw]\nscans = 1\nlimits = [{ electrodes = \"all\", stddev_max = 8 }]\n",
+       "bad.toml:2:"},
+      {"# " + std::string(5 << 20, 'x') + "\n" + kGood, "larger than"},
   };
   const std::string junit = vantrel.File("report.xml");
   auto expectRefused = [&](const std::string& limits, const std::string& where,
@@ -90,7 +103,15 @@ TEST_F(SelfTest, EveryBadFileIsRefusedWithItsPlaceAndAnErrorReport) {
   for (const Case& c : cases) expectRefused(Write("bad.toml", c.text), c.where, c.text);
   expectRefused("/dev/null", "/dev/null: ", "/dev/null");
   expectRefused(sim.Dir(), sim.Dir() + ": ", "a directory");
+  expectRefused("/dev/zero", "/dev/zero: ", "an endless device");
   ExpectLeftAsFound(sim);
+
+  // Noise checks over one scan, the count coming from the command line.
+  Outcome one = vantrel({"test", "--scans", "1", "--limits",
+                         Write("noise.toml", "[streams.m0-raw]\nlimits = [{ electrodes = "
+                                             "\"all\", p2p_max = 60 }]\n")});
+  EXPECT_EQ(one.code, 2) << one.out << one.err;
+  EXPECT_NE(one.err.find("at least 2 scans"), std::string::npos) << one.err;
 
   // A partial test said to be one runs.
   Outcome partial =
@@ -303,4 +324,39 @@ TEST_F(SelfTest, AStalledReaderCostsNoMemory) {
   Outcome r = vantrel.Finish(pid);
   EXPECT_NE(r.err.find("dropped"), std::string::npos) << r.err;
   ExpectLeftAsFound(sim);
+}
+
+TEST_F(SelfTest, NamePatternsKeepEachRunsFilesAndAKeptCaptureIsNeverReplaced) {
+  const std::string limits = Write("good.toml", kGood);
+  Outcome r = vantrel({"test", "--limits", limits, "--serial", "SN/1", "--station", "L 2",
+                       "--record", vantrel.File("{serial}-{run}.capture"), "--junit",
+                       vantrel.File("{station}-{serial}-{time}.xml")});
+  ASSERT_EQ(r.code, 0) << r.out << r.err;
+  std::string capture, junit;
+  for (const auto& e : std::filesystem::directory_iterator(sim.Dir())) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("SN_1-", 0) == 0 && name.find(".capture") != std::string::npos)
+      capture = e.path().string();
+    if (name.rfind("L_2-SN_1-", 0) == 0 && name.size() == 9 + 16 + 4) junit = e.path().string();
+  }
+  ASSERT_NE(capture, "");
+  EXPECT_NE(junit, "");
+  Outcome shown = vantrel({"results", "show", "SN/1"});
+  const size_t run = shown.out.find("  run ");
+  ASSERT_NE(run, std::string::npos) << shown.out;
+  EXPECT_NE(capture.find(shown.out.substr(run + 6, 36)), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("capture " + capture), std::string::npos) << shown.out;
+
+  // A fixed name: the second run refuses to replace the first run's capture.
+  const std::string fixed = vantrel.File("last.capture");
+  ASSERT_EQ(vantrel({"test", "--limits", limits, "--record", fixed}).code, 0);
+  const std::string kept = Slurp(fixed);
+  Outcome again = vantrel({"test", "--limits", limits, "--record", fixed});
+  EXPECT_EQ(again.code, 2) << again.out << again.err;
+  EXPECT_NE(again.err.find("a kept run may refer to it"), std::string::npos) << again.err;
+  EXPECT_EQ(Slurp(fixed), kept);
+
+  Outcome typo = vantrel({"test", "--limits", limits, "--junit", vantrel.File("{serail}.xml")});
+  EXPECT_EQ(typo.code, 2);
+  EXPECT_NE(typo.err.find("unknown name field {serail}"), std::string::npos) << typo.err;
 }

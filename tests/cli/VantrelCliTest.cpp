@@ -226,6 +226,23 @@ TEST_F(VantrelCli, CaptureConvertsToAHidRecordingAndBack) {
   EXPECT_EQ(bad.code, 2);
   EXPECT_NE(bad.err.find("line 2: 3 bytes announced, 2 found"), std::string::npos) << bad.err;
   EXPECT_TRUE(capture::LoadCapture(converted).Ok()) << "the earlier output is kept";
+
+  // A capture converted into a name of a capture would get recorder text: refused.
+  Outcome wrongWay = vantrel({"capture", "convert", cap, vantrel.File("b.capture")});
+  EXPECT_EQ(wrongWay.code, 2) << wrongWay.out;
+  EXPECT_FALSE(std::filesystem::exists(vantrel.File("b.capture")));
+  // An empty event line is refused; a time going back and a missing descriptor are said.
+  const std::string frame = "64 02 4b 05 00 01 00 01 e8 00" + zeros;
+  std::ofstream(rec) << "D: 0\nE: 000001.000000 " << frame << "\nE:\n";
+  Outcome empty = vantrel({"capture", "convert", rec, converted});
+  EXPECT_EQ(empty.code, 2);
+  EXPECT_NE(empty.err.find("line 3: an event line (E:)"), std::string::npos) << empty.err;
+  std::ofstream(rec) << "D: 0\nE: 000001.000000 " << frame << "\nE: 000000.500000 " << frame
+                     << "\n";
+  Outcome back2 = vantrel({"capture", "convert", rec, converted});
+  EXPECT_EQ(back2.code, 0) << back2.err;
+  EXPECT_NE(back2.err.find("line 2: no report descriptor (R:)"), std::string::npos) << back2.err;
+  EXPECT_NE(back2.err.find("line 3: time goes back 500000 us"), std::string::npos) << back2.err;
 }
 
 TEST_F(VantrelCli, LearnedLimitsPassACleanPanelAndNameTheFaultyElectrodes) {

@@ -1,9 +1,13 @@
 // vantrel touch against a tpcsim: the guided run, the panel defects the simulator puts in
 // and the value measured, the reports, and a capture scored again with other limits.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -116,6 +120,9 @@ TEST_F(VantrelTouch, PincushionFailsLinearityByItsDepth) {
 
 TEST_F(VantrelTouch, SlowPanelFailsTheRateAndItsCaptureIsScoredAgain) {
   ASSERT_TRUE(sim.Ok("touch-rate 70"));
+  // The rate is scored here. The simulated panel is a program of the loaded machine: a
+  // pause of its own is a real gap in its reports, so the gap limit is left wide.
+  std::ofstream(limits, std::ios::app) << "[touch]\ngap_max_periods = 1000\n";
   const std::string record = vantrel.File("touch.capture");
   Outcome slow = Touch("rate", {"touch line 0 200 200 2000 1200 1500"},
                        {"--junit", junit, "--record", record, "--serial", "SN-T1"});
@@ -132,7 +139,7 @@ TEST_F(VantrelTouch, SlowPanelFailsTheRateAndItsCaptureIsScoredAgain) {
   EXPECT_EQ(JUnitProblems(junit), "");
 
   // The same session against a 60 Hz limit: it passes, with the same rate.
-  std::ofstream(limits, std::ios::app) << "[touch]\nrate_min_hz = 60\n";
+  std::ofstream(limits, std::ios::app) << "rate_min_hz = 60\n";
   Vantrel offline(sim);
   Outcome again = offline({"touch", "rate", "--replay", record, "--limits", limits, "--csv", csv});
   EXPECT_EQ(again.code, 0) << again.out << again.err;
@@ -225,4 +232,117 @@ TEST_F(VantrelTouch, GhostsUnderRaisedNoiseFailTheNoiseWindowAlone) {
   EXPECT_GT(SuiteFailures(Slurp(junit), "ghost-noise"), 0) << Slurp(junit);
   Outcome quietOnly = vantrel({"touch", "ghost", "--replay", record, "--no-noise"});
   EXPECT_EQ(quietOnly.code, 0) << quietOnly.out << quietOnly.err;
+}
+
+namespace {
+
+// The capture with its touch reports (D>H 024D...) moved to base + at(k) for the k-th one;
+// other frames keep their times, never before the line above.
+void Retime(const std::string& in, const std::string& out,
+            const std::function<int64_t(int)>& at) {
+  std::istringstream lines(Slurp(in));
+  std::ofstream o(out, std::ios::binary);
+  int64_t base = -1, last = 0;
+  int k = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') {
+      o << line << "\n";
+      continue;
+    }
+    std::istringstream f(line);
+    int64_t us = 0;
+    std::string dir, len, hex;
+    f >> us >> dir >> len >> hex;
+    if (dir == "D>H" && hex.rfind("024D", 0) == 0) {
+      if (base < 0) base = us;
+      us = base + at(k++);
+    }
+    last = std::max(last, us);
+    o << last << " " << dir << " " << len << " " << hex << "\n";
+  }
+}
+
+}  // namespace
+
+TEST_F(VantrelTouch, VerdictsTakeTheMeasuredValueAndBurstsStillShowAGap) {
+  ASSERT_TRUE(sim.Ok("touch-rate 70"));
+  const std::string record = vantrel.File("stroke.capture");
+  Outcome live = Touch("rate", {"touch line 0 200 200 2000 1200 1500"},
+                       {"--record", record, "--results", "none"});
+  ASSERT_EQ(live.code, 1) << live.out << live.err;
+  std::ofstream(limits, std::ios::app) << "[touch]\nrate_min_hz = 70\n";
+  auto score = [&](const std::string& capture) {
+    Outcome r = vantrel({"touch", "rate", "--replay", capture, "--limits", limits, "--csv", csv});
+    EXPECT_NE(r.code, 2) << r.out << r.err;
+  };
+  // 69.96 Hz is shown as 70.0 Hz, and is below 70.
+  const std::string slow = vantrel.File("slow.capture");
+  Retime(record, slow, [](int k) { return int64_t{k} * 14294; });
+  score(slow);
+  std::string result;
+  EXPECT_NEAR(CsvValue(Slurp(csv), "rate", &result), 70.0, 0.01);
+  EXPECT_EQ(result, "fail");
+  // Reports in threes with equal times, and a pause of 40 periods halfway.
+  const std::string bursts = vantrel.File("bursts.capture");
+  Retime(record, bursts, [](int k) { return int64_t{k / 3} * 3 * 14286 + (k >= 50 ? 40 * 14286 : 0); });
+  score(bursts);
+  EXPECT_GT(CsvValue(Slurp(csv), "longest gap", &result), 3);
+  EXPECT_EQ(result, "fail");
+}
+
+TEST_F(VantrelTouch, ARunThatEndsEarlyReplacesTheLastReportAndIsKeptAsNotMeasured) {
+  auto stale = [&] {
+    std::ofstream(junit) << "<testsuites name=\"stale\" tests=\"1\"/>";
+    std::ofstream(csv) << "stale\r\n";
+  };
+  auto expectReplaced = [&](const Outcome& r, const char* what) {
+    EXPECT_EQ(Slurp(junit).find("stale"), std::string::npos) << what;
+    EXPECT_NE(Slurp(junit).find("<error"), std::string::npos) << what << Slurp(junit);
+    EXPECT_EQ(JUnitProblems(junit), "") << what;
+    EXPECT_EQ(Slurp(csv).find("stale"), std::string::npos) << what;
+    EXPECT_NE(r.out.find("NOT RUN"), std::string::npos) << what << r.out;
+  };
+  // Ctrl+C while waiting for the first touch.
+  stale();
+  const pid_t pid = vantrel.Start(
+      {"touch", "rate", "--junit", junit, "--csv", csv, "--serial", "SN-INT"});
+  ASSERT_TRUE(WaitUntil([&] {
+    return Slurp(vantrel.File("err.txt")).find("Draw") != std::string::npos;
+  })) << Slurp(vantrel.File("err.txt"));
+  ::kill(pid, SIGINT);
+  Outcome interrupted = vantrel.Finish(pid);
+  EXPECT_EQ(interrupted.code, 130) << interrupted.out << interrupted.err;
+  expectReplaced(interrupted, "interrupted");
+  Outcome history = vantrel({"results", "show", "SN-INT"});
+  EXPECT_NE(history.out.find("touch  error"), std::string::npos) << history.out << history.err;
+  EXPECT_NE(history.out.find("note: rate: interrupted"), std::string::npos) << history.out;
+
+  // No controller.
+  ASSERT_TRUE(sim.Ok("unplug"));
+  stale();
+  Outcome none = vantrel({"touch", "rate", "--junit", junit, "--csv", csv});
+  EXPECT_EQ(none.code, 2) << none.out << none.err;
+  expectReplaced(none, "no controller");
+  ASSERT_TRUE(sim.Ok("plug"));
+
+  // A capture that cannot be scored.
+  stale();
+  Outcome bad = vantrel({"touch", "rate", "--replay", vantrel.File("none.capture"), "--junit",
+                         junit, "--csv", csv});
+  EXPECT_EQ(bad.code, 2) << bad.out << bad.err;
+  expectReplaced(bad, "no capture");
+}
+
+TEST_F(VantrelTouch, ACaptureTooLongForATouchTestIsRefusedWithoutLoadingIt) {
+  const std::string big = vantrel.File("big.capture");
+  {
+    std::ofstream o(big, std::ios::binary);
+    o << "# vantrel-capture 1\n# link: usb vid=227D pid=0102 iface=1 ostype=2\n"
+         "# panel: x=38 y=22 resolution=64 xrange=2432 yrange=1408\n";
+    for (long k = 0; k <= 500000; ++k) o << k * 4000 << " D>H 10 024D07010700D900D200\n";
+  }
+  Outcome r = vantrel({"touch", "rate", "--replay", big, "--junit", junit});
+  EXPECT_EQ(r.code, 2) << r.out << r.err;
+  EXPECT_NE(r.err.find("not a touch test session"), std::string::npos) << r.err;
+  EXPECT_NE(Slurp(junit).find("<error"), std::string::npos);
 }

@@ -117,7 +117,8 @@ TEST(NoticeHub, CallbackNeverRunsAfterRemovalReturned) {
       std::this_thread::yield();
     }
   });
-  const bool flowing = waitUntil([] { return gSeen >= 20; });
+  // A few callbacks show them flowing; a loaded machine gives few yields a second.
+  const bool flowing = waitUntil([] { return gSeen >= 3; });
   hub.setCallback(nullptr, nullptr);
   gRemoved = true;
   const int seen = gSeen;

@@ -145,7 +145,7 @@ TEST_F(Line, CapabilityMatchesTheValuesTheViewAndAnUpgradedDatabase) {
   ASSERT_TRUE(store->Db().Exec("DROP VIEW unit_first_pass"));
   ASSERT_TRUE(store->Db().Exec("DROP VIEW unit_attempts"));
   ASSERT_TRUE(store->Db().Exec("DROP TABLE capability_sums"));
-  ASSERT_TRUE(store->Db().Exec("UPDATE schema_version SET version = 2"));
+  ASSERT_TRUE(store->Db().Exec("UPDATE schema_version SET version = 3"));
   store.reset();
   std::string error;
   store = records::ResultsStore::Open(url, error);

@@ -111,3 +111,42 @@ TEST_F(Report, PageShowsTheFiguresAndFetchesNothing) {
   EXPECT_NE(html.find("<svg"), std::string::npos);
   EXPECT_EQ(records::HtmlReport::Percent(0, 0), "-");
 }
+
+TEST_F(Report, RunsWithoutSerialAreEachAUnitOfTheirOwn) {
+  Save(MadeUpRun("", "ST9", "2026-12-03T08:00:00.000Z"));
+  Save(MadeUpRun("", "ST9", "2026-12-03T08:01:00.000Z", 5));
+  Save(MadeUpRun("", "ST9", "2026-12-03T08:02:00.000Z"));
+  const ReportData d = Load("2026-12-03", "ST9");
+  EXPECT_EQ(d.runs, 3);
+  EXPECT_EQ(d.units, 3);
+  EXPECT_EQ(d.runsWithoutSerial, 3);
+  EXPECT_EQ(d.FirstPassUnits(), 3);
+  EXPECT_EQ(d.FirstPassPassed(), 2);
+  ASSERT_EQ(d.byItem.size(), 1u);
+  EXPECT_EQ(d.byItem[0].units, 1);
+  const std::string html = records::HtmlReport::Render(d);
+  EXPECT_NE(html.find("id=\"first-pass-yield\">66.7 %<"), std::string::npos);
+  EXPECT_NE(html.find("id=\"runs-without-serial\">3<"), std::string::npos);
+}
+
+TEST_F(Report, OddItemsDatesAndVersionRowsAreSaidNeverThrown) {
+  records::RunRecord r = MadeUpRun("SN9", "ST1", "2026-12-03T08:00:00.000Z");
+  r.values.push_back({"m0-raw", "X99999999999", "mean", 1, "", "counts", 900, 1100, "", false});
+  Save(r);
+  EXPECT_NO_THROW(records::HtmlReport::Render(Load("", "")));
+  EXPECT_FALSE(records::IsDate("2026-02-29"));
+  EXPECT_TRUE(records::IsDate("2028-02-29"));
+  EXPECT_FALSE(records::IsDate("2100-02-29"));
+  EXPECT_TRUE(records::IsDate("2000-02-29"));
+
+  // A version row deleted by hand: said, not taken for a fresh database.
+  ASSERT_TRUE(store->Db().Exec("DELETE FROM schema_version"));
+  store.reset();
+  records::ResultsUrl u;
+  u.path = dir.Path() + "/results.db";
+  std::string error;
+  EXPECT_FALSE(records::ResultsStore::Open(u, error));
+  EXPECT_NE(error.find("no schema version"), std::string::npos) << error;
+  EXPECT_FALSE(records::ResultsStore::OpenToRead(u, error));
+  EXPECT_NE(error.find("no schema version"), std::string::npos) << error;
+}

@@ -228,3 +228,126 @@ TEST_F(ServerTest, LineFiguresComeFromTheServersViews) {
   ASSERT_EQ(view.size(), 1u);
   EXPECT_EQ(AsInt(view[0][0]), 26);
 }
+
+namespace {
+
+constexpr const char* kHandLimits =
+    "[streams.m0-raw]\nscans = 10\n"
+    "limits = [{ electrodes = \"all\", mean_min = 900, mean_max = 1100, p2p_max = 60 }]\n";
+
+// SQL as the server's owner; false on an error.
+bool OwnerSql(const PgCluster& pg, const std::string& sql) {
+  std::string error;
+  auto db = records::PgConnection::Open(pg.Url(), 5, error);
+  return db && db->Exec(sql);
+}
+
+}  // namespace
+
+TEST_F(ServerTest, TextsThatAreNotUtf8AreKeptAndARefusedRunHoldsUpNoOther) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--usb", "--rate", "2000", "--version-text", "FW\xff" "1.0"}));
+  const std::string limits = sim.Dir() + "/hand.toml";
+  std::ofstream(limits) << kHandLimits;
+  const std::vector<std::string> env{"HIDPIPE_SIM=" + sim.Socket()};
+  auto test = [&](const std::string& serial) {
+    return std::vector<std::string>{"--usb",   "227D:0102", "--timeout", "5",        "test",
+                                    "--limits", limits,     "--results", pg.Url(), "--serial",
+                                    serial,     "--operator", "op\xfe"};
+  };
+  VantrelProcess odd(sim.Dir(), "odd");
+  const auto r = odd(test("SN-\xc3("), env);
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(r.err.find("results"), std::string::npos) << r.err;
+  std::string error;
+  auto db = records::PgConnection::Open(pg.Url(), 5, error);
+  ASSERT_TRUE(db) << error;
+  std::vector<records::SqlRow> rows;
+  ASSERT_TRUE(db->Exec("SELECT serial, operator, firmware_version FROM runs", {}, &rows));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(AsText(rows[0][0]), "SN-\\xC3(");
+  EXPECT_EQ(AsText(rows[0][1]), "op\\xFE");
+  EXPECT_EQ(AsText(rows[0][2]), "FW\\xFF1.0");
+
+  // The server's owner refuses one unit: its run is set aside, the others are sent.
+  ASSERT_TRUE(OwnerSql(pg, "ALTER TABLE runs ADD CONSTRAINT no_bad CHECK (serial <> 'SN-BAD')"));
+  ASSERT_TRUE(pg.Stop());
+  VantrelProcess away(sim.Dir(), "away");
+  EXPECT_EQ(away(test("SN-BAD"), env).code, 0);
+  EXPECT_EQ(away(test("SN-OK"), env).code, 0);
+  ASSERT_TRUE(pg.Start());
+  VantrelProcess sync(sim.Dir(), "sync");
+  const auto s = sync({"results", "sync", "--results", pg.Url()}, env);
+  EXPECT_EQ(s.code, 1) << s.out << s.err;
+  EXPECT_NE(s.out.find("1 run(s) sent"), std::string::npos) << s.out;
+  EXPECT_NE(s.out.find("1 run(s) refused by the server for their content"), std::string::npos)
+      << s.out;
+  auto stored = ServerRuns();
+  EXPECT_EQ(stored.count("SN-OK"), 1u);
+  EXPECT_EQ(stored.count("SN-BAD"), 0u);
+  const auto p = sync({"results", "pending"}, env);
+  EXPECT_EQ(p.code, 0) << p.err;
+  EXPECT_NE(p.out.find("0 run(s) wait to be sent, 1 set aside"), std::string::npos) << p.out;
+  EXPECT_NE(p.out.find("unit SN-BAD"), std::string::npos) << p.out;
+  EXPECT_NE(p.out.find("set aside: results server: ERROR:  new row for relation \"runs\""),
+            std::string::npos)
+      << p.out;
+
+  // Refused as it is kept: set aside at once, and later runs go to the server.
+  const auto bad = away(test("SN-BAD"), env);
+  EXPECT_EQ(bad.code, 0) << bad.err;
+  EXPECT_NE(bad.err.find("the server refused the run for its content"), std::string::npos)
+      << bad.err;
+  const auto next = away(test("SN-NEXT"), env);
+  EXPECT_EQ(next.code, 0) << next.err;
+  EXPECT_EQ(next.err.find("results"), std::string::npos) << next.err;
+  EXPECT_EQ(ServerRuns().count("SN-NEXT"), 1u);
+}
+
+TEST_F(ServerTest, ReadingWritesNothingAndAStalledServerNeverHoldsTheVerdict) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--usb", "--rate", "2000"}));
+  const std::string limits = sim.Dir() + "/hand.toml";
+  std::ofstream(limits) << kHandLimits;
+  const std::vector<std::string> env{"HIDPIPE_SIM=" + sim.Socket()};
+  auto test = [&](const std::string& serial) {
+    return std::vector<std::string>{"--usb",    "227D:0102", "--timeout", "5",       "test",
+                                    "--limits", limits,      "--results", pg.Url(), "--serial",
+                                    serial};
+  };
+  VantrelProcess first(sim.Dir(), "first");
+  ASSERT_EQ(first(test("SN-R"), env).code, 0);
+
+  // A role that may only read.
+  ASSERT_TRUE(OwnerSql(pg, "CREATE ROLE reader LOGIN"));
+  ASSERT_TRUE(OwnerSql(pg, "GRANT SELECT ON ALL TABLES IN SCHEMA public TO reader"));
+  std::string reader = pg.Url();
+  reader.replace(reader.find("user=vantrel"), 12, "user=reader");
+  VantrelProcess read(sim.Dir(), "read");
+  const auto report = read({"report", "--results", reader, "-o", sim.Dir() + "/r.html"}, env);
+  EXPECT_EQ(report.code, 0) << report.err;
+  const auto shown = read({"results", "show", "SN-R", "--results", reader}, env);
+  EXPECT_EQ(shown.code, 0) << shown.err;
+
+  // A server that takes the run's rows and never answers: the verdict is shown first, the
+  // wait is bounded and the run kept locally.
+  std::string error;
+  auto holder = records::PgConnection::Open(pg.Url(), 5, error);
+  ASSERT_TRUE(holder) << error;
+  ASSERT_TRUE(holder->Exec("BEGIN"));
+  ASSERT_TRUE(holder->Exec("LOCK TABLE runs IN ACCESS EXCLUSIVE MODE"));
+  VantrelProcess stalled(sim.Dir(), "stalled");
+  ASSERT_TRUE(stalled.Start(test("SN-S"), env));
+  EXPECT_TRUE(WaitUntil([&] {
+    std::ifstream in(sim.Dir() + "/stalled.out");
+    std::string out((std::istreambuf_iterator<char>(in)), {});
+    return out.find("PASS") != std::string::npos;
+  }, 20000));
+  EXPECT_TRUE(stalled.Running()) << "the verdict came only once the run was kept";
+  const auto r = stalled.Finish(90000);
+  holder->Rollback();
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.err.find("statement timeout"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("until `vantrel results sync` sends it"), std::string::npos) << r.err;
+  EXPECT_EQ(LocalCount(stalled.LocalDb(), "SELECT count(*) FROM runs WHERE pending = 1"), 1);
+}

@@ -40,7 +40,9 @@ QT_QPA_PLATFORM=xcb HIDPIPE_SIM="$tmp/s.sock" "$tool" --config "$tmp/ZUZIvor.ini
 pids+=($!)
 
 title="VantrelTool version"
-for _ in $(seq 600); do
+# Up to 120 s: a loaded machine starts the program slowly.
+deadline=$((SECONDS + 120))
+while [ "$SECONDS" -lt "$deadline" ]; do
   info="$(xwininfo -name "$(xwininfo -root -tree | grep -o "\"$title[^\"]*\"" | head -1 | tr -d '"')" 2>/dev/null)"
   echo "$info" | grep -q "Map State: IsViewable" && break
   sleep 0.05
