@@ -4,6 +4,11 @@
 
 namespace hidpipe {
 
+namespace {
+// How long a loaded host may take to run the writer thread at all.
+constexpr int kStartWaitMs = 5000;
+}  // namespace
+
 ReportWriter::ReportWriter() : thread_([s = s_] { loop(s); }) {}
 
 ReportWriter::~ReportWriter() {
@@ -23,13 +28,28 @@ ReportWriter::~ReportWriter() {
 
 int ReportWriter::run(std::function<int()> job, int waitMs) {
   std::unique_lock lk(s_->m);
-  if (s_->busy) return kStillWriting;
+  // Another thread's write under way: it is waited for as long as it may take, and only a
+  // write that outlasts that is a device that takes nothing.
+  while (s_->busy) {
+    if (s_->begun < s_->started) {
+      if (!s_->cv.wait_for(lk, std::chrono::milliseconds(kStartWaitMs),
+                           [&] { return !s_->busy || s_->begun >= s_->started; }))
+        return kStillWriting;
+      continue;
+    }
+    if (!s_->cv.wait_until(lk, s_->begunAt + std::chrono::milliseconds(waitMs),
+                           [&] { return !s_->busy; }))
+      return kStillWriting;
+  }
   s_->job = std::move(job);
   s_->busy = true;
   const unsigned long ticket = ++s_->started;
   s_->cv.notify_all();
-  const bool done = s_->cv.wait_for(lk, std::chrono::milliseconds(waitMs),
-                                    [&] { return s_->finished >= ticket; });
+  // The thread is given its time to start; the device its waitMs from there.
+  const auto ready = [&] { return s_->begun >= ticket; };
+  if (!s_->cv.wait_for(lk, std::chrono::milliseconds(kStartWaitMs), ready)) return kStillWriting;
+  const bool done = s_->cv.wait_until(lk, s_->begunAt + std::chrono::milliseconds(waitMs),
+                                      [&] { return s_->finished >= ticket; });
   return done ? s_->result : kStillWriting;
 }
 
@@ -44,6 +64,9 @@ void ReportWriter::loop(std::shared_ptr<State> s) {
     s->cv.wait(lk, [&] { return s->stop || s->finished < s->started; });
     if (s->finished >= s->started) return;  // stop, nothing left to write
     std::function<int()> job = std::move(s->job);
+    s->begun = s->started;
+    s->begunAt = std::chrono::steady_clock::now();
+    s->cv.notify_all();
     lk.unlock();
     const int result = job();
     lk.lock();

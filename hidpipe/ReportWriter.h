@@ -3,6 +3,7 @@
 // caller's thread, and a write that is still stuck is never started again on top of it.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -19,12 +20,13 @@ class ReportWriter {
   ReportWriter(const ReportWriter&) = delete;
   ReportWriter& operator=(const ReportWriter&) = delete;
 
-  // run's result when the job did not end in time (it goes on, and until it ends every
-  // further job is refused with this at once).
+  // run's result when the job did not end in time (it goes on; a further job waits for it
+  // as long as it may take, then is refused with this).
   static constexpr int kStillWriting = -1;
 
   // Runs job (0 for success, else an errno) on the writer thread and waits up to waitMs
-  // for it. Returns its result, or kStillWriting.
+  // from the moment the job began (a busy host may be slow to run the thread; that is not
+  // the device's time). Returns its result, or kStillWriting.
   int run(std::function<int()> job, int waitMs);
   // A write is still under way (stuck).
   bool busy() const;
@@ -36,7 +38,8 @@ class ReportWriter {
     std::function<int()> job;
     bool busy = false;
     bool stop = false;
-    unsigned long started = 0, finished = 0;
+    unsigned long started = 0, begun = 0, finished = 0;
+    std::chrono::steady_clock::time_point begunAt;
     int result = 0;
   };
   static void loop(std::shared_ptr<State> s);
