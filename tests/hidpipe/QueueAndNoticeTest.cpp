@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -13,6 +14,7 @@
 #include "hidpipe/HidPipe.h"
 #include "hidpipe/NoticeHub.h"
 #include "hidpipe/ReportQueue.h"
+#include "hidpipe/ReportWriter.h"
 
 namespace hidpipe {
 namespace {
@@ -185,6 +187,35 @@ TEST(NoticeHub, RemovalFoundByTheLibraryIsAnnouncedOnce) {
   }));
   hub.setCallback(nullptr, nullptr);
   EXPECT_EQ(log.events, want);
+}
+
+// Two threads' writes meet: the second waits for the first rather than taking it for a
+// stall. A write that outlasts its time is a stall: nothing is started on top of it.
+TEST(ReportWriter, ASecondWriteWaitsAndAStuckOneIsNeverDoubled) {
+  using hidpipe::ReportWriter;
+  ReportWriter w;
+  std::atomic<bool> release{false};
+  std::atomic<int> ran{0};
+  const auto held = [&] {
+    while (!release) std::this_thread::yield();
+    ++ran;
+    return 0;
+  };
+  std::thread first([&] { EXPECT_EQ(w.run(held, 60000), 0); });
+  ASSERT_TRUE(waitUntil([&] { return w.busy(); }));
+  std::thread second([&] { EXPECT_EQ(w.run([&] { ++ran; return EPIPE; }, 60000), EPIPE); });
+  release = true;
+  first.join();
+  second.join();
+  EXPECT_EQ(ran, 2);
+
+  release = false;
+  EXPECT_EQ(w.run(held, 10), ReportWriter::kStillWriting);
+  EXPECT_EQ(w.run([&] { ++ran; return 0; }, 10), ReportWriter::kStillWriting);
+  release = true;
+  ASSERT_TRUE(waitUntil([&] { return !w.busy(); }));
+  EXPECT_EQ(ran, 3);  // the held one ended; the one refused never ran
+  EXPECT_EQ(w.run([] { return 0; }, 60000), 0);
 }
 
 struct SelfRemover {
