@@ -7,6 +7,15 @@
 
 namespace instruments {
 
+bool ScpiLink::TakeLine(std::string& pending, std::string& line) {
+  const size_t nl = pending.find('\n');
+  if (nl == std::string::npos) return false;
+  line = pending.substr(0, nl);
+  pending.erase(0, nl + 1);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
 std::unique_ptr<ScpiLink> ScpiLink::FromAddress(const std::string& address, std::string& error) {
   if (address.rfind("tcp://", 0) == 0) {
     std::string rest = address.substr(6);

@@ -27,6 +27,10 @@ class ScpiLink {
   static std::unique_ptr<ScpiLink> FromAddress(const std::string& address, std::string& error);
 
  protected:
+  // Takes the first whole line (its CR LF or LF end dropped) out of what was read so far;
+  // false when no line is whole yet.
+  static bool TakeLine(std::string& pending, std::string& line);
+
   bool lost_ = false;
 };
 

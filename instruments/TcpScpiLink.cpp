@@ -97,13 +97,7 @@ bool TcpScpiLink::ReadLine(std::string& line, int timeoutMs, std::string& error)
   if (fd_ < 0) return Fail("not connected", error);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    const size_t nl = pending_.find('\n');
-    if (nl != std::string::npos) {
-      line = pending_.substr(0, nl);
-      pending_.erase(0, nl + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return true;
-    }
+    if (TakeLine(pending_, line)) return true;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                           deadline - std::chrono::steady_clock::now())
                           .count();
