@@ -6,27 +6,8 @@ set -uo pipefail
 tool="$1"
 for t in Xvfb openbox xwininfo xprop; do command -v "$t" >/dev/null || { echo "no $t"; exit 77; }; done
 
-tmp="$(mktemp -d "${TMPDIR:-/tmp}/replaybar.XXXXXX")"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-display=""
-for n in $(seq 181 220); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "no free X display"; exit 77; }
-Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 200); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
-export DISPLAY="$display"
-openbox >"$tmp/openbox.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 200); do xwininfo -root -tree 2>/dev/null | grep -q '"Openbox"' && break; sleep 0.05; done
+. "$(dirname "$0")/XSession.sh"
+start_x_session replaybar 181 220 1920x1080x24
 
 printf '# vantrel-capture 1\n# link: usb\n0 H>D 5 024C020400\n5000 D>H 5 024C020441\n' >"$tmp/s.capture"
 printf '[HID]\nVID1=8829\nPID1=258\nOSType1=2\n[STARTUP]\nWaveWindow=1\nXYWindow=1\nSendWindow=1\n' \

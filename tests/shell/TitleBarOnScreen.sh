@@ -8,28 +8,8 @@ tool="$1"
 sim="$2"
 for t in Xvfb openbox xwininfo; do command -v "$t" >/dev/null || { echo "no $t"; exit 77; }; done
 
-tmp="$(mktemp -d "${TMPDIR:-/tmp}/titlebar.XXXXXX")"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-display=""
-for n in $(seq 140 180); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "no free X display"; exit 77; }
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 200); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
-export DISPLAY="$display"
-openbox >"$tmp/openbox.log" 2>&1 &
-pids+=($!)
-# The window manager owns the display once its check window exists.
-for _ in $(seq 200); do xwininfo -root -tree 2>/dev/null | grep -q '"Openbox"' && break; sleep 0.05; done
+. "$(dirname "$0")/XSession.sh"
+start_x_session titlebar 140 180 1280x800x24
 
 "$sim" --usb --socket "$tmp/s.sock" --no-stdin >"$tmp/sim.log" 2>&1 &
 pids+=($!)
