@@ -59,7 +59,7 @@ bool ReadDescriptorFile(const std::string& path, std::vector<uint8_t>& bytes, st
     errno = 0;
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-      error = path + ": " + std::strerror(errno != 0 ? errno : ENOENT);
+      error = path + ": " + (errno != 0 ? std::strerror(errno) : "cannot open");
       return false;
     }
     if (!ReadLimited(file, path, all, error)) return false;

@@ -1,7 +1,6 @@
 // The C entry points of libhidpipe.
 #include "hidpipe/hidpipe.h"
 
-#include <cstdio>
 #include <string>
 
 #include "DeviceMatch.h"
