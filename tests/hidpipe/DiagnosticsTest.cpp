@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,7 +74,8 @@ TEST(HidDiagnostics, ListedDevicesAreMatchedAndChosenAsTheOpenDoes) {
   i2c.iface = -1;
   EXPECT_TRUE(hidDeviceMatches(&i2c, 0x227D, 0x0102, 0));
   EXPECT_STREQ(hidBusName(i2c.bus), "I2C");
-  for (const char* choice : {"hidraw3", "/dev/hidraw3", "1-2.3", "SN-A", "", nullptr})
+  for (const char* choice :
+       std::initializer_list<const char*>{"hidraw3", "/dev/hidraw3", "1-2.3", "SN-A", "", nullptr})
     EXPECT_TRUE(hidDeviceChosen(&usb, choice)) << (choice ? choice : "NULL");
   EXPECT_FALSE(hidDeviceChosen(&usb, "hidraw4"));
 
