@@ -15,7 +15,6 @@
 #include <memory>
 #include <sstream>
 
-#include "analysis/AtomicFile.h"
 #include "analysis/ElectrodeStats.h"
 #include "analysis/Limits.h"
 #include "analysis/LimitsCheck.h"
@@ -30,6 +29,7 @@
 #include "records/FileHash.h"
 #include "link/FrameCodec.h"
 #include "link/SerialPortMap.h"
+#include "savefile/AtomicFile.h"
 
 using analysis::ElectrodeStats;
 using analysis::ScanLayout;
@@ -44,7 +44,7 @@ int Complain(const std::string& message, int code) {
 std::string UnwritableOutput(std::initializer_list<const std::string*> paths) {
   for (const std::string* p : paths) {
     std::string error;
-    if (!p->empty() && !analysis::AtomicFile::CanWrite(*p, error)) return error;
+    if (!p->empty() && !savefile::AtomicFile::CanWrite(*p, error)) return error;
   }
   return "";
 }
@@ -272,7 +272,7 @@ int RunCapture(const GlobalOptions& g, const std::string& name, int scans, const
   const StreamInfo* stream = Stream(name);
   if (!stream) return kExitCannotRun;
   // The CSV replaces an existing file only once scans were captured.
-  analysis::AtomicFile file;
+  savefile::AtomicFile file;
   std::string error;
   if (!csv.empty() && !file.Open(csv, error)) return Complain(error);
   // With only a capture file asked for, no CSV is written at all.

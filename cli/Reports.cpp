@@ -6,7 +6,7 @@
 #include <pugixml.hpp>
 #include <sstream>
 
-#include "analysis/AtomicFile.h"
+#include "savefile/AtomicFile.h"
 
 using analysis::CheckResult;
 using analysis::ElectrodeStats;
@@ -281,6 +281,6 @@ nlohmann::json ReportJson(const analysis::TestReport& report) {
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error) {
-  return analysis::AtomicFile::Write(path, content, error);
+  return savefile::AtomicFile::Write(path, content, error);
 }
 

@@ -36,6 +36,6 @@ bool WriteJUnit(const std::string& path, const analysis::TestReport& report, std
 // Text from a controller or a file as reports can carry it (records::Printable).
 using records::Printable;
 
-// Writes a file whole through a temporary file in the same folder (analysis::AtomicFile),
+// Writes a file whole through a temporary file in the same folder (savefile::AtomicFile),
 // so that a failed run never leaves half a file. False with the reason in error.
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error);

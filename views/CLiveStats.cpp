@@ -7,10 +7,10 @@
 #include <numeric>
 #include <sstream>
 
-#include "analysis/AtomicFile.h"
 #include "analysis/Limits.h"
 #include "analysis/LimitsCheck.h"
 #include "analysis/LimitsLearn.h"
+#include "savefile/AtomicFile.h"
 
 namespace {
 
@@ -343,7 +343,7 @@ bool CLiveStats::SaveBaseline(const std::string& path, std::string& err) const {
   std::ostringstream out;
   analysis::WriteLimits(limits, "Baseline: each electrode's mean scan value.", out);
   std::string why;
-  if (!analysis::AtomicFile::Write(path, out.str(), why)) {
+  if (!savefile::AtomicFile::Write(path, out.str(), why)) {
     err = "Could not write " + path + ".";
     return false;
   }

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "analysis/AtomicFile.h"
 #include "control/TempDir.h"
+#include "savefile/AtomicFile.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ TEST(AtomicFile, APipeGivenAsTheOutputIsWrittenIntoAndStaysAPipe) {
   ASSERT_GE(reader, 0);
   std::string error;
   // Straight at the pipe, and through a link to it as /dev/stdout is.
-  EXPECT_TRUE(analysis::AtomicFile::Write(fifo, "one\n", error)) << error;
-  EXPECT_TRUE(analysis::AtomicFile::Write(link, "two\n", error)) << error;
+  EXPECT_TRUE(savefile::AtomicFile::Write(fifo, "one\n", error)) << error;
+  EXPECT_TRUE(savefile::AtomicFile::Write(link, "two\n", error)) << error;
   char buf[64] = {};
   const ssize_t n = ::read(reader, buf, sizeof buf - 1);
   ::close(reader);
@@ -45,7 +45,7 @@ TEST(AtomicFile, APipeInAFolderNobodyMayWriteCanBeWritten) {
   ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
   const auto canWrite = [&] {
     std::string error;
-    return analysis::AtomicFile::CanWrite(fifo, error);
+    return savefile::AtomicFile::CanWrite(fifo, error);
   };
   bool writable = false;
   if (::geteuid() != 0) {

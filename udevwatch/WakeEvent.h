@@ -1,7 +1,7 @@
 // A file descriptor that poll() sees as readable once signalled (eventfd).
 #pragma once
 
-namespace hidpipe {
+namespace udevwatch {
 
 class WakeEvent {
  public:
@@ -18,4 +18,4 @@ class WakeEvent {
   int fd_;
 };
 
-}  // namespace hidpipe
+}  // namespace udevwatch

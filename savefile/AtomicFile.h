@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-namespace analysis {
+namespace savefile {
 
 class AtomicFile {
  public:
@@ -44,4 +44,4 @@ class AtomicFile {
   bool direct_ = false;  // writing into a pipe or a device, not a file beside it
 };
 
-}  // namespace analysis
+}  // namespace savefile

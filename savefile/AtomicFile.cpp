@@ -1,4 +1,4 @@
-#include "analysis/AtomicFile.h"
+#include "savefile/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
-namespace analysis {
+namespace savefile {
 
 namespace {
 
@@ -167,4 +167,4 @@ bool AtomicFile::Write(const std::string& path, const std::string& content, std:
   return ok;
 }
 
-}  // namespace analysis
+}  // namespace savefile

@@ -1,11 +1,11 @@
-#include "UdevWatch.h"
+#include "udevwatch/UdevWatch.h"
 
 #include <libudev.h>
 #include <poll.h>
 
 #include <cerrno>
 
-namespace hidpipe {
+namespace udevwatch {
 
 UdevWatch::UdevWatch(std::string subsystem, EventFn onEvent)
     : subsystem_(std::move(subsystem)), onEvent_(std::move(onEvent)) {}
@@ -54,4 +54,4 @@ void UdevWatch::run() {
   }
 }
 
-}  // namespace hidpipe
+}  // namespace udevwatch

@@ -1,18 +1,18 @@
 // Udev events of one subsystem, heard on a thread of its own and handed to a callback.
-// Serves the hidraw notices of the library and the serial device watch of the programs.
+// Serves the hidraw notices of hidpipe and the serial device watch of the programs.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <thread>
 
-#include "WakeEvent.h"
+#include "udevwatch/WakeEvent.h"
 
 struct udev;
 struct udev_device;
 struct udev_monitor;
 
-namespace hidpipe {
+namespace udevwatch {
 
 class UdevWatch {
  public:
@@ -43,4 +43,4 @@ class UdevWatch {
   std::thread thread_;
 };
 
-}  // namespace hidpipe
+}  // namespace udevwatch

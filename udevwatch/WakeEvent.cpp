@@ -1,4 +1,4 @@
-#include "WakeEvent.h"
+#include "udevwatch/WakeEvent.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <system_error>
 
-namespace hidpipe {
+namespace udevwatch {
 
 WakeEvent::WakeEvent() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -26,4 +26,4 @@ void WakeEvent::clear() {
   [[maybe_unused]] ssize_t n = ::read(fd_, &value, sizeof value);
 }
 
-}  // namespace hidpipe
+}  // namespace udevwatch
