@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -109,6 +108,10 @@ class ControllerSession : private ITransListener, private ITransHost {
   bool LinkLost() const { return linkLost_; }
   std::string LostMessage() const { return "the controller went away (" + linkText_ + ")"; }
 
+  // A descriptor poll() sees readable when a frame, a removal or the link's loss waits for
+  // Receive (which takes the wake-up with it).
+  int ReadyFd() const { return wakeFd_; }
+
   // Reports of a stream command seen by Exchange callers (a stream started by "send").
   void MarkStreamStarted() { streamStarted_ = true; }
 
@@ -125,6 +128,10 @@ class ControllerSession : private ITransListener, private ITransHost {
   std::optional<Frame> Next(std::chrono::steady_clock::time_point deadline, bool interruptible,
                             int64_t* arrivedUs = nullptr);
   void Drop();  // forgets frames received so far
+  // Wakes a wait in Next (any thread).
+  void Wake();
+  // Sleeps until woken, the deadline or (interruptible) a stop signal.
+  void WaitForWake(std::chrono::steady_clock::time_point deadline, bool interruptible);
   Result Fail(Result r, const std::string& message);
   Result OpenUsb();
   // "the command was not sent" with the link's reason when a write failed.
@@ -148,7 +155,7 @@ class ControllerSession : private ITransListener, private ITransHost {
   // stalls (standard output blocked) costs no memory; what does not fit is counted.
   static constexpr size_t kMaxQueued = 16384;
   std::mutex mutex_;
-  std::condition_variable cv_;
+  int wakeFd_ = -1;  // eventfd: something for Next
   struct Queued {
     Frame bytes;
     int64_t us;  // arrival time, microseconds of the steady clock

@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -324,6 +325,23 @@ TEST_F(VantrelCli, CtrlCLeavesTheControllerAsFound) {
   EXPECT_EQ(r.code, 130) << r.err;
   ExpectLeftAsFound(sim);
   EXPECT_EQ(Slurp(csv).rfind("scan,X0,", 0), 0u);  // the scans captured until then are kept
+}
+
+// A stop signal ends a wait on a controller that says nothing at once, not when the wait
+// runs out (here long after the test's own time).
+TEST_F(VantrelCli, StopSignalEndsAWaitOnASilentController) {
+  ASSERT_TRUE(sim.Ok("silence on"));
+  const size_t before = sim.Trace().size();
+  const pid_t pid = vantrel.Start({"info", "--timeout", "3000"});
+  ASSERT_TRUE(WaitUntil([&] {  // its first query arrived
+    const auto trace = sim.Trace();
+    return std::any_of(trace.begin() + static_cast<long>(std::min(before, trace.size())),
+                       trace.end(), [](const auto& f) { return f.toDevice; });
+  }));
+  ::kill(pid, SIGTERM);
+  Outcome r = vantrel.Finish(pid, 60000);
+  EXPECT_EQ(r.code, 130) << r.err;
+  EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
 }
 
 TEST(VantrelSerial, InfoOverTheSerialLink) {
