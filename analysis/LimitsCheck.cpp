@@ -6,10 +6,9 @@ namespace analysis {
 
 namespace {
 // A check of the controller as a whole: a value shown as text, a limit that is no range.
-Check Shown(const char* group, const char* check, std::string text, std::string limit,
-            bool pass) {
-  Check c{group, "", check, std::nullopt, std::move(text), "", std::nullopt, std::nullopt,
-          std::move(limit), pass};
+Check Shown(const char* group, const char* check, std::string text, std::string limit, bool pass) {
+  Check c{group, "",           check,        std::nullopt,     std::move(text),
+          "",    std::nullopt, std::nullopt, std::move(limit), pass};
   return c;
 }
 }  // namespace
@@ -31,9 +30,9 @@ void CheckController(const Limits& limits, const ControllerFacts& f, std::vector
     out.push_back(Shown("firmware", "version", shown, "= \"" + *limits.version + "\"",
                         f.versionReported && f.version == *limits.version));
   else if (limits.versionPattern)
-    out.push_back(Shown("firmware", "version", shown, "matches \"" + *limits.versionPattern + "\"",
-                        f.versionReported &&
-                            ::fnmatch(limits.versionPattern->c_str(), f.version.c_str(), 0) == 0));
+    out.push_back(Shown(
+        "firmware", "version", shown, "matches \"" + *limits.versionPattern + "\"",
+        f.versionReported && ::fnmatch(limits.versionPattern->c_str(), f.version.c_str(), 0) == 0));
   else if (!f.versionReported)
     out.push_back(Shown("firmware", "version", shown, "reported by the controller", false));
 }
@@ -58,10 +57,9 @@ void CheckStream(const StreamLimits& limits, const ElectrodeStats& stats, std::v
     if (v.stddevMax) add("stddev", s.stddev, {}, v.stddevMax);
     if (stats.Kind() == StreamKind::kOpenShort) {
       const std::string state = s.open ? "open" : s.shorted ? "short" : "ok";
-      out.push_back(Check{group, e, "open/short", s.mean,
-                          state + " (mean " + FormatNumber(s.mean) + ")", "counts",
-                          stats.Options().openBelow, stats.Options().shortAbove, "",
-                          !s.open && !s.shorted});
+      out.push_back(Check{
+          group, e, "open/short", s.mean, state + " (mean " + FormatNumber(s.mean) + ")", "counts",
+          stats.Options().openBelow, stats.Options().shortAbove, "", !s.open && !s.shorted});
     }
   }
 }

@@ -103,8 +103,7 @@ void ReportIncomplete(const std::string& stream, const ControllerSession::Captur
     std::cerr << "vantrel: " << stream << ": " << c.incomplete
               << " incomplete scan(s) left out (gap or restart)\n";
   if (c.truncated > 0)
-    std::cerr << "vantrel: " << stream << ": " << c.truncated
-              << " truncated frame(s) left out\n";
+    std::cerr << "vantrel: " << stream << ": " << c.truncated << " truncated frame(s) left out\n";
   if (c.dropped > 0)
     std::cerr << "vantrel: " << stream << ": " << c.dropped
               << " frame(s) dropped: the output was too slow to keep up\n";
@@ -166,4 +165,3 @@ int FinishRecording(capture::CCaptureRecorder& recorder) {
                     stats.path + ": the disk was too slow");
   return kExitPass;
 }
-

@@ -6,10 +6,9 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "analysis/ElectrodeStats.h"
 #include "cli/ControllerSession.h"

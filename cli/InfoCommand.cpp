@@ -29,7 +29,8 @@ int RunInfo(const GlobalOptions& g, bool json) {
     std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   } else {
     std::cout << "link:       " << s->LinkText() << "\n";
-    if (!s->Device().node.empty()) std::cout << "device:     " << LinkDeviceText(s->Device()) << "\n";
+    if (!s->Device().node.empty())
+      std::cout << "device:     " << LinkDeviceText(s->Device()) << "\n";
     std::cout << "firmware:   " << s->Version() << "\n"
               << "panel:      " << p.xCount << " x " << p.yCount << " electrodes\n"
               << "resolution: " << p.resolution << "\n"

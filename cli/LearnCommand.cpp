@@ -31,9 +31,9 @@ struct LearnOptions {
   analysis::Margins margins;
   std::string versionPattern;  // written instead of the exact version when given
   std::string output;
-  std::string add;                 // learning file the measured panel is added to
-  std::vector<std::string> from;   // statistics or learning files learnt from too
-  std::string unit;                // the measured panel's name in the learning file
+  std::string add;                   // learning file the measured panel is added to
+  std::vector<std::string> from;     // statistics or learning files learnt from too
+  std::string unit;                  // the measured panel's name in the learning file
   std::vector<std::string> unused;   // electrodes the panel does not use ("X36-X37,Y0")
   std::vector<std::string> exclude;  // electrodes left out of this learning
   bool fromResults = false;          // golden panels from the kept runs
@@ -206,7 +206,8 @@ std::string LimitsComment(const LearnOptions& l, const std::vector<std::string>&
             << " x the noisiest panel's (at least +" << analysis::FormatNumber(l.margins.floor)
             << ").\n";
   }
-  comment << "Edit freely: entries may name ranges (\"X0-X37\", \"Y\", \"all\"); later entries win.";
+  comment
+      << "Edit freely: entries may name ranges (\"X0-X37\", \"Y\", \"all\"); later entries win.";
   return comment.str();
 }
 
@@ -249,8 +250,9 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
     if (std::find(streams.begin(), streams.end(), s) == streams.end()) streams.push_back(s);
   }
   if (streams.empty() && l.from.empty() && !l.fromResults)
-    return Complain("nothing to learn from: name the streams to measure, or give --from files "
-                    "or --from-results");
+    return Complain(
+        "nothing to learn from: name the streams to measure, or give --from files "
+        "or --from-results");
   if (l.output.empty() && l.add.empty())
     return Complain("give -o for the limits file, or --add for a learning file");
   if (!l.add.empty() && streams.empty())

@@ -268,11 +268,7 @@ class NoiseSweepRun {
   int Open() {
     int code = kExitPass;
     if (!record_.Begin(o_.limits, code)) return code;
-    s_ = std::make_unique<ControllerSession>(g_.TimeoutMs());
-    if (auto rec = record_.Recorder()) s_->SetRecorder(rec);
-    const auto opened = s_->Open(g_.link);
-    if (opened != ControllerSession::Result::kOk)
-      return Complain(s_->Error(), ExitFor(opened));
+    if (!(s_ = Connect(g_, code, record_.Recorder()))) return code;
     record_.Opened(*s_);
     const PanelInfo panel = s_->Panel();
     layout_ = ScanLayout::For(*stream_, panel.xCount, panel.yCount);
@@ -467,12 +463,7 @@ class NoiseSweepRun {
     TestRun report = Summary();
     report.durationS = secs;
     if (!complete) report.errors.emplace_back(kSuite, note);
-    std::string error;
-    bool written = true;
-    if (!o_.junit.empty() && !WriteJUnit(o_.junit, report, error)) {
-      Complain(error);
-      written = false;
-    }
+    bool written = WriteRunReports(report, o_.junit, "", "").empty();
     if (!o_.html.empty() && !WritePage(report, verdict, note, pass)) written = false;
     for (const auto& [a, b] : FailingBands(sw_.points, pass))
       std::cout << "FAIL band " << FrequencyText(a) << (b > a ? " to " + FrequencyText(b) : "")

@@ -3,17 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iostream>
 #include <pugixml.hpp>
 #include <sstream>
 
 #include "analysis/AtomicFile.h"
 
 using analysis::Check;
-using analysis::TestRun;
 using analysis::ElectrodeStats;
 using analysis::ElectrodeSummary;
 using analysis::FormatNumber;
 using analysis::StreamKind;
+using analysis::TestRun;
 
 namespace {
 constexpr const char* kEol = "\r\n";
@@ -171,8 +172,8 @@ void WriteChecksCsv(std::ostream& out, const TestRun& run) {
   out << "group,check,electrode,value,limit,result" << kEol;
   for (const Check& c : run.checks) {
     out << quoted(c.group) << ',' << quoted(run.Title(c)) << ',' << quoted(ElectrodeOf(run, c))
-        << ',' << quoted(c.Shown()) << ',' << quoted(c.Limit()) << ','
-        << (c.pass ? "pass" : "fail") << kEol;
+        << ',' << quoted(c.Shown()) << ',' << quoted(c.Limit()) << ',' << (c.pass ? "pass" : "fail")
+        << kEol;
   }
   for (const auto& [g, message] : run.errors)
     out << quoted(g) << ",measurement,," << quoted(message) << ",,error" << kEol;
@@ -187,8 +188,7 @@ std::string Seconds(double s) {
   return t;
 }
 
-const std::string* NoteOf(const std::vector<TestRun::Note>& notes,
-                          const std::string& group) {
+const std::string* NoteOf(const std::vector<TestRun::Note>& notes, const std::string& group) {
   for (const auto& [g, m] : notes)
     if (g == group) return &m;
   return nullptr;
@@ -270,8 +270,25 @@ std::string JUnitXml(const TestRun& run) {
   return os.str();
 }
 
-bool WriteJUnit(const std::string& path, const TestRun& run, std::string& error) {
-  return WriteFileAtomically(path, JUnitXml(run), error);
+std::string WriteRunReports(const TestRun& run, const std::string& junit, const std::string& csv,
+                            const std::string& json) {
+  std::string failed;
+  auto write = [&](const std::string& path, const std::string& content) {
+    if (std::string error; !WriteFileAtomically(path, content, error)) {
+      std::cerr << "vantrel: " << error << "\n";
+      failed = error;
+    }
+  };
+  if (!junit.empty()) write(junit, JUnitXml(run));
+  if (!csv.empty()) {
+    std::ostringstream os;
+    WriteChecksCsv(os, run);
+    write(csv, os.str());
+  }
+  if (!json.empty())
+    write(json,
+          ReportJson(run).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+  return failed;
 }
 
 nlohmann::json ReportJson(const TestRun& run) {
@@ -302,7 +319,7 @@ nlohmann::json ReportJson(const TestRun& run) {
   return {{"name", run.name},
           {"result", !run.errors.empty() ? "error"
                      : run.Passed()      ? "pass"
-                                            : "fail"},
+                                         : "fail"},
           {"timestamp", run.timestamp},
           {"hostname", run.hostname},
           {"seconds", run.durationS},
@@ -314,4 +331,3 @@ nlohmann::json ReportJson(const TestRun& run) {
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error) {
   return analysis::AtomicFile::Write(path, content, error);
 }
-

@@ -31,7 +31,10 @@ void WriteChecksTable(std::ostream& out, const analysis::TestRun& run);
 void WriteChecksCsv(std::ostream& out, const analysis::TestRun& run);
 std::string JUnitXml(const analysis::TestRun& run);
 nlohmann::json ReportJson(const analysis::TestRun& run);
-bool WriteJUnit(const std::string& path, const analysis::TestRun& run, std::string& error);
+// The reports asked for (a path "" is none), each said when it cannot be written; why the
+// last one failed, "" when all were written.
+std::string WriteRunReports(const analysis::TestRun& run, const std::string& junit,
+                            const std::string& csv, const std::string& json);
 
 // Text from a controller or a file as reports can carry it (records::Printable).
 using records::Printable;

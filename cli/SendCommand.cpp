@@ -17,7 +17,6 @@ std::string Hex(const uint8_t* b, size_t n) {
   return capture::ToHex(std::span<const uint8_t>(b, n), ' ');
 }
 
-
 int RunSend(const GlobalOptions& g, const std::string& cmd, bool raw) {
   // "SEND", blanks, the frame's bytes as pairs of hexadecimal digits, blanks.
   if (cmd.rfind("SEND", 0) == 0) {

@@ -36,23 +36,7 @@ double Since(Clock::time_point from) {
 
 // Every report asked for; false (and said) when one could not be written.
 bool WriteReports(const TestOptions& t, const TestRun& run) {
-  bool ok = true;
-  std::string error;
-  auto write = [&](const std::string& path, const std::string& content) {
-    if (path.empty() || WriteFileAtomically(path, content, error)) return;
-    Complain(error);
-    ok = false;
-  };
-  if (!t.junit.empty()) write(t.junit, JUnitXml(run));
-  if (!t.csv.empty()) {
-    std::ostringstream os;
-    WriteChecksCsv(os, run);
-    write(t.csv, os.str());
-  }
-  if (!t.json.empty())
-    write(t.json,
-          ReportJson(run).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
-  return ok;
+  return WriteRunReports(run, t.junit, t.csv, t.json).empty();
 }
 
 // A run that cannot measure says so in every report asked for: the last panel's reports
@@ -89,8 +73,8 @@ bool LoadTestLimits(const TestOptions& t, analysis::Limits& limits, std::string&
 // Each stream of the limits measured and checked in turn; the worst result. A stream
 // after one that could not be measured is skipped, as is every stream of a panel that is
 // not the one of the limits file.
-Result CheckStreams(ControllerSession& s, const analysis::Limits& limits, int scans,
-                    bool panelOk, TestRun& run) {
+Result CheckStreams(ControllerSession& s, const analysis::Limits& limits, int scans, bool panelOk,
+                    TestRun& run) {
   Result worst = Result::kOk;
   for (const analysis::StreamLimits& sl : limits.streams) {
     const std::string name = sl.stream->name;
@@ -147,7 +131,8 @@ int SayVerdict(const TestRun& run, Result worst, bool written) {
 
 int RunTest(const GlobalOptions& g, const TestOptions& given) {
   TestOptions t = given;
-  if (std::string why; !ExpandRunNames(t.record, {&t.junit, &t.csv, &t.json, &t.record.record}, why))
+  if (std::string why;
+      !ExpandRunNames(t.record, {&t.junit, &t.csv, &t.json, &t.record.record}, why))
     return Complain(why);
   const auto started = Clock::now();
   TestRecord record(t.record, "test");
@@ -207,8 +192,10 @@ int RunTest(const GlobalOptions& g, const TestOptions& given) {
                                                 : "";
   // The verdict is shown before the run is kept: a slow results server cannot hold it.
   const int verdictCode = SayVerdict(run, worst, written);
-  const int kept = record.Finish(!note.empty() ? "error" : run.Failed() ? "fail" : "pass", note,
-                                 run.durationS, {&t.junit, &t.csv, &t.json});
+  const int kept = record.Finish(!note.empty()  ? "error"
+                                 : run.Failed() ? "fail"
+                                                : "pass",
+                                 note, run.durationS, {&t.junit, &t.csv, &t.json});
   // Open drift alarms of the line, said (never a verdict) once the unit passed.
   if (verdictCode == kExitPass && t.spc && record.Begun())
     SpcNote(t.record.results, record.Run(), std::cout);

@@ -27,11 +27,11 @@ struct TouchOptions {
   std::string test;    // ghost, rate, jitter, linearity, accuracy, contacts, separation
   std::string limits;  // limits file; without one the defaults
   std::string junit, csv;
-  std::string replay;  // a capture to score instead of a controller
-  std::string truth;   // CSV of true positions (accuracy)
-  RecordOptions rec;   // where a live run is kept, and its capture file
-  double seconds = 0;  // 0: the test's own length
-  double waitS = 30;   // longest wait for the first touch
+  std::string replay;    // a capture to score instead of a controller
+  std::string truth;     // CSV of true positions (accuracy)
+  RecordOptions rec;     // where a live run is kept, and its capture file
+  double seconds = 0;    // 0: the test's own length
+  double waitS = 30;     // longest wait for the first touch
   bool noNoise = false;  // ghost: no window with the noise raised
 };
 
@@ -58,8 +58,7 @@ bool HeaderRanges(const capture::Header& h, double& xRange, double& yRange) {
   int xr = 0, yr = 0;
   const size_t at = h.panel.find("xrange=");
   if (at == std::string::npos ||
-      std::sscanf(h.panel.c_str() + at, "xrange=%d yrange=%d", &xr, &yr) != 2 || xr <= 0 ||
-      yr <= 0)
+      std::sscanf(h.panel.c_str() + at, "xrange=%d yrange=%d", &xr, &yr) != 2 || xr <= 0 || yr <= 0)
     return false;
   xRange = xr;
   yRange = yr;
@@ -221,8 +220,7 @@ int ScoreCapture(const std::string& path, TouchGeometry& geometry, std::vector<W
 // Runs each window against the controller, recording a mark at its start and end.
 int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& info,
             double seconds, TouchGeometry& geometry, std::vector<Window>& windows,
-            std::map<std::string, std::string>& errors, TestRecord& record,
-            std::string& why) {
+            std::map<std::string, std::string>& errors, TestRecord& record, std::string& why) {
   int code = kExitPass;
   if (!record.Begin(t.limits, code)) {
     why = "the run could not be prepared for its record";
@@ -263,7 +261,8 @@ int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& 
       if (recorder) recorder->Note("mark", "end");
       // A report lost on the way is no gap of the panel, and may have been a ghost.
       if (const uint64_t lost = s->DroppedFrames() - droppedBefore; code == kExitPass && lost) {
-        error = std::to_string(lost) + " report(s) were lost before they could be read (the "
+        error = std::to_string(lost) +
+                " report(s) were lost before they could be read (the "
                 "host was too slow): the window cannot be measured";
         code = kExitCannotRun;
       }
@@ -334,21 +333,8 @@ int Report(const TouchOptions& t, TestRun& run, const std::map<std::string, std:
   run.casePerItem = true;
   for (const auto& [group, why] : errors) run.errors.emplace_back(group, why);
   WriteChecksTable(std::cout, run);
-  std::string error;
-  bool written = true;
-  if (!t.junit.empty() && !WriteJUnit(t.junit, run, error)) {
-    Complain(error);
-    written = false;
-  }
-  if (!t.csv.empty()) {
-    std::ostringstream os;
-    WriteChecksCsv(os, run);
-    if (!WriteFileAtomically(t.csv, os.str(), error)) {
-      Complain(error);
-      written = false;
-    }
-  }
-  if (!errors.empty() || !written) {
+  const std::string error = WriteRunReports(run, t.junit, t.csv, "");
+  if (!errors.empty() || !error.empty()) {
     std::cout << "\nNOT RUN: " << Printable(errors.empty() ? error : errors.begin()->second)
               << "\n";
     return early != kExitPass ? early : kExitCannotRun;
@@ -408,13 +394,12 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& given) {
   }
   TestRun& run = record.Run();
   ScoreWindows(*info, windows, geometry, limits, truth, run.checks, errors);
-  run.durationS =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  run.durationS = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (live && record.Begun() && record.Measured()) {
     const std::string note =
         errors.empty() ? "" : errors.begin()->first + ": " + errors.begin()->second;
     // What was asked for and not kept (the capture, the record) leaves the run unfinished.
-    if (record.Finish(!note.empty() ? "error"
+    if (record.Finish(!note.empty()  ? "error"
                       : run.Failed() ? "fail"
                                      : "pass",
                       note, run.durationS, {&t.junit, &t.csv}) != kExitPass &&
@@ -442,8 +427,9 @@ Subcommand AddTouchCommand(CLI::App& app, const GlobalOptions& g) {
   touch->add_option("--replay", to.replay, "score a capture file instead of a controller");
   touch->add_option("--truth", to.truth, "true positions, CSV time,contact,x_mm,y_mm (accuracy)");
   AddRecordOptions(touch, to.rec);
-  touch->add_option("--seconds", to.seconds,
-                    "length of the test, of each window for ghost (default: the test's own)")
+  touch
+      ->add_option("--seconds", to.seconds,
+                   "length of the test, of each window for ghost (default: the test's own)")
       ->check(CLI::Range(0.1, 3600.0));
   touch->add_flag("--no-noise", to.noNoise,
                   "ghost: leave out the window with the noise source on (asked for with Enter)");
