@@ -258,6 +258,8 @@ int ControllerSession::OnTransCallback(int len, const uint8_t* bytes) {
     // Its time where it arrived, not where this late reader took it.
     const int64_t arrived = ctrl_.LastFrameUs();
     frames_.push_back({Frame(bytes, bytes + len), arrived > 0 ? arrived : NowUs()});
+    if (!waiting_) return 0;  // nobody to wake: no write per frame
+    waiting_ = false;
   }
   Wake();
   return 0;
@@ -328,9 +330,11 @@ std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_poin
     }
     if (interruptible && Interrupted()) return std::nullopt;
     // On the frames, the link's loss, a removal and (interruptible) a stop signal.
+    waiting_ = true;
     lock.unlock();
     WaitForWake(deadline, interruptible);
     lock.lock();
+    waiting_ = false;
     if (frames_.empty() && Clock::now() >= deadline) return std::nullopt;
   }
   Queued q = std::move(frames_.front());

@@ -108,10 +108,6 @@ class ControllerSession : private ITransListener, private ITransHost {
   bool LinkLost() const { return linkLost_; }
   std::string LostMessage() const { return "the controller went away (" + linkText_ + ")"; }
 
-  // A descriptor poll() sees readable when a frame, a removal or the link's loss waits for
-  // Receive (which takes the wake-up with it).
-  int ReadyFd() const { return wakeFd_; }
-
   // Reports of a stream command seen by Exchange callers (a stream started by "send").
   void MarkStreamStarted() { streamStarted_ = true; }
 
@@ -155,7 +151,8 @@ class ControllerSession : private ITransListener, private ITransHost {
   // stalls (standard output blocked) costs no memory; what does not fit is counted.
   static constexpr size_t kMaxQueued = 16384;
   std::mutex mutex_;
-  int wakeFd_ = -1;  // eventfd: something for Next
+  int wakeFd_ = -1;       // eventfd: something for Next
+  bool waiting_ = false;  // Next sleeps on wakeFd_ (with mutex_)
   struct Queued {
     Frame bytes;
     int64_t us;  // arrival time, microseconds of the steady clock

@@ -71,12 +71,11 @@ bool WaitReadableOrInterrupt(pollfd* fds, int count, int timeoutMs) {
   return !Interrupted();
 }
 
-EnterResult AwaitEnterKey(int other, const std::function<void()>& onOther) {
+EnterResult AwaitEnterKey() {
   for (;;) {
-    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {other, POLLIN, 0}};
-    if (!WaitReadableOrInterrupt(fds, 2, -1)) return EnterResult::kInterrupted;
-    if (fds[1].revents != 0 && onOther) onOther();
-    if (fds[0].revents == 0) continue;
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    if (!WaitReadableOrInterrupt(&in, 1, -1)) return EnterResult::kInterrupted;
+    if (in.revents == 0) continue;
     char c = 0;
     const ssize_t n = ::read(STDIN_FILENO, &c, 1);
     if (n == 1 && c == '\n') return EnterResult::kPressed;

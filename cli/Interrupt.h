@@ -8,8 +8,6 @@
 
 #include <poll.h>
 
-#include <functional>
-
 // Before any thread starts: the threads inherit the blocked signals.
 void InstallInterruptHandlers();
 bool Interrupted();
@@ -28,6 +26,5 @@ int InterruptFd();
 bool WaitReadableOrInterrupt(pollfd* fds, int count, int timeoutMs);
 
 enum class EnterResult { kPressed, kEnded, kInterrupted };
-// Waits for Enter on standard input (kEnded: the input ended first). other (not -1): a
-// descriptor watched meanwhile; onOther is called whenever it is readable.
-EnterResult AwaitEnterKey(int other = -1, const std::function<void()>& onOther = nullptr);
+// Waits for Enter on standard input (kEnded: the input ended first).
+EnterResult AwaitEnterKey();

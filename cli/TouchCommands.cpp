@@ -130,12 +130,10 @@ int Collect(ControllerSession& s, const TouchTestInfo& info, double seconds, dou
 // kExitPass once confirmed; kExitCannotRun when standard input ends first.
 int AwaitNoise(ControllerSession& s, const char* prompt, std::string& error) {
   std::cerr << prompt << "\n" << std::flush;
-  // A controller that went away has nothing more to drop.
-  const EnterResult r = AwaitEnterKey(s.LinkLost() ? -1 : s.ReadyFd(), [&s] {
-    int64_t now = 0;
-    while (s.Receive(0, now)) {
-    }
-  });
+  const EnterResult r = AwaitEnterKey();
+  int64_t now = 0;
+  while (s.Receive(0, now)) {  // what came meanwhile belongs to no window
+  }
   if (r == EnterResult::kInterrupted) return kExitInterrupted;
   if (r == EnterResult::kPressed) return kExitPass;
   error = "the noise source was not confirmed (Enter); --no-noise leaves this window out";
