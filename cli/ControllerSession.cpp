@@ -1,6 +1,8 @@
 #include "cli/ControllerSession.h"
 
+#include <sys/eventfd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -99,7 +101,8 @@ std::string CheckLinkConfig(const LinkChoice& choice) {
   return "";
 }
 
-ControllerSession::ControllerSession(int timeoutMs) : timeoutMs_(timeoutMs) {
+ControllerSession::ControllerSession(int timeoutMs)
+    : timeoutMs_(timeoutMs), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   ctrl_.SetHost(this);
 }
 
@@ -109,6 +112,25 @@ ControllerSession::~ControllerSession() {
   // The receive thread must be gone before the frame queue it fills.
   ctrl_.UnregisterListener(kListenerSlot);
   ctrl_.Close();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void ControllerSession::Wake() {
+  const uint64_t one = 1;
+  (void)!::write(wakeFd_, &one, sizeof one);
+}
+
+void ControllerSession::WaitForWake(Clock::time_point deadline, bool interruptible) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  pollfd fd{wakeFd_, POLLIN, 0};
+  const int ms = static_cast<int>(std::clamp<int64_t>(left, 0, 1 << 30));
+  if (interruptible)
+    WaitReadableOrInterrupt(&fd, 1, ms);
+  else
+    ::poll(&fd, 1, ms);
+  uint64_t count = 0;
+  (void)!::read(wakeFd_, &count, sizeof count);
 }
 
 ControllerSession::Result ControllerSession::Fail(Result r, const std::string& message) {
@@ -236,8 +258,10 @@ int ControllerSession::OnTransCallback(int len, const uint8_t* bytes) {
     // Its time where it arrived, not where this late reader took it.
     const int64_t arrived = ctrl_.LastFrameUs();
     frames_.push_back({Frame(bytes, bytes + len), arrived > 0 ? arrived : NowUs()});
+    if (!waiting_) return 0;  // nobody to wake: no write per frame
+    waiting_ = false;
   }
-  cv_.notify_one();
+  Wake();
   return 0;
 }
 
@@ -256,14 +280,14 @@ void ControllerSession::ShowPanelInfoFailure() {
 
 void ControllerSession::OnLinkLost() {
   linkLost_ = true;
-  cv_.notify_all();
+  Wake();
 }
 
 void ControllerSession::OnNotice(int event, const char*, void* user) {
   if (event != HIDPIPE_REMOVAL) return;
   auto* self = static_cast<ControllerSession*>(user);
   self->removalHeard_ = true;
-  self->cv_.notify_all();
+  self->Wake();
 }
 
 // As VantrelTool does after a device notice: a version query that cannot be written means
@@ -299,10 +323,18 @@ std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_poin
       lock.lock();
       continue;
     }
-    if ((interruptible && Interrupted()) || linkLost_) return std::nullopt;
-    // Short waits so that Ctrl+C is seen soon.
-    const auto step = std::min(deadline, Clock::now() + std::chrono::milliseconds(50));
-    cv_.wait_until(lock, step);
+    if (linkLost_) {
+      uint64_t count = 0;  // the loss was heard: nothing more to wake for
+      (void)!::read(wakeFd_, &count, sizeof count);
+      return std::nullopt;
+    }
+    if (interruptible && Interrupted()) return std::nullopt;
+    // On the frames, the link's loss, a removal and (interruptible) a stop signal.
+    waiting_ = true;
+    lock.unlock();
+    WaitForWake(deadline, interruptible);
+    lock.lock();
+    waiting_ = false;
     if (frames_.empty() && Clock::now() >= deadline) return std::nullopt;
   }
   Queued q = std::move(frames_.front());

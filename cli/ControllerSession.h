@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -125,6 +124,10 @@ class ControllerSession : private ITransListener, private ITransHost {
   std::optional<Frame> Next(std::chrono::steady_clock::time_point deadline, bool interruptible,
                             int64_t* arrivedUs = nullptr);
   void Drop();  // forgets frames received so far
+  // Wakes a wait in Next (any thread).
+  void Wake();
+  // Sleeps until woken, the deadline or (interruptible) a stop signal.
+  void WaitForWake(std::chrono::steady_clock::time_point deadline, bool interruptible);
   Result Fail(Result r, const std::string& message);
   Result OpenUsb();
   // "the command was not sent" with the link's reason when a write failed.
@@ -148,7 +151,8 @@ class ControllerSession : private ITransListener, private ITransHost {
   // stalls (standard output blocked) costs no memory; what does not fit is counted.
   static constexpr size_t kMaxQueued = 16384;
   std::mutex mutex_;
-  std::condition_variable cv_;
+  int wakeFd_ = -1;       // eventfd: something for Next
+  bool waiting_ = false;  // Next sleeps on wakeFd_ (with mutex_)
   struct Queued {
     Frame bytes;
     int64_t us;  // arrival time, microseconds of the steady clock

@@ -17,8 +17,6 @@
 
 namespace {
 
-const char kM0Raw[] = "SEND 024E020400 ";
-
 // A scratch folder with vantrel's output files.
 class Outputs {
  public:

@@ -1,4 +1,4 @@
-#include "analysis/TestReport.h"
+#include "analysis/TestRun.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 
 namespace analysis {
 
-void TestReport::Begin() {
+void TestRun::Begin() {
   char stamp[32] = "";
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
@@ -21,7 +21,7 @@ void TestReport::Begin() {
   hostname = host;
 }
 
-void TestReport::SetProperty(const std::string& name, const std::string& value) {
+void TestRun::SetProperty(const std::string& name, const std::string& value) {
   for (auto& [n, v] : properties)
     if (n == name) {
       v = value;
@@ -30,7 +30,7 @@ void TestReport::SetProperty(const std::string& name, const std::string& value) 
   properties.emplace_back(name, value);
 }
 
-void TestReport::AddSeconds(const std::string& group, double s) {
+void TestRun::AddSeconds(const std::string& group, double s) {
   for (auto& [g, v] : groupSeconds)
     if (g == group) {
       v += s;
@@ -39,23 +39,23 @@ void TestReport::AddSeconds(const std::string& group, double s) {
   groupSeconds.emplace_back(group, s);
 }
 
-double TestReport::Seconds(const std::string& group) const {
+double TestRun::Seconds(const std::string& group) const {
   for (const auto& [g, v] : groupSeconds)
     if (g == group) return v;
   return 0;
 }
 
-int TestReport::Failed() const {
+int TestRun::Failed() const {
   return static_cast<int>(
-      std::count_if(checks.begin(), checks.end(), [](const CheckResult& c) { return !c.pass; }));
+      std::count_if(checks.begin(), checks.end(), [](const Check& c) { return !c.pass; }));
 }
 
-std::vector<std::string> TestReport::Groups() const {
+std::vector<std::string> TestRun::Groups() const {
   std::vector<std::string> out;
   auto add = [&](const std::string& g) {
     if (std::find(out.begin(), out.end(), g) == out.end()) out.push_back(g);
   };
-  for (const CheckResult& c : checks) add(c.group);
+  for (const Check& c : checks) add(c.group);
   for (const Note& n : errors) add(n.first);
   for (const Note& n : skipped) add(n.first);
   return out;
