@@ -46,7 +46,9 @@ struct SlotLog {
 
 struct Recorder : ITransListener {
   Recorder(SlotLog& log, int slot) : log(log), slot(slot) {}
-  int OnTransCallback(int len, const uint8_t* bytes) override {
+  int OnTransCallback(const TransFrame& frame) override {
+    const int len = frame.len;
+    const uint8_t* bytes = frame.bytes;
     std::lock_guard<std::mutex> lock(log.mutex);
     log.slots.push_back(slot);
     log.last[slot] = Frame(bytes, bytes + len);
@@ -57,10 +59,8 @@ struct Recorder : ITransListener {
 };
 
 struct FakeHost : ITransHost {
-  PanelInfo configured{38, 22, 256, 0, 0};
   std::vector<PanelInfo> applied;
   int failures = 0;
-  PanelInfo ConfiguredPanel() override { return configured; }
   void ApplyPanelInfo(const PanelInfo& info) override { applied.push_back(info); }
   void ShowPanelInfoFailure() override { ++failures; }
 };
@@ -407,7 +407,7 @@ TEST_F(TransCtrlTest, PanelInformation) {
   EXPECT_EQ(ctrl.Panel().xCount, 16);
 
   // 8 bytes with an electrode count of 0: configured values back, no message.
-  host.configured = {40, 30, 128, 0, 0};
+  ctrl.SetPanelCounts(40, 30, 128);
   Route(UsbFrame("024C050600 0C0001"));
   EXPECT_EQ(ctrl.Panel().xCount, 40);
   EXPECT_EQ(ctrl.Panel().resolution, 128);

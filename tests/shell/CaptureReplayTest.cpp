@@ -43,7 +43,9 @@ int Send(CTransCtrl& ctrl, const char* cmd) {
 // Short replies (slot 7), in order.
 struct Replies : ITransListener {
   std::vector<std::vector<uint8_t>> got;
-  int OnTransCallback(int len, const uint8_t* b) override {
+  int OnTransCallback(const TransFrame& frame) override {
+    const int len = frame.len;
+    const uint8_t* b = frame.bytes;
     got.emplace_back(b, b + len);
     return 0;
   }
@@ -278,7 +280,7 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
   EXPECT_TRUE(WaitFor([&] { return player->Position() >= 900; })) << player->Position();
   struct Count : ITransListener {
     int frames = 0;
-    int OnTransCallback(int, const uint8_t*) override { return ++frames, 0; }
+    int OnTransCallback(const TransFrame&) override { return ++frames, 0; }
   } data;
   app_->Ctrl().RegisterListener(4, 2, &data);
   bar->findChild<QCheckBox*>("replayLoop")->setChecked(true);
