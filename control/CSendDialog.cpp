@@ -70,7 +70,7 @@ CSendDialog::CSendDialog(CTransCtrl& ctrl, CSettingsRecord& settings, QWidget* p
     box.exec();
   };
   BuildControls();
-  ctrl_.RegisterListener(kListenerSlot, 2, this);
+  ctrl_.RegisterListener(kListenerSlot, kListenerActive, this);
   Send(QStringLiteral("SEND 024C020400 "));
   if (!ctrl_.FirmwareVersion().empty()) SetStatus(QStringLiteral("Idle."));
 }
@@ -389,7 +389,9 @@ void CSendDialog::OnBnClickedSamplingRate() {
                   Send(QStringLiteral("SEND 024C0203") + QString::asprintf("%02x", value) + " "));
 }
 
-int CSendDialog::OnTransCallback(int len, const uint8_t* bytes) {
+int CSendDialog::OnTransCallback(const TransFrame& frame) {
+  const int len = frame.len;
+  const uint8_t* bytes = frame.bytes;
   // Bytes 1, 3 and 4 are needed; shorter frames carry no reply.
   if (len < 5 || bytes == nullptr) return 0;
   const uint8_t group = bytes[1];

@@ -19,7 +19,7 @@ class CSendDialog : public QDialog, public ITransListener {
   Q_OBJECT
 
  public:
-  static constexpr uint16_t kListenerSlot = 7;
+  static constexpr uint16_t kListenerSlot = kSlotReplies;
 
   // Shows a message box with an OK button; tests replace it.
   using MessageFn = std::function<void(QWidget* parent, const QString& text)>;
@@ -27,7 +27,7 @@ class CSendDialog : public QDialog, public ITransListener {
   CSendDialog(CTransCtrl& ctrl, CSettingsRecord& settings, QWidget* parent);
   ~CSendDialog() override;
 
-  int OnTransCallback(int len, const uint8_t* bytes) override;
+  int OnTransCallback(const TransFrame& frame) override;
 
   void SetMessageHook(MessageFn fn) { message_ = std::move(fn); }
 

@@ -141,9 +141,11 @@ void CSettingDialog::ShowRecord() {
   com_->setChecked(record_.usbCom != 0);
   comPortNum_->setText(QString::number(record_.portNum));
   barcodePortNum_->setText(QString::number(record_.barcodePortNum));
-  xCount_->setText(QString::number(record_.xCount));
-  yCount_->setText(QString::number(record_.yCount));
-  resolution_->setText(QString::number(record_.resolution));
+  // The geometry in force: the controller's, once it reported its panel.
+  const PanelInfo panel = ctrl_.Panel();
+  xCount_->setText(QString::number(panel.xCount));
+  yCount_->setText(QString::number(panel.yCount));
+  resolution_->setText(QString::number(panel.resolution));
   fingerCount_->setText(QString::number(record_.fingerCount));
   zValue_->setChecked(record_.zValue != 0);
   showing_ = false;

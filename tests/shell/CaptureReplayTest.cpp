@@ -343,6 +343,13 @@ TEST_F(CaptureReplay, CaptureRecordedMidSessionTakesVersionAndPanelFromItsHeader
   ASSERT_TRUE(WaitFor([&] { return app_->Ctrl().FirmwareVersion() == "TPCSIM 2.0"; }));
   ASSERT_TRUE(WaitFor([&] { return app_->Ctrl().Panel().xCount == 20; }));
   EXPECT_EQ(app_->Ctrl().Panel().yCount, 12);
+  // The controller's panel wins; the settings keep what they configure, and a window
+  // opened now takes the panel in force.
+  EXPECT_EQ(app_->Ctrl().Geometry().configured.xCount, 38);
+  EXPECT_EQ(app_->Settings().xCount, 38);
+  app_->OpenWaveWindow();
+  EXPECT_EQ(app_->WaveWindow()->Graph().Count(CWaveGraph::kAxisX), 20);
+  EXPECT_EQ(app_->WaveWindow()->Graph().Count(CWaveGraph::kAxisY), 12);
   app_->Captures().Bar()->Refresh();
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
   EXPECT_FALSE(app_->Captures().Bar()->Message().contains("answered negatively"))
