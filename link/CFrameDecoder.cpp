@@ -1,12 +1,25 @@
 #include "CFrameDecoder.h"
 
-#include "LinkTrace.h"
+#include <algorithm>
 
-FrameCodec::Result CFrameDecoder::Decode(const uint8_t* frame, int len) {
-  const FrameCodec::Result result =
-      FrameCodec::DecodeReport(frame, len, ProcessClockMs(), data_, coord_, values_);
-  kind_ = result.kind;
-  return result;
+void CFrameDecoder::Publish(const DecodedFrame& frame) {
+  kind_ = frame.result.kind;
+  switch (kind_) {
+    case FrameCodec::Decoded::kCoordinate:
+      coord_ = frame.coord;
+      break;
+    case FrameCodec::Decoded::kShortReply:
+    case FrameCodec::Decoded::kData:
+    case FrameCodec::Decoded::kRawDump:
+      data_ = frame.data;
+      if (frame.data.values != nullptr) {
+        std::copy(frame.values, frame.values + frame.data.count, values_);
+        data_.values = values_;
+      }
+      break;
+    case FrameCodec::Decoded::kNone:
+      break;
+  }
 }
 
 bool CFrameDecoder::TakeVersion(const uint8_t* frame, int len) {
@@ -17,23 +30,4 @@ bool CFrameDecoder::TakeVersion(const uint8_t* frame, int len) {
 std::string CFrameDecoder::Version() const {
   std::lock_guard<std::mutex> lock(versionMutex_);
   return version_;
-}
-
-TransFrame CFrameDecoder::Frame(const uint8_t* bytes, int len, int64_t arrivedUs) const {
-  TransFrame f = TransFrame::Raw(len, bytes);
-  f.arrivedUs = arrivedUs;
-  f.kind = kind_;
-  switch (kind_) {
-    case FrameCodec::Decoded::kCoordinate:
-      f.coord = &coord_;
-      break;
-    case FrameCodec::Decoded::kShortReply:
-    case FrameCodec::Decoded::kData:
-    case FrameCodec::Decoded::kRawDump:
-      f.data = &data_;
-      break;
-    case FrameCodec::Decoded::kNone:
-      break;
-  }
-  return f;
 }

@@ -1,28 +1,25 @@
-// Decodes each received frame once, where it arrives: the records listeners receive with
-// the frame, and the firmware version. Written by the receive thread; the records are
-// read during a delivery, which the hand-over orders after the writing.
+// The controller's account of what was decoded: the last records (for those who read
+// them after the delivery, as the seed's accessors give them) and the firmware version.
+// Written by the receive thread; the records are read during a delivery, which the
+// hand-over orders after the writing.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 #include <string>
 
+#include "DecodedFrame.h"
 #include "FrameCodec.h"
-#include "TransFrame.h"
 #include "TransTypes.h"
 
 class CFrameDecoder {
  public:
   // Starts the next frame: nothing is decoded from it yet.
   void Begin() { kind_ = FrameCodec::Decoded::kNone; }
-  // Decodes a report (data, short reply, single touch, raw dump). Only the record of the
-  // decoded kind changes; the others keep the last one.
-  FrameCodec::Result Decode(const uint8_t* frame, int len);
+  // Keeps the record the frame was decoded into; the records of other kinds stay.
+  void Publish(const DecodedFrame& frame);
   // A version reply; false when it was too short to be one.
   bool TakeVersion(const uint8_t* frame, int len);
-
-  // The frame as listeners take it, with what was decoded from it.
-  TransFrame Frame(const uint8_t* bytes, int len, int64_t arrivedUs) const;
 
   const DataRecord& Data() const { return data_; }
   const CoordinateRecord& Coordinate() const { return coord_; }

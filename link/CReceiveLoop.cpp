@@ -73,22 +73,30 @@ int CReceiveLoop::Read(int64_t& arrivedUs) {
   return len;
 }
 
-bool CReceiveLoop::Classify(int len) {
+bool CReceiveLoop::DecodeReport(int len) {
   const uint8_t* f = s_.buf;
-  c_.decoder.Begin();
+  s_.decoded.Clear();
   if (IsControlReply(f, 0x06) || IsControlReply(f, 0x99)) return false;
   const int type = c_.link.Type();
   const bool report = (type == kLinkUsb && f[1] != 0x4D) || (type == kLinkCom && f[0] != 0x01);
+  if (report) s_.decoded.Decode(f, len, ProcessClockMs());
+  return report;
+}
+
+void CReceiveLoop::Publish() {
   // A thread left behind by Close touches nothing shared.
-  return report && s_.running.load() && c_.decoder.Decode(f, len).replyOk;
+  if (!s_.running.load()) return;
+  c_.decoder.Publish(s_.decoded);
+  if (s_.decoded.result.replyOk) s_.link->SetState(kLinkIdle);
 }
 
 bool CReceiveLoop::HandleFrame(int len, int64_t arrivedUs) {
   uint8_t* f = s_.buf;
   // Bytes behind a short frame are zeroed so that classification sees only this frame.
   if (len < 16) std::memset(f + len, 0, static_cast<size_t>(16 - len));
-  const bool replyOk = Classify(len);
-  const TransFrame frame = c_.decoder.Frame(f, len, arrivedUs);
+  if (s_.running.load()) c_.decoder.Begin();
+  const bool report = DecodeReport(len);
+  const TransFrame frame = s_.decoded.Frame(f, len, arrivedUs);
   if (f[0] == 0x88 && f[1] == 0x88) router_.DeliverToXY(frame);
   if (len < 8) {
     s_.link->SetState(kLinkIdle);
@@ -111,7 +119,7 @@ bool CReceiveLoop::HandleFrame(int len, int64_t arrivedUs) {
   } else if (f[0] != 0x88) {
     router_.Deliver(kSlotFrames, frame, true);
   }
-  if (replyOk) s_.link->SetState(kLinkIdle);
+  if (report) Publish();
   router_.RouteToViews(frame, c_.link.Type());
   return true;
 }

@@ -22,8 +22,11 @@ class CReceiveLoop {
   int Read(int64_t& arrivedUs);
   // Returns true when the frame counts as received data (resets the quiet count).
   bool HandleFrame(int len, int64_t arrivedUs);
-  // Decodes the frame when it is a report; false for the replies that go nowhere else.
-  bool Classify(int len);
+  // Decodes the frame when it is a report; false when it is none.
+  bool DecodeReport(int len);
+  // The controller keeps the frame's record for later readers, and a reply with status 1
+  // ends the busy state.
+  void Publish();
   void TakeVersion(int len);
   void TakePanelInfo(int len);
   void Pause(int ms);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "CTransIFBase.h"
+#include "DecodedFrame.h"
 
 struct ReceiveSession {
   static constexpr int kBufferSize = 4096;
@@ -22,4 +23,5 @@ struct ReceiveSession {
   bool lostReported = false;  // receive thread only
   std::string retried;        // receive thread only: a queued opening query tried once more
   uint8_t buf[kBufferSize + 16] = {};
+  DecodedFrame decoded;  // receive thread only: what buf was decoded into
 };
