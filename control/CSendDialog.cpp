@@ -141,7 +141,12 @@ void CSendDialog::BuildControls() {
   connect(target_, &QPushButton::clicked, this, [this] { OnBnClickedReportTarget(); });
   connect(calibrate, &QPushButton::clicked, this, [this] { OnBnClickedCalibrate(); });
   top->addLayout(toggles);
+  top->addLayout(BuildValueRows());
+  BuildStreamButtons(top);
+  RefillEdits();
+}
 
+QGridLayout* CSendDialog::BuildValueRows() {
   auto* values = new QGridLayout;
   struct ValueRow {
     int editId, buttonId;
@@ -168,8 +173,10 @@ void CSendDialog::BuildControls() {
   connect(Button(1055), &QPushButton::clicked, this, [this] { OnBnClickedM0Freq(); });
   connect(Button(1057), &QPushButton::clicked, this, [this] { OnBnClickedM1Freq(); });
   connect(Button(1056), &QPushButton::clicked, this, [this] { OnBnClickedSamplingRate(); });
-  top->addLayout(values);
+  return values;
+}
 
+void CSendDialog::BuildStreamButtons(QVBoxLayout* top) {
   auto* streams = new QGridLayout;
   for (int i = 0; i < 10; ++i) {
     const StreamButton& s = kStreams[i];
@@ -183,7 +190,6 @@ void CSendDialog::BuildControls() {
     connect(b, &QPushButton::clicked, this, [this, id] { OnBnClickedStreamButton(id); });
   }
   top->addLayout(streams);
-  RefillEdits();
 }
 
 int CSendDialog::Send(const QString& cmd) {

@@ -9,10 +9,12 @@
 #include "control/CSettingsRecord.h"
 #include "link/CTransCtrl.h"
 
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QVBoxLayout;
 class QPushButton;
 
 class CSendDialog : public QDialog, public ITransListener {
@@ -67,6 +69,10 @@ class CSendDialog : public QDialog, public ITransListener {
   static const StreamButton kStreams[10];
 
   void BuildControls();
+  // The frequency and sampling-rate edits with their buttons.
+  QGridLayout* BuildValueRows();
+  // The data stream buttons, into top.
+  void BuildStreamButtons(QVBoxLayout* top);
   QPushButton* MakeButton(int id, const char* caption);
   QLineEdit* MakeValueEdit(int id);
   QPushButton* Button(int id) const;
