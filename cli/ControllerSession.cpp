@@ -19,14 +19,13 @@
 #include "control/CSettingsLocation.h"
 #include "hidpipe/hidpipe.h"
 #include "link/CommandString.h"
-#include "link/FrameCodec.h"
 #include "link/SerialPortMap.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kListenerSlot = 5;  // every frame but device text and dropped replies
+constexpr uint16_t kListenerSlot = kSlotFrames;
 constexpr const char* kStopStreams = "SEND 024E0180 ";
 constexpr const char* kReportTargetCursor = "SEND 024C020500 ";
 constexpr int kLeaveWaitMs = 500;
@@ -142,7 +141,7 @@ ControllerSession::Result ControllerSession::Fail(Result r, const std::string& m
 ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
   LoadLinkSettings(choice, settings_);
   ctrl_.SetPanelCounts(settings_.xCount, settings_.yCount, settings_.resolution);
-  ctrl_.RegisterListener(kListenerSlot, 2, this);
+  ctrl_.RegisterListener(kListenerSlot, kListenerActive, this);
   int opened = 0;
   if (settings_.usbCom != 0) {
     SerialLineSettings line = settings_.comPort;
@@ -248,16 +247,23 @@ std::string ControllerSession::Version() const {
   return v;
 }
 
-int ControllerSession::OnTransCallback(int len, const uint8_t* bytes) {
+int ControllerSession::OnTransCallback(const TransFrame& frame) {
+  Received r;
+  r.bytes.assign(frame.bytes, frame.bytes + frame.len);
+  // Its time where it arrived, not where this late reader took it.
+  r.arrivedUs = frame.arrivedUs > 0 ? frame.arrivedUs : NowUs();
+  if (const DataRecord* data = frame.DataReport()) {
+    r.isData = true;
+    r.data = *data;
+    r.values.assign(data->values, data->values + data->count);
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (frames_.size() >= kMaxQueued) {
       ++dropped_;
       return 0;
     }
-    // Its time where it arrived, not where this late reader took it.
-    const int64_t arrived = ctrl_.LastFrameUs();
-    frames_.push_back({Frame(bytes, bytes + len), arrived > 0 ? arrived : NowUs()});
+    frames_.push_back(std::move(r));
     if (!waiting_) return 0;  // nobody to wake: no write per frame
     waiting_ = false;
   }
@@ -265,13 +271,8 @@ int ControllerSession::OnTransCallback(int len, const uint8_t* bytes) {
   return 0;
 }
 
-PanelInfo ControllerSession::ConfiguredPanel() {
-  return PanelInfo{settings_.xCount, settings_.yCount, settings_.resolution, 0, 0};
-}
-
-void ControllerSession::ApplyPanelInfo(const PanelInfo&) {
-  panelReported_ = true;
-}
+// The geometry is the controller's (ctrl_.Geometry()); nothing to keep here.
+void ControllerSession::ApplyPanelInfo(const PanelInfo&) {}
 
 void ControllerSession::ShowPanelInfoFailure() {
   std::fprintf(stderr,
@@ -312,9 +313,21 @@ std::optional<ControllerSession::Frame> ControllerSession::Receive(int timeoutMs
   return Next(Clock::now() + std::chrono::milliseconds(timeoutMs), true, &arrivedUs);
 }
 
+std::optional<ControllerSession::Received> ControllerSession::ReceiveDecoded(int timeoutMs) {
+  return NextReceived(Clock::now() + std::chrono::milliseconds(timeoutMs), true);
+}
+
 std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_point deadline,
                                                                 bool interruptible,
                                                                 int64_t* arrivedUs) {
+  std::optional<Received> r = NextReceived(deadline, interruptible);
+  if (!r) return std::nullopt;
+  if (arrivedUs) *arrivedUs = r->arrivedUs;
+  return std::move(r->bytes);
+}
+
+std::optional<ControllerSession::Received> ControllerSession::NextReceived(
+    Clock::time_point deadline, bool interruptible) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (frames_.empty()) {
     if (removalHeard_.exchange(false)) {
@@ -337,10 +350,9 @@ std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_poin
     waiting_ = false;
     if (frames_.empty() && Clock::now() >= deadline) return std::nullopt;
   }
-  Queued q = std::move(frames_.front());
+  Received r = std::move(frames_.front());
   frames_.pop_front();
-  if (arrivedUs) *arrivedUs = q.us;
-  return std::move(q.bytes);
+  return r;
 }
 
 void ControllerSession::Drop() {
@@ -401,26 +413,20 @@ ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart&
   if (r != Result::kOk) return r;
 
   Progress progress(label, scans);
-  DataRecord record;
-  CoordinateRecord coord;
-  int32_t values[FrameCodec::kValueCount];
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   long done = 0;
   r = Result::kOk;
   while (done < scans) {
     // Asked to stop: at once, even while frames keep coming.
-    auto f = Interrupted() ? std::nullopt : Next(deadline, true);
+    auto f = Interrupted() ? std::nullopt : NextReceived(deadline, true);
     if (!f) {
       r = Interrupted() ? Fail(Result::kInterrupted, "interrupted")
                         : Fail(Result::kTimeout, "no complete scan of " + label + " within " +
                                                      std::to_string(timeoutMs_) + " ms");
       break;
     }
-    const auto kind =
-        FrameCodec::DecodeReport(f->data(), static_cast<int>(f->size()), 0, record, coord, values)
-            .kind;
-    if (kind != FrameCodec::Decoded::kData || record.group != 0x4B) continue;
-    if (!assembler.Add(record)) continue;
+    if (!f->isData || f->data.group != 0x4B) continue;
+    if (!assembler.Add(f->Data())) continue;
     onScan(assembler.Scan());
     ++done;
     progress.Update(done);

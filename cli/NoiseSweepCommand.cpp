@@ -23,7 +23,6 @@
 #include "cli/SweepProgress.h"
 #include "cli/TestRecord.h"
 #include "instruments/ScpiGenerator.h"
-#include "link/FrameCodec.h"
 
 using namespace analysis;
 using instruments::SignalGenerator;
@@ -62,15 +61,11 @@ double Since(Clock::time_point t) {
 // False when the sweep must stop: asked to, or the controller went away (why says so).
 bool Listen(ControllerSession& s, int64_t fromUs, int64_t endUs, ScanAssembler& scans,
             ElectrodeStats& stats, StrokeTracker& strokes, std::string& why) {
-  DataRecord record;
-  CoordinateRecord coord;
-  int32_t values[FrameCodec::kValueCount];
   TouchReport report;
   for (;;) {
     const int64_t now = ControllerSession::NowUs();
-    int64_t at = 0;
     // Past the end only what is queued already is taken.
-    auto f = s.Receive(static_cast<int>(std::max<int64_t>(0, (endUs - now) / 1000 + 1)), at);
+    auto f = s.ReceiveDecoded(static_cast<int>(std::max<int64_t>(0, (endUs - now) / 1000 + 1)));
     if (Interrupted()) return false;
     if (!f) {
       if (s.LinkLost()) {
@@ -80,16 +75,14 @@ bool Listen(ControllerSession& s, int64_t fromUs, int64_t endUs, ScanAssembler& 
       if (ControllerSession::NowUs() >= endUs) return true;
       continue;
     }
+    const int64_t at = f->arrivedUs;
     if (at >= endUs) return true;
     if (at < fromUs) continue;
-    if (DecodeTouchReport(f->data(), static_cast<int>(f->size()), at, report)) {
+    if (DecodeTouchReport(f->bytes.data(), static_cast<int>(f->bytes.size()), at, report)) {
       strokes.Add(report);
       continue;
     }
-    const auto kind =
-        FrameCodec::DecodeReport(f->data(), static_cast<int>(f->size()), 0, record, coord, values)
-            .kind;
-    if (kind == FrameCodec::Decoded::kData && scans.Add(record)) stats.Add(scans.Scan());
+    if (f->isData && scans.Add(f->Data())) stats.Add(scans.Scan());
   }
 }
 
