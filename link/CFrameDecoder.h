@@ -1,5 +1,5 @@
 // The controller's account of what was decoded: the last records (for those who read
-// them after the delivery, as the seed's accessors give them) and the firmware version.
+// them after the delivery, as the older accessors give them) and the firmware version.
 // Written by the receive thread; the records are read during a delivery, which the
 // hand-over orders after the writing.
 #pragma once

@@ -127,7 +127,7 @@ std::vector<std::string> CWaveGraph::ExactLabelRows(int value) {
 const CLabelCache::Label& CWaveGraph::ValueLabel(int value) {
   const int exact = value - kZero;
   if (zoom_ && std::abs(exact) > 255) {
-    // Keys apart from the seed's labels (-255 ... 255) and the index labels.
+    // Keys apart from the plain labels (-255 ... 255) and the index labels.
     constexpr int kExactKey = 1 << 20;
     return labels_.Get(kExactKey + exact, QSize(kRowBoxW, kLabelHeight), [value](QPainter& q) {
       const std::vector<std::string> rows = ExactLabelRows(value);

@@ -366,7 +366,7 @@ void CWndGraphDialog::RedrawAll(QImage& img) {
 }
 
 // Statistics on: the graphs span the kept scans' range (a little more), so that a noise
-// of a few counts shows; off, the seed's fixed -255 ... 255.
+// of a few counts shows; off, the plain mode's fixed -255 ... 255.
 void CWndGraphDialog::ZoomToData() {
   // Electrodes that read open or short stay out of the range (they touch the frame).
   int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();

@@ -253,7 +253,7 @@ void CWndXYFullDialog::DrawModeMap() {
     if (!ValuesFromScans()) return;  // the frames draw their own values
     cells = live_.LastScan();
   } else {
-    // Figures as values around the zero line 1000, so that the seed's cells and colours
+    // Figures as values around the zero line 1000, so that the plain cells and colours
     // (-255..255) show them.
     const std::vector<double> v = live_.MapValues(mode_);
     cells.assign(v.size(), 1000);

@@ -631,7 +631,7 @@ TEST(WaveStatistics, WhiskersTableFreezeAndPictures) {
   EXPECT_EQ(saved.size(), w.size() + QSize(0, snapshot::CaptionHeight()));
   EXPECT_TRUE(rig.messages.isEmpty());
 
-  // Off again: the seed's drawing, no whiskers.
+  // Off again: the plain drawing, no whiskers.
   w.SetStatistics(false);
   w.Canvas()->RepaintIfStale();
   EXPECT_NE(img.pixelColor(left, o.y() + g.ValueRow(1170)), CWaveGraph::WhiskerColour());
@@ -716,7 +716,7 @@ TEST(FullScreenModes, NoiseBaselineDifferenceFreezeAndPicture) {
   ASSERT_FALSE(saved.isNull());
   EXPECT_EQ(saved.size(), full->size() + QSize(0, snapshot::CaptionHeight()));
 
-  // Back to the value map: the seed's drawing of the values as they come.
+  // Back to the value map: the plain drawing of the values as they come.
   QTest::keyClick(full, Qt::Key_V);
   EXPECT_EQ(full->Mode(), MapMode::kValue);
   xy.OnBnClickedBack();
