@@ -739,12 +739,8 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
     char rate[32];
     std::snprintf(rate, sizeof rate, "%.3g %%", 100 * summary.falseFailRate);
     if (!kept.empty()) comment << "Golden panels: " << kept << ".\n";
-    comment << "Learnt robustly from " << summary.panels << " panel(s): mean within the panels' "
-            << "median +- " << analysis::FormatNumber(l.robustMargins.k)
-            << " x 1.4826 x MAD of their means; p2p_max and stddev_max: the median + "
-            << analysis::FormatNumber(l.robustMargins.k) << " x 1.4826 x MAD (every margin at "
-            << "least " << analysis::FormatNumber(l.robustMargins.floor) << ", "
-            << analysis::FormatNumber(l.robustMargins.floor / 10) << " for stddev).\n"
+    comment << "Learnt robustly from " << summary.panels
+            << " panel(s): " << analysis::RobustMethodText(l.robustMargins) << "\n"
             << "Expected false-fail rate: " << rate
             << " of good units (normal, independent figures).\n";
     if (summary.panels < 30) {

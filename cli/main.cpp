@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdio>
 #include <iostream>
+#include <map>
 
 #include "cli/CaptureConvert.h"
 #include "cli/Commands.h"
@@ -206,7 +207,27 @@ int main(int argc, char** argv) {
   learn->add_option("--since", l.results.since,
                     "with --from-results --station: from this day on (YYYY-MM-DD, UTC)");
   learn->add_flag("--robust", l.robust,
-                  "limits from the panels' median and 1.4826 x MAD (always with --from-results)");
+                  "limits from the panels' median and a robust spread, --spread (always with "
+                  "--from-results)");
+  learn
+      ->add_option("--spread", l.robustMargins.spread,
+                   "robust limits: the spread, mad (1.4826 x MAD, default) or percentile "
+                   "(the distance between --percentiles)")
+      ->transform(CLI::CheckedTransformer(std::map<std::string, analysis::Spread>{
+          {"mad", analysis::Spread::kMad}, {"percentile", analysis::Spread::kPercentile}}));
+  learn
+      ->add_option_function<std::vector<double>>(
+          "--percentiles",
+          [&l](const std::vector<double>& p) {
+            l.robust = true;
+            l.robustMargins.spread = analysis::Spread::kPercentile;
+            l.robustMargins.low = p[0];
+            l.robustMargins.high = p[1];
+          },
+          "robust limits from two percentiles, e.g. 10,90 (--spread percentile alone: "
+          "25,75, sigma = interquartile range / 1.349)")
+      ->expected(2)
+      ->delimiter(',');
   learn
       ->add_option("--robust-k", l.robustMargins.k,
                    "robust limits: this many robust standard deviations from the median "
