@@ -192,13 +192,14 @@ bool ChartRuns(Connection& db, std::vector<SqlValue> where, const std::string& k
                const LineOptions& o, std::vector<SqlRow>& runs, size_t& reference,
                std::string& error) {
   where.push_back(kind);
-  if (o.referenceRuns.empty()) {
-    if (!Query(db, sql::RunsInOrder(false, o.referenceUnits), where, runs, error)) return false;
-  } else {
+  if (!o.referenceRuns.empty()) {
     std::vector<SqlValue> ids{kind};
     ids.insert(ids.end(), o.referenceRuns.begin(), o.referenceRuns.end());
     if (!Query(db, sql::RunsOfUuids(o.referenceRuns.size()), ids, runs, error)) return false;
   }
+  // A kind the learning set has no runs of (touch tests) keeps the period's first units.
+  if (runs.size() < 2 && !Query(db, sql::RunsInOrder(false, o.referenceUnits), where, runs, error))
+    return false;
   reference = runs.size();
   std::vector<SqlRow> newest;
   if (!Query(db, sql::RunsInOrder(true, o.chartUnits), where, newest, error)) return false;
