@@ -3,7 +3,6 @@
 #include <clocale>
 #include <cstdio>
 #include <iostream>
-#include <map>
 
 #include "cli/CaptureConvert.h"
 #include "cli/Commands.h"
@@ -210,11 +209,16 @@ int main(int argc, char** argv) {
                   "limits from the panels' median and a robust spread, --spread (always with "
                   "--from-results)");
   learn
-      ->add_option("--spread", l.robustMargins.spread,
-                   "robust limits: the spread, mad (1.4826 x MAD, default) or percentile "
-                   "(the distance between --percentiles)")
-      ->transform(CLI::CheckedTransformer(std::map<std::string, analysis::Spread>{
-          {"mad", analysis::Spread::kMad}, {"percentile", analysis::Spread::kPercentile}}));
+      ->add_option_function<std::string>(
+          "--spread",
+          [&l](const std::string& spread) {
+            l.robust = true;
+            l.robustMargins.spread =
+                spread == "percentile" ? analysis::Spread::kPercentile : analysis::Spread::kMad;
+          },
+          "robust limits: the spread, mad (1.4826 x MAD, default) or percentile (the distance "
+          "between --percentiles)")
+      ->check(CLI::IsMember({"mad", "percentile"}));
   learn
       ->add_option_function<std::vector<double>>(
           "--percentiles",
