@@ -14,7 +14,8 @@ using namespace analysis;
 
 // Cp and Cpk as defined in "Process Capability", NIST/SEMATECH e-Handbook of Statistical
 // Methods, 6.1.6, https://www.itl.nist.gov/div898/handbook/pmc/section1/pmc16.htm; its
-// process with limits 8 and 20, mean 16 and sigma 2 (Cp 1.0, Cpk 0.6667).
+// process with limits 8 and 20, mean 16 and sigma 2 (Cp 1.0, Cpk 0.6667; the stored copy
+// searched gave the definitions, not this example).
 TEST(LineStats, CapabilityOfTheHandbooksProcess) {
   const Capability c = CapabilityOf(100, 16, 2, 8.0, 20.0);
   EXPECT_DOUBLE_EQ(*c.cp, 1.0);
@@ -32,7 +33,8 @@ TEST(LineStats, CapabilityOfTheHandbooksProcess) {
 
 // "CUSUM Average Run Length" / tabular CUSUM, NIST/SEMATECH e-Handbook of Statistical
 // Methods, 6.3.2.3.1, https://www.itl.nist.gov/div898/handbook/pmc/section3/pmc3231.htm:
-// target 325, k = 0.3175, h = 4.1959, out of control from sample 14.
+// target 325, k = 0.3175, h = 4.1959, out of control from sample 14 (not re-read: the
+// page was not among the stored copies searched).
 TEST(LineStats, CusumOfTheHandbooksExample) {
   const std::vector<double> x = {324.93, 324.68, 324.73, 324.35, 325.35, 325.23, 324.13,
                                  324.53, 325.23, 324.60, 324.63, 325.15, 328.33, 327.25,
