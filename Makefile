@@ -36,9 +36,8 @@ run: build
 run-lumora: build
 	@scripts/run-sim --lumora
 
-# One clang ASan+UBSan tree serves the sanitizer suite and the fuzz targets.
 test-asan: deps
-	@scripts/configure-asan build-asan
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE="address;undefined" -DVT_WERROR=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -LE "server|browser" -j $(JOBS) --timeout 900
@@ -59,12 +58,11 @@ fuzz: deps
 screenshots: build
 	@scripts/screenshots docs/screenshots
 
-# The Debian packages, built as a packager would and as the README's plain CMake build
-# is: the default generator, Release, installed under /usr, Debian's hardening flags,
-# warnings not fatal. They land in $(PKG_BUILD)/packages/.
+# The Debian packages, built as a packager would: Release, installed under /usr, Debian's
+# hardening flags, warnings not fatal. They land in $(PKG_BUILD)/packages/.
 DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
 package: deps
-	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	cmake -S . -B $(PKG_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
 	  -DBUILD_TESTING=OFF -DVT_WERROR=OFF -DVT_UDEV_RULES_DIR=/usr/lib/udev/rules.d \
 	  -DCMAKE_C_FLAGS="$$($(DEB_FLAGS) CFLAGS) $$($(DEB_FLAGS) CPPFLAGS)" \
 	  -DCMAKE_CXX_FLAGS="$$($(DEB_FLAGS) CXXFLAGS) $$($(DEB_FLAGS) CPPFLAGS)" \
@@ -79,4 +77,4 @@ lintian: package
 	lintian --fail-on error,warning --display-info $(PKG_BUILD)/packages/*.deb
 
 clean:
-	rm -rf $(BUILD) $(PKG_BUILD) build-asan build-tsan build-bench
+	rm -rf $(BUILD) $(PKG_BUILD) build-plain build-asan build-tsan build-bench build-fuzz

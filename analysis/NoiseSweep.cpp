@@ -149,26 +149,30 @@ NoisePoint MeasurePoint(double hz, const ElectrodeStats& stats, const StrokeTrac
   return p;
 }
 
-std::vector<CheckResult> CheckPoint(const NoisePoint& p, const ScanLayout& layout,
-                                    const NoiseLimits& limits, bool held) {
-  std::vector<CheckResult> out;
+std::vector<Check> CheckPoint(const NoisePoint& p, const ScanLayout& layout,
+                             const NoiseLimits& limits, bool held) {
+  std::vector<Check> out;
   const std::string group = FrequencyText(p.hz);
-  auto upper = [&](const std::string& name, const std::string& electrode, double v, double max,
-                   const char* unit) {
-    out.push_back({group, name, electrode, FormatNumber(v) + unit,
-                   "<= " + FormatNumber(max) + unit, v <= max, v, std::nullopt, max});
+  // Shown with the unit where it is one of the panel's (mm, dB), as counts without.
+  auto add = [&](const std::string& item, const char* check, double v, const char* unit,
+                 std::optional<double> lo, std::optional<double> hi) {
+    Check c{group, item, check, v, "", unit, lo, hi, "", (!lo || v >= *lo) && (!hi || v <= *hi)};
+    if (c.unit == "mm" || c.unit == "dB") {
+      c.text = FormatNumber(v) + " " + unit;
+      c.limitText = c.Limit() + " " + unit;
+    }
+    out.push_back(std::move(c));
   };
-  if (limits.ghostMax) upper("ghosts", "", p.ghosts, *limits.ghostMax, "");
-  if (held && limits.jitterMaxMm && p.jitterMm) upper("jitter", "", *p.jitterMm, *limits.jitterMaxMm, " mm");
+  if (limits.ghostMax) add("", "ghosts", p.ghosts, "", std::nullopt, *limits.ghostMax);
+  if (held && limits.jitterMaxMm && p.jitterMm)
+    add("", "jitter", *p.jitterMm, "mm", std::nullopt, *limits.jitterMaxMm);
   for (size_t i = 0; i < p.electrodes.size(); ++i) {
     const ElectrodeNoise& e = p.electrodes[i];
     const std::string name = layout.Name(static_cast<int>(i));
-    if (limits.stddevMax) upper(name + " stddev", name, e.stddev, *limits.stddevMax, "");
-    if (limits.p2pMax) upper(name + " p2p", name, e.p2p, *limits.p2pMax, "");
+    if (limits.stddevMax) add(name, "stddev", e.stddev, "counts", std::nullopt, *limits.stddevMax);
+    if (limits.p2pMax) add(name, "p2p", e.p2p, "counts", std::nullopt, *limits.p2pMax);
     if (held && limits.snrMinDb && e.snrDb)
-      out.push_back({group, name + " snr", name, FormatNumber(*e.snrDb) + " dB",
-                     ">= " + FormatNumber(*limits.snrMinDb) + " dB", *e.snrDb >= *limits.snrMinDb,
-                     *e.snrDb, *limits.snrMinDb, std::nullopt});
+      add(name, "snr", *e.snrDb, "dB", *limits.snrMinDb, std::nullopt);
   }
   return out;
 }
@@ -178,18 +182,18 @@ void WriteSweepHeader(std::ostream& out) {
 }
 
 void WriteSweepPoint(std::ostream& out, const SweepSettings& s, const NoisePoint& p,
-                     const ScanLayout& layout, const std::vector<CheckResult>& checks) {
+                     const ScanLayout& layout, const std::vector<Check>& checks) {
   char hz[32];
   std::snprintf(hz, sizeof hz, "%.12g", p.hz);  // read back as the plan's frequency
   const std::string lead = std::string(hz) + "," + s.waveform + "," + Num(s.vpp) + "," + s.touch + ",";
   bool pointPass = true;
-  for (const CheckResult& c : checks) pointPass = pointPass && c.pass;
+  for (const Check& c : checks) pointPass = pointPass && c.pass;
   for (size_t i = 0; i < p.electrodes.size(); ++i) {
     const ElectrodeNoise& e = p.electrodes[i];
     const std::string name = layout.Name(static_cast<int>(i));
     bool pass = true;
-    for (const CheckResult& c : checks)
-      if (c.electrode == name) pass = pass && c.pass;
+    for (const Check& c : checks)
+      if (c.item == name) pass = pass && c.pass;
     out << lead << name << "," << Num(e.stddev) << "," << Num(e.p2p) << ","
         << (e.snrDb ? Num(*e.snrDb) : "") << ",,,,," << (pass ? "pass" : "fail") << "\r\n";
   }

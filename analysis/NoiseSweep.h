@@ -60,7 +60,7 @@ NoisePoint MeasurePoint(double hz, const ElectrodeStats& stats, const StrokeTrac
                         bool held, double seconds, const TouchGeometry& geometry);
 
 // The checks of a point against the limits, grouped under the point's frequency.
-std::vector<CheckResult> CheckPoint(const NoisePoint& p, const ScanLayout& layout,
+std::vector<Check> CheckPoint(const NoisePoint& p, const ScanLayout& layout,
                                     const NoiseLimits& limits, bool held);
 
 // The settings a sweep file's rows repeat: a resumed sweep must have the same.
@@ -74,7 +74,7 @@ struct SweepSettings {
 // (the panel's figures and the point's verdict) that ends it. CR LF line ends.
 void WriteSweepHeader(std::ostream& out);
 void WriteSweepPoint(std::ostream& out, const SweepSettings& s, const NoisePoint& p,
-                     const ScanLayout& layout, const std::vector<CheckResult>& checks);
+                     const ScanLayout& layout, const std::vector<Check>& checks);
 // Reads the finished points of a sweep file; `end` receives the byte offset after the
 // last finished point (what follows it is an unfinished point). False with the reason for
 // a file that is not a sweep file, holds other settings or another panel.

@@ -49,13 +49,20 @@ std::string Text(double v, const std::string& unit) {
   return unit.empty() ? std::string(b) : std::string(b) + " " + unit;
 }
 
-TouchCheck Make(TouchTest test, std::string subject, std::string check, double value,
-                std::string unit, std::optional<double> min, std::optional<double> max) {
-  TouchCheck c{InfoOf(test).name, std::move(subject), std::move(check), value, std::move(unit),
-               min, max, true};
-  const double v = c.value;
-  c.pass = !std::isnan(v) && (!min || v >= *min) && (!max || v <= *max);
-  return c;
+// A bound or a range as the touch reports show it: "<= 0.50 mm", ">= 100.0 Hz".
+std::string LimitText(const std::optional<double>& min, const std::optional<double>& max,
+                      const std::string& unit) {
+  if (min && max) return Text(*min, "") + " .. " + Text(*max, unit);
+  if (min) return ">= " + Text(*min, unit);
+  if (max) return "<= " + Text(*max, unit);
+  return "";
+}
+
+Check Make(TouchTest test, std::string subject, std::string check, double value,
+           std::string unit, std::optional<double> min, std::optional<double> max) {
+  const bool pass = !std::isnan(value) && (!min || value >= *min) && (!max || value <= *max);
+  return Check{InfoOf(test).name, std::move(subject), std::move(check), value, Text(value, unit),
+               unit, min, max, LimitText(min, max, unit), pass};
 }
 
 std::string Subject(const Stroke& s) {
@@ -98,17 +105,6 @@ std::string TouchTestNames() {
   std::string out;
   for (const TouchTestInfo& t : kTests) out += (out.empty() ? "" : ", ") + std::string(t.name);
   return out;
-}
-
-std::string TouchCheck::Limit() const {
-  if (min && max) return Text(*min, "") + " .. " + Text(*max, unit);
-  if (min) return ">= " + Text(*min, unit);
-  if (max) return "<= " + Text(*max, unit);
-  return "";
-}
-
-std::string TouchCheck::Value() const {
-  return Text(value, unit);
 }
 
 // ---------------------------------------------------------------- figures
@@ -263,7 +259,7 @@ std::optional<TruthSample> TouchTruth::At(int contact, double t, double slack) c
 
 namespace {
 
-bool Ghost(const TouchRun& run, std::vector<TouchCheck>& out) {
+bool Ghost(const TouchRun& run, std::vector<Check>& out) {
   const auto& strokes = run.strokes->Strokes();
   out.push_back(Make(TouchTest::kGhost, "window", "ghost contacts",
                      static_cast<double>(strokes.size()), "", std::nullopt, run.limits.ghostMax));
@@ -271,11 +267,11 @@ bool Ghost(const TouchRun& run, std::vector<TouchCheck>& out) {
     out.push_back(Make(TouchTest::kGhost, Subject(s), "reports while untouched",
                        static_cast<double>(s.points.size()), "", std::nullopt, 0.0));
   if (run.raisedNoise)
-    for (TouchCheck& c : out) c.test = kGhostNoiseSuite;
+    for (Check& c : out) c.group = kGhostNoiseSuite;
   return true;
 }
 
-bool Rate(const TouchRun& run, std::vector<TouchCheck>& out, std::string& why) {
+bool Rate(const TouchRun& run, std::vector<Check>& out, std::string& why) {
   for (const Stroke& s : run.strokes->Strokes()) {
     if (s.points.size() < 3) continue;
     const RateFigures r = StrokeRate(s.points);
@@ -288,7 +284,7 @@ bool Rate(const TouchRun& run, std::vector<TouchCheck>& out, std::string& why) {
   return !out.empty();
 }
 
-bool Jitter(const TouchRun& run, std::vector<TouchCheck>& out, std::string& why) {
+bool Jitter(const TouchRun& run, std::vector<Check>& out, std::string& why) {
   const auto settle = static_cast<int64_t>(run.limits.settleMs * 1000);
   for (const Stroke& s : run.strokes->Strokes()) {
     if (s.points.size() < 3 || s.points.back().us - s.points.front().us < 2 * settle + 300'000)
@@ -301,7 +297,7 @@ bool Jitter(const TouchRun& run, std::vector<TouchCheck>& out, std::string& why)
   return !out.empty();
 }
 
-bool Linearity(const TouchRun& run, std::vector<TouchCheck>& out, std::string& why) {
+bool Linearity(const TouchRun& run, std::vector<Check>& out, std::string& why) {
   constexpr double kMinLengthMm = 20;
   for (const Stroke& s : run.strokes->Strokes()) {
     const LinearityFigures f = StrokeLinearity(s.points, run.geometry, run.limits.edgeMm);
@@ -316,7 +312,7 @@ bool Linearity(const TouchRun& run, std::vector<TouchCheck>& out, std::string& w
   return !out.empty();
 }
 
-bool Accuracy(const TouchRun& run, std::vector<TouchCheck>& out, std::string& why) {
+bool Accuracy(const TouchRun& run, std::vector<Check>& out, std::string& why) {
   if (run.truth == nullptr || run.truth->Empty()) {
     why = "accuracy needs the true positions (--truth FILE)";
     return false;
@@ -346,7 +342,7 @@ bool Accuracy(const TouchRun& run, std::vector<TouchCheck>& out, std::string& wh
   return !out.empty();
 }
 
-bool Contacts(const TouchRun& run, std::vector<TouchCheck>& out) {
+bool Contacts(const TouchRun& run, std::vector<Check>& out) {
   out.push_back(Make(TouchTest::kContacts, "window", "simultaneous contacts",
                      run.strokes->MaxSimultaneous(), "", run.limits.contactsMin, std::nullopt));
   for (const Stroke& s : run.strokes->Strokes())
@@ -355,7 +351,7 @@ bool Contacts(const TouchRun& run, std::vector<TouchCheck>& out) {
   return true;
 }
 
-bool Separation(const TouchRun& run, std::vector<TouchCheck>& out, std::string& why) {
+bool Separation(const TouchRun& run, std::vector<Check>& out, std::string& why) {
   const StrokeTracker& t = *run.strokes;
   if (t.ClosestPairMm() < 0) {
     why = "two contacts were never down at the same time";
@@ -371,14 +367,14 @@ bool Separation(const TouchRun& run, std::vector<TouchCheck>& out, std::string& 
 
 }  // namespace
 
-bool EvaluateTouch(TouchTest test, const TouchRun& run, std::vector<TouchCheck>& out,
+bool EvaluateTouch(TouchTest test, const TouchRun& run, std::vector<Check>& out,
                    std::string& notMeasured) {
   if (InfoOf(test).needsMm && !run.geometry.HasMm()) {
     notMeasured = "needs the panel size in millimetres ([panel] width_mm and height_mm in the "
                   "limits file) and the coordinate ranges";
     return false;
   }
-  std::vector<TouchCheck> checks;
+  std::vector<Check> checks;
   bool ok = false;
   switch (test) {
     case TouchTest::kGhost: ok = Ghost(run, checks); break;

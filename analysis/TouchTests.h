@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/Check.h"
 #include "analysis/TouchLimits.h"
 #include "analysis/TouchStrokes.h"
 
@@ -35,20 +36,6 @@ constexpr const char* kGhostNoiseSuite = "ghost-noise";
 const TouchTestInfo* FindTouchTest(std::string_view name);
 const TouchTestInfo& InfoOf(TouchTest test);
 std::string TouchTestNames();  // "ghost, rate, ..."
-
-// One measured value against its limit. subject: "window", "stroke 2 (contact 1)",
-// "contacts 0 and 1".
-struct TouchCheck {
-  std::string test;
-  std::string subject;
-  std::string check;  // "jitter", "rate", "gap", ...
-  double value = 0;
-  std::string unit;  // "mm", "Hz", "periods", "%", ""
-  std::optional<double> min, max;
-  bool pass = true;
-  std::string Limit() const;  // ">= 100 Hz", "<= 0.5 mm"
-  std::string Value() const;  // "0.42 mm"
-};
 
 // True positions of contacts (a jig's or robot's path): time in seconds from the first
 // touch of the run, contact id, millimetres.
@@ -80,9 +67,10 @@ struct TouchRun {
   bool raisedNoise = false;           // ghost: the window while the noise was raised
 };
 
-// The checks of a test. False with the reason in notMeasured when the run cannot give
+// The checks of a test (group: the test, item: "window", "stroke 2 (contact 1)",
+// "contacts 0 and 1"; shown with their units). False with the reason in notMeasured when the run cannot give
 // them (no millimetres, no truth, no stroke to measure).
-bool EvaluateTouch(TouchTest test, const TouchRun& run, std::vector<TouchCheck>& out,
+bool EvaluateTouch(TouchTest test, const TouchRun& run, std::vector<Check>& out,
                    std::string& notMeasured);
 
 // Single figures, for the tests and the live views.

@@ -1,6 +1,8 @@
 #include "cli/ControllerSession.h"
 
+#include <sys/eventfd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,14 +19,13 @@
 #include "control/CSettingsLocation.h"
 #include "hidpipe/hidpipe.h"
 #include "link/CommandString.h"
-#include "link/FrameCodec.h"
 #include "link/SerialPortMap.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kListenerSlot = 5;  // every frame but device text and dropped replies
+constexpr uint16_t kListenerSlot = kSlotFrames;
 constexpr const char* kStopStreams = "SEND 024E0180 ";
 constexpr const char* kReportTargetCursor = "SEND 024C020500 ";
 constexpr int kLeaveWaitMs = 500;
@@ -99,7 +100,8 @@ std::string CheckLinkConfig(const LinkChoice& choice) {
   return "";
 }
 
-ControllerSession::ControllerSession(int timeoutMs) : timeoutMs_(timeoutMs) {
+ControllerSession::ControllerSession(int timeoutMs)
+    : timeoutMs_(timeoutMs), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   ctrl_.SetHost(this);
 }
 
@@ -109,6 +111,25 @@ ControllerSession::~ControllerSession() {
   // The receive thread must be gone before the frame queue it fills.
   ctrl_.UnregisterListener(kListenerSlot);
   ctrl_.Close();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void ControllerSession::Wake() {
+  const uint64_t one = 1;
+  (void)!::write(wakeFd_, &one, sizeof one);
+}
+
+void ControllerSession::WaitForWake(Clock::time_point deadline, bool interruptible) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  pollfd fd{wakeFd_, POLLIN, 0};
+  const int ms = static_cast<int>(std::clamp<int64_t>(left, 0, 1 << 30));
+  if (interruptible)
+    WaitReadableOrInterrupt(&fd, 1, ms);
+  else
+    ::poll(&fd, 1, ms);
+  uint64_t count = 0;
+  (void)!::read(wakeFd_, &count, sizeof count);
 }
 
 ControllerSession::Result ControllerSession::Fail(Result r, const std::string& message) {
@@ -120,7 +141,7 @@ ControllerSession::Result ControllerSession::Fail(Result r, const std::string& m
 ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
   LoadLinkSettings(choice, settings_);
   ctrl_.SetPanelCounts(settings_.xCount, settings_.yCount, settings_.resolution);
-  ctrl_.RegisterListener(kListenerSlot, 2, this);
+  ctrl_.RegisterListener(kListenerSlot, kListenerActive, this);
   int opened = 0;
   if (settings_.usbCom != 0) {
     SerialLineSettings line = settings_.comPort;
@@ -226,28 +247,32 @@ std::string ControllerSession::Version() const {
   return v;
 }
 
-int ControllerSession::OnTransCallback(int len, const uint8_t* bytes) {
+int ControllerSession::OnTransCallback(const TransFrame& frame) {
+  Received r;
+  r.bytes.assign(frame.bytes, frame.bytes + frame.len);
+  // Its time where it arrived, not where this late reader took it.
+  r.arrivedUs = frame.arrivedUs > 0 ? frame.arrivedUs : NowUs();
+  if (const DataRecord* data = frame.DataReport()) {
+    r.isData = true;
+    r.data = *data;
+    r.values.assign(data->values, data->values + data->count);
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (frames_.size() >= kMaxQueued) {
       ++dropped_;
       return 0;
     }
-    // Its time where it arrived, not where this late reader took it.
-    const int64_t arrived = ctrl_.LastFrameUs();
-    frames_.push_back({Frame(bytes, bytes + len), arrived > 0 ? arrived : NowUs()});
+    frames_.push_back(std::move(r));
+    if (!waiting_) return 0;  // nobody to wake: no write per frame
+    waiting_ = false;
   }
-  cv_.notify_one();
+  Wake();
   return 0;
 }
 
-PanelInfo ControllerSession::ConfiguredPanel() {
-  return PanelInfo{settings_.xCount, settings_.yCount, settings_.resolution, 0, 0};
-}
-
-void ControllerSession::ApplyPanelInfo(const PanelInfo&) {
-  panelReported_ = true;
-}
+// The geometry is the controller's (ctrl_.Geometry()); nothing to keep here.
+void ControllerSession::ApplyPanelInfo(const PanelInfo&) {}
 
 void ControllerSession::ShowPanelInfoFailure() {
   std::fprintf(stderr,
@@ -256,14 +281,14 @@ void ControllerSession::ShowPanelInfoFailure() {
 
 void ControllerSession::OnLinkLost() {
   linkLost_ = true;
-  cv_.notify_all();
+  Wake();
 }
 
 void ControllerSession::OnNotice(int event, const char*, void* user) {
   if (event != HIDPIPE_REMOVAL) return;
   auto* self = static_cast<ControllerSession*>(user);
   self->removalHeard_ = true;
-  self->cv_.notify_all();
+  self->Wake();
 }
 
 // As VantrelTool does after a device notice: a version query that cannot be written means
@@ -288,9 +313,21 @@ std::optional<ControllerSession::Frame> ControllerSession::Receive(int timeoutMs
   return Next(Clock::now() + std::chrono::milliseconds(timeoutMs), true, &arrivedUs);
 }
 
+std::optional<ControllerSession::Received> ControllerSession::ReceiveDecoded(int timeoutMs) {
+  return NextReceived(Clock::now() + std::chrono::milliseconds(timeoutMs), true);
+}
+
 std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_point deadline,
                                                                 bool interruptible,
                                                                 int64_t* arrivedUs) {
+  std::optional<Received> r = NextReceived(deadline, interruptible);
+  if (!r) return std::nullopt;
+  if (arrivedUs) *arrivedUs = r->arrivedUs;
+  return std::move(r->bytes);
+}
+
+std::optional<ControllerSession::Received> ControllerSession::NextReceived(
+    Clock::time_point deadline, bool interruptible) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (frames_.empty()) {
     if (removalHeard_.exchange(false)) {
@@ -299,16 +336,23 @@ std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_poin
       lock.lock();
       continue;
     }
-    if ((interruptible && Interrupted()) || linkLost_) return std::nullopt;
-    // Short waits so that Ctrl+C is seen soon.
-    const auto step = std::min(deadline, Clock::now() + std::chrono::milliseconds(50));
-    cv_.wait_until(lock, step);
+    if (linkLost_) {
+      uint64_t count = 0;  // the loss was heard: nothing more to wake for
+      (void)!::read(wakeFd_, &count, sizeof count);
+      return std::nullopt;
+    }
+    if (interruptible && Interrupted()) return std::nullopt;
+    // On the frames, the link's loss, a removal and (interruptible) a stop signal.
+    waiting_ = true;
+    lock.unlock();
+    WaitForWake(deadline, interruptible);
+    lock.lock();
+    waiting_ = false;
     if (frames_.empty() && Clock::now() >= deadline) return std::nullopt;
   }
-  Queued q = std::move(frames_.front());
+  Received r = std::move(frames_.front());
   frames_.pop_front();
-  if (arrivedUs) *arrivedUs = q.us;
-  return std::move(q.bytes);
+  return r;
 }
 
 void ControllerSession::Drop() {
@@ -369,26 +413,20 @@ ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart&
   if (r != Result::kOk) return r;
 
   Progress progress(label, scans);
-  DataRecord record;
-  CoordinateRecord coord;
-  int32_t values[FrameCodec::kValueCount];
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   long done = 0;
   r = Result::kOk;
   while (done < scans) {
     // Asked to stop: at once, even while frames keep coming.
-    auto f = Interrupted() ? std::nullopt : Next(deadline, true);
+    auto f = Interrupted() ? std::nullopt : NextReceived(deadline, true);
     if (!f) {
       r = Interrupted() ? Fail(Result::kInterrupted, "interrupted")
                         : Fail(Result::kTimeout, "no complete scan of " + label + " within " +
                                                      std::to_string(timeoutMs_) + " ms");
       break;
     }
-    const auto kind =
-        FrameCodec::DecodeReport(f->data(), static_cast<int>(f->size()), 0, record, coord, values)
-            .kind;
-    if (kind != FrameCodec::Decoded::kData || record.group != 0x4B) continue;
-    if (!assembler.Add(record)) continue;
+    if (!f->isData || f->data.group != 0x4B) continue;
+    if (!assembler.Add(f->Data())) continue;
     onScan(assembler.Scan());
     ++done;
     progress.Update(done);

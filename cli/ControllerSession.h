@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -72,8 +71,10 @@ class ControllerSession : private ITransListener, private ITransHost {
   std::string Version() const;
   // False when the controller gave no version text (a negative or empty reply).
   bool VersionReported() const { return !Version().empty(); }
+  // The panel's geometry in force (the controller's once reported), and whether the
+  // controller reported it.
   PanelInfo Panel() const { return ctrl_.Panel(); }
-  bool PanelReported() const { return panelReported_; }
+  bool PanelReported() const { return ctrl_.Geometry().reportedInForce; }
 
   // Sends a command string and waits up to timeoutMs for its reply (a frame of the same
   // group and sub-command). kRefused: the reply's status was not OK. again: a command that
@@ -101,6 +102,22 @@ class ControllerSession : private ITransListener, private ITransHost {
   // time in microseconds of the steady clock; nothing after timeoutMs, on Ctrl+C or when
   // the link went away.
   std::optional<Frame> Receive(int timeoutMs, int64_t& arrivedUs);
+  // A frame as the receive thread decoded it where it arrived.
+  struct Received {
+    Frame bytes;
+    int64_t arrivedUs = 0;  // microseconds of the steady clock
+    bool isData = false;    // a data report was decoded from it
+    // The data report; its values point into this frame (valid while it lives).
+    DataRecord Data() const {
+      DataRecord d = data;
+      d.values = values.data();
+      return d;
+    }
+    DataRecord data;
+    std::vector<int32_t> values;
+  };
+  // The same, with the data report decoded from it.
+  std::optional<Received> ReceiveDecoded(int timeoutMs);
   static int64_t NowUs();
   // Frames lost before Receive could give them (this session's queue and hidpipe's ring
   // were full): a window that lost any cannot be measured.
@@ -113,8 +130,7 @@ class ControllerSession : private ITransListener, private ITransHost {
   void MarkStreamStarted() { streamStarted_ = true; }
 
  private:
-  int OnTransCallback(int len, const uint8_t* bytes) override;
-  PanelInfo ConfiguredPanel() override;
+  int OnTransCallback(const TransFrame& frame) override;
   void ApplyPanelInfo(const PanelInfo& info) override;
   void ShowPanelInfoFailure() override;
   void OnLinkLost() override;
@@ -124,7 +140,13 @@ class ControllerSession : private ITransListener, private ITransHost {
 
   std::optional<Frame> Next(std::chrono::steady_clock::time_point deadline, bool interruptible,
                             int64_t* arrivedUs = nullptr);
+  std::optional<Received> NextReceived(std::chrono::steady_clock::time_point deadline,
+                                       bool interruptible);
   void Drop();  // forgets frames received so far
+  // Wakes a wait in Next (any thread).
+  void Wake();
+  // Sleeps until woken, the deadline or (interruptible) a stop signal.
+  void WaitForWake(std::chrono::steady_clock::time_point deadline, bool interruptible);
   Result Fail(Result r, const std::string& message);
   Result OpenUsb();
   // "the command was not sent" with the link's reason when a write failed.
@@ -139,7 +161,6 @@ class ControllerSession : private ITransListener, private ITransHost {
   bool open_ = false;
   bool streamStarted_ = false;
   bool silent_ = false;  // a wait for an answer ran out
-  std::atomic<bool> panelReported_{false};
   std::atomic<bool> linkLost_{false};
   std::atomic<bool> removalHeard_{false};
   bool noticesOn_ = false;
@@ -148,11 +169,8 @@ class ControllerSession : private ITransListener, private ITransHost {
   // stalls (standard output blocked) costs no memory; what does not fit is counted.
   static constexpr size_t kMaxQueued = 16384;
   std::mutex mutex_;
-  std::condition_variable cv_;
-  struct Queued {
-    Frame bytes;
-    int64_t us;  // arrival time, microseconds of the steady clock
-  };
-  std::deque<Queued> frames_;
+  int wakeFd_ = -1;       // eventfd: something for Next
+  bool waiting_ = false;  // Next sleeps on wakeFd_ (with mutex_)
+  std::deque<Received> frames_;
   uint64_t dropped_ = 0;
 };

@@ -3,20 +3,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <iostream>
 #include <iterator>
 
 #include "cli/HidReport.h"
 #include "cli/StationDevices.h"
-#include "hidpipe/DeviceMatch.h"
-#include "hidpipe/HidrawBackend.h"
-#include "hidpipe/NodeDescriptor.h"
 #include "hidpipe/hidpipe.h"
+#include "hidpipe/hidpipe_diag.h"
 #include "link/SerialPortMap.h"
-
-using hidpipe::HidDeviceInfo;
 
 namespace {
 
@@ -35,22 +34,37 @@ bool Exists(const std::string& path) {
 }
 
 
-bool ReadDescriptorFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
-  std::vector<uint8_t> contents;
-  if (path == "-") {
-    std::string all;
-    char chunk[4096];
-    while (std::cin.read(chunk, sizeof chunk) || std::cin.gcount() > 0) {
-      all.append(chunk, static_cast<size_t>(std::cin.gcount()));
-      if (all.size() > kMaxFileBytes) {
-        error = "standard input: larger than " + std::to_string(kMaxFileBytes) + " bytes";
-        return false;
-      }
+// At most kMaxFileBytes of a stream; name is how errors call it.
+bool ReadLimited(std::istream& in, const std::string& name, std::string& all, std::string& error) {
+  char chunk[4096];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    all.append(chunk, static_cast<size_t>(in.gcount()));
+    if (all.size() > kMaxFileBytes) {
+      error = name + ": larger than " + std::to_string(kMaxFileBytes) + " bytes";
+      return false;
     }
-    contents.assign(all.begin(), all.end());
-  } else if (!hidpipe::readFileBytes(path, kMaxFileBytes, contents, error)) {
+  }
+  if (in.bad()) {
+    error = name + ": " + std::strerror(errno);
     return false;
   }
+  return true;
+}
+
+bool ReadDescriptorFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
+  std::string all;
+  if (path == "-") {
+    if (!ReadLimited(std::cin, "standard input", all, error)) return false;
+  } else {
+    errno = 0;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+      error = path + ": " + (errno != 0 ? std::strerror(errno) : "cannot open");
+      return false;
+    }
+    if (!ReadLimited(file, path, all, error)) return false;
+  }
+  const std::vector<uint8_t> contents(all.begin(), all.end());
   if (DecodeDescriptor(contents, bytes, error)) return true;
   error = (path == "-" ? "standard input" : path) + ": " + error;
   return false;
@@ -61,28 +75,17 @@ std::string Dump(const nlohmann::json& j) {
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-nlohmann::json DeviceJson(const HidDeviceInfo& d) {
-  return {{"path", d.path},       {"vid", Hex4(d.vid)},       {"pid", Hex4(d.pid)},
-          {"bus", hidpipe::busName(d.bus)}, {"interface", d.iface}, {"name", d.product},
-          {"serial", d.serial},     {"port", d.port}};
+nlohmann::json DeviceJson(const HidDeviceDesc& d) {
+  return {{"path", std::string(d.path)},  {"vid", Hex4(d.vid)},
+          {"pid", Hex4(d.pid)},              {"bus", hidBusName(d.bus)},
+          {"interface", d.iface},            {"name", std::string(d.product)},
+          {"serial", std::string(d.serial)}, {"port", std::string(d.port)}};
 }
 
-std::string DeviceLine(const HidDeviceInfo& d) {
+std::string DeviceLine(const HidDeviceDesc& d) {
   std::string line = DeviceSummary(d);
-  if (!d.product.empty()) line += "  \"" + d.product + "\"";
+  if (d.product[0] != '\0') line += "  \"" + std::string(d.product) + "\"";
   return line;
-}
-
-std::vector<HidDeviceInfo> HidrawDevices() {
-  return hidpipe::HidrawBackend::enumerate(0, 0);
-}
-
-// One device: its descriptor from sysfs, analysed. False when it could not be read.
-bool AnalyseDevice(const HidDeviceInfo& d, DescriptorAnalysis& a, std::string& error) {
-  std::vector<uint8_t> bytes;
-  if (!hidpipe::readFileBytes(hidpipe::sysfsDescriptorOfNode(d.path), kMaxFileBytes, bytes, error)) return false;
-  a = AnalyseDescriptor(bytes);
-  return true;
 }
 
 int HidOfFile(const std::string& file, bool json) {
@@ -95,34 +98,34 @@ int HidOfFile(const std::string& file, bool json) {
   }
   const DescriptorAnalysis a = AnalyseDescriptor(bytes);
   if (json)
-    std::cout << Dump(DescriptorJson(a)) << "\n";
+    std::cout << Dump(DescriptorJson(*a)) << "\n";
   else
-    std::cout << DescriptorText(a);
-  return a.Usable() ? kExitPass : kExitFail;
+    std::cout << DescriptorText(*a);
+  return a->usable ? kExitPass : kExitFail;
 }
 
 int HidOfDevices(bool json) {
-  const std::vector<HidDeviceInfo> devices = HidrawDevices();
+  const std::vector<HidDeviceDesc> devices = HidrawDevices();
   if (devices.empty()) {
     std::cerr << "vantrel: no hidraw device present\n";
     return kExitCannotRun;
   }
   bool anyUsable = false, anyRead = false;
   for (size_t i = 0; i < devices.size(); ++i) {
-    const HidDeviceInfo& d = devices[i];
-    DescriptorAnalysis a;
+    const HidDeviceDesc& d = devices[i];
+    DescriptorAnalysis a(nullptr, &hidFreeDescriptorAnalysis);
     std::string error;
     const bool read = AnalyseDevice(d, a, error);
     anyRead = anyRead || read;
-    anyUsable = anyUsable || (read && a.Usable());
+    anyUsable = anyUsable || (read && a->usable);
     if (json) {
-      nlohmann::json j = read ? DescriptorJson(a) : nlohmann::json{{"usable", false}};
+      nlohmann::json j = read ? DescriptorJson(*a) : nlohmann::json{{"usable", false}};
       if (!read) j["reason"] = "cannot read the report descriptor: " + error;
       j["device"] = DeviceJson(d);
       std::cout << Dump(j) << "\n";
     } else {
       std::cout << (i ? "\n" : "") << DeviceLine(d) << "\n"
-                << (read ? DescriptorText(a) : "cannot read the report descriptor: " + error + "\n");
+                << (read ? DescriptorText(*a) : "cannot read the report descriptor: " + error + "\n");
     }
     if (!std::cout) break;  // the reader went away (| head)
   }

@@ -2,14 +2,10 @@
 
 #include <cctype>
 #include <cstdio>
+#include <new>
 #include <string_view>
 
-using hidpipe::CollectionInfo;
-using hidpipe::ReportInfo;
-
 namespace {
-
-constexpr size_t kFrameBytes = 64;
 
 bool IsTextByte(uint8_t c) {
   return c == '\n' || c == '\r' || c == '\t' || (c >= 0x20 && c < 0x7F);
@@ -51,8 +47,8 @@ std::string Hex4(unsigned v) {
   return t;
 }
 
-std::string CollectionName(const CollectionInfo& c) {
-  if (c.vendor()) return "vendor-defined";
+std::string CollectionName(const HidCollectionDesc& c) {
+  if (c.vendor) return "vendor-defined";
   switch (c.usagePage) {
     case 0x01:
       switch (c.usage) {
@@ -90,10 +86,8 @@ std::string Size(size_t bytes) {
 }
 
 // 1-based number of the collection a report was first declared in, or "-".
-std::string Where(const ReportInfo& r) {
-  size_t c = r.inputCollection != hidpipe::kNoCollection ? r.inputCollection : r.outputCollection;
-  if (c == hidpipe::kNoCollection) return "-";
-  return std::to_string(c + 1);
+std::string Where(const HidReportDesc& r) {
+  return r.collection < 0 ? "-" : std::to_string(r.collection + 1);
 }
 
 std::string Pad(std::string s, size_t width) {
@@ -155,21 +149,14 @@ bool DecodeDescriptor(std::span<const uint8_t> contents, std::vector<uint8_t>& b
   return true;
 }
 
-std::string DescriptorAnalysis::Reason() const {
-  if (!parse.ok) return "report descriptor not understood: " + parse.error;
-  return choice.ok ? "" : choice.problem;
-}
-
 DescriptorAnalysis AnalyseDescriptor(std::span<const uint8_t> bytes) {
-  DescriptorAnalysis a;
-  a.size = bytes.size();
-  a.parse = hidpipe::parseReportDescriptor(bytes);
-  if (a.parse.ok) a.choice = hidpipe::chooseLayout(a.parse.descriptor, kFrameBytes);
+  DescriptorAnalysis a(hidAnalyseDescriptor(bytes.data(), bytes.size()), &hidFreeDescriptorAnalysis);
+  if (!a) throw std::bad_alloc();
   return a;
 }
 
-std::string LayoutSummary(const hidpipe::ReportLayout& l) {
-  std::string text = hidpipe::framingName(l);
+std::string LayoutSummary(const HidPipeDesc& l) {
+  std::string text = l.framing;
   if (l.numbered)
     text += ", input id " + Hex2(l.inputId) + " " + std::to_string(l.inputBytes) +
             " bytes, output id " + Hex2(l.outputId) + " " + std::to_string(l.outputBytes) +
@@ -180,62 +167,66 @@ std::string LayoutSummary(const hidpipe::ReportLayout& l) {
   return text;
 }
 
-std::string DescriptorText(const DescriptorAnalysis& a) {
+std::string DescriptorText(const HidDescriptorAnalysis& a) {
   std::string out = "descriptor: " + std::to_string(a.size) + " bytes\n";
-  const hidpipe::ReportDescriptor& d = a.parse.descriptor;
-  if (a.parse.ok) {
+  if (a.parsed) {
     out += "collections:\n";
-    if (d.topLevel.empty()) out += "  none\n";
-    for (size_t i = 0; i < d.topLevel.size(); ++i) {
-      const CollectionInfo& c = d.topLevel[i];
+    if (a.collectionCount == 0) out += "  none\n";
+    for (size_t i = 0; i < a.collectionCount; ++i) {
+      const HidCollectionDesc& c = a.collections[i];
       out += "  " + Pad(std::to_string(i + 1), 3) + "usage page " + Hex4(c.usagePage) +
              ", usage " + Hex4(c.usage) + "  " + CollectionName(c) + "\n";
     }
-    out += std::string("reports") + (d.numbered ? "" : " (unnumbered)") + ":\n";
-    if (d.reports.empty()) out += "  none\n";
+    out += std::string("reports") + (a.numbered ? "" : " (unnumbered)") + ":\n";
+    if (a.reportCount == 0) out += "  none\n";
     else out += "  id    input  output  feature  collection\n";
-    for (const ReportInfo& r : d.reports)
-      out += "  " + Pad(d.numbered ? Hex2(r.id) : "-", 6) + Pad(Size(r.inputBytes), 7) +
+    for (size_t i = 0; i < a.reportCount; ++i) {
+      const HidReportDesc& r = a.reports[i];
+      out += "  " + Pad(a.numbered ? Hex2(r.id) : "-", 6) + Pad(Size(r.inputBytes), 7) +
              Pad(Size(r.outputBytes), 8) + Pad(Size(r.featureBytes), 9) + Where(r) + "\n";
+    }
   }
-  for (const std::string& note : a.parse.skipped) out += note + "\n";
-  if (a.Usable())
-    out += "pipe: " + LayoutSummary(a.choice.layout) + "\n";
+  for (size_t i = 0; i < a.skippedCount; ++i) out += std::string(a.skipped[i]) + "\n";
+  if (a.usable)
+    out += "pipe: " + LayoutSummary(a.pipe) + "\n";
   else
-    out += "pipe: refused: " + a.Reason() + "\n";
+    out += "pipe: refused: " + std::string(a.reason) + "\n";
   return out;
 }
 
-nlohmann::json DescriptorJson(const DescriptorAnalysis& a) {
+nlohmann::json DescriptorJson(const HidDescriptorAnalysis& a) {
   using nlohmann::json;
-  const hidpipe::ReportDescriptor& d = a.parse.descriptor;
-  const hidpipe::ReportLayout& l = a.choice.layout;
-  const bool usable = a.Usable();
+  const HidPipeDesc& l = a.pipe;
+  const bool usable = a.usable != 0;
   json j = {{"usable", usable},
-            {"reason", a.Reason()},
+            {"reason", a.reason},
             {"descriptor_size", a.size},
-            {"numbered", a.parse.ok ? json(d.numbered) : json(nullptr)},
-            {"framing", usable ? json(hidpipe::framingName(l)) : json(nullptr)},
+            {"numbered", a.parsed ? json(a.numbered != 0) : json(nullptr)},
+            {"framing", usable ? json(l.framing) : json(nullptr)},
             {"input_id", usable ? json(l.inputId) : json(nullptr)},
             {"input_size", usable ? json(l.inputBytes) : json(nullptr)},
             {"output_id", usable ? json(l.outputId) : json(nullptr)},
             {"output_size", usable ? json(l.outputBytes) : json(nullptr)}};
   json collections = json::array();
-  for (const CollectionInfo& c : d.topLevel)
+  for (size_t i = 0; i < a.collectionCount; ++i) {
+    const HidCollectionDesc& c = a.collections[i];
     collections.push_back({{"usage_page", c.usagePage},
                            {"usage", c.usage},
                            {"kind", CollectionName(c)}});
+  }
   json reports = json::array();
-  for (const ReportInfo& r : d.reports) {
-    const std::string where = Where(r);
+  for (size_t i = 0; i < a.reportCount; ++i) {
+    const HidReportDesc& r = a.reports[i];
     reports.push_back({{"id", r.id},
                        {"input", r.inputBytes},
                        {"output", r.outputBytes},
                        {"feature", r.featureBytes},
-                       {"collection", where == "-" ? json(nullptr) : json(std::stoul(where))}});
+                       {"collection", r.collection < 0 ? json(nullptr) : json(r.collection + 1)}});
   }
+  json skipped = json::array();
+  for (size_t i = 0; i < a.skippedCount; ++i) skipped.push_back(a.skipped[i]);
   j["collections"] = collections;
   j["reports"] = reports;
-  j["skipped"] = a.parse.skipped;
+  j["skipped"] = skipped;
   return j;
 }

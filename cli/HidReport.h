@@ -3,13 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "hidpipe/ReportDescriptor.h"
-#include "hidpipe/ReportLayout.h"
+#include "hidpipe/hidpipe_diag.h"
 
 // The descriptor in a file's contents: the binary descriptor as sysfs gives it, or its
 // bytes as hexadecimal text (pairs of digits, 0x prefixes, commas, blanks, line breaks; a
@@ -17,25 +17,19 @@
 bool DecodeDescriptor(std::span<const uint8_t> contents, std::vector<uint8_t>& bytes,
                       std::string& error);
 
-struct DescriptorAnalysis {
-  size_t size = 0;  // bytes of the descriptor
-  hidpipe::DescriptorParse parse;
-  hidpipe::LayoutChoice choice;  // meaningful when parse.ok
-
-  bool Usable() const { return parse.ok && choice.ok; }
-  // Why the protocol cannot use it; empty when usable.
-  std::string Reason() const;
-};
+// The library's analysis of a descriptor, released with it.
+using DescriptorAnalysis =
+    std::unique_ptr<const HidDescriptorAnalysis, decltype(&hidFreeDescriptorAnalysis)>;
 
 DescriptorAnalysis AnalyseDescriptor(std::span<const uint8_t> bytes);
 
 // Collections, reports, skipped items and the pipe chosen or why refused; lines end in \n.
-std::string DescriptorText(const DescriptorAnalysis& a);
+std::string DescriptorText(const HidDescriptorAnalysis& a);
 
 // usable, reason, framing, numbered, input_id, input_size, output_id, output_size (ids and
 // sizes null when refused; sizes are the bytes after the id), collections, reports,
 // skipped, descriptor_size.
-nlohmann::json DescriptorJson(const DescriptorAnalysis& a);
+nlohmann::json DescriptorJson(const HidDescriptorAnalysis& a);
 
 // "numbered-pipe, input id 0x06 64 bytes, output id 0x05 64 bytes" and the like.
-std::string LayoutSummary(const hidpipe::ReportLayout& layout);
+std::string LayoutSummary(const HidPipeDesc& pipe);

@@ -20,7 +20,7 @@ std::string Trim(std::string s) {
 // The run's values of each data stream as one learning run per stream.
 void AddRun(const records::RunRecord& r, std::vector<analysis::PanelRun>& runs) {
   std::map<std::string, analysis::PanelRun> byStream;
-  for (const records::Measurement& m : r.values) {
+  for (const analysis::Check& m : r.checks) {
     const analysis::StreamInfo* stream = analysis::FindStream(m.group);
     if (!stream || stream->kind == analysis::StreamKind::kOpenShort || m.item.empty() || !m.value)
       continue;

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <fstream>
 
-#include "analysis/AtomicFile.h"
 #include "cli/Reports.h"
+#include "savefile/AtomicFile.h"
 
 using analysis::PanelRun;
 
@@ -134,6 +134,6 @@ bool SaveRuns(const std::string& path, const std::vector<PanelRun>& runs, std::s
   nlohmann::json list = nlohmann::json::array();
   for (const PanelRun& r : runs) list.push_back(RunDocument(r));
   const nlohmann::json doc = {{"runs", list}};
-  return analysis::AtomicFile::Write(
+  return savefile::AtomicFile::Write(
       path, doc.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", why);
 }

@@ -1,10 +1,4 @@
-#include "cli/NoiseSweepCommand.h"
-
-#include <poll.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -19,19 +13,38 @@
 #include "analysis/NoiseSweep.h"
 #include "analysis/NoiseSweepPage.h"
 #include "analysis/ScanAssembler.h"
-#include "analysis/TestReport.h"
+#include "analysis/TestRun.h"
 #include "analysis/TouchReport.h"
 #include "capture/CCaptureRecorder.h"
 #include "cli/Interrupt.h"
+#include "cli/ManualGenerator.h"
 #include "cli/Reports.h"
+#include "cli/Subcommands.h"
+#include "cli/SweepProgress.h"
+#include "cli/TestRecord.h"
 #include "instruments/ScpiGenerator.h"
-#include "link/FrameCodec.h"
 
 using namespace analysis;
 using instruments::SignalGenerator;
 using instruments::Waveform;
 
 namespace {
+
+struct NoiseSweepOptions {
+  std::string generator;  // tcp://HOST:5025, usbtmc:/dev/usbtmc0 or manual
+  double fromHz = 0, toHz = 0;
+  int points = 0;
+  double stepHz = 0;
+  bool log = false;
+  double vpp = 10;
+  std::string waveform = "square";
+  double settleS = 0.05, dwellS = 0.2;
+  std::string touch = "none";  // none or held
+  std::string stream;          // "" m0-raw, or m0-signal with a held finger
+  std::string limits, csv, junit, html, resume;
+  RecordOptions rec;
+  double waitS = 30;  // held: longest wait for the finger
+};
 
 using Clock = std::chrono::steady_clock;
 constexpr const char* kSuite = "noise-sweep";
@@ -42,114 +55,17 @@ double Since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-// Waits for Enter on standard input; false when asked to stop or the input ended.
-bool AwaitEnter(std::string& error) {
-  for (;;) {
-    pollfd in{STDIN_FILENO, POLLIN, 0};
-    const int ready = ::poll(&in, 1, 100);
-    if (Interrupted()) return false;
-    if (ready <= 0) continue;
-    char c = 0;
-    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-    if (n == 1 && c == '\n') return true;
-    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
-      error = "standard input ended before Enter was pressed";
-      return false;
-    }
-  }
-}
-
-// A generator set by hand: each setting asked for on the terminal, confirmed with Enter.
-class ManualGenerator : public SignalGenerator {
- public:
-  bool Start(std::string& identity, std::string& error) override {
-    identity = "manual";
-    return Ask("Switch the generator's output off and press Enter.", error);
-  }
-  bool Configure(Waveform w, double vpp, std::string& error) override {
-    return Ask(std::string("Set the generator to a ") + instruments::WaveformName(w) + " wave of " +
-                   FormatNumber(vpp) + " Vpp and press Enter.",
-               error);
-  }
-  bool SetFrequency(double hz, std::string& error) override {
-    return Ask("Set the generator to " + FrequencyText(hz) + " and press Enter.", error);
-  }
-  bool OutputOn(std::string& error) override {
-    on_ = true;
-    return Ask("Switch the generator's output on and press Enter.", error);
-  }
-  bool OutputOff(std::string&) override {
-    if (on_) std::cerr << "Switch the generator's output off.\n" << std::flush;
-    on_ = false;
-    return true;
-  }
-  bool Lost() const override { return false; }
-  std::string Address() const override { return "manual"; }
-
- private:
-  static bool Ask(const std::string& prompt, std::string& error) {
-    std::cerr << prompt << "\n" << std::flush;
-    return AwaitEnter(error);
-  }
-  bool on_ = false;
-};
-
-// The progress of the sweep on standard error: redrawn on a terminal, a line per tenth
-// otherwise. The time left is the mean time of this run's points times the points left.
-class SweepProgress {
- public:
-  SweepProgress(size_t total, size_t done) : total_(total), first_(done), tty_(::isatty(2) == 1) {}
-  void Point(size_t done, double hz) {
-    const double secs = Since(start_);
-    const size_t measured = done - first_;
-    const double left = measured ? secs / measured * static_cast<double>(total_ - done) : 0;
-    char line[160];
-    std::snprintf(line, sizeof line, "noise sweep: %zu/%zu points, %s, %s left", done, total_,
-                  FrequencyText(hz).c_str(), Duration(left).c_str());
-    if (tty_) {
-      std::fprintf(stderr, "\r%s\033[K", line);
-    } else if (done * 10 / total_ != lastTenth_ || done == total_ || measured == 1) {
-      lastTenth_ = done * 10 / total_;
-      std::fprintf(stderr, "%s\n", line);
-    }
-    std::fflush(stderr);
-  }
-  void End() {
-    if (tty_) std::fputc('\n', stderr);
-  }
-  static std::string Duration(double s) {
-    char b[32];
-    if (s >= 3600)
-      std::snprintf(b, sizeof b, "%d h %02d min", int(s / 3600), int(std::fmod(s, 3600) / 60));
-    else if (s >= 60)
-      std::snprintf(b, sizeof b, "%d min %02d s", int(s / 60), int(std::fmod(s, 60)));
-    else
-      std::snprintf(b, sizeof b, "%.0f s", s);
-    return b;
-  }
-
- private:
-  size_t total_, first_;
-  bool tty_;
-  size_t lastTenth_ = 0;
-  Clock::time_point start_ = Clock::now();
-};
-
 // The frames that arrived between fromUs and endUs (times of arrival, taken where they
 // arrive, so a busy moment of this thread loses nothing and mixes no window): data reports
 // into scans, coordinate reports into strokes. Earlier frames are dropped (the settling).
 // False when the sweep must stop: asked to, or the controller went away (why says so).
 bool Listen(ControllerSession& s, int64_t fromUs, int64_t endUs, ScanAssembler& scans,
             ElectrodeStats& stats, StrokeTracker& strokes, std::string& why) {
-  DataRecord record;
-  CoordinateRecord coord;
-  int32_t values[FrameCodec::kValueCount];
   TouchReport report;
   for (;;) {
     const int64_t now = ControllerSession::NowUs();
-    int64_t at = 0;
     // Past the end only what is queued already is taken.
-    auto f = s.Receive(static_cast<int>(std::max<int64_t>(0, (endUs - now) / 1000 + 1)), at);
+    auto f = s.ReceiveDecoded(static_cast<int>(std::max<int64_t>(0, (endUs - now) / 1000 + 1)));
     if (Interrupted()) return false;
     if (!f) {
       if (s.LinkLost()) {
@@ -159,16 +75,14 @@ bool Listen(ControllerSession& s, int64_t fromUs, int64_t endUs, ScanAssembler& 
       if (ControllerSession::NowUs() >= endUs) return true;
       continue;
     }
+    const int64_t at = f->arrivedUs;
     if (at >= endUs) return true;
     if (at < fromUs) continue;
-    if (DecodeTouchReport(f->data(), static_cast<int>(f->size()), at, report)) {
+    if (DecodeTouchReport(f->bytes.data(), static_cast<int>(f->bytes.size()), at, report)) {
       strokes.Add(report);
       continue;
     }
-    const auto kind =
-        FrameCodec::DecodeReport(f->data(), static_cast<int>(f->size()), 0, record, coord, values)
-            .kind;
-    if (kind == FrameCodec::Decoded::kData && scans.Add(record)) stats.Add(scans.Scan());
+    if (f->isData && scans.Add(f->Data())) stats.Add(scans.Scan());
   }
 }
 
@@ -179,7 +93,7 @@ bool AwaitFinger(ControllerSession& s, double waitS, std::string& why) {
   TouchReport report;
   while (Since(start) < waitS) {
     int64_t at = 0;
-    auto f = s.Receive(50, at);
+    auto f = s.Receive(static_cast<int>((waitS - Since(start)) * 1000) + 1, at);
     if (Interrupted()) return false;
     if (!f && s.LinkLost()) {
       why = s.LostMessage();
@@ -193,29 +107,27 @@ bool AwaitFinger(ControllerSession& s, double waitS, std::string& why) {
   return false;
 }
 
-// A point's values as the run's record keeps them.
-void AddMeasurements(TestRecord& record, const NoisePoint& p, const ScanLayout& layout,
-                     const std::vector<CheckResult>& checks) {
+// A point's figures as the run's checks: each with the limits it was held to, where the
+// limits file gives one.
+void AddPointChecks(std::vector<Check>& into, const NoisePoint& p, const ScanLayout& layout,
+                    const std::vector<Check>& checks) {
   const std::string group = FrequencyText(p.hz);
-  auto limitOf = [&](const std::string& name, records::Measurement& m) {
-    for (const CheckResult& c : checks) {
-      if (c.name != name) continue;
-      m.low = c.lower;
-      m.high = c.upper;
-      m.pass = c.pass;
-    }
-  };
   auto add = [&](const std::string& item, const std::string& check, std::optional<double> v,
                  const char* unit) {
     if (!v) return;
-    records::Measurement m;
+    Check m;
     m.group = group;
     m.item = item;
     m.check = check;
     m.value = v;
     m.unit = unit;
-    limitOf(item.empty() ? check : item + " " + check, m);
-    record.Add(std::move(m));
+    for (const Check& c : checks) {
+      if (c.item != item || c.check != check) continue;
+      m.low = c.low;
+      m.high = c.high;
+      m.pass = c.pass;
+    }
+    into.push_back(std::move(m));
   };
   add("", "ghosts", p.ghosts, "");
   add("", "jitter", p.jitterMm, "mm");
@@ -229,18 +141,20 @@ void AddMeasurements(TestRecord& record, const NoisePoint& p, const ScanLayout& 
 }
 
 // A point as one JUnit test case: its failing checks, or its figures.
-CheckResult CaseOf(const NoisePoint& p, const std::vector<CheckResult>& checks) {
-  CheckResult c{kSuite, FrequencyText(p.hz), "", "", "", true};
-  for (const CheckResult& k : checks) {
+Check CaseOf(const NoisePoint& p, const std::vector<Check>& checks) {
+  Check c;
+  c.group = kSuite;
+  c.check = FrequencyText(p.hz);
+  for (const Check& k : checks) {
     if (k.pass) continue;
     c.pass = false;
-    c.value += (c.value.empty() ? "" : "; ") + k.name + " " + k.value;
-    c.limit += (c.limit.empty() ? "" : "; ") + k.name + " " + k.limit;
+    c.text += (c.text.empty() ? "" : "; ") + k.Title() + " " + k.Shown();
+    c.limitText += (c.limitText.empty() ? "" : "; ") + k.Title() + " " + k.Limit();
   }
   if (c.pass) {
-    c.value = "ghosts " + std::to_string(p.ghosts) + "; noise " + FormatNumber(p.WorstStddev());
-    if (p.jitterMm) c.value += "; jitter " + FormatNumber(*p.jitterMm) + " mm";
-    if (auto snr = p.WorstSnrDb()) c.value += "; snr " + FormatNumber(*snr) + " dB";
+    c.text = "ghosts " + std::to_string(p.ghosts) + "; noise " + FormatNumber(p.WorstStddev());
+    if (p.jitterMm) c.text += "; jitter " + FormatNumber(*p.jitterMm) + " mm";
+    if (auto snr = p.WorstSnrDb()) c.text += "; snr " + FormatNumber(*snr) + " dB";
   }
   return c;
 }
@@ -248,14 +162,14 @@ CheckResult CaseOf(const NoisePoint& p, const std::vector<CheckResult>& checks) 
 struct Sweep {
   std::vector<double> plan;
   std::vector<NoisePoint> points;
-  std::vector<std::vector<CheckResult>> checks;
+  std::vector<std::vector<Check>> checks;
   std::string identity;
   std::string stop;  // why the sweep ended early ("" finished or interrupted)
   bool outputLeftOn = false;
 };
 
-bool Pass(const std::vector<CheckResult>& checks) {
-  for (const CheckResult& c : checks)
+bool Pass(const std::vector<Check>& checks) {
+  for (const Check& c : checks)
     if (!c.pass) return false;
   return true;
 }
@@ -281,7 +195,7 @@ class SweepFile {
     return static_cast<bool>(out_);
   }
   void Write(const SweepSettings& s, const NoisePoint& p, const ScanLayout& layout,
-             const std::vector<CheckResult>& checks) {
+             const std::vector<Check>& checks) {
     if (!out_.is_open()) return;
     WriteSweepPoint(out_, s, p, layout, checks);
     out_.flush();
@@ -292,9 +206,294 @@ class SweepFile {
   std::ofstream out_;
 };
 
+// One noise sweep: prepared (plan, stream, limits, generator), run point by point against
+// the controller, then judged and reported. Every way out of the sweep switches the
+// generator's output off.
+class NoiseSweepRun {
+ public:
+  NoiseSweepRun(const GlobalOptions& g, const NoiseSweepOptions& o)
+      : g_(g), o_(o), held_(o.touch == "held"), record_(o.rec, "noise") {}
+
+  int Run() {
+    if (const int code = Prepare(); code != kExitPass) return code;
+    if (const int code = Open(); code != kExitPass) return code;
+    if (const int code = Resume(); code != kExitPass) return code;
+    if (std::string why; !file_.Open(csv_, keep_, o_.resume.empty(), why)) return Complain(why);
+    if (sw_.points.size() < sw_.plan.size()) SweepPoints();
+    s_->Leave();
+    s_.reset();
+    if (!file_.Ok()) std::cerr << "vantrel: " << csv_ << ": writing failed\n";
+    return Conclude();
+  }
+
+ private:
+  // The plan, the stream, the files, the limits and the generator; an exit code.
+  int Prepare() {
+    std::string why;
+    if (!SweepFrequencies(SweepPlan{o_.fromHz, o_.toHz, o_.points, o_.stepHz, o_.log}, sw_.plan,
+                          why))
+      return Complain(why);
+    streamName_ = !o_.stream.empty() ? o_.stream : held_ ? "m0-signal" : "m0-raw";
+    stream_ = FindStream(streamName_);
+    if (!stream_ || stream_->partCount != 1 || stream_->kind == StreamKind::kOpenShort)
+      return Complain("--stream " + streamName_ +
+                      ": a raw or signal data stream (m0-raw, m1x-raw, m1y-raw, m0-signal, ...)");
+    csv_ = o_.csv.empty() ? o_.resume : o_.csv;
+    if (!o_.resume.empty() && csv_ != o_.resume)
+      return Complain("--resume continues its own file: leave out --csv or give the same file");
+    if (const std::string bad = UnwritableOutput({&o_.junit, &o_.html, &csv_}); !bad.empty())
+      return Complain(bad);
+    LimitsError lerr;
+    if (!o_.limits.empty() && !LoadLimits(o_.limits, limits_, lerr))
+      return Complain("bad limits file: " + lerr.Text());
+    if (o_.generator == "manual") {
+      generator_ = std::make_unique<ManualGenerator>();
+    } else {
+      auto link = instruments::ScpiLink::FromAddress(o_.generator, why);
+      if (!link) return Complain("--generator " + why);
+      generator_ =
+          std::make_unique<instruments::ScpiGenerator>(std::move(link), kGeneratorTimeoutMs);
+    }
+    return kExitPass;
+  }
+
+  // The run's record begun, the controller opened, the panel's layout and geometry.
+  int Open() {
+    int code = kExitPass;
+    if (!record_.Begin(o_.limits, code)) return code;
+    if (!(s_ = Connect(g_, code, record_.Recorder()))) return code;
+    record_.Opened(*s_);
+    const PanelInfo panel = s_->Panel();
+    layout_ = ScanLayout::For(*stream_, panel.xCount, panel.yCount);
+    geometry_.widthMm = limits_.widthMm.value_or(0);
+    geometry_.heightMm = limits_.heightMm.value_or(0);
+    geometry_.xRange = panel.xRange;
+    geometry_.yRange = panel.yRange;
+    if (held_ && !geometry_.HasMm())
+      std::cerr << "vantrel: no panel size ([panel] width_mm, height_mm) or coordinate ranges: "
+                   "no jitter in millimetres\n";
+    return kExitPass;
+  }
+
+  // A resumed sweep: its finished points, which must be the plan's first.
+  int Resume() {
+    if (o_.resume.empty()) return kExitPass;
+    std::ifstream in(o_.resume, std::ios::binary);
+    if (!in) return Complain("cannot read " + o_.resume);
+    std::string why;
+    if (!ReadSweepFile(in, Settings(), layout_, sw_.points, keep_, why))
+      return Complain(o_.resume + ": " + why);
+    for (size_t i = 0; i < sw_.points.size(); ++i)
+      if (i >= sw_.plan.size() || std::fabs(sw_.points[i].hz - sw_.plan[i]) > 1e-6 * sw_.plan[i])
+        return Complain(o_.resume + ": its point " + std::to_string(i + 1) + " (" +
+                        FrequencyText(sw_.points[i].hz) +
+                        ") is not this sweep's: resume with the same --from, --to, --points, "
+                        "--step and --log");
+    for (const NoisePoint& p : sw_.points)
+      sw_.checks.push_back(CheckPoint(p, layout_, limits_.noise, held_));
+    std::cerr << "vantrel: resuming after " << sw_.points.size() << " of " << sw_.plan.size()
+              << " points\n";
+    return kExitPass;
+  }
+
+  SweepSettings Settings() const { return SweepSettings{o_.waveform, o_.vpp, o_.touch}; }
+
+  bool Stop(const std::string& why) {
+    sw_.stop = why;
+    return false;
+  }
+
+  // The generator set up, the finger on the glass (held), the stream started.
+  bool Start() {
+    std::string error;
+    const bool ready =
+        (generator_->Start(sw_.identity, error) || Stop(error)) &&
+        (generator_->Configure(o_.waveform == "square" ? Waveform::kSquare : Waveform::kSine,
+                               o_.vpp, error) ||
+         Stop(error)) &&
+        (!held_ || AwaitFinger(*s_, o_.waitS, error) || Stop(error));
+    if (!ready || Interrupted()) return ready;
+    if (o_.generator != "manual")
+      std::cerr << "vantrel: generator " << generator_->Address() << ": " << sw_.identity << "\n";
+    char sub[8];
+    std::snprintf(sub, sizeof sub, "%02X", stream_->parts[0].subCommand);
+    s_->MarkStreamStarted();
+    if (s_->Exchange(std::string("SEND 024E02") + sub + "00 ", g_.TimeoutMs(), nullptr, true) !=
+        ControllerSession::Result::kOk)
+      Stop(s_->Error());
+    return ready;
+  }
+
+  // The sweep from the first point not measured; the output off at its end.
+  void SweepPoints() {
+    const size_t first = sw_.points.size();
+    const bool ready = Start();
+    SweepProgress progress(sw_.plan.size(), first);
+    ScanAssembler scans(stream_->parts[0].dataCode, layout_);
+    bool on = false;
+    for (size_t i = first; ready && sw_.stop.empty() && !Interrupted() && i < sw_.plan.size();
+         ++i) {
+      std::string error;
+      if (!generator_->SetFrequency(sw_.plan[i], error) ||
+          (!on && !(on = generator_->OutputOn(error)))) {
+        Stop(error);
+        break;
+      }
+      if (!MeasurePointAt(sw_.plan[i], scans)) break;
+      progress.Point(sw_.points.size(), sw_.plan[i]);
+    }
+    progress.End();
+    interrupted_ = Interrupted();
+    if (sw_.stop.empty() && !interrupted_ && generator_->Lost())
+      sw_.stop = "the generator's connection was lost";
+    // The output goes off before anything else, whatever ended the sweep.
+    if (std::string error; !generator_->OutputOff(error)) {
+      sw_.outputLeftOn = true;
+      std::cerr << "vantrel: THE GENERATOR'S OUTPUT MAY STILL BE ON: " << error
+                << "\nvantrel: switch it off by hand\n";
+    }
+  }
+
+  // The settling and the dwell at one frequency, by the frames' times of arrival, and the
+  // point's checks. A dwell the reports did not reach (a machine that stalled for a
+  // moment) is measured again, a few times. False when the sweep stops.
+  bool MeasurePointAt(double hz, ScanAssembler& scans) {
+    ElectrodeStats stats(layout_, stream_->kind);
+    StrokeTracker strokes(geometry_);
+    int64_t from = ControllerSession::NowUs() + static_cast<int64_t>(o_.settleS * 1e6);
+    bool listening = true;
+    std::string error;
+    for (int attempt = 0; attempt < kDwellAttempts && listening && stats.Scans() == 0;
+         ++attempt) {
+      scans.Reset();
+      strokes = StrokeTracker(geometry_);
+      listening = Listen(*s_, from, from + static_cast<int64_t>(o_.dwellS * 1e6), scans, stats,
+                         strokes, error);
+      from = ControllerSession::NowUs();
+    }
+    if (!listening) return Stop(error);
+    strokes.Finish();
+    if (stats.Scans() == 0)
+      return Stop("no complete scan of " + std::string(stream_->name) + " within the dwell of " +
+                  FormatNumber(o_.dwellS) + " s at " + FrequencyText(hz));
+    NoisePoint p = MeasurePoint(hz, stats, strokes, held_, o_.dwellS, geometry_);
+    if (held_ && strokes.Strokes().empty())
+      return Stop("the finger was lifted (no contact at " + FrequencyText(hz) + ")");
+    sw_.checks.push_back(CheckPoint(p, layout_, limits_.noise, held_));
+    file_.Write(Settings(), p, layout_, sw_.checks.back());
+    sw_.points.push_back(std::move(p));
+    return true;
+  }
+
+  // The sweep as JUnit cases (one per frequency) with the run's facts.
+  TestRun Summary() const {
+    TestRun report;
+    report.Begin();
+    report.name = "vantrel noise-sweep";
+    report.SetProperty("generator", o_.generator);
+    if (!sw_.identity.empty()) report.SetProperty("generator_identity", sw_.identity);
+    report.SetProperty("waveform", o_.waveform);
+    report.SetProperty("amplitude_vpp", FormatNumber(o_.vpp));
+    report.SetProperty("touch", o_.touch);
+    report.SetProperty("stream", streamName_);
+    std::set<std::string> names;  // frequencies too close for their short text: named in full
+    for (size_t i = 0; i < sw_.points.size(); ++i) {
+      report.checks.push_back(CaseOf(sw_.points[i], sw_.checks[i]));
+      if (!names.insert(report.checks.back().check).second) {
+        char hz[40];
+        std::snprintf(hz, sizeof hz, "%.12g Hz", sw_.points[i].hz);
+        report.checks.back().check = hz;
+      }
+    }
+    return report;
+  }
+
+  // The HTML page of the sweep; false (said) when it could not be written.
+  bool WritePage(const TestRun& report, const std::string& verdict, const std::string& note,
+                 const std::vector<bool>& pass) const {
+    SweepPage page;
+    page.verdict = verdict;
+    page.facts = report.properties;
+    page.facts.insert(page.facts.begin(), {"started", report.timestamp + " UTC"});
+    page.facts.emplace_back("frequencies", FrequencyText(o_.fromHz) + " to " +
+                                               FrequencyText(o_.toHz) + ", " +
+                                               std::to_string(sw_.plan.size()) + " points" +
+                                               (o_.log ? ", log" : ""));
+    page.facts.emplace_back("settle / dwell",
+                            FormatNumber(o_.settleS) + " s / " + FormatNumber(o_.dwellS) + " s");
+    page.facts.emplace_back("measured", std::to_string(sw_.points.size()) + " of " +
+                                            std::to_string(sw_.plan.size()) + " points");
+    if (sw_.points.size() != sw_.plan.size()) page.facts.emplace_back("not measured", note);
+    page.points = sw_.points;
+    page.pass = pass;
+    page.layout = layout_;
+    page.limits = limits_.noise;
+    page.held = held_;
+    std::string error;
+    if (WriteFileAtomically(o_.html, NoiseSweepHtml(page), error)) return true;
+    Complain(error);
+    return false;
+  }
+
+  // Verdicts, the run kept, the reports written and the verdict said; the exit code.
+  int Conclude() {
+    std::vector<bool> pass;
+    int failedPoints = 0;
+    for (const auto& c : sw_.checks) {
+      pass.push_back(Pass(c));
+      failedPoints += pass.back() ? 0 : 1;
+    }
+    const bool complete = sw_.points.size() == sw_.plan.size();
+    const std::string verdict = !complete ? "NOT MEASURED" : failedPoints ? "FAIL" : "PASS";
+    std::string note = sw_.stop;
+    if (interrupted_) note = "interrupted";
+    if (!complete && note.empty()) note = "not finished";
+    const double secs = Since(started_);
+    for (size_t i = 0; i < sw_.points.size(); ++i)
+      AddPointChecks(record_.Run().checks, sw_.points[i], layout_, sw_.checks[i]);
+    const bool kept = record_.Finish(!complete ? "error" : failedPoints ? "fail" : "pass",
+                                     complete ? "" : note, secs) == kExitPass;
+    TestRun report = Summary();
+    report.durationS = secs;
+    if (!complete) report.errors.emplace_back(kSuite, note);
+    bool written = WriteRunReports(report, o_.junit, "", "").empty();
+    if (!o_.html.empty() && !WritePage(report, verdict, note, pass)) written = false;
+    for (const auto& [a, b] : FailingBands(sw_.points, pass))
+      std::cout << "FAIL band " << FrequencyText(a) << (b > a ? " to " + FrequencyText(b) : "")
+                << "\n";
+    std::cout << "\n" << verdict << ": " << sw_.points.size() << " of " << sw_.plan.size()
+              << " frequencies measured, " << failedPoints << " failed";
+    if (!complete) std::cout << " (" << note << ")";
+    std::cout << "\n";
+    if (sw_.outputLeftOn) std::cout << "THE GENERATOR'S OUTPUT MAY STILL BE ON\n";
+    if (interrupted_) return InterruptedExitCode();
+    if (!complete || !written || !kept) return kExitCannotRun;
+    return failedPoints ? kExitFail : kExitPass;
+  }
+
+  const GlobalOptions& g_;
+  const NoiseSweepOptions& o_;
+  const bool held_;
+  const Clock::time_point started_ = Clock::now();
+  TestRecord record_;
+  Sweep sw_;
+  std::string streamName_, csv_;
+  const StreamInfo* stream_ = nullptr;
+  Limits limits_;
+  std::unique_ptr<SignalGenerator> generator_;
+  std::unique_ptr<ControllerSession> s_;
+  ScanLayout layout_;
+  TouchGeometry geometry_;
+  SweepFile file_;
+  uint64_t keep_ = 0;
+  bool interrupted_ = false;
+};
+
 }  // namespace
 
-CLI::App* AddNoiseSweepCommand(CLI::App& app, NoiseSweepOptions& o) {
+Subcommand AddNoiseSweepCommand(CLI::App& app, const GlobalOptions& g) {
+  auto opts = std::make_shared<NoiseSweepOptions>();
+  NoiseSweepOptions& o = *opts;
   auto* sub = app.add_subcommand(
       "noise-sweep",
       "noise immunity sweep: a signal generator driven through frequencies while the panel's "
@@ -336,244 +535,5 @@ CLI::App* AddNoiseSweepCommand(CLI::App& app, NoiseSweepOptions& o) {
   sub->add_option("--wait", o.waitS, "held: seconds to wait for the finger (default 30)")
       ->check(CLI::Range(0.1, 3600.0));
   AddRecordOptions(sub, o.rec);
-  return sub;
-}
-
-int RunNoiseSweep(const GlobalOptions& g, const NoiseSweepOptions& o) {
-  const auto started = Clock::now();
-  const bool held = o.touch == "held";
-  Sweep sw;
-  std::string why;
-  if (!SweepFrequencies(SweepPlan{o.fromHz, o.toHz, o.points, o.stepHz, o.log}, sw.plan, why))
-    return Complain(why);
-  const std::string streamName = !o.stream.empty() ? o.stream : held ? "m0-signal" : "m0-raw";
-  const StreamInfo* stream = FindStream(streamName);
-  if (!stream || stream->partCount != 1 || stream->kind == StreamKind::kOpenShort)
-    return Complain("--stream " + streamName +
-                    ": a raw or signal data stream (m0-raw, m1x-raw, m1y-raw, m0-signal, ...)");
-  const std::string csv = o.csv.empty() ? o.resume : o.csv;
-  if (!o.resume.empty() && csv != o.resume)
-    return Complain("--resume continues its own file: leave out --csv or give the same file");
-  if (const std::string bad = UnwritableOutput({&o.junit, &o.html, &csv}); !bad.empty())
-    return Complain(bad);
-  Limits limits;
-  LimitsError lerr;
-  if (!o.limits.empty() && !LoadLimits(o.limits, limits, lerr))
-    return Complain("bad limits file: " + lerr.Text());
-  std::unique_ptr<SignalGenerator> generator;
-  if (o.generator == "manual") {
-    generator = std::make_unique<ManualGenerator>();
-  } else {
-    auto link = instruments::ScpiLink::FromAddress(o.generator, why);
-    if (!link) return Complain("--generator " + why);
-    generator = std::make_unique<instruments::ScpiGenerator>(std::move(link), kGeneratorTimeoutMs);
-  }
-  const SweepSettings settings{o.waveform, o.vpp, o.touch};
-
-  TestRecord record(o.rec, "noise");
-  int code = kExitPass;
-  if (!record.Begin(o.limits, code)) return code;
-  auto s = std::make_unique<ControllerSession>(g.TimeoutMs());
-  if (auto rec = record.Recorder()) s->SetRecorder(rec);
-  const auto opened = s->Open(g.link);
-  if (opened != ControllerSession::Result::kOk)
-    return Complain(s->Error(), opened == ControllerSession::Result::kInterrupted
-                                    ? InterruptedExitCode()
-                                    : kExitCannotRun);
-  record.Opened(*s);
-  const PanelInfo panel = s->Panel();
-  const ScanLayout layout = ScanLayout::For(*stream, panel.xCount, panel.yCount);
-  TouchGeometry geometry;
-  geometry.widthMm = limits.widthMm.value_or(0);
-  geometry.heightMm = limits.heightMm.value_or(0);
-  geometry.xRange = panel.xRange;
-  geometry.yRange = panel.yRange;
-  if (held && !geometry.HasMm())
-    std::cerr << "vantrel: no panel size ([panel] width_mm, height_mm) or coordinate ranges: "
-                 "no jitter in millimetres\n";
-
-  // A resumed sweep: its finished points, which must be the plan's first.
-  uint64_t keep = 0;
-  if (!o.resume.empty()) {
-    std::ifstream in(o.resume, std::ios::binary);
-    if (!in) return Complain("cannot read " + o.resume);
-    if (!ReadSweepFile(in, settings, layout, sw.points, keep, why))
-      return Complain(o.resume + ": " + why);
-    for (size_t i = 0; i < sw.points.size(); ++i)
-      if (i >= sw.plan.size() || std::fabs(sw.points[i].hz - sw.plan[i]) > 1e-6 * sw.plan[i])
-        return Complain(o.resume + ": its point " + std::to_string(i + 1) + " (" +
-                        FrequencyText(sw.points[i].hz) +
-                        ") is not this sweep's: resume with the same --from, --to, --points, "
-                        "--step and --log");
-    for (const NoisePoint& p : sw.points) sw.checks.push_back(CheckPoint(p, layout, limits.noise, held));
-    std::cerr << "vantrel: resuming after " << sw.points.size() << " of " << sw.plan.size()
-              << " points\n";
-  }
-  SweepFile file;
-  if (!file.Open(csv, keep, o.resume.empty(), why)) return Complain(why);
-
-  // The sweep. Every way out of it passes the output-off below.
-  const size_t first = sw.points.size();
-  bool interrupted = false;
-  if (first < sw.plan.size()) {
-    std::string error;
-    bool on = false;
-    const auto stop = [&](const std::string& text) {
-      sw.stop = text;
-      return false;
-    };
-    const bool ready =
-        (generator->Start(sw.identity, error) || stop(error)) &&
-        (generator->Configure(o.waveform == "square" ? Waveform::kSquare : Waveform::kSine, o.vpp,
-                              error) ||
-         stop(error)) &&
-        (!held || AwaitFinger(*s, o.waitS, error) || stop(error));
-    if (ready && !Interrupted()) {
-      if (o.generator != "manual")
-        std::cerr << "vantrel: generator " << generator->Address() << ": " << sw.identity << "\n";
-      char sub[8];
-      std::snprintf(sub, sizeof sub, "%02X", stream->parts[0].subCommand);
-      s->MarkStreamStarted();
-      if (s->Exchange(std::string("SEND 024E02") + sub + "00 ", g.TimeoutMs(), nullptr, true) !=
-          ControllerSession::Result::kOk)
-        stop(s->Error());
-    }
-    SweepProgress progress(sw.plan.size(), first);
-    ScanAssembler scans(stream->parts[0].dataCode, layout);
-    for (size_t i = first; ready && sw.stop.empty() && !Interrupted() && i < sw.plan.size(); ++i) {
-      const double hz = sw.plan[i];
-      if (!generator->SetFrequency(hz, error)) {
-        stop(error);
-        break;
-      }
-      if (!on && !(on = generator->OutputOn(error))) {
-        stop(error);
-        break;
-      }
-      ElectrodeStats stats(layout, stream->kind);
-      StrokeTracker strokes(geometry);
-      // The settling and the dwell, by the frames' times of arrival.
-      // A dwell the reports did not reach (a machine that stalled for a moment) is
-      // measured again, a few times.
-      int64_t from = ControllerSession::NowUs() + static_cast<int64_t>(o.settleS * 1e6);
-      bool listening = true;
-      for (int attempt = 0; attempt < kDwellAttempts && listening && stats.Scans() == 0; ++attempt) {
-        scans.Reset();
-        strokes = StrokeTracker(geometry);
-        listening = Listen(*s, from, from + static_cast<int64_t>(o.dwellS * 1e6), scans, stats,
-                           strokes, error);
-        from = ControllerSession::NowUs();
-      }
-      if (!listening) {
-        stop(error);
-        break;
-      }
-      strokes.Finish();
-      if (stats.Scans() == 0) {
-        stop("no complete scan of " + std::string(stream->name) + " within the dwell of " +
-             FormatNumber(o.dwellS) + " s at " + FrequencyText(hz));
-        break;
-      }
-      NoisePoint p = MeasurePoint(hz, stats, strokes, held, o.dwellS, geometry);
-      if (held && strokes.Strokes().empty()) {
-        stop("the finger was lifted (no contact at " + FrequencyText(hz) + ")");
-        break;
-      }
-      sw.checks.push_back(CheckPoint(p, layout, limits.noise, held));
-      file.Write(settings, p, layout, sw.checks.back());
-      sw.points.push_back(std::move(p));
-      progress.Point(sw.points.size(), hz);
-    }
-    progress.End();
-    interrupted = Interrupted();
-    if (sw.stop.empty() && !interrupted && generator->Lost()) sw.stop = "the generator's connection was lost";
-    // The output goes off before anything else, whatever ended the sweep.
-    if (!generator->OutputOff(error)) {
-      sw.outputLeftOn = true;
-      std::cerr << "vantrel: THE GENERATOR'S OUTPUT MAY STILL BE ON: " << error
-                << "\nvantrel: switch it off by hand\n";
-    }
-  }
-  s->Leave();
-  s.reset();
-  if (!file.Ok()) std::cerr << "vantrel: " << csv << ": writing failed\n";
-
-  // Verdicts and outputs.
-  std::vector<bool> pass;
-  int failedPoints = 0;
-  for (const auto& c : sw.checks) {
-    pass.push_back(Pass(c));
-    failedPoints += pass.back() ? 0 : 1;
-  }
-  const bool complete = sw.points.size() == sw.plan.size();
-  const std::string verdict = !complete ? "NOT MEASURED" : failedPoints ? "FAIL" : "PASS";
-  std::string note = sw.stop;
-  if (interrupted) note = "interrupted";
-  if (!complete && note.empty()) note = "not finished";
-  const double secs = Since(started);
-
-  for (size_t i = 0; i < sw.points.size(); ++i) AddMeasurements(record, sw.points[i], layout, sw.checks[i]);
-  bool kept = record.Finish(!complete ? "error" : failedPoints ? "fail" : "pass",
-                            complete ? "" : note, secs) == kExitPass;
-
-  TestReport report;
-  report.Begin();
-  report.name = "vantrel noise-sweep";
-  report.SetProperty("generator", o.generator);
-  if (!sw.identity.empty()) report.SetProperty("generator_identity", sw.identity);
-  report.SetProperty("waveform", o.waveform);
-  report.SetProperty("amplitude_vpp", FormatNumber(o.vpp));
-  report.SetProperty("touch", o.touch);
-  report.SetProperty("stream", streamName);
-  report.seconds = secs;
-  std::set<std::string> names;  // frequencies too close for their short text: named in full
-  for (size_t i = 0; i < sw.points.size(); ++i) {
-    report.checks.push_back(CaseOf(sw.points[i], sw.checks[i]));
-    if (!names.insert(report.checks.back().name).second) {
-      char hz[40];
-      std::snprintf(hz, sizeof hz, "%.12g Hz", sw.points[i].hz);
-      report.checks.back().name = hz;
-    }
-  }
-  if (!complete) report.errors.emplace_back(kSuite, note);
-  std::string error;
-  bool written = true;
-  if (!o.junit.empty() && !WriteJUnit(o.junit, report, error)) {
-    Complain(error);
-    written = false;
-  }
-  if (!o.html.empty()) {
-    SweepPage page;
-    page.verdict = verdict;
-    page.facts = report.properties;
-    page.facts.insert(page.facts.begin(), {"started", report.timestamp + " UTC"});
-    page.facts.emplace_back("frequencies", FrequencyText(o.fromHz) + " to " + FrequencyText(o.toHz) +
-                                               ", " + std::to_string(sw.plan.size()) + " points" +
-                                               (o.log ? ", log" : ""));
-    page.facts.emplace_back("settle / dwell", FormatNumber(o.settleS) + " s / " + FormatNumber(o.dwellS) + " s");
-    page.facts.emplace_back("measured", std::to_string(sw.points.size()) + " of " +
-                                            std::to_string(sw.plan.size()) + " points");
-    if (!complete) page.facts.emplace_back("not measured", note);
-    page.points = sw.points;
-    page.pass = pass;
-    page.layout = layout;
-    page.limits = limits.noise;
-    page.held = held;
-    if (!WriteFileAtomically(o.html, NoiseSweepHtml(page), error)) {
-      Complain(error);
-      written = false;
-    }
-  }
-
-  const auto bands = FailingBands(sw.points, pass);
-  for (const auto& [a, b] : bands)
-    std::cout << "FAIL band " << FrequencyText(a) << (b > a ? " to " + FrequencyText(b) : "") << "\n";
-  std::cout << "\n" << verdict << ": " << sw.points.size() << " of " << sw.plan.size()
-            << " frequencies measured, " << failedPoints << " failed";
-  if (!complete) std::cout << " (" << note << ")";
-  std::cout << "\n";
-  if (sw.outputLeftOn) std::cout << "THE GENERATOR'S OUTPUT MAY STILL BE ON\n";
-  if (interrupted) return InterruptedExitCode();
-  if (!complete || !written || !kept) return kExitCannotRun;
-  return failedPoints ? kExitFail : kExitPass;
+  return {sub, [&g, opts] { return NoiseSweepRun(g, *opts).Run(); }};
 }

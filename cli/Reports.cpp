@@ -3,16 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iostream>
 #include <pugixml.hpp>
 #include <sstream>
 
-#include "analysis/AtomicFile.h"
+#include "savefile/AtomicFile.h"
 
-using analysis::CheckResult;
+using analysis::Check;
 using analysis::ElectrodeStats;
 using analysis::ElectrodeSummary;
 using analysis::FormatNumber;
 using analysis::StreamKind;
+using analysis::TestRun;
 
 namespace {
 constexpr const char* kEol = "\r\n";
@@ -27,6 +29,33 @@ std::string Fixed(double v, int decimals) {
 
 std::string State(const ElectrodeSummary& s) {
   return s.open ? "open" : s.shorted ? "short" : "ok";
+}
+
+// The electrode a check is about ("" for one about a stroke or the whole unit).
+std::string ElectrodeOf(const TestRun& run, const Check& c) {
+  return run.casePerItem ? std::string() : c.item;
+}
+
+// The JUnit test cases: a check each, or an item each holding its checks ("jitter 0.42 mm;
+// rate 120.0 Hz"), passed when all of them passed.
+std::vector<Check> CasesOf(const TestRun& run) {
+  if (!run.casePerItem) return run.checks;
+  std::vector<Check> cases;
+  for (const Check& c : run.checks) {
+    Check* into = nullptr;
+    for (Check& k : cases)
+      if (k.group == c.group && k.check == c.item) into = &k;
+    if (!into) {
+      into = &cases.emplace_back();
+      into->group = c.group;
+      into->check = c.item;
+    }
+    const std::string sep = into->text.empty() ? "" : "; ";
+    into->text += sep + c.check + " " + c.Shown();
+    into->limitText += sep + c.check + " " + c.Limit();
+    into->pass = into->pass && c.pass;
+  }
+  return cases;
 }
 }  // namespace
 
@@ -103,13 +132,13 @@ nlohmann::json StatsJson(const ElectrodeStats& stats) {
   return list;
 }
 
-void WriteChecksTable(std::ostream& out, const analysis::TestReport& report) {
+void WriteChecksTable(std::ostream& out, const TestRun& run) {
   // Per group: its count, then every check of the controller and every failing check of
   // an electrode (marked FAIL); passing electrode checks are many and only counted.
   char line[512];
-  for (const std::string& g : report.Groups()) {
+  for (const std::string& g : run.Groups()) {
     int total = 0, failed = 0;
-    for (const CheckResult& c : report.checks) {
+    for (const Check& c : run.checks) {
       if (c.group != g) continue;
       ++total;
       failed += c.pass ? 0 : 1;
@@ -117,19 +146,20 @@ void WriteChecksTable(std::ostream& out, const analysis::TestReport& report) {
     if (total > 0)
       out << g << ": " << total << (total == 1 ? " check, " : " checks, ")
           << (failed ? std::to_string(failed) + " FAILED" : "all passed") << "\n";
-    for (const CheckResult& c : report.checks) {
-      if (c.group != g || (c.pass && !c.electrode.empty())) continue;
+    for (const Check& c : run.checks) {
+      if (c.group != g || (c.pass && !ElectrodeOf(run, c).empty())) continue;
       std::snprintf(line, sizeof line, "  %-4s %-20s %-22s limit %s\n", c.pass ? "ok" : "FAIL",
-                    c.name.c_str(), Printable(c.value).c_str(), Printable(c.limit).c_str());
+                    run.Title(c).c_str(), Printable(c.Shown()).c_str(),
+                    Printable(c.Limit()).c_str());
       out << line;
     }
   }
-  for (const auto& [g, message] : report.errors)
+  for (const auto& [g, message] : run.errors)
     out << g << ": NOT MEASURED: " << Printable(message) << "\n";
-  for (const auto& [g, message] : report.skipped) out << g << ": skipped: " << message << "\n";
+  for (const auto& [g, message] : run.skipped) out << g << ": skipped: " << message << "\n";
 }
 
-void WriteChecksCsv(std::ostream& out, const analysis::TestReport& report) {
+void WriteChecksCsv(std::ostream& out, const TestRun& run) {
   auto quoted = [](const std::string& text) {
     const std::string s = Printable(text);
     if (s.find_first_of(",\"#") == std::string::npos) return s;
@@ -137,16 +167,17 @@ void WriteChecksCsv(std::ostream& out, const analysis::TestReport& report) {
     for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
     return q + "\"";
   };
-  for (const auto& [name, value] : report.properties)
+  for (const auto& [name, value] : run.properties)
     out << "# " << name << ',' << quoted(value) << kEol;
   out << "group,check,electrode,value,limit,result" << kEol;
-  for (const CheckResult& c : report.checks) {
-    out << quoted(c.group) << ',' << quoted(c.name) << ',' << quoted(c.electrode) << ','
-        << quoted(c.value) << ',' << quoted(c.limit) << ',' << (c.pass ? "pass" : "fail") << kEol;
+  for (const Check& c : run.checks) {
+    out << quoted(c.group) << ',' << quoted(run.Title(c)) << ',' << quoted(ElectrodeOf(run, c))
+        << ',' << quoted(c.Shown()) << ',' << quoted(c.Limit()) << ',' << (c.pass ? "pass" : "fail")
+        << kEol;
   }
-  for (const auto& [g, message] : report.errors)
+  for (const auto& [g, message] : run.errors)
     out << quoted(g) << ",measurement,," << quoted(message) << ",,error" << kEol;
-  for (const auto& [g, message] : report.skipped)
+  for (const auto& [g, message] : run.skipped)
     out << quoted(g) << ",measurement,," << quoted(message) << ",,skipped" << kEol;
 }
 
@@ -157,31 +188,31 @@ std::string Seconds(double s) {
   return t;
 }
 
-const std::string* NoteOf(const std::vector<analysis::TestReport::Note>& notes,
-                          const std::string& group) {
+const std::string* NoteOf(const std::vector<TestRun::Note>& notes, const std::string& group) {
   for (const auto& [g, m] : notes)
     if (g == group) return &m;
   return nullptr;
 }
 }  // namespace
 
-std::string JUnitXml(const analysis::TestReport& report) {
+std::string JUnitXml(const TestRun& run) {
   pugi::xml_document doc;
   auto decl = doc.append_child(pugi::node_declaration);
   decl.append_attribute("version") = "1.0";
   decl.append_attribute("encoding") = "UTF-8";
   auto suites = doc.append_child("testsuites");
-  suites.append_attribute("name") = Printable(report.name).c_str();
+  suites.append_attribute("name") = Printable(run.name).c_str();
   int total = 0, failures = 0, errorCount = 0, id = 0;
-  for (const std::string& g : report.Groups()) {
+  const std::vector<Check> cases = CasesOf(run);
+  for (const std::string& g : run.Groups()) {
     int tests = 0, failed = 0;
-    for (const CheckResult& c : report.checks) {
+    for (const Check& c : cases) {
       if (c.group != g) continue;
       ++tests;
       failed += c.pass ? 0 : 1;
     }
-    const std::string* err = NoteOf(report.errors, g);
-    const std::string* skip = NoteOf(report.skipped, g);
+    const std::string* err = NoteOf(run.errors, g);
+    const std::string* skip = NoteOf(run.skipped, g);
     const int extra = (err ? 1 : 0) + (skip ? 1 : 0);
     auto suite = suites.append_child("testsuite");
     suite.append_attribute("name") = Printable(g).c_str();
@@ -189,13 +220,13 @@ std::string JUnitXml(const analysis::TestReport& report) {
     suite.append_attribute("failures") = failed;
     suite.append_attribute("errors") = err ? 1 : 0;
     suite.append_attribute("skipped") = skip ? 1 : 0;
-    suite.append_attribute("time") = Seconds(report.Seconds(g)).c_str();
-    suite.append_attribute("timestamp") = report.timestamp.c_str();
-    suite.append_attribute("hostname") = Printable(report.hostname).c_str();
+    suite.append_attribute("time") = Seconds(run.Seconds(g)).c_str();
+    suite.append_attribute("timestamp") = run.timestamp.c_str();
+    suite.append_attribute("hostname") = Printable(run.hostname).c_str();
     suite.append_attribute("id") = id++;
-    if (!report.properties.empty()) {
+    if (!run.properties.empty()) {
       auto props = suite.append_child("properties");
-      for (const auto& [name, value] : report.properties) {
+      for (const auto& [name, value] : run.properties) {
         auto p = props.append_child("property");
         p.append_attribute("name") = Printable(name).c_str();
         p.append_attribute("value") = Printable(value).c_str();
@@ -217,12 +248,12 @@ std::string JUnitXml(const analysis::TestReport& report) {
       f.append_attribute("type") = type;
       f.text() = safe.c_str();  // older readers ignore the message attribute
     };
-    for (const CheckResult& c : report.checks) {
+    for (const Check& c : cases) {
       if (c.group != g) continue;
-      auto tc = addCase(c.name);
+      auto tc = addCase(c.Title());
       if (!c.pass)
         addProblem(tc, "failure", "limit",
-                   g + " " + c.name + ": " + c.value + ", limit " + c.limit);
+                   g + " " + c.Title() + ": " + c.Shown() + ", limit " + c.Limit());
     }
     if (err) addProblem(addCase("measurement"), "error", "not measured", *err);
     if (skip) addProblem(addCase("measurement"), "skipped", "skipped", *skip);
@@ -233,54 +264,70 @@ std::string JUnitXml(const analysis::TestReport& report) {
   suites.append_attribute("tests") = total;
   suites.append_attribute("failures") = failures;
   suites.append_attribute("errors") = errorCount;
-  suites.append_attribute("time") = Seconds(report.seconds).c_str();
+  suites.append_attribute("time") = Seconds(run.durationS).c_str();
   std::ostringstream os;
   doc.save(os, "  ");
   return os.str();
 }
 
-bool WriteJUnit(const std::string& path, const analysis::TestReport& report, std::string& error) {
-  return WriteFileAtomically(path, JUnitXml(report), error);
+std::string WriteRunReports(const TestRun& run, const std::string& junit, const std::string& csv,
+                            const std::string& json) {
+  std::string failed;
+  auto write = [&](const std::string& path, const std::string& content) {
+    if (std::string error; !WriteFileAtomically(path, content, error)) {
+      std::cerr << "vantrel: " << error << "\n";
+      failed = error;
+    }
+  };
+  if (!junit.empty()) write(junit, JUnitXml(run));
+  if (!csv.empty()) {
+    std::ostringstream os;
+    WriteChecksCsv(os, run);
+    write(csv, os.str());
+  }
+  if (!json.empty())
+    write(json,
+          ReportJson(run).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+  return failed;
 }
 
-nlohmann::json ReportJson(const analysis::TestReport& report) {
+nlohmann::json ReportJson(const TestRun& run) {
   auto number = [](const std::optional<double>& v) -> nlohmann::json {
     if (!v || !std::isfinite(*v)) return nullptr;
     return *v;
   };
   nlohmann::json props = nlohmann::json::object();
-  for (const auto& [name, value] : report.properties) props[name] = value;
+  for (const auto& [name, value] : run.properties) props[name] = value;
   nlohmann::json groups = nlohmann::json::array();
-  for (const std::string& g : report.Groups()) {
-    nlohmann::json j = {{"name", g}, {"seconds", report.Seconds(g)}};
-    if (const std::string* e = NoteOf(report.errors, g)) j["error"] = *e;
-    if (const std::string* s = NoteOf(report.skipped, g)) j["skipped"] = *s;
+  for (const std::string& g : run.Groups()) {
+    nlohmann::json j = {{"name", g}, {"seconds", run.Seconds(g)}};
+    if (const std::string* e = NoteOf(run.errors, g)) j["error"] = *e;
+    if (const std::string* s = NoteOf(run.skipped, g)) j["skipped"] = *s;
     groups.push_back(j);
   }
   nlohmann::json checks = nlohmann::json::array();
-  for (const CheckResult& c : report.checks)
+  for (const Check& c : run.checks)
     checks.push_back({{"group", c.group},
-                      {"name", c.name},
-                      {"electrode", c.electrode},
-                      {"value", c.value},
-                      {"limit", c.limit},
+                      {"name", run.Title(c)},
+                      {"electrode", ElectrodeOf(run, c)},
+                      {"value", c.Shown()},
+                      {"limit", c.Limit()},
                       {"result", c.pass ? "pass" : "fail"},
-                      {"measured", number(c.measured)},
-                      {"lower", number(c.lower)},
-                      {"upper", number(c.upper)}});
-  return {{"name", report.name},
-          {"result", !report.errors.empty() ? "error"
-                     : report.Passed()      ? "pass"
-                                            : "fail"},
-          {"timestamp", report.timestamp},
-          {"hostname", report.hostname},
-          {"seconds", report.seconds},
+                      {"measured", number(c.value)},
+                      {"lower", number(c.low)},
+                      {"upper", number(c.high)}});
+  return {{"name", run.name},
+          {"result", !run.errors.empty() ? "error"
+                     : run.Passed()      ? "pass"
+                                         : "fail"},
+          {"timestamp", run.timestamp},
+          {"hostname", run.hostname},
+          {"seconds", run.durationS},
           {"properties", props},
           {"groups", groups},
           {"checks", checks}};
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error) {
-  return analysis::AtomicFile::Write(path, content, error);
+  return savefile::AtomicFile::Write(path, content, error);
 }
-

@@ -50,7 +50,7 @@ std::string Num(double v) {
   return buf;
 }
 
-std::string Limit(const records::Measurement& m) {
+std::string Limit(const analysis::Check& m) {
   if (!m.limitText.empty()) return m.limitText;
   if (m.low && m.high) return *m.low == *m.high ? "= " + Num(*m.low) : Num(*m.low) + " .. " + Num(*m.high);
   if (m.low) return ">= " + Num(*m.low);
@@ -58,7 +58,7 @@ std::string Limit(const records::Measurement& m) {
   return "";
 }
 
-std::string Value(const records::Measurement& m) {
+std::string Value(const analysis::Check& m) {
   if (!m.value) return m.text;
   return Num(*m.value) + (m.unit.empty() || m.unit == "counts" ? std::string() : " " + m.unit);
 }
@@ -135,7 +135,7 @@ int ResultsCommands::Show() {
   std::cout << "unit " << serial << ": " << runs.size() << " run(s)\n";
   for (const records::RunRecord& r : runs) {
     int failed = 0;
-    for (const auto& m : r.values) failed += m.pass ? 0 : 1;
+    for (const auto& m : r.checks) failed += m.pass ? 0 : 1;
     std::cout << "\n" << p(r.startedUtc) << "  " << p(r.kind) << "  " << p(r.verdict);
     if (r.verdict == "fail") std::cout << " (" << failed << " failed)";
     std::cout << "  station " << p(r.station) << "  operator " << p(r.operatorName) << "\n"
@@ -149,7 +149,7 @@ int ResultsCommands::Show() {
       std::cout << "  capture " << p(r.capturePath) << " (sha256 " << p(r.captureSha256) << ")\n";
     if (r.pending) std::cout << "  not yet sent to the server\n";
     std::cout << "  run " << p(r.uuid) << "\n";
-    for (const auto& m : r.values) {
+    for (const auto& m : r.checks) {
       std::cout << "    " << (m.pass ? "ok   " : "FAIL ") << p(m.group) << " "
                 << (m.item.empty() ? "" : p(m.item) + " ") << p(m.check) << " = " << p(Value(m));
       const std::string limit = Limit(m);

@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/HidReport.h"
 #include "control/CSettingsRecord.h"
-#include "hidpipe/DeviceMatch.h"
+#include "hidpipe/hidpipe.h"
 
 struct StationDevice {
-  hidpipe::HidDeviceInfo info;
+  HidDeviceDesc info{};
   bool usable = false;   // a report layout the protocol can use
   std::string layout;    // the layout chosen, or why there is none
   int identity = -1;     // the configured identity (0: VID1/PID1, 1: VID2/PID2) it is, or -1
@@ -26,4 +27,10 @@ std::vector<StationDevice> Candidates(const std::vector<StationDevice>& devices,
                                       const CSettingsRecord& settings);
 
 // "/dev/hidraw3  USB  227D:0102  interface 1  port 1-2  serial SN-A"
-std::string DeviceSummary(const hidpipe::HidDeviceInfo& d);
+std::string DeviceSummary(const HidDeviceDesc& d);
+
+// The hidraw devices present, in a stable order (bus, then node).
+std::vector<HidDeviceDesc> HidrawDevices();
+
+// A device's report descriptor, analysed; false with error when it cannot be read.
+bool AnalyseDevice(const HidDeviceDesc& d, DescriptorAnalysis& a, std::string& error);

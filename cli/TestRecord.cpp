@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -30,32 +31,11 @@ std::string LoginName() {
   return pw ? pw->pw_name : "";
 }
 
-// "900 .. 1100", ">= 900", "<= 30", "= 38": the bounds; anything else is kept as text.
-bool ParseLimit(const std::string& text, records::Measurement& m) {
-  auto number = [](const std::string& s, double& out) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    out = std::strtod(s.c_str(), &end);
-    return end && *end == '\0';
-  };
-  double a = 0, b = 0;
-  const size_t dots = text.find(" .. ");
-  if (dots != std::string::npos && number(text.substr(0, dots), a) &&
-      number(text.substr(dots + 4), b)) {
-    m.low = a;
-    m.high = b;
-    return true;
-  }
-  if (text.rfind(">= ", 0) == 0 && number(text.substr(3), a)) return m.low = a, true;
-  if (text.rfind("<= ", 0) == 0 && number(text.substr(3), a)) return m.high = a, true;
-  if (text.rfind("= ", 0) == 0 && number(text.substr(2), a)) return m.low = m.high = a, true;
-  return false;
-}
-
 // The run as one JSON document.
 nlohmann::json RunJson(const records::RunRecord& r) {
   nlohmann::json values = nlohmann::json::array();
-  for (const records::Measurement& m : r.values) {
+  for (const analysis::Check& c : r.checks) {
+    const analysis::Check m = c.Kept();
     nlohmann::json v{{"group", m.group}, {"item", m.item},   {"check", m.check},
                      {"text", m.text},   {"unit", m.unit},   {"limit_text", m.limitText},
                      {"pass", m.pass}};
@@ -172,32 +152,16 @@ void AddRecordOptions(CLI::App* sub, RecordOptions& o) {
                   "SHA-256 (a name ending in .zst is compressed)");
 }
 
-records::Measurement MeasurementOf(const analysis::CheckResult& c) {
-  records::Measurement m;
-  m.group = c.group;
-  m.item = c.electrode;
-  m.check = c.name;
-  if (!c.electrode.empty() && c.name.rfind(c.electrode + " ", 0) == 0)
-    m.check = c.name.substr(c.electrode.size() + 1);
-  if (c.measured) {
-    m.value = c.measured;
-  } else {
-    char* end = nullptr;
-    const double v = std::strtod(c.value.c_str(), &end);
-    if (!c.value.empty() && end && *end == '\0')
-      m.value = v;
-    else
-      m.text = c.value;
-  }
-  if (!c.electrode.empty()) m.unit = "counts";
-  if (c.lower || c.upper) {
-    m.low = c.lower;
-    m.high = c.upper;
-  } else if (!ParseLimit(c.limit, m)) {
-    m.limitText = c.limit;
-  }
-  m.pass = c.pass;
-  return m;
+void SetDeviceProperties(analysis::TestRun& run, const LinkDevice& d) {
+  if (d.node.empty()) return;
+  char id[16];
+  std::snprintf(id, sizeof id, "%04X:%04X", d.vid, d.pid);
+  run.SetProperty("device", d.node);
+  run.SetProperty("device_bus", d.bus);
+  if (d.vid != 0 || d.pid != 0) run.SetProperty("device_id", id);
+  if (d.iface >= 0) run.SetProperty("device_interface", std::to_string(d.iface));
+  if (!d.serial.empty()) run.SetProperty("device_serial", d.serial);
+  if (!d.port.empty()) run.SetProperty("device_port", d.port);
 }
 
 TestRecord::TestRecord(RecordOptions o, std::string kind) : o_(std::move(o)) {
@@ -248,11 +212,6 @@ void TestRecord::Opened(const ControllerSession& s) {
   run_.xRange = p.xRange;
   run_.yRange = p.yRange;
   if (recorder_) NoteOpened(*recorder_, s);
-}
-
-void TestRecord::AddChecks(const std::vector<analysis::CheckResult>& checks) {
-  run_.values.reserve(run_.values.size() + checks.size());
-  for (const auto& c : checks) run_.values.push_back(MeasurementOf(c));
 }
 
 int TestRecord::Finish(const std::string& verdict, const std::string& note, double seconds,

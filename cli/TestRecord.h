@@ -1,12 +1,12 @@
-// The record of one test run on its way to the results database: who, where, with what,
-// every measured value, the verdict; kept where --results says once the run is over.
+// The record of one test run on its way to the reports and the results database: who,
+// where, with what, every check, the verdict; kept where --results says once the run is
+// over.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "analysis/LimitsCheck.h"
 #include "link/TransTypes.h"
 #include "records/RunKeeper.h"
 #include "records/RunRecord.h"
@@ -36,8 +36,8 @@ bool ExpandRunNames(RecordOptions& o, const std::vector<std::string*>& names, st
 // --results, --operator, --record (and --serial, --station) on a test subcommand.
 void AddRecordOptions(CLI::App* sub, RecordOptions& o);
 
-// A check of the self test as a measured value.
-records::Measurement MeasurementOf(const analysis::CheckResult& c);
+// The device a run used, as the reports' properties name it.
+void SetDeviceProperties(analysis::TestRun& run, const LinkDevice& d);
 
 class TestRecord {
  public:
@@ -52,8 +52,6 @@ class TestRecord {
   std::shared_ptr<capture::CCaptureRecorder> Recorder() const { return recorder_; }
   // Firmware and panel, once the controller is open.
   void Opened(const ControllerSession& s);
-  void Add(records::Measurement m) { run_.values.push_back(std::move(m)); }
-  void AddChecks(const std::vector<analysis::CheckResult>& checks);
   // Keeps the run (call once the link is closed, so the capture is whole). 0, or the exit
   // code of a run that could not be kept anywhere or whose capture failed (said). A run
   // no store took is written as JSON beside the first of reports (else in the current
@@ -61,6 +59,9 @@ class TestRecord {
   int Finish(const std::string& verdict, const std::string& note, double seconds,
              const std::vector<const std::string*>& reports = {});
 
+  // The run's one record: its checks and notes are added to it as they come, and the
+  // reports are written from it.
+  records::RunRecord& Run() { return run_; }
   const records::RunRecord& Run() const { return run_; }
   // The device the run was measured on (node empty before Opened).
   const LinkDevice& Device() const { return device_; }

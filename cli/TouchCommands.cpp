@@ -1,9 +1,4 @@
-#include "cli/TouchCommands.h"
-
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -14,17 +9,31 @@
 #include <sstream>
 
 #include "analysis/Limits.h"
-#include "analysis/TestReport.h"
+#include "analysis/TestRun.h"
 #include "analysis/TouchTests.h"
 #include "capture/CCaptureRecorder.h"
 #include "capture/CaptureFile.h"
 #include "cli/Interrupt.h"
 #include "cli/Reports.h"
+#include "cli/Subcommands.h"
+#include "cli/TestRecord.h"
 #include "link/FrameCodec.h"
 
 using namespace analysis;
 
 namespace {
+
+struct TouchOptions {
+  std::string test;    // ghost, rate, jitter, linearity, accuracy, contacts, separation
+  std::string limits;  // limits file; without one the defaults
+  std::string junit, csv;
+  std::string replay;    // a capture to score instead of a controller
+  std::string truth;     // CSV of true positions (accuracy)
+  RecordOptions rec;     // where a live run is kept, and its capture file
+  double seconds = 0;    // 0: the test's own length
+  double waitS = 30;     // longest wait for the first touch
+  bool noNoise = false;  // ghost: no window with the noise raised
+};
 
 constexpr double kSerialRange = 1024;      // single-touch reports use a fixed scale
 constexpr int64_t kIdleEndUs = 1'500'000;  // no contact for this long ends a free run
@@ -49,8 +58,7 @@ bool HeaderRanges(const capture::Header& h, double& xRange, double& yRange) {
   int xr = 0, yr = 0;
   const size_t at = h.panel.find("xrange=");
   if (at == std::string::npos ||
-      std::sscanf(h.panel.c_str() + at, "xrange=%d yrange=%d", &xr, &yr) != 2 || xr <= 0 ||
-      yr <= 0)
+      std::sscanf(h.panel.c_str() + at, "xrange=%d yrange=%d", &xr, &yr) != 2 || xr <= 0 || yr <= 0)
     return false;
   xRange = xr;
   yRange = yr;
@@ -122,41 +130,14 @@ int Collect(ControllerSession& s, const TouchTestInfo& info, double seconds, dou
 // kExitPass once confirmed; kExitCannotRun when standard input ends first.
 int AwaitNoise(ControllerSession& s, const char* prompt, std::string& error) {
   std::cerr << prompt << "\n" << std::flush;
-  for (;;) {
-    pollfd in{STDIN_FILENO, POLLIN, 0};
-    const int ready = ::poll(&in, 1, 50);
-    if (Interrupted()) return kExitInterrupted;
-    int64_t now = 0;
-    while (s.Receive(0, now)) {
-    }
-    if (ready <= 0) continue;
-    char c = 0;
-    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-    if (n == 1 && c == '\n') return kExitPass;
-    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
-      error = "the noise source was not confirmed (Enter); --no-noise leaves this window out";
-      return kExitCannotRun;
-    }
+  const EnterResult r = AwaitEnterKey();
+  int64_t now = 0;
+  while (s.Receive(0, now)) {  // what came meanwhile belongs to no window
   }
-}
-
-// One line per check in the table and the CSV; one JUnit test case per stroke or contact.
-void ToReports(const std::vector<TouchCheck>& checks, std::vector<CheckResult>& rows,
-               std::vector<CheckResult>& cases) {
-  for (const TouchCheck& c : checks) {
-    rows.push_back({c.test, c.subject + ": " + c.check, "", c.Value(), c.Limit(), c.pass});
-    CheckResult* into = nullptr;
-    for (CheckResult& k : cases)
-      if (k.group == c.test && k.name == c.subject) into = &k;
-    if (!into) {
-      cases.push_back({c.test, c.subject, "", "", "", true});
-      into = &cases.back();
-    }
-    const std::string sep = into->value.empty() ? "" : "; ";
-    into->value += sep + c.check + " " + c.Value();
-    into->limit += sep + c.check + " " + c.Limit();
-    into->pass = into->pass && c.pass;
-  }
+  if (r == EnterResult::kInterrupted) return kExitInterrupted;
+  if (r == EnterResult::kPressed) return kExitPass;
+  error = "the noise source was not confirmed (Enter); --no-noise leaves this window out";
+  return kExitCannotRun;
 }
 
 // A window of a run, scored on its own: the test's, and for the ghost test a second one
@@ -237,8 +218,7 @@ int ScoreCapture(const std::string& path, TouchGeometry& geometry, std::vector<W
 // Runs each window against the controller, recording a mark at its start and end.
 int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& info,
             double seconds, TouchGeometry& geometry, std::vector<Window>& windows,
-            std::map<std::string, std::string>& errors, TestRecord& record,
-            std::string& why) {
+            std::map<std::string, std::string>& errors, TestRecord& record, std::string& why) {
   int code = kExitPass;
   if (!record.Begin(t.limits, code)) {
     why = "the run could not be prepared for its record";
@@ -279,7 +259,8 @@ int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& 
       if (recorder) recorder->Note("mark", "end");
       // A report lost on the way is no gap of the panel, and may have been a ghost.
       if (const uint64_t lost = s->DroppedFrames() - droppedBefore; code == kExitPass && lost) {
-        error = std::to_string(lost) + " report(s) were lost before they could be read (the "
+        error = std::to_string(lost) +
+                " report(s) were lost before they could be read (the "
                 "host was too slow): the window cannot be measured";
         code = kExitCannotRun;
       }
@@ -297,21 +278,72 @@ int RunLive(const GlobalOptions& g, const TouchOptions& t, const TouchTestInfo& 
   return code;
 }
 
-// A check of a touch test as a measured value of the run's record.
-records::Measurement MeasurementOf(const TouchCheck& c) {
-  records::Measurement m;
-  m.group = c.test;
-  m.item = c.subject;
-  m.check = c.check;
-  m.value = c.value;
-  m.unit = c.unit;
-  m.low = c.min;
-  m.high = c.max;
-  m.pass = c.pass;
-  return m;
+// The true positions of an accuracy test; false with why.
+bool LoadTruth(const std::string& path, TouchTruth& truth, std::string& why) {
+  if (path.empty()) return true;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    why = "cannot read " + path;
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (truth.Parse(text.str(), why)) return true;
+  why = path + ": " + why;
+  return false;
 }
 
-}  // namespace
+// What keeps a test from running before anything is measured: no millimetres where they
+// are needed, no true positions for the accuracy test.
+void CheckPrerequisites(const TouchTestInfo& info, const TouchGeometry& geometry,
+                        const TouchTruth& truth, std::map<std::string, std::string>& errors) {
+  if (!geometry.widthMm || !geometry.heightMm) {
+    std::cerr << "vantrel: no panel size ([panel] width_mm, height_mm): only the rate, ghost "
+                 "and contacts tests can run\n";
+    if (info.needsMm) errors[info.name] = "needs the panel size: [panel] width_mm and height_mm";
+  }
+  if (info.test == TouchTest::kAccuracy && truth.Empty())
+    errors[info.name] = "needs the true positions: --truth FILE";
+}
+
+// Each window's strokes scored against the limits, into checks.
+void ScoreWindows(const TouchTestInfo& info, std::vector<Window>& windows,
+                  const TouchGeometry& geometry, const Limits& limits, const TouchTruth& truth,
+                  std::vector<Check>& checks, std::map<std::string, std::string>& errors) {
+  for (Window& w : windows) {
+    if (!w.tracker || errors.count(w.name)) continue;
+    w.tracker->Finish();
+    // Time 0 of the true path is the first touch, live and in a capture alike.
+    const auto& strokes = w.tracker->Strokes();
+    const int64_t startUs = strokes.empty() ? 0 : strokes.front().points.front().us;
+    TouchRun run{w.tracker.get(), geometry, limits.touch, &truth, startUs, w.raisedNoise};
+    std::string why;
+    if (!EvaluateTouch(info.test, run, checks, why)) errors[w.name] = why;
+  }
+}
+
+// The table on standard output, the JUnit and CSV reports asked for (a JUnit test case
+// per stroke or contact), and the verdict; the exit code.
+int Report(const TouchOptions& t, TestRun& run, const std::map<std::string, std::string>& errors,
+           int early) {
+  run.Begin();
+  run.name = "vantrel touch";
+  run.casePerItem = true;
+  for (const auto& [group, why] : errors) run.errors.emplace_back(group, why);
+  WriteChecksTable(std::cout, run);
+  const std::string error = WriteRunReports(run, t.junit, t.csv, "");
+  if (!errors.empty() || !error.empty()) {
+    std::cout << "\nNOT RUN: " << Printable(errors.empty() ? error : errors.begin()->second)
+              << "\n";
+    return early != kExitPass ? early : kExitCannotRun;
+  }
+  if (const int failed = run.Failed(); failed > 0) {
+    std::cout << "\nFAIL: " << failed << " of " << run.checks.size() << " checks failed\n";
+    return kExitFail;
+  }
+  std::cout << "\nPASS: " << run.checks.size() << " checks\n";
+  return kExitPass;
+}
 
 int RunTouch(const GlobalOptions& g, const TouchOptions& given) {
   TouchOptions t = given;
@@ -329,121 +361,77 @@ int RunTouch(const GlobalOptions& g, const TouchOptions& given) {
   if (!t.limits.empty() && !LoadLimits(t.limits, limits, lerr))
     return Complain("bad limits file: " + lerr.Text());
   TouchTruth truth;
-  if (!t.truth.empty()) {
-    std::ifstream in(t.truth, std::ios::binary);
-    if (!in) return Complain("cannot read " + t.truth);
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string error;
-    if (!truth.Parse(text.str(), error)) return Complain(t.truth + ": " + error);
-  }
+  if (std::string why; !LoadTruth(t.truth, truth, why)) return Complain(why);
 
   TouchGeometry geometry;
   geometry.widthMm = limits.widthMm.value_or(0);
   geometry.heightMm = limits.heightMm.value_or(0);
   std::map<std::string, std::string> errors;
-  if (!geometry.widthMm || !geometry.heightMm) {
-    std::cerr << "vantrel: no panel size ([panel] width_mm, height_mm): only the rate, ghost "
-                 "and contacts tests can run\n";
-    if (info->needsMm) errors[info->name] = "needs the panel size: [panel] width_mm and height_mm";
-  }
-  if (info->test == TouchTest::kAccuracy && truth.Empty())
-    errors[info->name] = "needs the true positions: --truth FILE";
+  CheckPrerequisites(*info, geometry, truth, errors);
   const double seconds = t.seconds > 0 ? t.seconds : info->seconds;
 
   std::vector<Window> windows;
   windows.push_back({info->name, false, nullptr});
   if (info->noisePrompt && !t.noNoise) windows.push_back({kGhostNoiseSuite, true, nullptr});
   // A live run is kept with the unit's records; a capture scored again is no new run.
-  std::optional<TestRecord> record;
-  if (t.replay.empty()) record.emplace(t.rec, "touch");
+  const bool live = t.replay.empty();
+  TestRecord record(t.rec, "touch");
   // A run that ends early still writes its reports (the last unit's never stay) and, once
   // begun, is kept as not measured.
   int early = kExitPass;
   if (errors.empty()) {
     std::string why;
-    early = record ? RunLive(g, t, *info, seconds, geometry, windows, errors, *record, why)
-                   : ScoreCapture(t.replay, geometry, windows, errors, why);
+    early = live ? RunLive(g, t, *info, seconds, geometry, windows, errors, record, why)
+                 : ScoreCapture(t.replay, geometry, windows, errors, why);
     if (early != kExitPass) {
-      if (!record) Complain(why);
+      if (!live) Complain(why);
       errors.clear();
       errors[info->name] = why.empty() ? "could not run" : why;
       for (Window& w : windows) w.tracker.reset();
     }
   }
-
-  std::vector<TouchCheck> checks;
-  for (Window& w : windows) {
-    if (!w.tracker || errors.count(w.name)) continue;
-    w.tracker->Finish();
-    // Time 0 of the true path is the first touch, live and in a capture alike.
-    const auto& strokes = w.tracker->Strokes();
-    const int64_t startUs = strokes.empty() ? 0 : strokes.front().points.front().us;
-    TouchRun run{w.tracker.get(), geometry, limits.touch, &truth, startUs, w.raisedNoise};
-    std::string why;
-    if (!EvaluateTouch(info->test, run, checks, why)) errors[w.name] = why;
-  }
-
-  int failed = 0;
-  for (const TouchCheck& c : checks) failed += c.pass ? 0 : 1;
-  const double secs =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (record && record->Begun() && record->Measured()) {
-    for (const TouchCheck& c : checks) record->Add(MeasurementOf(c));
+  TestRun& run = record.Run();
+  ScoreWindows(*info, windows, geometry, limits, truth, run.checks, errors);
+  run.durationS = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (live && record.Begun() && record.Measured()) {
     const std::string note =
         errors.empty() ? "" : errors.begin()->first + ": " + errors.begin()->second;
     // What was asked for and not kept (the capture, the record) leaves the run unfinished.
-    if (record->Finish(!note.empty() ? "error"
-                       : failed      ? "fail"
+    if (record.Finish(!note.empty()  ? "error"
+                      : run.Failed() ? "fail"
                                      : "pass",
-                       note, secs, {&t.junit, &t.csv}) != kExitPass &&
+                      note, run.durationS, {&t.junit, &t.csv}) != kExitPass &&
         errors.empty())
       errors[windows.front().name] = "the run's capture or record could not be kept (see above)";
   }
+  SetDeviceProperties(run, record.Device());
+  return Report(t, run, errors, early);
+}
+}  // namespace
 
-  std::vector<CheckResult> rows, cases;
-  ToReports(checks, rows, cases);
-  // One report for the table and CSV (a row per check), one for JUnit (a case per stroke).
-  analysis::TestReport rowReport, caseReport;
-  rowReport.Begin();
-  rowReport.name = caseReport.name = "vantrel touch";
-  rowReport.checks = rows;
-  caseReport.checks = cases;
-  for (const auto& [group, why] : errors) {
-    rowReport.errors.emplace_back(group, why);
-    caseReport.errors.emplace_back(group, why);
-  }
-  caseReport.timestamp = rowReport.timestamp;
-  caseReport.hostname = rowReport.hostname;
-  if (record) {
-    SetDeviceProperties(rowReport, record->Device());
-    SetDeviceProperties(caseReport, record->Device());
-  }
-  WriteChecksTable(std::cout, rowReport);
-  std::string error;
-  bool written = true;
-  rowReport.seconds = caseReport.seconds = secs;
-  if (!t.junit.empty() && !WriteJUnit(t.junit, caseReport, error)) {
-    Complain(error);
-    written = false;
-  }
-  if (!t.csv.empty()) {
-    std::ostringstream os;
-    WriteChecksCsv(os, rowReport);
-    if (!WriteFileAtomically(t.csv, os.str(), error)) {
-      Complain(error);
-      written = false;
-    }
-  }
-  if (!errors.empty() || !written) {
-    std::cout << "\nNOT RUN: " << Printable(errors.empty() ? error : errors.begin()->second)
-              << "\n";
-    return early != kExitPass ? early : kExitCannotRun;
-  }
-  if (failed > 0) {
-    std::cout << "\nFAIL: " << failed << " of " << checks.size() << " checks failed\n";
-    return kExitFail;
-  }
-  std::cout << "\nPASS: " << checks.size() << " checks\n";
-  return kExitPass;
+Subcommand AddTouchCommand(CLI::App& app, const GlobalOptions& g) {
+  auto o = std::make_shared<TouchOptions>();
+  TouchOptions& to = *o;
+  auto* touch = app.add_subcommand(
+      "touch",
+      "one touch performance test, guided on the terminal: ghost, rate, jitter, linearity, "
+      "accuracy, contacts, separation; exit 0 pass, 1 fail, 2 could not run");
+  touch->add_option("test", to.test, "the test")->required();
+  touch->add_option("--limits", to.limits,
+                    "limits file: [touch] limits, [panel] width_mm and height_mm (default: "
+                    "the usual limits, no millimetres)");
+  touch->add_option("--junit", to.junit, "write a JUnit XML report");
+  touch->add_option("--csv", to.csv, "write every check as CSV");
+  touch->add_option("--replay", to.replay, "score a capture file instead of a controller");
+  touch->add_option("--truth", to.truth, "true positions, CSV time,contact,x_mm,y_mm (accuracy)");
+  AddRecordOptions(touch, to.rec);
+  touch
+      ->add_option("--seconds", to.seconds,
+                   "length of the test, of each window for ghost (default: the test's own)")
+      ->check(CLI::Range(0.1, 3600.0));
+  touch->add_flag("--no-noise", to.noNoise,
+                  "ghost: leave out the window with the noise source on (asked for with Enter)");
+  touch->add_option("--wait", to.waitS, "seconds to wait for the first touch (default 30)")
+      ->check(CLI::Range(0.1, 3600.0));
+  return {touch, [&g, o] { return RunTouch(g, *o); }};
 }

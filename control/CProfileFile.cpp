@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "analysis/AtomicFile.h"
+#include "savefile/AtomicFile.h"
 
 namespace {
 
@@ -237,7 +237,7 @@ std::string CProfileFile::Text() const {
 
 bool CProfileFile::Save(const std::string& path, std::string* error) const {
   std::string message, cause;
-  if (analysis::AtomicFile::Write(path, Text(), message, &cause)) return true;
+  if (savefile::AtomicFile::Write(path, Text(), message, &cause)) return true;
   if (error) *error = cause;
   return false;
 }

@@ -70,7 +70,7 @@ CSendDialog::CSendDialog(CTransCtrl& ctrl, CSettingsRecord& settings, QWidget* p
     box.exec();
   };
   BuildControls();
-  ctrl_.RegisterListener(kListenerSlot, 2, this);
+  ctrl_.RegisterListener(kListenerSlot, kListenerActive, this);
   Send(QStringLiteral("SEND 024C020400 "));
   if (!ctrl_.FirmwareVersion().empty()) SetStatus(QStringLiteral("Idle."));
 }
@@ -141,7 +141,12 @@ void CSendDialog::BuildControls() {
   connect(target_, &QPushButton::clicked, this, [this] { OnBnClickedReportTarget(); });
   connect(calibrate, &QPushButton::clicked, this, [this] { OnBnClickedCalibrate(); });
   top->addLayout(toggles);
+  top->addLayout(BuildValueRows());
+  BuildStreamButtons(top);
+  RefillEdits();
+}
 
+QGridLayout* CSendDialog::BuildValueRows() {
   auto* values = new QGridLayout;
   struct ValueRow {
     int editId, buttonId;
@@ -168,8 +173,10 @@ void CSendDialog::BuildControls() {
   connect(Button(1055), &QPushButton::clicked, this, [this] { OnBnClickedM0Freq(); });
   connect(Button(1057), &QPushButton::clicked, this, [this] { OnBnClickedM1Freq(); });
   connect(Button(1056), &QPushButton::clicked, this, [this] { OnBnClickedSamplingRate(); });
-  top->addLayout(values);
+  return values;
+}
 
+void CSendDialog::BuildStreamButtons(QVBoxLayout* top) {
   auto* streams = new QGridLayout;
   for (int i = 0; i < 10; ++i) {
     const StreamButton& s = kStreams[i];
@@ -183,7 +190,6 @@ void CSendDialog::BuildControls() {
     connect(b, &QPushButton::clicked, this, [this, id] { OnBnClickedStreamButton(id); });
   }
   top->addLayout(streams);
-  RefillEdits();
 }
 
 int CSendDialog::Send(const QString& cmd) {
@@ -389,7 +395,9 @@ void CSendDialog::OnBnClickedSamplingRate() {
                   Send(QStringLiteral("SEND 024C0203") + QString::asprintf("%02x", value) + " "));
 }
 
-int CSendDialog::OnTransCallback(int len, const uint8_t* bytes) {
+int CSendDialog::OnTransCallback(const TransFrame& frame) {
+  const int len = frame.len;
+  const uint8_t* bytes = frame.bytes;
   // Bytes 1, 3 and 4 are needed; shorter frames carry no reply.
   if (len < 5 || bytes == nullptr) return 0;
   const uint8_t group = bytes[1];

@@ -9,17 +9,19 @@
 #include "control/CSettingsRecord.h"
 #include "link/CTransCtrl.h"
 
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QVBoxLayout;
 class QPushButton;
 
 class CSendDialog : public QDialog, public ITransListener {
   Q_OBJECT
 
  public:
-  static constexpr uint16_t kListenerSlot = 7;
+  static constexpr uint16_t kListenerSlot = kSlotReplies;
 
   // Shows a message box with an OK button; tests replace it.
   using MessageFn = std::function<void(QWidget* parent, const QString& text)>;
@@ -27,7 +29,7 @@ class CSendDialog : public QDialog, public ITransListener {
   CSendDialog(CTransCtrl& ctrl, CSettingsRecord& settings, QWidget* parent);
   ~CSendDialog() override;
 
-  int OnTransCallback(int len, const uint8_t* bytes) override;
+  int OnTransCallback(const TransFrame& frame) override;
 
   void SetMessageHook(MessageFn fn) { message_ = std::move(fn); }
 
@@ -67,6 +69,10 @@ class CSendDialog : public QDialog, public ITransListener {
   static const StreamButton kStreams[10];
 
   void BuildControls();
+  // The frequency and sampling-rate edits with their buttons.
+  QGridLayout* BuildValueRows();
+  // The data stream buttons, into top.
+  void BuildStreamButtons(QVBoxLayout* top);
   QPushButton* MakeButton(int id, const char* caption);
   QLineEdit* MakeValueEdit(int id);
   QPushButton* Button(int id) const;

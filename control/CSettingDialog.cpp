@@ -30,6 +30,30 @@ QString Identity(uint16_t vid, uint16_t pid) {
   return QString::asprintf("VID 0x%04x, PID 0x%04x: Device was not found.\n", vid, pid);
 }
 
+// "Sensor Condition": the electrode counts.
+QGroupBox* SensorGroup(QWidget* parent, QLineEdit*& xCount, QLineEdit*& yCount) {
+  auto* sensor = Named(new QGroupBox("Sensor Condition", parent), 1150);
+  xCount = Named(new QLineEdit(sensor), 1024);
+  yCount = Named(new QLineEdit(sensor), 1025);
+  auto* grid = new QGridLayout(sensor);
+  grid->addWidget(Named(new QLabel("Number of X Axis", sensor), 1151), 0, 0);
+  grid->addWidget(xCount, 0, 1);
+  grid->addWidget(Named(new QLabel("Number of Y Axis", sensor), 1152), 1, 0);
+  grid->addWidget(yCount, 1, 1);
+  return sensor;
+}
+
+// "XY Window": the coordinate resolution.
+QGroupBox* XYGroup(QWidget* parent, QLineEdit*& resolution) {
+  auto* xy = Named(new QGroupBox("XY Window", parent), 1153);
+  resolution = Named(new QLineEdit(xy), 1026);
+  auto* grid = new QGridLayout(xy);
+  grid->addWidget(Named(new QLabel("Resolution of Coordinate", xy), 1154), 0, 0);
+  grid->addWidget(resolution, 0, 1);
+  grid->addWidget(new QLabel("(256, 512...)", xy), 0, 2);
+  return xy;
+}
+
 }  // namespace
 
 CSettingDialog::CSettingDialog(CSettingsRecord& record, CTransCtrl& ctrl, IAppServices& app,
@@ -73,21 +97,8 @@ void CSettingDialog::BuildControls() {
   barcodeRow->addWidget(port);
   barcodeRow->addWidget(barcodePortNum_);
 
-  auto* sensor = Named(new QGroupBox("Sensor Condition", this), 1150);
-  xCount_ = Named(new QLineEdit(sensor), 1024);
-  yCount_ = Named(new QLineEdit(sensor), 1025);
-  auto* sensorGrid = new QGridLayout(sensor);
-  sensorGrid->addWidget(Named(new QLabel("Number of X Axis", sensor), 1151), 0, 0);
-  sensorGrid->addWidget(xCount_, 0, 1);
-  sensorGrid->addWidget(Named(new QLabel("Number of Y Axis", sensor), 1152), 1, 0);
-  sensorGrid->addWidget(yCount_, 1, 1);
-
-  auto* xy = Named(new QGroupBox("XY Window", this), 1153);
-  resolution_ = Named(new QLineEdit(xy), 1026);
-  auto* xyGrid = new QGridLayout(xy);
-  xyGrid->addWidget(Named(new QLabel("Resolution of Coordinate", xy), 1154), 0, 0);
-  xyGrid->addWidget(resolution_, 0, 1);
-  xyGrid->addWidget(new QLabel("(256, 512...)", xy), 0, 2);
+  QGroupBox* sensor = SensorGroup(this, xCount_, yCount_);
+  QGroupBox* xy = XYGroup(this, resolution_);
 
   // Stored only: kept in the form, never shown.
   fingerCount_ = Named(new QLineEdit(this), 1027);
@@ -141,9 +152,11 @@ void CSettingDialog::ShowRecord() {
   com_->setChecked(record_.usbCom != 0);
   comPortNum_->setText(QString::number(record_.portNum));
   barcodePortNum_->setText(QString::number(record_.barcodePortNum));
-  xCount_->setText(QString::number(record_.xCount));
-  yCount_->setText(QString::number(record_.yCount));
-  resolution_->setText(QString::number(record_.resolution));
+  // The geometry in force: the controller's, once it reported its panel.
+  const PanelInfo panel = ctrl_.Panel();
+  xCount_->setText(QString::number(panel.xCount));
+  yCount_->setText(QString::number(panel.yCount));
+  resolution_->setText(QString::number(panel.resolution));
   fingerCount_->setText(QString::number(record_.fingerCount));
   zValue_->setChecked(record_.zValue != 0);
   showing_ = false;

@@ -1,6 +1,32 @@
 #include "DeviceMatch.h"
 
+#include <cstdio>
+
+#include "hidpipe/hidpipe.h"
+
 namespace hidpipe {
+
+void describeDevice(const HidDeviceInfo& info, HidDeviceDesc& out) {
+  out = HidDeviceDesc{};
+  const auto copy = [](char* to, size_t size, const std::string& from) {
+    std::snprintf(to, size, "%s", from.c_str());
+  };
+  copy(out.path, sizeof out.path, info.path);
+  copy(out.serial, sizeof out.serial, info.serial);
+  copy(out.port, sizeof out.port, info.port);
+  copy(out.product, sizeof out.product, info.product);
+  out.vid = info.vid;
+  out.pid = info.pid;
+  out.iface = info.bus == kBusUsb ? info.iface : -1;
+  out.bus = info.bus;
+}
+
+HidDeviceInfo deviceOf(const HidDeviceDesc& desc) {
+  HidDeviceInfo info(desc.vid, desc.pid, desc.iface, desc.path, desc.bus, desc.product);
+  info.serial = desc.serial;
+  info.port = desc.port;
+  return info;
+}
 
 const char* busName(int bus) {
   switch (bus) {

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+struct HidDeviceDesc;  // hidpipe.h
+
 namespace hidpipe {
 
 // Buses as hidapi numbers them.
@@ -25,6 +27,11 @@ struct HidDeviceInfo {
   std::string serial;   // the serial number (USB iSerial, HID_UNIQ); empty when none
   std::string port;     // USB port path ("1-2.3"); empty off USB
 };
+
+// The device as the C API describes it (strings cut to their fields, the interface -1 off
+// USB), and back.
+void describeDevice(const HidDeviceInfo& device, HidDeviceDesc& out);
+HidDeviceInfo deviceOf(const HidDeviceDesc& desc);
 
 // "USB", "Bluetooth", "I2C", "SPI" or "unknown".
 const char* busName(int bus);

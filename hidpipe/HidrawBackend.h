@@ -14,7 +14,7 @@
 #include "HidBackend.h"
 #include "ReportLayout.h"
 #include "UdevMonitor.h"
-#include "WakeEvent.h"
+#include "udevwatch/WakeEvent.h"
 
 namespace hidpipe {
 
@@ -53,7 +53,7 @@ class HidrawBackend : public HidBackend {
     HidDeviceInfo info;
     std::string noticePath;    // as device notices name it
     std::atomic<bool> gone{false};
-    WakeEvent closing;         // readers give the node up
+    udevwatch::WakeEvent closing;  // readers give the node up
   };
   std::shared_ptr<Node> current() const;
   // The node failed as a pulled device does: it reads as gone, and the removal is
@@ -65,7 +65,7 @@ class HidrawBackend : public HidBackend {
   bool started_ = false;
   mutable std::mutex nodeMutex_;
   std::shared_ptr<Node> node_;
-  WakeEvent interrupt_;
+  udevwatch::WakeEvent interrupt_;
   std::mutex noticeMutex_;
   UdevMonitor monitor_;
 };

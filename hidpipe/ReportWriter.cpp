@@ -41,7 +41,9 @@ int ReportWriter::run(std::function<int()> job, int waitMs) {
                            [&] { return !s_->busy; }))
       return kStillWriting;
   }
+  auto outcome = std::make_shared<Outcome>();
   s_->job = std::move(job);
+  s_->outcome = outcome;
   s_->busy = true;
   const unsigned long ticket = ++s_->started;
   s_->cv.notify_all();
@@ -50,7 +52,7 @@ int ReportWriter::run(std::function<int()> job, int waitMs) {
   if (!s_->cv.wait_for(lk, std::chrono::milliseconds(kStartWaitMs), ready)) return kStillWriting;
   const bool done = s_->cv.wait_until(lk, s_->begunAt + std::chrono::milliseconds(waitMs),
                                       [&] { return s_->finished >= ticket; });
-  return done ? s_->result : kStillWriting;
+  return done ? outcome->result : kStillWriting;
 }
 
 bool ReportWriter::busy() const {
@@ -64,13 +66,14 @@ void ReportWriter::loop(std::shared_ptr<State> s) {
     s->cv.wait(lk, [&] { return s->stop || s->finished < s->started; });
     if (s->finished >= s->started) return;  // stop, nothing left to write
     std::function<int()> job = std::move(s->job);
+    std::shared_ptr<Outcome> outcome = std::move(s->outcome);
     s->begun = s->started;
     s->begunAt = std::chrono::steady_clock::now();
     s->cv.notify_all();
     lk.unlock();
     const int result = job();
     lk.lock();
-    s->result = result;
+    outcome->result = result;
     s->busy = false;
     ++s->finished;
     s->cv.notify_all();

@@ -32,15 +32,19 @@ class ReportWriter {
   bool busy() const;
 
  private:
+  // One job's result, kept by its caller: a later job's never takes its place.
+  struct Outcome {
+    int result = 0;
+  };
   struct State {
     std::mutex m;
     std::condition_variable cv;
     std::function<int()> job;
+    std::shared_ptr<Outcome> outcome;
     bool busy = false;
     bool stop = false;
     unsigned long started = 0, begun = 0, finished = 0;
     std::chrono::steady_clock::time_point begunAt;
-    int result = 0;
   };
   static void loop(std::shared_ptr<State> s);
 

@@ -14,7 +14,7 @@
 #include "NoticePath.h"
 #include "ReportQueue.h"
 #include "SimMessage.h"
-#include "WakeEvent.h"
+#include "udevwatch/WakeEvent.h"
 
 namespace hidpipe {
 
@@ -56,7 +56,7 @@ class SimBackend : public HidBackend {
 
   const std::string path_;
   NoticeHub& hub_;
-  WakeEvent wake_;
+  udevwatch::WakeEvent wake_;
   std::mutex writeMutex_;  // serialises socket writes and connecting; taken before m_
   mutable std::mutex m_;
   std::condition_variable cv_;

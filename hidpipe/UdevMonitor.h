@@ -6,7 +6,7 @@
 #include <string>
 
 #include "NoticePath.h"
-#include "UdevWatch.h"
+#include "udevwatch/UdevWatch.h"
 
 struct udev;
 struct udev_device;
@@ -33,7 +33,7 @@ class UdevMonitor {
 
   NoticeHub& hub_;
   std::map<std::string, std::string> known_;  // device node -> notice path (watch thread)
-  UdevWatch watch_;                           // last: stopped before known_ goes
+  udevwatch::UdevWatch watch_;  // last: stopped before known_ goes
 };
 
 }  // namespace hidpipe

@@ -1,9 +1,9 @@
 // The C entry points of libhidpipe.
 #include "hidpipe/hidpipe.h"
 
-#include <cstdio>
 #include <string>
 
+#include "DeviceMatch.h"
 #include "FrameLength.h"
 #include "HidPipe.h"
 #include "OpenError.h"
@@ -61,18 +61,7 @@ int hidChooseDevice(const char* choice) {
 int hidOpenedDevice(HidDeviceDesc* out) {
   hidpipe::HidDeviceInfo info;
   if (out == nullptr || !HidPipe::instance().openedDevice(info)) return 0;
-  *out = HidDeviceDesc{};
-  const auto copy = [](char* to, size_t size, const std::string& from) {
-    std::snprintf(to, size, "%s", from.c_str());
-  };
-  copy(out->path, sizeof out->path, info.path);
-  copy(out->serial, sizeof out->serial, info.serial);
-  copy(out->port, sizeof out->port, info.port);
-  copy(out->product, sizeof out->product, info.product);
-  out->vid = info.vid;
-  out->pid = info.pid;
-  out->iface = info.bus == hidpipe::kBusUsb ? info.iface : -1;
-  out->bus = info.bus;
+  hidpipe::describeDevice(info, *out);
   return 1;
 }
 

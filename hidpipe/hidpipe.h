@@ -38,8 +38,9 @@ int hidOpenMyDevice(uint32_t vid, uint32_t pid, uint32_t iface);
  * found but could not be used: the device path, then the reason (no access, or a report
  * layout the protocol cannot use, with the layout found). Empty when no device matched
  * or the open succeeded. After hidSend refused a frame that the device's report
- * layout cannot carry, why. The text stays valid until the thread's next
- * hidOpenMyDevice or hidSend. */
+ * layout cannot carry, why; after a failed hidDeviceDescriptor (hidpipe_diag.h), why.
+ * The text stays valid until the thread's next hidOpenMyDevice, hidSend or
+ * hidDeviceDescriptor. */
 const char* hidLastError(void);
 
 /* Turns reception on (1) or off (0) for the open device. */

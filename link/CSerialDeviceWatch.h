@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "hidpipe/UdevWatch.h"
+#include "udevwatch/UdevWatch.h"
 
 class CSerialDeviceWatch {
  public:
@@ -21,5 +21,5 @@ class CSerialDeviceWatch {
 
  private:
   std::function<void()> onChange_;
-  hidpipe::UdevWatch watch_;
+  udevwatch::UdevWatch watch_;
 };

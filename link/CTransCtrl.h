@@ -6,66 +6,25 @@
 #include <memory>
 #include <string>
 
+#include "CDirectDeliverer.h"
 #include "CTransIFBase.h"
 #include "IFrameRecorder.h"
+#include "ITransDeliverer.h"
+#include "ITransHost.h"
+#include "ITransListener.h"
+#include "ListenerSlots.h"
+#include "OpeningQueries.h"
+#include "PanelGeometry.h"
+#include "TransFrame.h"
 #include "TransTypes.h"
-
-// A window (or test) that takes delivered frames. bytes are valid only during the call.
-class ITransListener {
- public:
-  virtual ~ITransListener() = default;
-  virtual int OnTransCallback(int len, const uint8_t* bytes) = 0;
-};
-
-// Hands work from the receive thread to the user-interface thread and waits for it.
-class ITransDeliverer {
- public:
-  virtual ~ITransDeliverer() = default;
-  // Runs fn on the user-interface thread and returns once it has run. Returns false
-  // when it was not run because the deliverer is shutting down.
-  virtual bool RunSync(const std::function<void()>& fn) = 0;
-  // Called on the user-interface thread while it waits for the receive thread:
-  // runs a hand-over that is waiting right now, so the two threads never wait on
-  // each other.
-  virtual void RunPending() = 0;
-  // Runs fn on the user-interface thread later, without waiting (any thread). Deliverers
-  // that cannot queue work run it as a hand-over.
-  virtual void Post(std::function<void()> fn) { RunSync(fn); }
-};
-
-// Runs everything on the calling thread (tests, benchmarks, tools without a UI).
-class CDirectDeliverer : public ITransDeliverer {
- public:
-  bool RunSync(const std::function<void()>& fn) override {
-    fn();
-    return true;
-  }
-  void RunPending() override {}
-  void Post(std::function<void()> fn) override { fn(); }
-};
-
-// What the controller needs of the application. Called on the user-interface thread
-// (through the deliverer).
-class ITransHost {
- public:
-  virtual ~ITransHost() = default;
-  // X_Count, Y_Count and XY_Coord_Resolution of the settings record.
-  virtual PanelInfo ConfiguredPanel() = 0;
-  // Writes the counts and resolution into the settings record and updates the open views.
-  virtual void ApplyPanelInfo(const PanelInfo& info) = 0;
-  // Shows "Fail to read the panel information" (posted: the receive thread does not wait).
-  virtual void ShowPanelInfoFailure() = 0;
-  // The device under the open link went away (a serial port hung up).
-  virtual void OnLinkLost() {}
-};
 
 class CTransCtrl {
  public:
   static constexpr int kSlotCount = 10;
   static constexpr int kRecvBufferSize = 4096;
   // The queries Open sends on every link: the firmware version, the panel information.
-  static constexpr const char* kGetVersion = "SEND 024C020400 ";
-  static constexpr const char* kGetFirmwareDetail = "SEND 024C020600 ";
+  static constexpr const char* kGetVersion = OpeningQueries::kGetVersion;
+  static constexpr const char* kGetFirmwareDetail = OpeningQueries::kGetFirmwareDetail;
 
   CTransCtrl();
   virtual ~CTransCtrl();
@@ -90,12 +49,12 @@ class CTransCtrl {
   void Close();
 
   int32_t GetLinkState();
-  // When the frame being delivered arrived from the device (the link's LastFrameUs): a
-  // listener learns it during its delivery. 0 when the link does not know.
+  // When the last frame arrived from the device (the link's LastFrameUs; a listener has it
+  // in its TransFrame). 0 when the link does not know.
   int64_t LastFrameUs() const;
   void SetLinkState(int32_t state);
 
-  // The slot, or -1 if the slot is above 9.
+  // The slot (a TransSlot), or -1 if the slot is above 9; mode is a ListenerMode.
   int RegisterListener(uint16_t slot, int mode, ITransListener* listener);
   int UnregisterListener(uint16_t slot);
   bool IsListenerActive(uint16_t slot) const;
@@ -115,7 +74,8 @@ class CTransCtrl {
   uint16_t Interface(int entry) const;
   void SetDeviceChoice(const std::string& choice);
 
-  // State the windows read.
+  // State the windows read. Listeners have the records in their TransFrame; these give
+  // the last decoded ones.
   int CommandSent() const;
   const DataRecord& GetDataRecord() const;              // valid during a delivery
   // The data report decoded from the frame being delivered; null when the decoder
@@ -123,8 +83,12 @@ class CTransCtrl {
   const DataRecord* DecodedData() const;
   const CoordinateRecord& GetCoordinateRecord() const;  // valid during a delivery
   std::string FirmwareVersion() const;
+
+  // The panel's geometry, configured and reported (any thread), and the one in force.
+  PanelGeometry Geometry() const;
   PanelInfo Panel() const;
-  // Replaces counts and resolution (settings record edits, start-up).
+  // The configured counts and resolution (settings file, settings dialog): in force from
+  // now on, until the controller reports its panel.
   void SetPanelCounts(int xCount, int yCount, int resolution);
   bool IsReceiving() const;
   int GetLinkType() const;

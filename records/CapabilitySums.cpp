@@ -16,7 +16,7 @@ bool AddCapabilitySums(Connection& db, const RunRecord& run) {
   };
   // In key order, so that concurrent writers lock rows alike.
   std::map<std::tuple<std::string, std::string, std::string>, Sum> sums;
-  for (const Measurement& m : run.values) {
+  for (const analysis::Check& m : run.checks) {
     if (!m.value || !std::isfinite(*m.value) || (!m.low && !m.high)) continue;
     Sum& s = sums[{m.check, m.group, m.item}];
     s.n += 1;

@@ -64,9 +64,11 @@ RunRecord Cleaned(const RunRecord& in) {
                          &run.limitsName, &run.limitsSha256, &run.verdict, &run.note,
                          &run.capturePath, &run.captureSha256, &run.setAsideReason, &run.device})
     *t = Printable(*t);
-  for (Measurement& m : run.values)
+  for (analysis::Check& m : run.checks) {
+    m = m.Kept();
     for (std::string* t : {&m.group, &m.item, &m.check, &m.text, &m.unit, &m.limitText})
       *t = Printable(*t);
+  }
   return run;
 }
 
@@ -208,7 +210,7 @@ ResultsStore::Saved ResultsStore::Write(const RunRecord& given) {
       Text(run.firmwareVersion), int64_t{run.xCount}, int64_t{run.yCount},
       int64_t{run.resolution}, int64_t{run.xRange}, int64_t{run.yRange}, Text(run.limitsName),
       Text(run.limitsSha256), Text(run.verdict), Text(run.note), run.durationS,
-      Text(run.capturePath), Text(run.captureSha256), static_cast<int64_t>(run.values.size()),
+      Text(run.capturePath), Text(run.captureSha256), static_cast<int64_t>(run.checks.size()),
       int64_t{run.pending ? 1 : 0}, Text(run.device)};
   // A run set aside keeps its reason beside it.
   const bool setAside = run.pending && !run.setAsideReason.empty();
@@ -221,14 +223,14 @@ ResultsStore::Saved ResultsStore::Write(const RunRecord& given) {
     return Fail(), Saved::kFailed;
 
   // The values, kChunk rows per statement.
-  const size_t n = run.values.size();
+  const size_t n = run.checks.size();
   std::vector<SqlValue> params;
   for (size_t first = 0; first < n; first += kChunk) {
     const size_t count = std::min<size_t>(kChunk, n - first);
     params.clear();
     params.reserve(count * sql::kValueColumns);
     for (size_t i = first; i < first + count; ++i) {
-      const Measurement& m = run.values[i];
+      const analysis::Check& m = run.checks[i];
       const SqlValue value = Number(m.value);
       params.insert(params.end(),
                     {id, static_cast<int64_t>(i), Text(m.group), Text(m.item), Text(m.check),
@@ -243,7 +245,7 @@ ResultsStore::Saved ResultsStore::Write(const RunRecord& given) {
   // Daily sums of each electrode's mean, in key order (concurrent writers lock rows alike).
   using Key = std::pair<std::string, std::string>;
   std::map<Key, std::pair<int64_t, double>> sums;
-  for (const Measurement& m : run.values) {
+  for (const analysis::Check& m : run.checks) {
     if (m.check != kDriftFigure || m.item.empty() || !m.value || !std::isfinite(*m.value))
       continue;
     auto& s = sums[{m.group, m.item}];
@@ -269,10 +271,10 @@ ResultsStore::Saved ResultsStore::Write(const RunRecord& given) {
 bool ResultsStore::LoadValues(int64_t runId, RunRecord& run) {
   std::vector<SqlRow> rows;
   if (!db_->Exec(sql::kSelectValuesOfRun, {runId}, &rows)) return Fail();
-  run.values.clear();
-  run.values.reserve(rows.size());
+  run.checks.clear();
+  run.checks.reserve(rows.size());
   for (const SqlRow& r : rows) {
-    Measurement m;
+    analysis::Check m;
     m.group = AsText(r[0]);
     m.item = AsText(r[1]);
     m.check = AsText(r[2]);
@@ -283,7 +285,7 @@ bool ResultsStore::LoadValues(int64_t runId, RunRecord& run) {
     if (!IsNull(r[7])) m.high = AsDouble(r[7]);
     m.limitText = AsText(r[8]);
     m.pass = AsInt(r[9]) != 0;
-    run.values.push_back(std::move(m));
+    run.checks.push_back(std::move(m));
   }
   return true;
 }
@@ -311,7 +313,7 @@ bool ResultsStore::RunsOfSerial(const std::string& serial, bool withValues,
     if (!LoadValues(id, run)) return false;
     if (!withValues) {
       // Only the failed values: what a history shows.
-      std::erase_if(run.values, [](const Measurement& m) { return m.pass; });
+      std::erase_if(run.checks, [](const analysis::Check& m) { return m.pass; });
     }
     out.push_back(std::move(run));
   }
@@ -357,10 +359,10 @@ bool ResultsStore::CheckWritable() {
   probe.uuid = NewUuid();
   probe.kind = "probe";
   probe.startedUtc = UtcNow();
-  Measurement m;
+  analysis::Check m;
   m.group = m.item = m.check = "probe";
   m.value = 0;
-  probe.values.push_back(m);
+  probe.checks.push_back(m);
   if (!db_->BeginWrite()) return Fail();
   const bool ok = Write(probe) == Saved::kStored;
   db_->Rollback();

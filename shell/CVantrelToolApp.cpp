@@ -113,7 +113,6 @@ CVantrelToolApp::InitResult CVantrelToolApp::InitInstance(const Options& options
 
   settings_.SetFilePath(CSettingsLocation::Resolve(options.configPath.toStdString()));
   settings_.LoadSettings(settings_.FilePath(), ctrl_.get());
-  ctrl_->SetPanelCounts(settings_.xCount, settings_.yCount, settings_.resolution);
 
   // Device notices are followed from here on, so a controller that appears while the
   // port-open failure box is up is not missed.
@@ -272,17 +271,17 @@ void CVantrelToolApp::OpenXYWindow() {
   }
   const QRect wa = frame_->WorkArea();
   if (xy_ == nullptr) xy_ = new CWndXYDialog(*ctrl_, settings_, *draw_, *store_, frame_.get());
-  xy_->SetCounts(settings_.xCount, settings_.yCount);
+  xy_->SetCounts(ctrl_->Panel().xCount, ctrl_->Panel().yCount);
   ShowToolWindow(xy_, wa.x() + wa.width() - 700, wa.y() + 80, "id1299", false);
-  xy_->SetCounts(settings_.xCount, settings_.yCount);
+  xy_->SetCounts(ctrl_->Panel().xCount, ctrl_->Panel().yCount);
 }
 
 void CVantrelToolApp::OpenWaveWindow() {
   const QRect wa = frame_->WorkArea();
   if (wave_ == nullptr) wave_ = new CWndGraphDialog(*ctrl_, settings_, frame_.get());
-  wave_->SetCounts(settings_.xCount, settings_.yCount);
+  wave_->SetCounts(ctrl_->Panel().xCount, ctrl_->Panel().yCount);
   ShowToolWindow(wave_, wa.x(), wa.y() + 80, "id1023", false);
-  wave_->SetCounts(settings_.xCount, settings_.yCount);
+  wave_->SetCounts(ctrl_->Panel().xCount, ctrl_->Panel().yCount);
 }
 
 void CVantrelToolApp::OpenSendWindow() {
@@ -346,18 +345,7 @@ void CVantrelToolApp::OnLinkStatusChanged(bool connected) {
   }
 }
 
-PanelInfo CVantrelToolApp::ConfiguredPanel() {
-  PanelInfo info;
-  info.xCount = settings_.xCount;
-  info.yCount = settings_.yCount;
-  info.resolution = settings_.resolution;
-  return info;
-}
-
 void CVantrelToolApp::ApplyPanelInfo(const PanelInfo& info) {
-  settings_.xCount = info.xCount;
-  settings_.yCount = info.yCount;
-  settings_.resolution = info.resolution;
   if (settingDlg_ != nullptr)
     settingDlg_->SetPanelFields(info.xCount, info.yCount, info.resolution);
   // A hidden Wave Window goes on counting and logging: it takes the new counts too.
@@ -381,6 +369,10 @@ void CVantrelToolApp::ApplyPanelInfo(const PanelInfo& info) {
   }
 }
 
+void CVantrelToolApp::RestorePanelInfo(const PanelInfo& info) {
+  ApplyPanelInfo(info);
+}
+
 void CVantrelToolApp::ShowPanelInfoFailure() {
   hooks_.messageBox(nullptr, QMessageBox::NoIcon,
                     QStringLiteral("Fail to read the panel information"), QMessageBox::Ok);
@@ -395,17 +387,18 @@ void CVantrelToolApp::SetLinkStatus(LinkStatus status) {
 }
 
 void CVantrelToolApp::PushViewSettings() {
-  if (wave_ != nullptr) wave_->SetCounts(settings_.xCount, settings_.yCount);
+  const PanelInfo panel = ctrl_->Panel();
+  if (wave_ != nullptr) wave_->SetCounts(panel.xCount, panel.yCount);
   if (xy_ != nullptr) {
     if (xy_->IsFullScreenVisible()) {
       CWndXYFullDialog* full = xy_->FullScreen();
-      full->SetCounts(settings_.xCount, settings_.yCount);
-      draw_->SetResolution(settings_.resolution);
+      full->SetCounts(panel.xCount, panel.yCount);
+      draw_->SetResolution(panel.resolution);
       full->update();
       draw_->SetSuspended(true);
     } else if (xy_->isVisible()) {
-      xy_->SetCounts(settings_.xCount, settings_.yCount);
-      draw_->SetResolution(settings_.resolution);
+      xy_->SetCounts(panel.xCount, panel.yCount);
+      draw_->SetResolution(panel.resolution);
       draw_->SetRecomputeGrid();
       xy_->update();
     }

@@ -86,8 +86,8 @@ class CVantrelToolApp : public QObject, public ITransHost, public IAppServices {
   void OnLinkStatusChanged(bool connected);
 
   // ITransHost
-  PanelInfo ConfiguredPanel() override;
   void ApplyPanelInfo(const PanelInfo& info) override;
+  void RestorePanelInfo(const PanelInfo& info) override;
   void ShowPanelInfoFailure() override;
   void OnLinkLost() override;
   // IAppServices

@@ -7,10 +7,10 @@
 #include <numeric>
 #include <sstream>
 
-#include "analysis/AtomicFile.h"
 #include "analysis/Limits.h"
 #include "analysis/LimitsCheck.h"
 #include "analysis/LimitsLearn.h"
+#include "savefile/AtomicFile.h"
 
 namespace {
 
@@ -267,16 +267,16 @@ std::vector<std::string> CLiveStats::OutsideLimits() {
   analysis::StreamLimits shown = *l;
   shown.layout = layout_;
   shown.perElectrode = ElectrodeLimits();
-  std::vector<analysis::CheckResult> checks;
+  std::vector<analysis::Check> checks;
   analysis::CheckStream(shown, *stats_, checks);
   std::vector<std::string> failed(static_cast<size_t>(layout_.Size()));
   int k = 0;  // checks come electrode by electrode, in the layout's order
-  for (const analysis::CheckResult& c : checks) {
+  for (const analysis::Check& c : checks) {
     if (c.pass) continue;
-    while (k < layout_.Size() && layout_.Name(k) != c.electrode) ++k;
+    while (k < layout_.Size() && layout_.Name(k) != c.item) ++k;
     if (k == layout_.Size()) break;
     std::string& f = failed[static_cast<size_t>(k)];
-    f += (f.empty() ? "" : ", ") + c.name.substr(c.electrode.size() + 1);
+    f += (f.empty() ? "" : ", ") + c.check;
   }
   return failed;
 }
@@ -343,7 +343,7 @@ bool CLiveStats::SaveBaseline(const std::string& path, std::string& err) const {
   std::ostringstream out;
   analysis::WriteLimits(limits, "Baseline: each electrode's mean scan value.", out);
   std::string why;
-  if (!analysis::AtomicFile::Write(path, out.str(), why)) {
+  if (!savefile::AtomicFile::Write(path, out.str(), why)) {
     err = "Could not write " + path + ".";
     return false;
   }

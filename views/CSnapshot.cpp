@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <QWidget>
 
-#include "analysis/AtomicFile.h"
+#include "savefile/AtomicFile.h"
 
 namespace snapshot {
 
@@ -58,7 +58,7 @@ bool SaveImage(const CViewPrompts& prompts, const QImage& picture) {
   QBuffer buffer(&png);
   std::string why;
   if (buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG") &&
-      analysis::AtomicFile::Write(QFile::encodeName(path).toStdString(),
+      savefile::AtomicFile::Write(QFile::encodeName(path).toStdString(),
                                   std::string(png.constData(), static_cast<size_t>(png.size())),
                                   why)) {
     prompts.Saved(path);
@@ -73,7 +73,7 @@ bool SaveCsv(const CViewPrompts& prompts, const std::string& text) {
       prompts.ChooseSavePath(QStringLiteral("CSV File (*.csv)"), QStringLiteral(".csv"));
   if (path.isEmpty()) return false;
   std::string why;
-  if (analysis::AtomicFile::Write(QFile::encodeName(path).toStdString(), text, why)) {
+  if (savefile::AtomicFile::Write(QFile::encodeName(path).toStdString(), text, why)) {
     prompts.Saved(path);
     return true;
   }

@@ -56,11 +56,12 @@ CWndGraphDialog::CWndGraphDialog(CTransCtrl& ctrl, CSettingsRecord& settings, QW
   };
 
   logging_ = false;
-  graph_.SetCounts(settings_.xCount, settings_.yCount);
+  const PanelInfo panel = ctrl_.Panel();
+  graph_.SetCounts(panel.xCount, panel.yCount);
   graph_.SetFrameSize(kFrameW, kFrameH);
   graph_.SetFaceColour(palette().color(QPalette::Window));
   logLine_ = 1;
-  ctrl_.RegisterListener(kSlot, 2, this);
+  ctrl_.RegisterListener(kSlot, kListenerActive, this);
   registered_ = true;
   graph_.ResetValues();
   timer_ = new QTimer(this);
@@ -69,7 +70,7 @@ CWndGraphDialog::CWndGraphDialog(CTransCtrl& ctrl, CSettingsRecord& settings, QW
   timer_->start();
   setWindowTitle(QStringLiteral("Wave Window"));
   settings_.startup.WaveWindow = 1;
-  live_.SetCounts(settings_.xCount, settings_.yCount);
+  live_.SetCounts(panel.xCount, panel.yCount);
   SetStatisticsScans(settings_.live.scans);
   SetStatistics(settings_.live.statistics != 0);
 }
@@ -344,7 +345,7 @@ void CWndGraphDialog::SetCounts(int xCount, int yCount) {
 
 void CWndGraphDialog::Register() {
   if (registered_) return;
-  if (ctrl_.RegisterListener(kSlot, 2, this) >= 0) registered_ = true;
+  if (ctrl_.RegisterListener(kSlot, kListenerActive, this) >= 0) registered_ = true;
 }
 
 void CWndGraphDialog::OnPaint() {
@@ -432,12 +433,11 @@ void CWndGraphDialog::OnTimer() {
   canvas_->update();
 }
 
-int CWndGraphDialog::OnTransCallback(int len, const uint8_t* bytes) {
+int CWndGraphDialog::OnTransCallback(const TransFrame& frame) {
   if (!registered_) return 1;
-  if (len < 8 || bytes == nullptr || bytes[0] != 0x02 || bytes[1] != 0x4B) return 0;
   // Only what was decoded from this frame: a refused frame leaves the last record behind.
-  const DataRecord* decoded = ctrl_.DecodedData();
-  if (decoded == nullptr) return 0;
+  const DataRecord* decoded = frame.DataReport();
+  if (frame.len < 8 || decoded == nullptr || decoded->group != 0x4B) return 0;
   const DataRecord& rec = *decoded;
   const int count = rec.count;
   if (count == 0 || rec.values == nullptr) return 0;

@@ -24,7 +24,7 @@ class QTimer;
 
 class CWndGraphDialog : public QDialog, public ITransListener {
  public:
-  static constexpr int kSlot = 3;
+  static constexpr int kSlot = kSlotWave;
   static constexpr int kTimerMs = 100;
 
   CWndGraphDialog(CTransCtrl& ctrl, CSettingsRecord& settings, QWidget* parent);
@@ -33,7 +33,7 @@ class CWndGraphDialog : public QDialog, public ITransListener {
   // Electrode counts from the settings or the panel; redraws the window.
   void SetCounts(int xCount, int yCount);
 
-  int OnTransCallback(int len, const uint8_t* bytes) override;
+  int OnTransCallback(const TransFrame& frame) override;
   void OnTimer();
   void OnPaint();
   void OnBnClickedLogFile();

@@ -44,7 +44,7 @@ CWndXYDialog::CWndXYDialog(CTransCtrl& ctrl, CSettingsRecord& settings, CXYCoord
   logging_ = false;
   store_.Clear();
   draw_.CreatePens();
-  ctrl_.RegisterListener(kSlot, 2, this);
+  ctrl_.RegisterListener(kSlot, kListenerActive, this);
   BuildControls();
   prompts.notice = [this, toMain = prompts.notice](const QString& text) {
     area_->ShowNotice(text);
@@ -152,16 +152,13 @@ void CWndXYDialog::OnBnClickedBack() {
 }
 
 void CWndXYDialog::PrepareDrawing(QImage& img) {
-  if (!registered_) ctrl_.RegisterListener(kSlot, 2, this);
+  if (!registered_) ctrl_.RegisterListener(kSlot, kListenerActive, this);
   draw_.SetSuspended(false);
   draw_.SetSize(area_->width(), area_->height());
-  if (ctrl_.GetLinkState() == kLinkClosed) {
-    draw_.SetCounts(settings_.xCount, settings_.yCount);
-    draw_.SetResolution(settings_.resolution);
-  } else {
-    const PanelInfo panel = ctrl_.Panel();
-    draw_.SetCounts(panel.xCount, panel.yCount);
-    draw_.SetResolution(panel.resolution);
+  const PanelInfo panel = ctrl_.Panel();
+  draw_.SetCounts(panel.xCount, panel.yCount);
+  draw_.SetResolution(panel.resolution);
+  if (ctrl_.GetLinkState() != kLinkClosed) {
     draw_.SetRanges(panel.xRange, panel.yRange);
     figures_->SetPanel(panel.xRange, panel.yRange, settings_.live.panelWidthMm,
                        settings_.live.panelHeightMm);
@@ -189,11 +186,11 @@ void CWndXYDialog::showEvent(QShowEvent* e) {
   area_->Invalidate();
 }
 
-int CWndXYDialog::OnTransCallback(int len, const uint8_t* bytes) {
+int CWndXYDialog::OnTransCallback(const TransFrame& frame) {
   if (!registered_) return 1;
   if (draw_.IsSuspended()) return 0;
-  figures_->OnFrame(len, bytes);
-  const bool changed = handler_.Handle(len, bytes, area_->Image(), false,
+  figures_->OnFrame(frame.len, frame.bytes);
+  const bool changed = handler_.Handle(frame, area_->Image(), false,
                                        [this](const TouchPoint& pt, int k, bool serial) {
                                          // Only multi-point reports are counted, and only positions
                                          // 0 ... 9.

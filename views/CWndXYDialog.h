@@ -26,7 +26,7 @@ class QTimer;
 
 class CWndXYDialog : public QDialog, public ITransListener {
  public:
-  static constexpr int kSlot = 1;
+  static constexpr int kSlot = kSlotXY;
   static constexpr int kRateTimerMs = 1000;
   static constexpr int kCounters = 10;
 
@@ -41,7 +41,7 @@ class CWndXYDialog : public QDialog, public ITransListener {
   // Ends the full-screen view.
   void OnBnClickedBack();
 
-  int OnTransCallback(int len, const uint8_t* bytes) override;
+  int OnTransCallback(const TransFrame& frame) override;
   void OnTimer();
   void OnPaint();  // prepares, draws the grid and replays the store now
   void OnBnClickedClear();

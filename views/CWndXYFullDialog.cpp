@@ -91,7 +91,7 @@ CWndXYFullDialog::CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, 
   });
   modeTimer_->start();
   live_.SetWindow(settings_.live.scans);
-  live_.SetCounts(settings_.xCount, settings_.yCount);
+  live_.SetCounts(ctrl_.Panel().xCount, ctrl_.Panel().yCount);
   feed_.owner = this;
   modeHintTimer_ = new QTimer(this);
   modeHintTimer_->setSingleShot(true);
@@ -117,8 +117,8 @@ CWndXYFullDialog::~CWndXYFullDialog() {
 
 void CWndXYFullDialog::Register() {
   if (!registered_) {
-    ctrl_.RegisterListener(kSlot, 2, this);
-    ctrl_.RegisterListener(kStatsSlot, 2, &feed_);
+    ctrl_.RegisterListener(kSlot, kListenerActive, this);
+    ctrl_.RegisterListener(kStatsSlot, kListenerActive, &feed_);
   }
 }
 
@@ -140,8 +140,9 @@ void CWndXYFullDialog::PrepareDrawing(QImage* img) {
   Register();
   draw_.SetSuspended(true);
   draw_.SetSize(area_->width(), area_->height());
-  draw_.SetCounts(settings_.xCount, settings_.yCount);
-  draw_.SetResolution(settings_.resolution);
+  const PanelInfo panel = ctrl_.Panel();
+  draw_.SetCounts(panel.xCount, panel.yCount);
+  draw_.SetResolution(panel.resolution);
   if (img != nullptr) {
     QPainter p(img);
     draw_.DrawGrid(p);
@@ -399,7 +400,7 @@ void CWndXYFullDialog::OnPaint() {
 void CWndXYFullDialog::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   // The panel may have changed since the last opening.
-  live_.SetCounts(settings_.xCount, settings_.yCount);
+  live_.SetCounts(ctrl_.Panel().xCount, ctrl_.Panel().yCount);
   area_->Invalidate();
   hint_->move(16, 16);
   hint_->show();
@@ -432,9 +433,9 @@ void CWndXYFullDialog::SetAccuracyMode(bool on) {
   accuracy_->SetOn(on);
 }
 
-int CWndXYFullDialog::StatsFeed::OnTransCallback(int len, const uint8_t* bytes) {
-  if (len < 8 || bytes == nullptr || bytes[1] != 0x4B) return 0;
-  if (const DataRecord* rec = owner->ctrl_.DecodedData()) owner->AddRecord(*rec);
+int CWndXYFullDialog::StatsFeed::OnTransCallback(const TransFrame& frame) {
+  const DataRecord* rec = frame.DataReport();
+  if (frame.len >= 8 && rec != nullptr && rec->group == 0x4B) owner->AddRecord(*rec);
   return 0;
 }
 
@@ -445,15 +446,15 @@ void CWndXYFullDialog::AddRecord(const DataRecord& rec) {
   live_.Add(rec);
 }
 
-int CWndXYFullDialog::OnTransCallback(int len, const uint8_t* bytes) {
-  accuracy_->OnFrame(len, bytes);
-  if (len >= 8 && bytes != nullptr && bytes[1] == 0x4B) {
-    if (const DataRecord* rec = ctrl_.DecodedData()) routedCode_ = rec->code;
-  }
+int CWndXYFullDialog::OnTransCallback(const TransFrame& frame) {
+  accuracy_->OnFrame(frame.len, frame.bytes);
+  const DataRecord* rec = frame.DataReport();
+  const bool values = frame.len >= 8 && rec != nullptr && rec->group == 0x4B;
+  if (values) routedCode_ = rec->code;
   // A statistics mode draws its figures on its timer, not the values as they come; the
   // figures come from the statistics feed.
-  if (len >= 8 && bytes != nullptr && bytes[1] == 0x4B && mode_ != MapMode::kValue) return 0;
-  if (handler_.Handle(len, bytes, area_->Image(), true, nullptr)) area_->update();
+  if (values && mode_ != MapMode::kValue) return 0;
+  if (handler_.Handle(frame, area_->Image(), true, nullptr)) area_->update();
   return 0;
 }
 

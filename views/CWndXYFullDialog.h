@@ -21,12 +21,12 @@ class QTimer;
 
 class CWndXYFullDialog : public QDialog, public ITransListener {
  public:
-  static constexpr int kSlot = 2;
+  static constexpr int kSlot = kSlotXYStandIn;
   static constexpr int kHintMs = 3000;      // how long "Esc: back" shows
   static constexpr int kModeHintMs = 4000;  // how long the map's hint shows after a change
   // Slot of the statistics feed: every data report, of the streams the XY views draw and
   // of the others (M0), while the window is registered.
-  static constexpr int kStatsSlot = 4;
+  static constexpr int kStatsSlot = kSlotViews;
 
   // parent is the XY Window, shown again by Back.
   CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, CXYCoordDraw& draw,
@@ -39,7 +39,7 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   // Returns to the XY Window.
   void OnBnClickedBack();
 
-  int OnTransCallback(int len, const uint8_t* bytes) override;
+  int OnTransCallback(const TransFrame& frame) override;
   void OnPaint();  // prepares, draws the grid and replays the store now
   void OnDoubleClick(QPoint pos, Qt::MouseButtons buttons);
   // The monitor changed: cover it again and redraw.
@@ -96,7 +96,7 @@ class CWndXYFullDialog : public QDialog, public ITransListener {
   // Feeds the statistics from slot kStatsSlot.
   struct StatsFeed : ITransListener {
     CWndXYFullDialog* owner = nullptr;
-    int OnTransCallback(int len, const uint8_t* bytes) override;
+    int OnTransCallback(const TransFrame& frame) override;
   };
   StatsFeed feed_;
 

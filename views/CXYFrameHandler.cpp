@@ -88,24 +88,28 @@ void CXYFrameHandler::DrawWrappedNote(QPainter& p) {
   p.restore();
 }
 
-bool CXYFrameHandler::Handle(int len, const uint8_t* bytes, QImage& img, bool printValues,
+bool CXYFrameHandler::Handle(const TransFrame& frame, QImage& img, bool printValues,
                              const PointFn& onPoint) {
+  const int len = frame.len;
+  const uint8_t* bytes = frame.bytes;
   if (bytes == nullptr || len < 4) return false;
+  // Only what was decoded from this frame: a refused frame leaves the last record behind.
+  const DataRecord* data = frame.DataReport();
+  const bool values = data != nullptr && data->group == 0x4B;
   const int type = ctrl_.GetLinkType();
   if (type == kLinkCom) {
     if (bytes[0] == 0x01) {
       QPainter p(&img);
       return HandleSerialPoint(len, bytes, &p, onPoint);
     }
-    if (bytes[0] == 0x02 && bytes[1] == 0x4B) return HandleDataFrame(img, printValues);
-    return false;
+    return values && HandleDataFrame(*data, img, printValues);
   }
   if (type == kLinkUsb) {
     if (bytes[1] == 0x4D) {
       QPainter p(&img);
       return HandleMultiPoint(len, bytes, &p, onPoint);
     }
-    if (bytes[1] == 0x4B) return HandleDataFrame(img, printValues);
+    return values && HandleDataFrame(*data, img, printValues);
   }
   return false;
 }
@@ -156,11 +160,7 @@ bool CXYFrameHandler::HandleMultiPoint(int len, const uint8_t* bytes, QPainter* 
   return true;
 }
 
-bool CXYFrameHandler::HandleDataFrame(QImage& img, bool printValues) {
-  // Only what was decoded from this frame: a refused frame leaves the last record behind.
-  const DataRecord* decoded = ctrl_.DecodedData();
-  if (decoded == nullptr) return false;
-  const DataRecord& rec = *decoded;
+bool CXYFrameHandler::HandleDataFrame(const DataRecord& rec, QImage& img, bool printValues) {
   // The point store keeps its traces: a repaint (a window switch among them) draws them
   // again over the grid.
   if (!ctrl_.CommandSent() || rec.values == nullptr) return false;

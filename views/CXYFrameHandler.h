@@ -9,6 +9,7 @@
 
 #include "CPointStore.h"
 #include "CXYCoordDraw.h"
+#include "link/TransFrame.h"
 
 class CDrawArea;
 class CTransCtrl;
@@ -33,7 +34,7 @@ class CXYFrameHandler {
   // Handles one frame, drawing into img. printValues prints values in the value map.
   // Returns true when img changed and should be shown. Points are drawn at once (over any
   // queued cells); value map cells are queued for the timer when there is a drawing area.
-  bool Handle(int len, const uint8_t* bytes, QImage& img, bool printValues, const PointFn& onPoint);
+  bool Handle(const TransFrame& frame, QImage& img, bool printValues, const PointFn& onPoint);
   // Draws one stored point as the current link draws it (serial and OSType 1: fixed
   // scale; OSType 2: panel scale; otherwise not at all).
   void DrawStored(const TouchPoint& pt, QPainter* p);
@@ -51,7 +52,7 @@ class CXYFrameHandler {
   void DrawWrappedNote(QPainter& p);
   bool HandleSerialPoint(int len, const uint8_t* bytes, QPainter* p, const PointFn& onPoint);
   bool HandleMultiPoint(int len, const uint8_t* bytes, QPainter* p, const PointFn& onPoint);
-  bool HandleDataFrame(QImage& img, bool printValues);
+  bool HandleDataFrame(const DataRecord& rec, QImage& img, bool printValues);
 
   CTransCtrl& ctrl_;
   CXYCoordDraw& draw_;

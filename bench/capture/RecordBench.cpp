@@ -24,7 +24,9 @@ namespace {
 
 struct Counter : ITransListener {
   std::atomic<int64_t> data{0};
-  int OnTransCallback(int len, const uint8_t* b) override {
+  int OnTransCallback(const TransFrame& frame) override {
+    const int len = frame.len;
+    const uint8_t* b = frame.bytes;
     if (len >= 8 && b[1] == 0x4B) data.fetch_add(1);
     return 0;
   }

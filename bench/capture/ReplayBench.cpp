@@ -193,7 +193,7 @@ bool InProcess(const std::string& path, Figures& f, std::string& error) {
 
 struct Replies : ITransListener {
   std::atomic<bool> got{false};
-  int OnTransCallback(int, const uint8_t*) override {
+  int OnTransCallback(const TransFrame&) override {
     got = true;
     return 0;
   }

@@ -4,7 +4,9 @@
 
 #include "CpuClock.h"
 
-int SeqProbe::OnTransCallback(int len, const uint8_t* bytes) {
+int SeqProbe::OnTransCallback(const TransFrame& frame) {
+  const int len = frame.len;
+  const uint8_t* bytes = frame.bytes;
   if (len < 15 || bytes[0] != 0x02 || bytes[1] != 0x4B) return 0;
   const DataRecord& r = ctrl_.GetDataRecord();
   if (r.values == nullptr || r.count < 4 || r.group != 0x4B) return 0;

@@ -14,7 +14,7 @@ class SeqProbe : public ITransListener {
  public:
   explicit SeqProbe(CTransCtrl& ctrl) : ctrl_(ctrl) {}
 
-  int OnTransCallback(int len, const uint8_t* bytes) override;
+  int OnTransCallback(const TransFrame& frame) override;
 
   // Also hands every data record to `view` (the busy UI's Wave Window).
   std::function<void(const DataRecord&)> view;

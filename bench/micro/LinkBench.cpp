@@ -139,7 +139,9 @@ BENCHMARK(BM_SerialReassembly)->Arg(16)->Arg(256)->Arg(4096);
 class CountingListener : public ITransListener {
  public:
   explicit CountingListener(CTransCtrl& ctrl) : ctrl_(ctrl) {}
-  int OnTransCallback(int len, const uint8_t* bytes) override {
+  int OnTransCallback(const TransFrame& frame) override {
+    const int len = frame.len;
+    const uint8_t* bytes = frame.bytes;
     if (!clockKnown_.load(std::memory_order_relaxed)) {
       clockid_t id;
       if (pthread_getcpuclockid(pthread_self(), &id) == 0) clock_.store(id);

@@ -47,7 +47,7 @@ void BM_TouchTests(benchmark::State& state) {
       tracker.Add(r);
     }
     tracker.Finish();
-    std::vector<analysis::TouchCheck> checks;
+    std::vector<analysis::Check> checks;
     std::string why;
     const analysis::TouchRun run{&tracker, kPanel, {}, nullptr, 0};
     for (auto t : {analysis::TouchTest::kRate, analysis::TouchTest::kJitter,

@@ -122,9 +122,9 @@ class GapMeter {
 class ForwardingProbe : public ITransListener {
  public:
   ForwardingProbe(SeqProbe& probe, ITransListener& next) : probe_(probe), next_(next) {}
-  int OnTransCallback(int len, const uint8_t* bytes) override {
-    probe_.OnTransCallback(len, bytes);
-    return next_.OnTransCallback(len, bytes);
+  int OnTransCallback(const TransFrame& frame) override {
+    probe_.OnTransCallback(frame);
+    return next_.OnTransCallback(frame);
   }
 
  private:

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     analysis::ElectrodeStats stats(s.layout, s.stream->kind);
     std::vector<int32_t> scan(static_cast<size_t>(s.layout.Size()), 1000);
     stats.Add(scan);
-    std::vector<analysis::CheckResult> checks;
+    std::vector<analysis::Check> checks;
     analysis::CheckStream(s, stats, checks);
   }
   return 0;

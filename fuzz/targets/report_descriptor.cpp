@@ -1,15 +1,14 @@
 // HID report descriptors as a device may hand them over: the parser never reads past the
 // bytes, and what it accepts is consistent: report ids as the numbering says, sizes within
-// what the kernel passes, and a chosen layout that the protocol can use. The same bytes
-// also go the way of `vantrel hid --descriptor FILE` (binary or hexadecimal text, then the
-// text and JSON it prints).
+// what the kernel passes, and a chosen layout that the protocol can use. The library's
+// public analysis of the same bytes says the same.
 #include <cstdlib>
 #include <set>
 #include <span>
 
-#include "cli/HidReport.h"
 #include "hidpipe/ReportDescriptor.h"
 #include "hidpipe/ReportLayout.h"
+#include "hidpipe/hidpipe_diag.h"
 
 namespace {
 
@@ -17,32 +16,29 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-// The file's contents through vantrel hid's decoding and both printouts.
-void HidCommandPath(const uint8_t* data, size_t size) {
-  std::vector<uint8_t> bytes;
-  std::string error;
-  if (!DecodeDescriptor(std::span<const uint8_t>(data, size), bytes, error)) {
-    Check(!error.empty() && bytes.empty());
-    return;
-  }
-  Check(!bytes.empty());
-  const DescriptorAnalysis a = AnalyseDescriptor(bytes);
-  Check(a.Usable() == a.Reason().empty());
-  Check(!DescriptorText(a).empty());
-  const nlohmann::json j = DescriptorJson(a);
-  Check(j.at("usable").get<bool>() == a.Usable());
-  Check(!j.dump().empty());
-  if (a.Usable()) Check(!LayoutSummary(a.choice.layout).empty());
+// hidAnalyseDescriptor agrees with the parser and the chooser it stands for.
+void PublicAnalysis(const uint8_t* data, size_t size, const hidpipe::DescriptorParse& p,
+                    const hidpipe::LayoutChoice* c) {
+  const HidDescriptorAnalysis* a = hidAnalyseDescriptor(data, size);
+  Check(a != nullptr && a->size == size && a->parsed == (p.ok ? 1 : 0));
+  Check(a->skippedCount == p.skipped.size());
+  Check(a->usable == (c != nullptr && c->ok ? 1 : 0) && (a->reason[0] == '\0') == (a->usable == 1));
+  if (p.ok) Check(a->reportCount == p.descriptor.reports.size() &&
+                  a->collectionCount == p.descriptor.topLevel.size());
+  for (size_t i = 0; i < a->reportCount; ++i)
+    Check(a->reports[i].collection < static_cast<int>(a->collectionCount));
+  if (a->usable) Check(a->pipe.inputId == c->layout.inputId && a->pipe.outputBytes == c->layout.outputBytes);
+  hidFreeDescriptorAnalysis(a);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace hidpipe;
-  HidCommandPath(data, size);
   const DescriptorParse p = parseReportDescriptor(std::span<const uint8_t>(data, size));
   if (!p.ok) {
     Check(!p.error.empty());
+    PublicAnalysis(data, size, p, nullptr);
     return 0;
   }
   const ReportDescriptor& d = p.descriptor;
@@ -58,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(!describeReports(d).empty());
 
   const LayoutChoice c = chooseLayout(d, 64);
+  PublicAnalysis(data, size, p, &c);
   if (!c.ok) {
     Check(!c.problem.empty());
     return 0;

@@ -72,7 +72,9 @@ class ScriptLink : public CTransIFBase {
 class Listener : public ITransListener {
  public:
   explicit Listener(CTransCtrl& c) : ctrl_(c) {}
-  int OnTransCallback(int len, const uint8_t* bytes) override {
+  int OnTransCallback(const TransFrame& frame) override {
+    const int len = frame.len;
+    const uint8_t* bytes = frame.bytes;
     Check(len >= 1 && len <= 4095);
     unsigned sum = 0;
     for (int i = 0; i < len; ++i) sum += bytes[i];
@@ -92,7 +94,6 @@ class Listener : public ITransListener {
 
 class Host : public ITransHost {
  public:
-  PanelInfo ConfiguredPanel() override { return {38, 22, 256, 0, 0}; }
   void ApplyPanelInfo(const PanelInfo& info) override {
     Check(info.xCount >= 0 && info.xCount <= 255 && info.yCount >= 0 && info.yCount <= 255);
   }

@@ -47,7 +47,7 @@ open_below = 100
   EXPECT_EQ(*s.perElectrode[38 + 21].stddevMax, 4);
   EXPECT_EQ(*l.streams[1].openBelow, 100);
 
-  std::vector<CheckResult> checks;
+  std::vector<Check> checks;
   CheckController(l, ControllerFacts{38, 22, true, "TPCX 2.0", true}, checks);
   ASSERT_EQ(checks.size(), 3u);
   EXPECT_FALSE(checks[2].pass);
@@ -134,9 +134,9 @@ TEST(Limits, LearntLimitsWriteReadBackAndCatchABadElectrode) {
   EXPECT_EQ(*b[1].meanMin, 988);
   EXPECT_EQ(*b[1].p2pMax, 2);
 
-  std::vector<CheckResult> checks;
+  std::vector<Check> checks;
   CheckStream(back.streams[0], good, checks);
-  for (const auto& c : checks) EXPECT_TRUE(c.pass) << c.name << " " << c.value << " " << c.limit;
+  for (const auto& c : checks) EXPECT_TRUE(c.pass) << c.Title() << " " << c.Shown() << " " << c.Limit();
 
   ElectrodeStats bad(ScanLayout{4, 0}, raw.kind);
   for (int i = 0; i < 20; ++i) bad.Add(std::vector<int32_t>{1000, 990, i % 2 ? 1060 : 960, 1005});
@@ -144,7 +144,7 @@ TEST(Limits, LearntLimitsWriteReadBackAndCatchABadElectrode) {
   CheckStream(back.streams[0], bad, checks);
   std::vector<std::string> failed;
   for (const auto& c : checks)
-    if (!c.pass) failed.push_back(c.name);
+    if (!c.pass) failed.push_back(c.Title());
   EXPECT_EQ(failed, (std::vector<std::string>{"X2 p2p", "X2 stddev"}));
 }
 
@@ -165,4 +165,51 @@ TEST(Limits, SmallNumbersAreShownAsNumbers) {
   EXPECT_EQ(FormatNumber(-0.0), "0");
   EXPECT_EQ(FormatNumber(0.25), "0.25");
   EXPECT_EQ(FormatNumber(-1.5), "-1.5");
+}
+
+// A check holds its limits as numbers: the texts shown come from them, and what is kept of
+// a shown text is only what no number holds (a version, a state).
+TEST(Checks, LimitsAreNumbersAndTextsKeepOnlyWhatNumbersCannot) {
+  Limits l;
+  l.xCount = 38;
+  l.version = "TPC 1.0";
+  std::vector<Check> checks;
+  CheckController(l, ControllerFacts{37, 22, true, "TPC 1.0", true}, checks);
+  ASSERT_EQ(checks.size(), 2u);
+  const Check& count = checks[0];
+  EXPECT_FALSE(count.pass);
+  EXPECT_EQ(count.Title(), "x_count");
+  EXPECT_EQ(count.Shown() + " " + count.Limit(), "37 = 38");
+  const Check keptCount = count.Kept();
+  ASSERT_TRUE(keptCount.low && keptCount.high);
+  EXPECT_EQ(*keptCount.low, 38);
+  EXPECT_EQ(*keptCount.high, 38);
+  EXPECT_EQ(keptCount.limitText, "");
+  const Check keptVersion = checks[1].Kept();
+  EXPECT_TRUE(keptVersion.pass);
+  EXPECT_FALSE(keptVersion.value);
+  EXPECT_EQ(keptVersion.text, "\"TPC 1.0\"");
+  EXPECT_EQ(keptVersion.limitText, "= \"TPC 1.0\"");
+
+  // An open electrode: its state shown, its mean and the open and short bounds kept.
+  StreamLimits sl;
+  sl.stream = FindStream("open-short");
+  sl.layout = ScanLayout{2, 0};
+  sl.perElectrode.resize(2);
+  StatsOptions options;
+  options.openBelow = 100;
+  options.shortAbove = 5000;
+  ElectrodeStats stats(sl.layout, sl.stream->kind, options);
+  stats.Add(std::vector<int32_t>{12, 1000});
+  checks.clear();
+  CheckStream(sl, stats, checks);
+  ASSERT_EQ(checks.size(), 2u);
+  EXPECT_EQ(checks[0].Title() + ": " + checks[0].Shown() + ", " + checks[0].Limit(),
+            "X0 open/short: open (mean 12), 100 .. 5000");
+  EXPECT_FALSE(checks[0].pass);
+  const Check kept = checks[0].Kept();
+  EXPECT_EQ(kept.text, "");
+  EXPECT_EQ(*kept.value, 12);
+  EXPECT_EQ(kept.unit, "counts");
+  EXPECT_TRUE(checks[1].pass);
 }

@@ -61,7 +61,7 @@ TEST(NoiseSweep, PointChecksAndTheSweepFileReadBack) {
   const auto checks = CheckPoint(p, layout, limits, true);
   std::vector<std::string> failed;
   for (const auto& c : checks)
-    if (!c.pass) failed.push_back(c.name + " " + c.value + " " + c.limit);
+    if (!c.pass) failed.push_back(c.Title() + " " + c.Shown() + " " + c.Limit());
   EXPECT_EQ(failed, (std::vector<std::string>{"ghosts 1 <= 0", "X1 stddev 9.25 <= 8",
                                                "Y0 snr 12.5 dB >= 14 dB"}));
   EXPECT_EQ(checks.front().group, "187.383 kHz");

@@ -326,6 +326,20 @@ TEST_F(VantrelCli, CtrlCLeavesTheControllerAsFound) {
   EXPECT_EQ(Slurp(csv).rfind("scan,X0,", 0), 0u);  // the scans captured until then are kept
 }
 
+// A stop signal ends a wait for an answer that never comes at once, not when the wait
+// runs out (here long after the test's own time).
+TEST_F(VantrelCli, StopSignalEndsAWaitForAnAnswerThatNeverComes) {
+  ASSERT_TRUE(sim.Ok("calibrate-result never"));
+  const pid_t pid = vantrel.Start({"calibrate", "--timeout", "3000"});
+  ASSERT_TRUE(WaitUntil([&] {
+    return Slurp(vantrel.File("err.txt")).find("Please wait") != std::string::npos;
+  })) << Slurp(vantrel.File("err.txt"));
+  ::kill(pid, SIGTERM);
+  Outcome r = vantrel.Finish(pid, 60000);
+  EXPECT_EQ(r.code, 130) << r.err;
+  EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
+}
+
 TEST(VantrelSerial, InfoOverTheSerialLink) {
   SimProcess sim;
   ASSERT_TRUE(sim.Start({"--serial"}));

@@ -40,7 +40,7 @@ class SendDialogTest : public ::testing::Test {
   QLineEdit* Edit(int id) { return dlg_->findChild<QLineEdit*>(QStringLiteral("id%1").arg(id)); }
   void Click(int id) { QTest::mouseClick(Button(id), Qt::LeftButton); }
   void Reply(std::vector<uint8_t> frame) {
-    dlg_->OnTransCallback(static_cast<int>(frame.size()), frame.data());
+    dlg_->OnTransCallback(TransFrame::Raw(static_cast<int>(frame.size()), frame.data()));
   }
   std::vector<Frame> Written() { return log_.Take(); }
 

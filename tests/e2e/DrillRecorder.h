@@ -17,7 +17,9 @@
 class Recorder : public ITransListener {
  public:
   explicit Recorder(CTransCtrl& c) : ctrl_(c) {}
-  int OnTransCallback(int len, const uint8_t* f) override {
+  int OnTransCallback(const TransFrame& frame) override {
+    const int len = frame.len;
+    const uint8_t* f = frame.bytes;
     if (len >= 5 && f[0] == 0x02 && f[1] == 0x4C && f[3] == 0x04 && len > 5) ++versions;
     if (len == 5 && f[0] == 0x02) {
       ++shortReplies;
@@ -50,7 +52,6 @@ class Recorder : public ITransListener {
 
 class Host : public ITransHost {
  public:
-  PanelInfo ConfiguredPanel() override { return {38, 22, 256, 0, 0}; }
   void ApplyPanelInfo(const PanelInfo&) override { ++applied; }
   void ShowPanelInfoFailure() override { ++failures; }
   std::atomic<int> applied{0}, failures{0};

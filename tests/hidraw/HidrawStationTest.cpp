@@ -17,8 +17,6 @@
 
 namespace {
 
-const char kM0Raw[] = "SEND 024E020400 ";
-
 // A scratch folder with vantrel's output files.
 class Outputs {
  public:
@@ -195,7 +193,6 @@ TEST_F(Station, StalledWritesHoldNoThreadAndNoExit) {
 // Host that counts what the link reports as lost.
 class LostCounter : public ITransHost {
  public:
-  PanelInfo ConfiguredPanel() override { return {38, 22, 256, 0, 0}; }
   void ApplyPanelInfo(const PanelInfo&) override {}
   void ShowPanelInfoFailure() override {}
   void OnLinkLost() override { ++lost; }

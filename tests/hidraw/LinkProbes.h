@@ -37,7 +37,9 @@ inline bool Contains(const Bytes& b, const Bytes& part) {
 // Frames as a window receives them.
 class Receiver : public ITransListener {
  public:
-  int OnTransCallback(int len, const uint8_t* bytes) override {
+  int OnTransCallback(const TransFrame& frame) override {
+    const int len = frame.len;
+    const uint8_t* bytes = frame.bytes;
     std::lock_guard lk(m_);
     frames_.emplace_back(bytes, bytes + len);
     return 0;

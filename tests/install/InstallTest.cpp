@@ -94,6 +94,7 @@ TEST_F(InstallTest, EveryPartLandsInItsFolder) {
       VT_LIBDIR "/libhidpipe.so",
       VT_LIBDIR "/pkgconfig/hidpipe.pc",
       VT_INCLUDEDIR "/hidpipe.h",
+      VT_INCLUDEDIR "/hidpipe_diag.h",
       VT_DATADIR "/vantrel/HelpFile.txt",
       VT_DATADIR "/applications/org.vantrel.VantrelTool.desktop",
       VT_DATADIR "/applications/org.vantrel.Lumora.desktop",
@@ -134,6 +135,35 @@ TEST_F(InstallTest, ProgramsFindTheInstalledLibraryByItsSoname) {
   const std::string found = ldd.out.substr(from, ldd.out.find(' ', from) - from);
   std::error_code ec;
   EXPECT_TRUE(fs::equivalent(found, Installed(VT_LIBDIR "/libhidpipe.so.1"), ec)) << ldd.out;
+}
+
+// The library exports the calls its installed headers declare, each of them, and nothing
+// else; a C program builds against the headers through the pkg-config file alone.
+TEST_F(InstallTest, TheLibraryExportsExactlyThePublicCalls) {
+  const std::string include = Installed(VT_INCLUDEDIR);
+  const Result declared = Shell("cat '" + include + "/hidpipe.h' '" + include +
+                                "/hidpipe_diag.h' | grep -o '\\bhid[A-Za-z]*(' | tr -d '(' | "
+                                "grep -v '^hidpipe' | sort -u");
+  const Result exported = Shell("nm -D --defined-only '" + Installed(VT_LIBDIR "/libhidpipe.so.1") +
+                                "' | awk '{print $3}' | sort -u");
+  ASSERT_EQ(declared.status, 0) << declared.out;
+  ASSERT_EQ(exported.status, 0) << exported.out;
+  EXPECT_NE(declared.out.find("hidListDevices\n"), std::string::npos) << declared.out;
+  EXPECT_EQ(exported.out, declared.out);
+
+  const std::string source = gRoot + "/use.c";
+  std::ofstream(source) << "#include <hidpipe_diag.h>\n"
+                           "int main(void) {\n"
+                           "  const HidDescriptorAnalysis* a = hidAnalyseDescriptor(0, 0);\n"
+                           "  int ok = a != 0 && !a->usable && hidListDevices(0, 0) >= 0;\n"
+                           "  hidFreeDescriptorAnalysis(a);\n"
+                           "  return ok ? 0 : 1;\n"
+                           "}\n";
+  const std::string pc = "PKG_CONFIG_PATH='" + Installed(VT_LIBDIR "/pkgconfig") +
+                         "' PKG_CONFIG_SYSROOT_DIR='" + gRoot + "' ";
+  const Result built = Shell("cc -std=c99 -Wall -Werror -o '" + gRoot + "/use' '" + source + "' $(" +
+                             pc + "pkg-config --cflags --libs hidpipe)");
+  EXPECT_EQ(built.status, 0) << built.out;
 }
 
 TEST_F(InstallTest, InstalledProgramsTellTheirVersion) {

@@ -78,7 +78,9 @@ struct Delivered {
 class Recorder : public ITransListener {
  public:
   explicit Recorder(CTransCtrl& ctrl) : ctrl_(ctrl) {}
-  int OnTransCallback(int len, const uint8_t* bytes) override {
+  int OnTransCallback(const TransFrame& frame) override {
+    const int len = frame.len;
+    const uint8_t* bytes = frame.bytes;
     Delivered d;
     d.bytes.assign(bytes, bytes + len);
     d.record = ctrl_.GetDataRecord();

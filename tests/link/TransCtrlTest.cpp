@@ -46,7 +46,9 @@ struct SlotLog {
 
 struct Recorder : ITransListener {
   Recorder(SlotLog& log, int slot) : log(log), slot(slot) {}
-  int OnTransCallback(int len, const uint8_t* bytes) override {
+  int OnTransCallback(const TransFrame& frame) override {
+    const int len = frame.len;
+    const uint8_t* bytes = frame.bytes;
     std::lock_guard<std::mutex> lock(log.mutex);
     log.slots.push_back(slot);
     log.last[slot] = Frame(bytes, bytes + len);
@@ -57,10 +59,8 @@ struct Recorder : ITransListener {
 };
 
 struct FakeHost : ITransHost {
-  PanelInfo configured{38, 22, 256, 0, 0};
   std::vector<PanelInfo> applied;
   int failures = 0;
-  PanelInfo ConfiguredPanel() override { return configured; }
   void ApplyPanelInfo(const PanelInfo& info) override { applied.push_back(info); }
   void ShowPanelInfoFailure() override { ++failures; }
 };
@@ -407,7 +407,7 @@ TEST_F(TransCtrlTest, PanelInformation) {
   EXPECT_EQ(ctrl.Panel().xCount, 16);
 
   // 8 bytes with an electrode count of 0: configured values back, no message.
-  host.configured = {40, 30, 128, 0, 0};
+  ctrl.SetPanelCounts(40, 30, 128);
   Route(UsbFrame("024C050600 0C0001"));
   EXPECT_EQ(ctrl.Panel().xCount, 40);
   EXPECT_EQ(ctrl.Panel().resolution, 128);
@@ -430,6 +430,81 @@ TEST_F(TransCtrlTest, PanelInformation) {
   EXPECT_EQ(host.failures, 2);
   EXPECT_EQ(ctrl.Panel().xCount, 40);
   EXPECT_EQ(host.applied.size(), 2u);
+}
+
+// The geometry keeps what the settings configure apart from what the controller
+// reports: the report wins until the controller reports none or the settings change.
+TEST_F(TransCtrlTest, ConfiguredAndReportedGeometryStayApart) {
+  struct RestoreHost : FakeHost {
+    std::vector<PanelInfo> restored;
+    void RestorePanelInfo(const PanelInfo& info) override { restored.push_back(info); }
+  } host;
+  ctrl.SetHost(&host);
+  ctrl.SetPanelCounts(40, 30, 128);
+  OpenQuiet(kLinkUsb);
+  Route(UsbFrame("024C0E06 100C0001 00 0010 0008 00000000"));
+  PanelGeometry g = ctrl.Geometry();
+  EXPECT_TRUE(g.reportedInForce);
+  EXPECT_EQ(g.configured.xCount, 40);
+  EXPECT_EQ(g.configured.resolution, 128);
+  EXPECT_EQ(g.reported.xCount, 16);
+  EXPECT_EQ(ctrl.Panel().xCount, 16);
+  EXPECT_EQ(ctrl.Panel().xRange, 0x1000);
+
+  // No panel reported: the configured counts are in force again, and the host hears so.
+  Route(UsbFrame("024C050600 0C0001"));
+  g = ctrl.Geometry();
+  EXPECT_FALSE(g.reportedInForce);
+  EXPECT_EQ(g.reported.xCount, 16);  // still visible
+  ASSERT_EQ(host.restored.size(), 1u);
+  EXPECT_EQ(host.restored[0].xCount, 40);
+  EXPECT_EQ(ctrl.Panel().xCount, 40);
+  EXPECT_EQ(ctrl.Panel().xRange, 0x1000);  // ranges stay known
+
+  // A report, then the settings change: the new configured counts are in force.
+  Route(UsbFrame("024C050620140001"));
+  EXPECT_EQ(ctrl.Panel().xCount, 32);
+  ctrl.SetPanelCounts(50, 20, 64);
+  EXPECT_EQ(ctrl.Panel().xCount, 50);
+  EXPECT_EQ(ctrl.Geometry().reported.xCount, 32);
+}
+
+// A frame is decoded once, where it arrives: every listener gets the record with it.
+TEST_F(TransCtrlTest, ListenersTakeTheRecordDecodedFromTheirFrame) {
+  struct Taker : ITransListener {
+    std::mutex m;
+    std::vector<std::vector<int32_t>> values;
+    std::vector<int64_t> arrived;
+    int withoutRecord = 0;
+    int OnTransCallback(const TransFrame& f) override {
+      std::lock_guard<std::mutex> lock(m);
+      arrived.push_back(f.arrivedUs);
+      if (const DataRecord* d = f.DataReport()) {
+        values.emplace_back(d->values, d->values + d->count);
+      } else {
+        ++withoutRecord;
+      }
+      return 0;
+    }
+  } wave, cli;
+  ctrl.RegisterListener(kSlotWave, kListenerActive, &wave);
+  ctrl.RegisterListener(kSlotFrames, kListenerActive, &cli);
+  OpenQuiet(kLinkUsb);
+  Route(UsbFrame("024B08000102 01E803E903"));
+  Route(UsbFrame("024B09000102 01E803E903"));  // length byte off: refused
+  Route(UsbFrame("024B08000102 01D007D107"));
+  for (Taker* t : {&wave, &cli}) {
+    std::lock_guard<std::mutex> lock(t->m);
+    EXPECT_EQ(t->values, (std::vector<std::vector<int32_t>>{{1000, 1001}, {2000, 2001}}));
+    ASSERT_GE(t->arrived.size(), 3u);
+    const size_t n = t->arrived.size();
+    EXPECT_GT(t->arrived[n - 3], 0);
+    EXPECT_LE(t->arrived[n - 3], t->arrived[n - 1]);
+  }
+  EXPECT_EQ(wave.withoutRecord, cli.withoutRecord);
+  EXPECT_GE(wave.withoutRecord, 1);
+  // The last record stays for those who read it later.
+  EXPECT_EQ(ctrl.GetDataRecord().values[0], 2000);
 }
 
 TEST_F(TransCtrlTest, ReceivingFlagFollowsTheQuietPolls) {

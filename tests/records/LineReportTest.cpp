@@ -106,11 +106,11 @@ TEST_F(Line, CapabilityMatchesTheValuesTheViewAndAnUpgradedDatabase) {
   // X5's m0-raw mean over the six runs, computed here.
   double sum = 0, sq = 0;
   for (const auto& r : runs)
-    for (const auto& m : r.values)
+    for (const auto& m : r.checks)
       if (m.group == "m0-raw" && m.item == "X5" && m.check == "mean") sum += *m.value;
   const double mean = sum / 6;
   for (const auto& r : runs)
-    for (const auto& m : r.values)
+    for (const auto& m : r.checks)
       if (m.group == "m0-raw" && m.item == "X5" && m.check == "mean")
         sq += (*m.value - mean) * (*m.value - mean);
   const double sd = std::sqrt(sq / 5);
@@ -161,7 +161,7 @@ TEST_F(Line, DriftOfOneElectrodeRaisesOneAlarmThatLinksToItsUnits) {
     char when[40];
     std::snprintf(when, sizeof when, "2026-12-03T%02d:%02d:00.000Z", 8 + i / 60, i % 60);
     auto r = MadeUpRun("SN" + std::to_string(100 + i), "ST1", when, i == 45 ? 5 : -1);
-    for (auto& m : r.values)
+    for (auto& m : r.checks)
       if (m.group == "m0-raw" && m.item == "Y2" && m.check == "mean")
         m.value = 1000 + noise[i % 20] + (i >= 30 ? 1.0 : 0.0);
     Save(r, "ann", 2);
@@ -203,7 +203,7 @@ TEST_F(Line, ALearningSetIsTheReferenceOfItsKindOnly) {
     char when[40];
     std::snprintf(when, sizeof when, "2026-12-04T08:%02d:00.000Z", i);
     auto r = MadeUpRun("SN" + std::to_string(300 + i), "ST1", when);
-    for (auto& m : r.values)
+    for (auto& m : r.checks)
       if (m.group == "m0-raw" && m.item == "Y2" && m.check == "mean") m.value = 990 + i;
     Save(r, "ann", 2);
   }

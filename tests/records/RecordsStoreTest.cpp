@@ -79,9 +79,9 @@ TEST(RecordsStore, RunIsKeptWholeOnceAndReadBackAsWritten) {
   EXPECT_EQ(back.device, run.device);
   EXPECT_EQ(back.verdict, "fail");
   EXPECT_EQ(back.startedUtc, run.startedUtc);
-  ASSERT_EQ(back.values.size(), run.values.size());
-  for (size_t i = 0; i < run.values.size(); ++i) {
-    const auto &a = run.values[i], &b = back.values[i];
+  ASSERT_EQ(back.checks.size(), run.checks.size());
+  for (size_t i = 0; i < run.checks.size(); ++i) {
+    const auto &a = run.checks[i], &b = back.checks[i];
     EXPECT_EQ(std::tie(a.group, a.item, a.check, a.value, a.unit, a.low, a.high, a.pass),
               std::tie(b.group, b.item, b.check, b.value, b.unit, b.low, b.high, b.pass))
         << i;
@@ -100,7 +100,7 @@ TEST(RecordsStore, RunIsKeptWholeOnceAndReadBackAsWritten) {
   std::vector<records::RunRecord> history;
   ASSERT_TRUE(store->RunsOfSerial("SN1", false, history));
   ASSERT_EQ(history.size(), 1u);
-  EXPECT_EQ(history[0].values.size(), 2u);  // the failed mean and p2p of X5
+  EXPECT_EQ(history[0].checks.size(), 2u);  // the failed mean and p2p of X5
 }
 
 TEST(RecordsStore, RunCutOffMidWriteLeavesNothing) {
@@ -120,7 +120,7 @@ TEST(RecordsStore, RunCutOffMidWriteLeavesNothing) {
   // and the same run goes in whole afterwards
   auto store = ResultsStore::Open(Sqlite(path), error);
   ASSERT_EQ(store->Save(run), ResultsStore::Saved::kStored);
-  EXPECT_EQ(Count(path, "SELECT count(*) FROM run_values"), long(run.values.size()));
+  EXPECT_EQ(Count(path, "SELECT count(*) FROM run_values"), long(run.checks.size()));
 }
 
 TEST(RecordsStore, SchemaIsMigratedOnOpenAndANewerOneRefused) {

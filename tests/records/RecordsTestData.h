@@ -20,22 +20,22 @@ inline records::RunRecord MadeUpRun(const std::string& serial, const std::string
   r.yCount = 22;
   r.limitsName = "limits.toml";
   r.limitsSha256 = std::string(64, 'a');
-  r.values.push_back({"panel", "", "x_count", 38, "", "", 38, 38, "", true});
-  r.values.push_back({"firmware", "", "version", std::nullopt, "\"TPCSIM 1.0.0\"", "",
+  r.checks.push_back({"panel", "", "x_count", 38, "", "", 38, 38, "", true});
+  r.checks.push_back({"firmware", "", "version", std::nullopt, "\"TPCSIM 1.0.0\"", "",
                       std::nullopt, std::nullopt, "matches \"TPCSIM *\"", true});
   for (const char* stream : {"m0-raw", "m1x-raw"})
     for (int e = 0; e < 60; ++e) {
       const std::string name = e < 38 ? "X" + std::to_string(e) : "Y" + std::to_string(e - 38);
       const bool bad = e == failingElectrode && std::string(stream) == "m0-raw";
-      r.values.push_back({stream, name, "mean", (bad ? 700 : 1000 + e) + offset, "", "counts",
+      r.checks.push_back({stream, name, "mean", (bad ? 700 : 1000 + e) + offset, "", "counts",
                           900, 1100, "", !bad});
-      r.values.push_back({stream, name, "p2p", bad ? 90.0 : 12.0, "", "counts", std::nullopt, 30,
+      r.checks.push_back({stream, name, "p2p", bad ? 90.0 : 12.0, "", "counts", std::nullopt, 30,
                           "", !bad});
-      r.values.push_back({stream, name, "stddev", 2.5, "", "counts", std::nullopt, 8, "", true});
-      r.values.push_back({stream, name, "snr", 40, "", "", 10, std::nullopt, "", true});
+      r.checks.push_back({stream, name, "stddev", 2.5, "", "counts", std::nullopt, 8, "", true});
+      r.checks.push_back({stream, name, "snr", 40, "", "", 10, std::nullopt, "", true});
     }
   bool pass = true;
-  for (const auto& v : r.values) pass = pass && v.pass;
+  for (const auto& v : r.checks) pass = pass && v.pass;
   r.verdict = pass ? "pass" : "fail";
   r.durationS = 1.5;
   return r;

@@ -131,7 +131,7 @@ TEST_F(Report, RunsWithoutSerialAreEachAUnitOfTheirOwn) {
 
 TEST_F(Report, OddItemsDatesAndVersionRowsAreSaidNeverThrown) {
   records::RunRecord r = MadeUpRun("SN9", "ST1", "2026-12-03T08:00:00.000Z");
-  r.values.push_back({"m0-raw", "X99999999999", "mean", 1, "", "counts", 900, 1100, "", false});
+  r.checks.push_back({"m0-raw", "X99999999999", "mean", 1, "", "counts", 900, 1100, "", false});
   Save(r);
   EXPECT_NO_THROW(records::HtmlReport::Render(Load("", "")));
   EXPECT_FALSE(records::IsDate("2026-02-29"));

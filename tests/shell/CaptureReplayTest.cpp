@@ -43,7 +43,9 @@ int Send(CTransCtrl& ctrl, const char* cmd) {
 // Short replies (slot 7), in order.
 struct Replies : ITransListener {
   std::vector<std::vector<uint8_t>> got;
-  int OnTransCallback(int len, const uint8_t* b) override {
+  int OnTransCallback(const TransFrame& frame) override {
+    const int len = frame.len;
+    const uint8_t* b = frame.bytes;
     got.emplace_back(b, b + len);
     return 0;
   }
@@ -278,7 +280,7 @@ TEST_F(CaptureReplay, BadCaptureIsReportedWithItsLineAndWhatCameBeforeIsPlayed) 
   EXPECT_TRUE(WaitFor([&] { return player->Position() >= 900; })) << player->Position();
   struct Count : ITransListener {
     int frames = 0;
-    int OnTransCallback(int, const uint8_t*) override { return ++frames, 0; }
+    int OnTransCallback(const TransFrame&) override { return ++frames, 0; }
   } data;
   app_->Ctrl().RegisterListener(4, 2, &data);
   bar->findChild<QCheckBox*>("replayLoop")->setChecked(true);
@@ -341,6 +343,13 @@ TEST_F(CaptureReplay, CaptureRecordedMidSessionTakesVersionAndPanelFromItsHeader
   ASSERT_TRUE(WaitFor([&] { return app_->Ctrl().FirmwareVersion() == "TPCSIM 2.0"; }));
   ASSERT_TRUE(WaitFor([&] { return app_->Ctrl().Panel().xCount == 20; }));
   EXPECT_EQ(app_->Ctrl().Panel().yCount, 12);
+  // The controller's panel wins; the settings keep what they configure, and a window
+  // opened now takes the panel in force.
+  EXPECT_EQ(app_->Ctrl().Geometry().configured.xCount, 38);
+  EXPECT_EQ(app_->Settings().xCount, 38);
+  app_->OpenWaveWindow();
+  EXPECT_EQ(app_->WaveWindow()->Graph().Count(CWaveGraph::kAxisX), 20);
+  EXPECT_EQ(app_->WaveWindow()->Graph().Count(CWaveGraph::kAxisY), 12);
   app_->Captures().Bar()->Refresh();
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
   EXPECT_FALSE(app_->Captures().Bar()->Message().contains("answered negatively"))

@@ -8,7 +8,7 @@
 #include "sim/VirtualController.h"
 
 using namespace tpcsim;
-using analysis::TouchCheck;
+using analysis::Check;
 using analysis::TouchTest;
 
 namespace {
@@ -32,9 +32,9 @@ class Panel {
       }
     }
   }
-  std::vector<TouchCheck> Evaluate(TouchTest test) {
+  std::vector<Check> Evaluate(TouchTest test) {
     tracker.Finish();
-    std::vector<TouchCheck> out;
+    std::vector<Check> out;
     std::string why;
     EXPECT_TRUE(EvaluateTouch(test, analysis::TouchRun{&tracker, geometry, {}, nullptr, 0}, out, why))
         << why;
@@ -61,13 +61,13 @@ class Panel {
   analysis::StrokeTracker tracker{geometry};
 };
 
-double Worst(const std::vector<TouchCheck>& checks, const std::string& check, bool& pass) {
+double Worst(const std::vector<Check>& checks, const std::string& check, bool& pass) {
   double worst = 0;
   pass = true;
   bool found = false;
-  for (const TouchCheck& c : checks) {
+  for (const Check& c : checks) {
     if (c.check != check) continue;
-    worst = found ? std::max(worst, c.value) : c.value;
+    worst = found ? std::max(worst, *c.value) : *c.value;
     found = true;
     pass = pass && c.pass;
   }
@@ -119,7 +119,7 @@ TEST(SimTouchDefects, RateDroppedReportsAndOffset) {
   Panel clean;
   clean.Line(0, 200, 200, 2000, 1200, 1500);
   clean.Run(1600);
-  for (const TouchCheck& c : clean.Evaluate(TouchTest::kRate)) EXPECT_TRUE(c.pass) << c.check;
+  for (const Check& c : clean.Evaluate(TouchTest::kRate)) EXPECT_TRUE(c.pass) << c.check;
 
   Panel dropping;
   dropping.Defects().dropCount = 4;  // of every 50
@@ -133,7 +133,7 @@ TEST(SimTouchDefects, GhostsAppearWithNothingOnTheGlass) {
   Panel clean;
   clean.c.TouchDefectsChanged();
   clean.Run(2000);
-  for (const TouchCheck& c : clean.Evaluate(TouchTest::kGhost)) EXPECT_TRUE(c.pass);
+  for (const Check& c : clean.Evaluate(TouchTest::kGhost)) EXPECT_TRUE(c.pass);
 
   Panel ghostly;
   ghostly.Defects().ghosts = 1;

@@ -25,24 +25,17 @@ constexpr int kWaitMs = 10000;
 
 class Host : public ITransHost {
  public:
-  explicit Host(CSettingsRecord& s) : s_(s) {}
-  PanelInfo ConfiguredPanel() override { return {s_.xCount, s_.yCount, s_.resolution, 0, 0}; }
-  void ApplyPanelInfo(const PanelInfo& p) override {
-    s_.xCount = p.xCount;
-    s_.yCount = p.yCount;
-    s_.resolution = p.resolution;
-  }
+  void ApplyPanelInfo(const PanelInfo&) override {}
   void ShowPanelInfoFailure() override {}
-
- private:
-  CSettingsRecord& s_;
 };
 
 // Counts data frames and sees the stop acknowledgement (slot 4 gets what slot 3 gets).
 struct FrameCounter : ITransListener {
   int data = 0;
   bool stopAck = false;
-  int OnTransCallback(int len, const uint8_t* b) override {
+  int OnTransCallback(const TransFrame& frame) override {
+    const int len = frame.len;
+    const uint8_t* b = frame.bytes;
     if (len >= 8 && b[0] == 0x02 && b[1] == 0x4B) ++data;
     if (len >= 4 && b[1] == 0x4E && b[3] == 0x80) stopAck = true;
     return 0;
@@ -66,7 +59,7 @@ TEST(ViewsEndToEnd, StreamTouchesAndHeatMapFromTheSimulator) {
   CSettingsRecord settings;
   settings.SetFilePath(ini);
   UiDeliverer deliverer;
-  Host host(settings);
+  Host host;
   FrameCounter counter;
   {
     CTransCtrl ctrl;
@@ -79,7 +72,7 @@ TEST(ViewsEndToEnd, StreamTouchesAndHeatMapFromTheSimulator) {
 
     // Wave Window: one log line per data frame.
     CWndGraphDialog wave(ctrl, settings, nullptr);
-    wave.SetCounts(settings.xCount, settings.yCount);
+    wave.SetCounts(ctrl.Panel().xCount, ctrl.Panel().yCount);
     wave.show();
     const QString log = dir.filePath("wave.csv");
     wave.prompts.chooseFile = [&](const QString&) { return log; };
@@ -98,7 +91,7 @@ TEST(ViewsEndToEnd, StreamTouchesAndHeatMapFromTheSimulator) {
     const QByteArray text = f.readAll();
     EXPECT_EQ(text.count(" Axis "), counter.data);
     bool moved = false;
-    for (int i = 0; i < settings.xCount; ++i)
+    for (int i = 0; i < ctrl.Panel().xCount; ++i)
       moved |= wave.Graph().Values(CWaveGraph::kAxisX)[i] != 1000;
     EXPECT_TRUE(moved);
 

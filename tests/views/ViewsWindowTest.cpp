@@ -246,11 +246,11 @@ TEST(WaveWindow, EscapeUnregistersUntilThePaint) {
   EXPECT_FALSE(w.IsRegistered());
   EXPECT_FALSE(rig.ctrl.IsListenerActive(CWndGraphDialog::kSlot));
   const uint8_t frame[9] = {0x02, 0x4B, 6, 0, 0, 0, 1, 0xE8, 0x03};
-  EXPECT_EQ(w.OnTransCallback(9, frame), 1);
+  EXPECT_EQ(w.OnTransCallback(TransFrame::Raw(9, frame)), 1);
   w.OnPaint();
   EXPECT_TRUE(rig.ctrl.IsListenerActive(CWndGraphDialog::kSlot));
   const uint8_t reply[5] = {0x02, 0x4E, 2, 4, 1};
-  EXPECT_EQ(w.OnTransCallback(5, reply), 0);
+  EXPECT_EQ(w.OnTransCallback(TransFrame::Raw(5, reply)), 0);
 }
 
 TEST(XYWindow, CountsReportsAndLogsPoints) {
@@ -261,7 +261,7 @@ TEST(XYWindow, CountsReportsAndLogsPoints) {
   EXPECT_EQ(rig.settings.startup.XYWindow, 1);
   rig.Answer(xy, rig.Path("xy.csv"));
   const uint8_t early[4] = {0x02, 0x4D, 1, 0};
-  EXPECT_EQ(xy.OnTransCallback(4, early), 1);  // refused until the first paint
+  EXPECT_EQ(xy.OnTransCallback(TransFrame::Raw(4, early)), 1);  // refused until the first paint
   xy.OnPaint();
   ASSERT_TRUE(xy.IsRegistered());
 
@@ -787,8 +787,7 @@ class FirstUse : public ::testing::Test {
 };
 
 TEST_F(FirstUse, FullScreenModesTakeM0StreamsAndThePanelOfEachOpening) {
-  rig.settings.xCount = 16;
-  rig.settings.yCount = 12;
+  rig.ctrl.SetPanelCounts(16, 12, 64);
   CWndXYFullDialog* full = OpenFullScreen();
   CWndXYDialog& xy = XY();
   ASSERT_NE(full, nullptr);
@@ -806,8 +805,7 @@ TEST_F(FirstUse, FullScreenModesTakeM0StreamsAndThePanelOfEachOpening) {
 
   // Another panel before the next opening: the statistics wait for its counts.
   xy.OnBnClickedBack();
-  rig.settings.xCount = 8;
-  rig.settings.yCount = 6;
+  rig.ctrl.SetPanelCounts(8, 6, 64);
   xy.OnBnClickedExpand();
   full->OnPaint();
   for (int k = 0; k < 2; ++k) PushM0Scan(*rig.link, 8, 6, 1000, 1000);

@@ -1,0 +1,184 @@
+#include "CReceiveLoop.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "LinkTrace.h"
+#include "ListenerSlots.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int kMaxFrame = 4095;
+constexpr int kEmptyPollsBeforeSleep = 20;
+constexpr int kEmptyPollsBeforeQuiet = 21;
+constexpr int kQuietPollMs = 10;
+constexpr int kNoLinkPollMs = 50;
+
+bool IsControlReply(const uint8_t* f, uint8_t sub) {
+  return f[1] == 0x4C && f[3] == sub;
+}
+
+}  // namespace
+
+void CReceiveLoop::Run() {
+  int emptyPolls = 0;
+  int sleepMs = 0;
+  while (s_.running.load()) {
+    if (!s_.link) {
+      std::this_thread::sleep_for(milliseconds(kNoLinkPollMs));
+      continue;
+    }
+    int64_t arrivedUs = 0;
+    const int len = Read(arrivedUs);
+    if (!s_.running.load()) break;
+    if (len < 1 && s_.link->IsGone()) {
+      ReportLinkLost();
+      std::this_thread::sleep_for(milliseconds(kNoLinkPollMs));
+      continue;
+    }
+    if (len >= 1 && len <= kMaxFrame) {
+      if (HandleFrame(len, arrivedUs)) {
+        emptyPolls = 0;
+        c_.receiving.store(1);
+        sleepMs = 0;
+      }
+    } else {
+      c_.send.SendQueued(emptyPolls, s_.retried);
+      if (emptyPolls > kEmptyPollsBeforeSleep) sleepMs = kQuietPollMs;
+      if (emptyPolls > kEmptyPollsBeforeQuiet) c_.receiving.store(0);
+    }
+    if (sleepMs > 0) Pause(sleepMs);
+  }
+  Finish();
+}
+
+int CReceiveLoop::Read(int64_t& arrivedUs) {
+  int len;
+  {
+    std::lock_guard<std::mutex> lock(c_.recvLock);
+    len = s_.link->Read(s_.buf);
+  }
+  if (len < 1 || len > kMaxFrame) return len;
+  // Its time where the link took it from the device; the recorder and the listeners both
+  // see this one.
+  arrivedUs = s_.link->LastFrameUs();
+  if (arrivedUs <= 0) arrivedUs = RecorderClockUs();
+  if (s_.running.load()) {
+    if (auto rec = c_.link.Recorder()) rec->OnLinkFrame(c_.link.Type(), false, arrivedUs, s_.buf, len);
+  }
+  return len;
+}
+
+bool CReceiveLoop::DecodeReport(int len) {
+  const uint8_t* f = s_.buf;
+  s_.decoded.Clear();
+  if (IsControlReply(f, 0x06) || IsControlReply(f, 0x99)) return false;
+  const int type = c_.link.Type();
+  const bool report = (type == kLinkUsb && f[1] != 0x4D) || (type == kLinkCom && f[0] != 0x01);
+  if (report) s_.decoded.Decode(f, len, ProcessClockMs());
+  return report;
+}
+
+void CReceiveLoop::Publish() {
+  // A thread left behind by Close touches nothing shared.
+  if (!s_.running.load()) return;
+  c_.decoder.Publish(s_.decoded);
+  if (s_.decoded.result.replyOk) s_.link->SetState(kLinkIdle);
+}
+
+bool CReceiveLoop::HandleFrame(int len, int64_t arrivedUs) {
+  uint8_t* f = s_.buf;
+  // Bytes behind a short frame are zeroed so that classification sees only this frame.
+  if (len < 16) std::memset(f + len, 0, static_cast<size_t>(16 - len));
+  if (s_.running.load()) c_.decoder.Begin();
+  const bool report = DecodeReport(len);
+  const TransFrame frame = s_.decoded.Frame(f, len, arrivedUs);
+  if (f[0] == 0x88 && f[1] == 0x88) router_.DeliverToXY(frame);
+  if (len < 8) {
+    s_.link->SetState(kLinkIdle);
+    router_.Deliver(kSlotReplies, frame, false);
+  } else if (len == 8) {
+    s_.link->SetState(kLinkIdle);
+  }
+  if (IsControlReply(f, 0x04)) {
+    TakeVersion(len);
+    router_.DeliverControlReply(frame);
+  }
+  if (IsControlReply(f, 0x06)) {
+    TakePanelInfo(len);
+    router_.DeliverControlReply(frame);
+    return false;
+  }
+  if (IsControlReply(f, 0x99)) return false;
+  if (f[0] == 0xF5) {
+    router_.Deliver(kSlotDeviceText, frame, true);
+  } else if (f[0] != 0x88) {
+    router_.Deliver(kSlotFrames, frame, true);
+  }
+  if (report) Publish();
+  router_.RouteToViews(frame, c_.link.Type());
+  return true;
+}
+
+void CReceiveLoop::TakeVersion(int len) {
+  if (!s_.running.load()) return;
+  if (c_.decoder.TakeVersion(s_.buf, len)) s_.link->SetState(kLinkIdle);
+}
+
+void CReceiveLoop::TakePanelInfo(int len) {
+  if (!s_.running.load()) return;
+  ITransHost* h = c_.host.load();
+  const FrameCodec::PanelResult result = c_.panel.TakeReply(s_.buf, len);
+  const PanelInfo inForce = c_.panel.InForce();
+  const bool valid = result == FrameCodec::PanelResult::kValid;
+  if (h != nullptr && result != FrameCodec::PanelResult::kBadLength) {
+    c_.Deliverer()->RunSync([h, valid, &inForce] {
+      if (valid) {
+        h->ApplyPanelInfo(inForce);
+      } else {
+        h->RestorePanelInfo(inForce);
+      }
+    });
+  }
+  if (valid || result == FrameCodec::PanelResult::kEmptySilent) return;
+  LinkTrace("Fail to read the panel information\n");
+  // Shown without waiting: the link is read on while the box is up.
+  if (h != nullptr) c_.Deliverer()->Post([h] { h->ShowPanelInfoFailure(); });
+}
+
+void CReceiveLoop::Pause(int ms) {
+  if (c_.plainPolling.load() || !s_.link->CanWaitForInput()) {
+    std::this_thread::sleep_for(milliseconds(ms));
+    return;
+  }
+  auto until = Clock::now() + milliseconds(ms);
+  // A wait that gives up early without input (device gone, hang-up) must not make the
+  // loop spin: the rest of the time is slept.
+  if (!s_.link->WaitForInput(ms)) std::this_thread::sleep_until(until);
+}
+
+// Once per session: the link reads as closed and the host hears of it without the receive
+// thread waiting for the user-interface thread.
+void CReceiveLoop::ReportLinkLost() {
+  if (s_.lostReported) return;
+  s_.lostReported = true;
+  s_.link->SetState(kLinkClosed);
+  c_.receiving.store(0);
+  LinkTrace("[CTransCtrl] the device went away\n");
+  if (ITransHost* h = c_.host.load()) c_.Deliverer()->Post([h] { h->OnLinkLost(); });
+}
+
+void CReceiveLoop::Finish() {
+  bool closeLink;
+  {
+    std::lock_guard<std::mutex> lock(s_.mutex);
+    s_.done = true;
+    closeLink = s_.closeLinkOnExit;
+  }
+  s_.ended.notify_all();
+  if (closeLink && s_.link) s_.link->Close();
+}

@@ -1,0 +1,39 @@
+// The receive thread's work: reads frames from the link, decodes each once, hands it to
+// the listener slots, and sends queued commands while the link is quiet.
+#pragma once
+
+#include <cstdint>
+
+#include "CFrameRouter.h"
+#include "ReceiveSession.h"
+#include "TransCore.h"
+
+class CReceiveLoop {
+ public:
+  CReceiveLoop(TransCore& core, ReceiveSession& session)
+      : c_(core), s_(session), router_(core, session.running) {}
+
+  // Runs until the session is stopped, then ends the session (closing its link when
+  // Close left that to the thread).
+  void Run();
+
+ private:
+  // One frame from the link (0: none), recorded with its arrival time.
+  int Read(int64_t& arrivedUs);
+  // Returns true when the frame counts as received data (resets the quiet count).
+  bool HandleFrame(int len, int64_t arrivedUs);
+  // Decodes the frame when it is a report; false when it is none.
+  bool DecodeReport(int len);
+  // The controller keeps the frame's record for later readers, and a reply with status 1
+  // ends the busy state.
+  void Publish();
+  void TakeVersion(int len);
+  void TakePanelInfo(int len);
+  void Pause(int ms);
+  void ReportLinkLost();
+  void Finish();
+
+  TransCore& c_;
+  ReceiveSession& s_;
+  CFrameRouter router_;
+};

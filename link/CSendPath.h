@@ -1,0 +1,68 @@
+// The way out: command strings become frames on the current link, a busy link queues
+// them (CPendingQueue), and failed writes are kept for the user to read. Any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "CLinkHolder.h"
+#include "CommandString.h"
+
+class CSendPath {
+ public:
+  // Why a send returned -1.
+  enum class Outcome { kWritten, kRefused, kNoLink, kQueued, kWriteFailed };
+
+  explicit CSendPath(CLinkHolder& link) : link_(link) {}
+
+  // result: the link's Write result, or -1.
+  Outcome Send(std::string_view cmd, int queueIfBusy, int& result);
+  // Writes whatever the command becomes on the current link, busy or not; -1 when nothing
+  // went out.
+  int SendDirect(std::string_view cmd);
+  // Writes an opening query, once more when the first write fails.
+  void SendOpening(const char* cmd);
+  // Receive thread, on a quiet poll: sends the first queued command. quiet counts up
+  // when nothing was sent; retried is the receive thread's note of an opening query
+  // tried once more.
+  void SendQueued(int& quiet, std::string& retried);
+  // A new link: no failure of the last one counts.
+  void Reset();
+
+  int CommandSent() const { return commandSent_.load(); }
+  std::string LastFailure() const;
+  uint64_t Failures() const { return failures_.load(); }
+  std::string OpeningFailure() const;
+  bool WritesStalled() const { return writesStalled_.load(); }
+  int ReportTarget() const { return reportTarget_.load(); }
+  int ReportPermission() const { return reportPermission_.load(); }
+
+ private:
+  struct Buffers {
+    uint8_t usb[CommandString::kUsbBufferSize];
+    uint8_t packet[CommandString::kMaxPacketSize];
+  };
+  // The frame cmd becomes on the current link's encoding (in one of the buffers); its
+  // length, or -1.
+  int Encode(std::string_view cmd, Buffers& buffers, const uint8_t*& frame) const;
+  int WriteFrame(CTransIFBase& link, const uint8_t* frame, int len);
+  void NoteFailure(std::string_view cmd, const CTransIFBase& link);
+  void NoteWritten(const uint8_t* frame, int len);
+  // An opening query could not be written even a second time.
+  void GiveUpOpening();
+
+  CLinkHolder& link_;
+  std::atomic<int> commandSent_{0};
+  std::atomic<int> reportTarget_{0};
+  std::atomic<int> reportPermission_{0};
+  // The last write that failed, as the user reads it; writesStalled while the last write
+  // failed because the device took nothing in time.
+  mutable std::mutex failureMutex_;
+  std::string failure_;
+  std::string openingFailure_;  // an opening query given up
+  std::atomic<uint64_t> failures_{0};
+  std::atomic<bool> writesStalled_{false};
+};

@@ -1,2 +1,0 @@
-// Nothing of its own: the program that owns the tests' precompiled headers (gtest_main
-// gives it a main).
