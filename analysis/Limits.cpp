@@ -85,6 +85,7 @@ class Reader {
   bool Touch(const toml::table& t, Limits& out);
   bool Noise(const toml::table& t, Limits& out);
   bool Firmware(const toml::table& t, Limits& out);
+  bool Learned(const toml::table& t, Limits& out);
   bool Stream(const toml::key& k, const toml::node& n, Limits& out);
   bool Entry(const toml::node& n, const std::string& key, StreamLimits& s);
   bool Selector(const toml::node& n, const std::string& key, LimitEntry& e);
@@ -168,6 +169,20 @@ bool Reader::Firmware(const toml::table& t, Limits& out) {
   }
   if (out.version && out.versionPattern)
     return Fail(t, "firmware", "give either version or version_pattern, not both");
+  return true;
+}
+
+bool Reader::Learned(const toml::table& t, Limits& out) {
+  for (auto&& [k, v] : t) {
+    const std::string key = "learned." + std::string(k.str());
+    if (k.str() != "runs") return Unknown(k, key, "runs");
+    const toml::array* list = v.as_array();
+    if (!list) return Fail(v, key, "must be a list of run ids");
+    for (const toml::node& id : *list) {
+      if (!id.is_string()) return Fail(id, key, "must be a list of run ids");
+      out.learnedRuns.push_back(*id.value<std::string>());
+    }
+  }
   return true;
 }
 
@@ -371,11 +386,13 @@ bool ParseLimits(std::string_view text, const std::string& path, Limits& out, Li
       if (!r.Table(v, key)) return false;
       for (auto&& [sk, sv] : *v.as_table())
         if (!r.Stream(sk, sv, out)) return false;
+    } else if (key == "learned") {
+      if (!r.Table(v, key) || !r.Learned(*v.as_table(), out)) return false;
     } else if (key == "partial") {
       if (!v.is_boolean()) return r.Fail(v, key, "must be true or false");
       out.partial = *v.value<bool>();
     } else {
-      return r.Unknown(k, key, "partial, panel, firmware, streams, touch, noise");
+      return r.Unknown(k, key, "partial, panel, firmware, streams, touch, noise, learned");
     }
   }
   // A file for the touch tests alone ([touch], or the panel's size) names no stream.

@@ -95,6 +95,7 @@ struct Limits {
   std::optional<double> widthMm, heightMm;  // [panel] physical size
   TouchLimits touch;                        // [touch], defaults for keys not given
   NoiseLimits noise;                        // [noise], defaults for keys not given
+  std::vector<std::string> learnedRuns;     // [learned] runs: the kept runs learnt from
 };
 
 // The largest limits file read; anything longer is refused unread.

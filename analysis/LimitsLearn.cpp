@@ -120,6 +120,10 @@ bool LearnFromPanels(const std::vector<PanelRun>& runs, const ElectrodeLearner& 
   out.xCount = first.xCount;
   out.yCount = first.yCount;
   out.unused = unused;
+  for (const PanelRun& r : runs)
+    if (!r.run.empty() &&
+        std::find(out.learnedRuns.begin(), out.learnedRuns.end(), r.run) == out.learnedRuns.end())
+      out.learnedRuns.push_back(r.run);
   const ScanLayout panel{first.xCount, first.yCount};
   for (const ElectrodeSelector& sel : unused)
     if (!ForEachElectrode(
@@ -233,6 +237,12 @@ void WriteLimits(const Limits& limits, const std::string& comment, std::ostream&
       out << line << " },\n";
     }
     out << "]\n\n";
+  }
+  if (!limits.learnedRuns.empty()) {
+    out << "# The kept runs these limits were learnt from (vantrel report --learned).\n"
+        << "[learned]\nruns = [\n";
+    for (const std::string& id : limits.learnedRuns) out << "  " << Quoted(id) << ",\n";
+    out << "]\n";
   }
 }
 

@@ -40,6 +40,7 @@ struct PanelRun {
   int scans = 0;
   std::vector<ElectrodeSummary> electrodes;  // in the stream's layout order
   std::vector<bool> excluded;                // left out of the learning (empty: none)
+  std::string run;                           // the kept run it came from (its id), if any
 };
 
 // The limits of every stream the runs hold, learnt across the panels. The unused

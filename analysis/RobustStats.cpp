@@ -31,4 +31,14 @@ double NormalTwoSidedTail(double k) {
   return std::erfc(std::fabs(k) / std::sqrt(2.0));
 }
 
+double NormalQuantile(double p) {
+  // Bisection on the distribution function: plenty fast for a few calls a learning.
+  double lo = -40, hi = 40;
+  for (int i = 0; i < 200 && hi - lo > 1e-12; ++i) {
+    const double mid = (lo + hi) / 2;
+    (0.5 * std::erfc(-mid / std::sqrt(2.0)) < p ? lo : hi) = mid;
+  }
+  return (lo + hi) / 2;
+}
+
 }  // namespace analysis

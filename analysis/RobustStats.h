@@ -15,5 +15,7 @@ double RobustSigma(const std::vector<double>& v);
 double Percentile(std::vector<double> v, double p);
 // The share of a normal distribution outside mean +- k sigma (two-sided).
 double NormalTwoSidedTail(double k);
+// The standard normal quantile: z with a share p (0 < p < 1) of the distribution below it.
+double NormalQuantile(double p);
 
 }  // namespace analysis

@@ -183,12 +183,8 @@ std::string LimitsComment(const LearnOptions& l, const std::vector<std::string>&
     char rate[32];
     std::snprintf(rate, sizeof rate, "%.3g %%", 100 * summary.falseFailRate);
     if (!kept.empty()) comment << "Golden panels: " << kept << ".\n";
-    comment << "Learnt robustly from " << summary.panels << " panel(s): mean within the panels' "
-            << "median +- " << analysis::FormatNumber(l.robustMargins.k)
-            << " x 1.4826 x MAD of their means; p2p_max and stddev_max: the median + "
-            << analysis::FormatNumber(l.robustMargins.k) << " x 1.4826 x MAD (every margin at "
-            << "least " << analysis::FormatNumber(l.robustMargins.floor) << ", "
-            << analysis::FormatNumber(l.robustMargins.floor / 10) << " for stddev).\n"
+    comment << "Learnt robustly from " << summary.panels
+            << " panel(s): " << analysis::RobustMethodText(l.robustMargins) << "\n"
             << "Expected false-fail rate: " << rate
             << " of good units (normal, independent figures).\n";
     if (summary.panels < 30) {
@@ -354,7 +350,32 @@ Subcommand AddLearnCommand(CLI::App& app, const GlobalOptions& g) {
   learn->add_option("--since", l.results.since,
                     "with --from-results --station: from this day on (YYYY-MM-DD, UTC)");
   learn->add_flag("--robust", l.robust,
-                  "limits from the panels' median and 1.4826 x MAD (always with --from-results)");
+                  "limits from the panels' median and a robust spread, --spread (always with "
+                  "--from-results)");
+  learn
+      ->add_option_function<std::string>(
+          "--spread",
+          [o](const std::string& spread) {
+            o->robust = true;
+            o->robustMargins.spread =
+                spread == "percentile" ? analysis::Spread::kPercentile : analysis::Spread::kMad;
+          },
+          "robust limits: the spread, mad (1.4826 x MAD, default) or percentile (the distance "
+          "between --percentiles)")
+      ->check(CLI::IsMember({"mad", "percentile"}));
+  learn
+      ->add_option_function<std::vector<double>>(
+          "--percentiles",
+          [o](const std::vector<double>& p) {
+            o->robust = true;
+            o->robustMargins.spread = analysis::Spread::kPercentile;
+            o->robustMargins.low = p[0];
+            o->robustMargins.high = p[1];
+          },
+          "robust limits from two percentiles, e.g. 10,90 (--spread percentile alone: "
+          "25,75, sigma = interquartile range / 1.349)")
+      ->expected(2)
+      ->delimiter(',');
   learn
       ->add_option("--robust-k", l.robustMargins.k,
                    "robust limits: this many robust standard deviations from the median "

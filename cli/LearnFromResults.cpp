@@ -28,6 +28,7 @@ void AddRun(const records::RunRecord& r, std::vector<analysis::PanelRun>& runs) 
     analysis::PanelRun& run = it->second;
     if (fresh) {
       run.unit = r.serial;
+      run.run = r.uuid;
       run.stream = stream;
       run.xCount = r.xCount;
       run.yCount = r.yCount;

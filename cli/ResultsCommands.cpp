@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "analysis/Limits.h"
 #include "cli/Commands.h"
 #include "cli/GrrCommand.h"
 #include "cli/LineFormats.h"
@@ -99,6 +100,9 @@ ResultsCommands::ResultsCommands(CLI::App& app) {
   report_->add_option("--reference", referenceUnits_,
                       "drift alarms: the period's first N units are the reference (default 20)")
       ->check(CLI::Range(2, 100000));
+  report_->add_option("--learned", learned_,
+                      "drift alarms: the reference is the learning set of this limits file "
+                      "(vantrel learn --from-results); without one, the period's first units");
   report_->add_option("--chart-units", chartUnits_,
                       "drift alarms: the newest N units charted after the reference (default 1000)")
       ->check(CLI::Range(1, 1000000));
@@ -217,6 +221,15 @@ int ResultsCommands::Report() {
   if (target_ >= 0) options.target = target_;
   options.referenceUnits = referenceUnits_;
   options.chartUnits = chartUnits_;
+  if (!learned_.empty()) {
+    analysis::Limits limits;
+    analysis::LimitsError le;
+    if (!analysis::LoadLimits(learned_, limits, le)) return Complain(le.Text());
+    options.referenceRuns = limits.learnedRuns;
+    if (limits.learnedRuns.empty())
+      std::cerr << "vantrel: " << learned_ << " names no learning set (not learnt from kept "
+                << "runs): the reference is the period's first " << referenceUnits_ << " units\n";
+  }
   records::ReportData data;
   records::LineData line;
   if (!records::LoadReportData(store->Db(), {since_, station_}, data, error) ||

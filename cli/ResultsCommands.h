@@ -39,4 +39,5 @@ class ResultsCommands {
   std::string format_ = "html", shifts_, grr_;
   double target_ = -1;
   int referenceUnits_ = 20, chartUnits_ = 1000;
+  std::string learned_;  // a limits file whose learning set is the charts' reference
 };

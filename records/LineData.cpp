@@ -186,12 +186,20 @@ bool LoadCapability(Connection& db, const std::vector<SqlValue>& where, LineData
   return true;
 }
 
-// The charted runs of a kind: the reference (the period's first) and the newest.
+// The charted runs of a kind: the reference (the learning set given, else the period's
+// first) and the newest.
 bool ChartRuns(Connection& db, std::vector<SqlValue> where, const std::string& kind,
                const LineOptions& o, std::vector<SqlRow>& runs, size_t& reference,
                std::string& error) {
   where.push_back(kind);
-  if (!Query(db, sql::RunsInOrder(false, o.referenceUnits), where, runs, error)) return false;
+  if (!o.referenceRuns.empty()) {
+    std::vector<SqlValue> ids{kind};
+    ids.insert(ids.end(), o.referenceRuns.begin(), o.referenceRuns.end());
+    if (!Query(db, sql::RunsOfUuids(o.referenceRuns.size()), ids, runs, error)) return false;
+  }
+  // A kind the learning set has no runs of (touch tests) keeps the period's first units.
+  if (runs.size() < 2 && !Query(db, sql::RunsInOrder(false, o.referenceUnits), where, runs, error))
+    return false;
   reference = runs.size();
   std::vector<SqlRow> newest;
   if (!Query(db, sql::RunsInOrder(true, o.chartUnits), where, newest, error)) return false;

@@ -19,7 +19,8 @@ namespace records {
 struct LineOptions {
   std::vector<int> shiftStarts;  // minutes after local midnight, ascending; empty: no shifts
   std::optional<double> target;  // yield target, %
-  int referenceUnits = 20;       // the chart's reference: the period's first units
+  int referenceUnits = 20;       // the chart's reference: the period's first units,
+  std::vector<std::string> referenceRuns;  // or these runs (ids: a learning set) when given
   int chartUnits = 1000;         // the newest units charted after the reference
   int failedShown = 20;          // failed values listed per electrode (the newest)
 };

@@ -41,8 +41,11 @@ std::string AlarmText(const LineData& d, const LineData::Alarm& a) {
 std::string AlarmsSection(const LineData& d, const LineOptions& o) {
   std::ostringstream s;
   s << "<div class=\"alarms\" id=\"alarms\"><h2>Drift alarms</h2>\n<p>Each electrode's mean "
-       "per unit (and each touch figure) against its reference, the period's first "
-    << o.referenceUnits << " units; the newest " << o.chartUnits
+       "per unit (and each touch figure) against its reference, "
+    << (o.referenceRuns.empty()
+            ? "the period's first " + std::to_string(o.referenceUnits) + " units"
+            : "the " + std::to_string(o.referenceRuns.size()) + " runs the limits were learnt from")
+    << "; the newest " << o.chartUnits
     << " units charted. Western Electric rules (1 beyond 3σ; 2 of 3 beyond 2σ; 4 of 5 "
        "beyond 1σ; 8 in a row on one side) and a CUSUM (k = 0.5, h = 5). "
     << d.charts.size() << " charts.</p>\n";

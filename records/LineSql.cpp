@@ -114,6 +114,13 @@ std::string RunsInOrder(bool newest, int limit) {
          order + " LIMIT " + std::to_string(limit);
 }
 
+std::string RunsOfUuids(size_t count) {
+  std::string marks;
+  for (size_t i = 0; i < count; ++i) marks += i ? ", ?" : "?";
+  return "SELECT id, uuid, serial, station, started_utc FROM runs WHERE kind = ? AND uuid IN (" +
+         (marks.empty() ? std::string("NULL") : marks) + ") ORDER BY started_utc, uuid";
+}
+
 const char* const kKinds =
     "SELECT DISTINCT kind FROM runs WHERE started_utc >= ? AND (? = '' OR station = ?)";
 

@@ -28,6 +28,9 @@ extern const char* const kCapabilitySums;
 // The first (or the newest) `limit` runs of a kind in the period (id, uuid, serial,
 // station, time); `?` 4: the kind.
 std::string RunsInOrder(bool newest, int limit);
+// Runs of a kind (`?` 1) among a list of run ids (`?` 2..count + 1), oldest first; the
+// same columns as RunsInOrder.
+std::string RunsOfUuids(size_t count);
 extern const char* const kKinds;
 // Per run of a list: each electrode's mean of a self test, each figure of a touch test
 // (averaged over its strokes). The list of ids is put in the statement.

@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(tmp);
   std::filesystem::create_directories(tmp);
   std::string error;
-  const size_t values = MadeUpRun("x", "y", "2026-01-01T00:00:00.000Z").values.size();
+  const size_t values = MadeUpRun("x", "y", "2026-01-01T00:00:00.000Z").checks.size();
   std::printf("one self test: %zu values\n", values);
 
   {  // SQLite

@@ -158,6 +158,37 @@ TEST(LineEndToEnd, RetestsAndAnInjectedDriftAsTheReportShowsThem) {
                    "-o", learned});
   EXPECT_EQ(learn.code, 2);
   EXPECT_NE(learn.err.find("no kept self test of unit \"SN404\""), std::string::npos) << learn.err;
+
+  // Ten sound units as the learning set, their spread from percentiles: the file names
+  // their runs, and the report charts against those ten instead of the first twenty.
+  std::ofstream ten(serials);
+  for (int unit = 0; unit < 10; ++unit) ten << "SN" << unit << "\n";
+  ten.close();
+  learn = vantrel({"learn", "--from-results", "--results", "sqlite:" + db, "--serials", serials,
+                   "--percentiles", "10,90", "-o", learned});
+  ASSERT_EQ(learn.code, 0) << learn.err;
+  const std::string tenFile = read(learned);
+  EXPECT_NE(tenFile.find("sigma = (P90 - P10) / 2.563"), std::string::npos) << tenFile;
+  EXPECT_NE(tenFile.find("Expected false-fail rate: "), std::string::npos);
+  EXPECT_NE(tenFile.find("[learned]"), std::string::npos);
+  auto learnt = vantrel(
+      {"report", "--results", "sqlite:" + db, "--format", "json", "--learned", learned, "-o", "-"});
+  ASSERT_EQ(learnt.code, 0) << learnt.err;
+  const auto l = nlohmann::json::parse(learnt.out);
+  const nlohmann::json* lx0 = nullptr;
+  for (const auto& a : l["alarms"])
+    if (a["group"] == "m0-raw" && a["item"] == "X0" && a["check"] == "mean") lx0 = &a;
+  ASSERT_TRUE(lx0) << l["alarms"].dump(1);
+  EXPECT_EQ((*lx0)["reference_units"], 10);
+  const double lsigma = (*lx0)["reference_sigma"].get<double>();
+  const int lnamed = std::stoi((*lx0)["since_unit"].get<std::string>().substr(2));
+  EXPECT_GE(lnamed, 20) << "no alarm before the drift";
+  EXPECT_LE(lnamed, 20 + std::max(0, int(std::ceil(lsigma)) - 1) + 10) << "sigma " << lsigma;
+  // A file learnt elsewhere names no runs: the first units stay the reference.
+  auto plain = vantrel(
+      {"report", "--results", "sqlite:" + db, "--format", "json", "--learned", limits, "-o", "-"});
+  ASSERT_EQ(plain.code, 0) << plain.err;
+  EXPECT_NE(plain.err.find("names no learning set"), std::string::npos) << plain.err;
 }
 
 TEST(LineEndToEnd, GaugeStudyOfAFileStatesItsConventions) {

@@ -196,3 +196,40 @@ TEST_F(Line, DriftOfOneElectrodeRaisesOneAlarmThatLinksToItsUnits) {
   EXPECT_NE(page.find("SN145", failed), std::string::npos);
   EXPECT_NE(page.find(runs[45].uuid, failed), std::string::npos);
 }
+
+TEST_F(Line, ALearningSetIsTheReferenceOfItsKindOnly) {
+  // Units 10..19 are the learning set; the period's first units and the touch tests are not.
+  for (int i = 0; i < 30; ++i) {
+    char when[40];
+    std::snprintf(when, sizeof when, "2026-12-04T08:%02d:00.000Z", i);
+    auto r = MadeUpRun("SN" + std::to_string(300 + i), "ST1", when);
+    for (auto& m : r.checks)
+      if (m.group == "m0-raw" && m.item == "Y2" && m.check == "mean") m.value = 990 + i;
+    Save(r, "ann", 2);
+  }
+  for (int i = 0; i < 5; ++i) {
+    char when[40];
+    std::snprintf(when, sizeof when, "2026-12-04T09:%02d:00.000Z", i);
+    auto r = MadeUpRun("SN" + std::to_string(400 + i), "ST1", when);
+    r.kind = "touch";
+    Save(r, "ann", 2);
+  }
+  records::LineOptions o;
+  o.referenceUnits = 3;
+  for (int i = 10; i < 20; ++i) o.referenceRuns.push_back(runs[size_t(i)].uuid);
+  const LineData d = Load(o);
+  const LineData::Chart* y2 = nullptr;
+  const LineData::Chart* touch = nullptr;
+  for (const auto& c : d.charts) {
+    if (c.Name() == "m0-raw Y2 mean") y2 = &c;
+    if (c.kind == "touch") touch = &c;
+  }
+  ASSERT_TRUE(y2);
+  EXPECT_EQ(y2->referenceCount, 10u);
+  EXPECT_EQ(y2->points.front().uuid, runs[10].uuid);
+  EXPECT_DOUBLE_EQ(y2->centre, 1004.5) << "the mean of 1000..1009";
+  ASSERT_TRUE(touch) << "the touch tests keep the period's first units";
+  EXPECT_EQ(touch->referenceCount, 3u);
+  const std::string html = records::LineReport::Render(records::ReportData{}, d, o);
+  EXPECT_NE(html.find("the 10 runs the limits were learnt from"), std::string::npos);
+}
