@@ -13,7 +13,7 @@ int RunCalibrate(const GlobalOptions& g, double timeoutS) {
   auto s = Connect(g, code);
   if (!s) return code;
   std::cerr << "Calibration: Do not touch the glass!       Please wait ...\n";
-  const Result r = s->Exchange("SEND 024C0101 ", static_cast<int>(timeoutS * 1000));
+  const Result r = s->Command("SEND 024C0101 ", static_cast<int>(timeoutS * 1000));
   if (r == Result::kOk) {
     std::cerr << "Calibration finished.\n";
     return kExitPass;

@@ -362,6 +362,17 @@ void ControllerSession::Drop() {
 
 ControllerSession::Result ControllerSession::Exchange(const std::string& cmd, int timeoutMs,
                                                       Frame* reply, bool again) {
+  return Send(cmd, timeoutMs, reply, again, false);
+}
+
+ControllerSession::Result ControllerSession::Command(const std::string& cmd, int timeoutMs,
+                                                     Frame* reply) {
+  if (Interrupted()) return Fail(Result::kInterrupted, "interrupted");
+  return Send(cmd, timeoutMs, reply, false, true);
+}
+
+ControllerSession::Result ControllerSession::Send(const std::string& cmd, int timeoutMs,
+                                                  Frame* reply, bool again, bool stoppable) {
   uint8_t frame[CommandString::kUsbBufferSize];
   const int n = CommandString::ToUsbFrame(cmd, frame);
   if (n < 0) return Fail(Result::kNotSent, "not a command string (it must start with SEND)");
@@ -371,7 +382,7 @@ ControllerSession::Result ControllerSession::Exchange(const std::string& cmd, in
   const uint64_t failures = ctrl_.SendFailures();
   if (ctrl_.SendCmd(cmd.c_str(), static_cast<int>(cmd.size()), 1, 0) == -1)
     return Fail(Result::kNotSent, NotSent(cmd, failures));
-  const bool interruptible = open_ && !Interrupted();
+  const bool interruptible = open_ && (stoppable || !Interrupted());
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   uint64_t truncated = ctrl_.TruncatedFrames();
   auto sentAt = Clock::now();

@@ -78,9 +78,14 @@ class ControllerSession : private ITransListener, private ITransHost {
 
   // Sends a command string and waits up to timeoutMs for its reply (a frame of the same
   // group and sub-command). kRefused: the reply's status was not OK. again: a command that
-  // may be sent twice is sent again when an answer arrived cut short.
+  // may be sent twice is sent again when an answer arrived cut short. A wait begun after a
+  // stop was asked for is a clean-up's (stop the stream, hand the coordinates back): it
+  // runs its time.
   Result Exchange(const std::string& cmd, int timeoutMs, Frame* reply = nullptr,
                   bool again = false);
+  // A person's command (send, calibrate): not sent once a stop was asked for, and its wait
+  // ends at a stop signal whenever that comes.
+  Result Command(const std::string& cmd, int timeoutMs, Frame* reply = nullptr);
 
   // Runs one data-stream command until `scans` complete scans arrived, handing each to
   // onScan; stops the stream afterwards. kTimeout when no scan completed within the time
@@ -148,6 +153,7 @@ class ControllerSession : private ITransListener, private ITransHost {
   // Sleeps until woken, the deadline or (interruptible) a stop signal.
   void WaitForWake(std::chrono::steady_clock::time_point deadline, bool interruptible);
   Result Fail(Result r, const std::string& message);
+  Result Send(const std::string& cmd, int timeoutMs, Frame* reply, bool again, bool stoppable);
   Result OpenUsb();
   // "the command was not sent" with the link's reason when a write failed.
   std::string NotSent(const std::string& cmd, uint64_t failuresBefore) const;

@@ -37,7 +37,7 @@ int RunSend(const GlobalOptions& g, const std::string& cmd, bool raw) {
   auto s = Connect(g, code);
   if (!s) return code;
   ControllerSession::Frame f;
-  const Result r = s->Exchange(cmd, g.TimeoutMs(), &f);
+  const Result r = s->Command(cmd, g.TimeoutMs(), &f);
   if (!f.empty() && f[1] == 0x4E && f[3] != 0x80 && r == Result::kOk) s->MarkStreamStarted();
   if (f.empty()) return Complain(s->Error(), ExitFor(r));
   char head[32];

@@ -293,7 +293,7 @@ TEST_F(SelfTest, MistakesOnTheCommandLineAreNamed) {
 // Standard output that nobody reads while the controller streams as fast as it can: the
 // frames that do not fit are dropped and counted, memory does not grow with them.
 TEST_F(SelfTest, AStalledReaderCostsNoMemory) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef VT_SANITIZED
   GTEST_SKIP() << "a sanitizer's own allocator keeps freed memory: its figures say nothing here";
 #endif
   ASSERT_TRUE(sim.Ok("rate max"));

@@ -161,7 +161,7 @@ TEST_F(InstallTest, TheLibraryExportsExactlyThePublicCalls) {
                            "}\n";
   const std::string pc = "PKG_CONFIG_PATH='" + Installed(VT_LIBDIR "/pkgconfig") +
                          "' PKG_CONFIG_SYSROOT_DIR='" + gRoot + "' ";
-  const Result built = Shell("cc -std=c99 -Wall -Werror -o '" + gRoot + "/use' '" + source + "' $(" +
+  const Result built = Shell(VT_CC " -std=c99 -Wall -Werror -o '" + gRoot + "/use' '" + source + "' $(" +
                              pc + "pkg-config --cflags --libs hidpipe)");
   EXPECT_EQ(built.status, 0) << built.out;
 }
