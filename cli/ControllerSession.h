@@ -140,8 +140,10 @@ class ControllerSession : private ITransListener, private ITransHost {
 
   std::optional<Frame> Next(std::chrono::steady_clock::time_point deadline, bool interruptible,
                             int64_t* arrivedUs = nullptr);
+  // batch > 1: while a stream runs, the wait is woken once that many frames are queued (or
+  // after kBatchWaitMs), not for every frame.
   std::optional<Received> NextReceived(std::chrono::steady_clock::time_point deadline,
-                                       bool interruptible);
+                                       bool interruptible, size_t batch = 1);
   void Drop();  // forgets frames received so far
   // Wakes a wait in Next (any thread).
   void Wake();
@@ -168,9 +170,12 @@ class ControllerSession : private ITransListener, private ITransHost {
   // Frames from the receive thread to the command; bounded, so that a reader that
   // stalls (standard output blocked) costs no memory; what does not fit is counted.
   static constexpr size_t kMaxQueued = 16384;
+  static constexpr size_t kStreamBatch = 32;  // frames a stream's reader is woken for
+  static constexpr int kBatchWaitMs = 10;     // longest it waits for a batch
   std::mutex mutex_;
   int wakeFd_ = -1;       // eventfd: something for Next
   bool waiting_ = false;  // Next sleeps on wakeFd_ (with mutex_)
+  size_t wakeAt_ = 1;     // with mutex_: the queue length that wakes it
   std::deque<Received> frames_;
   uint64_t dropped_ = 0;
 };
