@@ -314,8 +314,9 @@ std::optional<ControllerSession::Frame> ControllerSession::Receive(int timeoutMs
   return Next(Clock::now() + std::chrono::milliseconds(timeoutMs), true, &arrivedUs);
 }
 
-std::optional<ControllerSession::Received> ControllerSession::ReceiveDecoded(int timeoutMs) {
-  return NextReceived(Clock::now() + std::chrono::milliseconds(timeoutMs), true);
+std::optional<ControllerSession::Received> ControllerSession::ReceiveDecoded(int timeoutMs,
+                                                                           size_t batch) {
+  return NextReceived(Clock::now() + std::chrono::milliseconds(timeoutMs), true, batch);
 }
 
 std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_point deadline,

@@ -116,8 +116,10 @@ class ControllerSession : private ITransListener, private ITransHost {
     DataRecord data;
     std::vector<int32_t> values;
   };
-  // The same, with the data report decoded from it.
-  std::optional<Received> ReceiveDecoded(int timeoutMs);
+  // The same, with the data report decoded from it. batch: see NextReceived (a reader of a
+  // running stream passes kStreamBatch).
+  std::optional<Received> ReceiveDecoded(int timeoutMs, size_t batch = 1);
+  static constexpr size_t kStreamBatch = 32;  // frames a stream's reader is woken for
   static int64_t NowUs();
   // Frames lost before Receive could give them (this session's queue and hidpipe's ring
   // were full): a window that lost any cannot be measured.
@@ -170,7 +172,6 @@ class ControllerSession : private ITransListener, private ITransHost {
   // Frames from the receive thread to the command; bounded, so that a reader that
   // stalls (standard output blocked) costs no memory; what does not fit is counted.
   static constexpr size_t kMaxQueued = 16384;
-  static constexpr size_t kStreamBatch = 32;  // frames a stream's reader is woken for
   static constexpr int kBatchWaitMs = 10;     // longest it waits for a batch
   std::mutex mutex_;
   int wakeFd_ = -1;       // eventfd: something for Next

@@ -65,7 +65,8 @@ bool Listen(ControllerSession& s, int64_t fromUs, int64_t endUs, ScanAssembler& 
   for (;;) {
     const int64_t now = ControllerSession::NowUs();
     // Past the end only what is queued already is taken.
-    auto f = s.ReceiveDecoded(static_cast<int>(std::max<int64_t>(0, (endUs - now) / 1000 + 1)));
+    auto f = s.ReceiveDecoded(static_cast<int>(std::max<int64_t>(0, (endUs - now) / 1000 + 1)),
+                              ControllerSession::kStreamBatch);
     if (Interrupted()) return false;
     if (!f) {
       if (s.LinkLost()) {
