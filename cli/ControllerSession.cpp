@@ -264,7 +264,8 @@ int ControllerSession::OnTransCallback(const TransFrame& frame) {
       return 0;
     }
     frames_.push_back(std::move(r));
-    if (!waiting_) return 0;  // nobody to wake: no write per frame
+    // Nobody to wake, or a reader that asked for a batch: no write per frame.
+    if (!waiting_ || frames_.size() < wakeAt_) return 0;
     waiting_ = false;
   }
   Wake();
@@ -313,8 +314,9 @@ std::optional<ControllerSession::Frame> ControllerSession::Receive(int timeoutMs
   return Next(Clock::now() + std::chrono::milliseconds(timeoutMs), true, &arrivedUs);
 }
 
-std::optional<ControllerSession::Received> ControllerSession::ReceiveDecoded(int timeoutMs) {
-  return NextReceived(Clock::now() + std::chrono::milliseconds(timeoutMs), true);
+std::optional<ControllerSession::Received> ControllerSession::ReceiveDecoded(int timeoutMs,
+                                                                           size_t batch) {
+  return NextReceived(Clock::now() + std::chrono::milliseconds(timeoutMs), true, batch);
 }
 
 std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_point deadline,
@@ -327,7 +329,7 @@ std::optional<ControllerSession::Frame> ControllerSession::Next(Clock::time_poin
 }
 
 std::optional<ControllerSession::Received> ControllerSession::NextReceived(
-    Clock::time_point deadline, bool interruptible) {
+    Clock::time_point deadline, bool interruptible, size_t batch) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (frames_.empty()) {
     if (removalHeard_.exchange(false)) {
@@ -344,10 +346,14 @@ std::optional<ControllerSession::Received> ControllerSession::NextReceived(
     if (interruptible && Interrupted()) return std::nullopt;
     // On the frames, the link's loss, a removal and (interruptible) a stop signal.
     waiting_ = true;
+    wakeAt_ = batch;
     lock.unlock();
-    WaitForWake(deadline, interruptible);
+    const auto batchEnd = Clock::now() + std::chrono::milliseconds(kBatchWaitMs);
+    WaitForWake(batch > 1 ? std::min(deadline, batchEnd) : deadline, interruptible);
     lock.lock();
     waiting_ = false;
+    wakeAt_ = 1;
+    batch = 1;  // a stream that paused: the next frame wakes the wait
     if (frames_.empty() && Clock::now() >= deadline) return std::nullopt;
   }
   Received r = std::move(frames_.front());
@@ -429,7 +435,7 @@ ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart&
   r = Result::kOk;
   while (done < scans) {
     // Asked to stop: at once, even while frames keep coming.
-    auto f = Interrupted() ? std::nullopt : NextReceived(deadline, true);
+    auto f = Interrupted() ? std::nullopt : NextReceived(deadline, true, kStreamBatch);
     if (!f) {
       r = Interrupted() ? Fail(Result::kInterrupted, "interrupted")
                         : Fail(Result::kTimeout, "no complete scan of " + label + " within " +

@@ -121,8 +121,10 @@ class ControllerSession : private ITransListener, private ITransHost {
     DataRecord data;
     std::vector<int32_t> values;
   };
-  // The same, with the data report decoded from it.
-  std::optional<Received> ReceiveDecoded(int timeoutMs);
+  // The same, with the data report decoded from it. batch: see NextReceived (a reader of a
+  // running stream passes kStreamBatch).
+  std::optional<Received> ReceiveDecoded(int timeoutMs, size_t batch = 1);
+  static constexpr size_t kStreamBatch = 32;  // frames a stream's reader is woken for
   static int64_t NowUs();
   // Frames lost before Receive could give them (this session's queue and hidpipe's ring
   // were full): a window that lost any cannot be measured.
@@ -145,8 +147,10 @@ class ControllerSession : private ITransListener, private ITransHost {
 
   std::optional<Frame> Next(std::chrono::steady_clock::time_point deadline, bool interruptible,
                             int64_t* arrivedUs = nullptr);
+  // batch > 1: while a stream runs, the wait is woken once that many frames are queued (or
+  // after kBatchWaitMs), not for every frame.
   std::optional<Received> NextReceived(std::chrono::steady_clock::time_point deadline,
-                                       bool interruptible);
+                                       bool interruptible, size_t batch = 1);
   void Drop();  // forgets frames received so far
   // Wakes a wait in Next (any thread).
   void Wake();
@@ -174,9 +178,11 @@ class ControllerSession : private ITransListener, private ITransHost {
   // Frames from the receive thread to the command; bounded, so that a reader that
   // stalls (standard output blocked) costs no memory; what does not fit is counted.
   static constexpr size_t kMaxQueued = 16384;
+  static constexpr int kBatchWaitMs = 10;     // longest it waits for a batch
   std::mutex mutex_;
   int wakeFd_ = -1;       // eventfd: something for Next
   bool waiting_ = false;  // Next sleeps on wakeFd_ (with mutex_)
+  size_t wakeAt_ = 1;     // with mutex_: the queue length that wakes it
   std::deque<Received> frames_;
   uint64_t dropped_ = 0;
 };

@@ -58,21 +58,25 @@ double Since(Clock::time_point t) {
 // The frames that arrived between fromUs and endUs (times of arrival, taken where they
 // arrive, so a busy moment of this thread loses nothing and mixes no window): data reports
 // into scans, coordinate reports into strokes. Earlier frames are dropped (the settling).
+// Frames come in their order of arrival, so the first one from after endUs ends the window
+// however late it is handed over (a busy machine delays them all); only a controller silent
+// for lateMs after endUs ends it without one.
 // False when the sweep must stop: asked to, or the controller went away (why says so).
-bool Listen(ControllerSession& s, int64_t fromUs, int64_t endUs, ScanAssembler& scans,
+bool Listen(ControllerSession& s, int64_t fromUs, int64_t endUs, int lateMs, ScanAssembler& scans,
             ElectrodeStats& stats, StrokeTracker& strokes, std::string& why) {
   TouchReport report;
+  const int64_t giveUpUs = endUs + int64_t{lateMs} * 1000;
   for (;;) {
     const int64_t now = ControllerSession::NowUs();
-    // Past the end only what is queued already is taken.
-    auto f = s.ReceiveDecoded(static_cast<int>(std::max<int64_t>(0, (endUs - now) / 1000 + 1)));
+    auto f = s.ReceiveDecoded(static_cast<int>(std::max<int64_t>(0, (giveUpUs - now) / 1000 + 1)),
+                              ControllerSession::kStreamBatch);
     if (Interrupted()) return false;
     if (!f) {
       if (s.LinkLost()) {
         why = s.LostMessage();
         return false;
       }
-      if (ControllerSession::NowUs() >= endUs) return true;
+      if (ControllerSession::NowUs() >= giveUpUs) return true;
       continue;
     }
     const int64_t at = f->arrivedUs;
@@ -367,8 +371,8 @@ class NoiseSweepRun {
          ++attempt) {
       scans.Reset();
       strokes = StrokeTracker(geometry_);
-      listening = Listen(*s_, from, from + static_cast<int64_t>(o_.dwellS * 1e6), scans, stats,
-                         strokes, error);
+      listening = Listen(*s_, from, from + static_cast<int64_t>(o_.dwellS * 1e6), g_.TimeoutMs(),
+                         scans, stats, strokes, error);
       from = ControllerSession::NowUs();
     }
     if (!listening) return Stop(error);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "DeviceMatch.h"
+#include "ReportQueue.h"
 
 namespace hidpipe {
 
@@ -44,6 +45,10 @@ class HidBackend {
   virtual void clearInterrupt() = 0;
   // True when the drain thread is taking reports; lets the backend ease bursts.
   virtual void setDraining(bool on) = 0;
+  // A backend that reads on a thread of its own puts its reports straight into ring
+  // (null: into its own queue again), what its queue held first; false when it has no
+  // such thread and the library's drain thread must take them.
+  virtual bool feedRing(ReportQueue* /*ring*/) { return false; }
   // Starts (true) or stops device notices into the hub; false when they cannot start.
   virtual bool setNotices(bool on) = 0;
 };

@@ -82,10 +82,10 @@ int HidPipe::recv(uint8_t* buf, int timeoutMs) {
 
 int HidPipe::recvReport(uint8_t* buf, int timeoutMs) {
   if (buf == nullptr) return 0;
-  if (timeoutMs < 0) timeoutMs = 0;
   size_t received = 0;
   int64_t at = 0;
   if (ringOn_) return ring_.pop(buf, timeoutMs, &received, &at) == 1 ? took(received, at) : 0;
+  if (timeoutMs < 0) timeoutMs = kRingOffWaitMs;
   // Ring off: what the ring still holds first, then the device's own queue.
   if (ring_.pop(buf, 0, &received, &at) == 1) return took(received, at);
   if (devOpen_ && recvOn_) {
@@ -98,6 +98,11 @@ int HidPipe::recvReport(uint8_t* buf, int timeoutMs) {
   }
   // Nothing to read: wait out the timeout.
   return ring_.pop(buf, timeoutMs, &received, &at) == 1 ? took(received, at) : 0;
+}
+
+int HidPipe::recvWake() {
+  ring_.wake();
+  return 1;
 }
 
 int HidPipe::send(const uint8_t* frame) {
@@ -183,13 +188,18 @@ void HidPipe::closeDeviceLocked() {
     backend_->close();
   }
   ring_.reset();
+  ring_.wake();  // a reader waiting without limit hears of the end
 }
 
 void HidPipe::updateDrainLocked() {
   const bool want = devOpen_ && recvOn_ && ringOn_;
   if (!want) {
     stopDrainLocked();
-  } else if (!drain_.joinable()) {
+  } else if (!drain_.joinable() && !fed_) {
+    // A backend with a reader thread of its own needs no second thread between it and the
+    // ring.
+    fed_ = backend_->feedRing(&ring_);
+    if (fed_) return;
     stopDrain_ = false;
     backend_->setDraining(true);
     drain_ = std::thread([this] { drainLoop(); });
@@ -197,6 +207,10 @@ void HidPipe::updateDrainLocked() {
 }
 
 void HidPipe::stopDrainLocked() {
+  if (fed_) {
+    backend_->feedRing(nullptr);
+    fed_ = false;
+  }
   if (!drain_.joinable()) return;
   stopDrain_ = true;
   backend_->setDraining(false);
@@ -210,7 +224,12 @@ void HidPipe::drainLoop() {
   size_t received = 0;
   while (!stopDrain_) {
     const int r = backend_->read(report, -1, received);
-    if (r < 0) return;  // device closed or gone; what the ring holds stays readable
+    if (r < 0) {
+      // Device closed or gone: what the ring holds stays readable, and a reader waiting
+      // without limit hears of it.
+      ring_.wake();
+      return;
+    }
     if (r == 1) ring_.push(report, 0, received, backend_->lastArrivalUs());
   }
 }

@@ -23,6 +23,8 @@ class HidPipe {
   // How long a send waits for the device to take its report; a write that takes longer
   // goes on in the background and the send fails with ETIMEDOUT.
   static constexpr int kWriteWaitMs = 100;
+  // With the ring off, a wait without limit ends after this long (the caller asks again).
+  static constexpr int kRingOffWaitMs = 100;
 
   // simSocket empty: hidraw devices; otherwise the simulator listening there.
   explicit HidPipe(const std::string& simSocket);
@@ -39,6 +41,8 @@ class HidPipe {
   int recv(uint8_t* buf, int timeoutMs);
   // As recv; returns the bytes of the report that arrived (0: none came).
   int recvReport(uint8_t* buf, int timeoutMs);
+  // Wakes a recv that waits (or the next one to wait) once.
+  int recvWake();
   // When the report recvReport gave last arrived (steady clock, microseconds; 0: none).
   int64_t lastReportUs() const { return lastReportUs_.load(); }
   int send(const uint8_t* frame);
@@ -76,6 +80,7 @@ class HidPipe {
   std::atomic<bool> recvOn_{false};
   std::atomic<bool> ringOn_{true};
   std::atomic<bool> stopDrain_{false};
+  bool fed_ = false;  // under ctl_: the backend feeds the ring itself
   std::thread drain_;
 };
 

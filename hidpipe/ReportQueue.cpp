@@ -42,12 +42,15 @@ int64_t ReportQueue::NowUs() {
 
 int ReportQueue::pop(uint8_t* out, int timeoutMs, size_t* received, int64_t* arrivedUs) {
   std::unique_lock lk(m_);
-  auto ready = [&] { return count_ > 0 || closed_ || interrupted_; };
+  auto ready = [&] { return count_ > 0 || closed_ || interrupted_ || woken_; };
   if (timeoutMs < 0)
     notEmpty_.wait(lk, ready);
   else if (timeoutMs > 0)
     notEmpty_.wait_for(lk, std::chrono::milliseconds(timeoutMs), ready);
-  if (count_ == 0) return closed_ ? -1 : 0;
+  if (count_ == 0) {
+    if (timeoutMs != 0) woken_ = false;
+    return closed_ ? -1 : 0;
+  }
   std::memcpy(out, slots_[head_].data(), sizeof(Report));
   if (received != nullptr) *received = received_[head_];
   if (arrivedUs != nullptr) *arrivedUs = arrived_[head_];
@@ -56,6 +59,14 @@ int ReportQueue::pop(uint8_t* out, int timeoutMs, size_t* received, int64_t* arr
   lk.unlock();
   notFull_.notify_one();
   return 1;
+}
+
+void ReportQueue::wake() {
+  {
+    std::lock_guard lk(m_);
+    woken_ = true;
+  }
+  notEmpty_.notify_all();
 }
 
 void ReportQueue::interrupt() {
@@ -87,6 +98,7 @@ void ReportQueue::reset() {
     count_ = 0;
     dropped_ = 0;
     closed_ = false;
+    woken_ = false;
   }
   notFull_.notify_all();
 }

@@ -31,13 +31,16 @@ class ReportQueue {
   // arrivedUs, when given: when the report arrived.
   int pop(uint8_t* out, int timeoutMs, size_t* received = nullptr, int64_t* arrivedUs = nullptr);
 
+  // Makes the pop that waits now, or the next one to wait, return 0 (once).
+  void wake();
+
   // Makes waiting and future pops on an empty queue return 0 until clearInterrupt().
   void interrupt();
   void clearInterrupt();
 
   // No more reports will come: pops return what is left, then -1.
   void close();
-  // Empties the queue, opens it and resets the drop count.
+  // Empties the queue, opens it, resets the drop count and forgets a wake.
   void reset();
 
   uint64_t dropped() const;
@@ -58,6 +61,7 @@ class ReportQueue {
   uint64_t dropped_ = 0;
   bool closed_ = false;
   bool interrupted_ = false;
+  bool woken_ = false;
 };
 
 }  // namespace hidpipe

@@ -192,6 +192,23 @@ int SimBackend::read(uint8_t* report, int timeoutMs, size_t& received) {
   return devQueue_.pop(report, timeoutMs, &received, &lastArrivalUs_);
 }
 
+bool SimBackend::feedRing(ReportQueue* ring) {
+  std::lock_guard lk(m_);
+  if (ring != nullptr) {
+    uint8_t report[kReportSize];
+    size_t received = 0;
+    int64_t at = 0;
+    while (devQueue_.pop(report, 0, &received, &at) == 1) ring->push(report, 0, received, at);
+  }
+  ring_ = ring;
+  return true;
+}
+
+void SimBackend::wakeRing() {
+  std::lock_guard lk(m_);
+  if (ring_ != nullptr) ring_->wake();
+}
+
 bool SimBackend::setNotices(bool on) {
   {
     std::lock_guard lk(m_);
@@ -258,15 +275,17 @@ void SimBackend::handle(const SimMessage& msg) {
       break;
     }
     case kSimInput: {
-      bool open;
-      {
-        std::lock_guard lk(m_);
-        open = devOpen_;
-      }
-      if (!open) break;
       // A short report (the device sent less) is zero-filled; its length goes with it.
       uint8_t report[kReportSize] = {};
       std::memcpy(report, msg.payload.data(), msg.payload.size());
+      {
+        std::lock_guard lk(m_);
+        if (!devOpen_) break;
+        if (ring_ != nullptr) {
+          ring_->push(report, 0, msg.payload.size());
+          break;
+        }
+      }
       devQueue_.push(report, draining_ ? kDrainRoomWaitMs : 0, msg.payload.size());
       break;
     }
@@ -301,7 +320,10 @@ void SimBackend::handleNotice(const SimMessage& msg) {
       }
     }
   }
-  if (gone) devQueue_.close();
+  if (gone) {
+    devQueue_.close();
+    wakeRing();
+  }
   if (announce) hub_.post(event == 0 ? HIDPIPE_REMOVAL : HIDPIPE_ARRIVAL, std::move(path));
 }
 
@@ -319,6 +341,7 @@ void SimBackend::disconnect(int fd) {
     cv_.notify_all();
   }
   devQueue_.close();
+  wakeRing();
   // A simulator that went away took its devices with it.
   for (const std::string& path : gone) hub_.post(HIDPIPE_REMOVAL, path);
 }

@@ -35,6 +35,7 @@ class SimBackend : public HidBackend {
   void interrupt() override { devQueue_.interrupt(); }
   void clearInterrupt() override { devQueue_.clearInterrupt(); }
   void setDraining(bool on) override { draining_ = on; }
+  bool feedRing(ReportQueue* ring) override;
   bool setNotices(bool on) override;
 
   // Device queue size of the simulated hidraw node.
@@ -53,6 +54,8 @@ class SimBackend : public HidBackend {
   void handle(const SimMessage& msg);
   void handleNotice(const SimMessage& msg);
   void disconnect(int fd);
+  // A reader waiting on the ring hears that the device went away.
+  void wakeRing();
 
   const std::string path_;
   NoticeHub& hub_;
@@ -73,6 +76,7 @@ class SimBackend : public HidBackend {
   std::set<std::string> plugged_;  // devices announced on this connection
   std::atomic<bool> draining_{false};
   ReportQueue devQueue_{kDeviceQueue};
+  ReportQueue* ring_ = nullptr;  // under m_: where reports go instead of devQueue_
   int64_t lastArrivalUs_ = 0;  // of the last report read (by its one reader)
   std::thread thread_;
 };

@@ -37,6 +37,10 @@ int hidRecvReport(uint8_t* buf, int timeoutMs) {
   return HidPipe::instance().recvReport(buf, timeoutMs);
 }
 
+int hidRecvWake(void) {
+  return HidPipe::instance().recvWake();
+}
+
 int64_t hidLastReportTime(void) {
   return HidPipe::instance().lastReportUs();
 }

@@ -47,9 +47,15 @@ const char* hidLastError(void);
 int hidEnableRecv(int on);
 
 /* Takes one 64-byte input report into buf (at least 64 bytes). Waits up to
- * timeoutMs milliseconds for one when none is waiting (0 = do not wait).
- * Returns 1 for a report, 0 when no report came. */
+ * timeoutMs milliseconds for one when none is waiting (0 = do not wait; negative =
+ * until a report, hidRecvWake or the device's end). Returns 1 for a report, 0 when
+ * no report came. */
 int hidRecv(uint8_t* buf, int timeoutMs);
+
+/* Makes a hidRecv or hidRecvReport that is waiting, or else the next one that waits,
+ * return 0 at once (one wake). Any thread: a reader that waits without limit is
+ * stopped or given other work this way. */
+int hidRecvWake(void);
 
 /* As hidRecv, and says how much of the report arrived: returns the number of its
  * bytes that came from the device (1 to 64; buf is zero-filled after them), 0 when

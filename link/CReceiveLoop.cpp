@@ -4,6 +4,7 @@
 #include <cstring>
 #include <thread>
 
+#include "CPendingQueue.h"
 #include "LinkTrace.h"
 #include "ListenerSlots.h"
 
@@ -16,6 +17,7 @@ constexpr int kMaxFrame = 4095;
 constexpr int kEmptyPollsBeforeSleep = 20;
 constexpr int kEmptyPollsBeforeQuiet = 21;
 constexpr int kQuietPollMs = 10;
+constexpr int kQuietAfterMs = 20;  // no frame for this long: the link is quiet
 constexpr int kNoLinkPollMs = 50;
 
 bool IsControlReply(const uint8_t* f, uint8_t sub) {
@@ -26,7 +28,6 @@ bool IsControlReply(const uint8_t* f, uint8_t sub) {
 
 void CReceiveLoop::Run() {
   int emptyPolls = 0;
-  int sleepMs = 0;
   while (s_.running.load()) {
     if (!s_.link) {
       std::this_thread::sleep_for(milliseconds(kNoLinkPollMs));
@@ -44,16 +45,35 @@ void CReceiveLoop::Run() {
       if (HandleFrame(len, arrivedUs)) {
         emptyPolls = 0;
         c_.receiving.store(1);
-        sleepMs = 0;
       }
-    } else {
-      c_.send.SendQueued(emptyPolls, s_.retried);
-      if (emptyPolls > kEmptyPollsBeforeSleep) sleepMs = kQuietPollMs;
-      if (emptyPolls > kEmptyPollsBeforeQuiet) c_.receiving.store(0);
+      continue;
     }
-    if (sleepMs > 0) Pause(sleepMs);
+    c_.send.SendQueued(emptyPolls, s_.retried);
+    if (WaitsUntilWoken()) {
+      WaitUntilWoken();
+    } else {
+      if (emptyPolls > kEmptyPollsBeforeQuiet) c_.receiving.store(0);
+      if (emptyPolls > kEmptyPollsBeforeSleep) Pause(kQuietPollMs);
+    }
   }
   Finish();
+}
+
+bool CReceiveLoop::WaitsUntilWoken() const {
+  // The plain loop keeps its polls; a command that could not be written is tried again at
+  // the quiet rate.
+  return !c_.plainPolling.load() && s_.link->CanWaitUntilWoken() &&
+         CPendingQueue::Instance().Empty();
+}
+
+void CReceiveLoop::WaitUntilWoken() {
+  // Input, a queued command or Close ends the wait; one timed wait after the last frame
+  // tells that the device went quiet, then nothing runs until one of those comes.
+  if (c_.receiving.load() == 0) {
+    s_.link->WaitForInput(-1);
+  } else if (!s_.link->WaitForInput(kQuietAfterMs)) {
+    c_.receiving.store(0);
+  }
 }
 
 int CReceiveLoop::Read(int64_t& arrivedUs) {

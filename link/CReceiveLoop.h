@@ -30,6 +30,9 @@ class CReceiveLoop {
   void TakeVersion(int len);
   void TakePanelInfo(int len);
   void Pause(int ms);
+  // True when the link can wait on the device without limit and nothing is queued to send.
+  bool WaitsUntilWoken() const;
+  void WaitUntilWoken();
   void ReportLinkLost();
   void Finish();
 

@@ -36,6 +36,7 @@ CSendPath::Outcome CSendPath::Send(std::string_view cmd, int queueIfBusy, int& r
   const bool idle = current->GetState() == kLinkIdle && CPendingQueue::Instance().Empty();
   if (!idle && queueIfBusy != 0) {
     CPendingQueue::Instance().Push(std::string(cmd));
+    current->WakeWaiter();  // the receive thread sends it
     return Outcome::kQueued;
   }
   current->SetState(kLinkBusy);

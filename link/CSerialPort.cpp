@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -72,8 +73,11 @@ bool CSerialPort::ApplyLineSettings(termios& tio, const SerialLineSettings& line
   return cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0;
 }
 
+CSerialPort::CSerialPort() : wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
 CSerialPort::~CSerialPort() {
   Close();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 uint32_t CSerialPort::StandardBaud(uint32_t requested) {
@@ -165,10 +169,20 @@ int CSerialPort::Write(const uint8_t* data, int len, int timeoutMs) {
 bool CSerialPort::WaitForInput(int ms) const {
   int fd = fd_.load();
   if (fd < 0) return false;
-  pollfd p{fd, POLLIN, 0};
-  int r = ::poll(&p, 1, ms < 0 ? 0 : ms);
-  if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hungUp_.store(true);
-  return r > 0 && (p.revents & POLLIN) != 0;
+  pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+  const bool wakeable = wakeFd_ >= 0;
+  int r = ::poll(p, wakeable ? 2 : 1, ms < 0 && wakeable ? -1 : (ms < 0 ? 0 : ms));
+  if (r > 0 && (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hungUp_.store(true);
+  if (r > 0 && wakeable && (p[1].revents & POLLIN) != 0) {
+    uint64_t count = 0;
+    (void)!::read(wakeFd_, &count, sizeof count);
+  }
+  return r > 0 && (p[0].revents & POLLIN) != 0;
+}
+
+void CSerialPort::Wake() const {
+  const uint64_t one = 1;
+  if (wakeFd_ >= 0) (void)!::write(wakeFd_, &one, sizeof one);
 }
 
 bool CSerialPort::ReadLineSettings(SerialLineSettings& line) const {

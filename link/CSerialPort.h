@@ -18,7 +18,7 @@
 
 class CSerialPort {
  public:
-  CSerialPort() = default;
+  CSerialPort();
   ~CSerialPort();
   CSerialPort(const CSerialPort&) = delete;
   CSerialPort& operator=(const CSerialPort&) = delete;
@@ -35,8 +35,12 @@ class CSerialPort {
   int Read(uint8_t* buf, int max);
   // Writes all len bytes (waiting up to timeoutMs for room); len or -1.
   int Write(const uint8_t* data, int len, int timeoutMs = 2000);
-  // Waits up to ms for input; true when some is waiting.
+  // Waits up to ms (negative: without limit) for input, a hang-up or Wake; true when
+  // input is waiting.
   bool WaitForInput(int ms) const;
+  // Ends a WaitForInput under way, or else the next one (any thread).
+  void Wake() const;
+  bool CanBeWoken() const { return wakeFd_ >= 0; }
   // True once the device hung up or failed (a USB adapter pulled, the other end of a
   // pseudo-terminal closed); the port stays so until it is opened again.
   bool HungUp() const { return hungUp_.load(); }
@@ -55,6 +59,7 @@ class CSerialPort {
 
  private:
   std::atomic<int> fd_{-1};
+  int wakeFd_ = -1;  // eventfd for Wake
   mutable std::atomic<bool> hungUp_{false};
   std::mutex writeMutex_;
 };

@@ -25,6 +25,8 @@ class CTransCOM : public CTransIFBase {
   int Write(const uint8_t* data, int len) override;
   bool WaitForInput(int ms) override;
   bool CanWaitForInput() const override { return port_.IsOpen(); }
+  bool CanWaitUntilWoken() const override { return port_.IsOpen() && port_.CanBeWoken(); }
+  void WakeWaiter() override { port_.Wake(); }
   bool IsGone() override { return port_.HungUp(); }
   std::string Describe() const override;
   int LastWriteError() const override { return writeError_.load(); }

@@ -76,6 +76,7 @@ void CTransCtrl::Impl::StartThread(std::shared_ptr<CTransIFBase> link) {
 bool CTransCtrl::Impl::StopThread(bool closeAtOnce) {
   if (!thread.joinable()) return true;
   session->running.store(false);
+  if (session->link) session->link->WakeWaiter();
   if (thread.get_id() == std::this_thread::get_id()) {
     thread.detach();  // Close from within a delivery on the receive thread
     return false;

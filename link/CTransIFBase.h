@@ -30,11 +30,17 @@ class CTransIFBase {
   // (hidraw node, USB port path or serial number; "" = any).
   virtual void SetInterfaces(const uint16_t* /*ifaces*/) {}
   virtual void SetDeviceChoice(const std::string& /*choice*/) {}
-  // Waits up to ms milliseconds for input to arrive; returns at once when some is waiting.
-  // A link that cannot wait returns at once; the caller then sleeps instead.
+  // Waits up to ms milliseconds for input to arrive (negative: see CanWaitUntilWoken);
+  // returns at once when some is waiting. A link that cannot wait returns at once; the
+  // caller then sleeps instead.
   virtual bool WaitForInput(int /*ms*/) { return false; }
   // True when WaitForInput really waits on the device (the caller need not sleep).
   virtual bool CanWaitForInput() const { return false; }
+  // True when WaitForInput(-1) waits without limit, until input, the device's end or
+  // WakeWaiter.
+  virtual bool CanWaitUntilWoken() const { return false; }
+  // Makes a WaitForInput under way, or else the next one, return at once (any thread).
+  virtual void WakeWaiter() {}
   // True once the device under an open link went away (hang-up or I/O error).
   virtual bool IsGone() { return false; }
   // Why the last Open failed, beyond "not found": one line per device that was found but

@@ -23,7 +23,7 @@ const HidPipeApi& HidPipeApi::Default() {
   static const HidPipeApi api{hidOpen,       hidOpenMyDevice,   hidEnableRecv,   hidRecvReport,
                               hidSend,       RealCloseMyDevice, RealClose,       hidLastError,
                               hidSendErrno,  hidChooseDevice,   hidOpenedDevice, hidDeviceGone,
-                              hidLastReportTime};
+                              hidLastReportTime, hidRecvWake};
   return api;
 }
 
@@ -89,6 +89,7 @@ bool CTransUSB::TakeReport(int ms) {
     ++truncated_;
     LinkTrace("[CTransUSB::Read] truncated frame dropped: %d bytes of %02X %02X %02X\n", received,
               report_[0], report_[1], report_[2]);
+    if (ms < 0) continue;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
     ms = left > 0 ? static_cast<int>(left) : 0;
@@ -105,8 +106,12 @@ int CTransUSB::Read(uint8_t* buf) {
 
 bool CTransUSB::WaitForInput(int ms) {
   if (reportKept_) return true;
-  reportKept_ = TakeReport(ms < 0 ? 0 : ms);
+  reportKept_ = TakeReport(ms < 0 && api_.wake == nullptr ? 0 : ms);
   return reportKept_;
+}
+
+void CTransUSB::WakeWaiter() {
+  if (api_.wake != nullptr) api_.wake();
 }
 
 int CTransUSB::Write(const uint8_t* data, int len) {

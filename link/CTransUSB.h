@@ -25,6 +25,7 @@ struct HidPipeApi {
   int (*openedDevice)(HidDeviceDesc* out);   // the open device
   int (*deviceGone)();                       // the open device failed as a pulled one
   int64_t (*lastReportTime)() = nullptr;       // when the last report received arrived
+  int (*wake)() = nullptr;                      // ends a recv that waits without limit
 
   // The real library.
   static const HidPipeApi& Default();
@@ -58,6 +59,8 @@ class CTransUSB : public CTransIFBase {
   LinkDevice Device() const override;
   bool WaitForInput(int ms) override;
   bool CanWaitForInput() const override { return true; }
+  bool CanWaitUntilWoken() const override { return api_.wake != nullptr; }
+  void WakeWaiter() override;
   std::string OpenFailureText() const override { return openFailure_; }
   std::string Describe() const override;
   uint64_t TruncatedFrames() const override { return truncated_.load(); }
@@ -78,7 +81,8 @@ class CTransUSB : public CTransIFBase {
   std::atomic<uint64_t> truncated_{0};
   std::atomic<int64_t> lastFrameUs_{0};
 
-  // Takes the next whole frame into report_, waiting up to ms for one.
+  // Takes the next whole frame into report_, waiting up to ms for one (negative: until
+  // one comes or the wait is woken).
   bool TakeReport(int ms);
   std::string openFailure_;
   std::atomic<int> writeError_{0};

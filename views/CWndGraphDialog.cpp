@@ -196,6 +196,7 @@ void CWndGraphDialog::FitHeight() {
 }
 
 void CWndGraphDialog::SetStatistics(bool on) {
+  Kick();
   {
     const QSignalBlocker quiet(statsBox_);
     statsBox_->setChecked(on);
@@ -212,12 +213,14 @@ void CWndGraphDialog::SetStatistics(bool on) {
 }
 
 void CWndGraphDialog::SetStatisticsScans(int scans) {
+  Kick();
   live_.SetWindow(scans);
   scansEdit_->setText(QString::number(live_.Window()));
   tableScans_ = ~0ull;
 }
 
 void CWndGraphDialog::OnStatisticsReset() {
+  Kick();
   live_.Reset();
   tableScans_ = ~0ull;
   UpdateStatus();
@@ -225,6 +228,7 @@ void CWndGraphDialog::OnStatisticsReset() {
 }
 
 void CWndGraphDialog::SetFrozen(bool on) {
+  Kick();
   canvas_->SetFrozen(on);
   UpdateStatus();
 }
@@ -276,6 +280,7 @@ bool CWndGraphDialog::OnLoadLimits() {
 }
 
 bool CWndGraphDialog::LoadLimits(const QString& path) {
+  Kick();
   std::string err;
   if (!live_.LoadLimits(QFile::encodeName(path).toStdString(), err)) {
     prompts.message(QString::fromStdString(err));
@@ -338,6 +343,7 @@ QPoint CWndGraphDialog::FrameOrigin(CWaveGraph::Axis a) const {
 }
 
 void CWndGraphDialog::SetCounts(int xCount, int yCount) {
+  Kick();
   graph_.SetCounts(xCount, yCount);
   live_.SetCounts(xCount, yCount);
   OnPaint();
@@ -431,6 +437,12 @@ void CWndGraphDialog::OnTimer() {
   if (!IsFrozen()) UpdateTable();
   UpdateStatus();
   canvas_->update();
+  // Nothing came since every bar was drawn stale: no more ticks until something does.
+  if (clock() - lastDataMs_ > kStaleMs + 2 * kTimerMs) timer_->stop();
+}
+
+void CWndGraphDialog::Kick() {
+  if (timer_ != nullptr && !timer_->isActive()) timer_->start();
 }
 
 int CWndGraphDialog::OnTransCallback(const TransFrame& frame) {
@@ -445,10 +457,12 @@ int CWndGraphDialog::OnTransCallback(const TransFrame& frame) {
   const auto stored = [&](CWaveGraph::Axis a, int start) {
     const int n = graph_.Store(a, start, rec.values, count);
     for (int k = 0; k < n; ++k) updated_[a][static_cast<size_t>(start + k)] = now;
+    lastDataMs_ = now;
   };
   if (rec.direction == 1) stored(CWaveGraph::kAxisX, rec.startX);
   if (rec.direction == 0) stored(CWaveGraph::kAxisY, rec.startY);
   lastCode_ = rec.code;
+  Kick();
   if (statsOn_) live_.Add(rec);
   if (logging_ && logLine_ <= maxLogLines_) {
     WriteWaveLogLine(count, rec.startX, rec.startY, rec.direction, rec.values);
@@ -511,12 +525,14 @@ void CWndGraphDialog::OnMaxLinesEdited(const QString& text) {
 }
 
 void CWndGraphDialog::showEvent(QShowEvent* e) {
+  Kick();
   QDialog::showEvent(e);
   settings_.startup.WaveWindow = 1;
   OnPaint();
 }
 
 void CWndGraphDialog::changeEvent(QEvent* e) {
+  Kick();
   QDialog::changeEvent(e);
   if (e->type() == QEvent::ActivationChange && isActiveWindow()) OnPaint();
 }

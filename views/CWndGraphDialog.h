@@ -94,6 +94,9 @@ class CWndGraphDialog : public QDialog, public ITransListener {
   void FitHeight();
   void MarkStaleBars();
   void ZoomToData();
+  // The timer runs while data come and until their bars have turned stale; a change of
+  // what the window shows starts it again.
+  void Kick();
 
   CTransCtrl& ctrl_;
   CSettingsRecord& settings_;
@@ -115,6 +118,7 @@ class CWndGraphDialog : public QDialog, public ITransListener {
   int lastCode_ = -1;  // data code of the last data report
   // When each bar's value came (process clock, ms); older than kStaleMs draws it grey.
   static constexpr int kStaleMs = 1000;
+  long long lastDataMs_ = 0;  // when the last bar value came
   std::array<std::array<long long, CWaveGraph::kMaxValues>, 2> updated_{};
   uint64_t tableScans_ = ~0ull;  // scans the table shows
   std::vector<CWaveGraph::Whisker> whiskers_;

@@ -86,8 +86,12 @@ CWndXYFullDialog::CWndXYFullDialog(CTransCtrl& ctrl, CSettingsRecord& settings, 
       QStringLiteral("QLabel { background: rgba(0, 0, 0, 150); color: white; padding: 3px 8px; }"));
   modeTimer_ = new QTimer(this);
   modeTimer_->setInterval(kModeMs);
+  // Ticks while scans come; a tick that finds none new stops it until the next one.
   connect(modeTimer_, &QTimer::timeout, this, [this] {
-    if (live_.TotalScans() != drawnScans_) DrawModeMap();
+    if (live_.TotalScans() != drawnScans_)
+      DrawModeMap();
+    else
+      modeTimer_->stop();
   });
   modeTimer_->start();
   live_.SetWindow(settings_.live.scans);
@@ -401,6 +405,7 @@ void CWndXYFullDialog::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   // The panel may have changed since the last opening.
   live_.SetCounts(ctrl_.Panel().xCount, ctrl_.Panel().yCount);
+  modeTimer_->start();
   area_->Invalidate();
   hint_->move(16, 16);
   hint_->show();
@@ -418,6 +423,7 @@ void CWndXYFullDialog::resizeEvent(QResizeEvent* e) {
 void CWndXYFullDialog::SetCounts(int xCount, int yCount) {
   draw_.SetCounts(xCount, yCount);
   live_.SetCounts(xCount, yCount);
+  modeTimer_->start();
   area_->Invalidate();
 }
 
@@ -444,6 +450,7 @@ void CWndXYFullDialog::AddRecord(const DataRecord& rec) {
   if (lastCode_ >= 0 && rec.code != lastCode_) area_->Invalidate();
   lastCode_ = rec.code;
   live_.Add(rec);
+  if (!modeTimer_->isActive()) modeTimer_->start();
 }
 
 int CWndXYFullDialog::OnTransCallback(const TransFrame& frame) {

@@ -80,6 +80,36 @@ TEST(ReportQueue, WaitingReaderWakesForReportInterruptAndClose) {
   closer.join();
 }
 
+// A reader waiting without limit is ended by one wake, given now or before it waits; a pop
+// that does not wait leaves the wake for the next one that does, and a report still comes
+// first.
+TEST(ReportQueue, OneWakeEndsOneWaitWithoutLimit) {
+  ReportQueue q(8);
+  uint8_t out[64];
+  std::thread waker([&] { q.wake(); });
+  EXPECT_EQ(q.pop(out, -1), 0);
+  waker.join();
+
+  q.wake();
+  EXPECT_EQ(q.pop(out, 0), 0);
+  EXPECT_EQ(q.pop(out, -1), 0);
+  std::thread pusher([&] { q.push(numbered(4).data()); });
+  ASSERT_EQ(q.pop(out, -1), 1);  // the wake was spent: this one waits for the report
+  EXPECT_EQ(number(out), 4u);
+  pusher.join();
+
+  q.push(numbered(5).data());
+  q.wake();
+  ASSERT_EQ(q.pop(out, -1), 1);
+  EXPECT_EQ(number(out), 5u);
+  EXPECT_EQ(q.pop(out, -1), 0);
+  q.wake();
+  q.reset();  // a new device: no wake left over from the last one
+  std::thread late([&] { q.push(numbered(6).data()); });
+  ASSERT_EQ(q.pop(out, -1), 1);
+  late.join();
+}
+
 TEST(ReportQueue, WriterGivenTimeWaitsForRoomInsteadOfDropping) {
   ReportQueue q(2);
   q.push(numbered(0).data());

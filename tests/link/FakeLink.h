@@ -83,6 +83,38 @@ class FakeLink : public CTransIFBase {
     return static_cast<int>(f.size());
   }
 
+  // wakeable: waits for frames as a device link does, without limit when asked, until
+  // WakeWaiter.
+  bool wakeable = false;
+  bool CanWaitForInput() const override { return wakeable; }
+  bool CanWaitUntilWoken() const override { return wakeable; }
+  bool WaitForInput(int ms) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto ready = [this] { return woken_ || !frames_.empty(); };
+    if (ms < 0) {
+      ++unlimitedWaits_;
+      changed_.notify_all();
+      changed_.wait(lock, ready);
+    } else {
+      changed_.wait_for(lock, std::chrono::milliseconds(ms), ready);
+    }
+    woken_ = false;
+    return !frames_.empty();
+  }
+  void WakeWaiter() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    woken_ = true;
+    changed_.notify_all();
+  }
+  // Waits until the receive thread has begun n waits without limit in all.
+  bool WaitUnlimitedWaits(int n) {
+    return WaitFor([this, n] { return unlimitedWaits_ >= n; });
+  }
+  int UnlimitedWaits() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return unlimitedWaits_;
+  }
+
   int Write(const uint8_t* data, int len) override {
     std::lock_guard<std::mutex> lock(mutex_);
     writes_.emplace_back(data, data + len);
@@ -144,4 +176,6 @@ class FakeLink : public CTransIFBase {
   int pushed_ = 0, taken_ = 0, drainedAt_ = 0, emptyReads_ = 0;
   int holdAtEmptyRead_ = -1;
   int holds_ = 0;
+  int unlimitedWaits_ = 0;
+  bool woken_ = false;
 };

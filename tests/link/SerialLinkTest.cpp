@@ -266,6 +266,25 @@ TEST_F(SerialPty, RefusedOpens) {
   EXPECT_EQ(second.Open(&line), 0);
 }
 
+// The receive thread waits on the port without limit: input or a wake from another thread
+// ends the wait, and a wake given before the wait is not lost.
+TEST_F(SerialPty, WaitWithoutLimitEndsOnInputOrWake) {
+  CTransCOM link;
+  SerialLineSettings line = Line();
+  ASSERT_EQ(link.Open(&line), 1);
+  ASSERT_TRUE(link.CanWaitUntilWoken());
+  std::thread waker([&] { link.WakeWaiter(); });
+  EXPECT_FALSE(link.WaitForInput(-1));
+  waker.join();
+  link.WakeWaiter();
+  EXPECT_FALSE(link.WaitForInput(-1));
+  std::thread writer([&] { WriteMaster("\x02" "024C020400\r"); });
+  EXPECT_TRUE(link.WaitForInput(-1));
+  writer.join();
+  uint8_t buf[4096];
+  EXPECT_EQ(ReadFrame(link, buf), 5);
+}
+
 TEST_F(SerialPty, BytesRoundTrip) {
   CTransCOM link;
   SerialLineSettings line = Line();

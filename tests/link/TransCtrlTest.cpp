@@ -78,6 +78,7 @@ class TransCtrlTest : public ::testing::Test {
       l->openResult = openResult;
       l->writeResult = writeResult;
       l->HoldAtEmptyRead(holdAt);
+      l->wakeable = wakeable;
       link = l.get();
       linkType = type;
       return l;
@@ -115,6 +116,7 @@ class TransCtrlTest : public ::testing::Test {
   std::shared_ptr<FakeLinkProbe> probe = std::make_shared<FakeLinkProbe>();
   FakeLink* link = nullptr;
   int created = 0, linkType = 0, openResult = 1, writeResult = 0, holdAt = -1;
+  bool wakeable = false;
   SlotLog log;
   std::vector<std::unique_ptr<Recorder>> recorders;
 };
@@ -173,6 +175,35 @@ TEST_F(TransCtrlTest, FailedOrUnknownOpen) {
   EXPECT_EQ(created, 1);
   EXPECT_TRUE(probe->closed);  // the earlier link was closed before it was replaced
   EXPECT_EQ(ctrl.GetLinkState(), kLinkClosed);
+}
+
+// A quiet link that can wait on its device is not polled: the receive thread waits until
+// a frame, a command queued meanwhile or Close wakes it, and Close finds it ended.
+TEST_F(TransCtrlTest, QuietLinkWaitsUntilAFrameACommandOrCloseWakesIt) {
+  wakeable = true;
+  ListenOnAllSlots();
+  SerialLineSettings line;
+  ASSERT_EQ(ctrl.Open(kLinkCom, &line), 1);
+  ASSERT_TRUE(link->WaitWrites(2));
+  ASSERT_TRUE(link->WaitUnlimitedWaits(1));
+
+  int waits = link->UnlimitedWaits();
+  link->Push(UsbFrame("024C020401"));
+  ASSERT_TRUE(link->WaitDrained());
+  EXPECT_FALSE(log.Take().empty());
+  ASSERT_TRUE(link->WaitUnlimitedWaits(waits + 1));
+
+  waits = link->UnlimitedWaits();
+  ctrl.SetLinkState(kLinkBusy);
+  EXPECT_EQ(Send("SEND 024E020400 "), -1);  // queued behind the busy link
+  ASSERT_TRUE(link->WaitWrites(3));
+  EXPECT_EQ(link->Writes()[2], Packet("024E020400"));
+  ASSERT_TRUE(link->WaitUnlimitedWaits(waits + 1));
+
+  ctrl.Close();
+  std::lock_guard<std::mutex> lock(probe->mutex);
+  EXPECT_TRUE(probe->closed) << "the receive thread was still waiting when Close gave up";
+  EXPECT_EQ(probe->closedOn, std::this_thread::get_id());
 }
 
 TEST_F(TransCtrlTest, BusyLinkQueuesInOrder) {
