@@ -71,6 +71,131 @@ std::vector<std::string> LineMigration(Connection::Dialect d) {
   };
 }
 
+// The unit of a run: its serial, or the run itself when it has none.
+#define VT_UNIT "CASE WHEN serial = '' THEN uuid ELSE serial END"
+#define VT_DECIDED "CASE WHEN verdict IN ('pass', 'fail') THEN 1 ELSE 0 END"
+
+std::vector<std::string> UnitMigration(Connection::Dialect d) {
+  const bool lite = d == Connection::Dialect::kSqlite;
+  // PostgreSQL keeps the views in place (and dashboards' views built on them).
+  const std::string view = lite ? "CREATE VIEW " : "CREATE OR REPLACE VIEW ";
+  const std::string rowid = lite ? " WITHOUT ROWID" : "";
+  std::vector<std::string> out = {
+      "CREATE TABLE unit_results ("
+      " unit TEXT NOT NULL,"
+      " station TEXT NOT NULL,"
+      " kind TEXT NOT NULL,"
+      " attempts BIGINT NOT NULL,"
+      " run_id BIGINT NOT NULL,"
+      " uuid TEXT NOT NULL,"
+      " serial TEXT NOT NULL,"
+      " operator TEXT NOT NULL,"
+      " started_utc TEXT NOT NULL,"
+      " first_verdict TEXT NOT NULL,"
+      " duration_s DOUBLE PRECISION NOT NULL,"
+      " last_started_utc TEXT NOT NULL,"
+      " last_uuid TEXT NOT NULL,"
+      " final_verdict TEXT NOT NULL,"
+      " PRIMARY KEY (unit, station, kind))" + rowid,
+      // The runs kept before: each unit's tests numbered once.
+      "INSERT INTO unit_results (unit, station, kind, attempts, run_id, uuid, serial, operator,"
+      " started_utc, first_verdict, duration_s, last_started_utc, last_uuid, final_verdict)"
+      " SELECT unit, station, kind, attempts, id, uuid, serial, operator, started_utc, verdict,"
+      "  duration_s, last_started_utc, last_uuid, final_verdict FROM ("
+      "  SELECT " VT_UNIT " AS unit, station, kind, id, uuid, serial, operator, started_utc,"
+      "   verdict, duration_s, ROW_NUMBER() OVER w AS attempt, COUNT(*) OVER w AS attempts,"
+      "   LAST_VALUE(started_utc) OVER w AS last_started_utc,"
+      "   LAST_VALUE(uuid) OVER w AS last_uuid, LAST_VALUE(verdict) OVER w AS final_verdict"
+      "  FROM runs WHERE verdict IN ('pass', 'fail')"
+      "  WINDOW w AS (PARTITION BY " VT_UNIT ", station, kind ORDER BY started_utc, uuid"
+      "   ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING)) AS numbered"
+      " WHERE attempt = 1",
+      "CREATE INDEX unit_results_by_time ON unit_results (started_utc)",
+      // Runs per day, station and kind, by test time: the report's counts and times.
+      "CREATE TABLE daily_runs ("
+      " day TEXT NOT NULL,"
+      " station TEXT NOT NULL,"
+      " kind TEXT NOT NULL,"
+      " decided INTEGER NOT NULL,"  // 1: the run reached a verdict, pass or fail
+      " tenths BIGINT NOT NULL,"    // test time, tenths of a second
+      " runs BIGINT NOT NULL,"
+      " without_serial BIGINT NOT NULL,"
+      " PRIMARY KEY (day, station, kind, decided, tenths))" + rowid,
+      "INSERT INTO daily_runs (day, station, kind, decided, tenths, runs, without_serial)"
+      " SELECT substr(started_utc, 1, 10), station, kind, " VT_DECIDED ","
+      "  round(duration_s * 10), count(*), sum(CASE WHEN serial = '' THEN 1 ELSE 0 END)"
+      " FROM runs GROUP BY substr(started_utc, 1, 10), station, kind, " VT_DECIDED ","
+      "  round(duration_s * 10)",
+      // Each unit's newest run at each station, a verdict or not: units in a period.
+      "CREATE TABLE unit_stations ("
+      " unit TEXT NOT NULL,"
+      " station TEXT NOT NULL,"
+      " last_started_utc TEXT NOT NULL,"
+      " PRIMARY KEY (unit, station))" + rowid,
+      "INSERT INTO unit_stations (unit, station, last_started_utc)"
+      " SELECT " VT_UNIT ", station, max(started_utc) FROM runs GROUP BY " VT_UNIT ", station"};
+  if (lite) out.insert(out.end(), {"DROP VIEW unit_first_pass", "DROP VIEW unit_attempts"});
+  // The same columns as before; a run without a serial is a unit of its own.
+  out.push_back(view +
+                "unit_attempts AS"
+                " SELECT r.id AS run_id, r.uuid, r.serial, r.station, r.kind, r.operator,"
+                "  r.started_utc, r.verdict, r.duration_s,"
+                "  ROW_NUMBER() OVER (PARTITION BY u.unit, u.station, u.kind"
+                "   ORDER BY r.started_utc, r.uuid) AS attempt,"
+                "  u.attempts, u.final_verdict"
+                " FROM runs r JOIN unit_results u ON u.unit = CASE WHEN r.serial = ''"
+                "  THEN r.uuid ELSE r.serial END AND u.station = r.station AND u.kind = r.kind"
+                " WHERE r.verdict IN ('pass', 'fail')");
+  out.push_back(view +
+                "unit_first_pass AS"
+                " SELECT run_id, uuid, serial, station, kind, operator, started_utc,"
+                "  first_verdict, final_verdict, attempts - 1 AS retests, duration_s"
+                " FROM unit_results");
+  return out;
+}
+
+// A run that reached a verdict: its unit's first test, attempts and last test at the
+// station, the earlier (or later) of the stored and the new run winning.
+#define VT_EARLIER                                                              \
+  "(excluded.started_utc < unit_results.started_utc OR (excluded.started_utc =" \
+  " unit_results.started_utc AND excluded.uuid < unit_results.uuid))"
+#define VT_LATER                                                                \
+  "(excluded.last_started_utc > unit_results.last_started_utc OR"               \
+  " (excluded.last_started_utc = unit_results.last_started_utc AND"             \
+  " excluded.last_uuid > unit_results.last_uuid))"
+#define VT_FIRST(c) \
+  " " c " = CASE WHEN " VT_EARLIER " THEN excluded." c " ELSE unit_results." c " END,"
+#define VT_LAST(c) " " c " = CASE WHEN " VT_LATER " THEN excluded." c " ELSE unit_results." c " END"
+const char* const kAddUnitResult =
+    "INSERT INTO unit_results (unit, station, kind, attempts, run_id, uuid, serial, operator,"
+    " started_utc, first_verdict, duration_s, last_started_utc, last_uuid, final_verdict)"
+    " VALUES (?,?,?,1,?,?,?,?,?,?,?,?,?,?)"
+    " ON CONFLICT (unit, station, kind) DO UPDATE SET attempts = unit_results.attempts + 1,"
+    VT_FIRST("run_id") VT_FIRST("uuid") VT_FIRST("serial") VT_FIRST("operator")
+    VT_FIRST("first_verdict") VT_FIRST("duration_s") VT_FIRST("started_utc")
+    VT_LAST("last_uuid") "," VT_LAST("final_verdict") "," VT_LAST("last_started_utc");
+#undef VT_FIRST
+#undef VT_LAST
+#undef VT_EARLIER
+#undef VT_LATER
+#undef VT_UNIT
+#undef VT_DECIDED
+
+const char* const kAddDailyRun =
+    "INSERT INTO daily_runs (day, station, kind, decided, tenths, runs, without_serial)"
+    " VALUES (?, ?, ?, ?, round(CAST(? AS DOUBLE PRECISION) * 10), 1, ?)"
+    " ON CONFLICT (day, station, kind, decided, tenths) DO UPDATE SET"
+    " runs = daily_runs.runs + 1, without_serial = daily_runs.without_serial +"
+    " excluded.without_serial";
+
+std::string AddUnitStation(Connection::Dialect d) {
+  const char* greatest = d == Connection::Dialect::kSqlite ? "max" : "GREATEST";
+  return std::string(
+             "INSERT INTO unit_stations (unit, station, last_started_utc) VALUES (?, ?, ?)"
+             " ON CONFLICT (unit, station) DO UPDATE SET last_started_utc = ") +
+         greatest + "(unit_stations.last_started_utc, excluded.last_started_utc)";
+}
+
 std::string AddCapabilitySums(int rows) {
   std::string one = "(?,?,?,?,?,?,?,?,?,?)", all;
   for (int r = 0; r < rows; ++r) all += (r ? "," : "") + one;
@@ -95,9 +220,9 @@ std::string UnitsByTime(int prefix) {
 }
 
 const char* const kTestTimes =
-    "SELECT station, round(duration_s * 10), count(*) FROM runs"
-    " WHERE verdict IN ('pass', 'fail') AND started_utc >= ? AND (? = '' OR station = ?)"
-    " GROUP BY station, round(duration_s * 10)";
+    "SELECT station, tenths, sum(runs) FROM daily_runs"
+    " WHERE decided = 1 AND day >= ? AND (? = '' OR station = ?)"
+    " GROUP BY station, tenths";
 
 const char* const kCapabilitySums =
     "SELECT grp, item, check_name, day, sum(n), sum(total), sum(total_sq), min(low), max(high)"
@@ -122,7 +247,7 @@ std::string RunsOfUuids(size_t count) {
 }
 
 const char* const kKinds =
-    "SELECT DISTINCT kind FROM runs WHERE started_utc >= ? AND (? = '' OR station = ?)";
+    "SELECT DISTINCT kind FROM daily_runs WHERE day >= ? AND (? = '' OR station = ?)";
 
 std::string ChartValues(const std::vector<int64_t>& ids, bool touch) {
   std::string list;

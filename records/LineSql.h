@@ -13,6 +13,18 @@ namespace records::sql {
 // Statements of the migration that adds the sums and the views (existing runs summed).
 std::vector<std::string> LineMigration(Connection::Dialect d);
 
+// Statements of the migration that keeps each unit's first and last test and its attempts
+// per station and kind (unit_results; existing runs numbered), the views read from it.
+std::vector<std::string> UnitMigration(Connection::Dialect d);
+// A run that reached a verdict into its unit's row: unit, station, kind, run id, uuid,
+// serial, operator, time, verdict, test time, then time, uuid and verdict again.
+extern const char* const kAddUnitResult;
+// A run into its day's counts: day, station, kind, 1 for a verdict (else 0), test time
+// in seconds, 1 without a serial (else 0).
+extern const char* const kAddDailyRun;
+// A run's unit seen at a station: unit, station, time.
+std::string AddUnitStation(Connection::Dialect d);
+
 // Daily sums per check and item: `rows` rows of kCapabilityColumns parameters.
 std::string AddCapabilitySums(int rows);
 extern const int kCapabilityColumns;

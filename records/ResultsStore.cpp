@@ -10,6 +10,7 @@
 #include "records/ReportData.h"
 #include "records/Sql.h"
 #include "records/SqliteConnection.h"
+#include "records/RunFacts.h"
 
 namespace records {
 
@@ -170,7 +171,8 @@ bool ResultsStore::Migrate() {
   }
   if (version < static_cast<int>(migrations.size())) {
     const bool fresh = version == 0;
-    ok = !fresh || db.Exec(sql::kCreateVersionTable);
+    const std::string_view timeout = sql::MigrationTimeout(db.GetDialect());
+    ok = (timeout.empty() || db.Exec(timeout)) && (!fresh || db.Exec(sql::kCreateVersionTable));
     for (size_t m = static_cast<size_t>(version); ok && m < migrations.size(); ++m)
       for (const std::string& statement : migrations[m])
         if (!(ok = db.Exec(statement))) break;
@@ -264,7 +266,7 @@ ResultsStore::Saved ResultsStore::Write(const RunRecord& given) {
     }
     if (!db.Exec(sql::AddDailyValues(count), params)) return Fail(), Saved::kFailed;
   }
-  if (!AddCapabilitySums(db, run)) return Fail(), Saved::kFailed;
+  if (!AddCapabilitySums(db, run) || !AddRunFacts(db, run, id)) return Fail(), Saved::kFailed;
   return Saved::kStored;
 }
 

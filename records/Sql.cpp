@@ -100,11 +100,16 @@ std::vector<std::vector<std::string>> Migrations(Connection::Dialect d) {
       s = Replace(s, "{table_options}", lite ? " WITHOUT ROWID" : "");
     }
   out.push_back(LineMigration(d));  // 4: capability sums, the line's views
+  out.push_back(UnitMigration(d));  // 5: each unit's first and last test kept
   return out;
 }
 
 std::string_view MigrationLock(Connection::Dialect d) {
   return d == Connection::Dialect::kPostgres ? "SELECT pg_advisory_xact_lock(7240119)" : "";
+}
+
+std::string_view MigrationTimeout(Connection::Dialect d) {
+  return d == Connection::Dialect::kPostgres ? "SET LOCAL statement_timeout = 0" : "";
 }
 
 std::string_view RunsTableExists(Connection::Dialect d) {
@@ -181,11 +186,8 @@ const char* const kSelectValuesOfRun =
 // A unit's first run at a station (per kind of test), of runs that reached a verdict.
 const char* const kFirstPassByStationDay =
     "SELECT station, kind, substr(started_utc, 1, 10) AS day, count(*) AS units,"
-    " sum(CASE WHEN verdict = 'pass' THEN 1 ELSE 0 END) AS passed"
-    " FROM (SELECT station, kind, started_utc, verdict, ROW_NUMBER() OVER"
-    "  (PARTITION BY " VT_UNIT ", station, kind ORDER BY started_utc, uuid) AS attempt"
-    "  FROM runs WHERE verdict IN ('pass', 'fail')) AS attempts"
-    " WHERE attempt = 1 AND started_utc >= ? AND (? = '' OR station = ?)"
+    " sum(CASE WHEN first_verdict = 'pass' THEN 1 ELSE 0 END) AS passed"
+    " FROM unit_first_pass WHERE started_utc >= ? AND (? = '' OR station = ?)"
     " GROUP BY station, kind, substr(started_utc, 1, 10)"
     " ORDER BY station, kind, day";
 
@@ -209,9 +211,10 @@ const char* const kDailyMeans =
     "  AND item <> '' AND n > 0"
     " GROUP BY grp, item, day ORDER BY grp, item, day";
 const char* const kCountRuns =
-    "SELECT count(*), count(DISTINCT " VT_UNIT "),"
-    " sum(CASE WHEN serial = '' THEN 1 ELSE 0 END) FROM runs"
-    " WHERE started_utc >= ? AND (? = '' OR station = ?)";
+    "SELECT (SELECT sum(runs) FROM daily_runs WHERE day >= ? AND (? = '' OR station = ?)),"
+    " (SELECT count(*) FROM (SELECT unit FROM unit_stations WHERE last_started_utc >= ?"
+    "  AND (? = '' OR station = ?) GROUP BY unit) AS units),"
+    " (SELECT sum(without_serial) FROM daily_runs WHERE day >= ? AND (? = '' OR station = ?))";
 
 #undef VT_UNIT
 #undef VT_UNIT_OF
