@@ -123,6 +123,7 @@ std::unique_ptr<ResultsStore> ResultsStore::OpenToRead(const ResultsUrl& where,
             ") than this program knows (" + std::to_string(SchemaVersion()) + ")";
     return nullptr;
   }
+  store->version_ = version;
   return store;
 }
 
@@ -184,6 +185,7 @@ bool ResultsStore::Migrate() {
     db.Rollback();
     return false;
   }
+  version_ = static_cast<int>(migrations.size());
   return true;
 }
 

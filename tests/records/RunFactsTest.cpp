@@ -18,7 +18,6 @@
 #include "records/RecordsTestData.h"
 #include "records/ReportData.h"
 #include "records/ResultsStore.h"
-#include "records/Sql.h"
 
 using records::AsDouble;
 using records::AsInt;
@@ -210,19 +209,7 @@ TEST_P(RunFacts, KeptAsRunsComeInAnyOrder) {
 
 TEST_P(RunFacts, AnUpgradedDatabaseKeepsItsRunsAndGetsItsFacts) {
   StoreRuns();
-  // Back to the version before the facts: their tables gone, the views of then.
-  const bool lite = GetParam() == Store::kSqlite;
-  for (const char* drop : {"DROP VIEW unit_first_pass", "DROP VIEW unit_attempts",
-                           "DROP TABLE unit_results", "DROP TABLE daily_runs",
-                           "DROP TABLE unit_stations"})
-    ASSERT_TRUE(store_->Db().Exec(drop)) << store_->Db().Error();
-  const auto before = records::sql::Migrations(lite ? records::Connection::Dialect::kSqlite
-                                                    : records::Connection::Dialect::kPostgres);
-  for (const std::string& s : before[3])
-    if (s.rfind("CREATE VIEW unit_", 0) == 0) {
-      ASSERT_TRUE(store_->Db().Exec(s)) << store_->Db().Error();
-    }
-  ASSERT_TRUE(store_->Db().Exec("UPDATE schema_version SET version = 4"));
+  ASSERT_TRUE(BackToVersion4(store_->Db())) << store_->Db().Error();
   store_.reset();
   Open();
   EXPECT_EQ(AsInt(Rows("SELECT max(version) FROM schema_version")[0][0]),
