@@ -133,7 +133,24 @@ std::vector<std::string> UnitMigration(Connection::Dialect d) {
       " last_started_utc TEXT NOT NULL,"
       " PRIMARY KEY (unit, station))" + rowid,
       "INSERT INTO unit_stations (unit, station, last_started_utc)"
-      " SELECT " VT_UNIT ", station, max(started_utc) FROM runs GROUP BY " VT_UNIT ", station"};
+      " SELECT " VT_UNIT ", station, max(started_utc) FROM runs GROUP BY " VT_UNIT ", station",
+      // Units by the hour of their first test at a station: the yield figures.
+      "CREATE TABLE unit_hours ("
+      " hour TEXT NOT NULL,"  // "2026-12-08T13"
+      " station TEXT NOT NULL,"
+      " operator TEXT NOT NULL,"
+      " kind TEXT NOT NULL,"
+      " units BIGINT NOT NULL,"
+      " first_passed BIGINT NOT NULL,"
+      " final_passed BIGINT NOT NULL,"
+      " retests BIGINT NOT NULL,"
+      " PRIMARY KEY (hour, station, operator, kind))" + rowid,
+      "INSERT INTO unit_hours (hour, station, operator, kind, units, first_passed,"
+      " final_passed, retests)"
+      " SELECT substr(started_utc, 1, 13), station, operator, kind, count(*),"
+      "  sum(CASE WHEN first_verdict = 'pass' THEN 1 ELSE 0 END),"
+      "  sum(CASE WHEN final_verdict = 'pass' THEN 1 ELSE 0 END), sum(attempts - 1)"
+      " FROM unit_results GROUP BY substr(started_utc, 1, 13), station, operator, kind"};
   if (lite) out.insert(out.end(), {"DROP VIEW unit_first_pass", "DROP VIEW unit_attempts"});
   // The same columns as before; a run without a serial is a unit of its own.
   out.push_back(view +
@@ -163,6 +180,7 @@ std::vector<std::string> UnitMigration(Connection::Dialect d) {
   "(excluded.last_started_utc > unit_results.last_started_utc OR"               \
   " (excluded.last_started_utc = unit_results.last_started_utc AND"             \
   " excluded.last_uuid > unit_results.last_uuid))"
+#define VT_UNIT_HOUR_COLUMNS "attempts, started_utc, operator, first_verdict, final_verdict"
 #define VT_FIRST(c) \
   " " c " = CASE WHEN " VT_EARLIER " THEN excluded." c " ELSE unit_results." c " END,"
 #define VT_LAST(c) " " c " = CASE WHEN " VT_LATER " THEN excluded." c " ELSE unit_results." c " END"
@@ -173,7 +191,26 @@ const char* const kAddUnitResult =
     " ON CONFLICT (unit, station, kind) DO UPDATE SET attempts = unit_results.attempts + 1,"
     VT_FIRST("run_id") VT_FIRST("uuid") VT_FIRST("serial") VT_FIRST("operator")
     VT_FIRST("first_verdict") VT_FIRST("duration_s") VT_FIRST("started_utc")
-    VT_LAST("last_uuid") "," VT_LAST("final_verdict") "," VT_LAST("last_started_utc");
+    VT_LAST("last_uuid") "," VT_LAST("final_verdict") "," VT_LAST("last_started_utc")
+    " RETURNING " VT_UNIT_HOUR_COLUMNS;
+const char* const kLockUnitResult =
+    "INSERT INTO unit_results (unit, station, kind, attempts, run_id, uuid, serial, operator,"
+    " started_utc, first_verdict, duration_s, last_started_utc, last_uuid, final_verdict)"
+    " VALUES (?,?,?,0,?,?,?,?,?,?,?,?,?,?) ON CONFLICT (unit, station, kind) DO NOTHING";
+std::string SelectUnitResult(Connection::Dialect d) {
+  return std::string("SELECT " VT_UNIT_HOUR_COLUMNS " FROM unit_results WHERE unit = ? AND"
+                     " station = ? AND kind = ?") +
+         (d == Connection::Dialect::kPostgres ? " FOR UPDATE" : "");
+}
+const char* const kAddUnitHour =
+    "INSERT INTO unit_hours (hour, station, operator, kind, units, first_passed, final_passed,"
+    " retests) VALUES (?,?,?,?,?,?,?,?)"
+    " ON CONFLICT (hour, station, operator, kind) DO UPDATE SET"
+    " units = unit_hours.units + excluded.units,"
+    " first_passed = unit_hours.first_passed + excluded.first_passed,"
+    " final_passed = unit_hours.final_passed + excluded.final_passed,"
+    " retests = unit_hours.retests + excluded.retests";
+#undef VT_UNIT_HOUR_COLUMNS
 #undef VT_FIRST
 #undef VT_LAST
 #undef VT_EARLIER
@@ -209,6 +246,11 @@ std::string AddCapabilitySums(int rows) {
 }
 
 std::string UnitsByTime(int prefix) {
+  if (prefix == 13)
+    return "SELECT station, operator, kind, hour, sum(units), sum(first_passed),"
+           " sum(final_passed), sum(retests)"
+           " FROM unit_hours WHERE hour >= ? AND (? = '' OR station = ?) AND units > 0"
+           " GROUP BY station, operator, kind, hour ORDER BY hour";
   const std::string t = "substr(started_utc, 1, " + std::to_string(prefix) + ")";
   return "SELECT station, operator, kind, " + t +
          " AS at, count(*),"

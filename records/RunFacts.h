@@ -1,6 +1,7 @@
 // What the report reads instead of every run, kept as each run is stored: the day's run
 // counts and test times (daily_runs), the stations each unit was seen at (unit_stations),
-// and each unit's first and last test and its attempts at a station (unit_results).
+// each unit's first and last test and its attempts at a station (unit_results), and the
+// units by the hour of their first test (unit_hours).
 #pragma once
 
 #include "records/Connection.h"

@@ -185,10 +185,10 @@ const char* const kSelectValuesOfRun =
 
 // A unit's first run at a station (per kind of test), of runs that reached a verdict.
 const char* const kFirstPassByStationDay =
-    "SELECT station, kind, substr(started_utc, 1, 10) AS day, count(*) AS units,"
-    " sum(CASE WHEN first_verdict = 'pass' THEN 1 ELSE 0 END) AS passed"
-    " FROM unit_first_pass WHERE started_utc >= ? AND (? = '' OR station = ?)"
-    " GROUP BY station, kind, substr(started_utc, 1, 10)"
+    "SELECT station, kind, substr(hour, 1, 10) AS day, sum(units) AS units,"
+    " sum(first_passed) AS passed"
+    " FROM unit_hours WHERE hour >= ? AND (? = '' OR station = ?) AND units > 0"
+    " GROUP BY station, kind, substr(hour, 1, 10)"
     " ORDER BY station, kind, day";
 
 // Failed values only (a partial index holds them), each counted once per unit.

@@ -48,7 +48,7 @@ inline records::RunRecord MadeUpRun(const std::string& serial, const std::string
 inline bool BackToVersion4(records::Connection& db) {
   for (const char* drop : {"DROP VIEW unit_first_pass", "DROP VIEW unit_attempts",
                            "DROP TABLE unit_results", "DROP TABLE daily_runs",
-                           "DROP TABLE unit_stations"})
+                           "DROP TABLE unit_stations", "DROP TABLE unit_hours"})
     if (!db.Exec(drop)) return false;
   const auto migrations = records::sql::Migrations(db.GetDialect());
   for (const std::string& s : migrations[3])

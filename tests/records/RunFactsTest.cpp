@@ -1,8 +1,8 @@
-// The facts the report reads instead of every run (each unit's first and last test, the
-// day's counts and test times, the stations a unit was seen at), on SQLite and on a
-// PostgreSQL server of the test's own: the same as computed here from the runs, whatever
-// order the runs were stored in, and the same after an upgrade of a database that had
-// only the runs.
+// The facts the report reads instead of every run (each unit's first and last test, units
+// by the hour of it, the day's counts and test times, the stations a unit was seen at), on
+// SQLite and on a PostgreSQL server of the test's own: the same as computed here from the
+// runs, whatever order the runs were stored in, and the same after an upgrade of a
+// database that had only the runs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -177,12 +177,23 @@ class RunFacts : public ::testing::TestWithParam<Store> {
       EXPECT_EQ(d.units, long(seen.size())) << at;
       ASSERT_FALSE(line.testTimes.empty()) << at;
       EXPECT_EQ(line.testTimes[0].runs, decided) << at;
-      long firstTests = 0;
-      for (const auto& [key, u] : Units())
-        firstTests += u.tests.front()->startedUtc >= since &&
-                      (station.empty() || std::get<1>(key) == station);
+      long firstTests = 0, finalPassed = 0, retests = 0;
+      std::map<std::string, long> byOperator;  // of the first test
+      for (const auto& [key, u] : Units()) {
+        if (u.tests.front()->startedUtc < since || (!station.empty() && std::get<1>(key) != station))
+          continue;
+        ++firstTests;
+        finalPassed += u.tests.back()->verdict == "pass";
+        retests += long(u.tests.size()) - 1;
+        ++byOperator[u.tests.front()->operatorName];
+      }
       EXPECT_EQ(d.FirstPassUnits(), firstTests) << at;
       EXPECT_EQ(line.all.units, firstTests) << at;
+      EXPECT_EQ(line.all.finalPassed, finalPassed) << at;
+      EXPECT_EQ(line.all.retests, retests) << at;
+      std::map<std::string, long> shown;
+      for (const auto& y : line.byOperator) shown[y.key] = y.units;
+      EXPECT_EQ(shown, byOperator) << at;
     }
   }
 
