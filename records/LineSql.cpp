@@ -74,6 +74,7 @@ std::vector<std::string> LineMigration(Connection::Dialect d) {
 // The unit of a run: its serial, or the run itself when it has none.
 #define VT_UNIT "CASE WHEN serial = '' THEN uuid ELSE serial END"
 #define VT_DECIDED "CASE WHEN verdict IN ('pass', 'fail') THEN 1 ELSE 0 END"
+#define VT_UNIT_OF_R "CASE WHEN r.serial = '' THEN r.uuid ELSE r.serial END"
 
 std::vector<std::string> UnitMigration(Connection::Dialect d) {
   const bool lite = d == Connection::Dialect::kSqlite;
@@ -171,6 +172,43 @@ std::vector<std::string> UnitMigration(Connection::Dialect d) {
   return out;
 }
 
+std::vector<std::string> FailedMigration(Connection::Dialect d) {
+  const std::string rowid = d == Connection::Dialect::kSqlite ? " WITHOUT ROWID" : "";
+  return {
+      // Failed values with their run's unit, station and time: the report's failures.
+      "CREATE TABLE failed_values ("
+      " run_id BIGINT NOT NULL REFERENCES runs (id) ON DELETE CASCADE,"
+      " seq INTEGER NOT NULL,"
+      " unit TEXT NOT NULL,"
+      " serial TEXT NOT NULL,"
+      " uuid TEXT NOT NULL,"
+      " station TEXT NOT NULL,"
+      " started_utc TEXT NOT NULL,"
+      " grp TEXT NOT NULL,"
+      " item TEXT NOT NULL,"
+      " check_name TEXT NOT NULL,"
+      " value DOUBLE PRECISION,"
+      " value_text TEXT,"
+      " low DOUBLE PRECISION,"
+      " high DOUBLE PRECISION,"
+      " limit_text TEXT,"
+      " PRIMARY KEY (run_id, seq))" + rowid,
+      "INSERT INTO failed_values (run_id, seq, unit, serial, uuid, station, started_utc, grp,"
+      " item, check_name, value, value_text, low, high, limit_text)"
+      " SELECT v.run_id, v.seq, " VT_UNIT_OF_R ", r.serial, r.uuid, r.station, r.started_utc,"
+      "  v.grp, v.item, v.check_name, v.value, v.value_text, v.low, v.high, v.limit_text"
+      " FROM run_values v JOIN runs r ON r.id = v.run_id WHERE v.pass = 0",
+      "CREATE INDEX failed_values_by_time ON failed_values (started_utc)",
+  };
+}
+
+const char* const kAddFailedValues =
+    "INSERT INTO failed_values (run_id, seq, unit, serial, uuid, station, started_utc, grp,"
+    " item, check_name, value, value_text, low, high, limit_text)"
+    " SELECT v.run_id, v.seq, " VT_UNIT_OF_R ", r.serial, r.uuid, r.station, r.started_utc,"
+    "  v.grp, v.item, v.check_name, v.value, v.value_text, v.low, v.high, v.limit_text"
+    " FROM run_values v JOIN runs r ON r.id = v.run_id WHERE v.run_id = ? AND v.pass = 0";
+
 // A run that reached a verdict: its unit's first test, attempts and last test at the
 // station, the earlier (or later) of the stored and the new run winning.
 #define VT_EARLIER                                                              \
@@ -217,6 +255,7 @@ const char* const kAddUnitHour =
 #undef VT_LATER
 #undef VT_UNIT
 #undef VT_DECIDED
+#undef VT_UNIT_OF_R
 
 const char* const kAddDailyRun =
     "INSERT INTO daily_runs (day, station, kind, decided, tenths, runs, without_serial)"
@@ -307,14 +346,11 @@ std::string ChartValues(const std::vector<int64_t>& ids, bool touch) {
 std::string FailedValues(int perItem) {
   return "SELECT grp, item, check_name, value, value_text, low, high, limit_text, serial, uuid,"
          " started_utc, station FROM ("
-         " SELECT f.grp, f.item, f.check_name, f.value, f.value_text, f.low, f.high, f.limit_text,"
-         "  r.serial, r.uuid, r.started_utc, r.station, ROW_NUMBER() OVER (PARTITION BY f.grp,"
-         "  f.item ORDER BY r.started_utc DESC, r.uuid DESC, f.check_name) AS newest"
-         " FROM (SELECT run_id, grp, item, check_name, value, value_text, low, high, limit_text"
-         "  FROM run_values WHERE pass = 0 AND item <> '') AS f"
-         " JOIN runs r ON r.id = f.run_id"
-         " WHERE r.started_utc >= ? AND (? = '' OR r.station = ?)) AS failed"
-         " WHERE newest <= " +
+         " SELECT grp, item, check_name, value, value_text, low, high, limit_text, serial, uuid,"
+         "  started_utc, station, ROW_NUMBER() OVER (PARTITION BY grp, item ORDER BY"
+         "  started_utc DESC, uuid DESC, check_name) AS newest"
+         " FROM failed_values WHERE item <> '' AND started_utc >= ? AND (? = '' OR station = ?))"
+         " AS failed WHERE newest <= " +
          std::to_string(perItem) + " ORDER BY grp, item, started_utc, uuid, check_name";
 }
 

@@ -35,6 +35,12 @@ extern const char* const kAddDailyRun;
 // A run's unit seen at a station: unit, station, time.
 std::string AddUnitStation(Connection::Dialect d);
 
+// Statements of the migration that keeps failed values apart with their run's unit,
+// station and time (failed_values; the runs kept before copied once).
+std::vector<std::string> FailedMigration(Connection::Dialect d);
+// A stored run's failed values into failed_values; `?` the run's id.
+extern const char* const kAddFailedValues;
+
 // Daily sums per check and item: `rows` rows of kCapabilityColumns parameters.
 std::string AddCapabilitySums(int rows);
 extern const int kCapabilityColumns;

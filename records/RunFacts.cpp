@@ -61,7 +61,8 @@ bool AddUnitResult(Connection& db, const RunRecord& run, const std::string& unit
 bool AddRunFacts(Connection& db, const RunRecord& run, int64_t runId) {
   const bool decided = run.verdict == "pass" || run.verdict == "fail";
   const std::string unit = run.serial.empty() ? run.uuid : run.serial;
-  if (!db.Exec(sql::kAddDailyRun,
+  if (!db.Exec(sql::kAddFailedValues, {runId}) ||
+      !db.Exec(sql::kAddDailyRun,
                {run.startedUtc.substr(0, 10), run.station, run.kind, int64_t{decided ? 1 : 0},
                 run.durationS, int64_t{run.serial.empty() ? 1 : 0}}) ||
       !db.Exec(sql::AddUnitStation(db.GetDialect()), {unit, run.station, run.startedUtc}))

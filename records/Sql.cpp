@@ -100,7 +100,8 @@ std::vector<std::vector<std::string>> Migrations(Connection::Dialect d) {
       s = Replace(s, "{table_options}", lite ? " WITHOUT ROWID" : "");
     }
   out.push_back(LineMigration(d));  // 4: capability sums, the line's views
-  out.push_back(UnitMigration(d));  // 5: each unit's first and last test kept
+  out.push_back(UnitMigration(d));    // 5: each unit's first and last test kept
+  out.push_back(FailedMigration(d));  // 6: failed values kept apart
   return out;
 }
 
@@ -191,19 +192,13 @@ const char* const kFirstPassByStationDay =
     " GROUP BY station, kind, substr(hour, 1, 10)"
     " ORDER BY station, kind, day";
 
-// Failed values only (a partial index holds them), each counted once per unit.
+// Failed values, each counted once per unit.
 const char* const kFailuresByCheck =
-    "SELECT f.grp, f.check_name, count(*), count(DISTINCT " VT_UNIT_OF("r") ")"
-    " FROM (SELECT run_id, grp, check_name FROM run_values WHERE pass = 0) AS f"
-    " JOIN runs r ON r.id = f.run_id"
-    " WHERE r.started_utc >= ? AND (? = '' OR r.station = ?)"
-    " GROUP BY f.grp, f.check_name";
+    "SELECT grp, check_name, count(*), count(DISTINCT unit) FROM failed_values"
+    " WHERE started_utc >= ? AND (? = '' OR station = ?) GROUP BY grp, check_name";
 const char* const kFailuresByItem =
-    "SELECT f.grp, f.item, count(*), count(DISTINCT " VT_UNIT_OF("r") ")"
-    " FROM (SELECT run_id, grp, item FROM run_values WHERE pass = 0 AND item <> '') AS f"
-    " JOIN runs r ON r.id = f.run_id"
-    " WHERE r.started_utc >= ? AND (? = '' OR r.station = ?)"
-    " GROUP BY f.grp, f.item";
+    "SELECT grp, item, count(*), count(DISTINCT unit) FROM failed_values"
+    " WHERE item <> '' AND started_utc >= ? AND (? = '' OR station = ?) GROUP BY grp, item";
 // `?` 1: the figure (check name), then as above.
 const char* const kDailyMeans =
     "SELECT grp, item, day, sum(total) / sum(n)"

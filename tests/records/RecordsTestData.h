@@ -46,7 +46,8 @@ inline records::RunRecord MadeUpRun(const std::string& serial, const std::string
 // A database of this version taken back to version 4, before the report's kept facts:
 // their tables gone, the views of then. False with the connection's error.
 inline bool BackToVersion4(records::Connection& db) {
-  for (const char* drop : {"DROP VIEW unit_first_pass", "DROP VIEW unit_attempts",
+  for (const char* drop : {"DROP TABLE failed_values", "DROP VIEW unit_first_pass",
+                           "DROP VIEW unit_attempts",
                            "DROP TABLE unit_results", "DROP TABLE daily_runs",
                            "DROP TABLE unit_stations", "DROP TABLE unit_hours"})
     if (!db.Exec(drop)) return false;

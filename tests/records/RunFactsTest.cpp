@@ -1,5 +1,6 @@
 // The facts the report reads instead of every run (each unit's first and last test, units
-// by the hour of it, the day's counts and test times, the stations a unit was seen at), on
+// by the hour of it, the day's counts and test times, the stations a unit was seen at,
+// failed values with their run), on
 // SQLite and on a PostgreSQL server of the test's own: the same as computed here from the
 // runs, whatever order the runs were stored in, and the same after an upgrade of a
 // database that had only the runs.
@@ -194,6 +195,24 @@ class RunFacts : public ::testing::TestWithParam<Store> {
       std::map<std::string, long> shown;
       for (const auto& y : line.byOperator) shown[y.key] = y.units;
       EXPECT_EQ(shown, byOperator) << at;
+      // Failed values per electrode: how many, on how many units, the newest listed.
+      std::map<std::string, std::pair<long, std::set<std::string>>> failed;
+      for (const RunRecord& r : runs_) {
+        if (r.startedUtc < since || (!station.empty() && r.station != station)) continue;
+        for (const auto& m : r.checks)
+          if (!m.pass && !m.item.empty()) {
+            ++failed[m.group + " " + m.item].first;
+            failed[m.group + " " + m.item].second.insert(UnitOf(r));
+          }
+      }
+      ASSERT_EQ(d.byItem.size(), failed.size()) << at;
+      for (const auto& f : d.byItem) {
+        EXPECT_EQ(f.failures, failed[f.group + " " + f.name].first) << at;
+        EXPECT_EQ(f.units, long(failed[f.group + " " + f.name].second.size())) << at;
+      }
+      long listed = 0;
+      for (const auto& [item, f] : failed) listed += std::min(f.first, 20L);
+      EXPECT_EQ(long(line.failed.size()), listed) << at;
     }
   }
 
