@@ -172,6 +172,14 @@ std::vector<std::string> UnitMigration(Connection::Dialect d) {
   return out;
 }
 
+// Failed values copied with their run's unit, station and time.
+#define VT_COPY_FAILED                                                                        \
+  "INSERT INTO failed_values (run_id, seq, unit, serial, uuid, station, started_utc, grp,"    \
+  " item, check_name, value, value_text, low, high, limit_text)"                              \
+  " SELECT v.run_id, v.seq, " VT_UNIT_OF_R ", r.serial, r.uuid, r.station, r.started_utc,"    \
+  "  v.grp, v.item, v.check_name, v.value, v.value_text, v.low, v.high, v.limit_text"         \
+  " FROM run_values v JOIN runs r ON r.id = v.run_id"
+
 std::vector<std::string> FailedMigration(Connection::Dialect d) {
   const std::string rowid = d == Connection::Dialect::kSqlite ? " WITHOUT ROWID" : "";
   return {
@@ -193,21 +201,12 @@ std::vector<std::string> FailedMigration(Connection::Dialect d) {
       " high DOUBLE PRECISION,"
       " limit_text TEXT,"
       " PRIMARY KEY (run_id, seq))" + rowid,
-      "INSERT INTO failed_values (run_id, seq, unit, serial, uuid, station, started_utc, grp,"
-      " item, check_name, value, value_text, low, high, limit_text)"
-      " SELECT v.run_id, v.seq, " VT_UNIT_OF_R ", r.serial, r.uuid, r.station, r.started_utc,"
-      "  v.grp, v.item, v.check_name, v.value, v.value_text, v.low, v.high, v.limit_text"
-      " FROM run_values v JOIN runs r ON r.id = v.run_id WHERE v.pass = 0",
+      VT_COPY_FAILED " WHERE v.pass = 0",
       "CREATE INDEX failed_values_by_time ON failed_values (started_utc)",
   };
 }
 
-const char* const kAddFailedValues =
-    "INSERT INTO failed_values (run_id, seq, unit, serial, uuid, station, started_utc, grp,"
-    " item, check_name, value, value_text, low, high, limit_text)"
-    " SELECT v.run_id, v.seq, " VT_UNIT_OF_R ", r.serial, r.uuid, r.station, r.started_utc,"
-    "  v.grp, v.item, v.check_name, v.value, v.value_text, v.low, v.high, v.limit_text"
-    " FROM run_values v JOIN runs r ON r.id = v.run_id WHERE v.run_id = ? AND v.pass = 0";
+const char* const kAddFailedValues = VT_COPY_FAILED " WHERE v.run_id = ? AND v.pass = 0";
 
 // A run that reached a verdict: its unit's first test, attempts and last test at the
 // station, the earlier (or later) of the stored and the new run winning.
@@ -256,6 +255,7 @@ const char* const kAddUnitHour =
 #undef VT_UNIT
 #undef VT_DECIDED
 #undef VT_UNIT_OF_R
+#undef VT_COPY_FAILED
 
 const char* const kAddDailyRun =
     "INSERT INTO daily_runs (day, station, kind, decided, tenths, runs, without_serial)"
