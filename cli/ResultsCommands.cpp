@@ -24,7 +24,9 @@ constexpr const char* kResultsHelp =
     "the results database: sqlite:PATH, postgresql://... (a libpq URL) (default: "
     "$VANTREL_RESULTS, else ~/.local/share/vantrel/results.db)";
 
-std::unique_ptr<records::ResultsStore> OpenStore(const std::string& url, std::string& error) {
+// toWrite: opened to bring its schema up to date (never made where it is not there).
+std::unique_ptr<records::ResultsStore> OpenStore(const std::string& url, std::string& error,
+                                                 bool toWrite = false) {
   records::ResultsUrl where;
   if (!records::ResultsUrl::Parse(url, where, error)) return nullptr;
   if (where.kind == records::ResultsUrl::Kind::kNone) {
@@ -38,7 +40,8 @@ std::unique_ptr<records::ResultsStore> OpenStore(const std::string& url, std::st
     error = where.path + ": no such results database (no run has been kept there)";
     return nullptr;
   }
-  auto store = records::ResultsStore::OpenToRead(where, error);
+  auto store = toWrite ? records::ResultsStore::Open(where, error)
+                       : records::ResultsStore::OpenToRead(where, error);
   // A SQLite error names its file already.
   if (!store && error.rfind(where.Shown(), 0) != 0) error = where.Shown() + ": " + error;
   return store;
@@ -77,6 +80,10 @@ ResultsCommands::ResultsCommands(CLI::App& app) {
   sync_ = results_->add_subcommand("sync", "send the runs kept locally while the server could "
                                            "not be reached; each lands there once");
   sync_->add_option("--results", url_, "the server: postgresql://... (default: $VANTREL_RESULTS)");
+  upgrade_ = results_->add_subcommand(
+      "upgrade", "bring the database's schema up to date (as keeping a run does), so that "
+                 "this version's report can read it");
+  upgrade_->add_option("--results", url_, kResultsHelp);
   pending_ = results_->add_subcommand(
       "pending", "the runs kept on this station that are not on the server: waiting to be "
                  "sent, or set aside because the server refused them (with its reason)");
@@ -117,6 +124,7 @@ int ResultsCommands::Run() {
   if (show_->parsed()) return Show();
   if (sync_->parsed()) return Sync();
   if (pending_->parsed()) return Pending();
+  if (upgrade_->parsed()) return Upgrade();
   if (report_->parsed()) return Report();
   return kExitCannotRun;
 }
@@ -181,6 +189,14 @@ int ResultsCommands::Sync() {
   return r.setAside > 0 ? kExitFail : kExitPass;
 }
 
+int ResultsCommands::Upgrade() {
+  std::string error;
+  auto store = OpenStore(url_, error, true);
+  if (!store) return Complain(error);
+  std::cout << "schema version " << store->Version() << "\n";
+  return kExitPass;
+}
+
 int ResultsCommands::Pending() {
   const std::string path = records::ResultsUrl::LocalPath();
   if (std::error_code ec; !std::filesystem::exists(path, ec)) {
@@ -215,6 +231,13 @@ int ResultsCommands::Report() {
   std::string error;
   auto store = OpenStore(url_, error);
   if (!store) return Complain(error);
+  // The report reads what the newest schema keeps; reading writes nothing.
+  if (store->Version() < records::ResultsStore::SchemaVersion())
+    return Complain("the results database is of an older version (" +
+                    std::to_string(store->Version()) + ") than the report reads (" +
+                    std::to_string(records::ResultsStore::SchemaVersion()) +
+                    "): vantrel results upgrade brings it up to date (so does keeping a run "
+                    "there)");
   records::LineOptions options;
   if (!shifts_.empty() && !records::ParseShifts(shifts_, options.shiftStarts, error))
     return Complain("--shifts " + shifts_ + ": " + error);

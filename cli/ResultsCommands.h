@@ -1,4 +1,4 @@
-// `vantrel results show|sync|pending` and `vantrel report`: the kept test runs of a unit,
+// `vantrel results show|sync|pending|upgrade` and `vantrel report`: the kept test runs of a unit,
 // sending the runs a server did not take, listing those still here, and the yield report.
 #pragma once
 
@@ -27,12 +27,14 @@ class ResultsCommands {
   int Show();
   int Sync();
   int Pending();
+  int Upgrade();
   int Report();
 
   CLI::App* results_ = nullptr;
   CLI::App* show_ = nullptr;
   CLI::App* sync_ = nullptr;
   CLI::App* pending_ = nullptr;
+  CLI::App* upgrade_ = nullptr;
   CLI::App* report_ = nullptr;
   std::string url_, serial_, since_, station_, output_;
   bool all_ = false;

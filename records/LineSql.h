@@ -13,13 +13,41 @@ namespace records::sql {
 // Statements of the migration that adds the sums and the views (existing runs summed).
 std::vector<std::string> LineMigration(Connection::Dialect d);
 
+// Statements of the migration that keeps each unit's first and last test and its attempts
+// per station and kind (unit_results; existing runs numbered), the views read from it.
+std::vector<std::string> UnitMigration(Connection::Dialect d);
+// A run that reached a verdict into its unit's row: unit, station, kind, run id, uuid,
+// serial, operator, time, verdict, test time, then time, uuid and verdict again. Returns
+// the row as SelectUnitResult gives it.
+extern const char* const kAddUnitResult;
+// The same parameters: the unit's row made with no attempt yet where there is none, so
+// that SelectUnitResult can lock it.
+extern const char* const kLockUnitResult;
+// A unit's row (unit, station, kind), locked for the transaction: attempts, first test's
+// time, operator and verdict, the final verdict.
+std::string SelectUnitResult(Connection::Dialect d);
+// Added to the units of an hour: hour, station, operator, kind, units, first passed,
+// final passed, retests (each may be negative).
+extern const char* const kAddUnitHour;
+// A run into its day's counts: day, station, kind, 1 for a verdict (else 0), test time
+// in seconds, 1 without a serial (else 0).
+extern const char* const kAddDailyRun;
+// A run's unit seen at a station: unit, station, time.
+std::string AddUnitStation(Connection::Dialect d);
+
+// Statements of the migration that keeps failed values apart with their run's unit,
+// station and time (failed_values; the runs kept before copied once).
+std::vector<std::string> FailedMigration(Connection::Dialect d);
+// A stored run's failed values into failed_values; `?` the run's id.
+extern const char* const kAddFailedValues;
+
 // Daily sums per check and item: `rows` rows of kCapabilityColumns parameters.
 std::string AddCapabilitySums(int rows);
 extern const int kCapabilityColumns;
 
 // `?` 1: first day ("" for all), 2 and 3: station ("" for all, twice).
 // Units first tested in the period by station, operator, kind and time (the first
-// `prefix` characters of the UTC time: 13 an hour, 16 a minute).
+// `prefix` characters of the UTC time: 13 an hour, kept as runs are stored; 16 a minute).
 std::string UnitsByTime(int prefix);
 // Test times of the runs, tenths of a second, by station.
 extern const char* const kTestTimes;

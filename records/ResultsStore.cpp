@@ -10,6 +10,7 @@
 #include "records/ReportData.h"
 #include "records/Sql.h"
 #include "records/SqliteConnection.h"
+#include "records/RunFacts.h"
 
 namespace records {
 
@@ -122,6 +123,7 @@ std::unique_ptr<ResultsStore> ResultsStore::OpenToRead(const ResultsUrl& where,
             ") than this program knows (" + std::to_string(SchemaVersion()) + ")";
     return nullptr;
   }
+  store->version_ = version;
   return store;
 }
 
@@ -170,7 +172,8 @@ bool ResultsStore::Migrate() {
   }
   if (version < static_cast<int>(migrations.size())) {
     const bool fresh = version == 0;
-    ok = !fresh || db.Exec(sql::kCreateVersionTable);
+    const std::string_view timeout = sql::MigrationTimeout(db.GetDialect());
+    ok = (timeout.empty() || db.Exec(timeout)) && (!fresh || db.Exec(sql::kCreateVersionTable));
     for (size_t m = static_cast<size_t>(version); ok && m < migrations.size(); ++m)
       for (const std::string& statement : migrations[m])
         if (!(ok = db.Exec(statement))) break;
@@ -182,6 +185,7 @@ bool ResultsStore::Migrate() {
     db.Rollback();
     return false;
   }
+  version_ = static_cast<int>(migrations.size());
   return true;
 }
 
@@ -264,7 +268,7 @@ ResultsStore::Saved ResultsStore::Write(const RunRecord& given) {
     }
     if (!db.Exec(sql::AddDailyValues(count), params)) return Fail(), Saved::kFailed;
   }
-  if (!AddCapabilitySums(db, run)) return Fail(), Saved::kFailed;
+  if (!AddCapabilitySums(db, run) || !AddRunFacts(db, run, id)) return Fail(), Saved::kFailed;
   return Saved::kStored;
 }
 

@@ -52,6 +52,8 @@ class ResultsStore {
   // Creates or updates the schema (done by Open).
   bool Migrate();
 
+  // The schema version of the database as opened (after Open, this program's).
+  int Version() const { return version_; }
   Connection& Db() { return *db_; }
   const std::string& Error() const { return error_; }
 
@@ -67,6 +69,7 @@ class ResultsStore {
 
   std::unique_ptr<Connection> db_;
   std::string error_;
+  int version_ = 0;
 };
 
 }  // namespace records

@@ -100,11 +100,17 @@ std::vector<std::vector<std::string>> Migrations(Connection::Dialect d) {
       s = Replace(s, "{table_options}", lite ? " WITHOUT ROWID" : "");
     }
   out.push_back(LineMigration(d));  // 4: capability sums, the line's views
+  out.push_back(UnitMigration(d));    // 5: each unit's first and last test kept
+  out.push_back(FailedMigration(d));  // 6: failed values kept apart
   return out;
 }
 
 std::string_view MigrationLock(Connection::Dialect d) {
   return d == Connection::Dialect::kPostgres ? "SELECT pg_advisory_xact_lock(7240119)" : "";
+}
+
+std::string_view MigrationTimeout(Connection::Dialect d) {
+  return d == Connection::Dialect::kPostgres ? "SET LOCAL statement_timeout = 0" : "";
 }
 
 std::string_view RunsTableExists(Connection::Dialect d) {
@@ -180,28 +186,19 @@ const char* const kSelectValuesOfRun =
 
 // A unit's first run at a station (per kind of test), of runs that reached a verdict.
 const char* const kFirstPassByStationDay =
-    "SELECT station, kind, substr(started_utc, 1, 10) AS day, count(*) AS units,"
-    " sum(CASE WHEN verdict = 'pass' THEN 1 ELSE 0 END) AS passed"
-    " FROM (SELECT station, kind, started_utc, verdict, ROW_NUMBER() OVER"
-    "  (PARTITION BY " VT_UNIT ", station, kind ORDER BY started_utc, uuid) AS attempt"
-    "  FROM runs WHERE verdict IN ('pass', 'fail')) AS attempts"
-    " WHERE attempt = 1 AND started_utc >= ? AND (? = '' OR station = ?)"
-    " GROUP BY station, kind, substr(started_utc, 1, 10)"
+    "SELECT station, kind, substr(hour, 1, 10) AS day, sum(units) AS units,"
+    " sum(first_passed) AS passed"
+    " FROM unit_hours WHERE hour >= ? AND (? = '' OR station = ?) AND units > 0"
+    " GROUP BY station, kind, substr(hour, 1, 10)"
     " ORDER BY station, kind, day";
 
-// Failed values only (a partial index holds them), each counted once per unit.
+// Failed values, each counted once per unit.
 const char* const kFailuresByCheck =
-    "SELECT f.grp, f.check_name, count(*), count(DISTINCT " VT_UNIT_OF("r") ")"
-    " FROM (SELECT run_id, grp, check_name FROM run_values WHERE pass = 0) AS f"
-    " JOIN runs r ON r.id = f.run_id"
-    " WHERE r.started_utc >= ? AND (? = '' OR r.station = ?)"
-    " GROUP BY f.grp, f.check_name";
+    "SELECT grp, check_name, count(*), count(DISTINCT unit) FROM failed_values"
+    " WHERE started_utc >= ? AND (? = '' OR station = ?) GROUP BY grp, check_name";
 const char* const kFailuresByItem =
-    "SELECT f.grp, f.item, count(*), count(DISTINCT " VT_UNIT_OF("r") ")"
-    " FROM (SELECT run_id, grp, item FROM run_values WHERE pass = 0 AND item <> '') AS f"
-    " JOIN runs r ON r.id = f.run_id"
-    " WHERE r.started_utc >= ? AND (? = '' OR r.station = ?)"
-    " GROUP BY f.grp, f.item";
+    "SELECT grp, item, count(*), count(DISTINCT unit) FROM failed_values"
+    " WHERE item <> '' AND started_utc >= ? AND (? = '' OR station = ?) GROUP BY grp, item";
 // `?` 1: the figure (check name), then as above.
 const char* const kDailyMeans =
     "SELECT grp, item, day, sum(total) / sum(n)"
@@ -209,9 +206,10 @@ const char* const kDailyMeans =
     "  AND item <> '' AND n > 0"
     " GROUP BY grp, item, day ORDER BY grp, item, day";
 const char* const kCountRuns =
-    "SELECT count(*), count(DISTINCT " VT_UNIT "),"
-    " sum(CASE WHEN serial = '' THEN 1 ELSE 0 END) FROM runs"
-    " WHERE started_utc >= ? AND (? = '' OR station = ?)";
+    "SELECT (SELECT sum(runs) FROM daily_runs WHERE day >= ? AND (? = '' OR station = ?)),"
+    " (SELECT count(*) FROM (SELECT unit FROM unit_stations WHERE last_started_utc >= ?"
+    "  AND (? = '' OR station = ?) GROUP BY unit) AS units),"
+    " (SELECT sum(without_serial) FROM daily_runs WHERE day >= ? AND (? = '' OR station = ?))";
 
 #undef VT_UNIT
 #undef VT_UNIT_OF

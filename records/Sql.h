@@ -16,6 +16,9 @@ std::vector<std::vector<std::string>> Migrations(Connection::Dialect d);
 // Before reading the schema version: serialises programs that open a fresh database at
 // once (empty for SQLite, whose write transaction does it).
 std::string_view MigrationLock(Connection::Dialect d);
+// Lifts the statement time-out for the migration's transaction: summing or numbering the
+// runs kept before takes longer than a report may ("" where there is none).
+std::string_view MigrationTimeout(Connection::Dialect d);
 // One row, a count above 0 when the table is there.
 std::string_view RunsTableExists(Connection::Dialect d);
 std::string_view VersionTableExists(Connection::Dialect d);
@@ -50,7 +53,8 @@ extern const char* const kFirstPassByStationDay;
 extern const char* const kFailuresByCheck;
 extern const char* const kFailuresByItem;
 extern const char* const kDailyMeans;
-// Runs, units (a run without serial is a unit of its own), runs without serial.
+// Runs, units (a run without serial is a unit of its own), runs without serial; the
+// three parameters three times.
 extern const char* const kCountRuns;
 
 }  // namespace records::sql

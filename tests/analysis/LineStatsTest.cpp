@@ -23,6 +23,13 @@ TEST(LineStats, CapabilityOfTheHandbooksProcess) {
   EXPECT_STREQ(CpkClass(*c.cpk), "not capable");
   EXPECT_FALSE(CapabilityOf(100, 16, 2, std::nullopt, 20.0).cp);  // one-sided: Cpk only
   EXPECT_NEAR(*CapabilityOf(100, 16, 2, std::nullopt, 20.0).cpk, 0.6667, 1e-4);
+  // "Computing Process Capability Indices", Example 18.37 of the SHEWHART procedure in the
+  // SAS/QC User's Guide (stored copy re-read): gap widths with limits 240 and 270, mean
+  // 259.667, sigma 13.1028 give Cp 0.38160, CPL 0.50032, CPU = Cpk 0.26288.
+  const Capability gaps = CapabilityOf(100, 259.667, 13.1028, 240.0, 270.0);
+  EXPECT_NEAR(*gaps.cp, 0.38160, 5e-6);
+  EXPECT_NEAR(*gaps.cpk, 0.26288, 2e-5) << "the published mean is rounded to 259.667";
+  EXPECT_NEAR(*CapabilityOf(100, 259.667, 13.1028, 240.0, std::nullopt).cpk, 0.50032, 2e-5);
   // From sums as the database keeps them: 2, 4, 4, 4, 5, 5, 7, 9 (mean 5, sd 2.138)
   const Capability s = CapabilityFromSums(8, 40, 232, 0.0, 12.0);
   EXPECT_DOUBLE_EQ(s.mean, 5);
@@ -34,7 +41,7 @@ TEST(LineStats, CapabilityOfTheHandbooksProcess) {
 // "CUSUM Average Run Length" / tabular CUSUM, NIST/SEMATECH e-Handbook of Statistical
 // Methods, 6.3.2.3.1, https://www.itl.nist.gov/div898/handbook/pmc/section3/pmc3231.htm:
 // target 325, k = 0.3175, h = 4.1959, out of control from sample 14 (not re-read: the
-// page was not among the stored copies searched).
+// page was not among the stored copies searched again on 2026-12-09 either).
 TEST(LineStats, CusumOfTheHandbooksExample) {
   const std::vector<double> x = {324.93, 324.68, 324.73, 324.35, 325.35, 325.23, 324.13,
                                  324.53, 325.23, 324.60, 324.63, 325.15, 328.33, 327.25,

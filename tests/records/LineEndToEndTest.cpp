@@ -15,6 +15,8 @@
 #include <sstream>
 
 #include "common/SimProcess.h"
+#include "records/RecordsTestData.h"
+#include "records/ResultsStore.h"
 #include "records/VantrelProcess.h"
 
 namespace {
@@ -189,6 +191,41 @@ TEST(LineEndToEnd, RetestsAndAnInjectedDriftAsTheReportShowsThem) {
       {"report", "--results", "sqlite:" + db, "--format", "json", "--learned", limits, "-o", "-"});
   ASSERT_EQ(plain.code, 0) << plain.err;
   EXPECT_NE(plain.err.find("names no learning set"), std::string::npos) << plain.err;
+}
+
+TEST(LineEndToEnd, AnOlderDatabaseIsReadOnlyOnceUpgraded) {
+  SimProcess folder;  // only its private folder
+  const std::string dir = folder.Dir(), db = dir + "/results.db";
+  {
+    records::ResultsUrl u;
+    u.path = db;
+    std::string error;
+    auto store = records::ResultsStore::Open(u, error);
+    ASSERT_TRUE(store) << error;
+    for (const char* serial : {"SN1", "SN2", "SN1"})
+      ASSERT_EQ(store->Save(MadeUpRun(serial, "ST1", "2026-12-01T08:00:00.000Z", 5)),
+                records::ResultsStore::Saved::kStored);
+    ASSERT_TRUE(BackToVersion4(store->Db())) << store->Db().Error();
+  }
+  VantrelProcess vantrel(dir, "vantrel");
+  const std::vector<std::string> report = {"report", "--results", "sqlite:" + db, "--format",
+                                           "json", "-o", "-"};
+  auto old = vantrel(report);
+  EXPECT_EQ(old.code, 2);
+  EXPECT_NE(old.err.find("vantrel results upgrade"), std::string::npos) << old.err;
+  auto upgrade = vantrel({"results", "upgrade", "--results", "sqlite:" + db});
+  ASSERT_EQ(upgrade.code, 0) << upgrade.err;
+  EXPECT_NE(upgrade.out.find("schema version " +
+                             std::to_string(records::ResultsStore::SchemaVersion())),
+            std::string::npos);
+  auto now = vantrel(report);
+  ASSERT_EQ(now.code, 0) << now.err;
+  const auto j = nlohmann::json::parse(now.out);
+  EXPECT_EQ(j["yield"]["units"], 2);
+  EXPECT_EQ(j["yield"]["retests"], 1);
+  auto missing = vantrel({"results", "upgrade", "--results", "sqlite:" + dir + "/none.db"});
+  EXPECT_EQ(missing.code, 2);
+  EXPECT_FALSE(std::filesystem::exists(dir + "/none.db"));
 }
 
 TEST(LineEndToEnd, GaugeStudyOfAFileStatesItsConventions) {

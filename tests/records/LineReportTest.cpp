@@ -145,6 +145,9 @@ TEST_F(Line, CapabilityMatchesTheValuesTheViewAndAnUpgradedDatabase) {
   ASSERT_TRUE(store->Db().Exec("DROP VIEW unit_first_pass"));
   ASSERT_TRUE(store->Db().Exec("DROP VIEW unit_attempts"));
   ASSERT_TRUE(store->Db().Exec("DROP TABLE capability_sums"));
+  for (const char* table :
+       {"unit_results", "daily_runs", "unit_stations", "unit_hours", "failed_values"})
+    ASSERT_TRUE(store->Db().Exec(std::string("DROP TABLE ") + table));
   ASSERT_TRUE(store->Db().Exec("UPDATE schema_version SET version = 3"));
   store.reset();
   std::string error;
