@@ -107,6 +107,16 @@ class ShellDrill : public ::testing::Test {
 
   QString Status() const { return app_->MainFrame()->StatusText(); }
 
+  // Opens the send window and waits until the version it asks for has come back and the
+  // link is quiet again: until then a calibration is refused as "receiving".
+  CSendDialog* OpenSendWindowAndSettle() {
+    const int versions = Replies(0x04);
+    app_->OpenSendWindow();
+    if (!WaitFor([&] { return Replies(0x04) > versions && !app_->Ctrl().IsReceiving(); }))
+      return nullptr;
+    return app_->SendWindow();
+  }
+
   // Replies of the simulator to the version and the panel information requests so far.
   static int Replies(uint8_t sub) {
     int n = 0;
@@ -196,10 +206,9 @@ TEST_F(ShellDrill, UnplugDuringCalibrationAndStreamThenCloseWhileStreaming) {
   ASSERT_TRUE(StartSim(false, {"--calibrate-delay", "60000"}));
   StartApp(false);
   ASSERT_TRUE(ConnectedAndRead());
-  app_->OpenSendWindow();
-  CSendDialog* send = app_->SendWindow();
+  CSendDialog* send = OpenSendWindowAndSettle();
+  ASSERT_NE(send, nullptr);
   auto button = [&](int id) { return send->findChild<QPushButton*>(QString("id%1").arg(id)); };
-  ASSERT_TRUE(WaitFor([&] { return !app_->Ctrl().IsReceiving(); }));  // the opening's replies
   QTest::mouseClick(button(1053), Qt::LeftButton);
   ASSERT_FALSE(button(1053)->isEnabled()) << send->StatusText().toStdString();
   ASSERT_TRUE(sim_->Ok("unplug"));
@@ -234,9 +243,9 @@ TEST_F(ShellDrill, CloseDuringCalibrationStillHandsTheCoordinatesBack) {
   ASSERT_TRUE(StartSim(false, {"--calibrate-delay", "60000"}));
   StartApp(false);
   ASSERT_TRUE(ConnectedAndRead());
-  app_->OpenSendWindow();
-  ASSERT_TRUE(WaitFor([&] { return !app_->Ctrl().IsReceiving(); }));
-  QTest::mouseClick(app_->SendWindow()->findChild<QPushButton*>("id1053"), Qt::LeftButton);
+  CSendDialog* send = OpenSendWindowAndSettle();
+  ASSERT_NE(send, nullptr);
+  QTest::mouseClick(send->findChild<QPushButton*>("id1053"), Qt::LeftButton);
   ASSERT_TRUE(WaitFor([&] { return sim_->Command("status").find("calibrating=1") != std::string::npos; }));
   bool closed = false;
   QObject::connect(app_->MainFrame(), &CMainFrame::closed, [&] { closed = true; });
