@@ -160,7 +160,9 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
   // rest leave the pending queue one by one.
   bool version = false, panel = false;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-  uint64_t truncated = ctrl_.TruncatedFrames();
+  // The link is new: every frame it cut short so far was an answer to the opening, even one
+  // the receive thread dropped before this line ran.
+  uint64_t truncated = 0;
   while (!version || !panel || CTransCtrl::PendingCount() > 0) {
     auto f = Next(std::min(deadline, Clock::now() + std::chrono::milliseconds(kOpenStepMs)), true);
     if (Interrupted()) return Fail(Result::kInterrupted, "interrupted");
@@ -386,11 +388,12 @@ ControllerSession::Result ControllerSession::Send(const std::string& cmd, int ti
     return Fail(Result::kNotSent, "command string longer than 128 characters");
   Drop();
   const uint64_t failures = ctrl_.SendFailures();
+  // Counted before the write: the reply may be cut short and dropped before SendCmd returns.
+  uint64_t truncated = ctrl_.TruncatedFrames();
   if (ctrl_.SendCmd(cmd.c_str(), static_cast<int>(cmd.size()), 1, 0) == -1)
     return Fail(Result::kNotSent, NotSent(cmd, failures));
   const bool interruptible = open_ && (stoppable || !Interrupted());
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  uint64_t truncated = ctrl_.TruncatedFrames();
   auto sentAt = Clock::now();
   for (;;) {
     const auto step = std::chrono::milliseconds(again ? kOpenStepMs : timeoutMs);
