@@ -170,6 +170,9 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
     if (const std::string failed = ctrl_.OpeningFailure(); !failed.empty())
       return Fail(Result::kNotSent, failed + " (" + linkText_ + ")");
     if (!f && Clock::now() >= deadline) {
+      // A query still not taken by the device is the reason, not the answer's absence.
+      if (ctrl_.WritesStalled())
+        return Fail(Result::kNotSent, ctrl_.LastSendFailure() + " (" + linkText_ + ")");
       return Fail(Result::kTimeout, "the controller did not answer within " +
                                         std::to_string(timeoutMs_) + " ms (" + linkText_ + ")");
     }

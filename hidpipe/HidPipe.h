@@ -46,6 +46,7 @@ class HidPipe {
   // When the report recvReport gave last arrived (steady clock, microseconds; 0: none).
   int64_t lastReportUs() const { return lastReportUs_.load(); }
   int send(const uint8_t* frame);
+  int sendLate() const { return writer_.late(); }
   // Restricts later opens to the device choice names (see deviceChosen); "" = any.
   int chooseDevice(const std::string& choice);
   // The open device; false when none is open.

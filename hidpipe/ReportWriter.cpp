@@ -49,10 +49,19 @@ int ReportWriter::run(std::function<int()> job, int waitMs) {
   s_->cv.notify_all();
   // The thread is given its time to start; the device its waitMs from there.
   const auto ready = [&] { return s_->begun >= ticket; };
-  if (!s_->cv.wait_for(lk, std::chrono::milliseconds(kStartWaitMs), ready)) return kStillWriting;
-  const bool done = s_->cv.wait_until(lk, s_->begunAt + std::chrono::milliseconds(waitMs),
-                                      [&] { return s_->finished >= ticket; });
-  return done ? outcome->result : kStillWriting;
+  const bool done =
+      s_->cv.wait_for(lk, std::chrono::milliseconds(kStartWaitMs), ready) &&
+      s_->cv.wait_until(lk, s_->begunAt + std::chrono::milliseconds(waitMs),
+                        [&] { return s_->finished >= ticket; });
+  if (done) return outcome->result;
+  s_->abandoned = ticket;
+  return kStillWriting;
+}
+
+int ReportWriter::late() const {
+  std::lock_guard lk(s_->m);
+  if (s_->abandoned > s_->finished) return kStillWriting;
+  return s_->lateResult;
 }
 
 bool ReportWriter::busy() const {
@@ -75,7 +84,7 @@ void ReportWriter::loop(std::shared_ptr<State> s) {
     lk.lock();
     outcome->result = result;
     s->busy = false;
-    ++s->finished;
+    if (++s->finished == s->abandoned) s->lateResult = result;
     s->cv.notify_all();
   }
 }

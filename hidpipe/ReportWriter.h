@@ -30,6 +30,8 @@ class ReportWriter {
   int run(std::function<int()> job, int waitMs);
   // A write is still under way (stuck).
   bool busy() const;
+  // The last job whose caller stopped waiting: kStillWriting while it runs, else its result.
+  int late() const;
 
  private:
   // One job's result, kept by its caller: a later job's never takes its place.
@@ -44,6 +46,8 @@ class ReportWriter {
     bool busy = false;
     bool stop = false;
     unsigned long started = 0, begun = 0, finished = 0;
+    unsigned long abandoned = 0;  // the last job its caller stopped waiting for
+    int lateResult = 0;           // and what it ended with
     std::chrono::steady_clock::time_point begunAt;
   };
   static void loop(std::shared_ptr<State> s);

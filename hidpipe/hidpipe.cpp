@@ -58,6 +58,10 @@ int hidSendErrno(void) {
   return hidpipe::sendError();
 }
 
+int hidSendLate(void) {
+  return HidPipe::instance().sendLate();
+}
+
 int hidChooseDevice(const char* choice) {
   return HidPipe::instance().chooseDevice(choice != nullptr ? choice : "");
 }

@@ -92,6 +92,12 @@ int hidSend(const uint8_t* buf);
  * no device is open or it went away; otherwise the device's own error (EPIPE...). */
 int hidSendErrno(void);
 
+/* The fate of the last write that outlasted its hidSend (ETIMEDOUT): -1 while it is still
+ * under way (the device has not taken it yet, or a busy host has not finished it; a send
+ * made meanwhile fails at once and writes nothing), else the errno it ended with, 0 when
+ * it went out after all. 0 when no write ever outlasted its hidSend. */
+int hidSendLate(void);
+
 /* Restricts every later hidOpenMyDevice to the device choice names: its hidraw node
  * ("/dev/hidraw3" or "hidraw3"), its USB port path ("1-2.3") or its serial number
  * (USB iSerial, HID_UNIQ). NULL or "" lifts the restriction. Among several devices that

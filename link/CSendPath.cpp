@@ -8,6 +8,13 @@
 #include "LinkTrace.h"
 #include "OpeningQueries.h"
 
+namespace {
+// How long an opening write that outlasted its wait may still take before the device is
+// taken for one that takes nothing (a busy host can take this long; the kernel gives a
+// stalled transfer 5 s).
+constexpr int kSlowWriteGraceMs = 2000;
+}  // namespace
+
 int CSendPath::Encode(std::string_view cmd, Buffers& b, const uint8_t*& frame) const {
   const int enc = link_.Encoding();
   if (enc == kEncodingBinary) {
@@ -91,7 +98,54 @@ void CSendPath::SendOpening(const char* cmd) {
   const std::string_view text(cmd);
   int result = -1;
   if (Send(text, 1, result) != Outcome::kWriteFailed) return;
+  // Not taken within the wait: the device may stall, or a busy host may not have finished
+  // the write yet. Which one shows only later, and not on the caller's thread.
+  if (writesStalled_.load()) {
+    DeferOpening(text);
+    return;
+  }
   if (Send(text, 1, result) == Outcome::kWriteFailed) GiveUpOpening();
+}
+
+void CSendPath::MarkDeferred(std::string_view cmd) {
+  std::lock_guard<std::mutex> lock(deferMutex_);
+  deferred_ = std::string(cmd);
+  deferredUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSlowWriteGraceMs);
+}
+
+void CSendPath::DeferOpening(std::string_view cmd) {
+  MarkDeferred(cmd);
+  CPendingQueue::Instance().Push(std::string(cmd));
+  if (auto current = link_.Current()) current->WakeWaiter();
+}
+
+bool CSendPath::SettleDeferred(const std::string& cmd) {
+  std::lock_guard<std::mutex> lock(deferMutex_);
+  if (deferred_.empty() || deferred_ != cmd) return false;
+  auto current = link_.Current();
+  const int late = current ? current->LateWrite() : 0;
+  const bool underWay = late == -1;
+  if (underWay && std::chrono::steady_clock::now() < deferredUntil_) return true;
+  if (late > 0) return false;  // it failed in the end: written once more
+  deferred_.clear();
+  CPendingQueue::Instance().PopFront(cmd);
+  if (underWay) {
+    GiveUpOpening();  // still not taken after the grace: a device that takes nothing
+    return true;
+  }
+  // It went out after all; its answer comes as any other.
+  Buffers buffers;
+  const uint8_t* frame = nullptr;
+  const int len = Encode(cmd, buffers, frame);
+  if (len > 0) NoteWritten(frame, len);
+  return true;
+}
+
+bool CSendPath::TakeDeferred(const std::string& cmd) {
+  std::lock_guard<std::mutex> lock(deferMutex_);
+  if (deferred_.empty() || deferred_ != cmd) return false;
+  deferred_.clear();
+  return true;
 }
 
 void CSendPath::GiveUpOpening() {
@@ -101,7 +155,7 @@ void CSendPath::GiveUpOpening() {
 
 void CSendPath::SendQueued(int& quiet, std::string& retried) {
   std::string cmd;
-  if (!CPendingQueue::Instance().Front(cmd)) {
+  if (!CPendingQueue::Instance().Front(cmd) || SettleDeferred(cmd)) {
     ++quiet;
     return;
   }
@@ -110,10 +164,16 @@ void CSendPath::SendQueued(int& quiet, std::string& retried) {
   // A string that can no longer become a frame (the link changed kind) would block the
   // queue for good: it is dropped. So is a command whose write failed: an opening query is
   // tried once more, a user's command is never written again behind the user's back.
+  const bool wasDeferred = TakeDeferred(cmd);
   bool drop = outcome == Outcome::kWritten || outcome == Outcome::kRefused;
   if (outcome == Outcome::kWriteFailed) {
     const bool opening = OpeningQueries::IsOne(cmd);
-    drop = !opening || retried == cmd;
+    if (opening && !wasDeferred && writesStalled_.load()) {
+      MarkDeferred(cmd);  // its write goes on: it stays first until that write has ended
+      ++quiet;
+      return;
+    }
+    drop = !opening || retried == cmd || wasDeferred;
     if (opening && drop) GiveUpOpening();
     retried = drop ? std::string() : cmd;
   }
@@ -124,6 +184,10 @@ void CSendPath::SendQueued(int& quiet, std::string& retried) {
 
 void CSendPath::Reset() {
   writesStalled_.store(false);
+  {
+    std::lock_guard<std::mutex> lock(deferMutex_);
+    deferred_.clear();
+  }
   std::lock_guard<std::mutex> lock(failureMutex_);
   openingFailure_.clear();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -53,6 +54,17 @@ class CSendPath {
   void NoteWritten(const uint8_t* frame, int len);
   // An opening query could not be written even a second time.
   void GiveUpOpening();
+  // An opening query whose write outlasted its wait goes to the receive thread, which
+  // writes it again once that write has ended.
+  void DeferOpening(std::string_view cmd);
+  void MarkDeferred(std::string_view cmd);
+  // Receive thread, cmd first in the queue: true when cmd, the deferred opening query, is
+  // settled for this poll: its write still under way (waited for), gone out in the end
+  // (dropped from the queue), or outlasting its grace (dropped, the opening given up).
+  // False when it is not that query, or its write failed and it is to be written again.
+  bool SettleDeferred(const std::string& cmd);
+  // cmd was the deferred query, now tried once more; forgets it.
+  bool TakeDeferred(const std::string& cmd);
 
   CLinkHolder& link_;
   std::atomic<int> commandSent_{0};
@@ -65,4 +77,7 @@ class CSendPath {
   std::string openingFailure_;  // an opening query given up
   std::atomic<uint64_t> failures_{0};
   std::atomic<bool> writesStalled_{false};
+  std::mutex deferMutex_;
+  std::string deferred_;
+  std::chrono::steady_clock::time_point deferredUntil_;
 };

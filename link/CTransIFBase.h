@@ -52,6 +52,9 @@ class CTransIFBase {
   virtual uint64_t TruncatedFrames() const { return 0; }
   // The errno of the last Write that failed (0: none failed), and its account.
   virtual int LastWriteError() const { return 0; }
+  // The last write that outlasted its Write: -1 while still under way (a Write meanwhile
+  // writes nothing), else the errno it ended with, 0 when it went out after all.
+  virtual int LateWrite() const { return 0; }
   virtual std::string LastWriteErrorText() const { return {}; }
   // The device the open link uses; node empty when none is open.
   virtual LinkDevice Device() const { return {}; }

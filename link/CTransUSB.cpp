@@ -23,7 +23,7 @@ const HidPipeApi& HidPipeApi::Default() {
   static const HidPipeApi api{hidOpen,       hidOpenMyDevice,   hidEnableRecv,   hidRecvReport,
                               hidSend,       RealCloseMyDevice, RealClose,       hidLastError,
                               hidSendErrno,  hidChooseDevice,   hidOpenedDevice, hidDeviceGone,
-                              hidLastReportTime, hidRecvWake};
+                              hidLastReportTime, hidRecvWake, hidSendLate};
   return api;
 }
 

@@ -26,6 +26,7 @@ struct HidPipeApi {
   int (*deviceGone)();                       // the open device failed as a pulled one
   int64_t (*lastReportTime)() = nullptr;       // when the last report received arrived
   int (*wake)() = nullptr;                      // ends a recv that waits without limit
+  int (*sendLate)() = nullptr;                  // the last write that outlasted its send
 
   // The real library.
   static const HidPipeApi& Default();
@@ -60,6 +61,7 @@ class CTransUSB : public CTransIFBase {
   bool WaitForInput(int ms) override;
   bool CanWaitForInput() const override { return true; }
   bool CanWaitUntilWoken() const override { return api_.wake != nullptr; }
+  int LateWrite() const override { return api_.sendLate != nullptr ? api_.sendLate() : 0; }
   void WakeWaiter() override;
   std::string OpenFailureText() const override { return openFailure_; }
   std::string Describe() const override;

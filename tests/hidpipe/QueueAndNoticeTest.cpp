@@ -248,6 +248,25 @@ TEST(ReportWriter, ASecondWriteWaitsAndAStuckOneIsNeverDoubled) {
   EXPECT_EQ(w.run([] { return 0; }, 60000), 0);
 }
 
+// A write its caller stopped waiting for is followed to its end: under way, then what it
+// ended with (it may well have gone out after all).
+TEST(ReportWriter, AWriteOutlastingItsWaitTellsHowItEnded) {
+  using hidpipe::ReportWriter;
+  ReportWriter w;
+  EXPECT_EQ(w.late(), 0);
+  for (const int ending : {0, EPIPE}) {
+    std::atomic<bool> release{false};
+    EXPECT_EQ(w.run([&] { while (!release) std::this_thread::yield(); return ending; }, 10),
+              ReportWriter::kStillWriting);
+    EXPECT_EQ(w.late(), ReportWriter::kStillWriting);
+    release = true;
+    ASSERT_TRUE(waitUntil([&] { return !w.busy(); }));
+    EXPECT_EQ(w.late(), ending);
+    EXPECT_EQ(w.run([] { return 0; }, 60000), 0);  // one in time leaves the account as it is
+    EXPECT_EQ(w.late(), ending);
+  }
+}
+
 struct SelfRemover {
   NoticeHub* hub;
   std::atomic<int> calls{0};

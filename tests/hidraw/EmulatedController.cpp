@@ -113,6 +113,11 @@ void EmulatedController::StallWrites(unsigned ms) {
   Hush();
 }
 
+void EmulatedController::SlowWrites(unsigned ms) {
+  std::lock_guard lk(m_);
+  slowMs_ = ms;
+}
+
 size_t EmulatedController::StallsEnded() {
   std::lock_guard lk(m_);
   return stallsEnded_;
@@ -324,10 +329,10 @@ gboolean EmulatedController::OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* cl
     umockdev_ioctl_client_complete(client, -1, self->writeError_);
     return TRUE;
   }
-  if (self->stallMs_ > 0) {
+  if (self->stallMs_ > 0 || self->slowMs_ > 0) {
     // Taken later, as the kernel's time-out does: the writer stays blocked meanwhile.
     ++self->stallsStarted_;
-    GSource* later = g_timeout_source_new(self->stallMs_);
+    GSource* later = g_timeout_source_new(self->stallMs_ > 0 ? self->stallMs_ : self->slowMs_);
     self->stalled_.push_back({later, UMOCKDEV_IOCTL_CLIENT(g_object_ref(client))});
     g_source_set_callback(later, OnStallEnd, self, nullptr);
     g_source_attach(later, g_main_context_get_thread_default());
@@ -342,6 +347,7 @@ gboolean EmulatedController::OnStallEnd(gpointer user) {
   auto* self = static_cast<EmulatedController*>(user);
   GSource* now = g_main_current_source();
   std::pair<GSource*, UMockdevIoctlClient*> stall{nullptr, nullptr};
+  gssize taken = -1;
   {
     std::lock_guard lk(self->m_);
     const auto it = std::find_if(self->stalled_.begin(), self->stalled_.end(),
@@ -350,8 +356,19 @@ gboolean EmulatedController::OnStallEnd(gpointer user) {
     stall = *it;
     self->stalled_.erase(it);
     ++self->stallsEnded_;
+    if (self->slowMs_ > 0) {  // a slow write is taken in the end
+      UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(stall.second);
+      self->HandleWrite(arg->data, static_cast<size_t>(arg->data_len));
+      taken = static_cast<gssize>(arg->data_len);
+    }
   }
-  self->EndStall(stall);
+  if (taken < 0) {
+    self->EndStall(stall);
+    return G_SOURCE_REMOVE;
+  }
+  umockdev_ioctl_client_complete(stall.second, taken, 0);
+  g_object_unref(stall.second);
+  g_source_unref(stall.first);
   return G_SOURCE_REMOVE;
 }
 

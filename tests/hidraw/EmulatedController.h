@@ -61,6 +61,9 @@ class EmulatedController {
   // transfers stall until the kernel gives up, and the device sends nothing meanwhile (0: at
   // once again). StallsEnded counts writes whose stall has ended.
   void StallWrites(unsigned ms);
+  // Every write is taken only after ms milliseconds, then answered: a device, or a host,
+  // slower than the library's wait but not stalled (0: at once again).
+  void SlowWrites(unsigned ms);
   size_t StallsEnded();
   size_t StallsStarted();
   size_t WritesStarted();
@@ -119,6 +122,7 @@ class EmulatedController {
   int writeError_ = 0;
   int writeErrorsLeft_ = 0;
   unsigned stallMs_ = 0;
+  unsigned slowMs_ = 0;
   size_t stallsEnded_ = 0;
   size_t stallsStarted_ = 0;
   size_t writesStarted_ = 0;

@@ -145,6 +145,15 @@ TEST_F(Station, AFailedWriteIsTriedOnceMoreThenReportedWithItsReason) {
   EXPECT_LE(d.WritesStarted() - before, 3u);
 }
 
+// Writes the device takes only after 300 ms (three times the library's wait), as on a busy
+// host: late is not stalled, and the controller opens.
+TEST_F(Station, AWriteTakenLateIsNoStall) {
+  EmulatedController& d = Add(0, "1-1", "SN-A");
+  d.SlowWrites(300);
+  ASSERT_EQ(Vantrel({"info"}), 0) << Err();
+  EXPECT_NE(Out().find("firmware:   PANEL SN-A"), std::string::npos) << Out();
+}
+
 // A controller whose OUT transfers stall: no call waits for the device, the run ends at once
 // with the reason, and Ctrl+C ends a capture long before the stalled write gives up.
 TEST_F(Station, StalledWritesHoldNoThreadAndNoExit) {
@@ -158,6 +167,7 @@ TEST_F(Station, StalledWritesHoldNoThreadAndNoExit) {
     ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
     // The opening write stalls in the device, not on the caller's (user-interface) thread.
     EXPECT_EQ(d.StallsEnded(), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return !ctrl.OpeningFailure().empty(); }));
     EXPECT_NE(ctrl.OpeningFailure().find("could not send GetVersion: the device took no report"),
               std::string::npos)
         << ctrl.OpeningFailure();
