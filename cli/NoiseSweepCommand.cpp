@@ -16,6 +16,7 @@
 #include "analysis/TestRun.h"
 #include "analysis/TouchReport.h"
 #include "capture/CCaptureRecorder.h"
+#include "cli/DwellWindow.h"
 #include "cli/Interrupt.h"
 #include "cli/ManualGenerator.h"
 #include "cli/Reports.h"
@@ -55,39 +56,22 @@ double Since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-// The frames that arrived between fromUs and endUs (times of arrival, taken where they
-// arrive, so a busy moment of this thread loses nothing and mixes no window): data reports
-// into scans, coordinate reports into strokes. Earlier frames are dropped (the settling).
-// Frames come in their order of arrival, so the first one from after endUs ends the window
-// however late it is handed over (a busy machine delays them all); only a controller silent
-// for lateMs after endUs ends it without one.
-// False when the sweep must stop: asked to, or the controller went away (why says so).
-bool Listen(ControllerSession& s, int64_t fromUs, int64_t endUs, int lateMs, ScanAssembler& scans,
+// One dwell's frames: data reports into scans, coordinate reports into strokes. False when
+// the sweep must stop (why says so).
+bool Listen(ControllerSession& s, const DwellWindow& w, ScanAssembler& scans,
             ElectrodeStats& stats, StrokeTracker& strokes, std::string& why) {
+  SessionDwellSource source(s);
   TouchReport report;
-  const int64_t giveUpUs = endUs + int64_t{lateMs} * 1000;
-  for (;;) {
-    const int64_t now = ControllerSession::NowUs();
-    auto f = s.ReceiveDecoded(static_cast<int>(std::max<int64_t>(0, (giveUpUs - now) / 1000 + 1)),
-                              ControllerSession::kStreamBatch);
-    if (Interrupted()) return false;
-    if (!f) {
-      if (s.LinkLost()) {
-        why = s.LostMessage();
-        return false;
-      }
-      if (ControllerSession::NowUs() >= giveUpUs) return true;
-      continue;
-    }
-    const int64_t at = f->arrivedUs;
-    if (at >= endUs) return true;
-    if (at < fromUs) continue;
-    if (DecodeTouchReport(f->bytes.data(), static_cast<int>(f->bytes.size()), at, report)) {
-      strokes.Add(report);
-      continue;
-    }
-    if (f->isData && scans.Add(f->Data())) stats.Add(scans.Scan());
-  }
+  return CollectDwell(
+      w, source,
+      [&](const ControllerSession::Received& f) {
+        if (DecodeTouchReport(f.bytes.data(), static_cast<int>(f.bytes.size()), f.arrivedUs,
+                              report))
+          strokes.Add(report);
+        else if (f.isData && scans.Add(f.Data()))
+          stats.Add(scans.Scan());
+      },
+      why);
 }
 
 // Held: waits until a finger is on the glass.
@@ -371,8 +355,8 @@ class NoiseSweepRun {
          ++attempt) {
       scans.Reset();
       strokes = StrokeTracker(geometry_);
-      listening = Listen(*s_, from, from + static_cast<int64_t>(o_.dwellS * 1e6), g_.TimeoutMs(),
-                         scans, stats, strokes, error);
+      const DwellWindow w{from, from + static_cast<int64_t>(o_.dwellS * 1e6), g_.TimeoutMs()};
+      listening = Listen(*s_, w, scans, stats, strokes, error);
       from = ControllerSession::NowUs();
     }
     if (!listening) return Stop(error);
