@@ -97,7 +97,8 @@ bool SweepPoints::ForEach(const std::function<void(const NoisePoint&, bool)>& fn
     for (size_t e = 0; e < cells.size(); ++e) {
       p.electrodes[e].stddev = cells[e].stddev;
       p.electrodes[e].p2p = cells[e].p2p;
-      p.electrodes[e].snrDb = cells[e].hasSnr ? std::optional<double>(cells[e].snrDb) : std::nullopt;
+      p.electrodes[e].snrDb =
+          cells[e].hasSnr ? std::optional<double>(cells[e].snrDb) : std::nullopt;
     }
     fn(p, h.pass != 0);
   }

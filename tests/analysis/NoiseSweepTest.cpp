@@ -120,17 +120,20 @@ TEST(NoiseSweep, KeptPointsReadBackExactlyInOrder) {
   EXPECT_EQ(kept.Failed(), 3u);
   auto same = [](const NoisePoint& a, const NoisePoint& b) {
     bool eq = a.hz == b.hz && a.ghosts == b.ghosts && a.jitterMm == b.jitterMm &&
-              a.rateHz == b.rateHz && a.scans == b.scans && a.electrodes.size() == b.electrodes.size();
+              a.rateHz == b.rateHz && a.scans == b.scans &&
+              a.electrodes.size() == b.electrodes.size();
     for (size_t e = 0; eq && e < a.electrodes.size(); ++e)
       eq = a.electrodes[e].stddev == b.electrodes[e].stddev &&
-           a.electrodes[e].p2p == b.electrodes[e].p2p && a.electrodes[e].snrDb == b.electrodes[e].snrDb;
+           a.electrodes[e].p2p == b.electrodes[e].p2p &&
+           a.electrodes[e].snrDb == b.electrodes[e].snrDb;
     return eq;
   };
   size_t outer = 0, inner = 0;
   ASSERT_TRUE(kept.ForEach([&](const NoisePoint& p, bool) {
     EXPECT_TRUE(same(p, points[outer])) << "point " << outer;
     if (outer++ == 2) {
-      EXPECT_TRUE(kept.ForEach([&](const NoisePoint& q, bool) { EXPECT_TRUE(same(q, points[inner++])); }));
+      EXPECT_TRUE(
+          kept.ForEach([&](const NoisePoint& q, bool) { EXPECT_TRUE(same(q, points[inner++])); }));
     }
   }));
   EXPECT_EQ(outer, 5u);

@@ -56,8 +56,8 @@ TEST(DwellWindow, FramesHandedOverLongAfterTheWindowAreMeasured) {
   source.Queue(end + 5);  // the next window's
   std::vector<int64_t> taken;
   std::string why;
-  EXPECT_TRUE(CollectDwell({from, end, 60'000}, source,
-                           [&](const Received& f) { taken.push_back(f.arrivedUs); }, why));
+  EXPECT_TRUE(CollectDwell(
+      {from, end, 60'000}, source, [&](const Received& f) { taken.push_back(f.arrivedUs); }, why));
   EXPECT_EQ(taken, (std::vector<int64_t>{from, from + 20'000, end - 1}));
   ASSERT_EQ(source.queued.size(), 1u);
   // Past the window's end the reader still waits for the late frames.
@@ -73,7 +73,8 @@ TEST(DwellWindow, SilentOrLostControllerEndsTheWindow) {
   silent.Queue(from + 1);
   int taken = 0;
   std::string why;
-  EXPECT_TRUE(CollectDwell({from, end, 0}, silent, [&](const Received&) { ++taken; }, why));
+  EXPECT_TRUE(CollectDwell(
+      {from, end, 0}, silent, [&](const Received&) { ++taken; }, why));
   EXPECT_EQ(taken, 1);
   EXPECT_EQ(why, "");
 
@@ -81,7 +82,8 @@ TEST(DwellWindow, SilentOrLostControllerEndsTheWindow) {
   lost.Queue(from + 1);
   lost.lost = true;
   taken = 0;
-  EXPECT_FALSE(CollectDwell({from, end, 60'000}, lost, [&](const Received&) { ++taken; }, why));
+  EXPECT_FALSE(CollectDwell(
+      {from, end, 60'000}, lost, [&](const Received&) { ++taken; }, why));
   EXPECT_EQ(taken, 1);
   EXPECT_EQ(why, "gone");
 }
