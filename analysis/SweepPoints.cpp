@@ -33,8 +33,9 @@ SweepPoints::~SweepPoints() {
 
 bool SweepPoints::Open(std::string& why) {
   std::error_code ec;
-  const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-  std::string name = ((ec ? std::filesystem::path("/tmp") : dir) / "vantrel-sweep.XXXXXX").string();
+  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+  if (ec) dir = "/tmp";
+  std::string name = (dir / "vantrel-sweep.XXXXXX").string();
   const int fd = ::mkstemp(name.data());
   if (fd < 0) {
     why = "cannot make a temporary file for the measured points in " + dir.string() + ": " +

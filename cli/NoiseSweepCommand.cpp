@@ -270,14 +270,14 @@ class NoiseSweepRun {
     if (o_.resume.empty()) return kExitPass;
     std::ifstream in(o_.resume, std::ios::binary);
     if (!in) return Complain("cannot read " + o_.resume);
-    std::string why, kept, other;  // other: the first point not of this sweep
+    std::string why, notKept, other;  // other: the first point not of this sweep
     auto add = [&](const NoisePoint& p) {
       const size_t i = sw_.points.Size();
-      if (!other.empty() || !kept.empty()) return;
+      if (!other.empty() || !notKept.empty()) return;
       if (i >= sw_.plan.size() || std::fabs(p.hz - sw_.plan[i]) > 1e-6 * sw_.plan[i])
         other = "its point " + std::to_string(i + 1) + " (" + FrequencyText(p.hz) + ")";
       else
-        sw_.points.Add(p, Pass(CheckPoint(p, layout_, limits_.noise, held_)), kept);
+        sw_.points.Add(p, Pass(CheckPoint(p, layout_, limits_.noise, held_)), notKept);
     };
     if (!ReadSweepFile(in, Settings(), layout_, add, keep_, why))
       return Complain(o_.resume + ": " + why);
@@ -285,7 +285,7 @@ class NoiseSweepRun {
       return Complain(o_.resume + ": " + other +
                       " is not this sweep's: resume with the same --from, --to, --points, "
                       "--step and --log");
-    if (!kept.empty()) return Complain(kept);
+    if (!notKept.empty()) return Complain(notKept);
     std::cerr << "vantrel: resuming after " << sw_.points.Size() << " of " << sw_.plan.size()
               << " points\n";
     return kExitPass;
