@@ -207,6 +207,13 @@ void WriteSweepPoint(std::ostream& out, const SweepSettings& s, const NoisePoint
 bool ReadSweepFile(std::istream& in, const SweepSettings& s, const ScanLayout& layout,
                    std::vector<NoisePoint>& points, uint64_t& end, std::string& why) {
   points.clear();
+  return ReadSweepFile(
+      in, s, layout, [&](const NoisePoint& p) { points.push_back(p); }, end, why);
+}
+
+bool ReadSweepFile(std::istream& in, const SweepSettings& s, const ScanLayout& layout,
+                   const std::function<void(const NoisePoint&)>& each, uint64_t& end,
+                   std::string& why) {
   end = 0;
   std::string line;
   uint64_t offset = 0;
@@ -264,7 +271,7 @@ bool ReadSweepFile(std::istream& in, const SweepSettings& s, const ScanLayout& l
     if (ToDouble(c[9], v)) cur.jitterMm = v;
     ToDouble(c[10], cur.rateHz);
     if (ToDouble(c[11], v)) cur.scans = static_cast<uint64_t>(v);
-    points.push_back(std::move(cur));
+    each(cur);
     cur = NoisePoint{};
     started = false;
     end = offset;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <optional>
 #include <ostream>
@@ -80,5 +81,9 @@ void WriteSweepPoint(std::ostream& out, const SweepSettings& s, const NoisePoint
 // a file that is not a sweep file, holds other settings or another panel.
 bool ReadSweepFile(std::istream& in, const SweepSettings& s, const ScanLayout& layout,
                    std::vector<NoisePoint>& points, uint64_t& end, std::string& why);
+// The same, each finished point handed to `each` as it is read.
+bool ReadSweepFile(std::istream& in, const SweepSettings& s, const ScanLayout& layout,
+                   const std::function<void(const NoisePoint&)>& each, uint64_t& end,
+                   std::string& why);
 
 }  // namespace analysis

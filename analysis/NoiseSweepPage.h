@@ -4,28 +4,29 @@
 // no script, nothing fetched.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "analysis/NoiseSweep.h"
+#include "analysis/SweepPoints.h"
 
 namespace analysis {
 
 struct SweepPage {
   std::string verdict;                                      // "PASS", "FAIL", "NOT MEASURED"
   std::vector<std::pair<std::string, std::string>> facts;   // shown at the top, in order
-  std::vector<NoisePoint> points;
-  std::vector<bool> pass;  // per point
+  const SweepPoints* points = nullptr;  // each with its verdict, read as the page is written
   ScanLayout layout;
   NoiseLimits limits;
   bool held = false;
 };
 
 // Contiguous runs of failing points: first and last frequency of each.
-std::vector<std::pair<double, double>> FailingBands(const std::vector<NoisePoint>& points,
-                                                    const std::vector<bool>& pass);
+std::vector<std::pair<double, double>> FailingBands(const SweepPoints& points);
 
-std::string NoiseSweepHtml(const SweepPage& page);
+// The page, written as the points are read (false: they could not be read back).
+bool WriteNoiseSweepHtml(std::ostream& out, const SweepPage& page);
 
 }  // namespace analysis

@@ -13,9 +13,11 @@
 #include "analysis/NoiseSweep.h"
 #include "analysis/NoiseSweepPage.h"
 #include "analysis/ScanAssembler.h"
+#include "analysis/SweepPoints.h"
 #include "analysis/TestRun.h"
 #include "analysis/TouchReport.h"
 #include "capture/CCaptureRecorder.h"
+#include "cli/DwellWindow.h"
 #include "cli/Interrupt.h"
 #include "cli/ManualGenerator.h"
 #include "cli/Reports.h"
@@ -23,6 +25,7 @@
 #include "cli/SweepProgress.h"
 #include "cli/TestRecord.h"
 #include "instruments/ScpiGenerator.h"
+#include "savefile/AtomicFile.h"
 
 using namespace analysis;
 using instruments::SignalGenerator;
@@ -55,39 +58,22 @@ double Since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-// The frames that arrived between fromUs and endUs (times of arrival, taken where they
-// arrive, so a busy moment of this thread loses nothing and mixes no window): data reports
-// into scans, coordinate reports into strokes. Earlier frames are dropped (the settling).
-// Frames come in their order of arrival, so the first one from after endUs ends the window
-// however late it is handed over (a busy machine delays them all); only a controller silent
-// for lateMs after endUs ends it without one.
-// False when the sweep must stop: asked to, or the controller went away (why says so).
-bool Listen(ControllerSession& s, int64_t fromUs, int64_t endUs, int lateMs, ScanAssembler& scans,
+// One dwell's frames: data reports into scans, coordinate reports into strokes. False when
+// the sweep must stop (why says so).
+bool Listen(ControllerSession& s, const DwellWindow& w, ScanAssembler& scans,
             ElectrodeStats& stats, StrokeTracker& strokes, std::string& why) {
+  SessionDwellSource source(s);
   TouchReport report;
-  const int64_t giveUpUs = endUs + int64_t{lateMs} * 1000;
-  for (;;) {
-    const int64_t now = ControllerSession::NowUs();
-    auto f = s.ReceiveDecoded(static_cast<int>(std::max<int64_t>(0, (giveUpUs - now) / 1000 + 1)),
-                              ControllerSession::kStreamBatch);
-    if (Interrupted()) return false;
-    if (!f) {
-      if (s.LinkLost()) {
-        why = s.LostMessage();
-        return false;
-      }
-      if (ControllerSession::NowUs() >= giveUpUs) return true;
-      continue;
-    }
-    const int64_t at = f->arrivedUs;
-    if (at >= endUs) return true;
-    if (at < fromUs) continue;
-    if (DecodeTouchReport(f->bytes.data(), static_cast<int>(f->bytes.size()), at, report)) {
-      strokes.Add(report);
-      continue;
-    }
-    if (f->isData && scans.Add(f->Data())) stats.Add(scans.Scan());
-  }
+  return CollectDwell(
+      w, source,
+      [&](const ControllerSession::Received& f) {
+        if (DecodeTouchReport(f.bytes.data(), static_cast<int>(f.bytes.size()), f.arrivedUs,
+                              report))
+          strokes.Add(report);
+        else if (f.isData && scans.Add(f.Data()))
+          stats.Add(scans.Scan());
+      },
+      why);
 }
 
 // Held: waits until a finger is on the glass.
@@ -165,8 +151,7 @@ Check CaseOf(const NoisePoint& p, const std::vector<Check>& checks) {
 
 struct Sweep {
   std::vector<double> plan;
-  std::vector<NoisePoint> points;
-  std::vector<std::vector<Check>> checks;
+  SweepPoints points;  // measured, with their verdicts (kept in a file, not in memory)
   std::string identity;
   std::string stop;  // why the sweep ended early ("" finished or interrupted)
   bool outputLeftOn = false;
@@ -223,7 +208,7 @@ class NoiseSweepRun {
     if (const int code = Open(); code != kExitPass) return code;
     if (const int code = Resume(); code != kExitPass) return code;
     if (std::string why; !file_.Open(csv_, keep_, o_.resume.empty(), why)) return Complain(why);
-    if (sw_.points.size() < sw_.plan.size()) SweepPoints();
+    if (sw_.points.Size() < sw_.plan.size()) SweepAll();
     s_->Leave();
     s_.reset();
     if (!file_.Ok()) std::cerr << "vantrel: " << csv_ << ": writing failed\n";
@@ -250,6 +235,7 @@ class NoiseSweepRun {
     LimitsError lerr;
     if (!o_.limits.empty() && !LoadLimits(o_.limits, limits_, lerr))
       return Complain("bad limits file: " + lerr.Text());
+    if (!sw_.points.Open(why)) return Complain(why);
     if (o_.generator == "manual") {
       generator_ = std::make_unique<ManualGenerator>();
     } else {
@@ -284,18 +270,23 @@ class NoiseSweepRun {
     if (o_.resume.empty()) return kExitPass;
     std::ifstream in(o_.resume, std::ios::binary);
     if (!in) return Complain("cannot read " + o_.resume);
-    std::string why;
-    if (!ReadSweepFile(in, Settings(), layout_, sw_.points, keep_, why))
+    std::string why, notKept, other;  // other: the first point not of this sweep
+    auto add = [&](const NoisePoint& p) {
+      const size_t i = sw_.points.Size();
+      if (!other.empty() || !notKept.empty()) return;
+      if (i >= sw_.plan.size() || std::fabs(p.hz - sw_.plan[i]) > 1e-6 * sw_.plan[i])
+        other = "its point " + std::to_string(i + 1) + " (" + FrequencyText(p.hz) + ")";
+      else
+        sw_.points.Add(p, Pass(CheckPoint(p, layout_, limits_.noise, held_)), notKept);
+    };
+    if (!ReadSweepFile(in, Settings(), layout_, add, keep_, why))
       return Complain(o_.resume + ": " + why);
-    for (size_t i = 0; i < sw_.points.size(); ++i)
-      if (i >= sw_.plan.size() || std::fabs(sw_.points[i].hz - sw_.plan[i]) > 1e-6 * sw_.plan[i])
-        return Complain(o_.resume + ": its point " + std::to_string(i + 1) + " (" +
-                        FrequencyText(sw_.points[i].hz) +
-                        ") is not this sweep's: resume with the same --from, --to, --points, "
-                        "--step and --log");
-    for (const NoisePoint& p : sw_.points)
-      sw_.checks.push_back(CheckPoint(p, layout_, limits_.noise, held_));
-    std::cerr << "vantrel: resuming after " << sw_.points.size() << " of " << sw_.plan.size()
+    if (!other.empty())
+      return Complain(o_.resume + ": " + other +
+                      " is not this sweep's: resume with the same --from, --to, --points, "
+                      "--step and --log");
+    if (!notKept.empty()) return Complain(notKept);
+    std::cerr << "vantrel: resuming after " << sw_.points.Size() << " of " << sw_.plan.size()
               << " points\n";
     return kExitPass;
   }
@@ -329,8 +320,8 @@ class NoiseSweepRun {
   }
 
   // The sweep from the first point not measured; the output off at its end.
-  void SweepPoints() {
-    const size_t first = sw_.points.size();
+  void SweepAll() {
+    const size_t first = sw_.points.Size();
     const bool ready = Start();
     SweepProgress progress(sw_.plan.size(), first);
     ScanAssembler scans(stream_->parts[0].dataCode, layout_);
@@ -344,7 +335,7 @@ class NoiseSweepRun {
         break;
       }
       if (!MeasurePointAt(sw_.plan[i], scans)) break;
-      progress.Point(sw_.points.size(), sw_.plan[i]);
+      progress.Point(sw_.points.Size(), sw_.plan[i]);
     }
     progress.End();
     interrupted_ = Interrupted();
@@ -371,8 +362,8 @@ class NoiseSweepRun {
          ++attempt) {
       scans.Reset();
       strokes = StrokeTracker(geometry_);
-      listening = Listen(*s_, from, from + static_cast<int64_t>(o_.dwellS * 1e6), g_.TimeoutMs(),
-                         scans, stats, strokes, error);
+      const DwellWindow w{from, from + static_cast<int64_t>(o_.dwellS * 1e6), g_.TimeoutMs()};
+      listening = Listen(*s_, w, scans, stats, strokes, error);
       from = ControllerSession::NowUs();
     }
     if (!listening) return Stop(error);
@@ -383,10 +374,9 @@ class NoiseSweepRun {
     NoisePoint p = MeasurePoint(hz, stats, strokes, held_, o_.dwellS, geometry_);
     if (held_ && strokes.Strokes().empty())
       return Stop("the finger was lifted (no contact at " + FrequencyText(hz) + ")");
-    sw_.checks.push_back(CheckPoint(p, layout_, limits_.noise, held_));
-    file_.Write(Settings(), p, layout_, sw_.checks.back());
-    sw_.points.push_back(std::move(p));
-    return true;
+    const std::vector<Check> checks = CheckPoint(p, layout_, limits_.noise, held_);
+    file_.Write(Settings(), p, layout_, checks);
+    return sw_.points.Add(p, Pass(checks), error) || Stop(error);
   }
 
   // The sweep as JUnit cases (one per frequency) with the run's facts.
@@ -400,21 +390,21 @@ class NoiseSweepRun {
     report.SetProperty("amplitude_vpp", FormatNumber(o_.vpp));
     report.SetProperty("touch", o_.touch);
     report.SetProperty("stream", streamName_);
+    if (o_.junit.empty()) return report;  // the cases are for the JUnit file alone
     std::set<std::string> names;  // frequencies too close for their short text: named in full
-    for (size_t i = 0; i < sw_.points.size(); ++i) {
-      report.checks.push_back(CaseOf(sw_.points[i], sw_.checks[i]));
+    sw_.points.ForEach([&](const NoisePoint& p, bool) {
+      report.checks.push_back(CaseOf(p, CheckPoint(p, layout_, limits_.noise, held_)));
       if (!names.insert(report.checks.back().check).second) {
         char hz[40];
-        std::snprintf(hz, sizeof hz, "%.12g Hz", sw_.points[i].hz);
+        std::snprintf(hz, sizeof hz, "%.12g Hz", p.hz);
         report.checks.back().check = hz;
       }
-    }
+    });
     return report;
   }
 
   // The HTML page of the sweep; false (said) when it could not be written.
-  bool WritePage(const TestRun& report, const std::string& verdict, const std::string& note,
-                 const std::vector<bool>& pass) const {
+  bool WritePage(const TestRun& report, const std::string& verdict, const std::string& note) const {
     SweepPage page;
     page.verdict = verdict;
     page.facts = report.properties;
@@ -425,47 +415,46 @@ class NoiseSweepRun {
                                                (o_.log ? ", log" : ""));
     page.facts.emplace_back("settle / dwell",
                             FormatNumber(o_.settleS) + " s / " + FormatNumber(o_.dwellS) + " s");
-    page.facts.emplace_back("measured", std::to_string(sw_.points.size()) + " of " +
+    page.facts.emplace_back("measured", std::to_string(sw_.points.Size()) + " of " +
                                             std::to_string(sw_.plan.size()) + " points");
-    if (sw_.points.size() != sw_.plan.size()) page.facts.emplace_back("not measured", note);
-    page.points = sw_.points;
-    page.pass = pass;
+    if (sw_.points.Size() != sw_.plan.size()) page.facts.emplace_back("not measured", note);
+    page.points = &sw_.points;
     page.layout = layout_;
     page.limits = limits_.noise;
     page.held = held_;
     std::string error;
-    if (WriteFileAtomically(o_.html, NoiseSweepHtml(page), error)) return true;
-    Complain(error);
+    savefile::AtomicFile file;
+    if (file.Open(o_.html, error) && WriteNoiseSweepHtml(file.Stream(), page) &&
+        file.Commit(error))
+      return true;
+    Complain(error.empty() ? "cannot read the measured points back" : error);
     return false;
   }
 
   // Verdicts, the run kept, the reports written and the verdict said; the exit code.
   int Conclude() {
-    std::vector<bool> pass;
-    int failedPoints = 0;
-    for (const auto& c : sw_.checks) {
-      pass.push_back(Pass(c));
-      failedPoints += pass.back() ? 0 : 1;
-    }
-    const bool complete = sw_.points.size() == sw_.plan.size();
+    const size_t failedPoints = sw_.points.Failed();
+    const bool complete = sw_.points.Size() == sw_.plan.size();
     const std::string verdict = !complete ? "NOT MEASURED" : failedPoints ? "FAIL" : "PASS";
     std::string note = sw_.stop;
     if (interrupted_) note = "interrupted";
     if (!complete && note.empty()) note = "not finished";
     const double secs = Since(started_);
-    for (size_t i = 0; i < sw_.points.size(); ++i)
-      AddPointChecks(record_.Run().checks, sw_.points[i], layout_, sw_.checks[i]);
+    if (record_.Keeps())
+      sw_.points.ForEach([&](const NoisePoint& p, bool) {
+        AddPointChecks(record_.Run().checks, p, layout_, CheckPoint(p, layout_, limits_.noise, held_));
+      });
     const bool kept = record_.Finish(!complete ? "error" : failedPoints ? "fail" : "pass",
                                      complete ? "" : note, secs) == kExitPass;
     TestRun report = Summary();
     report.durationS = secs;
     if (!complete) report.errors.emplace_back(kSuite, note);
     bool written = WriteRunReports(report, o_.junit, "", "").empty();
-    if (!o_.html.empty() && !WritePage(report, verdict, note, pass)) written = false;
-    for (const auto& [a, b] : FailingBands(sw_.points, pass))
+    if (!o_.html.empty() && !WritePage(report, verdict, note)) written = false;
+    for (const auto& [a, b] : FailingBands(sw_.points))
       std::cout << "FAIL band " << FrequencyText(a) << (b > a ? " to " + FrequencyText(b) : "")
                 << "\n";
-    std::cout << "\n" << verdict << ": " << sw_.points.size() << " of " << sw_.plan.size()
+    std::cout << "\n" << verdict << ": " << sw_.points.Size() << " of " << sw_.plan.size()
               << " frequencies measured, " << failedPoints << " failed";
     if (!complete) std::cout << " (" << note << ")";
     std::cout << "\n";

@@ -214,6 +214,10 @@ void TestRecord::Opened(const ControllerSession& s) {
   if (recorder_) NoteOpened(*recorder_, s);
 }
 
+bool TestRecord::Keeps() const {
+  return keeper_ && keeper_->Target().kind != records::ResultsUrl::Kind::kNone;
+}
+
 int TestRecord::Finish(const std::string& verdict, const std::string& note, double seconds,
                        const std::vector<const std::string*>& reports) {
   run_.verdict = verdict;

@@ -66,6 +66,8 @@ class TestRecord {
   // The device the run was measured on (node empty before Opened).
   const LinkDevice& Device() const { return device_; }
   bool Begun() const { return !run_.uuid.empty(); }
+  // Whether the run is kept anywhere (not --results none).
+  bool Keeps() const;
   // Whether a controller was opened for the run (Opened was called).
   bool Measured() const { return measured_; }
 

@@ -7,6 +7,8 @@
 
 #include "analysis/Limits.h"
 #include "analysis/NoiseSweep.h"
+#include "analysis/NoiseSweepPage.h"
+#include "analysis/SweepPoints.h"
 
 using namespace analysis;
 
@@ -95,4 +97,49 @@ TEST(NoiseSweep, PointChecksAndTheSweepFileReadBack) {
   EXPECT_FALSE(ReadSweepFile(bigger, s, ScanLayout{3, 1}, back, end, why));
   std::istringstream other("time,value\r\n1,2\r\n");
   EXPECT_FALSE(ReadSweepFile(other, s, layout, back, end, why));
+}
+
+// The points kept on file come back exactly, in order, with their verdicts, however the
+// passes over them nest; the failing bands are read from them.
+TEST(NoiseSweep, KeptPointsReadBackExactlyInOrder) {
+  SweepPoints kept;
+  std::string why;
+  ASSERT_TRUE(kept.Open(why)) << why;
+  std::vector<NoisePoint> points(5);
+  for (size_t i = 0; i < points.size(); ++i) {
+    NoisePoint& p = points[i];
+    p.hz = 1e4 * (i + 1) + 1.0 / 3;
+    p.electrodes = {{0.1 * i + 1.0 / 7, 3.0 + i, std::nullopt}, {2.0 / 3, 1e-300, i * 1.1}};
+    p.ghosts = static_cast<int>(i);
+    if (i % 2) p.jitterMm = 0.123456789012345 * i;
+    p.rateHz = 99.5 + i;
+    p.scans = 1000000007ULL * i;
+    ASSERT_TRUE(kept.Add(p, i != 1 && i != 2 && i != 4, why)) << why;
+  }
+  EXPECT_EQ(kept.Size(), 5u);
+  EXPECT_EQ(kept.Failed(), 3u);
+  auto same = [](const NoisePoint& a, const NoisePoint& b) {
+    bool eq = a.hz == b.hz && a.ghosts == b.ghosts && a.jitterMm == b.jitterMm &&
+              a.rateHz == b.rateHz && a.scans == b.scans &&
+              a.electrodes.size() == b.electrodes.size();
+    for (size_t e = 0; eq && e < a.electrodes.size(); ++e)
+      eq = a.electrodes[e].stddev == b.electrodes[e].stddev &&
+           a.electrodes[e].p2p == b.electrodes[e].p2p &&
+           a.electrodes[e].snrDb == b.electrodes[e].snrDb;
+    return eq;
+  };
+  size_t outer = 0, inner = 0;
+  ASSERT_TRUE(kept.ForEach([&](const NoisePoint& p, bool) {
+    EXPECT_TRUE(same(p, points[outer])) << "point " << outer;
+    if (outer++ == 2) {
+      EXPECT_TRUE(
+          kept.ForEach([&](const NoisePoint& q, bool) { EXPECT_TRUE(same(q, points[inner++])); }));
+    }
+  }));
+  EXPECT_EQ(outer, 5u);
+  EXPECT_EQ(inner, 5u);
+  const auto bands = FailingBands(kept);
+  ASSERT_EQ(bands.size(), 2u);
+  EXPECT_EQ(bands[0], std::make_pair(points[1].hz, points[2].hz));
+  EXPECT_EQ(bands[1], std::make_pair(points[4].hz, points[4].hz));
 }
