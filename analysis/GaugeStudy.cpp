@@ -51,58 +51,83 @@ double FUpperTail(double f, double d1, double d2) {
   return IncompleteBeta(d2 / 2, d1 / 2, d2 / (d2 + d1 * f));
 }
 
-bool StudyGauge(const std::vector<GaugeMeasurement>& m, const GaugeOptions& o, GaugeResult& r,
-                std::string& why) {
-  r = GaugeResult{};
+namespace {
+
+// The measurements summed per cell (part x station), in the order of the sorted names.
+struct GaugeCells {
   std::map<std::string, int> parts, stations;
+  std::vector<double> sum;
+  std::vector<int> count;
+  double grand = 0;  // sum of all values, then their mean
+  int P = 0, S = 0, T = 0;
+};
+
+// Numbers the parts and stations by name; false with why when there are too few.
+bool IndexDesign(const std::vector<GaugeMeasurement>& m, GaugeCells& g, std::string& why) {
   for (const auto& x : m) {
-    parts.emplace(x.part, 0);
-    stations.emplace(x.station, 0);
+    g.parts.emplace(x.part, 0);
+    g.stations.emplace(x.station, 0);
   }
   int i = 0;
-  for (auto& [name, index] : parts) index = i++;
+  for (auto& [name, index] : g.parts) index = i++;
   i = 0;
-  for (auto& [name, index] : stations) index = i++;
-  const int P = int(parts.size()), S = int(stations.size());
-  if (P < 2 || S < 1) {
+  for (auto& [name, index] : g.stations) index = i++;
+  g.P = int(g.parts.size());
+  g.S = int(g.stations.size());
+  if (g.P < 2 || g.S < 1) {
     why = "a gauge study needs at least 2 parts and 1 station";
     return false;
   }
-  std::vector<double> cellSum(size_t(P * S), 0);
-  std::vector<int> cellCount(size_t(P * S), 0);
-  double grand = 0;
+  return true;
+}
+
+void SumCells(const std::vector<GaugeMeasurement>& m, GaugeCells& g) {
+  g.sum.assign(size_t(g.P * g.S), 0);
+  g.count.assign(size_t(g.P * g.S), 0);
   for (const auto& x : m) {
-    const size_t c = size_t(parts[x.part] * S + stations[x.station]);
-    cellSum[c] += x.value;
-    ++cellCount[c];
-    grand += x.value;
+    const size_t c = size_t(g.parts[x.part] * g.S + g.stations[x.station]);
+    g.sum[c] += x.value;
+    ++g.count[c];
+    g.grand += x.value;
   }
-  const int T = cellCount[0];
-  for (size_t c = 0; c < cellCount.size(); ++c)
-    if (cellCount[c] != T) {
+}
+
+// Every cell holds the same number of trials, at least 2; false with why.
+bool CheckBalanced(GaugeCells& g, std::string& why) {
+  const int T = g.count[0];
+  for (size_t c = 0; c < g.count.size(); ++c)
+    if (g.count[c] != T) {
       why = "every part must be measured the same number of times at every station (part " +
-            std::next(parts.begin(), long(c) / S)->first + " at station " +
-            std::next(stations.begin(), long(c) % S)->first + ": " + std::to_string(cellCount[c]) +
-            " of " + std::to_string(T) + ")";
+            std::next(g.parts.begin(), long(c) / g.S)->first + " at station " +
+            std::next(g.stations.begin(), long(c) % g.S)->first + ": " +
+            std::to_string(g.count[c]) + " of " + std::to_string(T) + ")";
       return false;
     }
   if (T < 2) {
     why = "a gauge study needs at least 2 trials of every part at every station";
     return false;
   }
+  g.T = T;
+  return true;
+}
+
+// The ANOVA table: sums of squares and degrees of freedom.
+void AnovaTable(const std::vector<GaugeMeasurement>& m, GaugeCells& g, GaugeResult& r) {
+  const int P = g.P, S = g.S, T = g.T;
   const double N = double(m.size());
-  grand /= N;
+  g.grand /= N;
+  const double grand = g.grand;
   std::vector<double> partMean(size_t(P), 0), stationMean(size_t(S), 0);
   for (int p = 0; p < P; ++p)
     for (int s = 0; s < S; ++s) {
-      partMean[size_t(p)] += cellSum[size_t(p * S + s)] / (double(S) * T);
-      stationMean[size_t(s)] += cellSum[size_t(p * S + s)] / (double(P) * T);
+      partMean[size_t(p)] += g.sum[size_t(p * S + s)] / (double(S) * T);
+      stationMean[size_t(s)] += g.sum[size_t(p * S + s)] / (double(P) * T);
     }
   for (double v : partMean) r.ssPart += double(S) * T * (v - grand) * (v - grand);
   for (double v : stationMean) r.ssStation += double(P) * T * (v - grand) * (v - grand);
   double ssCells = 0;
-  for (size_t c = 0; c < cellSum.size(); ++c) {
-    const double d = cellSum[c] / T - grand;
+  for (size_t c = 0; c < g.sum.size(); ++c) {
+    const double d = g.sum[c] / T - grand;
     ssCells += T * d * d;
   }
   for (const auto& x : m) r.ssTotal += (x.value - grand) * (x.value - grand);
@@ -115,7 +140,12 @@ bool StudyGauge(const std::vector<GaugeMeasurement>& m, const GaugeOptions& o, G
   r.dfStation = S - 1;
   r.dfInteraction = (P - 1) * (S - 1);
   r.dfError = P * S * (T - 1);
+}
 
+// Variance components from the mean squares; the interaction is pooled into
+// repeatability when it is not significant.
+void VarianceComponents(const GaugeOptions& o, GaugeResult& r) {
+  const int P = r.parts, S = r.stations, T = r.trials;
   const double msPart = r.ssPart / r.dfPart;
   const double msStation = r.dfStation ? r.ssStation / r.dfStation : 0;
   const double msError = r.ssError / r.dfError;
@@ -137,6 +167,10 @@ bool StudyGauge(const std::vector<GaugeMeasurement>& m, const GaugeOptions& o, G
     r.interaction = std::max(0.0, (msInteraction - msError) / T);
     r.part = std::max(0.0, (msPart - msInteraction) / (double(S) * T));
   }
+}
+
+// %GRR of the total and of the tolerance, distinct categories.
+void GrrFigures(const GaugeOptions& o, GaugeResult& r) {
   r.reproducibility = r.station + r.interaction;
   r.grr = r.repeatability + r.reproducibility;
   r.total = r.grr + r.part;
@@ -145,6 +179,20 @@ bool StudyGauge(const std::vector<GaugeMeasurement>& m, const GaugeOptions& o, G
     r.grrOfTolerance = 100 * o.spread * std::sqrt(r.grr) / *o.tolerance;
   r.distinctCategories =
       r.grr > 0 ? std::max(1, int(std::floor(1.41 * std::sqrt(r.part / r.grr)))) : 0;
+}
+
+}  // namespace
+
+bool StudyGauge(const std::vector<GaugeMeasurement>& m, const GaugeOptions& o, GaugeResult& r,
+                std::string& why) {
+  r = GaugeResult{};
+  GaugeCells g;
+  if (!IndexDesign(m, g, why)) return false;
+  SumCells(m, g);
+  if (!CheckBalanced(g, why)) return false;
+  AnovaTable(m, g, r);
+  VarianceComponents(o, r);
+  GrrFigures(o, r);
   return true;
 }
 

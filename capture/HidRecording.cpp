@@ -249,6 +249,165 @@ bool CaptureToHidRecording(const std::string& in, CaptureSink& out, const std::s
   return w.Spill(true, error);
 }
 
+namespace {
+
+// A HID recording read line by line into capture text: the header from our own comments
+// and the device lines, then those reports of the first device that are controller frames.
+class RecordingReader {
+ public:
+  RecordingReader(Writer& w, ConvertStats& stats, const std::string& program)
+      : w_(w), stats_(stats) {
+    h_.program = program + " (from a HID recording)";
+    h_.link = LinkKind::kUsb;
+  }
+
+  // The next line, without its line end; false with error when it cannot be read.
+  bool Line(std::string_view line, std::string& error) {
+    ++lineNo_;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (StartsWith(line, kHeaderTag)) {
+      HeaderComment(line.substr(std::strlen(kHeaderTag)));
+      return true;
+    }
+    const bool output = StartsWith(line, kOutputTag);
+    const bool input = StartsWith(line, "E: ");
+    if (!input && StartsWith(line, "E:")) {
+      error = LineError(lineNo_, "an event line (E:) without its time and bytes");
+      return false;
+    }
+    if (!output && !input) return DeviceLine(line, error);
+    if (device_ != firstDevice_) return true;  // another device of a recording of several
+    return Report(line.substr(input ? 3 : std::strlen(kOutputTag)), output, error);
+  }
+
+  int64_t LineNo() const { return lineNo_; }
+
+  // After the last line: what is left to write.
+  bool Finish(std::string& error) {
+    if (!started_) {
+      error = "no controller frames in it";
+      return false;
+    }
+    w_.text += late_;
+    return w_.Spill(true, error);
+  }
+
+ private:
+  // "key: value" of our own header; after the first frame, or a mark, it waits for the next.
+  void HeaderComment(std::string_view kv) {
+    const size_t colon = kv.find(": ");
+    if (colon == std::string_view::npos) return;
+    const std::string key(kv.substr(0, colon)), value(kv.substr(colon + 2));
+    if (started_ || key == "mark") {  // a mark goes before the next frame
+      late_ += HeaderLine(key, value);
+    } else if (key == "program") {
+      h_.program = value;
+    } else if (key == "link") {
+      h_.link = value.rfind("serial", 0) == 0 ? LinkKind::kSerial
+                : value.rfind("usb", 0) == 0  ? LinkKind::kUsb
+                                              : LinkKind::kUnknown;
+      const size_t blank = value.find(' ');
+      h_.linkDetail = blank == std::string::npos ? "" : value.substr(blank + 1);
+    } else if (key == "firmware") {
+      h_.firmware = value;
+    } else if (key == "panel") {
+      h_.panel = value;
+    } else if (key == "start") {
+      h_.start = value;
+    }
+  }
+
+  // The recorder's device lines: number, name, physical path, ids, report descriptor.
+  bool DeviceLine(std::string_view line, std::string& error) {
+    if (StartsWith(line, "D: ")) {
+      device_ = std::atoi(std::string(line.substr(3)).c_str());
+      if (firstDevice_ < 0) firstDevice_ = device_;
+    } else if (StartsWith(line, "N: ")) {
+      name_ = line.substr(3);
+    } else if (StartsWith(line, "P: ")) {
+      phys_ = line.substr(3);
+    } else if (StartsWith(line, "I: ") && !started_) {
+      unsigned bus = 0, vid = 0, pid = 0;
+      const std::string ids(line.substr(3));
+      if (std::sscanf(ids.c_str(), "%x %x %x", &bus, &vid, &pid) == 3 && h_.linkDetail.empty()) {
+        char detail[40];
+        std::snprintf(detail, sizeof detail, "vid=%04X pid=%04X", vid & 0xFFFF, pid & 0xFFFF);
+        h_.linkDetail = detail;
+      }
+    } else if (StartsWith(line, "R: ")) {
+      std::string why;
+      if (!ParseCounted(line.substr(3), bytes_, why)) {
+        error = LineError(lineNo_, "report descriptor: " + why);
+        return false;
+      }
+      described_ = true;
+    }
+    return true;
+  }
+
+  // "<sec.usec> <count> <hex bytes>" of an input or output report.
+  bool Report(std::string_view rest, bool output, std::string& error) {
+    const size_t blank = rest.find(' ');
+    int64_t us = 0;
+    if (blank == std::string_view::npos || !ParseTime(rest.substr(0, blank), us)) {
+      error = LineError(lineNo_, "bad time (seconds.microseconds)");
+      return false;
+    }
+    std::string why;
+    if (!ParseCounted(rest.substr(blank + 1), bytes_, why) || bytes_.empty()) {
+      error = LineError(lineNo_, bytes_.empty() && why.empty() ? "an empty report" : why);
+      return false;
+    }
+    if (!IsFrameType(bytes_[0])) {
+      ++stats_.skipped;
+      return true;
+    }
+    const Direction dir = output ? Direction::kHostToDevice : Direction::kDeviceToHost;
+    const size_t len = RecordedLength(bytes_.data(), bytes_.size());
+    if (len > static_cast<size_t>(MaxFrameBytes(h_.link, dir))) {
+      error = LineError(lineNo_, "a frame of " + std::to_string(len) + " bytes is longer than a " +
+                                     LinkKindName(h_.link) + " link carries");
+      return false;
+    }
+    if (!started_) Start();
+    w_.text += late_;
+    late_.clear();
+    // The recorder's times never go back; ours may not: such a frame keeps the time before.
+    if (us < lastUs_)
+      stats_.warnings.push_back(LineError(
+          lineNo_, "time goes back " + std::to_string(lastUs_ - us) +
+                       " us; the frame is kept at the time of the one before"));
+    lastUs_ = std::max(lastUs_, us);
+    AppendFrameLine(w_.text, lastUs_, dir, bytes_.data(), static_cast<int>(len));
+    ++stats_.frames;
+    return w_.Spill(false, error);
+  }
+
+  // The capture's header, before its first frame.
+  void Start() {
+    if (!described_)
+      stats_.warnings.push_back(LineError(
+          lineNo_, "no report descriptor (R:) before the first report: its reports are read "
+                   "as controller frames as they stand"));
+    w_.text = HeaderText(h_);
+    if (!name_.empty() || !phys_.empty()) {
+      w_.text += "# recorded with the HID tools' recorder from \"" + name_ + "\" at " + phys_ + "\n";
+    }
+    started_ = true;
+  }
+
+  Writer& w_;
+  ConvertStats& stats_;
+  Header h_;
+  std::string name_, phys_, late_;
+  int64_t lineNo_ = 0, lastUs_ = 0;
+  int device_ = -1, firstDevice_ = -1;
+  bool started_ = false, described_ = false;
+  Bytes bytes_;
+};
+
+}  // namespace
+
 bool HidRecordingToCapture(const std::string& in, CaptureSink& out, const std::string& program,
                            ConvertStats& stats, std::string& error,
                            const ConvertProgress& progress) {
@@ -256,137 +415,23 @@ bool HidRecordingToCapture(const std::string& in, CaptureSink& out, const std::s
   if (!source) return false;
   LineReader lines(*source);
   Writer w(out, *source, progress);
-  Header h;
-  h.program = program + " (from a HID recording)";
-  h.link = LinkKind::kUsb;
-  std::string name, phys, late;
-  int64_t lineNo = 0, lastUs = 0;
-  int device = -1, firstDevice = -1;
-  bool started = false, described = false;
-  Bytes bytes;
-  std::string why;
-
+  RecordingReader reader(w, stats, program);
   for (;;) {
     std::string_view line;
     const LineReader::Result r = lines.Next(line);
     if (r == LineReader::Result::kEnd) break;
-    ++lineNo;
     if (r == LineReader::Result::kTooLong) {
-      error = LineError(lineNo, "longer than " + std::to_string(kMaxLineBytes) + " bytes");
+      error = LineError(reader.LineNo() + 1,
+                        "longer than " + std::to_string(kMaxLineBytes) + " bytes");
       return false;
     }
     if (r == LineReader::Result::kError) {
-      error = LineError(lineNo, source->Error());
+      error = LineError(reader.LineNo() + 1, source->Error());
       return false;
     }
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (StartsWith(line, kHeaderTag)) {
-      const std::string_view kv = line.substr(std::strlen(kHeaderTag));
-      const size_t colon = kv.find(": ");
-      if (colon == std::string_view::npos) continue;
-      const std::string key(kv.substr(0, colon)), value(kv.substr(colon + 2));
-      if (started || key == "mark") {  // a mark goes before the next frame
-        late += HeaderLine(key, value);
-      } else if (key == "program") {
-        h.program = value;
-      } else if (key == "link") {
-        h.link = value.rfind("serial", 0) == 0 ? LinkKind::kSerial
-                 : value.rfind("usb", 0) == 0  ? LinkKind::kUsb
-                                               : LinkKind::kUnknown;
-        const size_t blank = value.find(' ');
-        h.linkDetail = blank == std::string::npos ? "" : value.substr(blank + 1);
-      } else if (key == "firmware") {
-        h.firmware = value;
-      } else if (key == "panel") {
-        h.panel = value;
-      } else if (key == "start") {
-        h.start = value;
-      }
-      continue;
-    }
-    const bool output = StartsWith(line, kOutputTag);
-    const bool input = StartsWith(line, "E: ");
-    if (!input && StartsWith(line, "E:")) {
-      error = LineError(lineNo, "an event line (E:) without its time and bytes");
-      return false;
-    }
-    if (!output && !input) {
-      if (StartsWith(line, "D: ")) {
-        device = std::atoi(std::string(line.substr(3)).c_str());
-        if (firstDevice < 0) firstDevice = device;
-      } else if (StartsWith(line, "N: ")) {
-        name = line.substr(3);
-      } else if (StartsWith(line, "P: ")) {
-        phys = line.substr(3);
-      } else if (StartsWith(line, "I: ") && !started) {
-        unsigned bus = 0, vid = 0, pid = 0;
-        const std::string ids(line.substr(3));
-        if (std::sscanf(ids.c_str(), "%x %x %x", &bus, &vid, &pid) == 3 && h.linkDetail.empty()) {
-          char detail[40];
-          std::snprintf(detail, sizeof detail, "vid=%04X pid=%04X", vid & 0xFFFF, pid & 0xFFFF);
-          h.linkDetail = detail;
-        }
-      } else if (StartsWith(line, "R: ")) {
-        if (!ParseCounted(line.substr(3), bytes, why)) {
-          error = LineError(lineNo, "report descriptor: " + why);
-          return false;
-        }
-        described = true;
-      }
-      continue;
-    }
-    if (device != firstDevice) continue;  // another device of a recording of several
-    const std::string_view rest = line.substr(input ? 3 : std::strlen(kOutputTag));
-    const size_t blank = rest.find(' ');
-    int64_t us = 0;
-    if (blank == std::string_view::npos || !ParseTime(rest.substr(0, blank), us)) {
-      error = LineError(lineNo, "bad time (seconds.microseconds)");
-      return false;
-    }
-    if (!ParseCounted(rest.substr(blank + 1), bytes, why) || bytes.empty()) {
-      error = LineError(lineNo, bytes.empty() && why.empty() ? "an empty report" : why);
-      return false;
-    }
-    if (!IsFrameType(bytes[0])) {
-      ++stats.skipped;
-      continue;
-    }
-    const Direction dir = output ? Direction::kHostToDevice : Direction::kDeviceToHost;
-    const size_t len = RecordedLength(bytes.data(), bytes.size());
-    if (len > static_cast<size_t>(MaxFrameBytes(h.link, dir))) {
-      error = LineError(lineNo, "a frame of " + std::to_string(len) + " bytes is longer than a " +
-                                    LinkKindName(h.link) + " link carries");
-      return false;
-    }
-    if (!started) {
-      if (!described)
-        stats.warnings.push_back(LineError(
-            lineNo, "no report descriptor (R:) before the first report: its reports are read "
-                    "as controller frames as they stand"));
-      w.text = HeaderText(h);
-      if (!name.empty() || !phys.empty()) {
-        w.text += "# recorded with the HID tools' recorder from \"" + name + "\" at " + phys + "\n";
-      }
-      started = true;
-    }
-    w.text += late;
-    late.clear();
-    // The recorder's times never go back; ours may not: such a frame keeps the time before.
-    if (us < lastUs)
-      stats.warnings.push_back(LineError(
-          lineNo, "time goes back " + std::to_string(lastUs - us) +
-                      " us; the frame is kept at the time of the one before"));
-    lastUs = std::max(lastUs, us);
-    AppendFrameLine(w.text, lastUs, dir, bytes.data(), static_cast<int>(len));
-    ++stats.frames;
-    if (!w.Spill(false, error)) return false;
+    if (!reader.Line(line, error)) return false;
   }
-  if (!started) {
-    error = "no controller frames in it";
-    return false;
-  }
-  w.text += late;
-  return w.Spill(true, error);
+  return reader.Finish(error);
 }
 
 }  // namespace capture

@@ -289,16 +289,8 @@ int RunLearn(const GlobalOptions& g, const LearnOptions& l) {
   return WriteLearnt(l, runs, unused, link, kept);
 }
 
-}  // namespace
-
-Subcommand AddLearnCommand(CLI::App& app, const GlobalOptions& g) {
-  auto o = std::make_shared<LearnOptions>();
-  LearnOptions& l = *o;
-  auto* learn = app.add_subcommand(
-      "learn",
-      "learn limits from known-good panels and write them as a limits file: the connected "
-      "panel, statistics files (vantrel stats --json), or a learning file grown panel by "
-      "panel with --add");
+// What is measured and the margins around it.
+void AddMeasureOptions(CLI::App* learn, LearnOptions& l) {
   learn->add_option("streams", l.streams, kStreamHelp);
   learn->add_option("--scans", l.scans, "scans per stream (default 50)")
       ->check(CLI::Range(1, 10000000));
@@ -318,6 +310,10 @@ Subcommand AddLearnCommand(CLI::App& app, const GlobalOptions& g) {
   learn->add_option("--version-pattern", l.versionPattern,
                     "expect firmware versions matching this pattern (* ? [..]) instead of "
                     "exactly the learnt panels'");
+}
+
+// Where earlier panels come from and where the limits go.
+void AddSourceOptions(CLI::App* learn, LearnOptions& l) {
   learn->add_option("--add", l.add,
                     "add the connected panel's statistics to this learning file (created "
                     "when missing); with -o, learn from every panel in it");
@@ -336,6 +332,10 @@ Subcommand AddLearnCommand(CLI::App& app, const GlobalOptions& g) {
                    "electrodes left out of this learning (faulty on a golden panel)")
       ->allow_extra_args(false);
   learn->add_option("-o,--output", l.output, "limits file to write");
+}
+
+// Golden panels chosen from the results database.
+void AddResultsOptions(CLI::App* learn, LearnOptions& l) {
   learn->add_flag("--from-results", l.fromResults,
                   "learn from kept runs (the results database): the newest self test of each "
                   "unit in --serials FILE, or of each unit that passed at --station since "
@@ -349,6 +349,11 @@ Subcommand AddLearnCommand(CLI::App& app, const GlobalOptions& g) {
                     "with --from-results: the units that passed at this station");
   learn->add_option("--since", l.results.since,
                     "with --from-results --station: from this day on (YYYY-MM-DD, UTC)");
+}
+
+// Limits from the median and a robust spread.
+void AddRobustOptions(CLI::App* learn, const std::shared_ptr<LearnOptions>& o) {
+  LearnOptions& l = *o;
   learn->add_flag("--robust", l.robust,
                   "limits from the panels' median and a robust spread, --spread (always with "
                   "--from-results)");
@@ -381,6 +386,21 @@ Subcommand AddLearnCommand(CLI::App& app, const GlobalOptions& g) {
                    "robust limits: this many robust standard deviations from the median "
                    "(default 5)")
       ->check(CLI::Range(0.5, 100.0));
+}
+
+}  // namespace
+
+Subcommand AddLearnCommand(CLI::App& app, const GlobalOptions& g) {
+  auto o = std::make_shared<LearnOptions>();
+  auto* learn = app.add_subcommand(
+      "learn",
+      "learn limits from known-good panels and write them as a limits file: the connected "
+      "panel, statistics files (vantrel stats --json), or a learning file grown panel by "
+      "panel with --add");
+  AddMeasureOptions(learn, *o);
+  AddSourceOptions(learn, *o);
+  AddResultsOptions(learn, *o);
+  AddRobustOptions(learn, o);
   Subcommand s{learn, [&g, o] { return RunLearn(g, *o); }};
   s.usesLink = [o] { return !o->streams.empty(); };
   return s;

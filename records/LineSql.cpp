@@ -76,12 +76,11 @@ std::vector<std::string> LineMigration(Connection::Dialect d) {
 #define VT_DECIDED "CASE WHEN verdict IN ('pass', 'fail') THEN 1 ELSE 0 END"
 #define VT_UNIT_OF_R "CASE WHEN r.serial = '' THEN r.uuid ELSE r.serial END"
 
-std::vector<std::string> UnitMigration(Connection::Dialect d) {
-  const bool lite = d == Connection::Dialect::kSqlite;
-  // PostgreSQL keeps the views in place (and dashboards' views built on them).
-  const std::string view = lite ? "CREATE VIEW " : "CREATE OR REPLACE VIEW ";
-  const std::string rowid = lite ? " WITHOUT ROWID" : "";
-  std::vector<std::string> out = {
+namespace {
+
+// Each unit's tests numbered once per station and kind, from the runs kept before.
+std::vector<std::string> UnitResultsSql(const std::string& rowid) {
+  return {
       "CREATE TABLE unit_results ("
       " unit TEXT NOT NULL,"
       " station TEXT NOT NULL,"
@@ -112,6 +111,12 @@ std::vector<std::string> UnitMigration(Connection::Dialect d) {
       "   ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING)) AS numbered"
       " WHERE attempt = 1",
       "CREATE INDEX unit_results_by_time ON unit_results (started_utc)",
+  };
+}
+
+// The sums the report reads: runs per day, units per station, units by the hour.
+std::vector<std::string> UnitSumsSql(const std::string& rowid) {
+  return {
       // Runs per day, station and kind, by test time: the report's counts and times.
       "CREATE TABLE daily_runs ("
       " day TEXT NOT NULL,"
@@ -151,24 +156,43 @@ std::vector<std::string> UnitMigration(Connection::Dialect d) {
       " SELECT substr(started_utc, 1, 13), station, operator, kind, count(*),"
       "  sum(CASE WHEN first_verdict = 'pass' THEN 1 ELSE 0 END),"
       "  sum(CASE WHEN final_verdict = 'pass' THEN 1 ELSE 0 END), sum(attempts - 1)"
-      " FROM unit_results GROUP BY substr(started_utc, 1, 13), station, operator, kind"};
+      " FROM unit_results GROUP BY substr(started_utc, 1, 13), station, operator, kind",
+  };
+}
+
+// The views of before over unit_results: the same columns as before; a run without a
+// serial is a unit of its own.
+std::vector<std::string> UnitViewsSql(const std::string& view) {
+  return {view +
+              "unit_attempts AS"
+              " SELECT r.id AS run_id, r.uuid, r.serial, r.station, r.kind, r.operator,"
+              "  r.started_utc, r.verdict, r.duration_s,"
+              "  ROW_NUMBER() OVER (PARTITION BY u.unit, u.station, u.kind"
+              "   ORDER BY r.started_utc, r.uuid) AS attempt,"
+              "  u.attempts, u.final_verdict"
+              " FROM runs r JOIN unit_results u ON u.unit = CASE WHEN r.serial = ''"
+              "  THEN r.uuid ELSE r.serial END AND u.station = r.station AND u.kind = r.kind"
+              " WHERE r.verdict IN ('pass', 'fail')",
+          view +
+              "unit_first_pass AS"
+              " SELECT run_id, uuid, serial, station, kind, operator, started_utc,"
+              "  first_verdict, final_verdict, attempts - 1 AS retests, duration_s"
+              " FROM unit_results"};
+}
+
+}  // namespace
+
+std::vector<std::string> UnitMigration(Connection::Dialect d) {
+  const bool lite = d == Connection::Dialect::kSqlite;
+  // PostgreSQL keeps the views in place (and dashboards' views built on them).
+  const std::string view = lite ? "CREATE VIEW " : "CREATE OR REPLACE VIEW ";
+  const std::string rowid = lite ? " WITHOUT ROWID" : "";
+  std::vector<std::string> out = UnitResultsSql(rowid);
+  const std::vector<std::string> sums = UnitSumsSql(rowid);
+  out.insert(out.end(), sums.begin(), sums.end());
   if (lite) out.insert(out.end(), {"DROP VIEW unit_first_pass", "DROP VIEW unit_attempts"});
-  // The same columns as before; a run without a serial is a unit of its own.
-  out.push_back(view +
-                "unit_attempts AS"
-                " SELECT r.id AS run_id, r.uuid, r.serial, r.station, r.kind, r.operator,"
-                "  r.started_utc, r.verdict, r.duration_s,"
-                "  ROW_NUMBER() OVER (PARTITION BY u.unit, u.station, u.kind"
-                "   ORDER BY r.started_utc, r.uuid) AS attempt,"
-                "  u.attempts, u.final_verdict"
-                " FROM runs r JOIN unit_results u ON u.unit = CASE WHEN r.serial = ''"
-                "  THEN r.uuid ELSE r.serial END AND u.station = r.station AND u.kind = r.kind"
-                " WHERE r.verdict IN ('pass', 'fail')");
-  out.push_back(view +
-                "unit_first_pass AS"
-                " SELECT run_id, uuid, serial, station, kind, operator, started_utc,"
-                "  first_verdict, final_verdict, attempts - 1 AS retests, duration_s"
-                " FROM unit_results");
+  const std::vector<std::string> views = UnitViewsSql(view);
+  out.insert(out.end(), views.begin(), views.end());
   return out;
 }
 

@@ -101,51 +101,46 @@ void CScreenshotWriter::GrabReplug() {
   Wait(2000, [&] { return !app_.Ctrl().IsReceiving(); });
 }
 
-bool CScreenshotWriter::Run() {
-  QDir().mkpath(dir_);
+// A stream for the Wave Window, its statistics and a limits file over them.
+void CScreenshotWriter::GrabWave(CSendDialog* send) {
   CTransCtrl& ctrl = app_.Ctrl();
-  Wait(3000, [&] { return !ctrl.FirmwareVersion().empty(); });
-  CMainFrame* frame = app_.MainFrame();
-  frame->RestoreBar();
-  Grab(frame, "main");
-
-  app_.OpenSendWindow();
-  CSendDialog* send = app_.SendWindow();
-  Wait(1000, [&] { return send->findChild<QWidget*>("id1119") != nullptr; });
-  Grab(send, "firmware-control");
-
   // Coordinates to this program, then a stream for the Wave Window.
   ctrl.SendCmd("SEND 024C020501 ", 16, 1, 1);
   app_.OpenWaveWindow();
   send->OnBnClickedStreamButton(1051);
   Wait(1500, [] { return false; });
   Grab(app_.WaveWindow(), "wave");
-  // Statistics over the bars and the table (the settings file is not written).
-  // The simulated controller has one noisy (X7) and one open electrode (X2): the table
-  // marks the open one first and says why.
-  if (CWndGraphDialog* wave = app_.WaveWindow()) {
-    wave->SetStatistics(true);
-    Wait(2000, [] { return false; });
-    Grab(wave, "wave-statistics");
-    // With a limits file of the self test: electrodes outside it are marked before the
-    // noisiest.
-    QTemporaryDir limitsDir;
-    QFile limits(limitsDir.filePath(QStringLiteral("panel-limits.toml")));
-    if (limits.open(QIODevice::WriteOnly)) {
-      limits.write("[streams.m0-raw]\nlimits = [ { electrodes = \"all\", mean_min = 960, "
-                   "mean_max = 1040, stddev_max = 10 } ]\n");
-      limits.close();
-      if (!wave->LoadLimits(limits.fileName())) errors_ << QStringLiteral("limits not loaded");
-    }
-    Wait(500, [] { return false; });
-    Grab(wave, "wave-statistics-open-electrode");
-    // Bars from the value's zero, labels with the scale's counts (the open one "-1000").
-    Grab(wave, "wave-statistics-zero-based");
-    wave->SetStatistics(false);
-  }
+  if (CWndGraphDialog* wave = app_.WaveWindow()) GrabWaveStatistics(wave);
   send->OnBnClickedStopData();
   Wait(500, [&] { return !ctrl.IsReceiving(); });
+}
 
+// Statistics over the bars and the table (the settings file is not written).
+// The simulated controller has one noisy (X7) and one open electrode (X2): the table
+// marks the open one first and says why.
+void CScreenshotWriter::GrabWaveStatistics(CWndGraphDialog* wave) {
+  wave->SetStatistics(true);
+  Wait(2000, [] { return false; });
+  Grab(wave, "wave-statistics");
+  // With a limits file of the self test: electrodes outside it are marked before the
+  // noisiest.
+  QTemporaryDir limitsDir;
+  QFile limits(limitsDir.filePath(QStringLiteral("panel-limits.toml")));
+  if (limits.open(QIODevice::WriteOnly)) {
+    limits.write("[streams.m0-raw]\nlimits = [ { electrodes = \"all\", mean_min = 960, "
+                 "mean_max = 1040, stddev_max = 10 } ]\n");
+    limits.close();
+    if (!wave->LoadLimits(limits.fileName())) errors_ << QStringLiteral("limits not loaded");
+  }
+  Wait(500, [] { return false; });
+  Grab(wave, "wave-statistics-open-electrode");
+  // Bars from the value's zero, labels with the scale's counts (the open one "-1000").
+  Grab(wave, "wave-statistics-zero-based");
+  wave->SetStatistics(false);
+}
+
+// The XY window with its touch figures, then its full-screen map and the map's modes.
+void CScreenshotWriter::GrabXY(CSendDialog* send) {
   app_.OpenXYWindow();
   Wait(1500, [] { return false; });
   Grab(app_.XYWindow(), "xy");
@@ -170,51 +165,61 @@ bool CScreenshotWriter::Run() {
   QWidget* hint = app_.XYWindow()->FullScreen()->findChild<QWidget*>("escHint");
   Wait(CWndXYFullDialog::kHintMs, [&] { return hint == nullptr || !hint->isVisible(); });
   Grab(app_.XYWindow()->FullScreen(), "xy-fullscreen");
-  // The statistics modes of the map on an X raw stream.
   if (CWndXYFullDialog* full = app_.XYWindow()->FullScreen()) {
-    ctrl.SendCmd("SEND 024E020C00 ", 16, 1, 1);
-    full->SetMode(MapMode::kNoise);
-    Wait(1500, [] { return false; });
-    Grab(full, "xy-fullscreen-noise");
-    full->SetMode(MapMode::kPeakToPeak);
-    Wait(500, [] { return false; });
-    Grab(full, "xy-fullscreen-p2p");
-    full->TakeBaseline();
-    full->Live().Reset();
-    full->SetMode(MapMode::kDifference);
-    Wait(1500, [] { return false; });
-    Grab(full, "xy-fullscreen-difference");
-    send->OnBnClickedStopData();
-    Wait(1000, [&] { return !ctrl.IsReceiving(); });
-    // An M0 stream reaches the noise map too (X along the top row, Y down the left).
-    full->Live().Reset();
-    full->SetMode(MapMode::kNoise);
-    ctrl.SendCmd("SEND 024E020400 ", 16, 1, 1);
-    Wait(2000, [] { return false; });
-    Grab(full, "fullscreen-m0-noise");
-    send->OnBnClickedStopData();
-    Wait(1000, [&] { return !ctrl.IsReceiving(); });
-    // Then M1 X raw: only its X row, no Y cell of the M0 map stays.
-    ctrl.SendCmd("SEND 024E020C00 ", 16, 1, 1);
-    Wait(2000, [] { return false; });
-    full->ToggleHint();
-    Grab(full, "fullscreen-stream-switch");
-    send->OnBnClickedStopData();
-    Wait(1000, [&] { return !ctrl.IsReceiving(); });
-    full->SetMode(MapMode::kValue);
-    // The accuracy mode's prompt, readable on its box over the map.
-    full->SetAccuracyMode(true);
-    Wait(1000, [] { return false; });
-    Grab(full, "accuracy-mode");
-    full->SetAccuracyMode(false);
+    GrabMapStatistics(full, send);
+    GrabMapStreams(full, send);
   }
   if (app_.XYWindow()->IsFullScreenVisible()) app_.XYWindow()->FullScreen()->OnBnClickedBack();
-  // Coordinates to the system cursor again: the link goes quiet for the idle dialogs.
-  ctrl.SendCmd("SEND 024C020500 ", 16, 1, 1);
-  Wait(2000, [&] { return !ctrl.IsReceiving(); });
+}
 
-  GrabReplug();
+// The statistics modes of the map on an X raw stream.
+void CScreenshotWriter::GrabMapStatistics(CWndXYFullDialog* full, CSendDialog* send) {
+  CTransCtrl& ctrl = app_.Ctrl();
+  ctrl.SendCmd("SEND 024E020C00 ", 16, 1, 1);
+  full->SetMode(MapMode::kNoise);
+  Wait(1500, [] { return false; });
+  Grab(full, "xy-fullscreen-noise");
+  full->SetMode(MapMode::kPeakToPeak);
+  Wait(500, [] { return false; });
+  Grab(full, "xy-fullscreen-p2p");
+  full->TakeBaseline();
+  full->Live().Reset();
+  full->SetMode(MapMode::kDifference);
+  Wait(1500, [] { return false; });
+  Grab(full, "xy-fullscreen-difference");
+  send->OnBnClickedStopData();
+  Wait(1000, [&] { return !ctrl.IsReceiving(); });
+}
 
+// The noise map from an M0 stream, then after a switch to M1 X raw; the accuracy mode.
+void CScreenshotWriter::GrabMapStreams(CWndXYFullDialog* full, CSendDialog* send) {
+  CTransCtrl& ctrl = app_.Ctrl();
+  // An M0 stream reaches the noise map too (X along the top row, Y down the left).
+  full->Live().Reset();
+  full->SetMode(MapMode::kNoise);
+  ctrl.SendCmd("SEND 024E020400 ", 16, 1, 1);
+  Wait(2000, [] { return false; });
+  Grab(full, "fullscreen-m0-noise");
+  send->OnBnClickedStopData();
+  Wait(1000, [&] { return !ctrl.IsReceiving(); });
+  // Then M1 X raw: only its X row, no Y cell of the M0 map stays.
+  ctrl.SendCmd("SEND 024E020C00 ", 16, 1, 1);
+  Wait(2000, [] { return false; });
+  full->ToggleHint();
+  Grab(full, "fullscreen-stream-switch");
+  send->OnBnClickedStopData();
+  Wait(1000, [&] { return !ctrl.IsReceiving(); });
+  full->SetMode(MapMode::kValue);
+  // The accuracy mode's prompt, readable on its box over the map.
+  full->SetAccuracyMode(true);
+  Wait(1000, [] { return false; });
+  Grab(full, "accuracy-mode");
+  full->SetAccuracyMode(false);
+}
+
+// Help, version, settings and serial port dialogs.
+void CScreenshotWriter::GrabDialogs() {
+  CMainFrame* frame = app_.MainFrame();
   app_.OpenHelpWindow();
   Grab(app_.HelpWindow(), "help");
   if (app_.HelpWindow() != nullptr &&
@@ -227,7 +232,7 @@ bool CScreenshotWriter::Run() {
   Grab(&about, "version");
   about.hide();
 
-  CSettingDialog settings(app_.Settings(), ctrl, app_, frame);
+  CSettingDialog settings(app_.Settings(), app_.Ctrl(), app_, frame);
   settings.show();
   Grab(&settings, "settings");
   settings.hide();
@@ -236,15 +241,41 @@ bool CScreenshotWriter::Run() {
   port.show();
   Grab(&port, "serial-port");
   port.hide();
+}
 
-  // Replaying a capture: the replay bar a while into playing it.
-  if (CCaptureControl& captures = app_.Captures(); captures.IsReplaying()) {
-    captures.Player()->Play();
-    Wait(2000, [] { return false; });
-    captures.Player()->Pause();
-    Grab(captures.Bar(), "replay-bar");
-    // The status line says what plays.
-    Grab(frame, "replay-status");
-  }
+// Replaying a capture: the replay bar a while into playing it.
+void CScreenshotWriter::GrabReplay() {
+  CCaptureControl& captures = app_.Captures();
+  if (!captures.IsReplaying()) return;
+  captures.Player()->Play();
+  Wait(2000, [] { return false; });
+  captures.Player()->Pause();
+  Grab(captures.Bar(), "replay-bar");
+  // The status line says what plays.
+  Grab(app_.MainFrame(), "replay-status");
+}
+
+bool CScreenshotWriter::Run() {
+  QDir().mkpath(dir_);
+  CTransCtrl& ctrl = app_.Ctrl();
+  Wait(3000, [&] { return !ctrl.FirmwareVersion().empty(); });
+  CMainFrame* frame = app_.MainFrame();
+  frame->RestoreBar();
+  Grab(frame, "main");
+
+  app_.OpenSendWindow();
+  CSendDialog* send = app_.SendWindow();
+  Wait(1000, [&] { return send->findChild<QWidget*>("id1119") != nullptr; });
+  Grab(send, "firmware-control");
+
+  GrabWave(send);
+  GrabXY(send);
+  // Coordinates to the system cursor again: the link goes quiet for the idle dialogs.
+  ctrl.SendCmd("SEND 024C020500 ", 16, 1, 1);
+  Wait(2000, [&] { return !ctrl.IsReceiving(); });
+
+  GrabReplug();
+  GrabDialogs();
+  GrabReplay();
   return errors_.isEmpty();
 }

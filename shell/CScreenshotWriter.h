@@ -4,7 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+class CSendDialog;
 class CVantrelToolApp;
+class CWndGraphDialog;
+class CWndXYFullDialog;
 class QWidget;
 
 class CScreenshotWriter {
@@ -18,7 +21,14 @@ class CScreenshotWriter {
 
  private:
   void Grab(QWidget* w, const QString& name);
+  void GrabWave(CSendDialog* send);
+  void GrabWaveStatistics(CWndGraphDialog* wave);
+  void GrabXY(CSendDialog* send);
+  void GrabMapStatistics(CWndXYFullDialog* full, CSendDialog* send);
+  void GrabMapStreams(CWndXYFullDialog* full, CSendDialog* send);
   void GrabReplug();
+  void GrabDialogs();
+  void GrabReplay();
   // Lets events run for about ms milliseconds, or until done() holds.
   template <typename Pred>
   void Wait(int ms, Pred done);

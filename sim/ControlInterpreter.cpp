@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 #include <sstream>
+#include <utility>
 
 namespace tpcsim {
 
@@ -140,144 +141,191 @@ const char* ControlInterpreter::Usage() {
 std::string ControlInterpreter::Execute(std::string_view line) {
   auto a = Split(line);
   if (a.empty()) return "error: empty command";
-  const std::string& cmd = a[0];
-  auto forAll = [&](auto&& fn) {
-    for (SimDevice* d : devices_) fn(*d);
+  using Self = ControlInterpreter;
+  using Line = std::string_view;
+  using Run = std::string (*)(Self&, const Args&, Line);
+  static const std::pair<std::string_view, Run> kCommands[] = {
+      {"help", [](Self&, const Args&, Line) -> std::string { return "ok see --help"; }},
+      {"quit", [](Self& c, const Args&, Line) { return c.Quit(); }},
+      {"exit", [](Self& c, const Args&, Line) { return c.Quit(); }},
+      {"status", [](Self& c, const Args&, Line) { return c.Status(); }},
+      {"stats", [](Self& c, const Args&, Line) { return c.Stats(); }},
+      {"plug", [](Self& c, const Args& w, Line) { return c.Plug(w); }},
+      {"unplug", [](Self& c, const Args& w, Line) { return c.Plug(w); }},
+      {"replug", [](Self& c, const Args& w, Line) { return c.Plug(w); }},
+      {"touch", [](Self& c, const Args& w, Line) { return c.Touch(w); }},
+      {"noise-band", [](Self& c, const Args& w, Line) { return c.Generator(w); }},
+      {"noise-ghosts", [](Self& c, const Args& w, Line) { return c.Generator(w); }},
+      {"scpi-refuse", [](Self& c, const Args& w, Line) { return c.Generator(w); }},
+      {"scpi-drop", [](Self& c, const Args& w, Line) { return c.Generator(w); }},
+      {"generator", [](Self& c, const Args& w, Line) { return c.Generator(w); }},
+      {"nak", [](Self& c, const Args& w, Line) { return c.Nak(w); }},
+      {"noise-source", [](Self& c, const Args& w, Line) { return c.NoiseSource(w); }},
+      {"silence", [](Self& c, const Args& w, Line) { return c.Silence(w); }},
+      {"garbage", [](Self& c, const Args& w, Line) { return c.FaultEvery(w); }},
+      {"truncate", [](Self& c, const Args& w, Line) { return c.FaultEvery(w); }},
+      {"badlen", [](Self& c, const Args& w, Line) { return c.FaultEvery(w); }},
+      {"rate", [](Self& c, const Args& w, Line) { return c.Rate(w); }},
+      {"touch-rate", [](Self& c, const Args& w, Line) { return c.Rate(w); }},
+      {"stream", [](Self& c, const Args& w, Line) { return c.Stream(w); }},
+      {"stream-seq", [](Self& c, const Args& w, Line) { return c.StreamSwitch(w); }},
+      {"opens", [](Self& c, const Args& w, Line) { return c.StreamSwitch(w); }},
+      {"electrode", [](Self& c, const Args& w, Line) { return c.Electrode(w); }},
+      {"touch-fault", [](Self& c, const Args& w, Line) { return c.TouchFault(w); }},
+      {"panel-mm", [](Self& c, const Args& w, Line) { return c.PanelMm(w); }},
+      {"calibrate-delay", [](Self& c, const Args& w, Line) { return c.CalibrateDelay(w); }},
+      {"calibrate-result", [](Self& c, const Args& w, Line) { return c.CalibrateOutcome(w); }},
+      {"detail", [](Self& c, const Args& w, Line) { return c.Detail(w); }},
+      {"version-text", [](Self& c, const Args&, Line l) { return c.VersionText(l); }},
+      {"devtext", [](Self& c, const Args&, Line l) { return c.DeviceText(l); }},
   };
+  for (const auto& [name, run] : kCommands)
+    if (name == a[0]) return run(*this, a, line);
+  return "error: unknown command \"" + a[0] + "\" (try help)";
+}
 
-  if (cmd == "help") return "ok see --help";
-  if (cmd == "quit" || cmd == "exit") {
-    quit_ = true;
+std::string ControlInterpreter::Quit() {
+  quit_ = true;
+  return kOk;
+}
+
+// plug, unplug, replug: every device.
+std::string ControlInterpreter::Plug(const Args& a) {
+  const std::string& cmd = a[0];
+  std::string err;
+  for (SimDevice* d : devices_) {
+    if (cmd != "plug" && d->Plugged()) d->Unplug();
+    if (cmd != "unplug" && !d->Plugged() && !d->Plug(err)) return "error: " + err;
+  }
+  return kOk;
+}
+
+std::string ControlInterpreter::Nak(const Args& a) {
+  if (a.size() != 2) return "error: usage: nak <sub>|off";
+  if (a[1] == "off") {
+    ForAll([](SimDevice& d) { d.Controller().Faults().SetNak(std::nullopt); });
     return kOk;
   }
-  if (cmd == "status") return Status();
-  if (cmd == "stats") return Stats();
-  if (cmd == "plug" || cmd == "unplug" || cmd == "replug") {
-    std::string err;
-    for (SimDevice* d : devices_) {
-      if (cmd != "plug" && d->Plugged()) d->Unplug();
-      if (cmd != "unplug" && !d->Plugged() && !d->Plug(err)) return "error: " + err;
-    }
-    return kOk;
-  }
-  if (cmd == "touch") return Touch(a);
-  if (cmd == "noise-band" || cmd == "noise-ghosts" || cmd == "scpi-refuse" || cmd == "scpi-drop" ||
-      cmd == "generator")
-    return Generator(a);
-  if (cmd == "nak") {
-    if (a.size() != 2) return "error: usage: nak <sub>|off";
-    if (a[1] == "off") {
-      forAll([](SimDevice& d) { d.Controller().Faults().SetNak(std::nullopt); });
-      return kOk;
-    }
-    auto sub = ParseInt(a[1], 16);
-    if (!sub || *sub < 0 || *sub > 0xFF) return "error: sub-command must be a hex byte";
-    forAll([&](SimDevice& d) { d.Controller().Faults().SetNak(static_cast<uint8_t>(*sub)); });
-    return kOk;
-  }
-  if (cmd == "noise-source") {
-    auto on = ParseOnOff(a);
-    if (!on) return "error: usage: noise-source on|off";
-    forAll([&](SimDevice& d) {
-      d.Controller().Defects().SetNoiseSource(*on);
-      d.Controller().TouchDefectsChanged();
-    });
-    return kOk;
-  }
-  if (cmd == "silence") {
-    auto on = ParseOnOff(a);
-    if (!on) return "error: usage: silence on|off";
-    forAll([&](SimDevice& d) { d.Controller().Faults().SetSilence(*on); });
-    return kOk;
-  }
+  auto sub = ParseInt(a[1], 16);
+  if (!sub || *sub < 0 || *sub > 0xFF) return "error: sub-command must be a hex byte";
+  ForAll([&](SimDevice& d) { d.Controller().Faults().SetNak(static_cast<uint8_t>(*sub)); });
+  return kOk;
+}
+
+std::string ControlInterpreter::NoiseSource(const Args& a) {
+  auto on = ParseOnOff(a);
+  if (!on) return "error: usage: noise-source on|off";
+  ForAll([&](SimDevice& d) {
+    d.Controller().Defects().SetNoiseSource(*on);
+    d.Controller().TouchDefectsChanged();
+  });
+  return kOk;
+}
+
+std::string ControlInterpreter::Silence(const Args& a) {
+  auto on = ParseOnOff(a);
+  if (!on) return "error: usage: silence on|off";
+  ForAll([&](SimDevice& d) { d.Controller().Faults().SetSilence(*on); });
+  return kOk;
+}
+
+// garbage (a burst now), garbage, truncate, badlen on|off|<n>.
+std::string ControlInterpreter::FaultEvery(const Args& a) {
+  const std::string& cmd = a[0];
   if (cmd == "garbage" && a.size() == 1) {
-    forAll([](SimDevice& d) { d.Send(d.Controller().Garbage()); });
+    ForAll([](SimDevice& d) { d.Send(d.Controller().Garbage()); });
     return kOk;
   }
-  if (cmd == "garbage" || cmd == "truncate" || cmd == "badlen") {
-    auto every = ParseEvery(a);
-    if (!every) return "error: usage: " + cmd + " on|off|<n>";
-    forAll([&](SimDevice& d) {
-      FaultInjector& f = d.Controller().Faults();
-      if (cmd == "garbage") f.SetGarbageEvery(*every);
-      if (cmd == "truncate") f.SetTruncateEvery(*every);
-      if (cmd == "badlen") f.SetBadLenEvery(*every);
-    });
+  auto every = ParseEvery(a);
+  if (!every) return "error: usage: " + cmd + " on|off|<n>";
+  ForAll([&](SimDevice& d) {
+    FaultInjector& f = d.Controller().Faults();
+    if (cmd == "garbage") f.SetGarbageEvery(*every);
+    if (cmd == "truncate") f.SetTruncateEvery(*every);
+    if (cmd == "badlen") f.SetBadLenEvery(*every);
+  });
+  return kOk;
+}
+
+// rate <hz>|max, touch-rate <hz>.
+std::string ControlInterpreter::Rate(const Args& a) {
+  const std::string& cmd = a[0];
+  if (a.size() != 2) return "error: usage: " + cmd + " <hz>";
+  double hz = 0;
+  if (!(cmd == "rate" && a[1] == "max")) {
+    auto v = ParseNumber(a[1]);
+    if (!v || *v <= 0 || *v > 1'000'000) return "error: rate must be a positive number";
+    hz = *v;
+  }
+  ForAll([&](SimDevice& d) {
+    if (cmd == "rate")
+      d.Controller().SetStreamRate(hz);
+    else
+      d.Controller().SetTouchRate(hz);
+  });
+  return kOk;
+}
+
+std::string ControlInterpreter::Stream(const Args& a) {
+  if (a.size() != 2) return "error: usage: stream <code>|off";
+  if (a[1] == "off") {
+    ForAll([](SimDevice& d) { d.Controller().StopStream(); });
     return kOk;
   }
-  if (cmd == "rate" || cmd == "touch-rate") {
-    if (a.size() != 2) return "error: usage: " + cmd + " <hz>";
-    double hz = 0;
-    if (!(cmd == "rate" && a[1] == "max")) {
-      auto v = ParseNumber(a[1]);
-      if (!v || *v <= 0 || *v > 1'000'000) return "error: rate must be a positive number";
-      hz = *v;
-    }
-    forAll([&](SimDevice& d) {
-      if (cmd == "rate")
-        d.Controller().SetStreamRate(hz);
-      else
-        d.Controller().SetTouchRate(hz);
-    });
-    return kOk;
-  }
-  if (cmd == "stream") {
-    if (a.size() != 2) return "error: usage: stream <code>|off";
-    if (a[1] == "off") {
-      forAll([](SimDevice& d) { d.Controller().StopStream(); });
-      return kOk;
-    }
-    auto code = ParseInt(a[1], 16);
-    if (!code || *code < 0 || *code > 0xFF) return "error: data code must be a hex byte";
-    forAll([&](SimDevice& d) { d.Controller().StartStream(static_cast<uint8_t>(*code)); });
-    return kOk;
-  }
-  if (cmd == "stream-seq" || cmd == "opens") {
-    auto on = ParseOnOff(a);
-    if (!on) return "error: usage: " + cmd + " on|off";
-    forAll([&](SimDevice& d) {
-      if (cmd == "opens")
-        d.Controller().SetOpenFault(*on);
-      else
-        d.Controller().SetStreamSeq(*on);
-    });
-    return kOk;
-  }
-  if (cmd == "electrode") return Electrode(a);
-  if (cmd == "touch-fault") return TouchFault(a);
-  if (cmd == "panel-mm") return PanelMm(a);
-  if (cmd == "calibrate-delay") {
-    std::optional<long> ms = a.size() == 2 ? ParseInt(a[1]) : std::nullopt;
-    if (!ms || *ms < 0 || *ms > 3'600'000) return "error: usage: calibrate-delay <ms>";
-    forAll([&](SimDevice& d) { d.Controller().SetCalibrateDelayMs(static_cast<int>(*ms)); });
-    return kOk;
-  }
-  if (cmd == "calibrate-result") {
-    std::optional<CalibrateResult> r;
-    if (a.size() == 2 && a[1] == "ok") r = CalibrateResult::Ok;
-    if (a.size() == 2 && a[1] == "fail") r = CalibrateResult::Fail;
-    if (a.size() == 2 && a[1] == "never") r = CalibrateResult::Never;
-    if (!r) return "error: usage: calibrate-result ok|fail|never";
-    forAll([&](SimDevice& d) { d.Controller().SetCalibrateResult(*r); });
-    return kOk;
-  }
-  if (cmd == "detail") {
-    if (a.size() != 2 || (a[1] != "8" && a[1] != "17")) return "error: usage: detail 8|17";
-    forAll([&](SimDevice& d) { d.Controller().SetDetailForm(a[1] == "8" ? 8 : 17); });
-    return kOk;
-  }
-  if (cmd == "version-text") {
-    std::string text = RestAfterWord(line);
-    for (SimDevice* d : devices_)
-      if (!d->Controller().SetVersionText(text)) return "error: version text longer than 60";
-    return kOk;
-  }
-  if (cmd == "devtext") {
-    std::string text = RestAfterWord(line);
-    forAll([&](SimDevice& d) { d.Send(d.Controller().DeviceText(text)); });
-    return kOk;
-  }
-  return "error: unknown command \"" + cmd + "\" (try help)";
+  auto code = ParseInt(a[1], 16);
+  if (!code || *code < 0 || *code > 0xFF) return "error: data code must be a hex byte";
+  ForAll([&](SimDevice& d) { d.Controller().StartStream(static_cast<uint8_t>(*code)); });
+  return kOk;
+}
+
+// stream-seq, opens on|off.
+std::string ControlInterpreter::StreamSwitch(const Args& a) {
+  const std::string& cmd = a[0];
+  auto on = ParseOnOff(a);
+  if (!on) return "error: usage: " + cmd + " on|off";
+  ForAll([&](SimDevice& d) {
+    if (cmd == "opens")
+      d.Controller().SetOpenFault(*on);
+    else
+      d.Controller().SetStreamSeq(*on);
+  });
+  return kOk;
+}
+
+std::string ControlInterpreter::CalibrateDelay(const Args& a) {
+  std::optional<long> ms = a.size() == 2 ? ParseInt(a[1]) : std::nullopt;
+  if (!ms || *ms < 0 || *ms > 3'600'000) return "error: usage: calibrate-delay <ms>";
+  ForAll([&](SimDevice& d) { d.Controller().SetCalibrateDelayMs(static_cast<int>(*ms)); });
+  return kOk;
+}
+
+std::string ControlInterpreter::CalibrateOutcome(const Args& a) {
+  std::optional<CalibrateResult> r;
+  if (a.size() == 2 && a[1] == "ok") r = CalibrateResult::Ok;
+  if (a.size() == 2 && a[1] == "fail") r = CalibrateResult::Fail;
+  if (a.size() == 2 && a[1] == "never") r = CalibrateResult::Never;
+  if (!r) return "error: usage: calibrate-result ok|fail|never";
+  ForAll([&](SimDevice& d) { d.Controller().SetCalibrateResult(*r); });
+  return kOk;
+}
+
+std::string ControlInterpreter::Detail(const Args& a) {
+  if (a.size() != 2 || (a[1] != "8" && a[1] != "17")) return "error: usage: detail 8|17";
+  ForAll([&](SimDevice& d) { d.Controller().SetDetailForm(a[1] == "8" ? 8 : 17); });
+  return kOk;
+}
+
+std::string ControlInterpreter::VersionText(std::string_view line) {
+  std::string text = RestAfterWord(line);
+  for (SimDevice* d : devices_)
+    if (!d->Controller().SetVersionText(text)) return "error: version text longer than 60";
+  return kOk;
+}
+
+std::string ControlInterpreter::DeviceText(std::string_view line) {
+  std::string text = RestAfterWord(line);
+  ForAll([&](SimDevice& d) { d.Send(d.Controller().DeviceText(text)); });
+  return kOk;
 }
 
 std::string ControlInterpreter::Touch(const std::vector<std::string>& a) {

@@ -36,6 +36,23 @@ class ControlInterpreter {
   static std::optional<double> ParseNumber(const std::string& s);
 
  private:
+  using Args = std::vector<std::string>;
+  // The command's handlers: the words of the line (the command first), or the line itself
+  // for texts with blanks.
+  std::string Quit();
+  std::string Plug(const Args& args);
+  std::string Nak(const Args& args);
+  std::string NoiseSource(const Args& args);
+  std::string Silence(const Args& args);
+  std::string FaultEvery(const Args& args);
+  std::string Rate(const Args& args);
+  std::string Stream(const Args& args);
+  std::string StreamSwitch(const Args& args);
+  std::string CalibrateDelay(const Args& args);
+  std::string CalibrateOutcome(const Args& args);
+  std::string Detail(const Args& args);
+  std::string VersionText(std::string_view line);
+  std::string DeviceText(std::string_view line);
   std::string Touch(const std::vector<std::string>& args);
   std::string Electrode(const std::vector<std::string>& args);
   std::string TouchFault(const std::vector<std::string>& args);  // ControlTouchFaults.cpp
@@ -44,6 +61,11 @@ class ControlInterpreter {
   std::string Status();
   std::string GeneratorText() const;
   std::string Stats();
+
+  template <class Fn>
+  void ForAll(Fn fn) {
+    for (SimDevice* d : devices_) fn(*d);
+  }
 
   std::vector<SimDevice*> devices_;
   bool quit_ = false;

@@ -3,11 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 namespace tpcsim {
 
@@ -78,171 +81,251 @@ const char* SimOptionsUsage() {
          "\n";
 }
 
-std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
-                                          std::string& error) {
+namespace {
+
+struct ParseState {
   SimOptions o;
   bool ifaceGiven = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::optional<std::string> {
-      if (i + 1 >= args.size()) {
-        error = "option " + a + " needs a value";
-        return std::nullopt;
-      }
-      return args[++i];
-    };
-    auto number = [&](long lo, long hi) -> std::optional<long> {
-      auto v = value();
-      if (!v) return std::nullopt;
-      auto n = ParseInt(*v);
-      if (!n || *n < lo || *n > hi) {
-        error = "option " + a + ": \"" + *v + "\" is not a number from " + std::to_string(lo) +
-                " to " + std::to_string(hi);
-        return std::nullopt;
-      }
-      return n;
-    };
-#define TPC_NUM(field, lo, hi, type) \
-  do {                               \
-    auto n = number(lo, hi);         \
-    if (!n) return std::nullopt;     \
-    field = static_cast<type>(*n);   \
-  } while (0)
-    if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--version") {
-      o.version = true;
-    } else if (a == "--usb") {
-      o.usb = true;
-    } else if (a == "--serial") {
-      o.serial = true;
-    } else if (a == "--no-stdin") {
-      o.readStdin = false;
-    } else if (a == "--loop") {
-      o.replayLoop = true;
-    } else if (a == "--stream-seq") {
-      o.config.streamSeq = true;
-    } else if (a == "--socket" || a == "--link" || a == "--control" || a == "--trace" ||
-               a == "--version-text" || a == "--calibrate-result" || a == "--rate" ||
-               a == "--replay" || a == "--speed") {
-      auto v = value();
-      if (!v) return std::nullopt;
-      if (a == "--socket") o.socketPath = *v;
-      if (a == "--link") o.linkPath = *v;
-      if (a == "--control") o.controlPath = *v;
-      if (a == "--trace") o.tracePath = *v;
-      if (a == "--replay") o.replayPath = *v;
-      if (a == "--speed") {
-        char* end = nullptr;
-        const double x = std::strtod(v->c_str(), &end);
-        if (end == v->c_str() || *end || !(x >= 0.01) || x > 1000) {
-          error = "--speed: a factor from 0.01 to 1000";
-          return std::nullopt;
-        }
-        o.replaySpeed = x;
-      }
-      if (a == "--version-text") {
-        if (v->size() > 60) {
-          error = "--version-text: at most 60 characters";
-          return std::nullopt;
-        }
-        o.config.versionText = *v;
-      }
-      if (a == "--calibrate-result") {
-        if (*v == "ok")
-          o.config.calibrateResult = CalibrateResult::Ok;
-        else if (*v == "fail")
-          o.config.calibrateResult = CalibrateResult::Fail;
-        else if (*v == "never")
-          o.config.calibrateResult = CalibrateResult::Never;
-        else {
-          error = "--calibrate-result: ok, fail or never";
-          return std::nullopt;
-        }
-      }
-      if (a == "--rate") {
-        if (*v == "max") {
-          o.config.streamRateMax = true;
-        } else {
-          char* end = nullptr;
-          double hz = std::strtod(v->c_str(), &end);
-          if (end == v->c_str() || *end || !(hz > 0) || hz > 1e6) {
-            error = "--rate: a positive number of reports per second, or max";
-            return std::nullopt;
-          }
-          o.config.streamRateHz = hz;
-        }
-      }
-    } else if (a == "--vid") {
-      TPC_NUM(o.config.vid, 0, 0xFFFF, uint16_t);
-      o.identityGiven = true;
-    } else if (a == "--pid") {
-      TPC_NUM(o.config.pid, 0, 0xFFFF, uint16_t);
-      o.identityGiven = true;
-    } else if (a == "--iface") {
-      TPC_NUM(o.config.iface, 0, 0xFF, uint8_t);
-      ifaceGiven = true;
-      o.identityGiven = true;
-    } else if (a == "--detail") {
-      TPC_NUM(o.config.detailForm, 8, 17, int);
-      if (o.config.detailForm != 8 && o.config.detailForm != 17) {
-        error = "--detail: 8 or 17";
-        return std::nullopt;
-      }
-    } else if (a == "--seed") {
-      TPC_NUM(o.config.noiseSeed, 0, 0xFFFFFFFFu, uint32_t);
-    } else if (a == "--offset") {
-      TPC_NUM(o.config.valueOffset, -500, 500, int);
-    } else if (a == "--x-count") {
-      TPC_NUM(o.config.xCount, 1, 255, uint8_t);
-    } else if (a == "--y-count") {
-      TPC_NUM(o.config.yCount, 1, 255, uint8_t);
-    } else if (a == "--resolution") {
-      TPC_NUM(o.config.resolution, 1, 0xFFFF, uint16_t);
-    } else if (a == "--x-range") {
-      TPC_NUM(o.config.xRange, 1, 0xFFFF, uint16_t);
-    } else if (a == "--y-range") {
-      TPC_NUM(o.config.yRange, 1, 0xFFFF, uint16_t);
-    } else if (a == "--values-per-frame") {
-      TPC_NUM(o.config.valuesPerFrame, 1, 28, int);
-    } else if (a == "--panel-mm") {
-      double w = 0, h = 0;
-      char extra = 0;
-      auto v = value();
-      if (!v) return std::nullopt;
-      if (std::sscanf(v->c_str(), "%lfx%lf%c", &w, &h, &extra) != 2 || !(w > 0) || !(h > 0) ||
-          w > 10000 || h > 10000) {
-        error = "--panel-mm: WIDTHxHEIGHT in millimetres, e.g. 190x110";
-        return std::nullopt;
-      }
-      o.config.widthMm = w;
-      o.config.heightMm = h;
-    } else if (a == "--scpi") {
-      TPC_NUM(o.scpiPort, 0, 65535, int);
-    } else if (a == "--touch-rate") {
-      TPC_NUM(o.config.touchRateHz, 1, 10000, double);
-    } else if (a == "--calibrate-delay") {
-      TPC_NUM(o.config.calibrateDelayMs, 0, 3'600'000, int);
-    } else {
-      error = "unknown option: " + a;
-      return std::nullopt;
-    }
-#undef TPC_NUM
+};
+
+// The value of a numeric option when it is a number in [lo, hi]; nothing with why otherwise.
+std::optional<long> NumberIn(const std::string& name, const std::string& v, long lo, long hi,
+                             std::string& error) {
+  auto n = ParseInt(v);
+  if (!n || *n < lo || *n > hi) {
+    error = "option " + name + ": \"" + v + "\" is not a number from " + std::to_string(lo) +
+            " to " + std::to_string(hi);
+    return std::nullopt;
   }
-  if (!ifaceGiven && ControllerConfig::IsDfuPid(o.config.pid)) o.config.iface = 0;
+  return n;
+}
+
+struct FlagOption {
+  std::string_view name;
+  void (*set)(SimOptions& o);
+};
+
+const FlagOption kFlags[] = {
+    {"--help", [](SimOptions& o) { o.help = true; }},
+    {"-h", [](SimOptions& o) { o.help = true; }},
+    {"--version", [](SimOptions& o) { o.version = true; }},
+    {"--usb", [](SimOptions& o) { o.usb = true; }},
+    {"--serial", [](SimOptions& o) { o.serial = true; }},
+    {"--no-stdin", [](SimOptions& o) { o.readStdin = false; }},
+    {"--loop", [](SimOptions& o) { o.replayLoop = true; }},
+    {"--stream-seq", [](SimOptions& o) { o.config.streamSeq = true; }},
+};
+
+// Numeric options: the range checked, then the value set.
+struct NumberOption {
+  std::string_view name;
+  long lo, hi;
+  void (*set)(ParseState& s, long n);
+};
+
+const NumberOption kNumbers[] = {
+    {"--vid", 0, 0xFFFF,
+     [](ParseState& s, long n) {
+       s.o.config.vid = static_cast<uint16_t>(n);
+       s.o.identityGiven = true;
+     }},
+    {"--pid", 0, 0xFFFF,
+     [](ParseState& s, long n) {
+       s.o.config.pid = static_cast<uint16_t>(n);
+       s.o.identityGiven = true;
+     }},
+    {"--iface", 0, 0xFF,
+     [](ParseState& s, long n) {
+       s.o.config.iface = static_cast<uint8_t>(n);
+       s.ifaceGiven = true;
+       s.o.identityGiven = true;
+     }},
+    {"--seed", 0, 0xFFFFFFFFu,
+     [](ParseState& s, long n) { s.o.config.noiseSeed = static_cast<uint32_t>(n); }},
+    {"--offset", -500, 500,
+     [](ParseState& s, long n) { s.o.config.valueOffset = static_cast<int>(n); }},
+    {"--x-count", 1, 255,
+     [](ParseState& s, long n) { s.o.config.xCount = static_cast<uint8_t>(n); }},
+    {"--y-count", 1, 255,
+     [](ParseState& s, long n) { s.o.config.yCount = static_cast<uint8_t>(n); }},
+    {"--resolution", 1, 0xFFFF,
+     [](ParseState& s, long n) { s.o.config.resolution = static_cast<uint16_t>(n); }},
+    {"--x-range", 1, 0xFFFF,
+     [](ParseState& s, long n) { s.o.config.xRange = static_cast<uint16_t>(n); }},
+    {"--y-range", 1, 0xFFFF,
+     [](ParseState& s, long n) { s.o.config.yRange = static_cast<uint16_t>(n); }},
+    {"--values-per-frame", 1, 28,
+     [](ParseState& s, long n) { s.o.config.valuesPerFrame = static_cast<int>(n); }},
+    {"--scpi", 0, 65535, [](ParseState& s, long n) { s.o.scpiPort = static_cast<int>(n); }},
+    {"--touch-rate", 1, 10000,
+     [](ParseState& s, long n) { s.o.config.touchRateHz = static_cast<double>(n); }},
+    {"--calibrate-delay", 0, 3'600'000,
+     [](ParseState& s, long n) { s.o.config.calibrateDelayMs = static_cast<int>(n); }},
+};
+
+bool TakeSpeed(SimOptions& o, const std::string& v, std::string& error) {
+  char* end = nullptr;
+  const double x = std::strtod(v.c_str(), &end);
+  if (end == v.c_str() || *end || !(x >= 0.01) || x > 1000) {
+    error = "--speed: a factor from 0.01 to 1000";
+    return false;
+  }
+  o.replaySpeed = x;
+  return true;
+}
+
+bool TakeVersionText(SimOptions& o, const std::string& v, std::string& error) {
+  if (v.size() > 60) {
+    error = "--version-text: at most 60 characters";
+    return false;
+  }
+  o.config.versionText = v;
+  return true;
+}
+
+bool TakeCalibrateResult(SimOptions& o, const std::string& v, std::string& error) {
+  if (v == "ok")
+    o.config.calibrateResult = CalibrateResult::Ok;
+  else if (v == "fail")
+    o.config.calibrateResult = CalibrateResult::Fail;
+  else if (v == "never")
+    o.config.calibrateResult = CalibrateResult::Never;
+  else {
+    error = "--calibrate-result: ok, fail or never";
+    return false;
+  }
+  return true;
+}
+
+bool TakeRate(SimOptions& o, const std::string& v, std::string& error) {
+  if (v == "max") {
+    o.config.streamRateMax = true;
+    return true;
+  }
+  char* end = nullptr;
+  double hz = std::strtod(v.c_str(), &end);
+  if (end == v.c_str() || *end || !(hz > 0) || hz > 1e6) {
+    error = "--rate: a positive number of reports per second, or max";
+    return false;
+  }
+  o.config.streamRateHz = hz;
+  return true;
+}
+
+bool TakeDetail(SimOptions& o, const std::string& v, std::string& error) {
+  auto n = NumberIn("--detail", v, 8, 17, error);
+  if (!n) return false;
+  o.config.detailForm = static_cast<int>(*n);
+  if (o.config.detailForm != 8 && o.config.detailForm != 17) {
+    error = "--detail: 8 or 17";
+    return false;
+  }
+  return true;
+}
+
+bool TakePanelMm(SimOptions& o, const std::string& v, std::string& error) {
+  double w = 0, h = 0;
+  char extra = 0;
+  if (std::sscanf(v.c_str(), "%lfx%lf%c", &w, &h, &extra) != 2 || !(w > 0) || !(h > 0) ||
+      w > 10000 || h > 10000) {
+    error = "--panel-mm: WIDTHxHEIGHT in millimetres, e.g. 190x110";
+    return false;
+  }
+  o.config.widthMm = w;
+  o.config.heightMm = h;
+  return true;
+}
+
+// Options with a value of another form: false with error when it is not usable.
+struct TextOption {
+  std::string_view name;
+  bool (*take)(SimOptions& o, const std::string& v, std::string& error);
+};
+
+const TextOption kTexts[] = {
+    {"--socket", [](SimOptions& o, const std::string& v, std::string&) {
+       o.socketPath = v;
+       return true;
+     }},
+    {"--link", [](SimOptions& o, const std::string& v, std::string&) {
+       o.linkPath = v;
+       return true;
+     }},
+    {"--control", [](SimOptions& o, const std::string& v, std::string&) {
+       o.controlPath = v;
+       return true;
+     }},
+    {"--trace", [](SimOptions& o, const std::string& v, std::string&) {
+       o.tracePath = v;
+       return true;
+     }},
+    {"--replay", [](SimOptions& o, const std::string& v, std::string&) {
+       o.replayPath = v;
+       return true;
+     }},
+    {"--speed", TakeSpeed},
+    {"--version-text", TakeVersionText},
+    {"--calibrate-result", TakeCalibrateResult},
+    {"--rate", TakeRate},
+    {"--detail", TakeDetail},
+    {"--panel-mm", TakePanelMm},
+};
+
+// The option at args[i] and its value (i moves past it); false with error.
+bool TakeOption(const std::vector<std::string>& args, size_t& i, ParseState& s,
+                std::string& error) {
+  const std::string& a = args[i];
+  for (const FlagOption& f : kFlags)
+    if (a == f.name) {
+      f.set(s.o);
+      return true;
+    }
+  const auto isA = [&a](const auto& option) { return a == option.name; };
+  const TextOption* text = std::find_if(std::begin(kTexts), std::end(kTexts), isA);
+  const NumberOption* number = std::find_if(std::begin(kNumbers), std::end(kNumbers), isA);
+  if (text == std::end(kTexts) && number == std::end(kNumbers)) {
+    error = "unknown option: " + a;
+    return false;
+  }
+  if (i + 1 >= args.size()) {
+    error = "option " + a + " needs a value";
+    return false;
+  }
+  const std::string& v = args[++i];
+  if (text != std::end(kTexts)) return text->take(s.o, v, error);
+  auto n = NumberIn(a, v, number->lo, number->hi, error);
+  if (n) number->set(s, *n);
+  return n.has_value();
+}
+
+// What the options mean together: defaults that depend on others, and conflicts.
+bool Complete(ParseState& s, std::string& error) {
+  SimOptions& o = s.o;
+  if (!s.ifaceGiven && ControllerConfig::IsDfuPid(o.config.pid)) o.config.iface = 0;
   if (!o.usb && !o.serial) o.usb = true;
   if (o.serial && o.linkPath.empty() && !o.help && !o.version) {
     error = "--serial needs --link PATH";
-    return std::nullopt;
+    return false;
   }
   if (uint32_t(o.config.xCount) * o.config.resolution > 0xFFFF ||
       uint32_t(o.config.yCount) * o.config.resolution > 0xFFFF) {
     if (!o.config.xRange || !o.config.yRange) {
       error = "electrode count times resolution exceeds 65535; give --x-range and --y-range";
-      return std::nullopt;
+      return false;
     }
   }
-  return o;
+  return true;
+}
+
+}  // namespace
+
+std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
+                                          std::string& error) {
+  ParseState s;
+  for (size_t i = 0; i < args.size(); ++i)
+    if (!TakeOption(args, i, s, error)) return std::nullopt;
+  if (!Complete(s, error)) return std::nullopt;
+  return s.o;
 }
 
 std::optional<std::string> PrivateSimDir(std::string& error) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace tpcsim {
 
@@ -270,90 +271,88 @@ std::vector<OutFrame> VirtualController::HandleHostFrame(std::span<const uint8_t
 }
 
 void VirtualController::HandleControl(std::span<const uint8_t> f, std::vector<OutFrame>& out) {
-  uint8_t sub = f[3];
-  auto param = [&](size_t i) -> std::optional<uint8_t> {
-    if (4 + i < f.size()) return f[4 + i];
-    return std::nullopt;
-  };
+  const uint8_t sub = f[3];
   switch (sub) {
-    case 0x01: {  // Calibrate: answered later, or never
-      calibrateOk_ = config_.calibrateResult == CalibrateResult::Ok;
-      calibrateNever_ = config_.calibrateResult == CalibrateResult::Never;
-      calibrateDueUs_ =
-          calibrateNever_ ? kNever : clock_.NowUs() + int64_t(config_.calibrateDelayMs) * 1000;
+    case 0x01:  // Calibrate: answered later, or never
+      StartCalibration();
       return;
-    }
-    case 0x03: {  // SetSampingRate: coordinate report interval in ms
-      auto r = param(0);
-      bool ok = r && *r >= 1;
-      if (ok) SetTouchRate(1000.0 / *r);
-      Ack(kControl, sub, ok, out);
+    case 0x03:  // SetSampingRate
+    case 0x05:  // report target
+    case 0x07:  // SPI frequency
+    case 0x08:  // report permission
+      Ack(kControl, sub, ApplySetting(f), out);
       return;
-    }
     case 0x04:
       ++stats_.replies;
       Emit(VersionReply(), out);
       return;
-    case 0x05:
-    case 0x08: {  // report target / report permission
-      auto p = param(0);
-      bool ok = p && *p <= 1;
-      if (ok) (sub == 0x05 ? target_ : permission_) = *p;
-      Ack(kControl, sub, ok, out);
-      return;
-    }
     case 0x06:
       ++stats_.replies;
       Emit(DetailReply(), out);
       return;
-    case 0x07: {  // SPI frequency: channel, kHz (0 = default, else 32..500)
-      auto ch = param(0), lo = param(1), hi = param(2);
-      bool ok = ch && lo && hi && *ch <= 1;
-      if (ok) {
-        int khz = *lo | (*hi << 8);
-        ok = khz == 0 || (khz >= 32 && khz <= 500);
-      }
-      Ack(kControl, sub, ok, out);
-      return;
-    }
-    case 0x09: {  // self test result: status, result 0 = passed
-      const uint8_t p[] = {1, 0};
-      Reply(kControl, sub, p, out);
-      return;
-    }
-    case 0x0A: {  // driver type
-      const uint8_t p[] = {1, 1};
-      Reply(kControl, sub, p, out);
-      return;
-    }
-    case 0x91: {  // register read: status, 16-bit value
-      const uint8_t p[] = {1, 0, 0};
-      Reply(kControl, sub, p, out);
-      return;
-    }
-    case 0x99: {  // IGT number
-      const uint8_t p[] = {1, 1};
-      Reply(kControl, sub, p, out);
-      return;
-    }
-    case 0xB1: {  // bus error counter: status, 16-bit count
-      const uint8_t p[] = {1, 0, 0};
-      Reply(kControl, sub, p, out);
-      return;
-    }
-    case 0x92:
-    case 0xA0:
-    case 0xA1:
-    case 0xA2:
-    case 0xA3:
-    case 0xA4:
-    case 0xB0:
-      Ack(kControl, sub, true, out);
-      return;
     default:
-      Ack(kControl, sub, false, out);
+      AnswerFixed(sub, out);
       return;
   }
+}
+
+void VirtualController::StartCalibration() {
+  calibrateOk_ = config_.calibrateResult == CalibrateResult::Ok;
+  calibrateNever_ = config_.calibrateResult == CalibrateResult::Never;
+  calibrateDueUs_ =
+      calibrateNever_ ? kNever : clock_.NowUs() + int64_t(config_.calibrateDelayMs) * 1000;
+}
+
+bool VirtualController::ApplySetting(std::span<const uint8_t> f) {
+  const uint8_t sub = f[3];
+  auto param = [&](size_t i) -> std::optional<uint8_t> {
+    if (4 + i < f.size()) return f[4 + i];
+    return std::nullopt;
+  };
+  if (sub == 0x03) {  // coordinate report interval in ms
+    auto r = param(0);
+    bool ok = r && *r >= 1;
+    if (ok) SetTouchRate(1000.0 / *r);
+    return ok;
+  }
+  if (sub == 0x05 || sub == 0x08) {  // report target / report permission
+    auto p = param(0);
+    bool ok = p && *p <= 1;
+    if (ok) (sub == 0x05 ? target_ : permission_) = *p;
+    return ok;
+  }
+  // SPI frequency: channel, kHz (0 = default, else 32..500)
+  auto ch = param(0), lo = param(1), hi = param(2);
+  bool ok = ch && lo && hi && *ch <= 1;
+  if (ok) {
+    int khz = *lo | (*hi << 8);
+    ok = khz == 0 || (khz >= 32 && khz <= 500);
+  }
+  return ok;
+}
+
+void VirtualController::AnswerFixed(uint8_t sub, std::vector<OutFrame>& out) {
+  struct Fixed {
+    uint8_t sub;
+    uint8_t len;
+    uint8_t payload[3];
+  };
+  static constexpr Fixed kReplies[] = {
+      {0x09, 2, {1, 0}},     // self test result: status, result 0 = passed
+      {0x0A, 2, {1, 1}},     // driver type
+      {0x91, 3, {1, 0, 0}},  // register read: status, 16-bit value
+      {0x99, 2, {1, 1}},     // IGT number
+      {0xB1, 3, {1, 0, 0}},  // bus error counter: status, 16-bit count
+  };
+  static constexpr uint8_t kAcknowledged[] = {0x92, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xB0};
+  for (const Fixed& r : kReplies)
+    if (r.sub == sub) {
+      Reply(kControl, sub, std::span<const uint8_t>(r.payload, r.len), out);
+      return;
+    }
+  const bool known =
+      std::find(std::begin(kAcknowledged), std::end(kAcknowledged), sub) != std::end(kAcknowledged);
+  Ack(kControl, sub, known, out);
 }
 
 void VirtualController::HandleDataControl(std::span<const uint8_t> f, std::vector<OutFrame>& out) {

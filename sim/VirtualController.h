@@ -120,6 +120,11 @@ class VirtualController {
   };
 
   void HandleControl(std::span<const uint8_t> f, std::vector<OutFrame>& out);
+  void StartCalibration();
+  // A control setting with parameters: whether it was taken.
+  bool ApplySetting(std::span<const uint8_t> f);
+  // Commands answered with a fixed payload or a plain acknowledgement; others refused.
+  void AnswerFixed(uint8_t sub, std::vector<OutFrame>& out);
   void HandleDataControl(std::span<const uint8_t> f, std::vector<OutFrame>& out);
   void HandleBootLoader(std::span<const uint8_t> f, std::vector<OutFrame>& out);
   void Reply(uint8_t group, uint8_t sub, std::span<const uint8_t> payload,

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <type_traits>
 
 #include "capture/CaptureReader.h"
@@ -62,6 +63,100 @@ void TakeIdentity(const std::string& detail, ControllerConfig& c) {
   hex("iface=", c.iface, 10);
 }
 
+// Reports why the simulator cannot start; the exit code.
+int Fail(const std::string& why) {
+  std::fprintf(stderr, "tpcsim: %s\n", why.c_str());
+  return 1;
+}
+
+// The answer to --help or --version, when one was asked for.
+std::optional<int> AnswerInfo(const SimOptions& o) {
+  if (o.help) {
+    std::fputs(SimOptionsUsage(), stdout);
+    std::fputs(ControlInterpreter::Usage(), stdout);
+    return 0;
+  }
+  if (o.version) {
+    std::printf("tpcsim %s\n", TPCSIM_VERSION);
+    return 0;
+  }
+  return std::nullopt;
+}
+
+// The capture of --replay; a USB capture's identity and its firmware text become the
+// controller's. False when it cannot be read (reported).
+bool OpenReplay(SimOptions& o, std::shared_ptr<capture::CaptureReader>& replay) {
+  const std::string path = o.replayPath;
+  // Warnings and the line reading stops at come as the capture is indexed.
+  auto notice = [path](const std::string& text, bool last) {
+    std::fprintf(stderr, "tpcsim: %s: %s%s\n", path.c_str(), text.c_str(),
+                 last ? "; the frames before it are served" : "");
+  };
+  std::string error;
+  replay = capture::CaptureReader::Open(path, error, notice);
+  if (!replay) {
+    std::fprintf(stderr, "tpcsim: --replay %s: %s\n", path.c_str(), error.c_str());
+    return false;
+  }
+  const capture::Header& h = replay->GetHeader();
+  if (h.link == capture::LinkKind::kUsb && !o.identityGiven) TakeIdentity(h.linkDetail, o.config);
+  if (!h.firmware.empty()) o.config.versionText = h.firmware;
+  return true;
+}
+
+// What the transports need to be built.
+struct SimCore {
+  const SimOptions& opts;
+  MonotonicClock& clock;
+  SimLoop& loop;
+  Trace& trace;
+  std::shared_ptr<capture::CaptureReader> replay;
+
+  // Each transport serves the capture from a player of its own.
+  void ServeReplay(SimDevice& device) const {
+    if (opts.replayPath.empty()) return;
+    device.Controller().SetReplay(
+        std::make_shared<ReplaySource>(clock, replay, opts.replaySpeed, opts.replayLoop));
+  }
+};
+
+// The USB device on the simulator socket (in a private directory unless one is named).
+bool StartUsb(const SimCore& core, std::unique_ptr<UsbSocketServer>& usb, std::string& error) {
+  std::string path = core.opts.socketPath;
+  if (path.empty()) {
+    auto dir = PrivateSimDir(error);
+    if (!dir) return false;
+    path = *dir + "/tpcsim.sock";
+  }
+  usb = std::make_unique<UsbSocketServer>(core.loop, core.clock, core.trace, core.opts.config);
+  if (!usb->Listen(path, error)) return false;
+  std::fprintf(stderr, "tpcsim: USB device %s\n", usb->NoticePath().c_str());
+  core.ServeReplay(*usb);
+  return true;
+}
+
+// The serial port on a pseudo-terminal, linked at the path asked for.
+bool StartSerial(const SimCore& core, std::unique_ptr<SerialPtyPort>& serial,
+                 std::string& error) {
+  serial = std::make_unique<SerialPtyPort>(core.loop, core.clock, core.trace, core.opts.config);
+  if (!serial->Open(core.opts.linkPath, error)) return false;
+  std::fprintf(stderr, "tpcsim: serial port %s linked at %s\n", serial->SlavePath().c_str(),
+               core.opts.linkPath.c_str());
+  core.ServeReplay(*serial);
+  return true;
+}
+
+// The SCPI signal generator on the TCP port asked for.
+bool StartScpi(const SimOptions& o, SimLoop& loop, SimGenerator& generator,
+               ControlInterpreter& interpreter, std::unique_ptr<ScpiServer>& scpi,
+               std::string& error) {
+  scpi = std::make_unique<ScpiServer>(loop, generator, [&] { interpreter.ApplyGenerator(); });
+  if (!scpi->Listen(o.scpiPort, error)) return false;
+  interpreter.SetGenerator(&generator, scpi.get());
+  std::fprintf(stderr, "tpcsim: signal generator on 127.0.0.1:%d (SCPI)\n", scpi->Port());
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,107 +167,42 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tpcsim: %s\n(try tpcsim --help)\n", error.c_str());
     return 2;
   }
-  if (opts->help) {
-    std::fputs(SimOptionsUsage(), stdout);
-    std::fputs(ControlInterpreter::Usage(), stdout);
-    return 0;
-  }
-  if (opts->version) {
-    std::printf("tpcsim %s\n", TPCSIM_VERSION);
-    return 0;
-  }
+  if (auto code = AnswerInfo(*opts)) return *code;
   signal(SIGPIPE, SIG_IGN);
 
   std::shared_ptr<capture::CaptureReader> replay;
-  if (!opts->replayPath.empty()) {
-    const std::string path = opts->replayPath;
-    // Warnings and the line reading stops at come as the capture is indexed.
-    auto notice = [path](const std::string& text, bool last) {
-      std::fprintf(stderr, "tpcsim: %s: %s%s\n", path.c_str(), text.c_str(),
-                   last ? "; the frames before it are served" : "");
-    };
-    replay = capture::CaptureReader::Open(path, error, notice);
-    if (!replay) {
-      std::fprintf(stderr, "tpcsim: --replay %s: %s\n", path.c_str(), error.c_str());
-      return 1;
-    }
-    const capture::Header& h = replay->GetHeader();
-    if (h.link == capture::LinkKind::kUsb && !opts->identityGiven)
-      TakeIdentity(h.linkDetail, opts->config);
-    if (!h.firmware.empty()) opts->config.versionText = h.firmware;
-  }
+  if (!opts->replayPath.empty() && !OpenReplay(*opts, replay)) return 1;
 
   MonotonicClock clock;
   SimLoop loop(clock);
   Trace trace(clock);
-  if (!opts->tracePath.empty() && !trace.Open(opts->tracePath, TraceHeader(*opts), error)) {
-    std::fprintf(stderr, "tpcsim: %s\n", error.c_str());
-    return 1;
-  }
-  // Each transport serves the capture from a player of its own.
-  auto serveReplay = [&](SimDevice& device) {
-    if (opts->replayPath.empty()) return;
-    device.Controller().SetReplay(
-        std::make_shared<ReplaySource>(clock, replay, opts->replaySpeed, opts->replayLoop));
-  };
+  if (!opts->tracePath.empty() && !trace.Open(opts->tracePath, TraceHeader(*opts), error))
+    return Fail(error);
+  const SimCore core{*opts, clock, loop, trace, replay};
 
   std::vector<SimDevice*> devices;
   std::unique_ptr<UsbSocketServer> usb;
   std::unique_ptr<SerialPtyPort> serial;
   if (opts->usb) {
-    std::string path = opts->socketPath;
-    if (path.empty()) {
-      auto dir = PrivateSimDir(error);
-      if (!dir) {
-        std::fprintf(stderr, "tpcsim: %s\n", error.c_str());
-        return 1;
-      }
-      path = *dir + "/tpcsim.sock";
-    }
-    usb = std::make_unique<UsbSocketServer>(loop, clock, trace, opts->config);
-    if (!usb->Listen(path, error)) {
-      std::fprintf(stderr, "tpcsim: %s\n", error.c_str());
-      return 1;
-    }
-    std::fprintf(stderr, "tpcsim: USB device %s\n", usb->NoticePath().c_str());
-    serveReplay(*usb);
+    if (!StartUsb(core, usb, error)) return Fail(error);
     devices.push_back(usb.get());
   }
   if (opts->serial) {
-    serial = std::make_unique<SerialPtyPort>(loop, clock, trace, opts->config);
-    if (!serial->Open(opts->linkPath, error)) {
-      std::fprintf(stderr, "tpcsim: %s\n", error.c_str());
-      return 1;
-    }
-    std::fprintf(stderr, "tpcsim: serial port %s linked at %s\n", serial->SlavePath().c_str(),
-                 opts->linkPath.c_str());
-    serveReplay(*serial);
+    if (!StartSerial(core, serial, error)) return Fail(error);
     devices.push_back(serial.get());
   }
 
   ControlInterpreter interpreter(devices);
   SimGenerator generator;
   std::unique_ptr<ScpiServer> scpi;
-  if (opts->scpiPort >= 0) {
-    scpi = std::make_unique<ScpiServer>(loop, generator, [&] { interpreter.ApplyGenerator(); });
-    if (!scpi->Listen(opts->scpiPort, error)) {
-      std::fprintf(stderr, "tpcsim: %s\n", error.c_str());
-      return 1;
-    }
-    interpreter.SetGenerator(&generator, scpi.get());
-    std::fprintf(stderr, "tpcsim: signal generator on 127.0.0.1:%d (SCPI)\n", scpi->Port());
-  }
+  if (opts->scpiPort >= 0 && !StartScpi(*opts, loop, generator, interpreter, scpi, error))
+    return Fail(error);
   ControlChannel control(loop, interpreter);
   if (opts->readStdin) control.WatchStdin();
-  if (!opts->controlPath.empty() && !control.ListenSocket(opts->controlPath, error)) {
-    std::fprintf(stderr, "tpcsim: %s\n", error.c_str());
-    return 1;
-  }
+  if (!opts->controlPath.empty() && !control.ListenSocket(opts->controlPath, error))
+    return Fail(error);
 
-  if (!loop.Run()) {
-    std::fprintf(stderr, "tpcsim: cannot set up the event loop\n");
-    return 1;
-  }
+  if (!loop.Run()) return Fail("cannot set up the event loop");
   if (serial) serial->Unplug();  // removes the link
   return 0;
 }
