@@ -246,19 +246,22 @@ void SimBackend::run() {
     if (r <= 0) continue;
     if (fds[0].revents != 0) wake_.clear();
     if (fd < 0 || fds[1].revents == 0) continue;
-    const size_t reports = readSocket(fd, parser, msg);
-    if (const int holdMs = pace.afterRead(ReportQueue::NowUs(), reports); holdMs > 0) {
-      // A fast stream: let more reports gather before the next read. Stopping or a new
-      // connection (the wake event) ends the wait at once.
+    bool more = false;
+    const size_t reports = readSocket(fd, parser, msg, more);
+    const int holdMs = pace.afterRead(ReportQueue::NowUs(), reports);
+    if (holdMs > 0 && !more) {
+      // A fast stream: let more reports gather before the next read (a full buffer is read
+      // on at once). Stopping or a new connection (the wake event) ends the wait at once.
       pollfd wake{wake_.fd(), POLLIN, 0};
       ::poll(&wake, 1, holdMs);
     }
   }
 }
 
-size_t SimBackend::readSocket(int fd, SimStreamParser& parser, SimMessage& msg) {
+size_t SimBackend::readSocket(int fd, SimStreamParser& parser, SimMessage& msg, bool& more) {
   uint8_t buf[16384];
   const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+  more = n == static_cast<ssize_t>(sizeof buf);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return 0;
   if (n <= 0) {
     disconnect(fd);
