@@ -9,10 +9,12 @@ namespace hidpipe {
 
 class ReadPace {
  public:
-  // Reads in a row that each took reports at least this often (on average) make a stream
-  // fast: 4000 reports/s and more. Streams of 1000 reports/s are never held back.
+  // A read that took reports at least this often (on average since the read before) is
+  // fast: 4000 reports/s and more.
   static constexpr int64_t kFastReportUs = 250;
-  static constexpr int kFastReads = 4;
+  // Reads fast for this long in a row make a fast stream. A slow stream's catch-up burst
+  // (reports a late sender sent back to back) does not last this long.
+  static constexpr int64_t kFastForUs = 2000;
   // How long the next read of a fast stream waits for more reports to gather.
   static constexpr int kHoldMs = 1;
 
@@ -23,7 +25,7 @@ class ReadPace {
 
  private:
   int64_t lastReadUs_ = 0;  // of the last read that took reports
-  int fastReads_ = 0;
+  int64_t fastSinceUs_ = 0;  // the first read of the current run of fast reads
 };
 
 }  // namespace hidpipe

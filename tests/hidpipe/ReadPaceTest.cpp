@@ -23,10 +23,12 @@ TEST(ReadPace, StreamsOfAThousandReportsASecondAreNeverHeld) {
   ReadPace pace;
   int64_t now = 1'000'000;
   EXPECT_EQ(holds(pace, now, 1000, 1000), 0);
-  // A late wake-up that finds several reports queued is no faster stream.
   for (int i = 0; i < 100; ++i) {
+    // A late wake-up that finds several reports queued is no faster stream.
     EXPECT_EQ(holds(pace, now, 1, 5000, 5), 0);
     EXPECT_EQ(holds(pace, now, 1, 300), 0);
+    // Nor is a late sender's catch-up: its reports read one by one, back to back.
+    EXPECT_EQ(holds(pace, now, 10, 20), 0);
     EXPECT_EQ(holds(pace, now, 1, 700), 0);
   }
   // Notices and answers between reports change nothing.
@@ -36,17 +38,18 @@ TEST(ReadPace, StreamsOfAThousandReportsASecondAreNeverHeld) {
 TEST(ReadPace, AFastStreamIsHeldUntilItSlowsDown) {
   ReadPace pace;
   int64_t now = 1'000'000;
-  // 8000 reports/s, one a read: held once kFastReads reads in a row were fast (the
-  // first read has nothing to compare with).
-  EXPECT_EQ(holds(pace, now, ReadPace::kFastReads + 1, 125), 1);
+  // 8000 reports/s, one a read: held once it has been fast for kFastForUs.
+  const int untilFast = int(ReadPace::kFastForUs / 125);
+  EXPECT_EQ(holds(pace, now, untilFast, 125), 0);
   EXPECT_EQ(holds(pace, now, 10, 125), 10);
   // Held reads take the reports that gathered: still fast, still held.
   EXPECT_EQ(holds(pace, now, 100, 1100, 9), 100);
   // Down to 2000 reports/s: the first read at that pace ends the hold.
   EXPECT_EQ(holds(pace, now, 1, 1100, 2), 0);
   EXPECT_EQ(holds(pace, now, 100, 500), 0);
-  // A new connection starts counting again.
-  EXPECT_EQ(holds(pace, now, 10, 125), 7);
+  // Fast again, counted from the last slow read; a new connection starts counting anew.
+  EXPECT_EQ(holds(pace, now, untilFast - 1, 125), 0);
+  EXPECT_EQ(holds(pace, now, 10, 125), 10);
   pace.reset();
-  EXPECT_EQ(holds(pace, now, ReadPace::kFastReads, 125), 0);
+  EXPECT_EQ(holds(pace, now, untilFast, 125), 0);
 }
