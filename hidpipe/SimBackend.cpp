@@ -221,6 +221,8 @@ bool SimBackend::setNotices(bool on) {
 
 void SimBackend::run() {
   SimStreamParser parser;
+  SimMessage msg;
+  ReadPace pace;
   int current = -1;
   for (;;) {
     int fd;
@@ -233,6 +235,7 @@ void SimBackend::run() {
     }
     if (fd != current) {
       parser.reset();
+      pace.reset();
       current = fd;
     }
     if (fd < 0 && want && ensureConnected(true)) continue;
@@ -242,23 +245,37 @@ void SimBackend::run() {
     if (r < 0 && errno != EINTR) return;
     if (r <= 0) continue;
     if (fds[0].revents != 0) wake_.clear();
-    if (fd >= 0 && fds[1].revents != 0) readSocket(fd, parser);
+    if (fd < 0 || fds[1].revents == 0) continue;
+    bool more = false;
+    const size_t reports = readSocket(fd, parser, msg, more);
+    const int holdMs = pace.afterRead(ReportQueue::NowUs(), reports);
+    if (holdMs > 0 && !more) {
+      // A fast stream: let more reports gather before the next read (a full buffer is read
+      // on at once). Stopping or a new connection (the wake event) ends the wait at once.
+      pollfd wake{wake_.fd(), POLLIN, 0};
+      ::poll(&wake, 1, holdMs);
+    }
   }
 }
 
-void SimBackend::readSocket(int fd, SimStreamParser& parser) {
-  uint8_t buf[4096];
+size_t SimBackend::readSocket(int fd, SimStreamParser& parser, SimMessage& msg, bool& more) {
+  uint8_t buf[16384];
   const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  more = n == static_cast<ssize_t>(sizeof buf);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return 0;
   if (n <= 0) {
     disconnect(fd);
-    return;
+    return 0;
   }
   parser.feed(std::span<const uint8_t>(buf, static_cast<size_t>(n)));
-  SimMessage msg;
+  size_t reports = 0;
   SimParse status;
-  while ((status = parser.next(msg)) == SimParse::Message) handle(msg);
+  while ((status = parser.next(msg)) == SimParse::Message) {
+    if (msg.type == kSimInput) ++reports;
+    handle(msg);
+  }
   if (status == SimParse::Bad) disconnect(fd);
+  return reports;
 }
 
 void SimBackend::handle(const SimMessage& msg) {

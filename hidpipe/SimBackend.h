@@ -12,6 +12,7 @@
 
 #include "HidBackend.h"
 #include "NoticePath.h"
+#include "ReadPace.h"
 #include "ReportQueue.h"
 #include "SimMessage.h"
 #include "udevwatch/WakeEvent.h"
@@ -50,7 +51,9 @@ class SimBackend : public HidBackend {
   OpenOutcome openOnce(uint32_t vid, uint32_t pid, uint32_t iface);
   bool sendMessage(uint8_t type, std::span<const uint8_t> payload);
   void run();
-  void readSocket(int fd, SimStreamParser& parser);
+  // Reads what the socket holds and handles its messages; returns the input reports among
+  // them. more: the read filled its buffer (the socket may hold more).
+  size_t readSocket(int fd, SimStreamParser& parser, SimMessage& msg, bool& more);
   void handle(const SimMessage& msg);
   void handleNotice(const SimMessage& msg);
   void disconnect(int fd);

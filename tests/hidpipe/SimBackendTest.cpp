@@ -245,6 +245,26 @@ TEST_F(SimBackendTest, DrainRingKeeps4096AndCountsWhatItDrops) {
   EXPECT_EQ(hidDroppedReports(), 0u);
 }
 
+// Bursts close together make the socket's reads wait for reports to gather: every report
+// and each notice after a burst still arrives, in order.
+TEST_F(SimBackendTest, AFastStreamArrivesWholeAndInOrder) {
+  ASSERT_EQ(hidSetNoticeCallback(&NoticeLog::callback, &log_), 1);
+  startPeer();
+  openDevice();
+  constexpr uint32_t kBursts = 20, kPerBurst = 50;
+  for (uint32_t b = 0; b < kBursts; ++b) {
+    for (uint32_t i = 0; i < kPerBurst; ++i) peer_->sendInput(b * kPerBurst + i);
+    barrier("burst-" + std::to_string(b));
+  }
+  uint8_t buf[64];
+  for (uint32_t i = 0; i < kBursts * kPerBurst; ++i) {
+    ASSERT_EQ(hidRecv(buf, 0), 1) << i;
+    ASSERT_EQ(seqOf(buf), i);
+  }
+  EXPECT_EQ(hidRecv(buf, 0), 0);
+  EXPECT_EQ(hidDroppedReports(), 0u);
+}
+
 TEST_F(SimBackendTest, RemovalWhileOpenFailsSendsAndEmptiesReceive) {
   startPeer();
   openDevice();
