@@ -42,6 +42,8 @@ class HidBackend {
   virtual int64_t lastArrivalUs() const { return 0; }
   // Makes waiting reads return 0 until clearInterrupt().
   virtual void interrupt() = 0;
+  // Waits ms milliseconds for reports to gather, ended early by interrupt().
+  virtual void hold(int /*ms*/) {}
   virtual void clearInterrupt() = 0;
   // True when the drain thread is taking reports; lets the backend ease bursts.
   virtual void setDraining(bool on) = 0;

@@ -8,6 +8,7 @@
 #include "FrameLength.h"
 #include "HidrawBackend.h"
 #include "OpenError.h"
+#include "ReadPace.h"
 #include "SimBackend.h"
 
 namespace hidpipe {
@@ -222,15 +223,26 @@ void HidPipe::stopDrainLocked() {
 void HidPipe::drainLoop() {
   uint8_t report[HIDPIPE_REPORT_SIZE];
   size_t received = 0;
+  ReadPace pace;
   while (!stopDrain_) {
-    const int r = backend_->read(report, -1, received);
+    int r = backend_->read(report, -1, received);
+    // Everything the device has queued is taken in one go; a fast stream is then left to
+    // gather for a moment, so one wake-up takes several reports (as the simulator's socket
+    // is read).
+    size_t taken = 0;
+    while (r == 1) {
+      ring_.push(report, 0, received, backend_->lastArrivalUs());
+      ++taken;
+      r = stopDrain_ ? 0 : backend_->read(report, 0, received);
+    }
     if (r < 0) {
       // Device closed or gone: what the ring holds stays readable, and a reader waiting
       // without limit hears of it.
       ring_.wake();
       return;
     }
-    if (r == 1) ring_.push(report, 0, received, backend_->lastArrivalUs());
+    const int holdMs = taken > 0 ? pace.afterRead(ReportQueue::NowUs(), taken) : 0;
+    if (holdMs > 0 && !stopDrain_) backend_->hold(holdMs);
   }
 }
 

@@ -334,6 +334,12 @@ int HidrawBackend::read(uint8_t* report, int timeoutMs, size_t& received) {
   }
 }
 
+void HidrawBackend::hold(int ms) {
+  pollfd fd{interrupt_.fd(), POLLIN, 0};
+  while (::poll(&fd, 1, ms) < 0 && errno == EINTR) {
+  }
+}
+
 bool HidrawBackend::setNotices(bool on) {
   std::lock_guard lk(noticeMutex_);
   if (!on) {

@@ -32,6 +32,7 @@ class HidrawBackend : public HidBackend {
   bool gone() const override;
   void interrupt() override { interrupt_.signal(); }
   void clearInterrupt() override { interrupt_.clear(); }
+  void hold(int ms) override;
   void setDraining(bool) override {}
   bool setNotices(bool on) override;
 
