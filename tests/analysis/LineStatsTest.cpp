@@ -2,6 +2,7 @@
 // and the Western Electric rules and robust figures on series made to trip each.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "analysis/Capability.h"
@@ -60,6 +61,41 @@ TEST(LineStats, CusumOfTheHandbooksExample) {
   const Cusum d = TabularCusum(step, 0, 1);
   ASSERT_FALSE(d.signals.empty());
   EXPECT_EQ(d.signals.front().index, 30u);  // 0.5 per value: above 5 after 11
+}
+
+// The cans of oil additive, "Saving Summary Statistics" (Figure 6.5) of the CUSUM
+// procedure in SAS/QC's user's guide: subgroup means of 4 cans against a target of 8.100
+// with sigma 0.050, and the published cumulative sums of the standardized means (2
+// decimals). A tabular sum is the published sum less k per subgroup, taken above its
+// lowest point so far (the lower sum: below its highest), so the table gives ours for any
+// k without the recursion.
+TEST(LineStats, CusumAgreesWithThePublishedSumsOfTheCansExample) {
+  const std::vector<double> means = {8.09375, 8.09250, 8.10100, 8.11975, 8.10125,
+                                     8.08000, 8.11450, 8.08300, 8.06175, 8.10225,
+                                     8.10650, 8.09925, 8.15325, 8.12125, 8.14950};
+  const std::vector<double> published = {-0.25, -0.55, -0.51, 0.28,  0.33,  -0.47, 0.11, -0.57,
+                                         -2.10, -2.01, -1.75, -1.78, 0.35,  1.20,  3.18};
+  const double sigma = 0.050 / 2;  // of a mean of 4
+  for (const double k : {0.0, 0.5}) {
+    const double h = 3;  // the guide's one-sided scheme
+    const Cusum c = TabularCusum(means, 8.100, sigma, k, h);
+    double lowest = 0, highest = 0;
+    std::vector<size_t> expectedSignals;
+    for (size_t i = 0; i < means.size(); ++i) {
+      const double up = published[i] - k * static_cast<double>(i + 1);
+      const double down = published[i] + k * static_cast<double>(i + 1);
+      lowest = std::min(lowest, up);
+      highest = std::max(highest, down);
+      const double hi = up - lowest, lo = highest - down;
+      EXPECT_NEAR(c.high[i] / sigma, hi, 0.011) << "k " << k << ", hour " << i + 1;
+      EXPECT_NEAR(c.low[i] / sigma, lo, 0.011) << "k " << k << ", hour " << i + 1;
+      if (hi > h || lo > h) expectedSignals.push_back(i);
+    }
+    std::vector<size_t> signals;
+    for (const auto& s : c.signals) signals.push_back(s.index);
+    EXPECT_EQ(signals, expectedSignals) << "k " << k;
+    EXPECT_EQ(expectedSignals.back(), 14u) << "the last hour is beyond h at either k";
+  }
 }
 
 TEST(LineStats, WesternElectricRulesEachFire) {
