@@ -1,5 +1,5 @@
-// Paces the simulator socket's reads: a stream faster than a reader needs each report of
-// at once is read in batches, so that one wake-up takes several reports.
+// Paces a reader thread (the simulator socket's, the hidraw drain thread): a stream faster
+// than a reader needs each report of at once is read in batches, one wake-up for several.
 #pragma once
 
 #include <cstddef>
