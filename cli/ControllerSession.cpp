@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "analysis/ScanAssembler.h"
 #include "capture/FrameRules.h"
@@ -30,6 +31,7 @@ constexpr const char* kStopStreams = "SEND 024E0180 ";
 constexpr const char* kReportTargetCursor = "SEND 024C020500 ";
 constexpr int kLeaveWaitMs = 500;
 constexpr int kOpenStepMs = 100;  // how soon an answer lost to a truncated frame is asked again
+constexpr int kLateWritePollMs = 5;  // how often a write that outlasted its wait is looked at
 
 std::string Hex4(uint16_t v) {
   char b[8];
@@ -242,6 +244,16 @@ std::string ControllerSession::NotSent(const std::string& cmd, uint64_t failures
   return "the command \"" + cmd + "\" was not sent (" + linkText_ + ")";
 }
 
+bool ControllerSession::WentOutLate(const std::string& cmd, Clock::time_point deadline) {
+  for (;;) {
+    const int late = ctrl_.SettleLateCommand(cmd.c_str());
+    if (late != 0) return late == 1;
+    // A stop is never held up by a device that takes nothing.
+    if (Interrupted() || Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kLateWritePollMs));
+  }
+}
+
 std::string ControllerSession::LinkText() const {
   return linkText_;
 }
@@ -393,10 +405,11 @@ ControllerSession::Result ControllerSession::Send(const std::string& cmd, int ti
   const uint64_t failures = ctrl_.SendFailures();
   // Counted before the write: the reply may be cut short and dropped before SendCmd returns.
   uint64_t truncated = ctrl_.TruncatedFrames();
-  if (ctrl_.SendCmd(cmd.c_str(), static_cast<int>(cmd.size()), 1, 0) == -1)
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  if (ctrl_.SendCmd(cmd.c_str(), static_cast<int>(cmd.size()), 1, 0) == -1 &&
+      !(ctrl_.WritesStalled() && WentOutLate(cmd, deadline)))
     return Fail(Result::kNotSent, NotSent(cmd, failures));
   const bool interruptible = open_ && (stoppable || !Interrupted());
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   auto sentAt = Clock::now();
   for (;;) {
     const auto step = std::chrono::milliseconds(again ? kOpenStepMs : timeoutMs);

@@ -161,6 +161,9 @@ class ControllerSession : private ITransListener, private ITransHost {
   Result OpenUsb();
   // "the command was not sent" with the link's reason when a write failed.
   std::string NotSent(const std::string& cmd, uint64_t failuresBefore) const;
+  // A command whose write the device had not taken within the library's wait: true once it
+  // went out after all (a busy host); false when it failed, at the deadline or on a stop.
+  bool WentOutLate(const std::string& cmd, std::chrono::steady_clock::time_point deadline);
 
   int timeoutMs_;
   CTransCtrl ctrl_;

@@ -121,7 +121,6 @@ int HidPipe::send(const uint8_t* frame) {
     setSendError(EMSGSIZE, "frame not sent: " + refusal);
     return 0;
   }
-  const bool stuck = writer_.busy();
   HidBackend* backend = backend_.get();
   const int error = writer_.run([backend, report] { return backend->write(report.data()); },
                                 kWriteWaitMs);
@@ -129,10 +128,12 @@ int HidPipe::send(const uint8_t* frame) {
     setSendError(0, {});
     return 1;
   }
+  const std::string wait = std::to_string(kWriteWaitMs) + " ms";
   if (error == ReportWriter::kStillWriting)
-    setSendError(ETIMEDOUT, "could not send: the device took no report within " +
-                                std::to_string(kWriteWaitMs) + " ms" +
-                                (stuck ? " (an earlier one is still waiting)" : ""));
+    setSendError(ETIMEDOUT, "could not send: the device took no report within " + wait);
+  else if (error == ReportWriter::kRefused)
+    setSendError(EBUSY, "could not send: the device took no report within " + wait +
+                            " (an earlier one is still waiting)");
   else
     setSendError(error, std::string("could not send: ") + std::strerror(error));
   return 0;

@@ -34,12 +34,12 @@ int ReportWriter::run(std::function<int()> job, int waitMs) {
     if (s_->begun < s_->started) {
       if (!s_->cv.wait_for(lk, std::chrono::milliseconds(kStartWaitMs),
                            [&] { return !s_->busy || s_->begun >= s_->started; }))
-        return kStillWriting;
+        return kRefused;
       continue;
     }
     if (!s_->cv.wait_until(lk, s_->begunAt + std::chrono::milliseconds(waitMs),
                            [&] { return !s_->busy; }))
-      return kStillWriting;
+      return kRefused;
   }
   auto outcome = std::make_shared<Outcome>();
   s_->job = std::move(job);

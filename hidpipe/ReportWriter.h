@@ -21,12 +21,14 @@ class ReportWriter {
   ReportWriter& operator=(const ReportWriter&) = delete;
 
   // run's result when the job did not end in time (it goes on; a further job waits for it
-  // as long as it may take, then is refused with this).
+  // as long as it may take, then is refused).
   static constexpr int kStillWriting = -1;
+  // run's result when an earlier job outlasted the wait and this one was never begun.
+  static constexpr int kRefused = -2;
 
   // Runs job (0 for success, else an errno) on the writer thread and waits up to waitMs
   // from the moment the job began (a busy host may be slow to run the thread; that is not
-  // the device's time). Returns its result, or kStillWriting.
+  // the device's time). Returns its result, kStillWriting or kRefused.
   int run(std::function<int()> job, int waitMs);
   // A write is still under way (stuck).
   bool busy() const;

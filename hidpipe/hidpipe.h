@@ -84,18 +84,20 @@ int hidFrameTruncated(const uint8_t* report, int received);
  * The device is written on a thread of the library: hidSend waits for it at most
  * about 100 ms. A write that takes longer (a device whose transfers stall) fails
  * with ETIMEDOUT and goes on in the background; until it ends every hidSend fails at
- * once. hidSendErrno and hidLastError say why a send failed. */
+ * once with EBUSY, writing nothing. hidSendErrno and hidLastError say why a send failed. */
 int hidSend(const uint8_t* buf);
 
 /* The errno of the calling thread's last hidSend: 0 when it went out; ETIMEDOUT when the
- * device did not take it in time; EMSGSIZE when the layout cannot carry it; ENODEV when
- * no device is open or it went away; otherwise the device's own error (EPIPE...). */
+ * device did not take it in time (it may still go out: hidSendLate); EBUSY when an
+ * earlier write was still under way (nothing was written); EMSGSIZE when the layout
+ * cannot carry it; ENODEV when no device is open or it went away; otherwise the device's
+ * own error (EPIPE...). */
 int hidSendErrno(void);
 
 /* The fate of the last write that outlasted its hidSend (ETIMEDOUT): -1 while it is still
  * under way (the device has not taken it yet, or a busy host has not finished it; a send
- * made meanwhile fails at once and writes nothing), else the errno it ended with, 0 when
- * it went out after all. 0 when no write ever outlasted its hidSend. */
+ * made meanwhile fails at once with EBUSY and writes nothing), else the errno it ended
+ * with, 0 when it went out after all. 0 when no write ever outlasted its hidSend. */
 int hidSendLate(void);
 
 /* Restricts every later hidOpenMyDevice to the device choice names: its hidraw node

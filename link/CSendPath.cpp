@@ -72,6 +72,7 @@ int CSendPath::SendDirect(std::string_view cmd) {
 
 void CSendPath::NoteWritten(const uint8_t* frame, int len) {
   writesStalled_.store(false);
+  ownWriteLate_.store(false);
   if (len >= 5 && frame[1] == 0x4C) {
     if (frame[3] == 0x05) reportTarget_.store(frame[4]);
     if (frame[3] == 0x08) reportPermission_.store(frame[4]);
@@ -79,14 +80,18 @@ void CSendPath::NoteWritten(const uint8_t* frame, int len) {
 }
 
 void CSendPath::NoteFailure(std::string_view cmd, const CTransIFBase& link) {
-  const int error = link.LastWriteError();
-  std::string reason = link.LastWriteErrorText();
+  NoteFailure(cmd, link.LastWriteError(), link.LastWriteErrorText());
+}
+
+void CSendPath::NoteFailure(std::string_view cmd, int error, std::string reason) {
   const std::string lead = "could not send: ";
   if (reason.rfind(lead, 0) == 0) reason.erase(0, lead.size());
   if (reason.empty()) reason = error != 0 ? std::strerror(error) : "the link refused it";
   const std::string text = "could not send " + CommandString::Name(cmd) + ": " + reason;
   LinkTrace("[CTransCtrl] %s\n", text.c_str());
-  writesStalled_.store(error == ETIMEDOUT);
+  // EBUSY: an earlier write is still under way, so the device still takes nothing.
+  writesStalled_.store(error == ETIMEDOUT || error == EBUSY);
+  ownWriteLate_.store(error == ETIMEDOUT);
   {
     std::lock_guard<std::mutex> lock(failureMutex_);
     failure_ = text;
@@ -110,6 +115,7 @@ void CSendPath::SendOpening(const char* cmd) {
 void CSendPath::MarkDeferred(std::string_view cmd) {
   std::lock_guard<std::mutex> lock(deferMutex_);
   deferred_ = std::string(cmd);
+  deferredOwn_ = ownWriteLate_.load();
   deferredUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSlowWriteGraceMs);
 }
 
@@ -126,7 +132,8 @@ bool CSendPath::SettleDeferred(const std::string& cmd) {
   const int late = current ? current->LateWrite() : 0;
   const bool underWay = late == -1;
   if (underWay && std::chrono::steady_clock::now() < deferredUntil_) return true;
-  if (late > 0) return false;  // it failed in the end: written once more
+  // It failed in the end, or the write that ended was an earlier one: written once more.
+  if (late > 0 || (!underWay && !deferredOwn_)) return false;
   deferred_.clear();
   CPendingQueue::Instance().PopFront(cmd);
   if (underWay) {
@@ -146,6 +153,23 @@ bool CSendPath::TakeDeferred(const std::string& cmd) {
   if (deferred_.empty() || deferred_ != cmd) return false;
   deferred_.clear();
   return true;
+}
+
+CSendPath::Late CSendPath::SettleLate(std::string_view cmd) {
+  if (!ownWriteLate_.load()) return Late::kFailed;
+  auto current = link_.Current();
+  const int late = current ? current->LateWrite() : ENODEV;
+  if (late == -1) return Late::kUnderWay;
+  if (late != 0) {
+    NoteFailure(cmd, late, std::strerror(late));
+    ownWriteLate_.store(false);
+    return Late::kFailed;
+  }
+  Buffers buffers;
+  const uint8_t* frame = nullptr;
+  const int len = Encode(cmd, buffers, frame);
+  if (len > 0) NoteWritten(frame, len);
+  return Late::kWentOut;
 }
 
 void CSendPath::GiveUpOpening() {
@@ -184,6 +208,7 @@ void CSendPath::SendQueued(int& quiet, std::string& retried) {
 
 void CSendPath::Reset() {
   writesStalled_.store(false);
+  ownWriteLate_.store(false);
   {
     std::lock_guard<std::mutex> lock(deferMutex_);
     deferred_.clear();

@@ -33,6 +33,13 @@ class CSendPath {
   // A new link: no failure of the last one counts.
   void Reset();
 
+  // What became of a command whose write the device had not taken in time (a failed
+  // Send with the writes stalled).
+  enum class Late { kUnderWay, kWentOut, kFailed };
+  // kWentOut: it went out after all, noted as written; kFailed: it ended with an error
+  // (the failure now says which), or this path's last write was never begun.
+  Late SettleLate(std::string_view cmd);
+
   int CommandSent() const { return commandSent_.load(); }
   std::string LastFailure() const;
   uint64_t Failures() const { return failures_.load(); }
@@ -51,6 +58,7 @@ class CSendPath {
   int Encode(std::string_view cmd, Buffers& buffers, const uint8_t*& frame) const;
   int WriteFrame(CTransIFBase& link, const uint8_t* frame, int len);
   void NoteFailure(std::string_view cmd, const CTransIFBase& link);
+  void NoteFailure(std::string_view cmd, int error, std::string reason);
   void NoteWritten(const uint8_t* frame, int len);
   // An opening query could not be written even a second time.
   void GiveUpOpening();
@@ -77,7 +85,11 @@ class CSendPath {
   std::string openingFailure_;  // an opening query given up
   std::atomic<uint64_t> failures_{0};
   std::atomic<bool> writesStalled_{false};
+  // The last write failed because it outlasted its wait: it may still go out (the
+  // library's late write is this one).
+  std::atomic<bool> ownWriteLate_{false};
   std::mutex deferMutex_;
   std::string deferred_;
+  bool deferredOwn_ = false;  // the deferred query's own write is the late one
   std::chrono::steady_clock::time_point deferredUntil_;
 };

@@ -331,6 +331,16 @@ uint64_t CTransCtrl::SendFailures() const {
 bool CTransCtrl::WritesStalled() const {
   return d->core->send.WritesStalled();
 }
+int CTransCtrl::SettleLateCommand(const char* cmd) {
+  switch (d->core->send.SettleLate(cmd != nullptr ? cmd : "")) {
+    case CSendPath::Late::kWentOut:
+      return 1;
+    case CSendPath::Late::kUnderWay:
+      return 0;
+    default:
+      return -1;
+  }
+}
 int CTransCtrl::ReportTarget() const {
   return d->core->send.ReportTarget();
 }

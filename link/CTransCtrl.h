@@ -109,6 +109,11 @@ class CTransCtrl {
   // written even when tried again; empty when all went out.
   std::string OpeningFailure() const;
   bool WritesStalled() const;
+  // After SendCmd(cmd) failed with the writes stalled: 1 when its write went out after all
+  // (a busy host, not a stalled device: its answer comes as any other), 0 while it is
+  // still under way, -1 when it failed in the end (LastSendFailure says why) or was never
+  // begun.
+  int SettleLateCommand(const char* cmd);
   int ReportTarget() const;
   int ReportPermission() const;
 

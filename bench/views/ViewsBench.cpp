@@ -231,7 +231,7 @@ void BM_LiveStatsPerScan(benchmark::State& state) {
     odd = !odd;
     for (const DataRecord& r : (odd ? a : b).records) benchmark::DoNotOptimize(live.Add(r));
   }
-  if (live.TotalScans() != state.iterations()) state.SkipWithError("scans were not assembled");
+  if (live.TotalScans() != static_cast<uint64_t>(state.iterations())) state.SkipWithError("scans were not assembled");
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_LiveStatsPerScan);

@@ -152,6 +152,14 @@ TEST_F(Station, AWriteTakenLateIsNoStall) {
   d.SlowWrites(300);
   ASSERT_EQ(Vantrel({"info"}), 0) << Err();
   EXPECT_NE(Out().find("firmware:   PANEL SN-A"), std::string::npos) << Out();
+  // Every command of a run, not just the opening: the stream's start and stop and the
+  // hand-back went out late, so the scans are measured and nothing is said to be lost.
+  // (The emulated node serves one call at a time, so nothing is read while a write is
+  // pending: a slow stream keeps its 64 queued reports from overflowing meanwhile.)
+  d.WithFirmware([](tpcsim::VirtualController& f) { f.SetStreamRate(50); });
+  ASSERT_EQ(Vantrel({"capture", "m0-raw", "--scans", "3"}), 0) << Err();
+  EXPECT_EQ(Err().find("could not send"), std::string::npos) << Err();
+  EXPECT_EQ(Err().find("takes no commands"), std::string::npos) << Err();
 }
 
 // A controller whose OUT transfers stall: no call waits for the device, the run ends at once
