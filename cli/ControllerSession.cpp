@@ -32,6 +32,9 @@ constexpr const char* kReportTargetCursor = "SEND 024C020500 ";
 constexpr int kLeaveWaitMs = 500;
 constexpr int kOpenStepMs = 100;  // how soon an answer lost to a truncated frame is asked again
 constexpr int kLateWritePollMs = 5;  // how often a write that outlasted its wait is looked at
+// How long an answer may be missing before its question goes again: the kernel keeps 64
+// reports for a reader, so a host too busy to read for a moment during a stream can lose one.
+constexpr int kAskAgainMs = 1000;
 
 std::string Hex4(uint16_t v) {
   char b[8];
@@ -165,8 +168,10 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
   // The link is new: every frame it cut short so far was an answer to the opening, even one
   // the receive thread dropped before this line ran.
   uint64_t truncated = 0;
+  auto askedAt = Clock::now();
   while (!version || !panel || CTransCtrl::PendingCount() > 0) {
     auto f = Next(std::min(deadline, Clock::now() + std::chrono::milliseconds(kOpenStepMs)), true);
+    if (CTransCtrl::PendingCount() > 0) askedAt = Clock::now();  // not all asked yet
     if (Interrupted()) return Fail(Result::kInterrupted, "interrupted");
     // A query that could not be written will not be answered: no use waiting.
     if (const std::string failed = ctrl_.OpeningFailure(); !failed.empty())
@@ -178,19 +183,20 @@ ControllerSession::Result ControllerSession::Open(const LinkChoice& choice) {
       return Fail(Result::kTimeout, "the controller did not answer within " +
                                         std::to_string(timeoutMs_) + " ms (" + linkText_ + ")");
     }
-    if (!f) {
-      // An answer that arrived cut short was dropped: the queries are asked again.
-      if (ctrl_.TruncatedFrames() == truncated) continue;
-      truncated = ctrl_.TruncatedFrames();
-      const auto ask = [this](const char* query) {
-        ctrl_.SendCmd(query, static_cast<int>(std::strlen(query)), 1, 1);
-      };
-      if (!version) ask(CTransCtrl::kGetVersion);
-      if (!panel) ask(CTransCtrl::kGetFirmwareDetail);
-      continue;
-    }
-    if (f->size() >= 4 && (*f)[1] == 0x4C && (*f)[3] == 0x04) version = true;
-    if (f->size() >= 4 && (*f)[1] == 0x4C && (*f)[3] == 0x06) panel = true;
+    if (f && f->size() >= 4 && (*f)[1] == 0x4C && (*f)[3] == 0x04) version = true;
+    if (f && f->size() >= 4 && (*f)[1] == 0x4C && (*f)[3] == 0x06) panel = true;
+    // An answer that arrived cut short was dropped, or one never came: what is missing is
+    // asked again.
+    const bool cut = !f && ctrl_.TruncatedFrames() != truncated;
+    const bool silent = Clock::now() - askedAt >= std::chrono::milliseconds(kAskAgainMs);
+    if ((version && panel) || (!cut && !silent)) continue;
+    truncated = ctrl_.TruncatedFrames();
+    askedAt = Clock::now();
+    const auto ask = [this](const char* query) {
+      ctrl_.SendCmd(query, static_cast<int>(std::strlen(query)), 1, 1);
+    };
+    if (!version) ask(CTransCtrl::kGetVersion);
+    if (!panel) ask(CTransCtrl::kGetFirmwareDetail);
   }
   return Result::kOk;
 }
@@ -415,9 +421,12 @@ ControllerSession::Result ControllerSession::Send(const std::string& cmd, int ti
     const auto step = std::chrono::milliseconds(again ? kOpenStepMs : timeoutMs);
     auto f = Next(std::min(deadline, Clock::now() + step), interruptible);
     const bool isReply = f && capture::IsReplyTo(frame, n, f->data(), static_cast<int>(f->size()));
-    if (!isReply && again && ctrl_.TruncatedFrames() != truncated &&
-        Clock::now() - sentAt >= std::chrono::milliseconds(kOpenStepMs)) {
-      // The answer may have arrived cut short and been dropped: the command goes again.
+    const auto waited = Clock::now() - sentAt;
+    if (!isReply && again &&
+        ((ctrl_.TruncatedFrames() != truncated && waited >= std::chrono::milliseconds(kOpenStepMs)) ||
+         waited >= std::chrono::milliseconds(kAskAgainMs))) {
+      // The answer may have arrived cut short and been dropped, or been lost on the way: the
+      // command goes again.
       truncated = ctrl_.TruncatedFrames();
       ctrl_.SendCmd(cmd.c_str(), static_cast<int>(cmd.size()), 1, 0);
       sentAt = Clock::now();

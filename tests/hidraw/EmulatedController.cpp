@@ -118,6 +118,11 @@ void EmulatedController::SlowWrites(unsigned ms) {
   slowMs_ = ms;
 }
 
+void EmulatedController::LoseAnswer(uint8_t group, uint8_t sub) {
+  std::lock_guard lk(m_);
+  toLose_.emplace_back(group, sub);
+}
+
 size_t EmulatedController::StallsEnded() {
   std::lock_guard lk(m_);
   return stallsEnded_;
@@ -191,6 +196,14 @@ bool EmulatedController::QueueReport(Bytes report) {
 
 void EmulatedController::Queue(const std::vector<tpcsim::OutFrame>& frames) {
   for (const tpcsim::OutFrame& f : frames) {
+    const auto lost = std::find_if(toLose_.begin(), toLose_.end(), [&](const auto& answer) {
+      return f.bytes.size() >= 4 && f.bytes[0] == 0x02 && f.bytes[1] == answer.first &&
+             f.bytes[3] == answer.second;
+    });
+    if (lost != toLose_.end()) {
+      toLose_.erase(lost);
+      continue;
+    }
     // A frame cut short by a fault goes out as a short report: it ends with its bytes.
     Bytes report;
     switch (layout_.framing) {

@@ -64,6 +64,9 @@ class EmulatedController {
   // Every write is taken only after ms milliseconds, then answered: a device, or a host,
   // slower than the library's wait but not stalled (0: at once again).
   void SlowWrites(unsigned ms);
+  // The next answer of the group and sub-command the firmware gives is lost, as the kernel
+  // drops a report when its queue is full (a host too busy to read for a moment).
+  void LoseAnswer(uint8_t group, uint8_t sub);
   size_t StallsEnded();
   size_t StallsStarted();
   size_t WritesStarted();
@@ -127,5 +130,6 @@ class EmulatedController {
   size_t stallsStarted_ = 0;
   size_t writesStarted_ = 0;
   int readError_ = 0;
+  std::vector<std::pair<uint8_t, uint8_t>> toLose_;  // answers (group, sub), each lost once
   std::vector<std::pair<GSource*, UMockdevIoctlClient*>> stalled_;  // writes not yet taken
 };

@@ -162,6 +162,24 @@ TEST_F(Station, AWriteTakenLateIsNoStall) {
   EXPECT_EQ(Err().find("takes no commands"), std::string::npos) << Err();
 }
 
+// Answers the kernel dropped (its queue full while a busy host did not read): the opening's
+// query and the stream's start are asked again, so the run does not fail for an answer
+// that will never come.
+TEST_F(Station, AnAnswerLostOnTheWayIsAskedForAgain) {
+  EmulatedController& d = Add(0, "1-1", "SN-A");
+  d.LoseAnswer(0x4C, 0x04);  // the version
+  d.LoseAnswer(0x4E, 0x04);  // the acknowledgement of the stream's start
+  ASSERT_EQ(Vantrel({"capture", "m0-raw", "--scans", "3"}), 0) << Err();
+  const auto asked = [&](uint8_t group, uint8_t sub) {
+    const auto frames = d.HostFrames();
+    return std::count_if(frames.begin(), frames.end(), [&](const Bytes& f) {
+      return f.size() >= 4 && f[1] == group && f[3] == sub;
+    });
+  };
+  EXPECT_EQ(asked(0x4C, 0x04), 2) << "the version asked once more";
+  EXPECT_EQ(asked(0x4E, 0x04), 2) << "the stream started once more";
+}
+
 // A controller whose OUT transfers stall: no call waits for the device, the run ends at once
 // with the reason, and Ctrl+C ends a capture long before the stalled write gives up.
 TEST_F(Station, StalledWritesHoldNoThreadAndNoExit) {
