@@ -499,19 +499,22 @@ ControllerSession::Result ControllerSession::Capture(const analysis::StreamPart&
 void ControllerSession::Leave() {
   if (!open_) return;
   const bool usb = ctrl_.GetLinkType() == kLinkUsb;
+  // Once writes time out, each would only wait for a device that takes nothing.
+  if (!ctrl_.WritesStalled() && !linkLost_) {
+    // After a silence the commands still go out, without waiting for answers that would
+    // not come.
+    const int wait = silent_ ? 0 : kLeaveWaitMs;
+    if (streamStarted_ && Exchange(kStopStreams, wait, nullptr, true) != Result::kNotSent)
+      streamStarted_ = false;
+    if (usb && !ctrl_.WritesStalled()) Exchange(kReportTargetCursor, wait, nullptr, true);
+  }
+  // Also when the stop just now was the first write to time out.
   if (ctrl_.WritesStalled() && !linkLost_) {
-    // Each write would only wait for a device that takes nothing.
     std::fprintf(stderr,
                  "vantrel: the controller takes no commands (its writes time out): %s were "
                  "not sent; it may be left %s\n",
                  usb ? "the stop and the hand-back of coordinates to the cursor" : "the stop",
                  streamStarted_ ? "streaming" : "as it is");
-  } else if (!linkLost_) {
-    // After a silence the commands still go out, without waiting for answers that would
-    // not come.
-    const int wait = silent_ ? 0 : kLeaveWaitMs;
-    if (streamStarted_) Exchange(kStopStreams, wait, nullptr, true);
-    if (usb && !ctrl_.WritesStalled()) Exchange(kReportTargetCursor, wait, nullptr, true);
   }
   open_ = false;
   ctrl_.UnregisterListener(kListenerSlot);

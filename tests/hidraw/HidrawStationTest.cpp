@@ -226,6 +226,26 @@ TEST_F(Station, StalledWritesHoldNoThreadAndNoExit) {
   ASSERT_TRUE(WaitUntil([&] { return d.StallsEnded() == d.StallsStarted(); }, 30000));
 }
 
+// Ctrl+C before the stream's start was answered, as writes begin to stall: the stop on the
+// way out cannot be sent, and the user is told the controller may be left streaming.
+TEST_F(Station, AStopThatCouldNotBeSentIsSaid) {
+  EmulatedController& d = Add(0, "1-1", "SN-A");
+  d.LoseAnswer(0x4E, 0x04);  // the start's acknowledgement: vantrel is still waiting for it
+  const pid_t pid = StartProgram({VANTREL_PATH, "--usb", "227D:0102", "capture", "m0-raw",
+                                  "--scans", "10000000"},
+                                 out_.Out(), out_.Err());
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto frames = d.DeviceFrames();
+    return std::count_if(frames.begin(), frames.end(), IsData) > 10;
+  }));
+  d.StallWrites(2000);
+  ::kill(pid, SIGINT);
+  EXPECT_EQ(WaitProgram(pid), 130) << Err();
+  EXPECT_NE(Err().find("the controller takes no commands"), std::string::npos) << Err();
+  EXPECT_NE(Err().find("it may be left streaming"), std::string::npos) << Err();
+  ASSERT_TRUE(WaitUntil([&] { return d.StallsEnded() == d.StallsStarted(); }, 30000));
+}
+
 // Host that counts what the link reports as lost.
 class LostCounter : public ITransHost {
  public:
