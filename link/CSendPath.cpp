@@ -140,11 +140,7 @@ bool CSendPath::SettleDeferred(const std::string& cmd) {
     GiveUpOpening();  // still not taken after the grace: a device that takes nothing
     return true;
   }
-  // It went out after all; its answer comes as any other.
-  Buffers buffers;
-  const uint8_t* frame = nullptr;
-  const int len = Encode(cmd, buffers, frame);
-  if (len > 0) NoteWritten(frame, len);
+  NoteWentOutLate(cmd);  // its answer comes as any other
   return true;
 }
 
@@ -165,11 +161,15 @@ CSendPath::Late CSendPath::SettleLate(std::string_view cmd) {
     ownWriteLate_.store(false);
     return Late::kFailed;
   }
+  NoteWentOutLate(cmd);
+  return Late::kWentOut;
+}
+
+void CSendPath::NoteWentOutLate(std::string_view cmd) {
   Buffers buffers;
   const uint8_t* frame = nullptr;
   const int len = Encode(cmd, buffers, frame);
   if (len > 0) NoteWritten(frame, len);
-  return Late::kWentOut;
 }
 
 void CSendPath::GiveUpOpening() {

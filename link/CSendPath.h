@@ -60,6 +60,8 @@ class CSendPath {
   void NoteFailure(std::string_view cmd, const CTransIFBase& link);
   void NoteFailure(std::string_view cmd, int error, std::string reason);
   void NoteWritten(const uint8_t* frame, int len);
+  // A write that outlasted its wait went out after all: noted as cmd's frame written.
+  void NoteWentOutLate(std::string_view cmd);
   // An opening query could not be written even a second time.
   void GiveUpOpening();
   // An opening query whose write outlasted its wait goes to the receive thread, which
