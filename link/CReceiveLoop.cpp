@@ -11,6 +11,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
 constexpr int kMaxFrame = 4095;
@@ -68,12 +69,14 @@ bool CReceiveLoop::WaitsUntilWoken() const {
 
 void CReceiveLoop::WaitUntilWoken() {
   // Input, a queued command or Close ends the wait; one timed wait after the last frame
-  // tells that the device went quiet, then nothing runs until one of those comes.
+  // tells that the device went quiet, then nothing runs until one of those comes. A steady
+  // stream is first let gather for a moment (a command or Close waits that long at most).
   if (c_.receiving.load() == 0) {
     s_.link->WaitForInput(-1);
-  } else if (!s_.link->WaitForInput(kQuietAfterMs)) {
-    c_.receiving.store(0);
+    return;
   }
+  if (const int us = hold_.HoldUs(); us > 0) std::this_thread::sleep_for(microseconds(us));
+  if (!s_.link->WaitForInput(kQuietAfterMs)) c_.receiving.store(0);
 }
 
 int CReceiveLoop::Read(int64_t& arrivedUs) {
@@ -86,6 +89,7 @@ int CReceiveLoop::Read(int64_t& arrivedUs) {
   // Its time where the link took it from the device; the recorder and the listeners both
   // see this one.
   arrivedUs = s_.link->LastFrameUs();
+  hold_.OnReport(arrivedUs);
   if (arrivedUs <= 0) arrivedUs = RecorderClockUs();
   if (s_.running.load()) {
     if (auto rec = c_.link.Recorder()) rec->OnLinkFrame(c_.link.Type(), false, arrivedUs, s_.buf, len);

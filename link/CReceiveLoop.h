@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "CFrameRouter.h"
+#include "ReceiveHold.h"
 #include "ReceiveSession.h"
 #include "TransCore.h"
 
@@ -39,4 +40,5 @@ class CReceiveLoop {
   TransCore& c_;
   ReceiveSession& s_;
   CFrameRouter router_;
+  ReceiveHold hold_;
 };
