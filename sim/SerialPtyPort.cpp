@@ -116,11 +116,11 @@ void SerialPtyPort::OnMaster(short revents) {
 void SerialPtyPort::Send(const std::vector<OutFrame>& frames) {
   if (!Plugged()) return;
   for (const OutFrame& f : frames) {
-    trace_.DeviceToHost(f.bytes);
     if (out_.size() > kMaxBacklog) {
-      ++dropped_;  // nobody reads the port
+      ++dropped_;  // nobody reads the port; not in the trace, which holds what was sent
       continue;
     }
+    trace_.DeviceToHost(f.bytes);
     if (f.raw)
       out_.append(f.bytes.begin(), f.bytes.end());
     else

@@ -115,6 +115,31 @@ class SerialClient {
   size_t used_ = 0;
 };
 
+// A port nobody reads fills up and the simulator drops what it cannot queue: the trace
+// shows only what went on the line, so that a test comparing it with what a program
+// received never expects a frame the device never sent.
+TEST(SimSerialEndToEnd, TheTraceHoldsOnlyWhatWentOnTheLine) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--serial"}));
+  ASSERT_TRUE(WaitFor([&] { return Exists(sim.Link()); }));
+  SerialClient port(sim.Link());
+  ASSERT_TRUE(port.ok());
+  ASSERT_TRUE(sim.Ok("rate 8000"));
+  port.Write(
+      "\x02"
+      "024E020600\r");
+  auto count = [&](const char* key) {
+    const std::string st = sim.Command("stats");
+    const size_t at = st.find(key);
+    return at == std::string::npos ? -1L : std::atol(st.c_str() + at + std::strlen(key));
+  };
+  ASSERT_TRUE(WaitFor([&] { return count(" dropped=") > 100; })) << sim.Command("stats");
+  ASSERT_TRUE(sim.Ok("stream off"));
+  const long sent = count(" sent=");
+  ASSERT_TRUE(WaitFor([&] { return long(sim.TraceFrames("D>H").size()) >= sent; }));
+  EXPECT_EQ(long(sim.TraceFrames("D>H").size()), sent) << sim.Command("stats");
+}
+
 TEST(SimSerialEndToEnd, VersionReplyStreamAndTrace) {
   SimProcess sim;
   ASSERT_TRUE(sim.Start({"--serial"}));
