@@ -391,7 +391,8 @@ void Summarise(const std::vector<Row>& rows) {
 
 int main(int argc, char** argv) {
   double scale = 1.0;
-  int pairs = 3;
+  int pairs = 0;  // 0: three, one with --quick
+  bool quick = false;
   bool statistics = false;
   std::string tpcsim = TPCSIM_PATH;
   for (int i = 1; i < argc; ++i) {
@@ -404,9 +405,16 @@ int main(int argc, char** argv) {
       return 0;
     } else if (a == "--quick") {
       scale = 0.2;
-      pairs = 1;
+      quick = true;
     } else if (a == "--pairs" && i + 1 < argc) {
-      pairs = std::max(1, std::atoi(argv[++i]));
+      char* end = nullptr;
+      const long n = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || n < 1 || n > 100) {
+        std::fprintf(stderr, "bench_windows: --pairs takes a number from 1 to 100, not '%s'\n",
+                     argv[i]);
+        return 2;
+      }
+      pairs = static_cast<int>(n);
     } else if (a == "--statistics") {
       statistics = true;
     } else if (a == "--tpcsim" && i + 1 < argc) {
@@ -427,6 +435,7 @@ int main(int argc, char** argv) {
   }
   // Before the first hidpipe call: the library picks its backend then.
   setenv("HIDPIPE_SIM", sim.SocketPath().c_str(), 1);
+  if (pairs == 0) pairs = quick ? 1 : 3;
   std::vector<Row> rows;
   int status = 0;
   // Without --statistics: ours and the plain poll loop; with it: ours, statistics off and on.
