@@ -25,7 +25,6 @@ class ReceiveHold {
   // in microseconds. Only after a wait that brought one report, so a stream that ends is
   // never waited on in holds.
   int HoldUs();
-  void Reset() { *this = ReceiveHold(); }
 
  private:
   int64_t lastUs_ = 0;  // the stamp of the last report taken (0: none to count from)
