@@ -21,6 +21,10 @@ namespace {
 constexpr char kGetVersion[] = "SEND 024C020400 ";
 constexpr char kStartM0Raw[] = "SEND 024E020400 ";
 constexpr char kTargetProgram[] = "SEND 024C020501 ";
+// The opening's two settings (report target, coordinate reports) are acknowledged by
+// short replies, and the recorder takes each short reply twice: on the wave slot, which
+// takes every frame, and on the reply slot.
+constexpr int kOpeningAcks = 2 * 2;
 
 int Len(const char* s) {
   return static_cast<int>(std::strlen(s));
@@ -82,15 +86,18 @@ class CoreDrill : public ::testing::Test {
     hidSetNoticeCallback(&Notices::Fn, &notices);
     ASSERT_TRUE(sim->Ok("plug"));
     ASSERT_EQ(ctrl.Open(kLinkUsb, nullptr), 1);
-    ASSERT_TRUE(WaitUntil([&] { return rec.versions > 0; }));
+    // Every answer to the opening first: its acknowledgements may come in after the
+    // version (and after the link fell idle), and a late one would be taken for the
+    // answer to a test's first command.
+    ASSERT_TRUE(WaitUntil([&] {
+      return rec.versions > 0 && host.applied > 0 && rec.shortReplies >= kOpeningAcks;
+    }));
     // Whether the opening leaves the link idle depends on the order of the replies (the
     // panel information reply frees nothing); one more acknowledged command settles it.
-    // It may meet a busy link and be queued, so wait for its own acknowledgement: a late
-    // one would be taken for the answer to a test's first command.
-    const int acks = rec.shortReplies;
+    // It may meet a busy link and be queued, so wait for its own acknowledgement.
     ctrl.SendCmd(kTargetProgram, Len(kTargetProgram), 1, 1);
     ASSERT_TRUE(WaitUntil([&] {
-      return rec.shortReplies > acks && CTransCtrl::PendingCount() == 0 &&
+      return rec.shortReplies > kOpeningAcks && CTransCtrl::PendingCount() == 0 &&
              ctrl.GetLinkState() == kLinkIdle;
     }));
   }
