@@ -21,10 +21,11 @@ namespace {
 constexpr char kGetVersion[] = "SEND 024C020400 ";
 constexpr char kStartM0Raw[] = "SEND 024E020400 ";
 constexpr char kTargetProgram[] = "SEND 024C020501 ";
-// The opening's two settings (report target, coordinate reports) are acknowledged by
-// short replies, and the recorder takes each short reply twice: on the wave slot, which
-// takes every frame, and on the reply slot.
-constexpr int kOpeningAcks = 2 * 2;
+// The recorder takes each short reply twice: on the reply slot, then on the wave slot,
+// which takes every frame. The opening's two settings (report target, coordinate
+// reports) are acknowledged by short replies.
+constexpr int kDeliveries = 2;
+constexpr int kOpeningAcks = 2 * kDeliveries;
 
 int Len(const char* s) {
   return static_cast<int>(std::strlen(s));
@@ -89,15 +90,15 @@ class CoreDrill : public ::testing::Test {
     // Every answer to the opening first: its acknowledgements may come in after the
     // version (and after the link fell idle), and a late one would be taken for the
     // answer to a test's first command.
-    ASSERT_TRUE(WaitUntil([&] {
-      return rec.versions > 0 && host.applied > 0 && rec.shortReplies >= kOpeningAcks;
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return rec.versions > 0 && host.applied > 0 && rec.shortReplies >= kOpeningAcks; }));
     // Whether the opening leaves the link idle depends on the order of the replies (the
     // panel information reply frees nothing); one more acknowledged command settles it.
-    // It may meet a busy link and be queued, so wait for its own acknowledgement.
+    // It may meet a busy link and be queued, so wait for both deliveries of its own
+    // acknowledgement.
     ctrl.SendCmd(kTargetProgram, Len(kTargetProgram), 1, 1);
     ASSERT_TRUE(WaitUntil([&] {
-      return rec.shortReplies > kOpeningAcks && CTransCtrl::PendingCount() == 0 &&
+      return rec.shortReplies >= kOpeningAcks + kDeliveries && CTransCtrl::PendingCount() == 0 &&
              ctrl.GetLinkState() == kLinkIdle;
     }));
   }
@@ -215,7 +216,7 @@ TEST_F(CoreDrill, NegativeAcknowledgementOfEveryCommandFreesTheLink) {
     ASSERT_TRUE(sim->Ok(std::string("nak ") + c.sub));
     const int replies = rec.shortReplies;
     ASSERT_NE(ctrl.SendCmd(c.text, Len(c.text), 1, 1), -1);
-    ASSERT_TRUE(WaitUntil([&] { return rec.shortReplies > replies; }));
+    ASSERT_TRUE(WaitUntil([&] { return rec.shortReplies >= replies + kDeliveries; }));
     EXPECT_EQ(rec.lastStatus, 0);
     ASSERT_TRUE(WaitUntil([&] { return ctrl.GetLinkState() == kLinkIdle; }));
   }
