@@ -65,16 +65,8 @@ EmulatedController::EmulatedController(HidrawTestbed& bed, const HidNodeSpec& no
 }
 
 EmulatedController::~EmulatedController() {
+  EndStalls();
   bed_.RunOnLoop([this] {
-    std::vector<std::pair<GSource*, UMockdevIoctlClient*>> left;
-    {
-      std::lock_guard lk(m_);
-      left.swap(stalled_);
-    }
-    for (const auto& stall : left) {
-      g_source_destroy(stall.first);
-      EndStall(stall);
-    }
     g_source_destroy(tick_);
     g_source_unref(tick_);
     if (attached_) umockdev_testbed_detach_ioctl(bed_.Raw(), devnode_.c_str(), nullptr);
@@ -121,6 +113,21 @@ void EmulatedController::SlowWrites(unsigned ms) {
 void EmulatedController::LoseAnswer(uint8_t group, uint8_t sub) {
   std::lock_guard lk(m_);
   toLose_.emplace_back(group, sub);
+}
+
+void EmulatedController::EndStalls() {
+  bed_.RunOnLoop([this] {
+    std::vector<std::pair<GSource*, UMockdevIoctlClient*>> left;
+    {
+      std::lock_guard lk(m_);
+      left.swap(stalled_);
+      stallsEnded_ += left.size();
+    }
+    for (const auto& stall : left) {
+      g_source_destroy(stall.first);
+      EndStall(stall);
+    }
+  });
 }
 
 size_t EmulatedController::StallsEnded() {
@@ -365,7 +372,7 @@ gboolean EmulatedController::OnStallEnd(gpointer user) {
     std::lock_guard lk(self->m_);
     const auto it = std::find_if(self->stalled_.begin(), self->stalled_.end(),
                                  [&](const auto& s) { return s.first == now; });
-    if (it == self->stalled_.end()) return G_SOURCE_REMOVE;  // ended by the destructor
+    if (it == self->stalled_.end()) return G_SOURCE_REMOVE;  // ended already (EndStalls)
     stall = *it;
     self->stalled_.erase(it);
     ++self->stallsEnded_;

@@ -67,6 +67,8 @@ class EmulatedController {
   // The next answer of the group and sub-command the firmware gives is lost, as the kernel
   // drops a report when its queue is full (a host too busy to read for a moment).
   void LoseAnswer(uint8_t group, uint8_t sub);
+  // The kernel gives up on every write stalled so far, now rather than when its time is up.
+  void EndStalls();
   size_t StallsEnded();
   size_t StallsStarted();
   size_t WritesStarted();
