@@ -2,23 +2,15 @@
 
 #include <algorithm>
 
-void CFrameDecoder::Publish(const DecodedFrame& frame) {
-  kind_ = frame.result.kind;
-  switch (kind_) {
-    case FrameCodec::Decoded::kCoordinate:
-      coord_ = frame.coord;
-      break;
-    case FrameCodec::Decoded::kShortReply:
-    case FrameCodec::Decoded::kData:
-    case FrameCodec::Decoded::kRawDump:
-      data_ = frame.data;
-      if (frame.data.values != nullptr) {
-        std::copy(frame.values, frame.values + frame.data.count, values_);
-        data_.values = values_;
-      }
-      break;
-    case FrameCodec::Decoded::kNone:
-      break;
+void CFrameDecoder::Publish(const TransFrame& frame) {
+  kind_ = frame.kind;
+  if (frame.coord != nullptr) coord_ = *frame.coord;
+  if (frame.data != nullptr) {
+    data_ = *frame.data;
+    if (frame.data->values != nullptr) {
+      std::copy(frame.data->values, frame.data->values + frame.data->count, values_);
+      data_.values = values_;
+    }
   }
 }
 

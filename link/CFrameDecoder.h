@@ -1,14 +1,14 @@
 // The controller's account of what was decoded: the last records (for those who read
 // them after the delivery, as the older accessors give them) and the firmware version.
-// Written by the receive thread; the records are read during a delivery, which the
-// hand-over orders after the writing.
+// The records are written where the frames are handed over, each just before its
+// deliveries, and read during a delivery.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 #include <string>
 
-#include "DecodedFrame.h"
+#include "TransFrame.h"
 #include "FrameCodec.h"
 #include "TransTypes.h"
 
@@ -17,7 +17,7 @@ class CFrameDecoder {
   // Starts the next frame: nothing is decoded from it yet.
   void Begin() { kind_ = FrameCodec::Decoded::kNone; }
   // Keeps the record the frame was decoded into; the records of other kinds stay.
-  void Publish(const DecodedFrame& frame);
+  void Publish(const TransFrame& frame);
   // A version reply; false when it was too short to be one.
   bool TakeVersion(const uint8_t* frame, int len);
 

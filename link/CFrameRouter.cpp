@@ -2,25 +2,24 @@
 
 #include "ListenerSlots.h"
 
-void CFrameRouter::Deliver(int slot, const TransFrame& frame, bool activeOnly) {
-  const CListenerTable& table = core_.listeners;
-  if (table.Pick(slot, activeOnly) == nullptr || !running_.load()) return;
-  // The listener is looked up again on the receiving thread: it may have gone meanwhile.
-  core_.Deliverer()->RunSync([&] {
-    if (ITransListener* listener = table.Pick(slot, activeOnly)) listener->OnTransCallback(frame);
-  });
+void CFrameRouter::NextFrame(const TransFrame& frame, bool report) {
+  if (batch_.Full()) Flush();
+  batch_.Keep(frame, report);
 }
 
-void CFrameRouter::DeliverToXY(const TransFrame& frame) {
-  Deliver(core_.listeners.XYSlot(), frame, true);
+void CFrameRouter::Deliver(int slot, bool activeOnly) {
+  if (core_.listeners.Pick(slot, activeOnly) == nullptr || !running_.load()) return;
+  batch_.Add(slot, activeOnly);
 }
+
+void CFrameRouter::DeliverToXY() { Deliver(core_.listeners.XYSlot(), true); }
 
 void CFrameRouter::DeliverControlReply(const TransFrame& frame) {
   if (frame.bytes[0] == 0xF5) {
-    Deliver(kSlotDeviceText, frame, true);
+    Deliver(kSlotDeviceText, true);
   } else {
-    Deliver(kSlotFrames, frame, true);
-    Deliver(kSlotReplies, frame, true);
+    Deliver(kSlotFrames, true);
+    Deliver(kSlotReplies, true);
   }
 }
 
@@ -34,21 +33,38 @@ void CFrameRouter::RouteToViews(const TransFrame& frame, int linkType) {
     toXY = f[1] == 0x4D;
     for (uint8_t code : kXYCodes) toXY = toXY || f[3] == code;
   }
-  DeliverToViews(frame, toXY);
+  Deliver(kSlotWave, true);
+  Deliver(kSlotViews, true);
+  if (toXY) DeliverToXY();
 }
 
-// One hand-over per frame however many views are open: each one costs the UI thread a
-// wake-up, and at 8000 frames a second those add up.
-void CFrameRouter::DeliverToViews(const TransFrame& frame, bool toXY) {
-  const CListenerTable& table = core_.listeners;
-  const bool any = table.Pick(kSlotWave, true) != nullptr || table.Pick(kSlotViews, true) != nullptr ||
-                   (toXY && table.Pick(table.XYSlot(), true) != nullptr);
-  if (!any || !running_.load()) return;
-  // Listeners are looked up again on the receiving thread, each just before its turn.
-  core_.Deliverer()->RunSync([&] {
-    if (ITransListener* listener = table.Pick(kSlotWave, true)) listener->OnTransCallback(frame);
-    if (ITransListener* listener = table.Pick(kSlotViews, true)) listener->OnTransCallback(frame);
-    if (!toXY) return;
-    if (ITransListener* listener = table.Pick(table.XYSlot(), true)) listener->OnTransCallback(frame);
-  });
+// One hand-over however many frames and views: each costs the user-interface thread a
+// wake-up, and at 1000 frames a second and more those add up.
+void CFrameRouter::Flush() {
+  if (batch_.Empty()) return;
+  if (!running_.load()) {
+    // A thread left behind by Close touches nothing shared.
+  } else if (batch_.Deliveries().empty()) {
+    HandOver();  // only the records to keep: no need to wake anyone
+  } else {
+    core_.Deliverer()->RunSync([this] { HandOver(); });
+  }
+  batch_.Clear();
+}
+
+void CFrameRouter::HandOver() {
+  const auto& deliveries = batch_.Deliveries();
+  size_t next = 0;
+  for (size_t i = 0; i < batch_.Frames(); ++i) {
+    const TransFrame frame = batch_.Frame(i);
+    core_.decoder.Begin();
+    if (batch_.Report(i)) core_.decoder.Publish(frame);
+    // Listeners are looked up again here, each just before its turn: one may have gone.
+    for (; next < deliveries.size() && deliveries[next].frame == i; ++next) {
+      const FrameBatch::Delivery& d = deliveries[next];
+      if (ITransListener* listener = core_.listeners.Pick(d.slot, d.activeOnly)) {
+        listener->OnTransCallback(frame);
+      }
+    }
+  }
 }

@@ -38,6 +38,7 @@ void CReceiveLoop::Run() {
     const int len = Read(arrivedUs);
     if (!s_.running.load()) break;
     if (len < 1 && s_.link->IsGone()) {
+      router_.Flush();
       ReportLinkLost();
       std::this_thread::sleep_for(milliseconds(kNoLinkPollMs));
       continue;
@@ -47,8 +48,14 @@ void CReceiveLoop::Run() {
         emptyPolls = 0;
         c_.receiving.store(1);
       }
+      // The plain loop hands each frame over as it comes.
+      if (c_.plainPolling.load()) router_.Flush();
       continue;
     }
+    // Nothing more to read now: a steady stream is let gather first, then what was read
+    // goes over in one hand-over, before anything is sent or waited for.
+    if (Holds()) continue;
+    router_.Flush();
     c_.send.SendQueued(emptyPolls, s_.retried);
     if (WaitsUntilWoken()) {
       WaitUntilWoken();
@@ -67,15 +74,28 @@ bool CReceiveLoop::WaitsUntilWoken() const {
          CPendingQueue::Instance().Empty();
 }
 
+bool CReceiveLoop::Holds() {
+  // A steady stream is let gather for a moment before the thread waits (a command or Close
+  // waits that long at most); what came meanwhile is read without a wake-up. Asked before
+  // every wait, so that it counts what one wait brought; after a hold, what was read is
+  // handed over before the next.
+  const int us = c_.receiving.load() != 0 && WaitsUntilWoken() ? hold_.HoldUs() : 0;
+  if (us <= 0 || justHeld_) {
+    justHeld_ = false;
+    return false;
+  }
+  std::this_thread::sleep_for(microseconds(us));
+  justHeld_ = true;
+  return true;
+}
+
 void CReceiveLoop::WaitUntilWoken() {
   // Input, a queued command or Close ends the wait; one timed wait after the last frame
-  // tells that the device went quiet, then nothing runs until one of those comes. A steady
-  // stream is first let gather for a moment (a command or Close waits that long at most).
+  // tells that the device went quiet, then nothing runs until one of those comes.
   if (c_.receiving.load() == 0) {
     s_.link->WaitForInput(-1);
     return;
   }
-  if (const int us = hold_.HoldUs(); us > 0) std::this_thread::sleep_for(microseconds(us));
   if (!s_.link->WaitForInput(kQuietAfterMs)) c_.receiving.store(0);
 }
 
@@ -107,10 +127,9 @@ bool CReceiveLoop::DecodeReport(int len) {
   return report;
 }
 
-void CReceiveLoop::Publish() {
+void CReceiveLoop::TakeReplyStatus() {
   // A thread left behind by Close touches nothing shared.
   if (!s_.running.load()) return;
-  c_.decoder.Publish(s_.decoded);
   if (s_.decoded.result.replyOk) s_.link->SetState(kLinkIdle);
 }
 
@@ -118,13 +137,15 @@ bool CReceiveLoop::HandleFrame(int len, int64_t arrivedUs) {
   uint8_t* f = s_.buf;
   // Bytes behind a short frame are zeroed so that classification sees only this frame.
   if (len < 16) std::memset(f + len, 0, static_cast<size_t>(16 - len));
-  if (s_.running.load()) c_.decoder.Begin();
   const bool report = DecodeReport(len);
   const TransFrame frame = s_.decoded.Frame(f, len, arrivedUs);
-  if (f[0] == 0x88 && f[1] == 0x88) router_.DeliverToXY(frame);
+  // The frames before a panel's geometry are shown with the geometry before it.
+  if (IsControlReply(f, 0x06)) router_.Flush();
+  router_.NextFrame(frame, report);
+  if (f[0] == 0x88 && f[1] == 0x88) router_.DeliverToXY();
   if (len < 8) {
     s_.link->SetState(kLinkIdle);
-    router_.Deliver(kSlotReplies, frame, false);
+    router_.Deliver(kSlotReplies, false);
   } else if (len == 8) {
     s_.link->SetState(kLinkIdle);
   }
@@ -139,11 +160,11 @@ bool CReceiveLoop::HandleFrame(int len, int64_t arrivedUs) {
   }
   if (IsControlReply(f, 0x99)) return false;
   if (f[0] == 0xF5) {
-    router_.Deliver(kSlotDeviceText, frame, true);
+    router_.Deliver(kSlotDeviceText, true);
   } else if (f[0] != 0x88) {
-    router_.Deliver(kSlotFrames, frame, true);
+    router_.Deliver(kSlotFrames, true);
   }
-  if (report) Publish();
+  if (report) TakeReplyStatus();
   router_.RouteToViews(frame, c_.link.Type());
   return true;
 }

@@ -25,14 +25,16 @@ class CReceiveLoop {
   bool HandleFrame(int len, int64_t arrivedUs);
   // Decodes the frame when it is a report; false when it is none.
   bool DecodeReport(int len);
-  // The controller keeps the frame's record for later readers, and a reply with status 1
-  // ends the busy state.
-  void Publish();
+  // A reply with status 1 ends the busy state (the controller's records take the frame's
+  // where it is handed over).
+  void TakeReplyStatus();
   void TakeVersion(int len);
   void TakePanelInfo(int len);
   void Pause(int ms);
   // True when the link can wait on the device without limit and nothing is queued to send.
   bool WaitsUntilWoken() const;
+  // Sleeps a moment while a steady stream comes in; true when it did.
+  bool Holds();
   void WaitUntilWoken();
   void ReportLinkLost();
   void Finish();
@@ -41,4 +43,5 @@ class CReceiveLoop {
   ReceiveSession& s_;
   CFrameRouter router_;
   ReceiveHold hold_;
+  bool justHeld_ = false;  // the last empty read ended a hold
 };

@@ -75,7 +75,7 @@ class CTransCtrl {
   void SetDeviceChoice(const std::string& choice);
 
   // State the windows read. Listeners have the records in their TransFrame; these give
-  // the last decoded ones.
+  // the ones of the frame being delivered (afterwards, of the last one delivered).
   int CommandSent() const;
   const DataRecord& GetDataRecord() const;              // valid during a delivery
   // The data report decoded from the frame being delivered; null when the decoder

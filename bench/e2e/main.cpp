@@ -85,8 +85,10 @@ void Summarise(const std::vector<Row>& rows) {
     if (const Row* r = Find(rows, cfg, "1000")) {
       BenchSummary::Add(area, "1000/s: frames lost", std::to_string(r->lost), "0",
                         verdict(r->lost == 0));
+      // A steady 1000/s stream goes over two reports a hand-over, the first waiting for the
+      // second: a report's period plus the hand-over at the median, for half the wake-ups.
       BenchSummary::Add(area, "1000/s: median latency", BenchSummary::Fixed(r->medianMs, 3) + " ms",
-                        "< 0.5 ms", verdict(r->medianMs < 0.5));
+                        "< 1.5 ms", verdict(r->medianMs < 1.5));
       BenchSummary::Add(area, "1000/s: p99 latency", BenchSummary::Fixed(r->p99Ms, 3) + " ms",
                         "< 2 ms", verdict(r->p99Ms < 2.0));
       BenchSummary::Add(area, "1000/s: receive thread CPU", Pct(r->rxCpuPct) + " %", "< 5 %",

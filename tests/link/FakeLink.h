@@ -72,7 +72,9 @@ class FakeLink : public CTransIFBase {
     }
     if (frames_.empty()) {
       ++emptyReads_;
+      if (drainedAt_ != taken_) drainedCall_ = calls_;
       drainedAt_ = taken_;
+      ++calls_;
       changed_.notify_all();
       return 0;
     }
@@ -90,6 +92,8 @@ class FakeLink : public CTransIFBase {
   bool CanWaitUntilWoken() const override { return wakeable; }
   bool WaitForInput(int ms) override {
     std::unique_lock<std::mutex> lock(mutex_);
+    ++calls_;
+    changed_.notify_all();
     const auto ready = [this] { return woken_ || !frames_.empty(); };
     if (ms < 0) {
       ++unlimitedWaits_;
@@ -123,10 +127,12 @@ class FakeLink : public CTransIFBase {
   }
 
   // Script side.
-  void Push(Frame f) {
+  void Push(Frame f) { Push(std::vector<Frame>{std::move(f)}); }
+  // Frames that arrive together: the receive thread finds them all at its next read.
+  void Push(std::vector<Frame> frames) {
     std::lock_guard<std::mutex> lock(mutex_);
-    frames_.push_back(std::move(f));
-    ++pushed_;
+    for (Frame& f : frames) frames_.push_back(std::move(f));
+    pushed_ += static_cast<int>(frames.size());
     changed_.notify_all();
   }
   // The receive thread stops in Read when it is about to make empty read number n + 1
@@ -141,8 +147,11 @@ class FakeLink : public CTransIFBase {
     return WaitFor([this, n] { return holds_ >= n; });
   }
   // Every pushed frame was taken and fully handled (an empty read followed it).
+  // Waits until the receive thread read every frame pushed, found the link empty, and came
+  // back to it once more: what it read before is handed over by then.
   bool WaitDrained() {
-    return WaitFor([this] { return taken_ == pushed_ && drainedAt_ == pushed_; });
+    return WaitFor(
+        [this] { return taken_ == pushed_ && drainedAt_ == pushed_ && calls_ > drainedCall_ + 1; });
   }
   bool WaitWrites(size_t n) {
     return WaitFor([this, n] { return writes_.size() >= n; });
@@ -174,6 +183,7 @@ class FakeLink : public CTransIFBase {
   std::deque<Frame> frames_;
   std::vector<Frame> writes_;
   int pushed_ = 0, taken_ = 0, drainedAt_ = 0, emptyReads_ = 0;
+  int calls_ = 0, drainedCall_ = 0;  // empty reads and waits; the one that drained the link
   int holdAtEmptyRead_ = -1;
   int holds_ = 0;
   int unlimitedWaits_ = 0;

@@ -1,7 +1,9 @@
 // CTransCtrl driven through a scripted link.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -378,16 +380,19 @@ TEST_F(TransCtrlTest, UsbRouting) {
 }
 
 // The views of a frame share one hand-over to the UI thread: each costs it a wake-up.
+// Runs each hand-over at once, on the receive thread, and counts them.
+struct CountingDeliverer : ITransDeliverer {
+  std::atomic<int> calls{0};
+  bool RunSync(const std::function<void()>& fn) override {
+    ++calls;
+    fn();
+    return true;
+  }
+  void RunPending() override {}
+};
+
 TEST_F(TransCtrlTest, AFrameReachesAllViewsInOneHandOver) {
-  struct Counting : ITransDeliverer {
-    std::atomic<int> calls{0};
-    bool RunSync(const std::function<void()>& fn) override {
-      ++calls;
-      fn();
-      return true;
-    }
-    void RunPending() override {}
-  } counting;
+  CountingDeliverer counting;
   ctrl.SetDeliverer(&counting);
   for (int s : {1, 3, 4}) {
     recorders.push_back(std::make_unique<Recorder>(log, s));
@@ -498,6 +503,46 @@ TEST_F(TransCtrlTest, ConfiguredAndReportedGeometryStayApart) {
   ctrl.SetPanelCounts(50, 20, 64);
   EXPECT_EQ(ctrl.Panel().xCount, 50);
   EXPECT_EQ(ctrl.Geometry().reported.xCount, 32);
+}
+
+// Frames read together reach the user-interface thread in one hand-over, in order, each
+// with its own record; during each delivery the controller's record is that frame's too.
+TEST_F(TransCtrlTest, FramesReadTogetherGoOverInOneHandOver) {
+  CountingDeliverer counting;
+  struct Taker : ITransListener {
+    explicit Taker(CTransCtrl& c) : ctrl(c) {}
+    CTransCtrl& ctrl;
+    std::mutex m;
+    std::vector<int32_t> own, controllers;
+    int OnTransCallback(const TransFrame& f) override {
+      std::lock_guard<std::mutex> lock(m);
+      if (const DataRecord* d = f.DataReport()) {
+        own.push_back(d->values[0]);
+        controllers.push_back(ctrl.GetDataRecord().values[0]);
+      }
+      return 0;
+    }
+  } wave(ctrl);
+  ctrl.SetDeliverer(&counting);
+  ctrl.RegisterListener(kSlotWave, kListenerActive, &wave);
+  OpenQuiet(kLinkUsb);
+  ASSERT_TRUE(link->WaitDrained());
+  const int before = counting.calls;
+  std::vector<Frame> frames;
+  std::vector<int32_t> sent;
+  for (int i = 0; i < 10; ++i) {
+    char hex[40];
+    std::snprintf(hex, sizeof hex, "024B08000102 01%02X%02X0000", (1000 + i) & 0xFF, (1000 + i) >> 8);
+    frames.push_back(UsbFrame(hex));
+    sent.push_back(1000 + i);
+  }
+  link->Push(std::move(frames));
+  ASSERT_TRUE(link->WaitDrained());
+  EXPECT_EQ(counting.calls - before, 1);
+  ctrl.Close();
+  ctrl.SetDeliverer(nullptr);
+  EXPECT_EQ(wave.own, sent);
+  EXPECT_EQ(wave.controllers, sent);
 }
 
 // A frame is decoded once, where it arrives: every listener gets the record with it.
