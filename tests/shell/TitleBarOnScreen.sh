@@ -28,7 +28,16 @@ while [ "$SECONDS" -lt "$deadline" ]; do
   sleep 0.05
 done
 echo "$info" | grep -q "Map State: IsViewable" || { echo "the main window was not shown"; cat "$tmp/tool.log"; exit 1; }
-sleep 0.5  # the window manager places the frame
+# The window manager frames the window after it is mapped, later on a loaded machine: wait
+# until the window sits in its frame (below the title bar), up to the same deadline.
+while :; do
+  info="$(xwininfo -name "$(xwininfo -root -tree | grep -o "\"$title[^\"]*\"" | head -1 | tr -d '"')")"
+  client_y="$(echo "$info" | sed -n 's/.*Absolute upper-left Y: *//p')"
+  relative_y="$(echo "$info" | sed -n 's/.*Relative upper-left Y: *//p')"
+  [ "${relative_y:-0}" -gt 0 ] || [ "$SECONDS" -ge "$deadline" ] && break
+  sleep 0.1
+done
+sleep 0.5  # the window manager may still move the frame into the work area
 info="$(xwininfo -name "$(xwininfo -root -tree | grep -o "\"$title[^\"]*\"" | head -1 | tr -d '"')")"
 client_y="$(echo "$info" | sed -n 's/.*Absolute upper-left Y: *//p')"
 frame_y=$((client_y - $(echo "$info" | sed -n 's/.*Relative upper-left Y: *//p')))
