@@ -8,8 +8,8 @@
 #include <mutex>
 #include <string>
 
-#include "TransFrame.h"
 #include "FrameCodec.h"
+#include "TransFrame.h"
 #include "TransTypes.h"
 
 class CFrameDecoder {

@@ -1,7 +1,6 @@
 #include "FrameBatch.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 // Classification reads the first 16 bytes of any frame; a short one is zero behind its end.
@@ -13,20 +12,17 @@ FrameBatch::FrameBatch() : held_(kMaxFrames) { deliveries_.reserve(kMaxFrames * 
 void FrameBatch::Held::Take(const TransFrame& frame) {
   len = frame.len;
   arrivedUs = frame.arrivedUs;
-  kind = frame.kind;
-  const size_t n = std::max(static_cast<size_t>(std::max(frame.len, 0)), kClassifiedBytes);
-  bytes.assign(n, 0);
-  if (frame.len > 0) std::memcpy(bytes.data(), frame.bytes, static_cast<size_t>(frame.len));
-  hasData = frame.data != nullptr;
-  if (hasData) {
-    data = *frame.data;
-    if (data.values != nullptr) {
-      std::copy(frame.data->values, frame.data->values + FrameCodec::kValueCount, values);
-      data.values = values;
+  bytes.assign(frame.bytes, frame.bytes + std::max(frame.len, 0));
+  if (bytes.size() < kClassifiedBytes) bytes.resize(kClassifiedBytes);  // zeros behind
+  decoded.result.kind = frame.kind;
+  if (frame.coord != nullptr) decoded.coord = *frame.coord;
+  if (frame.data != nullptr) {
+    decoded.data = *frame.data;
+    if (frame.data->values != nullptr) {
+      std::copy(frame.data->values, frame.data->values + FrameCodec::kValueCount, decoded.values);
+      decoded.data.values = decoded.values;
     }
   }
-  hasCoord = frame.coord != nullptr;
-  if (hasCoord) coord = *frame.coord;
 }
 
 void FrameBatch::Keep(const TransFrame& frame, bool report) {
@@ -42,12 +38,7 @@ void FrameBatch::Add(int slot, bool activeOnly) {
 
 TransFrame FrameBatch::Frame(size_t index) const {
   const Held& h = held_[index];
-  TransFrame f = TransFrame::Raw(h.len, h.bytes.data());
-  f.arrivedUs = h.arrivedUs;
-  f.kind = h.kind;
-  if (h.hasData) f.data = &h.data;
-  if (h.hasCoord) f.coord = &h.coord;
-  return f;
+  return h.decoded.Frame(h.bytes.data(), h.len, h.arrivedUs);
 }
 
 void FrameBatch::Clear() {

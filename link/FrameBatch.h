@@ -8,9 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "FrameCodec.h"
+#include "DecodedFrame.h"
 #include "TransFrame.h"
-#include "TransTypes.h"
 
 class FrameBatch {
  public:
@@ -44,13 +43,8 @@ class FrameBatch {
   struct Held {
     int len = 0;
     int64_t arrivedUs = 0;
-    FrameCodec::Decoded kind = FrameCodec::Decoded::kNone;
     bool report = false;
-    bool hasData = false;
-    bool hasCoord = false;
-    DataRecord data;
-    CoordinateRecord coord;
-    int32_t values[FrameCodec::kValueCount] = {};
+    DecodedFrame decoded;  // its records, copied from the frame's
     std::vector<uint8_t> bytes;
 
     void Take(const TransFrame& frame);

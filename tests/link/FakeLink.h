@@ -146,7 +146,6 @@ class FakeLink : public CTransIFBase {
   bool WaitHolds(int n) {
     return WaitFor([this, n] { return holds_ >= n; });
   }
-  // Every pushed frame was taken and fully handled (an empty read followed it).
   // Waits until the receive thread read every frame pushed, found the link empty, and came
   // back to it once more: what it read before is handed over by then.
   bool WaitDrained() {

@@ -32,7 +32,6 @@ echo "$info" | grep -q "Map State: IsViewable" || { echo "the main window was no
 # until the window sits in its frame (below the title bar), up to the same deadline.
 while :; do
   info="$(xwininfo -name "$(xwininfo -root -tree | grep -o "\"$title[^\"]*\"" | head -1 | tr -d '"')")"
-  client_y="$(echo "$info" | sed -n 's/.*Absolute upper-left Y: *//p')"
   relative_y="$(echo "$info" | sed -n 's/.*Relative upper-left Y: *//p')"
   [ "${relative_y:-0}" -gt 0 ] || [ "$SECONDS" -ge "$deadline" ] && break
   sleep 0.1
